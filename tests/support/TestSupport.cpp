@@ -1,0 +1,120 @@
+#include "TestSupport.h"
+
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace kxtest {
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "kx-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Restore write permission on anything a test made read-only.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::vector<std::string> TempDir::List() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string CorpusPath(const std::string& relative) { return std::string(KX_CORPORA_DIR) + "/" + relative; }
+
+void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel)
+{
+    for (int y = 0; y < surface.Height(); ++y) {
+        uint8_t* row = surface.PictureRow(y);
+        for (int x = 0; x < surface.Width(); ++x) {
+            Bgr p = pixel(x, y);
+            row[3 * x] = p.b;
+            row[3 * x + 1] = p.g;
+            row[3 * x + 2] = p.r;
+        }
+    }
+}
+
+Bgr PixelAt(const kx::cDIBSection& surface, int x, int y)
+{
+    const uint8_t* row = surface.PictureRow(y);
+    return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+}
+
+Image DecodeJpegFile(const std::string& path)
+{
+    Image image;
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadFileBytes(path);
+    } catch (...) {
+        return image;
+    }
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsamp = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &subsamp,
+                            &colorspace) == 0) {
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+        if (tjDecompress2(handle, bytes.data(), bytes.size(), pixels.data(), width, 0, height,
+                          TJPF_BGR, 0) == 0) {
+            image.width = width;
+            image.height = height;
+            image.bgr = std::move(pixels);
+        }
+    }
+    tjDestroy(handle);
+    return image;
+}
+
+void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
+                    bool progressive)
+{
+    tjhandle handle = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    int flags = progressive ? TJFLAG_PROGRESSIVE : 0;
+    if (tjCompress2(handle, image.bgr.data(), image.width, 0, image.height, TJPF_BGR, &out, &size,
+                    subsamp, quality, flags) != 0) {
+        tjDestroy(handle);
+        throw std::runtime_error("encode failed");
+    }
+    WriteFileBytes(path, std::vector<uint8_t>(out, out + size));
+    tjFree(out);
+    tjDestroy(handle);
+}
+
+}  // namespace kxtest

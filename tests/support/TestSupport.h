@@ -1,0 +1,63 @@
+// Small helpers for the tests: temporary folders, whole-file I/O, corpus
+// paths, surfaces filled from a function and JPEG decoding for checks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cDIBSection.h"
+
+namespace kxtest {
+
+// A fresh folder under $TMPDIR, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // Names in the folder, sorted.
+    std::vector<std::string> List() const;
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A path below the shared test corpora ("bmpsuite/g/pal8.bmp").
+std::string CorpusPath(const std::string& relative);
+
+struct Bgr {
+    uint8_t b, g, r;
+    bool operator==(const Bgr&) const = default;
+};
+
+// Fills a live surface: pixel(x, y) in picture coordinates (y from the top).
+void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel);
+// The pixel at picture coordinates (x, y), y from the top.
+Bgr PixelAt(const kx::cDIBSection& surface, int x, int y);
+
+// A decoded JPEG: top-down rows of BGR bytes, no padding.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgr;
+    Bgr At(int x, int y) const
+    {
+        const uint8_t* p = &bgr[(static_cast<size_t>(y) * width + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+// Decodes a JPEG file with the bare library; an empty image on failure.
+Image DecodeJpegFile(const std::string& path);
+// Encodes a top-down BGR image as a JPEG file with the bare library.
+void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
+                    bool progressive = false);
+
+}  // namespace kxtest
