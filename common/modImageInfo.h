@@ -1,0 +1,92 @@
+// The image header probe: tells from the first bytes of a file whether it is
+// a PNG, GIF, BMP or JPEG picture and reads its width, height and bits per
+// pixel without decoding it. Built into both the engine and the desktop
+// program.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+// Values of ImageInfo::ImageType.
+inline constexpr uint8_t ImageTypePNG = 1;
+inline constexpr uint8_t ImageTypeGIF = 2;
+inline constexpr uint8_t ImageTypeJPEG = 3;
+inline constexpr uint8_t ImageTypeBMP = 4;
+inline constexpr uint8_t ImageTypeNone = 255;
+
+// The probe's result. Only ImageType tells success: a record returned by
+// GetImageInfo with ImageTypeNone has the other fields 0.
+struct ImageInfo {
+    uint8_t ImageType = ImageTypeNone;
+    int32_t Width = 0;   // pixels, 0 to 32767
+    int32_t Height = 0;  // pixels, 0 to 32767
+    uint8_t BitDepth = 0;  // bits per pixel as the header states it
+};
+
+// Probes the file at `path` (UTF-8, passed to the file system as it is).
+// Never raises and never creates a file: a missing, unreadable, empty or
+// unrecognised file, a folder or any other non-regular path gives
+// ImageTypeNone. The file is closed again before the call returns.
+ImageInfo GetImageInfo(const std::string& path) noexcept;
+
+// high * 256 + low as a 16-bit signed value; a high byte of 128 or more
+// raises the overflow error (6).
+int16_t MakeWord(uint8_t low, uint8_t high);
+
+namespace detail {
+
+// A file opened read-only for probing, read through a cache of one aligned
+// block so that header fields cost no system call each and a search runs
+// over whole blocks. Closes the file when destroyed.
+class ProbeFile {
+public:
+    static constexpr int64_t kBlockSize = 65536;
+
+    // Opens `path` read-only. Raises file not found (53), permission denied
+    // (70) or path/file access (75, also for folders, devices and pipes).
+    explicit ProbeFile(const std::string& path);
+    ~ProbeFile();
+    ProbeFile(const ProbeFile&) = delete;
+    ProbeFile& operator=(const ProbeFile&) = delete;
+
+    // The file's length in bytes when it was opened.
+    int64_t Length() const { return length_; }
+
+    // The byte at `offset`. Raises "Input past end of file" (62) when the
+    // offset is negative or not below the length, 75 when reading fails.
+    uint8_t At(int64_t offset);
+
+    // The cached bytes from `offset` to the end of its block (never empty),
+    // valid until the next call of At or Block. Raises as At does.
+    std::span<const uint8_t> Block(int64_t offset);
+
+private:
+    void Load(int64_t blockStart);
+
+    int fd_ = -1;
+    int64_t length_ = 0;
+    std::vector<uint8_t> cache_;
+    int64_t cacheStart_ = 0;  // file offset of cache_[0]
+    size_t cached_ = 0;       // bytes of cache_ that hold file data
+};
+
+// The readers work on the already open file and catch their own run-time
+// errors (an overflow in MakeWord, a field past the end of the file): a
+// failed reader returns ImageTypeNone, possibly with other fields filled.
+ImageInfo GetPNGInfo(ProbeFile& file);
+ImageInfo GetGIFInfo(ProbeFile& file);
+ImageInfo GetBMPInfo(ProbeFile& file);
+// The first offset holding 0xFF 0xD8 0xFF (start of image and the first byte
+// of the next marker), or -1 when the file has none.
+int64_t FindJPEGStart(ProbeFile& file);
+// Walks the segments after the start of image at `start` to the first frame
+// header (0xC0 to 0xC3) and reads the picture's size from it.
+ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start);
+
+}  // namespace detail
+
+}  // namespace kx
