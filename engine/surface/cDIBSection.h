@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "CheckedMath.h"
 
@@ -52,6 +53,21 @@ public:
     ~cDIBSection() { ClearUp(); }
     cDIBSection(const cDIBSection&) = delete;
     cDIBSection& operator=(const cDIBSection&) = delete;
+    // Moving hands the buffer over; the moved-from surface is empty.
+    cDIBSection(cDIBSection&& other) noexcept { *this = std::move(other); }
+    cDIBSection& operator=(cDIBSection&& other) noexcept
+    {
+        if (this != &other) {
+            header_ = other.header_;
+            hasContext_ = other.hasContext_;
+            bits_ = std::move(other.bits_);
+            stride_ = other.stride_;
+            other.header_ = BitmapInfoHeader{};
+            other.hasContext_ = false;
+            other.stride_ = 0;
+        }
+        return *this;
+    }
 
     // Releases any current pixels, then makes a live surface of that size with
     // a black buffer. False, leaving the surface empty, when the size is

@@ -1,0 +1,173 @@
+#include "mIntelJPEGLibrary.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <optional>
+
+#include "PictureLoader.h"
+#include "modErrorReport.h"
+
+namespace kx {
+
+namespace {
+
+struct TjDeleter {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+using TjHandle = std::unique_ptr<void, TjDeleter>;
+
+struct TjBufferDeleter {
+    void operator()(unsigned char* buffer) const { tjFree(buffer); }
+};
+using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
+
+// One compressor per thread, kept between calls: making one costs more than
+// encoding a small picture.
+tjhandle ThreadCompressor()
+{
+    thread_local TjHandle handle(tjInitCompress());
+    return handle.get();
+}
+
+[[noreturn]] void RaiseWriterError(const std::string& description)
+{
+    throw RunTimeError(errJpegWriter, kJpegWriterSource, description);
+}
+
+// What is kept of a file that a new one replaces.
+struct ReplacedFile {
+    mode_t mode;
+    struct timespec times[2];  // access, modification
+};
+
+// Looks at what is at `path` before it is replaced. A read-only file cannot
+// be replaced (error 75), nor can a folder or anything else that is not an
+// ordinary file. Nothing at the path gives no record.
+std::optional<ReplacedFile> InspectTarget(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    if (!S_ISREG(info.st_mode) || (info.st_mode & S_IWUSR) == 0) Raise(errPathFileAccess);
+    return ReplacedFile{static_cast<mode_t>(info.st_mode & 07777), {info.st_atim, info.st_mtim}};
+}
+
+bool WriteAll(int fd, const unsigned char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Creates a new, empty temporary file beside `path` (same folder, so that
+// the final rename is atomic) with the usual permissions for a new file.
+int CreateTemporaryBeside(const std::string& path, std::string& temporary)
+{
+    static std::atomic<unsigned> counter{0};
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + ".kestrix-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter.fetch_add(1)) + ".tmp";
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Writes the encoded bytes to `path` through a temporary file. On any
+// failure the temporary file is removed and `path` is untouched.
+bool ReplaceFileContents(const std::string& path, const unsigned char* data, size_t size,
+                         const std::optional<ReplacedFile>& carryOver)
+{
+    std::string temporary;
+    const int fd = CreateTemporaryBeside(path, temporary);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data, size);
+    if (ok && carryOver) {
+        ok = ::fchmod(fd, carryOver->mode) == 0;
+        ::futimens(fd, carryOver->times);  // times not kept are not an error
+    }
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long quality,
+                        bool carryOverAttributes)
+{
+    tjhandle compressor = ThreadCompressor();
+    if (compressor == nullptr) RaiseWriterError("Failed to initialise the IJL library: -1");
+
+    std::optional<ReplacedFile> replaced = InspectTarget(path);
+    if (!carryOverAttributes) replaced.reset();
+
+    // The encoder accepts 1..100 only; anything else is its failure code.
+    if (quality < 1 || quality > 100) RaiseWriterError("Failed to save to JPG -1");
+
+    const int width = surface.Width(), height = surface.Height();
+    unsigned char* encoded = nullptr;
+    unsigned long encodedSize = 0;
+    // Straight from the surface: its row length includes the row-end bytes,
+    // and the bottom-up flag handles the row order, so nothing is copied.
+    const int r = tjCompress2(compressor, surface.DIBSectionBitsPtr(), width,
+                              surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR,
+                              &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP);
+    TjBuffer owner(encoded);
+    if (r != 0) RaiseWriterError("Failed to save to JPG " + std::to_string(r));
+    if (!ReplaceFileContents(path, encoded, encodedSize, replaced))
+        RaiseWriterError("Failed to save to JPG -1");
+    return true;
+}
+
+}  // namespace
+
+bool LoadPictureFile(cDIBSection& surface, const std::string& path)
+{
+    try {
+        return LoadPicture(path, surface);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ResampleSurface(cDIBSection& surface, Long lNewWidth, Long lNewHeight)
+{
+    try {
+        std::unique_ptr<cDIBSection> resampled = surface.Resample(lNewHeight, lNewWidth);
+        surface = resampled ? std::move(*resampled) : cDIBSection();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality)
+{
+    try {
+        // An ordinary file there is replaced as if it had been deleted first:
+        // the new file does not inherit its permissions or times.
+        const bool replaceAsNew = FileExists(path);
+        return WriteJpegReplacing(surface, path, lngQuality, !replaceAsNew);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool WriteJpeg(cDIBSection& surface, std::string path, Long quality)
+{
+    return WriteJpegReplacing(surface, path, quality, true);
+}
+
+}  // namespace kx

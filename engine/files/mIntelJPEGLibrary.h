@@ -1,0 +1,38 @@
+// The engine's boundary between pixel surfaces and files: loading pictures,
+// the resampling step, and writing surfaces as JPEG files.
+#pragma once
+
+#include <string>
+
+#include "cDIBSection.h"
+
+namespace kx {
+
+// Source of the JPEG writer's run-time errors.
+inline constexpr const char* kJpegWriterSource = "Kestrix.mIntelJPEGLibrary";
+
+// Loads the picture file at `path` into `surface`. False, reporting nothing,
+// when the file is missing, unreadable, corrupt or not a picture.
+bool LoadPictureFile(cDIBSection& surface, const std::string& path);
+
+// Replaces `surface` by its resampled copy of lNewWidth x lNewHeight. When no
+// new surface can be made (a zero size, say) the surface becomes a fresh,
+// never-created one and the step still succeeds. False only when the
+// resampler raised an error (a source 1 pixel wide or high).
+bool ResampleSurface(cDIBSection& surface, Long lNewWidth, Long lNewHeight);
+
+// Writes `surface` to `path` as a colour JPEG at lngQuality (1..100; other
+// values fail). An ordinary file already at `path` is replaced without
+// carrying over its permissions or times. False, reporting nothing, on any
+// failure; the file at `path` is then left exactly as it was.
+bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality);
+
+// The JPEG writer. Replaces a file already at `path`, carrying its permission
+// bits and access and modification times over to the new file. The new file
+// is written beside the old one and renamed over it only when complete, so a
+// failure never loses the old file. Returns true; raises RunTimeError 26001
+// (source kJpegWriterSource) when encoding or writing fails, and 75 when the
+// existing file is read-only (owner-write bit cleared) or not a file.
+bool WriteJpeg(cDIBSection& surface, std::string path, Long quality);
+
+}  // namespace kx
