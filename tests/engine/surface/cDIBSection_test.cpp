@@ -176,6 +176,8 @@ struct ResampleCase {
     std::vector<std::vector<int>> expected;
 };
 
+void PrintTo(const ResampleCase& c, std::ostream* os) { *os << c.name; }
+
 class ResampleExamples : public testing::TestWithParam<ResampleCase> {};
 
 TEST_P(ResampleExamples, GiveTheExactBytes)

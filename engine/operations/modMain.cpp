@@ -1,0 +1,181 @@
+#include "modMain.h"
+
+#include <new>
+
+#include "cDIBSection.h"
+#include "mIntelJPEGLibrary.h"
+#include "modErrorReport.h"
+#include "modImageInfo.h"
+
+namespace kx {
+
+namespace {
+
+// Runs an operation's body; a run-time error that escapes it is reported
+// under the operation's name and gives `fallback`.
+template <typename Result, typename Body>
+Result Guarded(const char* procedure, Result fallback, Body&& body)
+{
+    try {
+        return body();
+    } catch (const RunTimeError& e) {
+        ReportError(procedure, e.Description(), e.Number());
+    } catch (const std::bad_alloc&) {
+        ReportError(procedure, StandardDescription(errOutOfMemory), errOutOfMemory);
+    } catch (const std::exception& e) {
+        ReportError(procedure, e.what(), errInvalidCall);
+    }
+    return fallback;
+}
+
+bool Fail(Long code)
+{
+    ErrorCode() = code;
+    return false;
+}
+
+// Width or height scaled by a percentage: round((size / 100) * percent).
+Long Scaled(Long size, Long percent) { return RoundTo<Long>((size / 100.0) * percent); }
+
+// The whole percentage that takes `from` to `to`: round(to / (from / 100)).
+Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, from / 100.0)); }
+
+bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality)
+{
+    return SaveSurfaceAsJpeg(surface, OutImage, quality) || Fail(ecOutputNotWritten);
+}
+
+}  // namespace
+
+Long& ErrorCode()
+{
+    thread_local Long code = ecNone;
+    return code;
+}
+
+bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
+                 Long Quality)
+{
+    return Guarded("ResizeImage", false, [&] {
+        cDIBSection surface;
+        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        if (!ResampleSurface(surface, Width, Height)) return Fail(ecResampleFailed);
+        return SaveOrFail(surface, OutImage, Quality);
+    });
+}
+
+bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage,
+                      Long Quality)
+{
+    return Guarded("PercentageResize", false, [&] {
+        if (Percentage <= 0) return Fail(ecBadPercentage);
+        const ImageInfo info = GetImageInfo(InImage);
+        const Long height = Scaled(info.Height, Percentage);
+        const Long width = Scaled(info.Width, Percentage);
+        return ResizeImage(InImage, OutImage, height, width, Quality);
+    });
+}
+
+bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality)
+{
+    return Guarded("ResizeMaxWidth", false, [&] {
+        if (Width <= 0) return Fail(ecBadWidth);
+        const ImageInfo info = GetImageInfo(InImage);
+        const Long percent = WholePercent(Width, info.Width);
+        return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality);
+    });
+}
+
+bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality)
+{
+    return Guarded("ResizeMaxHeight", false, [&] {
+        if (Height <= 0) return Fail(ecBadHeight);
+        const ImageInfo info = GetImageInfo(InImage);
+        const Long percent = WholePercent(Height, info.Height);
+        return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality);
+    });
+}
+
+bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height,
+                          Long Width, Long Quality)
+{
+    return Guarded("ResizeWithDimensions", false, [&] {
+        if (Height <= 0) return Fail(ecBadHeight);
+        if (Width <= 0) return Fail(ecBadWidth);
+        std::string source = InImage;
+        ImageInfo info = GetImageInfo(source);
+        if (info.Height > Height) {
+            if (!ResizeMaxHeight(source, OutImage, Height, 100)) return false;
+            source = OutImage;
+            info = GetImageInfo(source);
+        }
+        if (info.Width > Width) {
+            if (!ResizeMaxWidth(source, OutImage, Width, 100)) return false;
+            source = OutImage;
+        }
+        return PercentageResize(source, OutImage, 100, Quality);
+    });
+}
+
+bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Long lngBorderColour,
+                    Integer intBorderTopSize, Integer intBorderBottomSize, Integer intBorderLeftSize,
+                    Integer intBorderRightSize)
+{
+    return Guarded("ImageAddBorder", false, [&] {
+        cDIBSection source;
+        if (!LoadPictureFile(source, InImage)) return Fail(ecInputNotLoaded);
+        // Border pairs are summed as Integers, then the picture size is added.
+        const Long width = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize),
+                                            source.Width());
+        const Long height = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderTopSize, intBorderBottomSize),
+                                             source.Height());
+        cDIBSection framed;
+        framed.Create(width, height);
+        const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
+        framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
+        source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
+        return SaveOrFail(framed, OutImage, 100);
+    });
+}
+
+bool ImageAddText(const std::string& InImage, const std::string& OutImage, const std::string& strText,
+                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos)
+{
+    return Guarded("ImageAddText", false, [&] {
+        cDIBSection surface;
+        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        const RGBBytes colour = ColorCodeToRGB(lngColour);
+        surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
+                               intLeftPos);
+        return SaveOrFail(surface, OutImage, 100);
+    });
+}
+
+bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::string& OutImage,
+                                        const std::string& strText, const StdFont& fontStdFnt,
+                                        Long lngColour, Long txtPos)
+{
+    return Guarded("ImageAddTextUsingSpecifiedPosition", false, [&] {
+        cDIBSection surface;
+        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        const RGBBytes colour = ColorCodeToRGB(lngColour);
+        surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
+                                               colour.Blue, txtPos);
+        return SaveOrFail(surface, OutImage, 100);
+    });
+}
+
+RGBBytes ColorCodeToRGB(Long lngColour)
+{
+    return Guarded("ColorCodeToRGB", RGBBytes{}, [&] {
+        // Division truncates toward zero and the remainder keeps the sign:
+        // a negative remainder does not fit a byte.
+        RGBBytes rgb;
+        rgb.Red = CheckedCast<Byte>(lngColour % 256);
+        rgb.Green = CheckedCast<Byte>((lngColour / 256) % 256);
+        rgb.Blue = CheckedCast<Byte>((lngColour / 256 / 256) % 256);
+        return rgb;
+    });
+}
+
+}  // namespace kx
