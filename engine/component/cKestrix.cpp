@@ -1,0 +1,151 @@
+// The public methods: each resets the thread's result code, runs one image
+// operation and turns its outcome into the interface's Boolean. Nothing is
+// thrown across the interface.
+#include "cKestrix.h"
+
+#include <new>
+#include <string>
+
+#include "modErrorReport.h"
+#include "modMain.h"
+
+namespace {
+
+using kx::ErrorCode;
+
+// The default of the optional quality argument.
+constexpr int32_t kDefaultQuality = 90;
+
+std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
+
+int32_t QualityOf(int32_t lngQuality) { return lngQuality == KESTRIX_DEFAULT_QUALITY ? kDefaultQuality : lngQuality; }
+
+kx::StdFont FontOf(const KestrixFont* font)
+{
+    kx::StdFont result;
+    if (font == nullptr) return result;
+    if (font->Name != nullptr) result.Name = font->Name;
+    result.Size = font->Size;
+    result.Bold = font->Bold != KESTRIX_FALSE;
+    result.Italic = font->Italic != KESTRIX_FALSE;
+    result.Underline = font->Underline != KESTRIX_FALSE;
+    result.Strikethrough = font->Strikethrough != KESTRIX_FALSE;
+    result.Charset = font->Charset;
+    return result;
+}
+
+// Runs one operation for the method `name`. An operation that stopped on an
+// unexpected error has already reported it and returned false without a
+// code: the method then fails with KESTRIX_UNEXPECTED_ERROR.
+template <typename Operation>
+KestrixBool RunMethod(const char* name, Operation&& operation)
+{
+    ErrorCode() = kx::ecNone;
+    bool ok = false;
+    try {
+        ok = operation();
+    } catch (const kx::RunTimeError& e) {
+        kx::ReportError(name, e.Description(), e.Number());
+    } catch (const std::bad_alloc&) {
+        kx::ReportError(name, kx::StandardDescription(kx::errOutOfMemory), kx::errOutOfMemory);
+    } catch (...) {
+        kx::ReportError(name, kx::StandardDescription(kx::errInvalidCall), kx::errInvalidCall);
+    }
+    if (ErrorCode() == kx::ecNone && !ok) ErrorCode() = kx::ecUnexpectedError;
+    return ErrorCode() == kx::ecNone ? KESTRIX_TRUE : KESTRIX_FALSE;
+}
+
+}  // namespace
+
+extern "C" {
+
+cKestrix* cKestrix_Create(void) { return new (std::nothrow) cKestrix; }
+
+void cKestrix_Release(cKestrix* object) { delete object; }
+
+KestrixBool cKestrix_ImageResize(cKestrix*, const char* InImage, const char* OutImage, int32_t Height,
+                                 int32_t Width, int32_t lngQuality)
+{
+    return RunMethod("ImageResize", [&] {
+        return kx::ResizeImage(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality));
+    });
+}
+
+KestrixBool cKestrix_ImagePercentageResize(cKestrix*, const char* InImage, const char* OutImage,
+                                           int32_t Percentage, int32_t lngQuality)
+{
+    return RunMethod("ImagePercentageResize", [&] {
+        return kx::PercentageResize(Text(InImage), Text(OutImage), Percentage, QualityOf(lngQuality));
+    });
+}
+
+KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix*, const char* InImage, const char* OutImage,
+                                         int32_t Width, int32_t lngQuality)
+{
+    return RunMethod("ImageResizeMaxWidth", [&] {
+        return kx::ResizeMaxWidth(Text(InImage), Text(OutImage), Width, QualityOf(lngQuality));
+    });
+}
+
+KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix*, const char* InImage, const char* OutImage,
+                                          int32_t Height, int32_t lngQuality)
+{
+    return RunMethod("ImageResizeMaxHeight", [&] {
+        return kx::ResizeMaxHeight(Text(InImage), Text(OutImage), Height, QualityOf(lngQuality));
+    });
+}
+
+KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix*, const char* InImage, const char* OutImage,
+                                                 int32_t Height, int32_t Width, int32_t lngQuality)
+{
+    return RunMethod("ImageResizeWithinDimensions", [&] {
+        return kx::ResizeWithDimensions(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality));
+    });
+}
+
+KestrixBool cKestrix_AddBorderToExistingImage(cKestrix*, const char* InImage, const char* OutImage,
+                                              int32_t lngBorderColour, int16_t intBorderTopSize,
+                                              int16_t intBorderBottomSize, int16_t intBorderLeftSize,
+                                              int16_t intBorderRightSize)
+{
+    return RunMethod("AddBorderToExistingImage", [&] {
+        return kx::ImageAddBorder(Text(InImage), Text(OutImage), lngBorderColour, intBorderTopSize,
+                                  intBorderBottomSize, intBorderLeftSize, intBorderRightSize);
+    });
+}
+
+KestrixBool cKestrix_AddTextToImage(cKestrix*, const char* InImage, const char* OutImage,
+                                    const char* strText, const KestrixFont* fontStdFnt, int32_t lngColour,
+                                    int16_t intTopPos, int16_t intLeftPos)
+{
+    return RunMethod("AddTextToImage", [&] {
+        return kx::ImageAddText(Text(InImage), Text(OutImage), Text(strText), FontOf(fontStdFnt), lngColour,
+                                intTopPos, intLeftPos);
+    });
+}
+
+KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix*, const char* InImage,
+                                                          const char* OutImage, const char* strText,
+                                                          const KestrixFont* fontStdFnt, int32_t lngColour,
+                                                          TEXT_POSITION txtPos)
+{
+    return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
+        return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
+                                                      FontOf(fontStdFnt), lngColour, txtPos);
+    });
+}
+
+int32_t cKestrix_ErrorCode(const cKestrix*) { return ErrorCode(); }
+
+void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
+{
+    if (handler == nullptr) {
+        kx::SetReportHandler(nullptr);
+        return;
+    }
+    kx::SetReportHandler([handler, user](const std::string& text) { handler(text.c_str(), user); });
+}
+
+const char* Kestrix_Version(void) { return KESTRIX_VERSION_STRING; }
+
+}  // extern "C"

@@ -1,0 +1,147 @@
+/*
+ * Kestrix: an image engine that resizes, frames and labels picture files.
+ *
+ * Every method reads a picture file (JPEG, PNG, GIF or BMP), works on it and
+ * writes the result as a JPEG file, replacing a file already at that path.
+ * Methods return KESTRIX_TRUE (-1) on success and KESTRIX_FALSE (0) on
+ * failure; cKestrix_ErrorCode then says why. Paths and texts are UTF-8.
+ *
+ * Threads: an object may be used by one thread at a time; objects on
+ * different threads work independently. The result code read by
+ * cKestrix_ErrorCode belongs to the calling thread and is shared by all
+ * objects used on it: read it before the next call on that thread.
+ */
+#ifndef KESTRIX_H
+#define KESTRIX_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define KESTRIX_API __attribute__((visibility("default")))
+#else
+#define KESTRIX_API
+#endif
+
+/* Booleans at this interface. */
+typedef int32_t KestrixBool;
+#define KESTRIX_TRUE (-1)
+#define KESTRIX_FALSE 0
+
+/* Pass as lngQuality to use the default JPEG quality, 90. Any other value is
+ * handed to the encoder unchanged: 1 (smallest) to 100 (best); values
+ * outside that range fail with error code 2. */
+#define KESTRIX_DEFAULT_QUALITY INT32_MIN
+
+/* Values of cKestrix_ErrorCode. */
+enum {
+    KESTRIX_OK = 0,                /* no failure recorded */
+    KESTRIX_INPUT_NOT_LOADED = 1,  /* the input picture was not loaded */
+    KESTRIX_OUTPUT_NOT_WRITTEN = 2,/* the output JPEG was not written */
+    KESTRIX_BAD_WIDTH = 3,         /* width 0 or negative */
+    KESTRIX_BAD_HEIGHT = 4,        /* height 0 or negative */
+    KESTRIX_BAD_PERCENTAGE = 5,    /* percentage 0 or negative */
+    KESTRIX_UNEXPECTED_ERROR = 6,  /* an unexpected error, already reported */
+    KESTRIX_RESAMPLE_FAILED = 7    /* the resampling step failed */
+};
+
+/* The nine standard places for a text on a picture. */
+typedef enum TEXT_POSITION {
+    TopLeft = 0,
+    TopCentre = 1,
+    TopRight = 2,
+    MiddleLeft = 3,
+    MiddleCentre = 4,
+    MiddleRight = 5,
+    BottomLeft = 6,
+    BottomCentre = 7,
+    BottomRight = 8
+} TEXT_POSITION;
+
+/* A font: family name (UTF-8, for example "DejaVu Sans" or "Sans"), size in
+ * points (fractional; 96 pixels to the inch), style flags (KestrixBool) and
+ * character set (0 to 255). */
+typedef struct KestrixFont {
+    const char *Name;
+    double Size;
+    KestrixBool Bold;
+    KestrixBool Italic;
+    KestrixBool Underline;
+    KestrixBool Strikethrough;
+    int16_t Charset;
+} KestrixFont;
+
+/* The engine object. */
+typedef struct cKestrix cKestrix;
+
+/* Creates an engine object; NULL only when memory is exhausted. */
+KESTRIX_API cKestrix *cKestrix_Create(void);
+/* Releases an object made by cKestrix_Create; NULL is ignored. */
+KESTRIX_API void cKestrix_Release(cKestrix *object);
+
+/* Resizes to exactly Width x Height pixels (the proportions are not kept). */
+KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix *object, const char *InImage,
+                                             const char *OutImage, int32_t Height, int32_t Width,
+                                             int32_t lngQuality);
+/* Resizes to Percentage percent of the picture's width and height. */
+KESTRIX_API KestrixBool cKestrix_ImagePercentageResize(cKestrix *object, const char *InImage,
+                                                       const char *OutImage, int32_t Percentage,
+                                                       int32_t lngQuality);
+/* Resizes to exactly Width pixels wide; the height follows in proportion,
+ * to the nearest whole percent of the change. Enlarges narrower pictures. */
+KESTRIX_API KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix *object, const char *InImage,
+                                                     const char *OutImage, int32_t Width,
+                                                     int32_t lngQuality);
+/* Resizes to exactly Height pixels high; the width follows in proportion. */
+KESTRIX_API KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix *object, const char *InImage,
+                                                      const char *OutImage, int32_t Height,
+                                                      int32_t lngQuality);
+/* Fits the picture within Height x Width keeping its proportions; never
+ * enlarges (a picture that fits is re-encoded at its own size). */
+KESTRIX_API KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix *object, const char *InImage,
+                                                             const char *OutImage, int32_t Height,
+                                                             int32_t Width, int32_t lngQuality);
+/* Adds borders of the given sizes in pixels, in one colour 0x00BBGGRR (red
+ * in the low byte); written at quality 100. Negative sizes crop. */
+KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, const char *InImage,
+                                                          const char *OutImage,
+                                                          int32_t lngBorderColour,
+                                                          int16_t intBorderTopSize,
+                                                          int16_t intBorderBottomSize,
+                                                          int16_t intBorderLeftSize,
+                                                          int16_t intBorderRightSize);
+/* Draws strText (lines separated by "\n"; "&" underlines the next character,
+ * "&&" draws one "&") in the font and colour 0x00BBGGRR with its top-left at
+ * (intLeftPos, intTopPos - 2) pixels; written at quality 100. */
+KESTRIX_API KestrixBool cKestrix_AddTextToImage(cKestrix *object, const char *InImage,
+                                                const char *OutImage, const char *strText,
+                                                const KestrixFont *fontStdFnt, int32_t lngColour,
+                                                int16_t intTopPos, int16_t intLeftPos);
+/* Draws strText at one of the nine standard places, 2 pixels from the edges;
+ * written at quality 100. */
+KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
+    cKestrix *object, const char *InImage, const char *OutImage, const char *strText,
+    const KestrixFont *fontStdFnt, int32_t lngColour, TEXT_POSITION txtPos);
+
+/* Why the last method called on this thread failed (KESTRIX_OK after a
+ * success). */
+KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
+
+/* Receives the text of an unexpected error's report ("Error in : ...", CR LF,
+ * "Error Number : ...", CR LF, "Error Desc : ..."). The engine waits until
+ * the handler returns; reports from several threads come one at a time.
+ * Without a handler the text goes to standard error. NULL removes it. */
+typedef void (*KestrixReportHandler)(const char *text, void *user);
+KESTRIX_API void Kestrix_SetReportHandler(KestrixReportHandler handler, void *user);
+
+/* The library's version, "major.minor.patch". */
+KESTRIX_API const char *Kestrix_Version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTRIX_H */
