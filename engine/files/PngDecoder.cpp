@@ -1,0 +1,183 @@
+// PNG input through libpng's classic API. libpng reports errors by longjmp,
+// so every call that can fail runs inside one of the small Guarded* functions
+// below: each sets the jump target itself and works on raw pointers only, so
+// no C++ object with a destructor lives in a frame that a longjmp skips.
+//
+// libpng expands palettes, low-bit grey and tRNS, strips 16-bit samples to 8,
+// turns grey into RGB and swaps to BGR. Pictures without alpha are read
+// straight into the surface's rows; pictures with alpha are read into a
+// temporary buffer and blended onto white. No gamma correction is applied.
+#include <png.h>
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "DecodeLimits.h"
+#include "PictureDecoders.h"
+
+namespace kx {
+
+namespace {
+
+// Deflate expands at most 1032:1, so the filtered image data (a filter byte
+// and the packed samples of every row) cannot exceed 1032 bytes per byte of
+// file.
+constexpr int64_t kDeflateMaxExpansion = 1032;
+
+// Ancillary chunks (text, ICC profiles) beyond this are dropped, whatever
+// they claim to decompress to.
+constexpr png_alloc_size_t kMaxChunkBytes = 8 * 1024 * 1024;
+
+struct MemorySource {
+    const uint8_t* data;
+    size_t size;
+    size_t position;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, size_t count)
+{
+    auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+    if (count > source->size - source->position) png_error(png, "file truncated");
+    std::memcpy(out, source->data + source->position, count);
+    source->position += count;
+}
+
+void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnWarning(png_structp, png_const_charp) {}
+
+struct ReadStructDeleter {
+    void operator()(png_structp png) const { png_destroy_read_struct(&png, nullptr, nullptr); }
+};
+struct InfoStructDeleter {
+    png_structp png;
+    void operator()(png_infop info) const { png_destroy_info_struct(png, &info); }
+};
+
+struct PngHeader {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colourType = 0;
+    size_t rawRowBytes = 0;  // packed samples of one row, before transforms
+};
+
+bool GuardedReadHeader(png_structp png, png_infop info, PngHeader* header)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth,
+                 &header->colourType, nullptr, nullptr, nullptr);
+    header->rawRowBytes = png_get_rowbytes(png, info);
+    return true;
+}
+
+// Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
+// the picture has any) and gives the resulting row length.
+bool GuardedSetTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    const int colourType = png_get_color_type(png, info);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    png_set_strip_16(png);
+    *hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS);
+    // Grey with alpha stays two bytes a pixel until it is blended.
+    if (!*hasAlpha) png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    *rowBytes = png_get_rowbytes(png, info);
+    return true;
+}
+
+bool GuardedReadImage(png_structp png, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_image(png, rows);
+    return true;
+}
+
+// out = (c * a + 255 * (255 - a) + 127) / 255, the colour over white.
+inline uint8_t OverWhite(unsigned c, unsigned a)
+{
+    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels,
+                    cDIBSection& surface)
+{
+    const int width = surface.Width();
+    for (int y = 0; y < surface.Height(); ++y) {
+        const uint8_t* in = pixels.data() + static_cast<size_t>(y) * rowBytes;
+        uint8_t* out = surface.PictureRow(y);
+        for (int x = 0; x < width; ++x, in += channels, out += 3) {
+            if (channels == 2) {  // grey, alpha
+                out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
+            } else {  // blue, green, red, alpha
+                out[0] = OverWhite(in[0], in[3]);
+                out[1] = OverWhite(in[1], in[3]);
+                out[2] = OverWhite(in[2], in[3]);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
+{
+    try {
+        if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return false;
+
+        std::unique_ptr<png_struct, ReadStructDeleter> png(
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning));
+        if (!png) return false;
+        std::unique_ptr<png_info, InfoStructDeleter> info(png_create_info_struct(png.get()),
+                                                          InfoStructDeleter{png.get()});
+        if (!info) return false;
+
+        MemorySource source{file.data(), file.size(), 0};
+        png_set_read_fn(png.get(), &source, ReadFromMemory);
+        png_set_user_limits(png.get(), static_cast<png_uint_32>(kMaxPictureSide),
+                            static_cast<png_uint_32>(kMaxPictureSide));
+        png_set_chunk_malloc_max(png.get(), kMaxChunkBytes);
+
+        PngHeader header;
+        if (!GuardedReadHeader(png.get(), info.get(), &header)) return false;
+        const int64_t width = header.width;
+        const int64_t height = header.height;
+        if (!SurfaceSizeAllowed(width, height)) return false;
+        const int64_t rawBytes = height * (1 + static_cast<int64_t>(header.rawRowBytes));
+        if (width * height > kAlwaysPlausiblePixels &&
+            rawBytes / kDeflateMaxExpansion > static_cast<int64_t>(file.size()))
+            return false;
+
+        bool hasAlpha = false;
+        size_t rowBytes = 0;
+        if (!GuardedSetTransforms(png.get(), info.get(), &hasAlpha, &rowBytes)) return false;
+        const int channels = !hasAlpha ? 3 : (header.colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
+        if (rowBytes != static_cast<size_t>(width) * channels) return false;
+
+        if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
+        std::vector<png_bytep> rows(static_cast<size_t>(height));
+        if (!hasAlpha) {
+            for (Long y = 0; y < height; ++y) rows[y] = surface.PictureRow(y);
+            return GuardedReadImage(png.get(), rows.data());
+        }
+        std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
+        for (Long y = 0; y < height; ++y)
+            rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
+        if (!GuardedReadImage(png.get(), rows.data())) return false;
+        BlendOntoWhite(pixels, rowBytes, channels, surface);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace kx

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "PictureDecoders.h"
+#include "TestSupport.h"
+
+using kxtest::Bgr;
+using kxtest::Image;
+using kxtest::PixelAt;
+
+namespace {
+
+// A smooth picture, red growing to the right and green downward, with a
+// saturated blue top-left corner to check orientation.
+Image TestPicture(int width, int height)
+{
+    Image image{width, height, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool corner = x < 8 && y < 8;
+            image.bgr.push_back(corner ? 255 : 60);
+            image.bgr.push_back(static_cast<uint8_t>(corner ? 0 : y * 255 / height));
+            image.bgr.push_back(static_cast<uint8_t>(corner ? 0 : x * 255 / width));
+        }
+    return image;
+}
+
+std::vector<uint8_t> Encode(const Image& image, int subsamp, bool progressive = false)
+{
+    kxtest::TempDir dir;
+    kxtest::EncodeJpegFile(dir / "p.jpg", image, 90, subsamp, progressive);
+    return kxtest::ReadFileBytes(dir / "p.jpg");
+}
+
+// The same file decoded by the bare library, top-down.
+Image BareDecode(const std::vector<uint8_t>& file)
+{
+    kxtest::TempDir dir;
+    kxtest::WriteFileBytes(dir / "p.jpg", file);
+    return kxtest::DecodeJpegFile(dir / "p.jpg");
+}
+
+void ExpectSameAsBareDecode(const kx::cDIBSection& surface, const Image& bare)
+{
+    ASSERT_EQ(surface.Width(), bare.width);
+    ASSERT_EQ(surface.Height(), bare.height);
+    int differing = 0;
+    for (int y = 0; y < bare.height; ++y)
+        for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
+    EXPECT_EQ(differing, 0);
+}
+
+TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
+{
+    const struct {
+        const char* name;
+        int subsamp;
+        bool progressive;
+    } kinds[] = {{"baseline 4:2:0", TJSAMP_420, false},
+                 {"greyscale", TJSAMP_GRAY, false},
+                 {"progressive 4:4:4", TJSAMP_444, true}};
+    const Image picture = TestPicture(37, 23);  // odd width: rows carry padding
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const auto file = Encode(picture, kind.subsamp, kind.progressive);
+        kx::cDIBSection surface;
+        ASSERT_TRUE(kx::DecodeJpeg(file, surface));
+        ExpectSameAsBareDecode(surface, BareDecode(file));
+
+        // The picture's top-left pixel sits at the start of the top memory row
+        // (rows are bottom-up); within 12 of the source at quality 90.
+        const uint8_t* top = surface.Row(surface.Height() - 1);
+        const Bgr source = kind.subsamp == TJSAMP_GRAY ? Bgr{29, 29, 29} : Bgr{255, 0, 0};
+        EXPECT_NEAR(top[0], source.b, 12);
+        EXPECT_NEAR(top[1], source.g, 12);
+        EXPECT_NEAR(top[2], source.r, 12);
+    }
+}
+
+// The offset of the first marker FF <code> after the start of the file.
+size_t FindMarker(const std::vector<uint8_t>& file, uint8_t code)
+{
+    for (size_t i = 2; i + 9 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == code) return i;
+    return 0;
+}
+
+TEST(DecodeJpeg, TruncatedFileKeepsTheDecodedPart)
+{
+    const auto file = Encode(TestPicture(64, 128), TJSAMP_420);
+    const size_t scan = FindMarker(file, 0xDA);
+    ASSERT_NE(scan, 0u);
+    // Half of the entropy-coded data: the upper MCU rows are complete.
+    const std::vector<uint8_t> cut(file.begin(), file.begin() + scan + (file.size() - scan) / 2);
+    kx::cDIBSection full, partial;
+    ASSERT_TRUE(kx::DecodeJpeg(file, full));
+    ASSERT_TRUE(kx::DecodeJpeg(cut, partial));
+    for (int x = 0; x < 64; ++x) EXPECT_EQ(PixelAt(partial, x, 0), PixelAt(full, x, 0));
+}
+
+std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t offset, std::vector<uint8_t> bytes)
+{
+    std::copy(bytes.begin(), bytes.end(), file.begin() + offset);
+    return file;
+}
+
+TEST(DecodeJpeg, HostileFilesFail)
+{
+    const auto good = Encode(TestPicture(16, 16), TJSAMP_420);
+    const size_t sof = FindMarker(good, 0xC0);  // FF C0, length, precision, height, width
+    ASSERT_NE(sof, 0u);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+    } cases[] = {
+        {"jpeg_header_claims_huge_size",
+         Patched(good, sof + 5, {0x4E, 0x20, 0x4E, 0x20})},  // 20000 x 20000
+        {"jpeg_header_beyond_surface_limit", Patched(good, sof + 5, {0xEA, 0x60, 0xEA, 0x60})},
+        {"jpeg_header_zero_width", Patched(good, sof + 7, {0, 0})},
+        {"jpeg_lossless_frame", Patched(good, sof + 1, {0xC3})},
+        {"jpeg_precision_12", Patched(good, sof + 4, {12})},
+        {"jpeg_truncated_in_header", std::vector<uint8_t>(good.begin(), good.begin() + sof + 6)},
+        {"jpeg_no_frame", {0xFF, 0xD8, 0xFF, 0xD9}},
+        {"not_a_jpeg", std::vector<uint8_t>(64, 0xFF)},
+        {"empty_file", {}},
+    };
+    for (const auto& c : cases) {
+        kx::cDIBSection surface;
+        EXPECT_FALSE(kx::DecodeJpeg(c.file, surface)) << c.name;
+    }
+}
+
+TEST(DecodeJpeg, CorpusLoadsAndMatchesReferenceRenderings)
+{
+    namespace fs = std::filesystem;
+    for (const char* folder : {"jpeg-edge/reftest", "libjpeg-turbo"})
+        for (const auto& entry : fs::recursive_directory_iterator(kxtest::CorpusPath(folder))) {
+            if (entry.path().extension() != ".jpg") continue;
+            kx::cDIBSection surface;
+            (void)kx::DecodeJpeg(kxtest::ReadFileBytes(entry.path()), surface);  // must not crash
+        }
+
+    // Arithmetic coding decodes through the same call as Huffman coding.
+    const auto arithmetic =
+        kxtest::ReadFileBytes(kxtest::CorpusPath("libjpeg-turbo/testimgari.jpg"));
+    kx::cDIBSection decoded;
+    ASSERT_TRUE(kx::DecodeJpeg(arithmetic, decoded));
+    ExpectSameAsBareDecode(decoded, BareDecode(arithmetic));
+
+    // libjpeg-turbo 2.1 cannot decode 12-bit or lossless files.
+    for (const char* name :
+         {"libjpeg-turbo/monkey12.jpg", "jpeg-edge/reftest/lossless/2/MR4.jpg"}) {
+        kx::cDIBSection surface;
+        EXPECT_FALSE(kx::DecodeJpeg(kxtest::ReadFileBytes(kxtest::CorpusPath(name)), surface))
+            << name;
+    }
+
+    // Reference renderings, decoded with our own PNG decoder. Decoders round
+    // the inverse DCT and upsampling apart, so colour channels may differ by
+    // 3; the CMYK references match exactly, which pins down the conversion
+    // R = C * K / 255, truncated.
+    const struct {
+        const char* name;
+        int tolerance;
+    } references[] = {{"mozilla/jpg-cmyk-1", 0}, {"mozilla/jpg-cmyk-2", 0},
+                      {"mozilla/jpg-progressive", 3}, {"mozilla/jpg-gray", 3},
+                      {"mozilla/jpg-size-33x33", 3}, {"restarts", 3}, {"progressive3", 3},
+                      {"non-interleaved-mcu", 3}, {"grayscale_16x24_sampling2x2", 3}};
+    for (const auto& [name, tolerance] : references) {
+        SCOPED_TRACE(name);
+        const std::string base = kxtest::CorpusPath(std::string("jpeg-edge/reftest/") + name);
+        kx::cDIBSection surface, reference;
+        ASSERT_TRUE(kx::DecodeJpeg(kxtest::ReadFileBytes(base + ".jpg"), surface));
+        ASSERT_TRUE(kx::DecodePng(kxtest::ReadFileBytes(base + ".png"), reference));
+        ASSERT_EQ(surface.Width(), reference.Width());
+        ASSERT_EQ(surface.Height(), reference.Height());
+        int worst = 0;
+        for (int y = 0; y < surface.Height(); ++y)
+            for (int i = 0; i < surface.Width() * 3; ++i)
+                worst = std::max(worst,
+                                 std::abs(surface.PictureRow(y)[i] - reference.PictureRow(y)[i]));
+        EXPECT_LE(worst, tolerance);
+    }
+}
+
+}  // namespace
