@@ -1,0 +1,280 @@
+// Sub-commands: their options, help texts and the engine method each runs.
+#include "Commands.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Arguments.h"
+#include "EngineCall.h"
+
+namespace kx::cli {
+
+namespace {
+
+// A sub-command with a one-line description, and notes and an example for
+// the end of its help.
+CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
+                     const std::string& notes, const std::string& example)
+{
+    CLI::App* command = app.add_subcommand(name, description);
+    command->footer(notes + "\n\nExample:\n  " + example);
+    return command;
+}
+
+// Makes `work` the action to run when the user picks `command`.
+void OnChosen(CLI::App* command, Action& action, Action work)
+{
+    command->callback([&action, work = std::move(work)] { action = work; });
+}
+
+// INPUT and OUTPUT, the first two positional arguments of every sub-command.
+void AddFiles(CLI::App* command, Files& files)
+{
+    command->add_option("INPUT", files.input, "Picture to read: JPEG, PNG, GIF or BMP")
+        ->required()
+        ->type_name("FILE");
+    command->add_option("OUTPUT", files.output, "JPEG file to write; an existing file is replaced")
+        ->required()
+        ->type_name("FILE");
+}
+
+CLI::Option* AddLong(CLI::App* command, const std::string& names, int32_t& value, const std::string& help)
+{
+    return command->add_option(names, value, help)
+        ->transform(WholeNumber(INT32_MIN, INT32_MAX))
+        ->type_name("N");
+}
+
+CLI::Option* AddInteger(CLI::App* command, const std::string& names, int16_t& value, const std::string& help,
+                        int16_t lowest = INT16_MIN, int16_t highest = INT16_MAX)
+{
+    return command->add_option(names, value, help)
+        ->transform(WholeNumber(lowest, highest))
+        ->type_name("N");
+}
+
+CLI::Option* AddColour(CLI::App* command, int32_t& colour, const std::string& help)
+{
+    return command->add_option("-c,--colour,--color", colour, help)->transform(ColourCode())->type_name("COLOUR");
+}
+
+// The arguments of all five resize methods; each uses some of them.
+struct ResizeJob {
+    Files files;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t percent = 0;
+    int32_t quality = KESTRIX_DEFAULT_QUALITY;
+};
+
+const std::string kColourNote = "A colour is #RRGGBB (hex) or a decimal colour code 0x00BBGGRR.";
+const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'.\n" + kColourNote +
+                              "\nWritten at JPEG quality 100.";
+
+enum class Size { Width, Height, Percent };
+
+struct ResizeCommand {
+    const char* name;
+    const char* description;
+    const char* notes;
+    const char* example;
+    std::vector<Size> sizes;  // also positional, in this order after OUTPUT
+    KestrixBool (*run)(cKestrix* engine, const ResizeJob& job);
+};
+
+const ResizeCommand kResizeCommands[] = {
+    {"resize", "Resize to exactly WIDTH x HEIGHT pixels", "The proportions are not kept.",
+     "kestrix resize photo.jpg thumb.jpg --width 160 --height 120", {Size::Width, Size::Height},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImageResize(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
+                                     job.width, job.quality);
+     }},
+    {"percent", "Resize to PERCENT percent of the size", "Both the width and the height are scaled.",
+     "kestrix percent photo.png half.jpg --percent 50", {Size::Percent},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
+                                               job.percent, job.quality);
+     }},
+    {"max-width", "Scale to WIDTH pixels wide, keeping the proportions",
+     "The height follows to the nearest whole percent; narrower pictures are enlarged.",
+     "kestrix max-width photo.bmp small.jpg --width 640", {Size::Width},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
+                                             job.width, job.quality);
+     }},
+    {"max-height", "Scale to HEIGHT pixels high, keeping the proportions",
+     "The width follows to the nearest whole percent; lower pictures are enlarged.",
+     "kestrix max-height photo.gif small.jpg --height 480", {Size::Height},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
+                                              job.height, job.quality);
+     }},
+    {"fit", "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
+     "Pictures that fit already are written at their own size.",
+     "kestrix fit in.png out.jpg --width 1024 --height 768 --quality 85", {Size::Width, Size::Height},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImageResizeWithinDimensions(engine, job.files.input.c_str(), job.files.output.c_str(),
+                                                     job.height, job.width, job.quality);
+     }},
+};
+
+void AddSize(CLI::App* command, Size size, ResizeJob& job)
+{
+    switch (size) {
+    case Size::Width:
+        AddLong(command, "-W,--width,WIDTH", job.width, "Width in pixels")->required();
+        break;
+    case Size::Height:
+        AddLong(command, "-H,--height,HEIGHT", job.height, "Height in pixels")->required();
+        break;
+    case Size::Percent:
+        AddLong(command, "-p,--percent,PERCENT", job.percent, "Percentage of the picture's size")->required();
+        break;
+    }
+}
+
+void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& definition)
+{
+    CLI::App* command =
+        AddCommand(app, definition.name, definition.description, definition.notes, definition.example);
+    const auto job = std::make_shared<ResizeJob>();
+    AddFiles(command, job->files);
+    for (const Size size : definition.sizes) AddSize(command, size, *job);
+    command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+        ->transform(WholeNumber(1, 100))
+        ->type_name("N");
+    OnChosen(command, action, [job, run = definition.run] {
+        return RunEngineMethod(job->files, [&](cKestrix* engine) { return run(engine, *job); });
+    });
+}
+
+struct BorderJob {
+    Files files;
+    int32_t colour = 0;
+    int16_t all = 0;
+    int16_t top = 0;
+    int16_t bottom = 0;
+    int16_t left = 0;
+    int16_t right = 0;
+};
+
+// The arguments of both text methods.
+struct TextJob {
+    Files files;
+    std::string text;
+    std::string fontName = "Sans";
+    double size = 12;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikethrough = false;
+    int16_t charset = 0;
+    int32_t colour = 0;
+    int16_t top = 0;
+    int16_t left = 0;
+    int place = BottomRight;
+
+    KestrixFont Font() const
+    {
+        const auto flag = [](bool on) { return on ? KESTRIX_TRUE : KESTRIX_FALSE; };
+        return {fontName.c_str(), size, flag(bold), flag(italic), flag(underline), flag(strikethrough), charset};
+    }
+};
+
+// INPUT, OUTPUT, TEXT and the font and colour options of both text commands.
+void AddTextOptions(CLI::App* command, TextJob& job)
+{
+    AddFiles(command, job.files);
+    command->add_option("TEXT", job.text, "Text to draw; a newline starts a new line")
+        ->required()
+        ->type_name("");
+    command->add_option("-f,--font", job.fontName, "Font family, e.g. \"DejaVu Sans\"; default Sans")
+        ->type_name("NAME");
+    command->add_option("-s,--size", job.size, "Font size in points (96 pixels to the inch); default 12")
+        ->transform(Decimal(1, 1000))
+        ->type_name("POINTS");
+    command->add_flag("-b,--bold", job.bold, "Bold");
+    command->add_flag("-i,--italic", job.italic, "Italic");
+    command->add_flag("-u,--underline", job.underline, "Underlined");
+    command->add_flag("--strikethrough", job.strikethrough, "Struck through");
+    AddInteger(command, "--charset", job.charset, "Font character set, 0 to 255; default 0", 0, 255);
+    AddColour(command, job.colour, "Text colour; default #000000 (black)");
+}
+
+}  // namespace
+
+void AddResizeCommands(CLI::App& app, Action& action)
+{
+    for (const ResizeCommand& definition : kResizeCommands) AddResizeCommand(app, action, definition);
+}
+
+void AddBorderCommand(CLI::App& app, Action& action)
+{
+    CLI::App* command =
+        AddCommand(app, "border", "Add a border in one colour",
+                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote +
+                       "\nWritten at JPEG quality 100.",
+                   "kestrix border in.jpg out.jpg --top 10 --bottom 10 --left 10 --right 10 --colour '#FF0000'");
+    const auto job = std::make_shared<BorderJob>();
+    AddFiles(command, job->files);
+    AddInteger(command, "-a,--all", job->all, "Border on every side in pixels; --top etc. override it");
+    CLI::Option* top = AddInteger(command, "-t,--top", job->top, "Border above, in pixels; negative crops");
+    CLI::Option* bottom = AddInteger(command, "--bottom", job->bottom, "Border below, in pixels");
+    CLI::Option* left = AddInteger(command, "-l,--left", job->left, "Border on the left, in pixels");
+    CLI::Option* right = AddInteger(command, "-r,--right", job->right, "Border on the right, in pixels");
+    AddColour(command, job->colour, "Border colour; default #000000 (black)");
+    OnChosen(command, action, [job, top, bottom, left, right] {
+        const auto side = [&](const CLI::Option* option, int16_t value) {
+            return option->count() > 0 ? value : job->all;
+        };
+        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            return cKestrix_AddBorderToExistingImage(engine, job->files.input.c_str(), job->files.output.c_str(),
+                                                     job->colour, side(top, job->top), side(bottom, job->bottom),
+                                                     side(left, job->left), side(right, job->right));
+        });
+    });
+}
+
+void AddTextCommands(CLI::App& app, Action& action)
+{
+    CLI::App* text = AddCommand(app, "text", "Draw a text at a position in pixels",
+                                "The text's top-left corner goes to (--left, --top).\n" + kTextNote,
+                                "kestrix text in.jpg out.jpg \"Hello\" --top 10 --left 20 --font \"DejaVu Sans\" "
+                                "--size 12 --bold --colour '#FFFFFF'");
+    const auto atPosition = std::make_shared<TextJob>();
+    AddTextOptions(text, *atPosition);
+    AddInteger(text, "-t,--top", atPosition->top, "Top of the text in pixels from the picture's top; default 0");
+    AddInteger(text, "-l,--left", atPosition->left, "Left of the text in pixels from the picture's left; default 0");
+    OnChosen(text, action, [job = atPosition] {
+        const KestrixFont font = job->Font();
+        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
+                                           job->text.c_str(), &font, job->colour, job->top, job->left);
+        });
+    });
+
+    CLI::App* textAt = AddCommand(app, "text-at", "Draw a text at one of nine places",
+                                  "Places: top-left, top-centre, top-right, middle-left, middle-centre,\n"
+                                  "middle-right, bottom-left, bottom-centre, bottom-right (\"center\" too);\n"
+                                  "the text stays 2 pixels from the edges.\n" + kTextNote,
+                                  "kestrix text-at in.jpg out.jpg \"(c) 2026\" --at bottom-right --colour '#FFFFFF'");
+    const auto atPlace = std::make_shared<TextJob>();
+    AddTextOptions(textAt, *atPlace);
+    textAt->add_option("-a,--at", atPlace->place, "Where to draw the text; default bottom-right")
+        ->transform(TextPlace())
+        ->type_name("PLACE");
+    OnChosen(textAt, action, [job = atPlace] {
+        const KestrixFont font = job->Font();
+        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, job->files.input.c_str(),
+                                                                 job->files.output.c_str(), job->text.c_str(),
+                                                                 &font, job->colour,
+                                                                 static_cast<TEXT_POSITION>(job->place));
+        });
+    });
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,69 @@
+// Engine calls of the command-line tool.
+#include "EngineCall.h"
+
+#include <iostream>
+#include <memory>
+#include <string_view>
+
+namespace kx::cli {
+
+namespace {
+
+struct EngineRelease {
+    void operator()(cKestrix* object) const { cKestrix_Release(object); }
+};
+
+void PrintReport(const char* text, void*)
+{
+    // The report's lines are joined by CR LF.
+    std::string_view rest = text ? text : "";
+    while (!rest.empty()) {
+        const size_t end = rest.find("\r\n");
+        std::cerr << "kestrix: " << rest.substr(0, end) << '\n';
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 2);
+    }
+    std::cerr.flush();
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+}  // namespace
+
+void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
+
+std::string FailureText(int32_t errorCode, const Files& files)
+{
+    switch (errorCode) {
+    case KESTRIX_INPUT_NOT_LOADED:
+        return "cannot read the input picture " + Quoted(files.input);
+    case KESTRIX_OUTPUT_NOT_WRITTEN:
+        return "cannot write the output JPEG file " + Quoted(files.output);
+    case KESTRIX_BAD_WIDTH:
+        return "the width must be 1 or more";
+    case KESTRIX_BAD_HEIGHT:
+        return "the height must be 1 or more";
+    case KESTRIX_BAD_PERCENTAGE:
+        return "the percentage must be 1 or more";
+    case KESTRIX_UNEXPECTED_ERROR:
+        return "an unexpected error occurred with " + Quoted(files.input) + " (reported above)";
+    case KESTRIX_RESAMPLE_FAILED:
+        return "the picture " + Quoted(files.input) + " could not be resampled (it is 1 pixel wide or high)";
+    default:
+        return "the engine failed with error code " + std::to_string(errorCode);
+    }
+}
+
+int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method)
+{
+    const std::unique_ptr<cKestrix, EngineRelease> engine(cKestrix_Create());
+    if (!engine) {
+        std::cerr << "kestrix: out of memory\n";
+        return kExitFailure;
+    }
+    if (method(engine.get()) == KESTRIX_TRUE) return kExitSuccess;
+    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files) << '\n';
+    return kExitFailure;
+}
+
+}  // namespace kx::cli

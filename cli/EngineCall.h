@@ -1,0 +1,36 @@
+// Running one engine method for a sub-command and turning its outcome into
+// the tool's messages and exit status.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "kestrix.h"
+
+namespace kx::cli {
+
+// Exit statuses of the tool.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;  // the engine method failed
+constexpr int kExitUsage = 2;    // the command line was wrong
+
+// The picture a method reads and the JPEG file it writes.
+struct Files {
+    std::string input;
+    std::string output;
+};
+
+// Sends the engine's error reports to standard error, one "kestrix: " line
+// per line of the report.
+void PrintEngineReports();
+
+// One line (without "kestrix: " and newline) saying what a failed method's
+// error code means.
+std::string FailureText(int32_t errorCode, const Files& files);
+
+// Calls `method` on a fresh engine object: kExitSuccess when it returns
+// KESTRIX_TRUE, otherwise kExitFailure after printing its failure line.
+int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method);
+
+}  // namespace kx::cli

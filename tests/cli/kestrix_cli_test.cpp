@@ -1,0 +1,258 @@
+// The kestrix tool run as a user runs it: a child process with its standard
+// output, standard error and exit status captured.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadText(const std::string& path)
+{
+    const auto bytes = kxtest::ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+class Cli : public testing::Test {
+protected:
+    // Runs kestrix with `args`; stdout and stderr go to files in the folder.
+    Outcome Run(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> all{KESTRIX_CLI};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+
+        const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t child = 0;
+        const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int wait = 0;
+        if (spawned != 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
+        return {WEXITSTATUS(wait), ReadText(outPath), ReadText(errPath)};
+    }
+
+    // A JPEG of the given size with a smooth mid-grey pattern.
+    std::string Picture(int width, int height)
+    {
+        const std::string path = dir / ("in" + std::to_string(width) + "x" + std::to_string(height) + ".jpg");
+        if (std::filesystem::exists(path)) return path;
+        kxtest::Image image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+        for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(96 + (i / 3) % 64);
+        kxtest::EncodeJpegFile(path, image, 95, 0 /* 4:4:4 */);
+        return path;
+    }
+
+    // The picture after `args` turned `width` x `height` into the output file.
+    kxtest::Image RunOn(const std::string& command, int width, int height, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> all{command, Picture(width, height), output};
+        all.insert(all.end(), args.begin(), args.end());
+        const Outcome outcome = Run(all);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        return kxtest::DecodeJpegFile(output);
+    }
+
+    kxtest::TempDir dir;
+    const std::string output = dir / "out.jpg";
+};
+
+TEST_F(Cli, HelpListsEverySubCommandAndVersionIsTheEngines)
+{
+    const Outcome help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* name : {"resize", "percent", "max-width", "max-height", "fit", "border", "text", "text-at"})
+        EXPECT_NE(help.out.find(std::string("\n  ") + name + " "), std::string::npos) << name;
+
+    const Outcome fitHelp = Run({"fit", "--help"});
+    EXPECT_EQ(fitHelp.status, 0);
+    EXPECT_NE(fitHelp.out.find("--quality"), std::string::npos);
+    EXPECT_NE(fitHelp.out.find("Example:"), std::string::npos);
+    EXPECT_EQ(Run({"border", "--help"}).out.find("--quality"), std::string::npos);
+
+    const Outcome version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "1.0.0\n");
+}
+
+TEST_F(Cli, EachSubCommandWritesTheExpectedSize)
+{
+    struct Case {
+        const char* command;
+        int width, height;
+        std::vector<std::string> args;
+        int outWidth, outHeight;
+    };  // "fit" and "resize" read positional sizes as width, then height
+    const Case cases[] = {
+        {"max-width", 400, 300, {"--width", "10"}, 10, 6},
+        {"max-width", 400, 300, {"10"}, 10, 6},
+        {"max-height", 400, 300, {"--height", "150"}, 200, 150},
+        {"fit", 1024, 768, {"--height", "500", "--width", "300"}, 300, 225},
+        {"fit", 1024, 768, {"300", "500"}, 300, 225},
+        {"percent", 1024, 768, {"--percent", "33"}, 338, 253},
+        {"resize", 100, 50, {"--width", "30", "--height", "20"}, 30, 20},
+        {"resize", 100, 50, {"30", "20"}, 30, 20},
+        {"border", 100, 50, {"--top", "10", "--bottom", "20", "--left", "0", "--right", "5"}, 105, 80},
+        {"border", 100, 50, {"--all", "3", "--left", "0"}, 103, 56},
+        {"border", 100, 50, {"--top", "-10"}, 100, 40},
+        {"text", 100, 50, {"Hi", "--top", "5", "--left", "5"}, 100, 50},
+        {"text-at", 100, 50, {"Hi", "--at", "bottom-right"}, 100, 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.args.front());
+        const kxtest::Image image = RunOn(c.command, c.width, c.height, c.args);
+        EXPECT_EQ(image.width, c.outWidth);
+        EXPECT_EQ(image.height, c.outHeight);
+    }
+}
+
+TEST_F(Cli, QualityDefaultsToNinety)
+{
+    const std::string in = Picture(120, 90);
+    auto bytesWith = [&](std::vector<std::string> quality) {
+        std::vector<std::string> args{"resize", in, output, "60", "40"};
+        args.insert(args.end(), quality.begin(), quality.end());
+        EXPECT_EQ(Run(args).status, 0);
+        return kxtest::ReadFileBytes(output);
+    };
+    const auto byDefault = bytesWith({});
+    EXPECT_EQ(byDefault, bytesWith({"--quality", "90"}));
+    EXPECT_NE(byDefault, bytesWith({"--quality", "50"}));
+}
+
+TEST_F(Cli, ColoursAreHexOrDecimalCodes)
+{
+    struct Case { std::vector<std::string> args; kxtest::Bgr border; };
+    const Case cases[] = {
+        {{"--colour", "#FF0000"}, {0, 0, 255}},  {{"--color", "#ff0000"}, {0, 0, 255}},
+        {{"-c", "255"}, {0, 0, 255}},            {{"--colour", "16711680"}, {255, 0, 0}},
+        {{"--colour", "#0000FF"}, {255, 0, 0}},  {{"--colour", "#00Ff00"}, {0, 255, 0}},
+        {{}, {0, 0, 0}},
+    };
+    constexpr int kTolerance = 12;  // JPEG at quality 100, far from any edge
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "default" : c.args.back());
+        std::vector<std::string> args{"--all", "16"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const kxtest::Image image = RunOn("border", 40, 30, args);
+        ASSERT_EQ(image.width, 72);
+        const kxtest::Bgr got = image.At(4, 4);
+        EXPECT_NEAR(got.b, c.border.b, kTolerance);
+        EXPECT_NEAR(got.g, c.border.g, kTolerance);
+        EXPECT_NEAR(got.r, c.border.r, kTolerance);
+    }
+}
+
+TEST_F(Cli, TextGoesToTheNamedPlace)
+{
+    // White text on black: the lit pixels' centre shows the third it landed in.
+    const std::string in = dir / "black.jpg";
+    kxtest::EncodeJpegFile(in, {300, 150, std::vector<uint8_t>(300 * 150 * 3, 0)}, 95, 0);
+    struct Case { const char* place; int column, row; };  // thirds of the picture, 0 to 2
+    const Case cases[] = {{"top-left", 0, 0},      {"Top_Center", 1, 0},   {"middle-centre", 1, 1},
+                          {"BottomRight", 2, 2},   {"bottom-center", 1, 2}, {"middle left", 0, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.place);
+        ASSERT_EQ(Run({"text-at", in, output, "XX", "--at", c.place, "--colour", "#FFFFFF"}).status, 0);
+        const kxtest::Image image = kxtest::DecodeJpegFile(output);
+        long sumX = 0, sumY = 0, lit = 0;
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x)
+                if (image.At(x, y).g > 128) sumX += x, sumY += y, ++lit;
+        ASSERT_GT(lit, 0);
+        EXPECT_EQ(sumX / lit / 100, c.column);
+        EXPECT_EQ(sumY / lit / 50, c.row);
+    }
+}
+
+TEST_F(Cli, BadArgumentsAreUsageErrors)
+{
+    struct Case { std::vector<std::string> args; const char* message; };
+    const Case cases[] = {
+        {{"border", "IN", "OUT", "--colour", "#12345"}, "'#12345' is not a colour"},
+        {{"border", "IN", "OUT", "--colour", "red"}, "'red' is not a colour"},
+        {{"border", "IN", "OUT", "--color", "#GG0000"}, "'#GG0000' is not a colour"},
+        {{"border", "IN", "OUT", "--top", "32768"}, "--top: '32768' is not a whole number from -32768 to 32767"},
+        {{"max-width", "IN", "OUT", "--width", "abc"}, "--width: 'abc' is not a whole number"},
+        {{"max-width", "IN", "OUT", "--width", "2147483648"}, "--width: '2147483648' is not a whole number"},
+        {{"max-width", "IN", "OUT", "--width", "0x10"}, "--width: '0x10' is not a whole number"},
+        {{"resize", "IN", "OUT", "10", "10", "--quality", "101"}, "--quality: '101' is not a whole number from 1 to 100"},
+        {{"text-at", "IN", "OUT", "Hi", "--at", "middle"}, "'middle' is not a place"},
+        {{"text", "IN", "OUT", "Hi", "--size", "nan"}, "--size: 'nan' is not a number"},
+        {{"fit", "IN", "OUT", "--width", "10"}, "--height is required"},
+        {{"border", "IN", "OUT", "--quality", "80"}, "--quality"},
+        {{"frob"}, "frob"},
+        {{}, "a sub-command is required"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> args = c.args;
+        for (auto& arg : args) arg = arg == "IN" ? Picture(20, 10) : arg == "OUT" ? output : arg;
+        const Outcome outcome = Run(args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.err.rfind("kestrix: ", 0), 0u) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
+{
+    const std::string missing = dir / "missing.jpg";
+    const std::string in = Picture(40, 30);
+    struct Case { std::vector<std::string> args; std::string err; };
+    const Case cases[] = {
+        {{"resize", missing, output, "10", "10"}, "kestrix: cannot read the input picture '" + missing + "'\n"},
+        {{"border", in, dir / "no/such/folder.jpg"},
+         "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" + "'\n"},
+        {{"max-width", in, output, "--width", "0"}, "kestrix: the width must be 1 or more\n"},
+        {{"fit", in, output, "--width", "0", "--height", "0"}, "kestrix: the height must be 1 or more\n"},
+        {{"percent", in, output, "-5"}, "kestrix: the percentage must be 1 or more\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, c.err);
+    }
+}
+
+TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
+{
+    // The header probe gives a missing picture the size 0: a division by zero.
+    const std::string missing = dir / "missing.jpg";
+    const Outcome outcome = Run({"max-height", missing, output, "--height", "10"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err.find("kestrix: Error in : ResizeMaxHeight\nkestrix: Error Number : 11\n"
+                               "kestrix: Error Desc : "),
+              0u)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find('\r'), std::string::npos);
+    const std::string last = "kestrix: an unexpected error occurred with '" + missing + "' (reported above)\n";
+    ASSERT_GE(outcome.err.size(), last.size());
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - last.size()), last);
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 4);
+}
+
+}  // namespace
