@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "EngineLibrary.h"
+
+using namespace folvane;
+
+TEST(EngineLibrary, LoadsTheBuiltEngineAndResolvesEveryFunction)
+{
+    std::string why;
+    std::optional<EngineLibrary> library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
+    ASSERT_TRUE(library) << why;
+    const KestrixApi& api = library->Api();
+    for (const void* function :
+         {(const void*)api.Create, (const void*)api.Release, (const void*)api.ImageResize,
+          (const void*)api.ImagePercentageResize, (const void*)api.ImageResizeMaxWidth,
+          (const void*)api.ImageResizeMaxHeight, (const void*)api.ImageResizeWithinDimensions,
+          (const void*)api.AddBorderToExistingImage, (const void*)api.AddTextToImage,
+          (const void*)api.AddTextToImageUsingSpecifiedPosition, (const void*)api.ErrorCode,
+          (const void*)api.SetReportHandler, (const void*)api.Version})
+        EXPECT_NE(function, nullptr);
+    EXPECT_STREQ(api.Version(), FOLVANE_VERSION);
+    EXPECT_EQ(library->Path(), KESTRIX_LIBRARY);
+}
+
+TEST(EngineLibrary, AMovedLibraryStaysLoadedAndMakesObjects)
+{
+    std::optional<EngineLibrary> loaded = EngineLibrary::LoadFrom(KESTRIX_LIBRARY);
+    ASSERT_TRUE(loaded);
+    EngineLibrary library = std::move(*loaded);
+    loaded.reset();
+    KestrixObject object = library.CreateObject();
+    ASSERT_NE(object, nullptr);
+    // A missing input fails with "input not loaded" through the loaded code.
+    EXPECT_EQ(library.Api().ImageResize(object.get(), "/nonexistent/in.bmp", "/nonexistent/out.jpg",
+                                        10, 10, 90),
+              KESTRIX_FALSE);
+    EXPECT_EQ(library.Api().ErrorCode(object.get()), KESTRIX_INPUT_NOT_LOADED);
+}
+
+TEST(EngineLibrary, AMissingFileIsAClearFailure)
+{
+    std::string why;
+    EXPECT_FALSE(EngineLibrary::LoadFrom("/nonexistent/folder/libkestrix.so.1", &why));
+    EXPECT_EQ(why.rfind("/nonexistent/folder/libkestrix.so.1: ", 0), 0u) << why;
+    EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+}
+
+TEST(EngineLibrary, ALibraryWithoutTheEngineFunctionsIsRefused)
+{
+    std::string why;
+    EXPECT_FALSE(EngineLibrary::LoadFrom("libc.so.6", &why));
+    EXPECT_EQ(why, "libc.so.6: not the Kestrix engine, the function cKestrix_Create is missing");
+}
+
+TEST(EngineLibrary, LooksBesideAndBelowTheProgramFirst)
+{
+    const auto paths = EngineLibrary::CandidatePaths("/opt/folvane/bin/folvane");
+    ASSERT_GE(paths.size(), 2u);
+    EXPECT_EQ(paths.front(), "/opt/folvane/bin/../lib/libkestrix.so.1");
+    EXPECT_EQ(paths.back(), "/opt/folvane/bin/libkestrix.so.1");
+#if defined(__x86_64__) && !defined(__ILP32__)
+    EXPECT_EQ(paths.at(1), "/opt/folvane/bin/../lib/x86_64-linux-gnu/libkestrix.so.1");
+#endif
+    EXPECT_TRUE(EngineLibrary::CandidatePaths("").empty());
+}
+
+TEST(EngineLibrary, TheSearchEitherFindsAWorkingEngineOrSaysWhereItLooked)
+{
+    // The test program sits in the build tree, where the engine is neither
+    // beside it nor in ../lib; an installed engine may still be found.
+    std::string why;
+    if (std::optional<EngineLibrary> library = EngineLibrary::Load(&why)) {
+        EXPECT_NE(library->CreateObject(), nullptr);
+    } else {
+        EXPECT_EQ(why.rfind("The engine library libkestrix.so.1 could not be loaded:", 0), 0u) << why;
+        EXPECT_NE(why.find("\nlibkestrix.so.1: "), std::string::npos) << why;
+    }
+}

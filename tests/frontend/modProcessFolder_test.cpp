@@ -1,0 +1,385 @@
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "EngineLibrary.h"
+#include "TestSupport.h"
+#include "modErrorReport.h"
+#include "modProcessFolder.h"
+
+using namespace folvane;
+
+namespace {
+
+// A 24-bit bottom-up BMP of w x h pixels, all one grey.
+void WriteBmp(const std::string& path, int w, int h)
+{
+    const int stride = (w * 3 + 3) / 4 * 4;
+    const int size = 54 + stride * h;
+    std::vector<uint8_t> b(static_cast<size_t>(size), 0x80);
+    auto put32 = [&](int at, int v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, size);   // file size
+    put32(6, 0);      // reserved
+    put32(10, 54);    // pixel offset
+    put32(14, 40);    // info header size
+    put32(18, w);
+    put32(22, h);     // positive: bottom-up
+    put32(26, 1 | (24 << 16));  // one plane, 24 bits
+    put32(30, 0);     // no compression
+    for (int at = 34; at < 54; at += 4) put32(at, 0);
+    kxtest::WriteFileBytes(path, b);
+}
+
+// A w x h GIF in two colours, striped.
+void WriteGif(const std::string& path, int w, int h)
+{
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+    ASSERT_NE(gif, nullptr);
+    const GifColorType colours[2] = {{255, 0, 0}, {0, 0, 255}};
+    ColorMapObject* map = GifMakeMapObject(2, colours);
+    ASSERT_EQ(EGifPutScreenDesc(gif, w, h, 1, 0, map), GIF_OK);
+    ASSERT_EQ(EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr), GIF_OK);
+    std::vector<GifPixelType> line(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) line[x] = static_cast<GifPixelType>(x & 1);
+        ASSERT_EQ(EGifPutLine(gif, line.data(), w), GIF_OK);
+    }
+    GifFreeMapObject(map);
+    ASSERT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+}
+
+void WritePng(const std::string& path, int w, int h)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(w);
+    image.height = static_cast<png_uint_32>(h);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> pixels(static_cast<size_t>(w * h * 3), 0x40);
+    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr), 0);
+}
+
+void WriteJpeg(const std::string& path, int w, int h)
+{
+    kxtest::Image image{w, h, std::vector<uint8_t>(static_cast<size_t>(w * h * 3), 0x60)};
+    kxtest::EncodeJpegFile(path, image, 90, 0);
+}
+
+// Remembers every engine call as "<method> <in> <out> <numbers>".
+class RecordingEngine : public IResizeEngine {
+public:
+    using S = const std::string&;
+    bool ImageResize(S in, S out, int32_t h, int32_t w, int32_t q) override
+    {
+        return Record("ImageResize", in, out, {h, w, q});
+    }
+    bool ImagePercentageResize(S in, S out, int32_t p, int32_t q) override
+    {
+        return Record("ImagePercentageResize", in, out, {p, q});
+    }
+    bool ImageResizeMaxHeight(S in, S out, int32_t h, int32_t q) override
+    {
+        return Record("ImageResizeMaxHeight", in, out, {h, q});
+    }
+    bool ImageResizeMaxWidth(S in, S out, int32_t w, int32_t q) override
+    {
+        return Record("ImageResizeMaxWidth", in, out, {w, q});
+    }
+    bool ImageResizeWithinDimensions(S in, S out, int32_t h, int32_t w, int32_t q) override
+    {
+        return Record("ImageResizeWithinDimensions", in, out, {h, w, q});
+    }
+    std::vector<std::string> calls;
+
+private:
+    bool Record(const char* method, S in, S out, std::initializer_list<int32_t> values)
+    {
+        std::string call = std::string(method) + " " + in + " " + out;
+        const char* separator = " ";
+        for (int32_t v : values) call += separator + std::to_string(v), separator = ",";
+        calls.push_back(call);
+        return false;  // the run must not care
+    }
+};
+
+class BatchTest : public testing::Test, public IDialogs, public IProgressView {
+protected:
+    void SetUp() override
+    {
+        SetDialogs(this);
+        SetProgressView(nullptr);
+        ResetMeter();
+        SetProgressView(this);
+        kx::SetReportHandler([this](const std::string& text) { reports.push_back(text); });
+    }
+    void TearDown() override
+    {
+        SetDialogs(nullptr);
+        SetProgressView(nullptr);
+        kx::SetReportHandler(nullptr);
+    }
+    MessageAnswer ShowMessage(const std::string& text, const std::string& title,
+                              MessageStyle style) override
+    {
+        messages.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)));
+        return MessageAnswer::Ok;
+    }
+    void Beep() override { ++beeps; }
+    std::string ChooseFolder(const std::string&) override { return {}; }
+    void ShowMeter(const MeterState& meter, bool repaintNow) override
+    {
+        shown.push_back(meter);
+        repaints.push_back(repaintNow);
+    }
+
+    // Runs the real engine, loaded as the program loads it.
+    void RunWithEngine(const ResizeJob& job)
+    {
+        std::string why;
+        auto library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
+        ASSERT_TRUE(library) << why;
+        KestrixObject object = library->CreateObject();
+        KestrixEngine engine(library->Api(), object.get());
+        ProcessFolder(dir.Path(), job, engine);
+    }
+    std::vector<std::string> Outputs() const
+    {
+        return ListOrdinaryFiles(dir / "Resized");
+    }
+
+    kxtest::TempDir dir;
+    std::vector<std::string> messages, reports;
+    std::vector<MeterState> shown;
+    std::vector<bool> repaints;
+    int beeps = 0;
+    const std::string done = "Folvane|Done!|0";
+};
+
+MeterState Meter(int32_t top, int32_t height, int32_t step, const char* caption)
+{
+    return {top, height, step, caption};
+}
+
+}  // namespace
+
+TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
+{
+    const struct {
+        int32_t count, step;
+    } cases[] = {
+        {1, 4730}, {2, 2365}, {3, 1577},   // 1576.67
+        {4, 1182},                         // 1182.5
+        {860, 6},                          // 5.5
+        {1892, 2},                         // 2.5
+        {1720, 3},                         // 2.75
+        {9459, 1}, {9460, 0},              // 0.5
+        {100000, 0}, {0, 0},               // no files: nothing to share out
+    };
+    for (const auto& c : cases) {
+        StartMeter(c.count, "Working...");
+        EXPECT_EQ(CurrentMeter().lngMeterStep, c.step) << c.count;
+    }
+    ResetMeter();
+}
+
+TEST_F(BatchTest, MeterGeometryThroughARun)
+{
+    StartMeter(3, "Working...");
+    StepMeter();
+    StepMeter();
+    StepMeter();
+    FinishMeter();
+    ResetMeter();
+    const std::vector<MeterState> expected = {
+        Meter(5360, 160, 1577, "Working..."), Meter(3783, 1737, 1577, "Working..."),
+        Meter(2206, 3314, 1577, "Working..."), Meter(629, 4891, 1577, "Working..."),
+        Meter(630, 4890, 1577, "Done!"),       Meter(5360, 160, 1577, "Ready!")};
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(repaints, (std::vector<bool>{true, true, true, true, false, true}));
+}
+
+TEST_F(BatchTest, ResizesThePicturesAndStepsForEveryListedFile)
+{
+    WriteBmp(dir / "a.bmp", 8, 4);
+    kxtest::WriteFileBytes(dir / "b.txt", {'h', 'i'});
+    WriteGif(dir / "c.gif", 6, 10);
+    RunWithEngine({3, "0", "4", "0"});  // scale to width 4
+
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(messages, std::vector<std::string>{done});
+    EXPECT_EQ(beeps, 1);
+    const std::vector<MeterState> expected = {
+        Meter(5360, 160, 1577, "Working..."), Meter(3783, 1737, 1577, "Working..."),
+        Meter(2206, 3314, 1577, "Working..."), Meter(629, 4891, 1577, "Working..."),
+        Meter(630, 4890, 1577, "Done!"),       Meter(5360, 160, 1577, "Ready!")};
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(Outputs(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").width, 4);
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/c.jpg").width, 4);
+}
+
+TEST_F(BatchTest, NamesExtensionsContentAndHiddenFiles)
+{
+    WriteBmp(dir / "holiday.photo.bmp", 4, 4);
+    WriteJpeg(dir / "photo.JPEG", 4, 4);           // extension not accepted
+    WritePng(dir / "photo.png", 4, 4);             // extension not accepted
+    WritePng(dir / "p.gif", 4, 4);                 // the probe goes by content
+    kxtest::WriteFileBytes(dir / "fake.jpg", {1, 2, 3});  // not a picture
+    WriteBmp(dir / ".hidden.bmp", 4, 4);           // neither counted nor resized
+    ASSERT_EQ(::mkdir((dir / "folder.bmp").c_str(), 0777), 0);  // folders never
+    WriteBmp(dir / "folder.bmp/inside.bmp", 4, 4);
+    ASSERT_EQ(::symlink("holiday.photo.bmp", (dir / "link.bmp").c_str()), 0);
+    RunWithEngine({1, "0", "0", "100"});
+
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(messages, std::vector<std::string>{done});
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front().lngMeterStep, 788);  // 6 listed: 4730 / 6 = 788.33
+    EXPECT_EQ(shown.size(), 9u);                 // start, 6 steps, finish, reset
+    EXPECT_EQ(Outputs(), (std::vector<std::string>{"holiday.jpg", "link.jpg", "p.jpg"}));
+}
+
+TEST_F(BatchTest, TheLaterNameInByteOrderWinsASharedOutput)
+{
+    WriteBmp(dir / "x.bmp", 8, 4);
+    WriteGif(dir / "x.gif", 6, 3);
+    WriteJpeg(dir / "X.jpg", 10, 10);  // "X" sorts before "x": overwritten next
+    RunWithEngine({1, "0", "0", "100"});
+    EXPECT_EQ(Outputs(), (std::vector<std::string>{"X.jpg", "x.jpg"}));
+    const kxtest::Image winner = kxtest::DecodeJpegFile(dir / "Resized/x.jpg");
+    EXPECT_EQ(winner.width, 6);
+    EXPECT_EQ(winner.height, 3);
+}
+
+TEST_F(BatchTest, AnEmptyFolderCompletesNormally)
+{
+    RunWithEngine({0, "10", "10", "0"});
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(messages, std::vector<std::string>{done});
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(shown, (std::vector<MeterState>{Meter(5360, 160, 0, "Working..."),
+                                              Meter(630, 4890, 0, "Done!"),
+                                              Meter(5360, 160, 0, "Ready!")}));
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "Resized").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(BatchTest, AFileNamedResizedStandsForTheFolder)
+{
+    kxtest::WriteFileBytes(dir / "Resized", {'k', 'e', 'e', 'p'});
+    WriteBmp(dir / "a.bmp", 4, 4);
+    RunWithEngine({2, "2", "0", "0"});
+    EXPECT_EQ(messages, std::vector<std::string>{done});  // no "Cannot Create" either
+    EXPECT_EQ(kxtest::ReadFileBytes(dir / "Resized"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"Resized", "a.bmp"}));
+}
+
+TEST_F(BatchTest, EachMethodReadsOnlyItsOwnSizes)
+{
+    WriteBmp(dir / "a.bmp", 4, 4);
+    const std::string in = dir / "a.bmp", out = dir / "Resized/a.jpg";
+    const struct {
+        int16_t method;
+        ResizeJob job;
+        std::string call;  // empty: no call
+    } cases[] = {
+        {0, {0, "120", "160", "x"}, "ImageResize " + in + " " + out + " 120,160,90"},
+        {1, {1, "99999999999", "abc", "50"}, "ImagePercentageResize " + in + " " + out + " 50,90"},
+        {2, {2, "120", "abc", "x"}, "ImageResizeMaxHeight " + in + " " + out + " 120,90"},
+        {3, {3, "abc", "160", "x"}, "ImageResizeMaxWidth " + in + " " + out + " 160,90"},
+        {4, {4, "120", "160", "x"}, "ImageResizeWithinDimensions " + in + " " + out + " 120,160,90"},
+        {5, {5, "abc", "abc", "abc"}, ""},
+        {-1, {-1, "abc", "abc", "abc"}, ""},
+    };
+    for (const auto& c : cases) {
+        RecordingEngine engine;
+        messages.clear();
+        ProcessFolder(dir.Path(), c.job, engine);
+        EXPECT_EQ(engine.calls, c.call.empty() ? std::vector<std::string>{}
+                                               : std::vector<std::string>{c.call})
+            << c.method;
+        EXPECT_EQ(messages, std::vector<std::string>{done}) << c.method;
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(BatchTest, ASizeBeyond32BitsEndsTheRunWhereItStands)
+{
+    WriteBmp(dir / "a.bmp", 4, 4);
+    WriteBmp(dir / "b.bmp", 4, 4);
+    kxtest::WriteFileBytes(dir / "0.txt", {1});  // stepped over before the error
+    RecordingEngine engine;
+    ProcessFolder(dir.Path(), {3, "0", "99999999999", "0"}, engine);
+    EXPECT_EQ(reports, std::vector<std::string>{
+                           "Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow"});
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(beeps, 0);
+    EXPECT_EQ(CurrentMeter(), Meter(3783, 1737, 1577, "Working..."));  // one step made
+}
+
+TEST_F(BatchTest, AMissingSourceFolderEndsBeforeTheMeterMoves)
+{
+    const MeterState before = CurrentMeter();
+    RecordingEngine engine;
+    ProcessFolder(dir / "missing", {0, "1", "1", "1"}, engine);
+    EXPECT_EQ(reports, std::vector<std::string>{
+                           "Error in : ProcessFolder\r\nError Number : 76\r\nError Desc : Path not found"});
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(CurrentMeter(), before);
+}
+
+TEST_F(BatchTest, AFolderThatCannotBeMadeEndsTheRun)
+{
+    // Refused even to root: no folder can be made at the top of sysfs.
+    if (::access("/sys/kernel", F_OK) != 0) GTEST_SKIP() << "no sysfs";
+    RecordingEngine engine;
+    ProcessFolder("/sys", {0, "1", "1", "1"}, engine);
+    EXPECT_EQ(reports, std::vector<std::string>{"Error in : ProcessFolder\r\nError Number : 75\r\n"
+                                                "Error Desc : Path/File access error"});
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST(FolderExists, FoldersAndFilesButNotHiddenOrMissingNames)
+{
+    kxtest::TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "Resized").c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir((dir / ".cache").c_str(), 0777), 0);
+    kxtest::WriteFileBytes(dir / "file", {1});
+    EXPECT_TRUE(FolderExists(dir / "Resized"));
+    EXPECT_TRUE(FolderExists(dir / "file"));
+    EXPECT_FALSE(FolderExists(dir / ".cache"));
+    EXPECT_FALSE(FolderExists(dir / "missing"));
+    EXPECT_FALSE(FolderExists(dir / "Resized/"));
+    EXPECT_FALSE(FolderExists(dir / "resized"));
+}
+
+TEST(ValidExtension, OnlyJpgBmpAndGifInAnyCase)
+{
+    for (const char* yes : {"jpg", "JPG", "Bmp", "gIF"}) EXPECT_TRUE(ValidExtension(yes)) << yes;
+    for (const char* no : {"jpeg", "png", "tif", "", "jpg ", "bmp/x"}) EXPECT_FALSE(ValidExtension(no)) << no;
+}
+
+TEST(IsResizableImage, NeedsAnAcceptedExtensionAndARecognisedHeader)
+{
+    kxtest::TempDir dir;
+    WriteBmp(dir / "picture.txt", 2, 2);
+    WriteBmp(dir / "picture.Gif", 2, 2);
+    kxtest::WriteFileBytes(dir / "text.bmp", {'h', 'e', 'l', 'l', 'o'});
+    EXPECT_FALSE(IsResizableImage(dir / "picture.txt"));
+    EXPECT_TRUE(IsResizableImage(dir / "picture.Gif"));
+    EXPECT_FALSE(IsResizableImage(dir / "text.bmp"));
+    EXPECT_FALSE(IsResizableImage(dir / "missing.bmp"));
+}
