@@ -1,0 +1,419 @@
+#include "frmMain.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include "Dialogs.h"
+#include "frmAbout.h"
+#include "modFolderBrowser.h"
+#include "modShared.h"
+#include "modStartup.h"
+
+namespace folvane {
+
+namespace {
+
+const QColor kPurple(128, 0, 128);
+
+// What each method box enables, where the focus goes, and which fields the
+// start checks, in order.
+struct MethodRow {
+    bool height, width, percentage;
+    int focus;  // 0 height, 1 width, 2 percentage
+    std::vector<const char*> fields;
+};
+const std::array<MethodRow, 5> kMethods = {{
+    {true, true, false, 0, {"Height", "Width"}},
+    {false, false, true, 2, {"Percentage"}},
+    {true, false, false, 0, {"Height"}},
+    {false, true, false, 1, {"Width"}},
+    {true, true, false, 0, {"Height", "Width"}},
+}};
+
+QFont SansFont(double points, bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QString IcoResource(int picture)
+{
+    if (picture >= 1 && picture <= 4) return QStringLiteral(":/pictures/step%1_current.png").arg(picture);
+    if (picture >= 5 && picture <= 8) return QStringLiteral(":/pictures/step%1_other.png").arg(picture - 4);
+    return QStringLiteral(":/pictures/browse_folder.png");
+}
+
+QString JpgResource(int picture)
+{
+    if (picture == 5) return QStringLiteral(":/pictures/banner.jpg");
+    return QStringLiteral(":/pictures/help_step%1.jpg").arg(picture);
+}
+
+template <typename Body>
+void Guarded(const char* procedure, Body&& body)
+{
+    try {
+        body();
+    } catch (...) {
+        ReportCurrentError(procedure);
+    }
+}
+
+}  // namespace
+
+QRect TwipsToPixels(int left, int top, int width, int height)
+{
+    auto px = [](int twips) { return static_cast<int>(std::lround(twips / 15.0)); };
+    return QRect(QPoint(px(left), px(top)), QPoint(px(left + width) - 1, px(top + height) - 1));
+}
+
+frmMain::frmMain(IResizeEngine& engine, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      engine_(engine)
+{
+    setWindowTitle(QStringLiteral("Folvane..."));
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/folvane.png")));
+    setFont(SansFont(8.25, false));
+    resize(TwipsToPixels(0, 0, 7890, 5970).size());
+    BuildControls();
+    SetProgressView(this);
+    Form_Load();
+    // Centred on the screen when first shown.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+frmMain::~frmMain() { SetProgressView(nullptr); }
+
+void frmMain::BuildControls()
+{
+    auto label = [this](const QString& caption, QRect where) {
+        auto* l = new QLabel(caption, this);
+        l->setGeometry(where);
+        l->setTextFormat(Qt::PlainText);
+        return l;
+    };
+    auto picture = [this](QRect where) {
+        auto* l = new QLabel(this);
+        l->setGeometry(where);
+        return l;
+    };
+    auto sizeBox = [this](QRect where) {
+        auto* box = new QLineEdit(QStringLiteral("0"), this);
+        box->setGeometry(where);
+        box->installEventFilter(this);
+        return box;
+    };
+    auto valueLabel = [this, &label](QRect where) {
+        QLabel* l = label(QString(), where);
+        l->setAutoFillBackground(true);
+        QPalette p = l->palette();
+        p.setColor(QPalette::Window, Qt::white);
+        p.setColor(QPalette::WindowText, kPurple);
+        l->setPalette(p);
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return l;
+    };
+    const QFont header = SansFont(13.5, true);
+
+    ImgNo1 = picture(TwipsToPixels(120, 120, 480, 480));
+    lblHeader1 = label(QStringLiteral("Select a Folder..."), TwipsToPixels(480, 240, 2535, 375));
+    CmdBrowse = new QPushButton(this);
+    CmdBrowse->setGeometry(TwipsToPixels(3000, 120, 495, 450));
+    CmdBrowse->setToolTip(QStringLiteral("Choose the folder"));
+    ImgNo2 = picture(TwipsToPixels(120, 840, 480, 480));
+    lblHeader2 = label(QStringLiteral("Select Method:"), TwipsToPixels(480, 960, 3855, 375));
+    const char* captions[] = {"Height && Width", "Percentage", "Scale to Height", "Scale to Width",
+                              "Set Maximum Sizes"};
+    for (int i = 0; i < 5; ++i) {
+        chkMethod[i] = new QCheckBox(QString::fromUtf8(captions[i]), this);
+        chkMethod[i]->setGeometry(TwipsToPixels(960, 1440 + 360 * i, 1935, 375));
+        chkMethod[i]->installEventFilter(this);
+        connect(chkMethod[i], &QCheckBox::clicked, this, [this, i] { chkMethod_Click(i); });
+    }
+    chkMethod[0]->setChecked(true);
+    ImgNo3 = picture(TwipsToPixels(120, 3360, 480, 480));
+    lblHeader3 = label(QStringLiteral("Set Sizes:"), TwipsToPixels(480, 3480, 2295, 375));
+    lblHeight = label(QStringLiteral("Height"), TwipsToPixels(240, 4005, 1455, 240));
+    txtHeight = sizeBox(TwipsToPixels(1800, 3960, 615, 285));
+    lblPixels1 = label(QStringLiteral("Pixels"), TwipsToPixels(2520, 4005, 615, 240));
+    lblWidth = label(QStringLiteral("Width"), TwipsToPixels(240, 4365, 1455, 240));
+    txtWidth = sizeBox(TwipsToPixels(1800, 4320, 615, 285));
+    lblPixels2 = label(QStringLiteral("Pixels"), TwipsToPixels(2520, 4365, 615, 240));
+    lblPercent = label(QStringLiteral("Percentage"), TwipsToPixels(240, 4725, 1455, 240));
+    txtPercentage = sizeBox(TwipsToPixels(1800, 4680, 615, 285));
+    lblPercSymb = label(QStringLiteral("%"), TwipsToPixels(2520, 4725, 615, 240));
+    for (QLabel* l : {lblPercent, lblPercSymb}) l->setEnabled(false);
+    txtPercentage->setEnabled(false);
+    ImgNo4 = picture(TwipsToPixels(120, 5280, 480, 480));
+    lblHeader4 = label(QStringLiteral("Go!"), TwipsToPixels(480, 5400, 975, 375));
+    cmdProcess = new QPushButton(QStringLiteral("&Process Images!"), this);
+    cmdProcess->setGeometry(TwipsToPixels(1200, 5400, 2295, 495));
+    cmdProcess->setEnabled(false);
+    cmdProcess->installEventFilter(this);
+    for (QLabel* l : {lblHeader1, lblHeader2, lblHeader3, lblHeader4}) l->setFont(header);
+
+    imgHelp = picture(TwipsToPixels(3600, 120, 3150, 5745));
+    imgHelp->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    imgHelp->setLineWidth(2);
+    imgHelp->setAlignment(Qt::AlignCenter);
+
+    lblWorking = label(QStringLiteral("Ready!"), TwipsToPixels(3720, 240, 2175, 495));
+    lblWorking->setFont(header);
+    lblJob[0] = label(QStringLiteral("Job Details:"), TwipsToPixels(3720, 720, 1215, 255));
+    lblJob[0]->setFont(SansFont(8.25, true));
+    lblJob[1] = label(QStringLiteral("Source Folder:"), TwipsToPixels(3720, 1200, 2295, 255));
+    txtSourceFolder = valueLabel(TwipsToPixels(3720, 1440, 2055, 855));
+    lblJob[2] = label(QStringLiteral("Destination Folder:"), TwipsToPixels(3720, 2400, 1935, 255));
+    txtDestFolder = valueLabel(TwipsToPixels(3720, 2640, 2055, 855));
+    lblJob[3] = label(QStringLiteral("Job Parameters:"), TwipsToPixels(3720, 3600, 1695, 255));
+    txtParam = valueLabel(TwipsToPixels(3720, 3840, 1695, 855));
+    fraMeter = new QFrame(this);
+    fraMeter->setFrameStyle(QFrame::NoFrame);
+    fraMeter->setAutoFillBackground(true);
+    QPalette meterPalette = fraMeter->palette();
+    meterPalette.setColor(QPalette::Window, kPurple);
+    fraMeter->setPalette(meterPalette);
+    ShowMeter(CurrentMeter(), false);
+
+    imgBanner = picture(TwipsToPixels(6960, 120, 840, 5250));
+    cmdAbout = new QPushButton(QStringLiteral("&About..."), this);
+    cmdAbout->setGeometry(TwipsToPixels(6840, 5520, 975, 375));
+
+    stepMarkers_ = {ImgNo1, ImgNo2, ImgNo3, ImgNo4};
+    for (QLabel* l : {ImgNo1, ImgNo2, ImgNo3, ImgNo4, imgHelp, imgBanner, lblHeader1, lblHeader2, lblHeader3,
+                      lblHeader4, lblHeight, lblPixels1, lblWidth, lblPixels2, lblPercent, lblPercSymb})
+        l->setFocusPolicy(Qt::NoFocus);
+
+    // Focus order, skipping disabled controls.
+    QWidget* order[] = {CmdBrowse, chkMethod[0], chkMethod[1], chkMethod[2], chkMethod[3], chkMethod[4],
+                        txtHeight, txtWidth, txtPercentage, cmdProcess, cmdAbout};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    CmdBrowse->installEventFilter(this);
+
+    connect(CmdBrowse, &QPushButton::clicked, this, [this] { CmdBrowse_Click(); });
+    connect(cmdProcess, &QPushButton::clicked, this, [this] { cmdProcess_Click(); });
+    connect(cmdAbout, &QPushButton::clicked, this, [this] { cmdAbout_Click(); });
+    connect(txtHeight, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtHeight_Change"); });
+    connect(txtWidth, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtWidth_Change"); });
+    connect(txtPercentage, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtPercentage_Change"); });
+    CmdBrowse->setFocus();
+}
+
+void frmMain::Form_Load()
+{
+    Guarded("Form_Load", [this] {
+        NumberOne();
+        SetJpgPicture(imgBanner, 5);
+        CmdBrowse->setIcon(QIcon(IcoResource(9)));
+        CmdBrowse->setIconSize(QSize(16, 16));
+    });
+}
+
+int frmMain::PictureOf(const QLabel* picture) const
+{
+    for (const auto& [control, number] : pictures_)
+        if (control == picture) return number;
+    return 0;
+}
+
+void frmMain::SetPicture(QLabel* target, const QString& resource, int picture)
+{
+    target->setPixmap(QPixmap(resource));
+    // A picture control takes its picture's size; the help area keeps its border.
+    if (target != imgHelp) target->resize(target->pixmap().size());
+    for (auto& entry : pictures_)
+        if (entry.first == target) {
+            entry.second = picture;
+            return;
+        }
+    pictures_.emplace_back(target, picture);
+}
+
+void frmMain::SetIcoPicture(QLabel* target, int picture) { SetPicture(target, IcoResource(picture), picture); }
+
+void frmMain::SetJpgPicture(QLabel* target, int picture) { SetPicture(target, JpgResource(picture), picture); }
+
+void frmMain::ShowStep(int step)
+{
+    MeterStuff(step == 4);
+    for (int j = 1; j <= 4; ++j) SetIcoPicture(stepMarkers_[j - 1], j == step ? j : j + 4);
+    SetJpgPicture(imgHelp, step);
+    if (step != 4) return;
+
+    txtDestFolder->setText(txtSourceFolder->text() + QStringLiteral("/Resized"));
+    const QString w = txtWidth->text(), h = txtHeight->text(), p = txtPercentage->text();
+    for (int i = 0; i < 5; ++i) {
+        if (!chkMethod[i]->isChecked()) continue;
+        switch (i) {
+        case 0: txtParam->setText("Height & Width, " + w + " x " + h + " pixels."); break;
+        case 1: txtParam->setText("Percentage enlargment/reduction, " + p + "%."); break;
+        case 2: txtParam->setText("Scale to Height, " + h + " pixels."); break;
+        case 3: txtParam->setText("Scale to width, " + w + " pixels."); break;
+        case 4: txtParam->setText("Maximum allowed size = " + w + " x " + h + " pixels."); break;
+        }
+        break;
+    }
+}
+
+void frmMain::NumberOne() { Guarded("NumberOne", [this] { ShowStep(1); }); }
+void frmMain::NumberTwo() { Guarded("NumberTwo", [this] { ShowStep(2); }); }
+void frmMain::NumberThree() { Guarded("NumberThree", [this] { ShowStep(3); }); }
+void frmMain::NumberFour() { Guarded("NumberFour", [this] { ShowStep(4); }); }
+
+void frmMain::MeterStuff(bool PLVVal)
+{
+    Guarded("MeterStuff", [this, PLVVal] {
+        QWidget* panel[] = {fraMeter, lblWorking, lblJob[0], lblJob[1], lblJob[2], lblJob[3],
+                            txtSourceFolder, txtDestFolder, txtParam};
+        for (QWidget* w : panel) {
+            w->setVisible(PLVVal);
+            if (PLVVal) w->raise();  // the panel lies over the backdrop
+        }
+    });
+}
+
+void frmMain::ShowMeter(const MeterState& meter, bool repaintNow)
+{
+    fraMeter->setGeometry(TwipsToPixels(6210, meter.Top, 280, meter.Height));
+    lblWorking->setText(QString::fromStdString(meter.Caption));
+    if (repaintNow) {
+        // The run holds this thread: paint now, not when the loop comes back.
+        fraMeter->repaint();
+        lblWorking->repaint();
+    }
+}
+
+bool frmMain::ValidateEntries()
+{
+    bool result = false;
+    Guarded("ValidateEntries", [&] {
+        if (txtSourceFolder->text() == QStringLiteral("/")) return;  // the root is never a job
+        for (QLineEdit* box : {txtHeight, txtWidth, txtPercentage})
+            if (box->isEnabled() && box->text() == QStringLiteral("0")) return;
+        result = true;
+    });
+    return result;
+}
+
+void frmMain::EnableInputBoxes(bool bHeight, bool bWidth, bool bPercentage)
+{
+    Guarded("EnableInputBoxes", [&] {
+        for (QWidget* w : {static_cast<QWidget*>(txtPercentage), static_cast<QWidget*>(lblPercent),
+                           static_cast<QWidget*>(lblPercSymb)})
+            w->setEnabled(bPercentage);
+        for (QWidget* w : {static_cast<QWidget*>(txtHeight), static_cast<QWidget*>(lblHeight),
+                           static_cast<QWidget*>(lblPixels1)})
+            w->setEnabled(bHeight);
+        for (QWidget* w : {static_cast<QWidget*>(txtWidth), static_cast<QWidget*>(lblWidth),
+                           static_cast<QWidget*>(lblPixels2)})
+            w->setEnabled(bWidth);
+    });
+}
+
+void frmMain::CmdBrowse_Click()
+{
+    Guarded("CmdBrowse_Click", [this] {
+        txtSourceFolder->setText(QString::fromStdString(BrowseForFolder(static_cast<uintptr_t>(winId()))));
+        cmdProcess->setEnabled(ValidateEntries());
+        chkMethod[0]->setFocus();
+    });
+}
+
+void frmMain::chkMethod_Click(int index)
+{
+    // The toolkit has flipped the clicked box already. Unchecking the others
+    // is not a user choice, so it does not come back here.
+    const bool clickedIsChecked = chkMethod[index]->isChecked();
+    for (int i = 0; i < 5; ++i) {
+        if (i == index)
+            ResizeMethod = static_cast<int16_t>(index);
+        else if (clickedIsChecked)
+            chkMethod[i]->setChecked(false);
+    }
+    const MethodRow& row = kMethods[index];
+    EnableInputBoxes(row.height, row.width, row.percentage);
+    QLineEdit* focus[] = {txtHeight, txtWidth, txtPercentage};
+    focus[row.focus]->setFocus();
+}
+
+void frmMain::SizeBox_GotFocus(QLineEdit* box, const char* procedure)
+{
+    Guarded(procedure, [this, box] {
+        NumberThree();
+        box->selectAll();
+        // A mouse press places the cursor after the focus arrives: select
+        // again once it has been handled, so typing always replaces the text.
+        QTimer::singleShot(0, box, [box] {
+            if (box->hasFocus()) box->selectAll();
+        });
+    });
+}
+
+void frmMain::SizeBox_Change(const char* procedure)
+{
+    Guarded(procedure, [this] { cmdProcess->setEnabled(ValidateEntries()); });
+}
+
+void frmMain::cmdProcess_Click()
+{
+    Guarded("cmdProcess_Click", [this] {
+        const std::string folder = txtSourceFolder->text().toStdString();
+        if (folder.empty()) {
+            Dialogs().ShowMessage("Please enter the Folder with the Images in to Resize", "Image Folder...",
+                                  MessageStyle::Exclamation);
+            return;
+        }
+        const int method = ResizeMethod;
+        if (method < 0 || method > 4) return;
+        for (const char* field : kMethods[static_cast<size_t>(method)].fields) {
+            const QLineEdit* box = std::string(field) == "Height" ? txtHeight
+                                   : std::string(field) == "Width" ? txtWidth
+                                                                   : txtPercentage;
+            if (!ValidNumberEntry(field, box->text().toStdString())) return;
+        }
+        const std::string question = "All the images in " + folder + "\r\n" + "will be resized and put in " +
+                                     folder + "/" + "Resized";
+        if (Dialogs().ShowMessage(question, "Would you like to continue...", MessageStyle::Question) !=
+            MessageAnswer::Yes)
+            return;
+        ResizeJob job;
+        job.ResizeMethod = ResizeMethod;
+        job.Height = txtHeight->text().toStdString();
+        job.Width = txtWidth->text().toStdString();
+        job.Percentage = txtPercentage->text().toStdString();
+        ProcessFolder(folder, job, engine_);
+    });
+}
+
+void frmMain::cmdAbout_Click() { frmAbout::Instance(this).exec(); }
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == CmdBrowse) NumberOne();
+        else if (watched == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus");
+        else if (watched == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus");
+        else if (watched == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus");
+        else if (watched == cmdProcess) Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
+        else
+            for (QCheckBox* box : chkMethod)
+                if (watched == box) NumberTwo();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    CloseApp();
+}
+
+}  // namespace folvane

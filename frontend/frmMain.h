@@ -1,0 +1,104 @@
+// The main window: four numbered steps (folder, method, sizes, start), the
+// step guide with its help pictures, the job details and the progress column.
+#pragma once
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+
+#include "modProcessFolder.h"
+
+namespace folvane {
+
+class frmMain : public QWidget, public IProgressView {
+    Q_OBJECT
+public:
+    // `engine` resizes the pictures of a run; it must outlive the window.
+    explicit frmMain(IResizeEngine& engine, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The progress column and status line, moved by the batch run.
+    void ShowMeter(const MeterState& meter, bool repaintNow) override;
+
+    // Steps of the guide: markers, help picture, job details for step 4.
+    void NumberOne();
+    void NumberTwo();
+    void NumberThree();
+    void NumberFour();
+    // Shows or hides the job details panel.
+    void MeterStuff(bool PLVVal);
+
+    // Whether the start button may be enabled for the current entries.
+    bool ValidateEntries();
+    // Enables the height, width and percentage boxes with their labels.
+    void EnableInputBoxes(bool bHeight, bool bWidth, bool bPercentage);
+
+    // Event handlers, as the toolkit calls them.
+    void Form_Load();
+    void CmdBrowse_Click();
+    void chkMethod_Click(int index);
+    void cmdProcess_Click();
+    void cmdAbout_Click();
+
+    // The controls, by their names.
+    QLabel* ImgNo1;
+    QLabel* ImgNo2;
+    QLabel* ImgNo3;
+    QLabel* ImgNo4;
+    QLabel* lblHeader1;
+    QLabel* lblHeader2;
+    QLabel* lblHeader3;
+    QLabel* lblHeader4;
+    QPushButton* CmdBrowse;
+    std::array<QCheckBox*, 5> chkMethod;
+    QLabel* lblHeight;
+    QLineEdit* txtHeight;
+    QLabel* lblPixels1;
+    QLabel* lblWidth;
+    QLineEdit* txtWidth;
+    QLabel* lblPixels2;
+    QLabel* lblPercent;
+    QLineEdit* txtPercentage;
+    QLabel* lblPercSymb;
+    QPushButton* cmdProcess;
+    QLabel* imgHelp;
+    QLabel* lblWorking;
+    std::array<QLabel*, 4> lblJob;
+    QLabel* txtSourceFolder;
+    QLabel* txtDestFolder;
+    QLabel* txtParam;
+    QFrame* fraMeter;
+    QLabel* imgBanner;
+    QPushButton* cmdAbout;
+
+    // Which picture of each list a control shows (1-based, 0 for none), for
+    // the step guide's bookkeeping and its tests.
+    int PictureOf(const QLabel* picture) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void ShowStep(int step);
+    void SetPicture(QLabel* target, const QString& resource, int picture);
+    void SetIcoPicture(QLabel* target, int picture);
+    void SetJpgPicture(QLabel* target, int picture);
+    void SizeBox_GotFocus(QLineEdit* box, const char* procedure);
+    void SizeBox_Change(const char* procedure);
+
+    IResizeEngine& engine_;
+    std::array<QLabel*, 4> stepMarkers_{};
+    std::vector<std::pair<const QLabel*, int>> pictures_;
+};
+
+// Converts a rectangle in twips (15 to a pixel) to pixels, rounding each edge,
+// so that edges the design keeps fixed stay fixed.
+QRect TwipsToPixels(int left, int top, int width, int height);
+
+}  // namespace folvane

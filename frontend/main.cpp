@@ -1,0 +1,3 @@
+#include "modStartup.h"
+
+int main(int argc, char** argv) { return folvane::Main(argc, argv); }
