@@ -24,6 +24,8 @@ struct FileDescriptor {
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
+constexpr size_t kKeptReadBufferBytes = size_t{64} << 20;
+
 bool StartsWith(std::span<const uint8_t> data, std::initializer_list<uint8_t> signature)
 {
     if (data.size() < signature.size()) return false;
@@ -60,7 +62,15 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes)
 bool LoadPicture(const std::string& path, cDIBSection& surface)
 {
     surface.ClearUp();
-    std::vector<uint8_t> bytes;
+    // Kept between calls on a thread: fresh pages for every file cost more
+    // than reading it. A very large file's buffer is not kept.
+    thread_local std::vector<uint8_t> bytes;
+    struct ShrinkAfterUse {
+        ~ShrinkAfterUse()
+        {
+            if (bytes.capacity() > kKeptReadBufferBytes) std::vector<uint8_t>().swap(bytes);
+        }
+    } shrink;
     bool ok = false;
     try {
         if (!ReadWholeFile(path, bytes)) return false;

@@ -22,10 +22,29 @@ struct TjDeleter {
 };
 using TjHandle = std::unique_ptr<void, TjDeleter>;
 
-struct TjBufferDeleter {
-    void operator()(unsigned char* buffer) const { tjFree(buffer); }
+// The encoder's output buffer, kept between calls on a thread and grown to
+// the worst case of the largest picture so far: fresh pages for every file
+// cost more than encoding it.
+class EncodeBuffer {
+public:
+    ~EncodeBuffer() { tjFree(buffer_); }
+    // A buffer of at least `bytes`, or nullptr.
+    unsigned char* Reserve(unsigned long bytes)
+    {
+        if (bytes > capacity_) {
+            tjFree(buffer_);
+            capacity_ = 0;
+            buffer_ = tjAlloc(static_cast<int>(bytes));
+            if (buffer_ != nullptr) capacity_ = bytes;
+        }
+        return buffer_;
+    }
+    unsigned long Capacity() const { return capacity_; }
+
+private:
+    unsigned char* buffer_ = nullptr;
+    unsigned long capacity_ = 0;
 };
-using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
 // One compressor per thread, kept between calls: making one costs more than
 // encoding a small picture.
@@ -117,14 +136,18 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
     if (quality < 1 || quality > 100) RaiseWriterError("Failed to save to JPG -1");
 
     const int width = surface.Width(), height = surface.Height();
-    unsigned char* encoded = nullptr;
-    unsigned long encodedSize = 0;
+    // The worst case for the picture; an empty picture has none and fails below.
+    const unsigned long worstCase = width > 0 && height > 0 ? tjBufSize(width, height, TJSAMP_420) : 0;
+    thread_local EncodeBuffer output;
+    unsigned char* encoded = worstCase != static_cast<unsigned long>(-1) && worstCase < INT32_MAX
+                                 ? output.Reserve(worstCase)
+                                 : nullptr;
+    unsigned long encodedSize = output.Capacity();
     // Straight from the surface: its row length includes the row-end bytes,
     // and the bottom-up flag handles the row order, so nothing is copied.
     const int r = tjCompress2(compressor, surface.DIBSectionBitsPtr(), width,
                               surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR,
-                              &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP);
-    TjBuffer owner(encoded);
+                              &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (r != 0) RaiseWriterError("Failed to save to JPG " + std::to_string(r));
     if (!ReplaceFileContents(path, encoded, encodedSize, replaced))
         RaiseWriterError("Failed to save to JPG -1");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SurfaceMemory.h"
+
 namespace kx {
 
 Long cDIBSection::BytesPerScanLine() const
@@ -38,10 +40,10 @@ bool cDIBSection::CreateDIB(HDC lhDC, Long lWidth, Long lHeight, const void*& hD
 
     hDib = nullptr;
     if (lhDC == nullptr || lWidth <= 0 || lHeight <= 0) return false;
-    // calloc hands out large zeroed buffers as fresh pages: black for free.
-    auto* memory = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(imageSize), 1));
+    size_t capacity = 0;
+    uint8_t* memory = AcquireZeroedBuffer(static_cast<size_t>(imageSize), capacity);
     if (memory == nullptr) return false;
-    bits_.reset(memory);
+    bits_ = std::unique_ptr<uint8_t, SurfaceBufferRelease>(memory, SurfaceBufferRelease{capacity});
     stride_ = static_cast<size_t>(BytesPerScanLine());
     hDib = bits_.get();
     return true;
@@ -76,6 +78,8 @@ uint8_t* cDIBSection::RowChecked(Long r)
     if (!bits_ || r < 0 || r >= header_.biHeight) Raise(errSubscript);
     return Row(r);
 }
+
+void SurfaceBufferRelease::operator()(uint8_t* p) const { ReleaseBuffer(p, capacity); }
 
 void cDIBSection::ClearUp()
 {

@@ -47,6 +47,12 @@ struct BitmapInfoHeader {
     uint32_t biClrImportant = 0;
 };
 
+// Gives a surface's buffer back to the surface memory keep (SurfaceMemory.h).
+struct SurfaceBufferRelease {
+    size_t capacity = 0;
+    void operator()(uint8_t* p) const;
+};
+
 class cDIBSection {
 public:
     cDIBSection() = default;
@@ -160,13 +166,9 @@ private:
     void OverlayColourPixels(const cDIBSection& textSurface, Byte byteRed, Byte byteGreen,
                              Byte byteBlue, Long lTop, Long lLeft);
 
-    struct FreeDeleter {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-
     BitmapInfoHeader header_;
     bool hasContext_ = false;
-    std::unique_ptr<uint8_t, FreeDeleter> bits_;
+    std::unique_ptr<uint8_t, SurfaceBufferRelease> bits_;
     size_t stride_ = 0;
 };
 
