@@ -11,6 +11,10 @@
 #include "modShared.h"
 #include "modStartup.h"
 
+// The pictures live in a static library: their registration must be called
+// for, or the linker leaves it out.
+static void LoadPictureResources() { Q_INIT_RESOURCE(pictures); }
+
 namespace folvane {
 
 namespace {
@@ -77,6 +81,7 @@ frmMain::frmMain(IResizeEngine& engine, QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       engine_(engine)
 {
+    LoadPictureResources();
     setWindowTitle(QStringLiteral("Folvane..."));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/folvane.png")));
     setFont(SansFont(8.25, false));

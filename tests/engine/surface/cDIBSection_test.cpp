@@ -328,3 +328,16 @@ TEST(Resample, MatchesThePixelByPixelRuleOnNoise)
         }
     }
 }
+
+TEST(SurfaceLifeCycle, ReusedMemoryStartsBlackAgain)
+{
+    // Large buffers are kept for the next surface: it must not see old pixels.
+    for (int round = 0; round < 3; ++round) {
+        cDIBSection s;
+        ASSERT_TRUE(s.Create(1000, 600 + round));
+        const size_t bytes = static_cast<size_t>(s.BytesPerScanLine()) * s.Height();
+        for (size_t i = 0; i < bytes; i += 4093) ASSERT_EQ(s.DIBSectionBitsPtr()[i], 0) << round;
+        ASSERT_EQ(s.DIBSectionBitsPtr()[bytes - 1], 0);
+        std::memset(s.DIBSectionBitsPtr(), 0xEE, bytes);
+    }
+}

@@ -1,0 +1,409 @@
+// The main window driven as a person would: clicks, focus and typing, with
+// the dialogs scripted and recorded instead of shown.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <deque>
+
+#include "Dialogs.h"
+#include "TestSupport.h"
+#include "frmMain.h"
+#include "modShared.h"
+#include "modStartup.h"
+
+using namespace folvane;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "frmMain_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+struct Shown {
+    std::string text, title;
+    MessageStyle style;
+};
+
+class ScriptedDialogs : public IDialogs {
+public:
+    MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override
+    {
+        shown.push_back({text, title, style});
+        if (style != MessageStyle::Question) return MessageAnswer::Ok;
+        const MessageAnswer a = answers.empty() ? MessageAnswer::No : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return a;
+    }
+    void Beep() override { ++beeps; }
+    std::string ChooseFolder(const std::string& title) override
+    {
+        chooserTitle = title;
+        return folder;
+    }
+    std::vector<Shown> shown;
+    std::deque<MessageAnswer> answers;
+    std::string folder;
+    std::string chooserTitle;
+    int beeps = 0;
+};
+
+// Records the engine calls of a run instead of resizing.
+class RecordingEngine : public IResizeEngine {
+public:
+    bool ImageResize(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
+    {
+        calls.push_back("ImageResize " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
+        return true;
+    }
+    bool ImagePercentageResize(const std::string& in, const std::string&, int32_t p, int32_t q) override
+    {
+        calls.push_back("ImagePercentageResize " + Name(in) + " " + std::to_string(p) + " " + std::to_string(q));
+        return true;
+    }
+    bool ImageResizeMaxHeight(const std::string& in, const std::string&, int32_t h, int32_t q) override
+    {
+        calls.push_back("ImageResizeMaxHeight " + Name(in) + " " + std::to_string(h) + " " + std::to_string(q));
+        return true;
+    }
+    bool ImageResizeMaxWidth(const std::string& in, const std::string& out, int32_t w, int32_t q) override
+    {
+        calls.push_back("ImageResizeMaxWidth " + Name(in) + " " + std::to_string(w) + " " + std::to_string(q) + " -> " + out);
+        return true;
+    }
+    bool ImageResizeWithinDimensions(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
+    {
+        calls.push_back("ImageResizeWithinDimensions " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
+        return true;
+    }
+    static std::string Name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+    std::vector<std::string> calls;
+};
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        SetDialogs(&dialogs);
+        ResizeMethod = 0;
+        window = std::make_unique<frmMain>(engine);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        SetDialogs(nullptr);
+    }
+    void Focus(QWidget* w)
+    {
+        w->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+    }
+    void Type(QLineEdit* box, const QString& text)
+    {
+        box->setText(text);
+        QApplication::processEvents();
+    }
+    std::vector<int> StepPictures()
+    {
+        return {window->PictureOf(window->ImgNo1), window->PictureOf(window->ImgNo2), window->PictureOf(window->ImgNo3),
+                window->PictureOf(window->ImgNo4), window->PictureOf(window->imgHelp)};
+    }
+    std::string Param() { return window->txtParam->text().toStdString(); }
+
+    ScriptedDialogs dialogs;
+    RecordingEngine engine;
+    std::unique_ptr<frmMain> window;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndNothingToStart)
+{
+    EXPECT_EQ(window->windowTitle(), "Folvane...");
+    EXPECT_EQ(window->size(), QSize(526, 398));  // 7890 x 5970 twips
+    EXPECT_TRUE(window->chkMethod[0]->isChecked());
+    for (int i = 1; i < 5; ++i) EXPECT_FALSE(window->chkMethod[i]->isChecked());
+    EXPECT_EQ(ResizeMethod, 0);
+    EXPECT_TRUE(window->txtHeight->isEnabled());
+    EXPECT_TRUE(window->txtWidth->isEnabled());
+    EXPECT_FALSE(window->txtPercentage->isEnabled());
+    EXPECT_FALSE(window->lblPercent->isEnabled());
+    for (QLineEdit* box : {window->txtHeight, window->txtWidth, window->txtPercentage}) EXPECT_EQ(box->text(), "0");
+    EXPECT_FALSE(window->cmdProcess->isEnabled());
+    EXPECT_TRUE(window->txtSourceFolder->text().isEmpty());
+    EXPECT_TRUE(window->CmdBrowse->hasFocus());
+    EXPECT_EQ(StepPictures(), (std::vector<int>{1, 6, 7, 8, 1}));
+    EXPECT_FALSE(window->fraMeter->isVisible());
+    EXPECT_EQ(window->lblWorking->text(), "Ready!");
+    EXPECT_EQ(window->chkMethod[0]->text(), "Height && Width");
+    EXPECT_EQ(window->PictureOf(window->imgBanner), 5);
+}
+
+TEST_F(MainWindow, MethodBoxesAreExclusiveAndChooseTheSizeBoxes)
+{
+    window->chkMethod[3]->click();
+    QApplication::processEvents();
+    EXPECT_EQ(ResizeMethod, 3);
+    EXPECT_FALSE(window->chkMethod[0]->isChecked());
+    EXPECT_TRUE(window->chkMethod[3]->isChecked());
+    EXPECT_FALSE(window->txtHeight->isEnabled());
+    EXPECT_TRUE(window->txtWidth->isEnabled());
+    EXPECT_FALSE(window->txtPercentage->isEnabled());
+    EXPECT_TRUE(window->txtWidth->hasFocus());
+
+    window->chkMethod[1]->click();
+    QApplication::processEvents();
+    EXPECT_EQ(ResizeMethod, 1);
+    EXPECT_TRUE(window->chkMethod[1]->isChecked());
+    EXPECT_FALSE(window->chkMethod[3]->isChecked());
+    EXPECT_TRUE(window->txtPercentage->isEnabled());
+    EXPECT_TRUE(window->lblPercSymb->isEnabled());
+    EXPECT_FALSE(window->txtWidth->isEnabled());
+    EXPECT_FALSE(window->lblPixels2->isEnabled());
+    EXPECT_TRUE(window->txtPercentage->hasFocus());
+
+    window->chkMethod[3]->click();
+    QApplication::processEvents();
+    EXPECT_EQ(ResizeMethod, 3);
+    EXPECT_FALSE(window->chkMethod[1]->isChecked());
+
+    // Clicking the checked box unchecks it and keeps its method.
+    window->chkMethod[3]->click();
+    QApplication::processEvents();
+    EXPECT_EQ(ResizeMethod, 3);
+    for (QCheckBox* box : window->chkMethod) EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(window->txtWidth->isEnabled());
+}
+
+TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
+{
+    Type(window->txtHeight, "480");
+    Type(window->txtWidth, "640");
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    Type(window->txtWidth, "0");
+    EXPECT_FALSE(window->cmdProcess->isEnabled());
+    Type(window->txtWidth, "00");
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    Type(window->txtWidth, "");
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    Type(window->txtWidth, " 0");
+    EXPECT_TRUE(window->ValidateEntries());
+    EXPECT_EQ(window->txtPercentage->text(), "0");  // disabled: never looked at
+
+    dialogs.folder = "/";
+    window->CmdBrowse->click();
+    QApplication::processEvents();
+    EXPECT_EQ(dialogs.chooserTitle, "Please select a folder:");
+    EXPECT_EQ(window->txtSourceFolder->text(), "/");
+    EXPECT_FALSE(window->cmdProcess->isEnabled());
+    EXPECT_TRUE(window->chkMethod[0]->hasFocus());
+    dialogs.folder = "/home";
+    window->CmdBrowse->click();
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(MainWindow, StartWithoutAFolderAsksForOne)
+{
+    Type(window->txtHeight, "480");
+    Type(window->txtWidth, "640");
+    dialogs.folder = "";  // the chooser was cancelled
+    window->CmdBrowse->click();
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    window->cmdProcess->click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Please enter the Folder with the Images in to Resize");
+    EXPECT_EQ(dialogs.shown[0].title, "Image Folder...");
+    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Exclamation);
+}
+
+TEST_F(MainWindow, StartChecksTheMethodsFieldsInOrder)
+{
+    struct Case {
+        int method;
+        QString height, width, percentage;
+        std::string message;
+    };
+    const Case cases[] = {
+        {0, "abc", "abc", "5", "Please enter a valid Height for the Images!"},
+        {0, "480", "0", "5", "Please enter a valid Width for the Images!"},
+        {1, "480", "640", "0", "Please enter a valid Percentage for the Images!"},
+        {2, "-5", "640", "0", "Please enter a valid Height for the Images!"},
+        {3, "abc", "5.5", "0", "Please enter a valid Width for the Images!"},
+        {4, "480", "abc", "0", "Please enter a valid Width for the Images!"},
+    };
+    dialogs.folder = "/home/ann/Photos";
+    window->CmdBrowse->click();
+    for (const Case& c : cases) {
+        ResizeMethod = static_cast<int16_t>(c.method);
+        window->txtHeight->setText(c.height);
+        window->txtWidth->setText(c.width);
+        window->txtPercentage->setText(c.percentage);
+        dialogs.shown.clear();
+        window->cmdProcess_Click();
+        ASSERT_EQ(dialogs.shown.size(), 1u) << c.method;
+        EXPECT_EQ(dialogs.shown[0].text, c.message);
+        EXPECT_EQ(dialogs.shown[0].title, "Error...");
+    }
+    EXPECT_TRUE(engine.calls.empty());
+}
+
+TEST_F(MainWindow, ConfirmationNamesBothFoldersAndNoDoesNothing)
+{
+    kxtest::TempDir dir;
+    dialogs.folder = dir.Path();
+    window->CmdBrowse->click();
+    Type(window->txtHeight, "480");
+    Type(window->txtWidth, "640");
+    dialogs.answers = {MessageAnswer::No};
+    window->cmdProcess->click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "All the images in " + dir.Path() + "\r\nwill be resized and put in " +
+                                         dir.Path() + "/Resized");
+    EXPECT_EQ(dialogs.shown[0].title, "Would you like to continue...");
+    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Question);
+    EXPECT_TRUE(dir.List().empty());  // no Resized folder
+}
+
+TEST_F(MainWindow, YesRunsTheFolderWithTheChosenMethod)
+{
+    kxtest::TempDir dir;
+    kxtest::Image image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
+    kxtest::EncodeJpegFile(dir / "beach.jpg", image, 90, 2);
+    kxtest::WriteFileBytes(dir / "notes.txt", {'x'});
+    dialogs.folder = dir.Path();
+    window->CmdBrowse->click();
+    window->chkMethod[3]->click();
+    Type(window->txtWidth, "640");
+    dialogs.answers = {MessageAnswer::Yes};
+    window->cmdProcess->click();
+    ASSERT_EQ(engine.calls.size(), 1u);
+    EXPECT_EQ(engine.calls[0], "ImageResizeMaxWidth beach.jpg 640 90 -> " + dir.Path() + "/Resized/beach.jpg");
+    EXPECT_EQ(dialogs.shown.back().text, "Done!");
+    EXPECT_EQ(dialogs.shown.back().title, "Folvane");
+    EXPECT_EQ(dialogs.beeps, 1);
+    EXPECT_EQ(window->lblWorking->text(), "Ready!");
+    EXPECT_EQ(window->fraMeter->geometry(), TwipsToPixels(6210, 5360, 280, 160));
+}
+
+TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobSummary)
+{
+    dialogs.folder = "/home/ann/Photos";
+    window->CmdBrowse->click();
+    Focus(window->chkMethod[2]);
+    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 2, 7, 8, 2}));
+    Focus(window->txtHeight);
+    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 6, 3, 8, 3}));
+    EXPECT_FALSE(window->fraMeter->isVisible());
+    Type(window->txtHeight, "480");
+    Type(window->txtWidth, "640");
+    Focus(window->cmdProcess);
+    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 6, 7, 4, 4}));
+    EXPECT_TRUE(window->fraMeter->isVisible());
+    EXPECT_TRUE(window->txtParam->isVisible());
+    EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
+    EXPECT_EQ(Param(), "Height & Width, 640 x 480 pixels.");
+    Focus(window->CmdBrowse);
+    EXPECT_EQ(StepPictures(), (std::vector<int>{1, 6, 7, 8, 1}));
+    EXPECT_FALSE(window->txtParam->isVisible());
+}
+
+TEST_F(MainWindow, JobSummariesWordForWord)
+{
+    Type(window->txtHeight, "480");
+    Type(window->txtWidth, "640");
+    window->txtPercentage->setText("50");
+    const std::pair<int, std::string> summaries[] = {
+        {0, "Height & Width, 640 x 480 pixels."},
+        {1, "Percentage enlargment/reduction, 50%."},
+        {2, "Scale to Height, 480 pixels."},
+        {3, "Scale to width, 640 pixels."},
+        {4, "Maximum allowed size = 640 x 480 pixels."},
+    };
+    for (const auto& [box, summary] : summaries) {
+        for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
+        window->NumberFour();
+        EXPECT_EQ(Param(), summary);
+    }
+    // Texts as typed, even ones the start would refuse.
+    for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == 0);
+    window->txtWidth->setText("abc");
+    window->NumberFour();
+    EXPECT_EQ(Param(), "Height & Width, abc x 480 pixels.");
+    // No box checked: the summary stays, the destination is rewritten.
+    window->chkMethod[0]->setChecked(false);
+    window->NumberFour();
+    EXPECT_EQ(Param(), "Height & Width, abc x 480 pixels.");
+    EXPECT_EQ(window->txtDestFolder->text(), "/Resized");
+}
+
+TEST_F(MainWindow, SizeBoxSelectsItsWholeTextOnFocusByKeyboardAndMouse)
+{
+    window->txtWidth->setText("640");
+    Focus(window->txtWidth);
+    EXPECT_EQ(window->txtWidth->selectedText(), "640");
+    window->txtHeight->setText("1234");
+    QTest::mouseClick(window->txtHeight, Qt::LeftButton, {}, QPoint(5, 5));
+    QApplication::processEvents();
+    EXPECT_TRUE(window->txtHeight->hasFocus());
+    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
+}
+
+TEST_F(MainWindow, ValueLabelsShowAmpersandsLiterally)
+{
+    dialogs.folder = "/home/ann/Tom & Jerry";
+    window->CmdBrowse->click();
+    EXPECT_EQ(window->txtSourceFolder->text(), "/home/ann/Tom & Jerry");
+    EXPECT_EQ(window->txtSourceFolder->textFormat(), Qt::PlainText);
+}
+
+TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
+{
+    EXPECT_EQ(TwipsToPixels(6210, 5360, 280, 160), QRect(QPoint(414, 357), QPoint(432, 367)));
+    EXPECT_EQ(TwipsToPixels(6210, 630, 280, 4890), QRect(QPoint(414, 42), QPoint(432, 367)));
+    EXPECT_EQ(TwipsToPixels(6210, 5360 - 1577, 280, 160 + 1577).bottom(), 367);
+}
+
+TEST(StartUp, MissingEngineEndsInTheMessage)
+{
+    App();
+    ScriptedDialogs dialogs;
+    SetDialogs(&dialogs);
+    EXPECT_FALSE(CreateEngine([](std::string* why) {
+        *why = "not here";
+        return std::optional<EngineLibrary>();
+    }));
+    SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "The Kestrix DLL cannot be found, Closing Application");
+    EXPECT_EQ(dialogs.shown[0].title, "Error...");
+    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
+    EXPECT_FALSE(objEngine());
+}
+
+TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
+{
+    App();
+    ScriptedDialogs dialogs;
+    SetDialogs(&dialogs);
+    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
+    ASSERT_TRUE(objEngine());
+    // A missing picture scaled to a height: the engine reports a division by zero.
+    objEngine().methods->ImageResizeMaxHeight("/no/such/picture.bmp", "/tmp/out.jpg", 100, 90);
+    CloseApp();
+    SetDialogs(nullptr);
+    EXPECT_FALSE(objEngine());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
+    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
+}
