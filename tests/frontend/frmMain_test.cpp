@@ -16,14 +16,8 @@ using namespace folvane;
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "frmMain_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// The application lives in main(), so that it goes before Qt's own statics.
+QApplication& App() { return *qApp; }
 
 struct Shown {
     std::string text, title;
@@ -406,4 +400,11 @@ TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
     EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
