@@ -79,6 +79,10 @@ QImage StepMarker(int digit, bool current)
     QImage image = Canvas(32, 32, Qt::transparent);
     QPainter p(&image);
     Begin(p);
+    // The disc keeps to the left three quarters of the picture: the step's
+    // heading starts 8 pixels before the picture's right edge.
+    p.translate(0.5, 4);
+    p.scale(0.75, 0.75);
     const QColor base = current ? kOrange : kPurple;
     const QColor light = current ? kOrangeLight : kPurpleLight;
     const QColor dark = current ? kOrangeDark : kPurpleDark;
