@@ -404,6 +404,8 @@ TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
 
 int main(int argc, char** argv)
 {
+    // Tests never need a display, wherever they are run from.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
