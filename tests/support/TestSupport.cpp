@@ -75,6 +75,14 @@ Bgr PixelAt(const kx::cDIBSection& surface, int x, int y)
     return {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
 }
 
+std::vector<Bgr> AllPixels(const kx::cDIBSection& surface)
+{
+    std::vector<Bgr> all;
+    for (int y = 0; y < surface.Height(); ++y)
+        for (int x = 0; x < surface.Width(); ++x) all.push_back(PixelAt(surface, x, y));
+    return all;
+}
+
 Image DecodeJpegFile(const std::string& path)
 {
     Image image;

@@ -43,6 +43,9 @@ void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)
 // The pixel at picture coordinates (x, y), y from the top.
 Bgr PixelAt(const kx::cDIBSection& surface, int x, int y);
 
+// Every pixel of a live surface, top row first.
+std::vector<Bgr> AllPixels(const kx::cDIBSection& surface);
+
 // A decoded JPEG: top-down rows of BGR bytes, no padding.
 struct Image {
     int width = 0;

@@ -57,15 +57,6 @@ std::vector<uint8_t> EncodeGif(const GifSpec& spec)
     return out;
 }
 
-// Every picture pixel, top row first.
-std::vector<Bgr> Pixels(const kx::cDIBSection& s)
-{
-    std::vector<Bgr> all;
-    for (int y = 0; y < s.Height(); ++y)
-        for (int x = 0; x < s.Width(); ++x) all.push_back(PixelAt(s, x, y));
-    return all;
-}
-
 TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
 {
     struct Case {
@@ -107,7 +98,7 @@ TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
         ASSERT_TRUE(kx::DecodeGif(EncodeGif(c.spec), surface));
         ASSERT_EQ(surface.Width(), c.width);
         ASSERT_EQ(surface.Height(), c.height);
-        EXPECT_EQ(Pixels(surface), c.expected);
+        EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
     }
 }
 

@@ -57,14 +57,6 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec)
     return out;
 }
 
-std::vector<Bgr> Pixels(const kx::cDIBSection& s)
-{
-    std::vector<Bgr> all;
-    for (int y = 0; y < s.Height(); ++y)
-        for (int x = 0; x < s.Width(); ++x) all.push_back(PixelAt(s, x, y));
-    return all;
-}
-
 TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
 {
     // Half alpha (128) over white: (c * 128 + 255 * 127 + 127) / 255, so
@@ -108,7 +100,7 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
         ASSERT_TRUE(kx::DecodePng(EncodePng(c.spec), surface));
         ASSERT_EQ(surface.Width(), c.spec.width);
         ASSERT_EQ(surface.Height(), c.spec.height);
-        EXPECT_EQ(Pixels(surface), c.expected);
+        EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
     }
 }
 
@@ -126,7 +118,7 @@ TEST(DecodePng, InterlacedMatchesPlain)
     spec.interlace = true;
     ASSERT_TRUE(kx::DecodePng(EncodePng(spec), interlaced));
     EXPECT_EQ(PixelAt(interlaced, 8, 6), (Bgr{8 * 28 + 18 + 2, 8 * 28 + 18 + 1, 8 * 28 + 18}));
-    EXPECT_EQ(Pixels(interlaced), Pixels(plain));
+    EXPECT_EQ(kxtest::AllPixels(interlaced), kxtest::AllPixels(plain));
 }
 
 // Rewrites IHDR's width and height and its CRC (the chunk starts at byte 8).
