@@ -22,7 +22,7 @@ namespace {
 constexpr Bgr K{0, 0, 0}, R{0, 0, 255}, G{0, 255, 0}, B{255, 0, 0}, W{255, 255, 255},
     Y{0, 255, 255};
 
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 3;
     int32_t height = 2;                // negative: top-down
     uint16_t bits = 24;
@@ -34,19 +34,19 @@ struct BmpSpec {
     uint16_t planes = 1;
     std::optional<uint32_t> dataOffset;  // default: right after the palette
 
-    BmpSpec& Size(int32_t w, int32_t h) { width = w; height = h; return *this; }
-    BmpSpec& Bits(uint16_t v) { bits = v; return *this; }
-    BmpSpec& Compression(uint32_t v) { compression = v; return *this; }
-    BmpSpec& Header(uint32_t v) { headerSize = v; return *this; }
-    BmpSpec& Palette(std::vector<uint32_t> v) { palette = std::move(v); return *this; }
-    BmpSpec& Masks(std::vector<uint32_t> v) { masks = std::move(v); return *this; }
-    BmpSpec& Pixels(std::vector<uint8_t> v) { pixels = std::move(v); return *this; }
-    BmpSpec& Planes(uint16_t v) { planes = v; return *this; }
-    BmpSpec& Offset(uint32_t v) { dataOffset = v; return *this; }
+    BmpLayout& Size(int32_t w, int32_t h) { width = w; height = h; return *this; }
+    BmpLayout& Bits(uint16_t v) { bits = v; return *this; }
+    BmpLayout& Compression(uint32_t v) { compression = v; return *this; }
+    BmpLayout& Header(uint32_t v) { headerSize = v; return *this; }
+    BmpLayout& Palette(std::vector<uint32_t> v) { palette = std::move(v); return *this; }
+    BmpLayout& Masks(std::vector<uint32_t> v) { masks = std::move(v); return *this; }
+    BmpLayout& Pixels(std::vector<uint8_t> v) { pixels = std::move(v); return *this; }
+    BmpLayout& Planes(uint16_t v) { planes = v; return *this; }
+    BmpLayout& Offset(uint32_t v) { dataOffset = v; return *this; }
 };
 
 // Lays a BMP file out field by field.
-std::vector<uint8_t> Build(const BmpSpec& s)
+std::vector<uint8_t> Build(const BmpLayout& s)
 {
     std::vector<uint8_t> f;
     auto u16 = [&](uint32_t v) { f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8)}); };
@@ -99,22 +99,22 @@ bool Decode(const std::vector<uint8_t>& file, cDIBSection& surface)
 const std::vector<uint32_t> kPalette6{0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0xFFFF00};
 const std::vector<Bgr> kRgbWky{R, G, B, W, K, Y};
 
-BmpSpec Pal8() { return BmpSpec().Bits(8).Palette(kPalette6); }
-BmpSpec Rle8() { return Pal8().Compression(1); }
+BmpLayout Pal8() { return BmpLayout().Bits(8).Palette(kPalette6); }
+BmpLayout Rle8() { return Pal8().Compression(1); }
 
 TEST(BmpDecoder, DecodesEachVariantExactly)
 {
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpLayout layout;
         std::vector<Bgr> expected;  // top row, then bottom row
     };
     const std::vector<Case> cases{
-        {"1 bit", BmpSpec().Bits(1).Palette({0x000000, 0xFFFFFF}).Pixels({0xA0, 0, 0, 0, 0x40, 0, 0, 0}),
+        {"1 bit", BmpLayout().Bits(1).Palette({0x000000, 0xFFFFFF}).Pixels({0xA0, 0, 0, 0, 0x40, 0, 0, 0}),
          {K, W, K, W, K, W}},
-        {"2 bits", BmpSpec().Bits(2).Palette({0, 0xFF0000, 0x00FF00, 0x0000FF}).Pixels({0x04, 0, 0, 0, 0x6C, 0, 0, 0}),
+        {"2 bits", BmpLayout().Bits(2).Palette({0, 0xFF0000, 0x00FF00, 0x0000FF}).Pixels({0x04, 0, 0, 0, 0x6C, 0, 0, 0}),
          {R, G, B, K, K, R}},
-        {"4 bits", BmpSpec().Bits(4).Palette(kPalette6).Pixels({0x40, 0x50, 0, 0, 0x12, 0x30, 0, 0}), kRgbWky},
+        {"4 bits", BmpLayout().Bits(4).Palette(kPalette6).Pixels({0x40, 0x50, 0, 0, 0x12, 0x30, 0, 0}), kRgbWky},
         {"8 bits", Pal8().Pixels({4, 0, 5, 0, 1, 2, 3, 0}), kRgbWky},
         {"8 bits core header", Pal8().Header(12).Pixels({4, 0, 5, 0, 1, 2, 3, 0}), kRgbWky},
         {"8 bits OS/2 2.x 16-byte header", Pal8().Header(16).Pixels({4, 0, 5, 0, 1, 2, 3, 0}), kRgbWky},
@@ -123,22 +123,22 @@ TEST(BmpDecoder, DecodesEachVariantExactly)
         // A delta one row up leaves the skipped pixels black.
         {"RLE8 delta", Rle8().Pixels({2, 4, 0, 2, 0, 1, 1, 3, 0, 1}), {K, K, B, W, W, K}},
         // A run, a delta one pixel right, an end of line, a literal.
-        {"RLE4", BmpSpec().Bits(4).Compression(2).Palette(kPalette6)
+        {"RLE4", BmpLayout().Bits(4).Compression(2).Palette(kPalette6)
                      .Pixels({1, 0x40, 0, 2, 1, 0, 1, 0x50, 0, 0, 0, 3, 0x12, 0x30, 0, 1}), kRgbWky},
-        {"16 bits 5-5-5", BmpSpec().Bits(16).Pixels({0xFF, 0x7F, 0, 0, 0xE0, 0x7F, 0, 0, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0, 0, 0}),
+        {"16 bits 5-5-5", BmpLayout().Bits(16).Pixels({0xFF, 0x7F, 0, 0, 0xE0, 0x7F, 0, 0, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0, 0, 0}),
          kRgbWky},
-        {"16 bits 5-6-5 bit fields", BmpSpec().Bits(16).Compression(3).Masks({0xF800, 0x07E0, 0x001F})
+        {"16 bits 5-6-5 bit fields", BmpLayout().Bits(16).Compression(3).Masks({0xF800, 0x07E0, 0x001F})
                                          .Pixels({0xFF, 0xFF, 0, 0, 0xE0, 0xFF, 0, 0, 0x00, 0xF8, 0xE0, 0x07, 0x1F, 0, 0, 0}),
          kRgbWky},
-        {"24 bits", BmpSpec().Pixels({255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0,
+        {"24 bits", BmpLayout().Pixels({255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0,
                                       0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0}), kRgbWky},
-        {"24 bits top-down", BmpSpec().Size(3, -2).Pixels({0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,
+        {"24 bits top-down", BmpLayout().Size(3, -2).Pixels({0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0,
                                                           255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0}), kRgbWky},
         // The fourth byte is unused, not alpha.
-        {"32 bits", BmpSpec().Bits(32).Pixels({255, 255, 255, 9, 0, 0, 0, 9, 0, 255, 255, 9,
+        {"32 bits", BmpLayout().Bits(32).Pixels({255, 255, 255, 9, 0, 0, 0, 9, 0, 255, 255, 9,
                                                0, 0, 255, 9, 0, 255, 0, 9, 255, 0, 0, 9}), kRgbWky},
         {"32 bits V5 header, red in the low byte",
-         BmpSpec().Bits(32).Compression(3).Header(124).Masks({0x0000FF, 0x00FF00, 0xFF0000})
+         BmpLayout().Bits(32).Compression(3).Header(124).Masks({0x0000FF, 0x00FF00, 0xFF0000})
              .Pixels({255, 255, 255, 0, 0, 0, 0, 0, 255, 255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0}), kRgbWky},
         // Damaged but readable: clipped at the row's end, the rest black.
         {"rle8_run_past_row", Rle8().Pixels({5, 4, 1, 1, 0, 0, 1, 2, 0, 1}), {G, K, K, W, W, W}},
@@ -150,7 +150,7 @@ TEST(BmpDecoder, DecodesEachVariantExactly)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         cDIBSection surface;
-        ASSERT_TRUE(Decode(Build(c.spec), surface));
+        ASSERT_TRUE(Decode(Build(c.layout), surface));
         ASSERT_EQ(surface.Width(), 3);
         ASSERT_EQ(surface.Height(), 2);
         for (int i = 0; i < 6; ++i) EXPECT_EQ(kxtest::PixelAt(surface, i % 3, i / 3), c.expected[i]) << "pixel " << i;
@@ -174,7 +174,7 @@ TEST(BmpDecoder, ScalesBitFieldsToFullRange)
         SCOPED_TRACE(c.pixel);
         const uint32_t p = c.pixel;
         cDIBSection surface;
-        ASSERT_TRUE(Decode(Build(BmpSpec().Size(1, 1).Bits(c.bits).Compression(3).Masks(c.masks)
+        ASSERT_TRUE(Decode(Build(BmpLayout().Size(1, 1).Bits(c.bits).Compression(3).Masks(c.masks)
                                      .Pixels({uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24)})),
                            surface));
         EXPECT_EQ(kxtest::PixelAt(surface, 0, 0), c.expected);
@@ -183,43 +183,43 @@ TEST(BmpDecoder, ScalesBitFieldsToFullRange)
 
 TEST(BmpDecoder, RefusesMalformedFiles)
 {
-    const BmpSpec good = BmpSpec().Pixels(std::vector<uint8_t>(24, 0x55));
-    const BmpSpec rle = Rle8().Pixels({0, 1});
+    const BmpLayout good = BmpLayout().Pixels(std::vector<uint8_t>(24, 0x55));
+    const BmpLayout rle = Rle8().Pixels({0, 1});
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpLayout layout;
         std::function<void(std::vector<uint8_t>&)> damage;
     };
     const std::vector<Case> cases{
         {"bad_signature", good, [](auto& f) { f[1] = 'A'; }},
-        {"header_size_unknown", BmpSpec(good).Header(100), {}},
+        {"header_size_unknown", BmpLayout(good).Header(100), {}},
         {"header_cut_short", good, [](auto& f) { f.resize(30); }},
-        {"zero_width", BmpSpec(good).Size(0, 2), {}},
-        {"negative_width", BmpSpec(good).Size(-3, 2), {}},
-        {"zero_height", BmpSpec(good).Size(3, 0), {}},
-        {"height_int32_min", BmpSpec(good).Size(3, INT32_MIN), {}},
-        {"width_beyond_limit", BmpSpec(good).Size(70000, 1), {}},
-        {"header_claims_huge_size", BmpSpec(good).Size(60000, 60000), {}},
-        {"rle_claims_huge_size", BmpSpec(rle).Size(40000, 40000), {}},
-        {"bad_planes", BmpSpec(good).Planes(2), {}},
-        {"bad_bit_count", BmpSpec(good).Bits(12), {}},
-        {"bit_count_64", BmpSpec(good).Bits(64), {}},
-        {"rle8_with_4_bits", BmpSpec(rle).Bits(4), {}},
-        {"rle4_with_8_bits", BmpSpec(rle).Compression(2), {}},
-        {"bit_fields_with_24_bits", BmpSpec(good).Compression(3).Masks({0xFF0000, 0xFF00, 0xFF}), {}},
-        {"jpeg_inside", BmpSpec(good).Compression(4), {}},
-        {"png_inside", BmpSpec(good).Compression(5), {}},
-        {"os2_huffman", BmpSpec(good).Header(64).Bits(16).Compression(3), {}},
-        {"rle8_top_down", BmpSpec(rle).Size(3, -2), {}},
-        {"rle8_no_data", BmpSpec(rle).Pixels({}), {}},
-        {"pixel_offset_past_end", BmpSpec(good).Offset(14 + 40 + 24 + 1), {}},
-        {"pixel_offset_inside_header", BmpSpec(good).Offset(30), {}},
+        {"zero_width", BmpLayout(good).Size(0, 2), {}},
+        {"negative_width", BmpLayout(good).Size(-3, 2), {}},
+        {"zero_height", BmpLayout(good).Size(3, 0), {}},
+        {"height_int32_min", BmpLayout(good).Size(3, INT32_MIN), {}},
+        {"width_beyond_limit", BmpLayout(good).Size(70000, 1), {}},
+        {"header_claims_huge_size", BmpLayout(good).Size(60000, 60000), {}},
+        {"rle_claims_huge_size", BmpLayout(rle).Size(40000, 40000), {}},
+        {"bad_planes", BmpLayout(good).Planes(2), {}},
+        {"bad_bit_count", BmpLayout(good).Bits(12), {}},
+        {"bit_count_64", BmpLayout(good).Bits(64), {}},
+        {"rle8_with_4_bits", BmpLayout(rle).Bits(4), {}},
+        {"rle4_with_8_bits", BmpLayout(rle).Compression(2), {}},
+        {"bit_fields_with_24_bits", BmpLayout(good).Compression(3).Masks({0xFF0000, 0xFF00, 0xFF}), {}},
+        {"jpeg_inside", BmpLayout(good).Compression(4), {}},
+        {"png_inside", BmpLayout(good).Compression(5), {}},
+        {"os2_huffman", BmpLayout(good).Header(64).Bits(16).Compression(3), {}},
+        {"rle8_top_down", BmpLayout(rle).Size(3, -2), {}},
+        {"rle8_no_data", BmpLayout(rle).Pixels({}), {}},
+        {"pixel_offset_past_end", BmpLayout(good).Offset(14 + 40 + 24 + 1), {}},
+        {"pixel_offset_inside_header", BmpLayout(good).Offset(30), {}},
         {"truncated_rows", good, [](auto& f) { f.pop_back(); }},
-        {"palette_missing", BmpSpec(good).Bits(8), {}},
+        {"palette_missing", BmpLayout(good).Bits(8), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto file = Build(c.spec);
+        auto file = Build(c.layout);
         if (c.damage) c.damage(file);
         cDIBSection surface;
         EXPECT_FALSE(Decode(file, surface));

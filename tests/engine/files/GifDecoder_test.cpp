@@ -17,7 +17,7 @@ constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{0, 0, 255}, kGreen{0,
 
 // One image on a logical screen, written with giflib's encoder. Rows are given
 // in stored order (already interlaced when `interlace` is set).
-struct GifSpec {
+struct GifLayout {
     int screenWidth, screenHeight;
     int left, top, width, height;
     std::vector<std::vector<uint8_t>> rows;
@@ -33,25 +33,25 @@ int Append(GifFileType* gif, const GifByteType* bytes, int count)
     return count;
 }
 
-std::vector<uint8_t> EncodeGif(const GifSpec& spec)
+std::vector<uint8_t> EncodeGif(const GifLayout& layout)
 {
     std::vector<uint8_t> out;
     int error = 0;
     GifFileType* gif = EGifOpen(&out, Append, &error);
     ColorMapObject* map =
-        GifMakeMapObject(static_cast<int>(spec.colours.size()), spec.colours.data());
+        GifMakeMapObject(static_cast<int>(layout.colours.size()), layout.colours.data());
     EGifSetGifVersion(gif, true);
-    EXPECT_EQ(EGifPutScreenDesc(gif, spec.screenWidth, spec.screenHeight, 8, 0, map), GIF_OK);
-    if (spec.transparent >= 0) {
-        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, spec.transparent};
+    EXPECT_EQ(EGifPutScreenDesc(gif, layout.screenWidth, layout.screenHeight, 8, 0, map), GIF_OK);
+    if (layout.transparent >= 0) {
+        GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, layout.transparent};
         GifByteType ext[4];
         EGifGCBToExtension(&gcb, ext);
         EXPECT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext), GIF_OK);
     }
-    EXPECT_EQ(EGifPutImageDesc(gif, spec.left, spec.top, spec.width, spec.height, spec.interlace,
+    EXPECT_EQ(EGifPutImageDesc(gif, layout.left, layout.top, layout.width, layout.height, layout.interlace,
                                nullptr),
               GIF_OK);
-    for (auto row : spec.rows) EXPECT_EQ(EGifPutLine(gif, row.data(), spec.width), GIF_OK);
+    for (auto row : layout.rows) EXPECT_EQ(EGifPutLine(gif, row.data(), layout.width), GIF_OK);
     EGifCloseFile(gif, &error);
     GifFreeMapObject(map);
     return out;
@@ -61,7 +61,7 @@ TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
 {
     struct Case {
         const char* name;
-        GifSpec spec;
+        GifLayout layout;
         int width, height;
         std::vector<Bgr> expected;
     };
@@ -95,7 +95,7 @@ TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kx::cDIBSection surface;
-        ASSERT_TRUE(kx::DecodeGif(EncodeGif(c.spec), surface));
+        ASSERT_TRUE(kx::DecodeGif(EncodeGif(c.layout), surface));
         ASSERT_EQ(surface.Width(), c.width);
         ASSERT_EQ(surface.Height(), c.height);
         EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
@@ -103,27 +103,27 @@ TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
 }
 
 // A 64 x 64 picture of varied indices, so that its LZW data spans many sub-blocks.
-GifSpec NoisySpec()
+GifLayout NoisySpec()
 {
-    GifSpec spec{64, 64, 0, 0, 64, 64, {}};
-    spec.colours.resize(256);
-    for (int i = 0; i < 256; ++i) spec.colours[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)};
+    GifLayout layout{64, 64, 0, 0, 64, 64, {}};
+    layout.colours.resize(256);
+    for (int i = 0; i < 256; ++i) layout.colours[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)};
     for (int y = 0; y < 64; ++y) {
-        spec.rows.emplace_back(64);
+        layout.rows.emplace_back(64);
         for (int x = 0; x < 64; ++x)
-            spec.rows[y][x] = static_cast<uint8_t>((x * 37 + y * 91) ^ (x * y));
+            layout.rows[y][x] = static_cast<uint8_t>((x * 37 + y * 91) ^ (x * y));
     }
-    return spec;
+    return layout;
 }
 
 TEST(DecodeGif, TruncatedDataKeepsDecodedRowsAndLeavesTheRestWhite)
 {
-    const GifSpec spec = NoisySpec();
-    std::vector<uint8_t> file = EncodeGif(spec);
+    const GifLayout layout = NoisySpec();
+    std::vector<uint8_t> file = EncodeGif(layout);
     file.resize(file.size() / 2);
     kx::cDIBSection surface;
     ASSERT_TRUE(kx::DecodeGif(file, surface));
-    const GifColorType c = spec.colours[spec.rows[0][5]];
+    const GifColorType c = layout.colours[layout.rows[0][5]];
     EXPECT_EQ(PixelAt(surface, 5, 0), (Bgr{c.Blue, c.Green, c.Red}));
     EXPECT_EQ(PixelAt(surface, 5, 63), kWhite);
 }

@@ -18,7 +18,7 @@ constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0};
 
 // A picture as libpng writes it: rows of packed samples in file order
 // (16-bit samples big-endian), with an optional palette and tRNS chunk.
-struct PngSpec {
+struct PngLayout {
     int width, height, colourType, bitDepth;
     std::vector<std::vector<uint8_t>> rows;
     std::vector<png_color> palette = {};
@@ -33,24 +33,24 @@ void Append(png_structp png, png_bytep bytes, size_t count)
     out->insert(out->end(), bytes, bytes + count);
 }
 
-std::vector<uint8_t> EncodePng(const PngSpec& spec)
+std::vector<uint8_t> EncodePng(const PngLayout& layout)
 {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, Append, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
+                 layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    if (!layout.palette.empty())
+        png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
     png_color_16 key{0, 0, 0, 0, 16};
-    if (!spec.paletteAlpha.empty() || spec.greyKey)
-        png_set_tRNS(png, info, spec.paletteAlpha.data(),
-                     static_cast<int>(spec.paletteAlpha.size()), &key);
+    if (!layout.paletteAlpha.empty() || layout.greyKey)
+        png_set_tRNS(png, info, layout.paletteAlpha.data(),
+                     static_cast<int>(layout.paletteAlpha.size()), &key);
     png_write_info(png, info);
     std::vector<png_bytep> rows;
-    for (auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+    for (auto& row : layout.rows) rows.push_back(const_cast<png_bytep>(row.data()));
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -63,7 +63,7 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
     // 0 gives 127, 100 gives 177, 200 gives 227 and 255 stays 255.
     const struct {
         const char* name;
-        PngSpec spec;
+        PngLayout layout;
         std::vector<Bgr> expected;
     } cases[] = {
         {"grey 1-bit", {3, 1, PNG_COLOR_TYPE_GRAY, 1, {{0xA0}}}, {kWhite, kBlack, kWhite}},
@@ -97,26 +97,26 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kx::cDIBSection surface;
-        ASSERT_TRUE(kx::DecodePng(EncodePng(c.spec), surface));
-        ASSERT_EQ(surface.Width(), c.spec.width);
-        ASSERT_EQ(surface.Height(), c.spec.height);
+        ASSERT_TRUE(kx::DecodePng(EncodePng(c.layout), surface));
+        ASSERT_EQ(surface.Width(), c.layout.width);
+        ASSERT_EQ(surface.Height(), c.layout.height);
         EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
     }
 }
 
 TEST(DecodePng, InterlacedMatchesPlain)
 {
-    PngSpec spec{9, 7, PNG_COLOR_TYPE_RGB, 8, {}};
+    PngLayout layout{9, 7, PNG_COLOR_TYPE_RGB, 8, {}};
     for (int y = 0; y < 7; ++y) {
-        spec.rows.emplace_back();
+        layout.rows.emplace_back();
         for (int x = 0; x < 9; ++x)
             for (int c = 0; c < 3; ++c)
-                spec.rows[y].push_back(static_cast<uint8_t>(x * 28 + y * 3 + c));
+                layout.rows[y].push_back(static_cast<uint8_t>(x * 28 + y * 3 + c));
     }
     kx::cDIBSection plain, interlaced;
-    ASSERT_TRUE(kx::DecodePng(EncodePng(spec), plain));
-    spec.interlace = true;
-    ASSERT_TRUE(kx::DecodePng(EncodePng(spec), interlaced));
+    ASSERT_TRUE(kx::DecodePng(EncodePng(layout), plain));
+    layout.interlace = true;
+    ASSERT_TRUE(kx::DecodePng(EncodePng(layout), interlaced));
     EXPECT_EQ(PixelAt(interlaced, 8, 6), (Bgr{8 * 28 + 18 + 2, 8 * 28 + 18 + 1, 8 * 28 + 18}));
     EXPECT_EQ(kxtest::AllPixels(interlaced), kxtest::AllPixels(plain));
 }
@@ -135,12 +135,12 @@ std::vector<uint8_t> WithSize(std::vector<uint8_t> file, uint32_t width, uint32_
 
 TEST(DecodePng, HostileFilesFail)
 {
-    PngSpec spec{16, 16, PNG_COLOR_TYPE_RGB, 8, {}};
-    spec.rows.resize(16);
+    PngLayout layout{16, 16, PNG_COLOR_TYPE_RGB, 8, {}};
+    layout.rows.resize(16);
     for (int y = 0; y < 16; ++y)
         for (int i = 0; i < 48; ++i)
-            spec.rows[y].push_back(static_cast<uint8_t>(i * 7919 + y * 31));
-    const std::vector<uint8_t> good = EncodePng(spec);
+            layout.rows[y].push_back(static_cast<uint8_t>(i * 7919 + y * 31));
+    const std::vector<uint8_t> good = EncodePng(layout);
     kx::cDIBSection check;
     ASSERT_TRUE(kx::DecodePng(WithSize(good, 16, 16), check))
         << "rewriting IHDR must keep it valid";
