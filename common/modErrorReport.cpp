@@ -23,8 +23,8 @@ ReportHandler& InstalledHandler()
     return handler;
 }
 
-// Reports are modal: one at a time, whichever thread raises them.
-std::mutex& ShowMutex()
+// Keeps the lines of reports written to standard error together.
+std::mutex& StderrMutex()
 {
     static std::mutex mutex;
     return mutex;
@@ -53,11 +53,14 @@ void ReportError(const std::string& procedure, const std::string& description, i
         std::lock_guard lock(HandlerMutex());
         handler = InstalledHandler();
     }
-    std::lock_guard show(ShowMutex());
+    // No lock is held while the handler shows the report: it may wait for
+    // another thread (the desktop program's user-interface thread), which
+    // may itself have a report to show meanwhile. The handler serialises.
     if (handler) {
         handler(text);
         return;
     }
+    std::lock_guard lock(StderrMutex());
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }

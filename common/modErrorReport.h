@@ -22,7 +22,8 @@ std::string FormatErrorReport(const std::string& procedure, const std::string& d
                               int32_t number);
 
 // Shows the report for a run-time error caught in `procedure` and waits until
-// the handler returns. Reports from several threads are shown one at a time.
+// the handler returns. Reports from several threads reach the handler at the
+// same time; a handler that shows boxes shows them one at a time itself.
 void ReportError(const std::string& procedure, const std::string& description, int32_t number);
 
 // The last component of a path: everything after its last "/". A path that

@@ -3,6 +3,7 @@
 // thrown across the interface.
 #include "cKestrix.h"
 
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -143,7 +144,12 @@ void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
         kx::SetReportHandler(nullptr);
         return;
     }
-    kx::SetReportHandler([handler, user](const std::string& text) { handler(text.c_str(), user); });
+    // The handler sees one report at a time, whichever threads raise them.
+    kx::SetReportHandler([handler, user](const std::string& text) {
+        static std::mutex oneAtATime;
+        std::lock_guard lock(oneAtATime);
+        handler(text.c_str(), user);
+    });
 }
 
 const char* Kestrix_Version(void) { return KESTRIX_VERSION_STRING; }
