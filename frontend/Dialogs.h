@@ -18,6 +18,8 @@ enum class MessageStyle {
 
 enum class MessageAnswer { Ok, Yes, No };
 
+// A batch run calls ShowMessage and Beep from its worker threads, several at
+// once; implementations must allow that.
 class IDialogs {
 public:
     virtual ~IDialogs() = default;

@@ -3,10 +3,77 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QThread>
+#include <exception>
 
 namespace folvane {
 
+namespace {
+
+bool OnUiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+// Runs `work` on the user-interface thread and waits for it there. The
+// user-interface thread is never blocked by a run (it turns its event loop
+// while it waits), so the wait always ends. A failure comes back to the
+// caller instead of escaping into the event loop.
+template <typename Work>
+void RunOnUiThread(Work&& work)
+{
+    if (OnUiThread()) {
+        work();
+        return;
+    }
+    std::exception_ptr failure;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
 MessageAnswer QtDialogs::ShowMessage(const std::string& text, const std::string& title, MessageStyle style)
+{
+    MessageAnswer answer = MessageAnswer::Ok;
+    auto show = [&] { answer = ShowBox(text, title, style); };
+    if (OnUiThread()) {
+        // Never waits for the lock: a thread holding it waits for this one.
+        show();
+        return answer;
+    }
+    std::lock_guard oneAtATime(boxMutex_);
+    RunOnUiThread(show);
+    return answer;
+}
+
+void QtDialogs::Beep()
+{
+    RunOnUiThread([this] { Ring(); });
+}
+
+std::string QtDialogs::ChooseFolder(const std::string& title)
+{
+    std::string folder;
+    RunOnUiThread([&] {
+        folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title), QString(),
+                                                   QFileDialog::ShowDirsOnly)
+                     .toStdString();
+    });
+    return folder;
+}
+
+MessageAnswer QtDialogs::ShowBox(const std::string& text, const std::string& title, MessageStyle style)
 {
     // Texts break lines with CR LF; Qt wants a plain line feed.
     QString shown = QString::fromStdString(text);
@@ -31,13 +98,6 @@ MessageAnswer QtDialogs::ShowMessage(const std::string& text, const std::string&
     return MessageAnswer::Ok;
 }
 
-void QtDialogs::Beep() { QApplication::beep(); }
-
-std::string QtDialogs::ChooseFolder(const std::string& title)
-{
-    const QString folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title), QString(),
-                                                             QFileDialog::ShowDirsOnly);
-    return folder.toStdString();
-}
+void QtDialogs::Ring() { QApplication::beep(); }
 
 }  // namespace folvane

@@ -1,8 +1,10 @@
 // The dialogs of the desktop program: Qt message boxes, the desktop's beep
-// and Qt's folder chooser, all on the user-interface thread.
+// and Qt's folder chooser. Any thread may ask for them; they are always
+// shown on the user-interface thread.
 #pragma once
 
 #include <QWidget>
+#include <mutex>
 
 #include "Dialogs.h"
 
@@ -14,12 +16,23 @@ public:
     explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
+    // From another thread each call is carried over to the user-interface
+    // thread, whose event loop must be running, and the caller waits there
+    // until the box is closed. Boxes asked for by other threads are shown one
+    // at a time; on the user-interface thread itself a call runs at once.
     MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override;
     void Beep() override;
     std::string ChooseFolder(const std::string& title) override;
 
+protected:
+    // The real work, always on the user-interface thread.
+    virtual MessageAnswer ShowBox(const std::string& text, const std::string& title, MessageStyle style);
+    virtual void Ring();
+
 private:
     QWidget* parent_;
+    // Held by another thread while its box is open.
+    std::mutex boxMutex_;
 };
 
 }  // namespace folvane

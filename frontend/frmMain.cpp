@@ -1,9 +1,15 @@
 #include "frmMain.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
+#include <QWindow>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include "Dialogs.h"
 #include "frmAbout.h"
@@ -67,6 +73,70 @@ void Guarded(const char* procedure, Body&& body)
         ReportCurrentError(procedure);
     }
 }
+
+bool IsUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::HoverEnter:
+    case QEvent::HoverLeave:
+    case QEvent::HoverMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Swallows, for as long as it lives, the user's input to one window and its
+// controls, whichever way it arrives. Message boxes are windows of their own
+// and keep theirs.
+class InputBlocker : public QObject {
+public:
+    explicit InputBlocker(QWidget* window) : window_(window) { QCoreApplication::instance()->installEventFilter(this); }
+    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!IsUserInput(event->type()) || !Blocked(watched)) return false;
+        // An accepted shortcut override claims the key for the focus
+        // control, whose key press is swallowed in turn: no shortcut fires.
+        event->accept();
+        return true;
+    }
+
+private:
+    bool Blocked(const QObject* target) const
+    {
+        if (target->isWidgetType()) return static_cast<const QWidget*>(target)->window() == window_;
+        return target->isWindowType() && target == window_->windowHandle();
+    }
+    QWidget* window_;
+};
 
 }  // namespace
 
@@ -287,10 +357,39 @@ void frmMain::MeterStuff(bool PLVVal)
 
 void frmMain::ShowMeter(const MeterState& meter, bool repaintNow)
 {
+    if (QThread::currentThread() == thread()) {
+        ApplyMeter(meter, repaintNow);
+        return;
+    }
+    // Calls come one at a time in the order the meter changed, so the newest
+    // is the one to show; the ones in between need not be.
+    bool post = false;
+    {
+        std::lock_guard lock(meterMutex_);
+        post = !postedMeter_;
+        postedMeter_ = meter;
+    }
+    if (post) QMetaObject::invokeMethod(this, [this] { ShowPostedMeter(); }, Qt::QueuedConnection);
+}
+
+void frmMain::ShowPostedMeter()
+{
+    std::optional<MeterState> meter;
+    {
+        std::lock_guard lock(meterMutex_);
+        meter.swap(postedMeter_);
+    }
+    // The event loop is turning, so the ordinary update paints it.
+    if (meter) ApplyMeter(*meter, false);
+}
+
+void frmMain::ApplyMeter(const MeterState& meter, bool repaintNow)
+{
     fraMeter->setGeometry(TwipsToPixels(6210, meter.Top, 280, meter.Height));
     lblWorking->setText(QString::fromStdString(meter.Caption));
     if (repaintNow) {
-        // The run holds this thread: paint now, not when the loop comes back.
+        // Whoever moves the meter on this thread may hold it a while: paint
+        // now, not when the loop comes back.
         fraMeter->repaint();
         lblWorking->repaint();
     }
@@ -394,8 +493,40 @@ void frmMain::cmdProcess_Click()
         job.Height = txtHeight->text().toStdString();
         job.Width = txtWidth->text().toStdString();
         job.Percentage = txtPercentage->text().toStdString();
-        ProcessFolder(folder, job, engine_);
+        RunWithoutInput([&] { ProcessFolder(folder, job, engine_); });
     });
+}
+
+void frmMain::RunWithoutInput(const std::function<void()>& work)
+{
+    if (running_) return;
+    InputBlocker blocker(this);
+    running_ = true;
+    struct Finish {
+        bool& running;
+        ~Finish() { running = false; }
+    } finish{running_};
+
+    QEventLoop loop;
+    std::atomic<bool> finished{false};
+    std::exception_ptr failure;
+    std::thread runner([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+        // Posted after the run's last meter change, so that is shown first.
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    // An application exit ends every loop of this thread at once; the run
+    // may still be waiting for a box here, so keep turning until it is over.
+    while (!finished) loop.processEvents(QEventLoop::WaitForMoreEvents);
+    runner.join();
+    ShowPostedMeter();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void frmMain::cmdAbout_Click() { frmAbout::Instance(this).exec(); }
@@ -417,6 +548,12 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    // Closing releases the engine the run is using: during a run the window
+    // stays open, deaf to this as to all other input.
+    if (running_) {
+        event->ignore();
+        return;
+    }
     event->accept();
     CloseApp();
 }

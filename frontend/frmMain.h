@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <mutex>
+#include <optional>
 
 #include "modProcessFolder.h"
 
@@ -21,7 +24,9 @@ public:
     explicit frmMain(IResizeEngine& engine, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // The progress column and status line, moved by the batch run.
+    // The progress column and status line, moved by the batch run. From
+    // another thread the newest state is handed to the user-interface
+    // thread, which shows it when its event loop next comes round.
     void ShowMeter(const MeterState& meter, bool repaintNow) override;
 
     // Steps of the guide: markers, help picture, job details for step 4.
@@ -41,6 +46,9 @@ public:
     void Form_Load();
     void CmdBrowse_Click();
     void chkMethod_Click(int index);
+    // Returns when the run is over. The run works on a thread of its own
+    // while this one keeps the windows painted; meanwhile the window takes
+    // no input (see RunWithoutInput).
     void cmdProcess_Click();
     void cmdAbout_Click();
 
@@ -75,6 +83,9 @@ public:
     QLabel* imgBanner;
     QPushButton* cmdAbout;
 
+    // Whether a run is going on.
+    bool Running() const { return running_; }
+
     // Which picture of each list a control shows (1-based, 0 for none), for
     // the step guide's bookkeeping and its tests.
     int PictureOf(const QLabel* picture) const;
@@ -91,10 +102,20 @@ private:
     void SetJpgPicture(QLabel* target, int picture);
     void SizeBox_GotFocus(QLineEdit* box, const char* procedure);
     void SizeBox_Change(const char* procedure);
+    void ApplyMeter(const MeterState& meter, bool repaintNow);
+    void ShowPostedMeter();
+    // Runs `work` on another thread and turns this thread's event loop until
+    // it is over, swallowing the user's input to this window (not to the
+    // boxes the work shows). A failure of `work` is raised here.
+    void RunWithoutInput(const std::function<void()>& work);
 
     IResizeEngine& engine_;
     std::array<QLabel*, 4> stepMarkers_{};
     std::vector<std::pair<const QLabel*, int>> pictures_;
+    bool running_ = false;
+    // The newest meter from another thread, not yet shown.
+    std::mutex meterMutex_;
+    std::optional<MeterState> postedMeter_;
 };
 
 // Converts a rectangle in twips (15 to a pixel) to pixels, rounding each edge,

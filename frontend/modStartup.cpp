@@ -13,8 +13,11 @@ namespace folvane {
 
 namespace {
 
+// Both may be called from any thread; the dialogs take the box to the
+// user-interface thread.
 void ShowReport(const std::string& text) { Dialogs().ShowMessage(text, "Error...", MessageStyle::Critical); }
 
+// Called by the engine, which makes its own reports take turns.
 void ShowEngineReport(const char* text, void*) { ShowReport(text ? text : ""); }
 
 }  // namespace

@@ -28,7 +28,9 @@ EngineHolder& objEngine();
 bool CreateEngine(const std::function<std::optional<EngineLibrary>(std::string*)>& load);
 
 // Sends error reports (the program's own and the engine's) to the
-// critical-stop message box titled "Error...".
+// critical-stop message box titled "Error...". A report raised on one of a
+// run's worker threads goes through Dialogs() like any other, which shows it
+// on the user-interface thread while that worker waits for it to be closed.
 void InstallReportHandlers();
 
 // Releases the engine object and ends the program.

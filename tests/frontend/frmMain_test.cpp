@@ -2,11 +2,22 @@
 // the dialogs scripted and recorded instead of shown.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QShortcut>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "Dialogs.h"
+#include "QtDialogs.h"
 #include "TestSupport.h"
 #include "frmMain.h"
 #include "modShared.h"
@@ -22,19 +33,28 @@ QApplication& App() { return *qApp; }
 struct Shown {
     std::string text, title;
     MessageStyle style;
+    bool onUiThread;
 };
 
+bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
+
+// Safe to call from a run's threads; read the records once the run is over.
 class ScriptedDialogs : public IDialogs {
 public:
     MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override
     {
-        shown.push_back({text, title, style});
+        std::lock_guard lock(mutex);
+        shown.push_back({text, title, style, OnUiThread()});
         if (style != MessageStyle::Question) return MessageAnswer::Ok;
         const MessageAnswer a = answers.empty() ? MessageAnswer::No : answers.front();
         if (!answers.empty()) answers.pop_front();
         return a;
     }
-    void Beep() override { ++beeps; }
+    void Beep() override
+    {
+        std::lock_guard lock(mutex);
+        ++beeps;
+    }
     std::string ChooseFolder(const std::string& title) override
     {
         chooserTitle = title;
@@ -45,38 +65,116 @@ public:
     std::string folder;
     std::string chooserTitle;
     int beeps = 0;
+    std::mutex mutex;
 };
 
-// Records the engine calls of a run instead of resizing.
+// Records the engine calls of a run instead of resizing; a run makes them
+// from several threads.
 class RecordingEngine : public IResizeEngine {
 public:
     bool ImageResize(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
     {
-        calls.push_back("ImageResize " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
+        Record("ImageResize " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
         return true;
     }
     bool ImagePercentageResize(const std::string& in, const std::string&, int32_t p, int32_t q) override
     {
-        calls.push_back("ImagePercentageResize " + Name(in) + " " + std::to_string(p) + " " + std::to_string(q));
+        Record("ImagePercentageResize " + Name(in) + " " + std::to_string(p) + " " + std::to_string(q));
         return true;
     }
     bool ImageResizeMaxHeight(const std::string& in, const std::string&, int32_t h, int32_t q) override
     {
-        calls.push_back("ImageResizeMaxHeight " + Name(in) + " " + std::to_string(h) + " " + std::to_string(q));
+        Record("ImageResizeMaxHeight " + Name(in) + " " + std::to_string(h) + " " + std::to_string(q));
         return true;
     }
     bool ImageResizeMaxWidth(const std::string& in, const std::string& out, int32_t w, int32_t q) override
     {
-        calls.push_back("ImageResizeMaxWidth " + Name(in) + " " + std::to_string(w) + " " + std::to_string(q) + " -> " + out);
+        Record("ImageResizeMaxWidth " + Name(in) + " " + std::to_string(w) + " " + std::to_string(q) + " -> " + out);
         return true;
     }
     bool ImageResizeWithinDimensions(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
     {
-        calls.push_back("ImageResizeWithinDimensions " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
+        Record("ImageResizeWithinDimensions " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
         return true;
     }
     static std::string Name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+    void Record(const std::string& call)
+    {
+        std::lock_guard lock(mutex);
+        calls.push_back(call);
+        onUiThread.push_back(OnUiThread());
+    }
     std::vector<std::string> calls;
+    std::vector<bool> onUiThread;
+    std::mutex mutex;
+};
+
+// Holds every picture until the test lets it go: the n-th picture to arrive
+// waits until n have been released.
+class GatedEngine : public RecordingEngine {
+public:
+    bool ImageResizeMaxWidth(const std::string& in, const std::string& out, int32_t w, int32_t q) override
+    {
+        // On the user-interface thread nobody could open the gate.
+        if (!OnUiThread()) {
+            std::unique_lock lock(gateMutex);
+            const int number = ++arrived;
+            opened.wait(lock, [&] { return released >= number; });
+        }
+        return RecordingEngine::ImageResizeMaxWidth(in, out, w, q);
+    }
+    void Release(int count)
+    {
+        {
+            std::lock_guard lock(gateMutex);
+            released = count;
+        }
+        opened.notify_all();
+    }
+    int Arrived()
+    {
+        std::lock_guard lock(gateMutex);
+        return arrived;
+    }
+
+private:
+    std::mutex gateMutex;
+    std::condition_variable opened;
+    int arrived = 0, released = 0;
+};
+
+// Shows no real box: records where each box was shown and how many of the
+// asking threads had gone on by the time it closed. It turns the event loop
+// while "open", as a box does, so that other requests can pile up.
+class RecordingQtDialogs : public QtDialogs {
+public:
+    struct Box {
+        std::string text;
+        MessageStyle style;
+        bool onUiThread;
+        int goneOnAtClose;
+    };
+    std::vector<Box> boxes;
+    int open = 0, mostOpen = 0, rings = 0, ringsOffUiThread = 0;
+    std::atomic<int> goneOn{0};  // counted by the test's threads
+
+protected:
+    MessageAnswer ShowBox(const std::string& text, const std::string&, MessageStyle style) override
+    {
+        mostOpen = std::max(mostOpen, ++open);
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        boxes.push_back({text, style, OnUiThread(), goneOn.load()});
+        --open;
+        return style == MessageStyle::Question ? MessageAnswer::Yes : MessageAnswer::Ok;
+    }
+    void Ring() override
+    {
+        ++rings;
+        if (!OnUiThread()) ++ringsOffUiThread;
+    }
 };
 
 class MainWindow : public testing::Test {
@@ -361,6 +459,194 @@ TEST_F(MainWindow, ValueLabelsShowAmpersandsLiterally)
     EXPECT_EQ(window->txtSourceFolder->textFormat(), Qt::PlainText);
 }
 
+TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
+{
+    kxtest::TempDir dir;
+    kxtest::Image image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) kxtest::EncodeJpegFile(dir / name, image, 90, 2);
+    GatedEngine gated;
+    window.reset();  // one window shows the meter at a time
+    window = std::make_unique<frmMain>(gated);
+    frmMain& runWindow = *window;
+    runWindow.show();
+    QApplication::setActiveWindow(&runWindow);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&runWindow));
+    dialogs.folder = dir.Path();
+    runWindow.CmdBrowse->click();
+    runWindow.chkMethod[3]->click();
+    runWindow.txtWidth->setText("640");
+    int shortcuts = 0;
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), &runWindow);
+    QObject::connect(shortcut, &QShortcut::activated, [&] { ++shortcuts; });
+    QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
+    ASSERT_EQ(shortcuts, 1);
+    dialogs.answers = {MessageAnswer::Yes};
+
+    // With three files the column grows 1577 twips a step.
+    auto step = [](int k) { return TwipsToPixels(6210, 5360 - 1577 * k, 280, 160 + 1577 * k); };
+    int ticks = 0, released = 0;
+    bool triedInput = false, closed = true;
+    std::set<QString> captions;
+    std::set<int> stepsSeen;
+    // Ticks on this thread while the run goes on; it lets the pictures go one
+    // by one, each once the window shows the step before it.
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!runWindow.Running()) return;
+        ++ticks;
+        captions.insert(runWindow.lblWorking->text());
+        for (int k = 0; k <= 2; ++k)
+            if (runWindow.fraMeter->geometry() == step(k)) stepsSeen.insert(k);
+        if (gated.Arrived() == 0) return;
+        if (!triedInput) {
+            triedInput = true;
+            QTest::keyClick(runWindow.txtWidth, Qt::Key_9);
+            QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
+            QTest::mouseClick(runWindow.chkMethod[2], Qt::LeftButton);
+            closed = runWindow.close();
+            return;
+        }
+        if (released < 3 && runWindow.fraMeter->geometry() == step(released)) gated.Release(++released);
+        if (ticks == 20000) {  // never hang, whatever went wrong
+            ADD_FAILURE() << "the meter never reached step " << released;
+            gated.Release(3);
+        }
+    });
+    timer.start(1);
+    runWindow.cmdProcess->click();
+    timer.stop();
+
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(released, 3);
+    EXPECT_EQ(stepsSeen, (std::set<int>{0, 1, 2}));
+    EXPECT_TRUE(captions.count("Working..."));
+    // The click, the typing, the shortcut and the close all went nowhere.
+    EXPECT_EQ(shortcuts, 1);
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(runWindow.isVisible());
+    EXPECT_EQ(ResizeMethod, 3);
+    EXPECT_FALSE(runWindow.chkMethod[2]->isChecked());
+    EXPECT_TRUE(runWindow.chkMethod[3]->isChecked());
+    EXPECT_EQ(runWindow.txtWidth->text(), "640");
+    // The question, then "Done!" from the run's own thread.
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_TRUE(dialogs.shown[0].onUiThread);
+    EXPECT_EQ(dialogs.shown[1].text, "Done!");
+    EXPECT_FALSE(dialogs.shown[1].onUiThread);
+    EXPECT_EQ(dialogs.beeps, 1);
+    EXPECT_EQ(gated.calls.size(), 3u);
+    EXPECT_EQ(std::count(gated.onUiThread.begin(), gated.onUiThread.end(), true), 0);
+    // The last meter change of the run is shown once it is over.
+    EXPECT_EQ(runWindow.lblWorking->text(), "Ready!");
+    EXPECT_EQ(runWindow.fraMeter->geometry(), step(0));
+    EXPECT_FALSE(runWindow.Running());
+    window.reset();  // before its engine
+}
+
+TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
+{
+    kxtest::TempDir dir;
+    kxtest::EncodeJpegFile(dir / "a.jpg", kxtest::Image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)}, 90, 2);
+    dialogs.folder = dir.Path();
+    window->CmdBrowse->click();
+    window->chkMethod[3]->click();
+    Type(window->txtWidth, "640");
+    QtDialogs real(window.get());
+    SetDialogs(&real);
+    // Plays the person: reads each box and clicks its button.
+    std::vector<QString> texts;
+    QMessageBox* clicked = nullptr;
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (box == clicked) {  // the click went nowhere; close it anyway
+            ADD_FAILURE() << box->text().toStdString();
+            box->done(0);
+            return;
+        }
+        clicked = box;
+        texts.push_back(box->text());
+        QAbstractButton* button = box->button(QMessageBox::Yes);
+        QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    person.start(1);
+    window->cmdProcess->click();
+    person.stop();
+    SetDialogs(&dialogs);
+    const QString folder = QString::fromStdString(dir.Path());
+    EXPECT_EQ(texts, (std::vector<QString>{"All the images in " + folder + "\nwill be resized and put in " +
+                                               folder + "/Resized",
+                                           "Done!"}));
+    EXPECT_EQ(engine.calls.size(), 1u);
+}
+
+TEST(QtDialogsFromWorkers, BoxesAreShownOnTheUiThreadOneAtATimeWhileTheirThreadsWait)
+{
+    RecordingQtDialogs dialogs;
+    std::vector<MessageAnswer> answers(3, MessageAnswer::No);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i)
+        workers.emplace_back([&, i] {
+            answers[static_cast<size_t>(i)] = dialogs.ShowMessage("Go on?", "Question", MessageStyle::Question);
+            dialogs.Beep();
+            ++dialogs.goneOn;
+        });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 3; }, 60000));
+    for (std::thread& worker : workers) worker.join();
+    ASSERT_EQ(dialogs.boxes.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_TRUE(dialogs.boxes[k].onUiThread);
+        // The box's own thread was still waiting when it closed.
+        EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));
+        EXPECT_EQ(answers[k], MessageAnswer::Yes);
+    }
+    EXPECT_EQ(dialogs.mostOpen, 1);
+    EXPECT_EQ(dialogs.rings, 3);
+    EXPECT_EQ(dialogs.ringsOffUiThread, 0);
+
+    // On the user-interface thread a box is shown straight away.
+    EXPECT_EQ(dialogs.ShowMessage("Done!", "Folvane", MessageStyle::Plain), MessageAnswer::Ok);
+    ASSERT_EQ(dialogs.boxes.size(), 4u);
+    EXPECT_TRUE(dialogs.boxes[3].onUiThread);
+}
+
+TEST(QtDialogsFromWorkers, TheRealBoxIsModalOnTheUiThreadAndItsAnswerGoesBack)
+{
+    QtDialogs dialogs;
+    std::atomic<bool> answered{false};
+    MessageAnswer answer = MessageAnswer::Yes;
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool modal = false, onUiThread = false;
+    // Plays the person: reads the box, then presses No.
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        text = box->text();
+        title = box->windowTitle();
+        icon = box->icon();
+        modal = box->isModal();
+        onUiThread = OnUiThread();
+        box->button(QMessageBox::No)->click();
+    });
+    person.start(1);
+    std::thread worker([&] {
+        answer = dialogs.ShowMessage("All the images in /a\r\nwill be resized", "Would you like to continue...",
+                                     MessageStyle::Question);
+        answered = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 60000));
+    worker.join();
+    EXPECT_EQ(answer, MessageAnswer::No);
+    EXPECT_EQ(text, "All the images in /a\nwill be resized");
+    EXPECT_EQ(title, "Would you like to continue...");
+    EXPECT_EQ(icon, QMessageBox::Question);
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(onUiThread);
+}
+
 TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
 {
     EXPECT_EQ(TwipsToPixels(6210, 5360, 280, 160), QRect(QPoint(414, 357), QPoint(432, 367)));
@@ -400,6 +686,32 @@ TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
     EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
+}
+
+TEST(StartUp, EngineReportsFromWorkersAreBoxesOnTheUiThreadThatTheWorkersWaitFor)
+{
+    App();
+    RecordingQtDialogs dialogs;
+    SetDialogs(&dialogs);
+    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 2; ++i)
+        workers.emplace_back([&] {
+            objEngine().methods->ImageResizeMaxHeight("/no/such/picture.bmp", "/tmp/out.jpg", 100, 90);
+            ++dialogs.goneOn;
+        });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 2; }, 60000));
+    for (std::thread& worker : workers) worker.join();
+    CloseApp();
+    SetDialogs(nullptr);
+    ASSERT_EQ(dialogs.boxes.size(), 2u);
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(dialogs.boxes[k].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
+        EXPECT_EQ(dialogs.boxes[k].style, MessageStyle::Critical);
+        EXPECT_TRUE(dialogs.boxes[k].onUiThread);
+        EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));
+    }
+    EXPECT_EQ(dialogs.mostOpen, 1);
 }
 
 int main(int argc, char** argv)
