@@ -13,10 +13,16 @@ struct EngineRelease {
     void operator()(cKestrix* object) const { cKestrix_Release(object); }
 };
 
-void PrintReport(const char* text, void*)
+void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+}  // namespace
+
+void PrintReportText(std::string_view text)
 {
     // The report's lines are joined by CR LF.
-    std::string_view rest = text ? text : "";
+    std::string_view rest = text;
     while (!rest.empty()) {
         const size_t end = rest.find("\r\n");
         std::cerr << "kestrix: " << rest.substr(0, end) << '\n';
@@ -25,10 +31,6 @@ void PrintReport(const char* text, void*)
     }
     std::cerr.flush();
 }
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-}  // namespace
 
 void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "kestrix.h"
 
@@ -24,6 +25,8 @@ struct Files {
 // Sends the engine's error reports to standard error, one "kestrix: " line
 // per line of the report.
 void PrintEngineReports();
+// Prints an error report the same way.
+void PrintReportText(std::string_view text);
 
 // One line (without "kestrix: " and newline) saying what a failed method's
 // error code means.

@@ -1,14 +1,16 @@
 // kestrix: the engine's methods on the command line.
 //
 //   kestrix <sub-command> INPUT OUTPUT [options]
+//   kestrix batch FOLDER [options]
 //
 // Exit status: 0 done, 1 the engine method failed, 2 the command line was
-// wrong.
+// wrong (batch: also 130 when stopped by Ctrl-C).
 #include <iostream>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
+#include "Batch.h"
 #include "Commands.h"
 #include "EngineCall.h"
 #include "kestrix.h"
@@ -20,7 +22,7 @@ using kx::cli::Action;
 // Every sub-command the tool offers; a new one adds its function here.
 using CommandSet = void (*)(CLI::App& app, Action& action);
 constexpr CommandSet kCommandSets[] = {kx::cli::AddResizeCommands, kx::cli::AddBorderCommand,
-                                       kx::cli::AddTextCommands};
+                                       kx::cli::AddTextCommands, kx::cli::AddBatchCommand};
 
 // A usage error: what was wrong and where to read more.
 std::string UsageMessage(const CLI::App* app, const CLI::Error& error)

@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "CheckedMath.h"
 #include "Dialogs.h"
@@ -18,9 +22,13 @@ namespace folvane {
 
 namespace {
 
+// The meter is moved by the workers of a run as their files finish; the
+// lock also keeps the view's calls in the order the meter changed.
+std::mutex meterMutex;
 MeterState meter;
 IProgressView* progressView = nullptr;
 
+// Call with meterMutex held.
 void ShowMeter(bool repaintNow)
 {
     if (progressView) progressView->ShowMeter(meter, repaintNow);
@@ -65,12 +73,21 @@ std::string UpperCaseAscii(std::string text)
 
 }  // namespace
 
-void SetProgressView(IProgressView* view) { progressView = view; }
+void SetProgressView(IProgressView* view)
+{
+    std::lock_guard lock(meterMutex);
+    progressView = view;
+}
 
-const MeterState& CurrentMeter() { return meter; }
+MeterState CurrentMeter()
+{
+    std::lock_guard lock(meterMutex);
+    return meter;
+}
 
 void StartMeter(int32_t lngCount, const std::string& strCaption)
 {
+    std::lock_guard lock(meterMutex);
     meter.Height = kMeterEmptyHeight;
     meter.Top = kMeterEmptyTop;
     // A folder without files has no steps to share the column out over.
@@ -81,6 +98,7 @@ void StartMeter(int32_t lngCount, const std::string& strCaption)
 
 void StepMeter()
 {
+    std::lock_guard lock(meterMutex);
     meter.Top = kx::CheckedSub(meter.Top, meter.lngMeterStep);
     meter.Height = kx::CheckedAdd(meter.Height, meter.lngMeterStep);
     ShowMeter(true);
@@ -88,6 +106,7 @@ void StepMeter()
 
 void FinishMeter()
 {
+    std::lock_guard lock(meterMutex);
     meter.Top = kMeterFullTop;
     meter.Height = kMeterFullHeight;
     meter.Caption = "Done!";
@@ -96,6 +115,7 @@ void FinishMeter()
 
 void ResetMeter()
 {
+    std::lock_guard lock(meterMutex);
     meter.Height = kMeterEmptyHeight;
     meter.Top = kMeterEmptyTop;
     meter.Caption = "Ready!";
@@ -138,7 +158,104 @@ bool KestrixEngine::ImageResizeWithinDimensions(const std::string& InImage,
                                             Width, lngQuality) != KESTRIX_FALSE;
 }
 
-void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine)
+int32_t KestrixEngine::LastErrorCode() { return api_.ErrorCode(object_); }
+
+namespace {
+
+// One run over a listing. The listed files are grouped by output name; a
+// worker takes a whole group and does its files in listing order, so that
+// the later of two files writing x.jpg wins as it would one at a time.
+class FolderRun {
+public:
+    FolderRun(const std::string& strSource, const std::string& strDestination,
+              const std::vector<std::string>& names, const ResizeJob& job, IResizeEngine& engine,
+              const BatchOptions& options)
+        : source_(strSource), destination_(strDestination), names_(names), job_(job),
+          engine_(engine), options_(options)
+    {
+        std::map<std::string, size_t> groupOf;
+        for (size_t i = 0; i < names.size(); ++i) {
+            const auto [at, added] = groupOf.try_emplace(OutputName(names[i]), groups_.size());
+            if (added) groups_.emplace_back();
+            groups_[at->second].push_back(i);
+        }
+    }
+
+    // Runs the workers, the calling thread being one of them, and waits for
+    // all. Gives the first run-time error any of them met, or null.
+    std::exception_ptr Run(unsigned workers)
+    {
+        const size_t useful = std::min<size_t>(workers, groups_.size());
+        const size_t helpers = useful > 1 ? useful - 1 : 0;
+        std::vector<std::thread> threads;
+        try {
+            threads.reserve(helpers);
+            for (size_t i = 0; i < helpers; ++i) threads.emplace_back([this] { Work(); });
+        } catch (...) {
+            // Fewer threads than asked for only make the run slower.
+        }
+        Work();
+        for (std::thread& thread : threads) thread.join();
+        return error_;
+    }
+
+    // True when every listed file was visited.
+    bool Complete() const { return visited_ == names_.size(); }
+
+private:
+    bool Stopping() const
+    {
+        return failed_.load() || (options_.Stop != nullptr && options_.Stop->load());
+    }
+
+    void Work()
+    {
+        try {
+            for (size_t group = next_++; group < groups_.size() && !Stopping(); group = next_++) {
+                for (const size_t index : groups_[group]) {
+                    if (Stopping()) return;
+                    Finished(ResizeListedFile(source_, destination_, names_[index], job_, engine_,
+                                              options_.Quality));
+                }
+            }
+        } catch (...) {
+            Fail(std::current_exception());
+        }
+    }
+
+    void Finished(const FileReport& report)
+    {
+        std::lock_guard lock(finishedMutex_);
+        if (options_.FileDone) options_.FileDone(report);
+        ++visited_;
+        StepMeter();
+    }
+
+    void Fail(std::exception_ptr error)
+    {
+        std::lock_guard lock(finishedMutex_);
+        if (!error_) error_ = std::move(error);
+        failed_ = true;
+    }
+
+    const std::string& source_;
+    const std::string& destination_;
+    const std::vector<std::string>& names_;
+    const ResizeJob& job_;
+    IResizeEngine& engine_;
+    const BatchOptions& options_;
+    std::vector<std::vector<size_t>> groups_;  // indexes into names_, in listing order
+    std::atomic<size_t> next_{0};              // the next group to take
+    std::atomic<bool> failed_{false};
+    std::mutex finishedMutex_;  // guards what follows, and FileDone
+    size_t visited_ = 0;
+    std::exception_ptr error_;
+};
+
+}  // namespace
+
+RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine,
+                     const BatchOptions& options)
 {
     try {
         const std::string strDestination = strSource + "/Resized";
@@ -153,18 +270,26 @@ void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEn
 
         const std::vector<std::string> names = ListOrdinaryFiles(strSource);
         StartMeter(kx::CheckedCast<int32_t>(static_cast<int64_t>(names.size())), "Working...");
-        for (const std::string& name : names) {
-            ResizeListedFile(strSource, strDestination, name, job, engine);
-            StepMeter();
-        }
+        FolderRun run(strSource, strDestination, names, job, engine, options);
+        const unsigned workers =
+            options.Workers > 0 ? options.Workers : std::max(1u, std::thread::hardware_concurrency());
+        if (const std::exception_ptr error = run.Run(workers)) std::rethrow_exception(error);
+        if (!run.Complete()) return RunEnd::Stopped;
 
         FinishMeter();
         Dialogs().Beep();
         Dialogs().ShowMessage("Done!", kProgramTitle, MessageStyle::Plain);
         ResetMeter();
+        return RunEnd::Done;
     } catch (...) {
         ReportCurrentError("ProcessFolder");
     }
+    return RunEnd::Error;
+}
+
+void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine)
+{
+    ProcessFolder(strSource, job, engine, BatchOptions{});
 }
 
 std::vector<std::string> ListOrdinaryFiles(const std::string& strFolder)
@@ -186,39 +311,53 @@ std::vector<std::string> ListOrdinaryFiles(const std::string& strFolder)
     return names;
 }
 
-void ResizeListedFile(const std::string& strSource, const std::string& strDestination,
-                      const std::string& strName, const ResizeJob& job, IResizeEngine& engine)
-{
-    const std::string strPath = strSource + "/" + strName;
-    if (!IsResizableImage(strPath)) return;
-    const std::string strOutput = strDestination + "/" + ExtractFileNameFront(strName) + ".jpg";
+std::string OutputName(const std::string& strName) { return ExtractFileNameFront(strName) + ".jpg"; }
 
-    // The engine's result is not consulted: a picture it cannot do is left
-    // out, and it has told the user why if it was unexpected.
+FileReport ResizeListedFile(const std::string& strSource, const std::string& strDestination,
+                            const std::string& strName, const ResizeJob& job, IResizeEngine& engine,
+                            int32_t lngQuality)
+{
+    FileReport report{strName, FileOutcome::Skipped, 0};
+    const std::string strPath = strSource + "/" + strName;
+    if (!IsResizableImage(strPath)) return report;
+    const std::string strOutput = strDestination + "/" + OutputName(strName);
+
+    // A picture the engine cannot do is left out; it has told the user why
+    // if it was unexpected, and the code says why to whoever asks.
+    bool written = false;
     switch (job.ResizeMethod) {
     case 0: {
         const int32_t lngWidth = TextToLong(job.Width);
         const int32_t lngHeight = TextToLong(job.Height);
-        engine.ImageResize(strPath, strOutput, lngHeight, lngWidth, kBatchQuality);
+        written = engine.ImageResize(strPath, strOutput, lngHeight, lngWidth, lngQuality);
         break;
     }
     case 1:
-        engine.ImagePercentageResize(strPath, strOutput, TextToLong(job.Percentage), kBatchQuality);
+        written = engine.ImagePercentageResize(strPath, strOutput, TextToLong(job.Percentage),
+                                               lngQuality);
         break;
     case 2:
-        engine.ImageResizeMaxHeight(strPath, strOutput, TextToLong(job.Height), kBatchQuality);
+        written = engine.ImageResizeMaxHeight(strPath, strOutput, TextToLong(job.Height), lngQuality);
         break;
     case 3:
-        engine.ImageResizeMaxWidth(strPath, strOutput, TextToLong(job.Width), kBatchQuality);
+        written = engine.ImageResizeMaxWidth(strPath, strOutput, TextToLong(job.Width), lngQuality);
         break;
     case 4: {
         const int32_t lngWidth = TextToLong(job.Width);
         const int32_t lngHeight = TextToLong(job.Height);
-        engine.ImageResizeWithinDimensions(strPath, strOutput, lngHeight, lngWidth, kBatchQuality);
+        written = engine.ImageResizeWithinDimensions(strPath, strOutput, lngHeight, lngWidth,
+                                                     lngQuality);
         break;
     }
-    default: break;
+    default: return report;
     }
+    if (written) {
+        report.Outcome = FileOutcome::Resized;
+    } else {
+        report.Outcome = FileOutcome::Failed;
+        report.ErrorCode = engine.LastErrorCode();
+    }
+    return report;
 }
 
 bool FolderExists(const std::string& strPath)

@@ -5,7 +5,9 @@
 // dialogs through the Dialogs() seam.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,12 +35,15 @@ struct MeterState {
     bool operator==(const MeterState&) const = default;
 };
 
-// Implemented by the main window. Called on the thread that runs the batch.
+// Implemented by the main window. A run calls it from its worker threads as
+// files finish, one call at a time and in the order the meter changed;
+// StartMeter, FinishMeter and ResetMeter call it on the thread that runs the
+// batch. The same holds for Dialogs() during a run.
 class IProgressView {
 public:
     virtual ~IProgressView() = default;
-    // Shows `meter`. With `repaintNow` the column must be repainted before
-    // the call returns, since the run holds the user-interface thread.
+    // Shows `meter`. With `repaintNow` the column should be repainted soon,
+    // without waiting for the run to end.
     virtual void ShowMeter(const MeterState& meter, bool repaintNow) = 0;
 };
 
@@ -47,13 +52,14 @@ public:
 void SetProgressView(IProgressView* view);
 
 // The meter as it stands; "Ready!" and empty when the program starts.
-const MeterState& CurrentMeter();
+MeterState CurrentMeter();
 
 // Empties the column, sets the step to 4730 / `lngCount` twips (rounded,
 // halves to even; 0 when there are no files, or 9460 and more) and the
 // caption; repaints at once.
 void StartMeter(int32_t lngCount, const std::string& strCaption);
-// Grows the column upwards by one step; repaints at once.
+// Grows the column upwards by one step; repaints at once. Safe to call from
+// several threads.
 void StepMeter();
 // Fills the column and shows "Done!"; no forced repaint.
 void FinishMeter();
@@ -63,9 +69,14 @@ void ResetMeter();
 // ---- The engine -----------------------------------------------------------
 // The five resize methods of the engine object. Sizes are pixels, or percent
 // for PercentageResize; each call returns whether the output was written.
+// A run with more than one worker calls the methods from several threads at
+// once.
 class IResizeEngine {
 public:
     virtual ~IResizeEngine() = default;
+    // Why the last method called on this thread failed (0 after a success);
+    // read right after that call, on the same thread.
+    virtual int32_t LastErrorCode() { return 0; }
     virtual bool ImageResize(const std::string& InImage, const std::string& OutImage,
                              int32_t Height, int32_t Width, int32_t lngQuality) = 0;
     virtual bool ImagePercentageResize(const std::string& InImage, const std::string& OutImage,
@@ -79,8 +90,10 @@ public:
                                              int32_t Width, int32_t lngQuality) = 0;
 };
 
-// The engine object of a loaded libkestrix.so.1, called through its C
-// interface. Neither the functions nor the object are owned.
+// The engine object of a loaded libkestrix.so.1 (or of the directly linked
+// engine), called through its C interface. Neither the functions nor the
+// object are owned. The object holds no state and the result code is kept per
+// thread, so one KestrixEngine serves all workers of a run.
 class KestrixEngine : public IResizeEngine {
 public:
     KestrixEngine(const KestrixApi& api, cKestrix* object) : api_(api), object_(object) {}
@@ -94,6 +107,7 @@ public:
                              int32_t Width, int32_t lngQuality) override;
     bool ImageResizeWithinDimensions(const std::string& InImage, const std::string& OutImage,
                                      int32_t Height, int32_t Width, int32_t lngQuality) override;
+    int32_t LastErrorCode() override;
 
 private:
     const KestrixApi& api_;
@@ -117,11 +131,54 @@ struct ResizeJob {
     std::string Percentage;
 };
 
+// What became of one listed file.
+enum class FileOutcome {
+    Resized,  // the engine wrote its output
+    Skipped,  // not a resizable picture, or no method chosen
+    Failed,   // the engine refused it; ErrorCode says why
+};
+
+struct FileReport {
+    std::string Name;  // as listed, without the folder
+    FileOutcome Outcome = FileOutcome::Skipped;
+    int32_t ErrorCode = 0;  // the engine's code for a failed picture
+};
+
+// How a run ended.
+enum class RunEnd {
+    Done,     // every listed file was visited; "Done!" was shown
+    Stopped,  // the stop flag was raised; files not started were left alone
+    Error,    // a run-time error ended it and was reported
+};
+
+// How a run goes about its work.
+struct BatchOptions {
+    // Pictures resized at the same time; 0 for one per processor.
+    unsigned Workers = 0;
+    // JPEG quality of every picture written.
+    int32_t Quality = kBatchQuality;
+    // When it becomes true, no further file is started; pictures being
+    // resized are finished. May be null.
+    const std::atomic<bool>* Stop = nullptr;
+    // Told about every visited file as it finishes, from the worker threads,
+    // one call at a time, just before the meter steps.
+    std::function<void(const FileReport&)> FileDone;
+};
+
 // Resizes every usable picture of `strSource` (a folder path without a
 // trailing "/") into strSource + "/Resized", creating that folder when it is
 // missing; moves the meter, then beeps and shows "Done!". A run-time error
-// ends the run at once with a report under "ProcessFolder", leaving the meter
-// where it was.
+// ends the run with a report under "ProcessFolder": no new file is started,
+// those under way are finished, and the meter stays where it was.
+//
+// Files are resized by a pool of workers. Files whose outputs share a name
+// (x.bmp and x.gif both write x.jpg) are done one after the other in listing
+// order by one worker, so the outputs are exactly those of a run that does
+// one file at a time in listing order. The meter steps once per listed file
+// as it finishes; files that are not pictures step at once.
+RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine,
+                     const BatchOptions& options);
+// The same with the default options: one worker per processor, quality 90.
 void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine);
 
 // The names a run visits: ordinary files of the folder (regular files or
@@ -130,13 +187,17 @@ void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEn
 // when the folder cannot be listed.
 std::vector<std::string> ListOrdinaryFiles(const std::string& strFolder);
 
+// The output a listed file would be written to: its front name + ".jpg".
+std::string OutputName(const std::string& strName);
+
 // One listed file's work: when `strName` in `strSource` is a resizable
-// picture, has the engine write strDestination + "/" + its front name +
-// ".jpg" by the job's method. Raises the conversion errors of the size texts.
+// picture, has the engine write strDestination + "/" + OutputName(strName)
+// by the job's method. Raises the conversion errors of the size texts.
 // Touches nothing but that output, so files may be done in any order that
 // keeps the listing order for outputs of the same name.
-void ResizeListedFile(const std::string& strSource, const std::string& strDestination,
-                      const std::string& strName, const ResizeJob& job, IResizeEngine& engine);
+FileReport ResizeListedFile(const std::string& strSource, const std::string& strDestination,
+                            const std::string& strName, const ResizeJob& job, IResizeEngine& engine,
+                            int32_t lngQuality = kBatchQuality);
 
 // True when `strPath` names an existing folder or file whose last path
 // component is not hidden. Errors are reported under "FolderExists" (False).

@@ -24,7 +24,7 @@ struct FileDescriptor {
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
 
-constexpr size_t kKeptReadBufferBytes = size_t{64} << 20;
+constexpr size_t kKeptReadBufferBytes = size_t{16} << 20;
 
 bool StartsWith(std::span<const uint8_t> data, std::initializer_list<uint8_t> signature)
 {

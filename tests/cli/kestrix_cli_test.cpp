@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -34,6 +37,15 @@ protected:
     // Runs kestrix with `args`; stdout and stderr go to files in the folder.
     Outcome Run(const std::vector<std::string>& args)
     {
+        const pid_t child = Spawn(args);
+        int wait = 0;
+        if (child <= 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
+        return {WEXITSTATUS(wait), ReadText(dir / "stdout.txt"), ReadText(dir / "stderr.txt")};
+    }
+
+    // Starts kestrix with `args` and returns its process id, or 0.
+    pid_t Spawn(const std::vector<std::string>& args)
+    {
         std::vector<std::string> all{KESTRIX_CLI};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -48,9 +60,7 @@ protected:
         pid_t child = 0;
         const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        int wait = 0;
-        if (spawned != 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
-        return {WEXITSTATUS(wait), ReadText(outPath), ReadText(errPath)};
+        return spawned == 0 ? child : 0;
     }
 
     // A JPEG of the given size with a smooth mid-grey pattern.
@@ -253,6 +263,139 @@ TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
     ASSERT_GE(outcome.err.size(), last.size());
     EXPECT_EQ(outcome.err.substr(outcome.err.size() - last.size()), last);
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 4);
+}
+
+// ---- batch ----------------------------------------------------------------
+
+class Batch : public Cli {
+protected:
+    void SetUp() override { ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0); }
+
+    // A JPEG header the probe accepts (a 64 x 48 baseline frame), then
+    // bytes no decoder can use.
+    void WriteBroken(const std::string& path)
+    {
+        std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48, 0, 64, 3,
+                                  1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+        for (int i = 0; i < 200; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
+        kxtest::WriteFileBytes(path, b);
+    }
+
+    std::vector<std::string> Resized() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder + "/Resized"))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    const std::string folder = dir / "photos";
+};
+
+TEST_F(Batch, EachMethodOptionGivesItsSize)
+{
+    std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
+    struct Case { std::vector<std::string> method; int width, height; };
+    const Case cases[] = {
+        {{"--resize", "30x20"}, 30, 20},     {{"--percent", "50"}, 200, 150},
+        {{"--max-width", "40"}, 40, 30},      {{"--max-height", "30"}, 40, 30},
+        {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit" gives it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method.front());
+        std::vector<std::string> args{"batch", folder + "/", "-j", "1"};
+        args.insert(args.end(), c.method.begin(), c.method.end());
+        const Outcome outcome = Run(args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, "Resized: 1 picture into " + folder + "/Resized\n"
+                               "Skipped: 0 files (not JPG, BMP or GIF pictures)\nFailed:  0 pictures\n");
+        const kxtest::Image image = kxtest::DecodeJpegFile(folder + "/Resized/p.jpg");
+        EXPECT_EQ(image.width, c.width);
+        EXPECT_EQ(image.height, c.height);
+    }
+    // Quality 90 unless told: the same bytes as the single-picture command.
+    ASSERT_EQ(Run({"max-width", folder + "/p.jpg", output, "--width", "40"}).status, 0);
+    ASSERT_EQ(Run({"batch", folder, "--max-width", "40"}).status, 0);
+    EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
+    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--quality", "50"}).status, 0);
+    EXPECT_NE(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
+}
+
+TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
+{
+    std::filesystem::copy_file(Picture(400, 300), folder + "/a.jpg");
+    WriteBroken(folder + "/bad.jpg");
+    std::filesystem::copy_file(Picture(200, 100), folder + "/c.JPG");
+    kxtest::WriteFileBytes(folder + "/notes.txt", {'n'});
+    const Outcome outcome = Run({"batch", folder, "--max-width", "40", "-j", "2"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "Resized: 2 pictures into " + folder + "/Resized\n"
+                           "Skipped: 1 file (not JPG, BMP or GIF pictures)\n"
+                           "Failed:  1 picture\n"
+                           "  bad.jpg: cannot read the input picture '" + folder + "/bad.jpg'\n");
+    EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
+    EXPECT_EQ(Resized(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/c.jpg").height, 20);
+}
+
+TEST_F(Batch, BadArgumentsAreUsageErrors)
+{
+    struct Case { std::vector<std::string> args; const char* message; };
+    const Case cases[] = {
+        {{"batch", folder}, "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit]"},
+        {{"batch", folder, "--percent", "50", "--max-width", "10"}, "is required and 2 were given"},
+        {{"batch", folder, "--fit", "10x0"}, "'10x0' is not a size"},
+        {{"batch", folder, "--resize", "10"}, "'10' is not a size"},
+        {{"batch", folder, "--max-width", "0"}, "'0' is not a whole number from 1"},
+        {{"batch", folder, "--max-width", "10", "-j", "0"}, "'0' is not a whole number from 1 to 1024"},
+        {{"batch", "--max-width", "10"}, "FOLDER is required"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const Outcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+    }
+    const Outcome missing = Run({"batch", dir / "missing", "--percent", "50"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("kestrix: Error in : ProcessFolder\nkestrix: Error Number : 76\n"), std::string::npos)
+        << missing.err;
+}
+
+TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
+{
+    constexpr int kPictures = 16;
+    const std::string picture = Picture(2400, 1800);
+    for (int i = 0; i < kPictures; ++i)
+        std::filesystem::copy_file(picture, folder + "/p" + std::to_string(10 + i) + ".jpg");
+    const pid_t child = Spawn({"batch", folder, "--max-width", "320", "-j", "2"});
+    ASSERT_GT(child, 0);
+    // Interrupted once the first picture is out (a bound, not a timing).
+    for (int wait = 0; wait < 60000; ++wait) {
+        std::error_code error;
+        bool any = false;
+        for (const auto& entry : std::filesystem::directory_iterator(folder + "/Resized", error))
+            any = any || entry.path().filename().string().front() != '.';
+        if (any) break;
+        ::usleep(1000);
+    }
+    ASSERT_EQ(::kill(child, SIGINT), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(ReadText(dir / "stdout.txt").find("Stopped: "), std::string::npos);
+
+    const std::vector<std::string> written = Resized();
+    EXPECT_GE(written.size(), 1u);
+    EXPECT_LT(written.size(), static_cast<size_t>(kPictures));
+    for (const std::string& name : written) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(name.front(), '.');  // no temporary file of the engine left
+        EXPECT_TRUE(name.ends_with(".jpg"));
+        EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + name).width, 320);
+    }
 }
 
 }  // namespace

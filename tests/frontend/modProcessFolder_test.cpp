@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -106,7 +110,7 @@ private:
     {
         std::string call = std::string(method) + " " + in + " " + out;
         const char* separator = " ";
-        for (int32_t v : values) call += separator + std::to_string(v), separator = ",";
+        for (int32_t v : values) call.append(separator).append(std::to_string(v)), separator = ",";
         calls.push_back(call);
         return false;  // the run must not care
     }
@@ -142,15 +146,19 @@ protected:
         repaints.push_back(repaintNow);
     }
 
-    // Runs the real engine, loaded as the program loads it.
-    void RunWithEngine(const ResizeJob& job)
+    // Runs the real engine, loaded as the program loads it; with `options`
+    // when given, otherwise as the window runs it.
+    void RunWithEngine(const ResizeJob& job, const BatchOptions* options = nullptr,
+                       RunEnd* end = nullptr)
     {
         std::string why;
         auto library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
         ASSERT_TRUE(library) << why;
         KestrixObject object = library->CreateObject();
         KestrixEngine engine(library->Api(), object.get());
-        ProcessFolder(dir.Path(), job, engine);
+        if (!options) return ProcessFolder(dir.Path(), job, engine);
+        const RunEnd ended = ProcessFolder(dir.Path(), job, engine, *options);
+        if (end) *end = ended;
     }
     std::vector<std::string> Outputs() const
     {
@@ -320,13 +328,31 @@ TEST_F(BatchTest, ASizeBeyond32BitsEndsTheRunWhereItStands)
     WriteBmp(dir / "b.bmp", 4, 4);
     kxtest::WriteFileBytes(dir / "0.txt", {1});  // stepped over before the error
     RecordingEngine engine;
-    ProcessFolder(dir.Path(), {3, "0", "99999999999", "0"}, engine);
+    BatchOptions one;
+    one.Workers = 1;
+    EXPECT_EQ(ProcessFolder(dir.Path(), {3, "0", "99999999999", "0"}, engine, one), RunEnd::Error);
     EXPECT_EQ(reports, std::vector<std::string>{
                            "Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow"});
     EXPECT_TRUE(engine.calls.empty());
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(beeps, 0);
     EXPECT_EQ(CurrentMeter(), Meter(3783, 1737, 1577, "Working..."));  // one step made
+}
+
+TEST_F(BatchTest, AnErrorInOneWorkerEndsTheWholeRunOnce)
+{
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"})
+        WriteBmp(dir / name, 4, 4);
+    RecordingEngine engine;
+    BatchOptions four;
+    four.Workers = 4;
+    EXPECT_EQ(ProcessFolder(dir.Path(), {3, "0", "99999999999", "0"}, engine, four), RunEnd::Error);
+    // Every worker meets the overflow; only the first is reported.
+    EXPECT_EQ(reports, std::vector<std::string>{
+                           "Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow"});
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(CurrentMeter(), Meter(5360, 160, 788, "Working..."));  // no file finished
 }
 
 TEST_F(BatchTest, AMissingSourceFolderEndsBeforeTheMeterMoves)
@@ -350,6 +376,125 @@ TEST_F(BatchTest, AFolderThatCannotBeMadeEndsTheRun)
     EXPECT_EQ(reports, std::vector<std::string>{"Error in : ProcessFolder\r\nError Number : 75\r\n"
                                                 "Error Desc : Path/File access error"});
     EXPECT_TRUE(shown.empty());
+}
+
+// A JPEG header the probe accepts (start of image, then a baseline frame of
+// 64 x 48 in three components), followed by bytes no decoder can use.
+void WriteBrokenJpeg(const std::string& path)
+{
+    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48, 0, 64, 3,
+                              1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+    for (int i = 0; i < 200; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
+    kxtest::WriteFileBytes(path, b);
+}
+
+// A GIF header the probe accepts (8 x 8 screen), then nothing usable.
+void WriteBrokenGif(const std::string& path)
+{
+    kxtest::WriteFileBytes(path, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 8, 0, 0x80, 0, 0, 1, 2, 3});
+}
+
+std::string OutcomeText(const FileReport& report)
+{
+    switch (report.Outcome) {
+    case FileOutcome::Resized: return "resized";
+    case FileOutcome::Skipped: return "skipped";
+    case FileOutcome::Failed: return "failed " + std::to_string(report.ErrorCode);
+    }
+    return "?";
+}
+
+TEST_F(BatchTest, WorkersWriteExactlyWhatOneAtATimeWrites)
+{
+    int i = 0;
+    for (const char* name : {"p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp", "p5.bmp", "p6.bmp", "p7.bmp"})
+        WriteBmp(dir / name, 20 + 7 * i, 9 + i), ++i;
+    WriteBmp(dir / "x.bmp", 8, 4);
+    WriteGif(dir / "x.gif", 6, 3);      // later in the listing: wins x.jpg
+    WriteBrokenJpeg(dir / "m.jpg");     // in the middle of the listing
+    WriteBmp(dir / "y.bmp", 10, 6);
+    WriteBrokenGif(dir / "y.gif");      // fails: y.bmp's y.jpg stays
+    kxtest::WriteFileBytes(dir / "notes.txt", {'n'});
+
+    std::map<unsigned, std::map<std::string, std::string>> outcomes;
+    for (const unsigned workers : {1u, 2u, 4u}) {
+        SCOPED_TRACE(workers);
+        std::mutex guard;
+        BatchOptions options;
+        options.Workers = workers;
+        options.FileDone = [&](const FileReport& report) {
+            std::lock_guard lock(guard);
+            outcomes[workers][report.Name] = OutcomeText(report);
+        };
+        RunEnd end = RunEnd::Error;
+        RunWithEngine({3, "0", "16", "0"}, &options, &end);
+        EXPECT_EQ(end, RunEnd::Done);
+        std::filesystem::rename(dir / "Resized", dir / ("Resized-" + std::to_string(workers)));
+    }
+    const std::map<std::string, std::string> expected = {
+        {"m.jpg", "failed 1"},  {"notes.txt", "skipped"}, {"p0.bmp", "resized"}, {"p1.bmp", "resized"},
+        {"p2.bmp", "resized"},  {"p3.bmp", "resized"},    {"p4.bmp", "resized"}, {"p5.bmp", "resized"},
+        {"p6.bmp", "resized"},  {"p7.bmp", "resized"},    {"x.bmp", "resized"},  {"x.gif", "resized"},
+        {"y.bmp", "resized"},   {"y.gif", "failed 1"}};
+    EXPECT_EQ(outcomes[1], expected);
+    EXPECT_EQ(outcomes[2], expected);
+    EXPECT_EQ(outcomes[4], expected);
+
+    const std::string one = dir / "Resized-1";
+    const std::vector<std::string> names = ListOrdinaryFiles(one);
+    EXPECT_EQ(names, (std::vector<std::string>{"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg",
+                                               "p6.jpg", "p7.jpg", "x.jpg", "y.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(one + "/x.jpg").height, 8);   // 6 x 3 to width 16
+    EXPECT_EQ(kxtest::DecodeJpegFile(one + "/y.jpg").height, 10);  // 10 x 6 to width 16
+    for (const char* many : {"Resized-2", "Resized-4"}) {
+        EXPECT_EQ(ListOrdinaryFiles(dir / many), names) << many;
+        for (const std::string& name : names)
+            EXPECT_EQ(kxtest::ReadFileBytes(dir / many + "/" + name), kxtest::ReadFileBytes(one + "/" + name))
+                << many << "/" << name;
+    }
+}
+
+TEST_F(BatchTest, TheMeterStepsOncePerFileAsFilesFinish)
+{
+    for (const char* name : {"p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp"}) WriteBmp(dir / name, 12, 8);
+    kxtest::WriteFileBytes(dir / "a.txt", {1});
+    kxtest::WriteFileBytes(dir / "z.txt", {1});
+    BatchOptions options;
+    options.Workers = 4;
+    RunWithEngine({4, "4", "4", "0"}, &options);
+    // 7 listed: step 676 (675.71); start, 7 steps, done, ready.
+    ASSERT_EQ(shown.size(), 10u);
+    for (int i = 0; i <= 7; ++i) EXPECT_EQ(shown[i], Meter(5360 - 676 * i, 160 + 676 * i, 676, "Working..."));
+    EXPECT_EQ(shown[8], Meter(630, 4890, 676, "Done!"));
+    EXPECT_EQ(shown[9], Meter(5360, 160, 676, "Ready!"));
+    EXPECT_EQ(messages, std::vector<std::string>{done});
+}
+
+TEST_F(BatchTest, TheStopFlagLeavesFilesNotStartedAlone)
+{
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"}) WriteBmp(dir / name, 8, 8);
+    std::atomic<bool> stop{false};
+    std::vector<std::string> finished;
+    BatchOptions options;
+    options.Workers = 1;
+    options.Stop = &stop;
+    options.FileDone = [&](const FileReport& report) {
+        finished.push_back(report.Name);
+        if (finished.size() == 2) stop = true;
+    };
+    RunEnd end = RunEnd::Done;
+    RunWithEngine({3, "0", "4", "0"}, &options, &end);
+    EXPECT_EQ(end, RunEnd::Stopped);
+    EXPECT_EQ(finished, (std::vector<std::string>{"a.bmp", "b.bmp"}));
+    EXPECT_EQ(Outputs(), (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    EXPECT_TRUE(messages.empty());  // no "Done!"
+    EXPECT_EQ(CurrentMeter(), Meter(2996, 2524, 1182, "Working..."));
+
+    options.Workers = 4;  // raised before the run: nothing starts
+    finished.clear();
+    RunWithEngine({3, "0", "4", "0"}, &options, &end);
+    EXPECT_EQ(end, RunEnd::Stopped);
+    EXPECT_TRUE(finished.empty());
 }
 
 TEST(FolderExists, FoldersAndFilesButNotHiddenOrMissingNames)

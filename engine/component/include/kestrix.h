@@ -6,10 +6,10 @@
  * Methods return KESTRIX_TRUE (-1) on success and KESTRIX_FALSE (0) on
  * failure; cKestrix_ErrorCode then says why. Paths and texts are UTF-8.
  *
- * Threads: an object may be used by one thread at a time; objects on
- * different threads work independently. The result code read by
- * cKestrix_ErrorCode belongs to the calling thread and is shared by all
- * objects used on it: read it before the next call on that thread.
+ * Threads: an object holds no state, so any number of threads may call its
+ * methods at the same time, on one object or on several. The result code
+ * read by cKestrix_ErrorCode belongs to the calling thread and is shared by
+ * all objects used on it: read it before the next call on that thread.
  */
 #ifndef KESTRIX_H
 #define KESTRIX_H

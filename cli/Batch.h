@@ -1,0 +1,23 @@
+// The batch sub-command: every picture of a folder resized into its
+// "Resized" sub-folder by the desktop program's folder rules, on several
+// threads, with a progress bar and a summary.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+namespace kx::cli {
+
+// "WIDTHxHEIGHT" ("1024x768", "X" too), both from 1 to 2147483647.
+std::optional<std::pair<int32_t, int32_t>> ParseSize(std::string_view text);
+
+// batch.
+void AddBatchCommand(CLI::App& app, Action& action);
+
+}  // namespace kx::cli
