@@ -185,7 +185,7 @@ void frmMain::BuildControls()
         box->installEventFilter(this);
         return box;
     };
-    auto valueLabel = [this, &label](QRect where) {
+    auto valueLabel = [&label](QRect where) {
         QLabel* l = label(QString(), where);
         l->setAutoFillBackground(true);
         QPalette p = l->palette();

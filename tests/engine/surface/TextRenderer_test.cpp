@@ -50,8 +50,8 @@ Rendered Render(const LOGFONT& font, const std::string& text, bool prefix = true
     for (int y = 0; y < result.extent.Height; ++y)
         for (int x = 0; x < result.extent.Width; ++x) {
             const Bgr pixel = kxtest::PixelAt(surface, x, y);
-            EXPECT_TRUE(pixel == Bgr(0, 0, 0) || pixel == Bgr(255, 255, 255)) << x << "," << y;
-            result.ink.push_back(pixel == Bgr(0, 0, 0));
+            EXPECT_TRUE((pixel == Bgr{0, 0, 0} || pixel == Bgr{255, 255, 255})) << x << "," << y;
+            result.ink.push_back(pixel == Bgr{0, 0, 0});
         }
     return result;
 }

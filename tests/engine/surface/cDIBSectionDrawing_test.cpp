@@ -196,9 +196,10 @@ TEST(LogFontFromStdFont, StyleFieldsNamesAndCharacterSets)
     // Errors pass through both text operations to their caller.
     cDIBSection picture;
     Paint(picture, 40, 20);
-    for (const auto& [font, number] : {std::pair{TestFont(std::string(34, 'd')), 9},
-                                       std::pair{TestFont("Sans", 256), 6},
-                                       std::pair{TestFont("Sans", -1), 6}}) {
+    for (const auto& [testFont, number] : {std::pair{TestFont(std::string(34, 'd')), 9},
+                                           std::pair{TestFont("Sans", 256), 6},
+                                           std::pair{TestFont("Sans", -1), 6}}) {
+        const StdFont& font = testFont;  // clang 14 cannot capture a structured binding
         ExpectError(number, [&] { picture.AddTextToImage("a", font, 0, 0, 0, 1, 1); });
         ExpectError(number, [&] { picture.AddTextToImageUsingSpecPostion("a", font, 0, 0, 0, 0); });
     }

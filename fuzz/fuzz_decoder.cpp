@@ -1,0 +1,56 @@
+// One picture decoder on the fuzzer's bytes, as the loader would call it
+// after recognising the signature. Built once per format (KX_FUZZ_DECODER).
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "PictureDecoders.h"
+
+#ifdef KX_FUZZ_PNG_CRC
+#include <zlib.h>
+
+namespace {
+
+// libpng refuses a chunk whose checksum is wrong, so nearly every mutation
+// would stop there: the checksums are put right before decoding.
+void FixChunkChecksums(std::vector<uint8_t>& png)
+{
+    size_t at = 8;
+    while (at + 12 <= png.size()) {
+        const size_t length = size_t{png[at]} << 24 | size_t{png[at + 1]} << 16 |
+                              size_t{png[at + 2]} << 8 | png[at + 3];
+        if (length > png.size() - at - 12) return;
+        const uLong crc = crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4));
+        uint8_t* out = png.data() + at + 8 + length;
+        out[0] = static_cast<uint8_t>(crc >> 24);
+        out[1] = static_cast<uint8_t>(crc >> 16);
+        out[2] = static_cast<uint8_t>(crc >> 8);
+        out[3] = static_cast<uint8_t>(crc);
+        at += 12 + length;
+    }
+}
+
+}  // namespace
+#endif
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+#ifdef KX_FUZZ_PNG_CRC
+    std::vector<uint8_t> fixed(data, data + size);
+    FixChunkChecksums(fixed);
+    const std::span<const uint8_t> file(fixed);
+#else
+    const std::span<const uint8_t> file(data, size);
+#endif
+    kx::cDIBSection surface;
+    if (kx::KX_FUZZ_DECODER(file, surface)) {
+        // A success must leave a whole, readable surface: touch every row.
+        volatile uint8_t sum = 0;
+        for (kx::Long y = 0; y < surface.Height(); ++y) {
+            const uint8_t* row = surface.PictureRow(y);
+            sum = sum + row[0] + row[surface.Width() * 3 - 1];
+        }
+    }
+    return 0;
+}

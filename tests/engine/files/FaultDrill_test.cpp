@@ -1,0 +1,239 @@
+// Fault drills at the level of the engine's operations: the disk filling up,
+// output folders that cannot be written or vanish, read-only outputs, a
+// source that changes or disappears after it was probed. After each, the
+// operation has failed with the expected code, no user file is lost or
+// damaged, and no temporary file remains. (The writer's own drills, one save
+// at a time, are in mIntelJPEGLibrary_test.)
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "mIntelJPEGLibrary.h"
+#include "modErrorReport.h"
+#include "modImageInfo.h"
+#include "modMain.h"
+
+using namespace kx;
+using kxtest::Bgr;
+using kxtest::TempDir;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Snapshot = std::map<std::string, std::vector<uint8_t>>;
+
+class FaultDrill : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetReportHandler([this](const std::string& text) { reports.push_back(text); });
+        ErrorCode() = 0;
+        input = Picture("input.jpg", 120, 80);
+    }
+    void TearDown() override
+    {
+        SetReportHandler(nullptr);
+        EXPECT_TRUE(reports.empty()) << reports.front();
+    }
+
+    // A noisy JPEG (so that it does not compress to nothing) in the folder.
+    std::string Picture(const std::string& name, Long width, Long height)
+    {
+        cDIBSection s;
+        EXPECT_TRUE(s.Create(width, height));
+        uint32_t seed = 7;
+        kxtest::FillPicture(s, [&](int, int) {
+            seed = seed * 1103515245u + 12345u;
+            return Bgr{uint8_t(seed >> 16), uint8_t(seed >> 8), uint8_t(seed >> 24)};
+        });
+        const std::string path = dir / name;
+        EXPECT_TRUE(SaveSurfaceAsJpeg(s, path, 95));
+        return path;
+    }
+
+    // Every file below the folder with its bytes.
+    Snapshot Files() const
+    {
+        Snapshot files;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+            if (entry.is_regular_file())
+                files[fs::relative(entry.path(), dir.Path())] = kxtest::ReadFileBytes(entry.path());
+        return files;
+    }
+
+    // Runs an operation that must fail with `code` and leave every file
+    // exactly as it was.
+    void ExpectFailsLeavingAllAlone(const std::function<bool()>& operation, Long code)
+    {
+        const Snapshot before = Files();
+        ErrorCode() = 0;
+        EXPECT_FALSE(operation());
+        EXPECT_EQ(ErrorCode(), code);
+        EXPECT_EQ(Files(), before);
+    }
+
+    TempDir dir;
+    std::string input;
+    std::vector<std::string> reports;
+};
+
+// Sets a file-size limit for the process, as a full disk would stop writes,
+// with SIGXFSZ ignored so that the write fails instead of killing us.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &previousAction_);
+        ::getrlimit(RLIMIT_FSIZE, &previousLimit_);
+        struct rlimit limit = previousLimit_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
+        ::sigaction(SIGXFSZ, &previousAction_, nullptr);
+    }
+
+private:
+    struct sigaction previousAction_ {};
+    struct rlimit previousLimit_ {};
+};
+
+TEST_F(FaultDrill, DiskFullDuringEachOperationKeepsTheInputAndTheOldOutput)
+{
+    const std::string out = Picture("output.jpg", 30, 20);
+    const StdFont font;
+    const std::pair<const char*, std::function<bool()>> operations[]{
+        {"exact size", [&] { return ResizeImage(input, out, 300, 400, 100); }},
+        {"percentage", [&] { return PercentageResize(input, out, 300, 100); }},
+        {"border", [&] { return ImageAddBorder(input, out, 0xFF, 90, 90, 90, 90); }},
+        {"text", [&] { return ImageAddText(input, out, "Drill", font, 0, 10, 10); }},
+    };
+    for (const auto& [what, operation] : operations) {
+        SCOPED_TRACE(what);
+        const Snapshot before = Files();
+        bool done = true;
+        {
+            const FileSizeLimit limit(4096);
+            done = operation();
+        }
+        EXPECT_FALSE(done);
+        EXPECT_EQ(ErrorCode(), ecOutputNotWritten);
+        EXPECT_EQ(Files(), before);
+    }
+}
+
+TEST_F(FaultDrill, OutputFolderThatCannotBeWrittenIsRefused)
+{
+    kxtest::WriteFileBytes(dir / "plain-file", {1, 2, 3});
+    const std::string unwritable[]{
+        dir / "plain-file/out.jpg",   // a file where the folder should be
+        dir / "missing/out.jpg",      // no such folder
+        "/proc/kx-drill-out.jpg",     // a file system that takes no new files
+        "/sys/kx-drill-out.jpg",
+    };
+    for (const std::string& out : unwritable) {
+        SCOPED_TRACE(out);
+        ExpectFailsLeavingAllAlone([&] { return PercentageResize(input, out, 50, 90); },
+                                   ecOutputNotWritten);
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+TEST_F(FaultDrill, ReadOnlyOutputFolderIsRefused)
+{
+    // Root writes through permission bits, so the drill means nothing there.
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permission bits do not stop writes";
+    const std::string locked = dir / "locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
+    ExpectFailsLeavingAllAlone([&] { return ResizeImage(input, locked + "/out.jpg", 10, 10, 90); },
+                               ecOutputNotWritten);
+}
+
+TEST_F(FaultDrill, ReadOnlyOrBadOutputFileIsKept)
+{
+    const std::string out = Picture("output.jpg", 30, 20);
+    ASSERT_EQ(::chmod(out.c_str(), 0444), 0);
+    ExpectFailsLeavingAllAlone([&] { return ImageAddBorder(input, out, 0, 1, 1, 1, 1); },
+                               ecOutputNotWritten);
+    ASSERT_EQ(::chmod(out.c_str(), 0644), 0);
+    // An encode that fails (quality out of range) after the target existed.
+    ExpectFailsLeavingAllAlone([&] { return ResizeImage(input, out, 10, 10, 101); },
+                               ecOutputNotWritten);
+}
+
+TEST_F(FaultDrill, OutputFolderVanishingInTheMiddleOfABatch)
+{
+    const std::string outFolder = dir / "out";
+    ASSERT_EQ(::mkdir(outFolder.c_str(), 0755), 0);
+    ASSERT_TRUE(PercentageResize(input, outFolder + "/first.jpg", 50, 90));
+    fs::remove_all(outFolder);
+    ExpectFailsLeavingAllAlone([&] { return PercentageResize(input, outFolder + "/second.jpg", 50, 90); },
+                               ecOutputNotWritten);
+    EXPECT_FALSE(fs::exists(outFolder));
+}
+
+TEST_F(FaultDrill, InputAndOutputTheSamePathIsReplacedWhole)
+{
+    // The picture is read whole before the result is written over it.
+    const std::string path = Picture("same.jpg", 100, 60);
+    ASSERT_TRUE(PercentageResize(path, path, 50, 90));
+    EXPECT_EQ(kxtest::DecodeJpegFile(path).width, 50);
+    ASSERT_TRUE(ImageAddBorder(path, path, 0, 1, 2, 3, 4));
+    const auto bordered = kxtest::DecodeJpegFile(path);
+    EXPECT_EQ(bordered.width, 57);
+    EXPECT_EQ(bordered.height, 33);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"input.jpg", "same.jpg"}));
+}
+
+TEST_F(FaultDrill, SourceChangingAfterTheProbeFailsCleanly)
+{
+    const std::string out = dir / "out.jpg";
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> change;
+    } changes[]{
+        {"deleted", [](const std::string& path) { fs::remove(path); }},
+        {"garbage", [](const std::string& path) { kxtest::WriteFileBytes(path, std::vector<uint8_t>(5000, 0x5A)); }},
+        {"emptied", [](const std::string& path) { kxtest::WriteFileBytes(path, {}); }},
+        {"header only", [](const std::string& path) {
+             auto bytes = kxtest::ReadFileBytes(path);
+             bytes.resize(40);  // SOI and the start of the tables: no frame
+             kxtest::WriteFileBytes(path, bytes);
+         }},
+        {"now a folder", [](const std::string& path) {
+             fs::remove(path);
+             fs::create_directory(path);
+         }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.what);
+        const std::string source = Picture("source.jpg", 64, 48);
+        ASSERT_EQ(GetImageInfo(source).Width, 64);
+        change.change(source);
+        const Snapshot before = Files();
+        ErrorCode() = 0;
+        EXPECT_FALSE(ResizeImage(source, out, 32, 24, 90));
+        EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
+        EXPECT_FALSE(ImageAddBorder(source, out, 0, 1, 1, 1, 1));
+        EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
+        EXPECT_EQ(Files(), before);
+        EXPECT_FALSE(fs::exists(out));
+        fs::remove_all(source);
+    }
+}
+
+}  // namespace
