@@ -3,7 +3,9 @@
 // thrown across the interface.
 #include "cKestrix.h"
 
+#include <initializer_list>
 #include <mutex>
+#include <utility>
 #include <new>
 #include <string>
 
@@ -13,6 +15,24 @@
 namespace {
 
 using kx::ErrorCode;
+
+// The public places and codes are the engine's own, value for value.
+constexpr bool SameValues(std::initializer_list<std::pair<int, int>> pairs)
+{
+    for (const auto& [published, engine] : pairs)
+        if (published != engine) return false;
+    return true;
+}
+static_assert(SameValues({{TopLeft, kx::TopLeft}, {TopCentre, kx::TopCentre}, {TopRight, kx::TopRight},
+                          {MiddleLeft, kx::MiddleLeft}, {MiddleCentre, kx::MiddleCentre},
+                          {MiddleRight, kx::MiddleRight}, {BottomLeft, kx::BottomLeft},
+                          {BottomCentre, kx::BottomCentre}, {BottomRight, kx::BottomRight}}));
+static_assert(SameValues({{KESTRIX_INPUT_NOT_LOADED, kx::ecInputNotLoaded},
+                          {KESTRIX_OUTPUT_NOT_WRITTEN, kx::ecOutputNotWritten},
+                          {KESTRIX_BAD_WIDTH, kx::ecBadWidth}, {KESTRIX_BAD_HEIGHT, kx::ecBadHeight},
+                          {KESTRIX_BAD_PERCENTAGE, kx::ecBadPercentage},
+                          {KESTRIX_UNEXPECTED_ERROR, kx::ecUnexpectedError},
+                          {KESTRIX_RESAMPLE_FAILED, kx::ecResampleFailed}}));
 
 // The default of the optional quality argument.
 constexpr int32_t kDefaultQuality = 90;
