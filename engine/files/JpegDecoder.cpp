@@ -8,10 +8,10 @@
 #include <climits>
 #include <cstddef>
 #include <memory>
-#include <vector>
 
 #include "DecodeLimits.h"
 #include "PictureDecoders.h"
+#include "SurfaceMemory.h"
 
 namespace kx {
 
@@ -45,12 +45,18 @@ bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int h
                 cDIBSection& surface)
 {
     const size_t pitch = static_cast<size_t>(width) * 4;
-    std::vector<uint8_t> cmyk(pitch * static_cast<size_t>(height));
-    const int result = tjDecompress2(handle, file.data(), file.size(), cmyk.data(), width,
+    // The buffer comes from the surfaces' keep: a fresh one of a photo's
+    // size would cost more in page faults than the decode.
+    size_t capacity = 0;
+    const std::unique_ptr<uint8_t, SurfaceBufferRelease> cmyk(
+        AcquireZeroedBuffer(pitch * static_cast<size_t>(height), capacity),
+        SurfaceBufferRelease{capacity});
+    if (!cmyk) return false;
+    const int result = tjDecompress2(handle, file.data(), file.size(), cmyk.get(), width,
                                      static_cast<int>(pitch), height, TJPF_CMYK, TJFLAG_LIMITSCANS);
     if (!CallSucceeded(result, handle)) return false;
     for (int y = 0; y < height; ++y) {
-        const uint8_t* in = cmyk.data() + static_cast<size_t>(y) * pitch;
+        const uint8_t* in = cmyk.get() + static_cast<size_t>(y) * pitch;
         uint8_t* out = surface.PictureRow(y);
         for (int x = 0; x < width; ++x, in += 4, out += 3) {
             const unsigned k = in[3];
