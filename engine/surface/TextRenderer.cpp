@@ -107,7 +107,7 @@ std::optional<FaceFile> FontCache::Match(const FontRequest& request)
     if (auto it = matches_.find(request); it != matches_.end()) return it->second;
     // Requests are few in practice; a caller cycling through sizes must not
     // grow the table without bound.
-    if (matches_.size() > 256) matches_.clear();
+    if (matches_.size() > 4096) matches_.clear();
 
     std::optional<FaceFile> found;
     PatternPtr pattern(FcPatternCreate());
