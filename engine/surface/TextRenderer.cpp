@@ -331,20 +331,23 @@ void BlitGlyph(cDIBSection& surface, const FT_Bitmap& bitmap, int64_t left, int6
     const int64_t rows = bitmap.rows;
     const int64_t width = bitmap.width;
     const int64_t pitch = bitmap.pitch;
-    for (int64_t y = 0; y < rows; ++y) {
-        const int64_t targetY = top + y;
-        if (targetY < 0) continue;
-        if (targetY >= clipBottom) break;
+    // The part of the bitmap inside the clip, found once rather than tested
+    // pixel by pixel.
+    const int64_t firstY = std::max<int64_t>(0, -top);
+    const int64_t endY = std::min(rows, clipBottom - top);
+    const int64_t firstX = std::max<int64_t>(0, -left);
+    const int64_t endX = std::min(width, clipRight - left);
+    for (int64_t y = firstY; y < endY; ++y) {
         // A negative pitch means the rows are stored bottom-up.
         const unsigned char* source =
             bitmap.buffer + (pitch >= 0 ? y * pitch : (rows - 1 - y) * -pitch);
-        uint8_t* row = surface.PictureRow(static_cast<Long>(targetY));
-        for (int64_t x = 0; x < width; ++x) {
-            const int64_t targetX = left + x;
-            if (targetX < 0) continue;
-            if (targetX >= clipRight) break;
+        uint8_t* row = surface.PictureRow(static_cast<Long>(top + y));
+        for (int64_t x = firstX; x < endX; ++x) {
             const bool ink = mono ? (source[x >> 3] & (0x80 >> (x & 7))) != 0 : source[x] >= 128;
-            if (ink) std::memset(row + targetX * 3, 0, 3);
+            if (ink) {
+                uint8_t* pixel = row + (left + x) * 3;
+                pixel[0] = pixel[1] = pixel[2] = 0;
+            }
         }
     }
 }
