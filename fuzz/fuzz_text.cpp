@@ -1,54 +1,11 @@
-// Text drawing with arbitrary UTF-8 text and font names. The input is
-// split as: one byte of style flags, one byte of size, one byte each of
-// top and left position, then the font name up to the first newline and
-// the text after it. Matching a new font name costs fontconfig a search of
-// every installed font, so only when the top flag bit is set is the name
-// taken as it is; otherwise its length picks one of a few common names,
-// and the fuzzer spends its time in the renderer.
-#include <algorithm>
+// Text drawing with arbitrary UTF-8 text and font names (see FuzzText.h).
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
-#include <string>
 
-#include "RunTimeError.h"
-#include "StdFont.h"
-#include "cDIBSection.h"
-
-namespace {
-const char* const kCommonNames[] = {"Sans", "Serif", "Monospace", "DejaVu Sans", ""};
-}  // namespace
+#include "FuzzText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 4) return 0;
-    kx::StdFont font;
-    font.Bold = data[0] & 1;
-    font.Italic = data[0] & 2;
-    font.Underline = data[0] & 4;
-    font.Strikethrough = data[0] & 8;
-    font.Charset = static_cast<int16_t>((data[0] >> 4) & 7);
-    // Sizes from 0 to 31.875 points (up to 42 pixels), most of them beyond the
-    // 24-pixel surface; long texts still reach the edges of the 2000 x 1000
-    // scratch area. Larger sizes only make the same work slower.
-    font.Size = data[1] / 8.0;
-    const auto top = static_cast<kx::Integer>(static_cast<int8_t>(data[2]));
-    const auto left = static_cast<kx::Integer>(static_cast<int8_t>(data[3]));
-
-    const char* rest = reinterpret_cast<const char*>(data + 4);
-    const char* end = rest + (size - 4);
-    const char* newline = std::find(rest, end, '\n');
-    font.Name.assign(rest, newline);
-    if ((data[0] & 0x80) == 0) font.Name = kCommonNames[font.Name.size() % std::size(kCommonNames)];
-    const std::string text(newline == end ? end : newline + 1, end);
-
-    kx::cDIBSection surface;
-    if (!surface.Create(48, 24)) return 0;
-    try {
-        surface.AddTextToImage(text, font, 10, 200, 30, top, left);
-    } catch (const kx::RunTimeError&) {
-        // A run-time error is a defined outcome (a face name of more than 33
-        // characters raises 9); the operations report it to the caller.
-    }
+    kx::fuzz::DrawFuzzText({data, size});
     return 0;
 }

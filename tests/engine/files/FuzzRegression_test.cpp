@@ -4,15 +4,13 @@
 // any out-of-bounds read or undefined behaviour fails the test.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "FuzzText.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
-#include "StdFont.h"
 #include "TestSupport.h"
 #include "modImageInfo.h"
 
@@ -21,30 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kRegressions = fs::path(KX_TEST_DATA_DIR) / "fuzz-regressions";
-
-// The text target's split: style flags, size, top, left, then the font
-// name up to the first newline and the text after it; without the top flag
-// bit the name's length picks a common name.
-void DrawText(const std::vector<uint8_t>& data)
-{
-    if (data.size() < 4) return;
-    kx::StdFont font;
-    font.Bold = data[0] & 1;
-    font.Italic = data[0] & 2;
-    font.Underline = data[0] & 4;
-    font.Strikethrough = data[0] & 8;
-    font.Charset = static_cast<int16_t>((data[0] >> 4) & 7);
-    font.Size = data[1] / 4.0;
-    const auto newline = std::find(data.begin() + 4, data.end(), '\n');
-    font.Name.assign(data.begin() + 4, newline);
-    const char* const commonNames[] = {"Sans", "Serif", "Monospace", "DejaVu Sans", ""};
-    if ((data[0] & 0x80) == 0) font.Name = commonNames[font.Name.size() % std::size(commonNames)];
-    const std::string text(newline == data.end() ? data.end() : newline + 1, data.end());
-    kx::cDIBSection surface;
-    ASSERT_TRUE(surface.Create(48, 24));
-    surface.AddTextToImage(text, font, 10, 200, 30, static_cast<int8_t>(data[2]),
-                           static_cast<int8_t>(data[3]));
-}
 
 TEST(FuzzRegression, EveryKeptInputRunsCleanly)
 {
@@ -78,7 +52,7 @@ TEST(FuzzRegression, EveryKeptInputRunsCleanly)
         }
         if (name.starts_with("text-")) {
             known = true;
-            DrawText(bytes);
+            kx::fuzz::DrawFuzzText(bytes);
         }
         EXPECT_TRUE(known) << "no fuzz target of that name";
     }
