@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -155,12 +157,31 @@ TEST_F(FaultDrill, OutputFolderThatCannotBeWrittenIsRefused)
 
 TEST_F(FaultDrill, ReadOnlyOutputFolderIsRefused)
 {
-    // Root writes through permission bits, so the drill means nothing there.
-    if (::geteuid() == 0) GTEST_SKIP() << "running as root: permission bits do not stop writes";
     const std::string locked = dir / "locked";
     ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
-    ExpectFailsLeavingAllAlone([&] { return ResizeImage(input, locked + "/out.jpg", 10, 10, 90); },
-                               ecOutputNotWritten);
+    auto resize = [&] { return ResizeImage(input, locked + "/out.jpg", 10, 10, 90); };
+    if (::geteuid() != 0) {
+        ExpectFailsLeavingAllAlone(resize, ecOutputNotWritten);
+        return;
+    }
+    // Root writes through permission bits, so the operation runs in a child
+    // process that has given up root for the unprivileged "nobody".
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    const Snapshot before = Files();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(254);
+        ErrorCode() = 0;
+        const bool done = resize();
+        ::_exit(done ? 255 : static_cast<int>(ErrorCode() & 0xFF));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 254) << "could not become nobody";
+    EXPECT_EQ(WEXITSTATUS(status), ecOutputNotWritten);
+    EXPECT_EQ(Files(), before);
 }
 
 TEST_F(FaultDrill, ReadOnlyOrBadOutputFileIsKept)
