@@ -2,6 +2,7 @@
 // after recognising the signature. Built once per format (KX_FUZZ_DECODER).
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -44,7 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::span<const uint8_t> file(data, size);
 #endif
     kx::cDIBSection surface;
-    if (kx::KX_FUZZ_DECODER(file, surface)) {
+    const bool decoded = kx::KX_FUZZ_DECODER(file, surface);
+#ifdef KX_FUZZ_BMP_ROWS
+    // The loader reads the rows of a plain 24-bit BMP in place where this
+    // says it can: the decoder must then give the same picture.
+    if (const auto rows = kx::LocateBmpPixelRows(file, static_cast<int64_t>(file.size()))) {
+        if (!decoded || surface.Width() != rows->width || surface.Height() != rows->height)
+            __builtin_trap();
+        const size_t stride = static_cast<size_t>(surface.BytesPerScanLine());
+        for (kx::Long i = 0; i < rows->height; ++i) {
+            const uint8_t* stored = file.data() + rows->dataOffset + stride * static_cast<size_t>(i);
+            const uint8_t* row = surface.Row(rows->topDown ? rows->height - 1 - i : i);
+            if (std::memcmp(stored, row, static_cast<size_t>(rows->width) * 3) != 0) __builtin_trap();
+        }
+    }
+#endif
+    if (decoded) {
         // A success must leave a whole, readable surface: touch every row.
         volatile uint8_t sum = 0;
         for (kx::Long y = 0; y < surface.Height(); ++y) {

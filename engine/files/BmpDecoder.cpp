@@ -106,11 +106,12 @@ bool CompressionFits(uint32_t compression, uint16_t bits, bool windows)
     }
 }
 
-// Reads and checks both headers, the masks and the palette. Nothing is
-// allocated here; a false result means the file is refused.
-bool ParseLayout(std::span<const uint8_t> file, BmpLayout& layout)
+// Reads and checks both headers, the masks and the palette from `head`, the
+// file's first bytes (all of it for the decoder), against the file's real
+// size. Nothing is allocated here; a false result means the file is refused.
+bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& layout)
 {
-    ByteReader in(file);
+    ByteReader in(head);
     const auto b = in.U8();
     const auto m = in.U8();
     if (!b || !m || *b != 'B' || *m != 'M') return false;
@@ -120,7 +121,7 @@ bool ParseLayout(std::span<const uint8_t> file, BmpLayout& layout)
     const auto headerSize = in.U32LE();
     if (!dataOffset || !headerSize) return false;
     if (*headerSize != kCoreHeaderSize && !IsInfoLikeHeader(*headerSize)) return false;
-    const auto headerBytes = ByteReader(file, kFileHeaderSize).Bytes(*headerSize);
+    const auto headerBytes = ByteReader(head, kFileHeaderSize).Bytes(*headerSize);
     if (!headerBytes) return false;
 
     // Read from the header's own bytes, so that the fields a short OS/2 2.x
@@ -154,7 +155,7 @@ bool ParseLayout(std::span<const uint8_t> file, BmpLayout& layout)
         } else if (*headerSize == kInfoHeaderSize && bitFields) {
             // A 40-byte header is followed by the masks (and alpha's, ignored).
             masksAfterHeader = layout.compression == kBitFields ? 12 : 16;
-            ByteReader after(file, kFileHeaderSize + *headerSize);
+            ByteReader after(head, kFileHeaderSize + *headerSize);
             for (auto& mask : masks) {
                 const auto v = after.U32LE();
                 if (!v) return false;
@@ -178,9 +179,9 @@ bool ParseLayout(std::span<const uint8_t> file, BmpLayout& layout)
 
     const size_t paletteStart = kFileHeaderSize + *headerSize + masksAfterHeader;
     layout.dataOffset = *dataOffset;
-    if (layout.dataOffset < paletteStart || layout.dataOffset > file.size()) return false;
+    if (layout.dataOffset < paletteStart || static_cast<int64_t>(layout.dataOffset) > fileSize)
+        return false;
 
-    const int64_t fileSize = static_cast<int64_t>(file.size());
     if (rle) {
         if (!SizePlausible(layout.width, layout.height, fileSize, kRleMaxPixelsPerByte))
             return false;
@@ -198,7 +199,7 @@ bool ParseLayout(std::span<const uint8_t> file, BmpLayout& layout)
         count = std::min({count, layout.palette.size(),
                           (layout.dataOffset - paletteStart) / entrySize});
         if (count == 0) return false;
-        ByteReader pal(file, paletteStart);
+        ByteReader pal(head, paletteStart);
         for (size_t i = 0; i < count; ++i) {
             const auto entry = pal.Bytes(entrySize);
             if (!entry) return false;
@@ -344,7 +345,7 @@ bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface)
     // Nothing may escape to the loader: a refusal is a false result.
     try {
         BmpLayout layout;
-        if (!ParseLayout(file, layout)) return false;
+        if (!ParseLayout(file, static_cast<int64_t>(file.size()), layout)) return false;
         if (!surface.Create(static_cast<Long>(layout.width), static_cast<Long>(layout.height)))
             return false;
         if (layout.compression == kRle8 || layout.compression == kRle4)
@@ -352,6 +353,19 @@ bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface)
         return DecodeUncompressed(file, layout, surface);
     } catch (const std::exception&) {  // RunTimeError, bad_alloc
         return false;
+    }
+}
+
+std::optional<BmpPixelRows> LocateBmpPixelRows(std::span<const uint8_t> head, int64_t fileSize)
+{
+    try {
+        BmpLayout layout;
+        if (!ParseLayout(head, fileSize, layout)) return std::nullopt;
+        if (layout.bitCount != 24 || layout.compression != kRgb) return std::nullopt;
+        return BmpPixelRows{static_cast<Long>(layout.width), static_cast<Long>(layout.height),
+                            static_cast<int64_t>(layout.dataOffset), layout.topDown};
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "cDIBSection.h"
@@ -17,6 +18,21 @@ namespace kx {
 // BMP: core (OS/2 1.x), info, V4 and V5 headers; 1, 4, 8, 16, 24 and 32 bits
 // a pixel; uncompressed, RLE4, RLE8 and bit fields; bottom-up and top-down.
 bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface);
+
+// An uncompressed 24-bit BMP stores its rows as a surface does (BGR, padded
+// to 4 bytes), so they can be read from the file straight into one.
+struct BmpPixelRows {
+    Long width = 0;
+    Long height = 0;
+    int64_t dataOffset = 0;  // where the first stored row starts
+    bool topDown = false;    // rows stored top row first
+};
+
+// Where the rows of such a BMP are, from the file's first bytes (at least
+// its headers) and its size: the file is checked exactly as DecodeBmp checks
+// it, including that it holds every row. nullopt for a file DecodeBmp would
+// refuse and for every other kind of BMP.
+std::optional<BmpPixelRows> LocateBmpPixelRows(std::span<const uint8_t> head, int64_t fileSize);
 
 // GIF87a/89a: the first image, placed on the logical screen; transparent and
 // uncovered pixels are white.

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "PictureDecoders.h"
 
@@ -37,27 +41,66 @@ bool StartsWith(std::span<const uint8_t> data, std::initializer_list<uint8_t> si
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes)
+namespace {
+
+// Reads up to `count` bytes at `offset`: fewer only where the file ends
+// (it may have shrunk since it was measured); -1 on a read error.
+int64_t ReadAt(int fd, uint8_t* into, size_t count, int64_t offset)
 {
-    // Non-blocking: a named pipe without a writer must not hold the loader.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd, into + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+// Opens a regular file of at most kMaxPictureFileBytes for reading.
+// Non-blocking: a named pipe without a writer must not hold the loader.
+bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& size)
+{
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (file.fd < 0) return false;
     struct stat info {};
     if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (info.st_size < 0 || info.st_size > kMaxPictureFileBytes) return false;
-
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // the file shrank while we read it
-        done += static_cast<size_t>(n);
-    }
-    bytes.resize(done);
+    size = info.st_size;
     return true;
 }
+
+// Reads the rows of an uncompressed 24-bit BMP straight into the surface:
+// no copy of the file is held, and a kept surface buffer costs no page
+// faults.
+bool ReadBmpRowsInPlace(int fd, const BmpPixelRows& rows, cDIBSection& surface)
+{
+    if (!surface.Create(rows.width, rows.height)) return false;
+    const size_t stride = static_cast<size_t>(surface.BytesPerScanLine());
+    if (!rows.topDown) {
+        const size_t bytes = stride * static_cast<size_t>(rows.height);
+        if (ReadAt(fd, surface.Row(0), bytes, rows.dataOffset) != static_cast<int64_t>(bytes))
+            return false;
+    } else {
+        for (Long i = 0; i < rows.height; ++i) {
+            const int64_t at = rows.dataOffset + static_cast<int64_t>(stride) * i;
+            if (ReadAt(fd, surface.Row(rows.height - 1 - i), stride, at) != static_cast<int64_t>(stride))
+                return false;
+        }
+    }
+    // The file's row padding is not picture: it stays zero, as in every surface.
+    const size_t pixelBytes = static_cast<size_t>(rows.width) * 3;
+    if (pixelBytes != stride)
+        for (Long y = 0; y < rows.height; ++y)
+            std::memset(surface.Row(y) + pixelBytes, 0, stride - pixelBytes);
+    return true;
+}
+
+// Enough of a file to recognise its format and find a BMP's rows.
+constexpr size_t kHeadBytes = size_t{64} << 10;
+
+}  // namespace
 
 bool LoadPicture(const std::string& path, cDIBSection& surface)
 {
@@ -73,16 +116,35 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
     } shrink;
     bool ok = false;
     try {
-        if (!ReadWholeFile(path, bytes)) return false;
-        const std::span<const uint8_t> data(bytes);
-        if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
-            ok = DecodeJpeg(data, surface);
-        else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
-            ok = DecodePng(data, surface);
-        else if (StartsWith(data, {'G', 'I', 'F', '8'}))
-            ok = DecodeGif(data, surface);
-        else if (StartsWith(data, {'B', 'M'}))
-            ok = DecodeBmp(data, surface);
+        FileDescriptor file(-1);
+        int64_t size = 0;
+        if (!OpenPictureFile(path, file, size)) return false;
+        // The head first: the common BMP is read without a copy of the file.
+        bytes.resize(std::min(static_cast<size_t>(size), kHeadBytes));
+        const int64_t head = ReadAt(file.fd, bytes.data(), bytes.size(), 0);
+        if (head < 0) return false;
+        bytes.resize(static_cast<size_t>(head));
+        std::optional<BmpPixelRows> bmpRows;
+        if (StartsWith(bytes, {'B', 'M'})) bmpRows = LocateBmpPixelRows(bytes, size);
+        if (bmpRows) {
+            ok = ReadBmpRowsInPlace(file.fd, *bmpRows, surface);
+        } else {
+            if (head == static_cast<int64_t>(kHeadBytes) && size > head) {
+                bytes.resize(static_cast<size_t>(size));
+                const int64_t rest = ReadAt(file.fd, bytes.data() + head, bytes.size() - head, head);
+                if (rest < 0) return false;
+                bytes.resize(static_cast<size_t>(head + rest));
+            }
+            const std::span<const uint8_t> data(bytes);
+            if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
+                ok = DecodeJpeg(data, surface);
+            else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
+                ok = DecodePng(data, surface);
+            else if (StartsWith(data, {'G', 'I', 'F', '8'}))
+                ok = DecodeGif(data, surface);
+            else if (StartsWith(data, {'B', 'M'}))
+                ok = DecodeBmp(data, surface);
+        }
     } catch (...) {
         ok = false;
     }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "cDIBSection.h"
 
@@ -12,10 +11,6 @@ namespace kx {
 
 // Largest file the loader reads; larger ones are refused before reading.
 inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
-
-// Reads a whole regular file. False for a missing, unreadable, non-regular or
-// oversized file.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 
 // Makes `surface` a live surface holding the picture in `path`. False, with
 // the surface empty, when the file is missing, unreadable, not a picture the

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PictureDecoders.h"
+#include "PictureLoader.h"
 #include "TestSupport.h"
 
 using namespace kx;
@@ -344,3 +345,48 @@ TEST(BmpDecoder, SuiteQuestionableFilesLoadOrFailCleanly)
 }
 
 }  // namespace
+
+// The loader reads the rows of an uncompressed 24-bit BMP straight from the
+// file into the surface; the result must be the decoder's, byte for byte,
+// padding included, and a file one byte short must be refused by both.
+TEST(BmpLoader, ReadsPlainRowsInPlaceExactlyAsTheDecoder)
+{
+    // 5 pixels a row: 15 bytes and one byte of padding, set in the file.
+    auto rows = [](size_t junk) {
+        std::vector<uint8_t> bytes(junk, 0xEE);
+        for (int i = 0; i < 3 * 16; ++i) bytes.push_back(uint8_t(i * 37 + 11));
+        return bytes;
+    };
+    const uint32_t infoStart = 14 + 40;
+    const struct {
+        const char* name;
+        BmpLayout layout;
+    } cases[] = {
+        {"bottom-up", BmpLayout().Size(5, 3).Pixels(rows(0))},
+        {"top-down", BmpLayout().Size(5, -3).Pixels(rows(0))},
+        {"core header", BmpLayout().Size(5, 3).Header(12).Pixels(rows(0))},
+        {"V5 header", BmpLayout().Size(5, 3).Header(124).Pixels(rows(0))},
+        {"gap before the rows", BmpLayout().Size(5, 3).Pixels(rows(7)).Offset(infoStart + 7)},
+        {"rows beyond 64 KiB", BmpLayout().Size(5, -3).Pixels(rows(70000)).Offset(infoStart + 70000)},
+    };
+    kxtest::TempDir dir;
+    for (const auto& [name, layout] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> file = Build(layout);
+        const std::string path = dir / "plain.bmp";
+        kxtest::WriteFileBytes(path, file);
+        cDIBSection decoded, loaded;
+        ASSERT_TRUE(Decode(file, decoded));
+        ASSERT_TRUE(LoadPicture(path, loaded));
+        ASSERT_EQ(loaded.Width(), 5);
+        ASSERT_EQ(loaded.Height(), 3);
+        for (Long y = 0; y < 3; ++y)
+            EXPECT_TRUE(std::equal(decoded.Row(y), decoded.Row(y) + 16, loaded.Row(y))) << "row " << y;
+
+        file.pop_back();
+        kxtest::WriteFileBytes(path, file);
+        EXPECT_FALSE(Decode(file, decoded));
+        EXPECT_FALSE(LoadPicture(path, loaded));
+        EXPECT_FALSE(loaded.IsLive());
+    }
+}
