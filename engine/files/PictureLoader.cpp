@@ -140,7 +140,7 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
                 ok = DecodeJpeg(data, surface);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
                 ok = DecodePng(data, surface);
-            else if (StartsWith(data, {'G', 'I', 'F', '8'}))
+            else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
                 ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
                 ok = DecodeBmp(data, surface);

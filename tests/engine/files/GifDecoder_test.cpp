@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "PictureDecoders.h"
+#include "PictureLoader.h"
 #include "TestSupport.h"
+#include "modImageInfo.h"
 
 using kxtest::Bgr;
 using kxtest::PixelAt;
@@ -200,6 +203,29 @@ TEST(DecodeGif, CorpusLoadsAndMatchesReferenceRenderings)
             }
         EXPECT_EQ(differing, 0u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The header probe takes any file that starts with "GIF" for a GIF, whatever
+// its version field says, and so does giflib; the loader must too, or a
+// folder run would size such a picture and then fail to read it.
+TEST(LoadPicture, TakesAGifWhateverItsVersionSays)
+{
+    GifLayout layout{2, 1, 0, 0, 2, 1, {{0, 1}}};
+    std::vector<uint8_t> gif = EncodeGif(layout);
+    ASSERT_EQ(std::string(gif.begin(), gif.begin() + 6), "GIF89a");
+    gif[3] = '6';
+    kxtest::TempDir dir;
+    const std::string path = dir / "odd-version.gif";
+    kxtest::WriteFileBytes(path, gif);
+    EXPECT_EQ(kx::GetImageInfo(path).ImageType, kx::ImageTypeGIF);
+    kx::cDIBSection surface;
+    ASSERT_TRUE(kx::LoadPicture(path, surface));
+    EXPECT_EQ(PixelAt(surface, 0, 0), kRed);
+    EXPECT_EQ(PixelAt(surface, 1, 0), kGreen);
 }
 
 }  // namespace
