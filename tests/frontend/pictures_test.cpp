@@ -17,8 +17,7 @@
 
 namespace {
 
-const std::filesystem::path kPictures =
-    std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "frontend" / "pictures";
+const std::filesystem::path kPictures = KX_PICTURES_DIR;
 
 std::string PicturePath(const std::string& name) { return (kPictures / name).string(); }
 
