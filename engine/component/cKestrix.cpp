@@ -39,6 +39,13 @@ constexpr int32_t kDefaultQuality = 90;
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 
+// A NULL object behaves as a fresh one.
+const kx::EngineSettings& SettingsOf(const cKestrix* object)
+{
+    static const kx::EngineSettings defaults;
+    return object ? object->settings : defaults;
+}
+
 int32_t QualityOf(int32_t lngQuality) { return lngQuality == KESTRIX_DEFAULT_QUALITY ? kDefaultQuality : lngQuality; }
 
 kx::StdFont FontOf(const KestrixFont* font)
@@ -84,75 +91,83 @@ cKestrix* cKestrix_Create(void) { return new (std::nothrow) cKestrix; }
 
 void cKestrix_Release(cKestrix* object) { delete object; }
 
-KestrixBool cKestrix_ImageResize(cKestrix*, const char* InImage, const char* OutImage, int32_t Height,
+KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage, int32_t Height,
                                  int32_t Width, int32_t lngQuality)
 {
     return RunMethod("ImageResize", [&] {
-        return kx::ResizeImage(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality));
+        return kx::ResizeImage(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_ImagePercentageResize(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_ImagePercentageResize(cKestrix* object, const char* InImage, const char* OutImage,
                                            int32_t Percentage, int32_t lngQuality)
 {
     return RunMethod("ImagePercentageResize", [&] {
-        return kx::PercentageResize(Text(InImage), Text(OutImage), Percentage, QualityOf(lngQuality));
+        return kx::PercentageResize(Text(InImage), Text(OutImage), Percentage, QualityOf(lngQuality),
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix* object, const char* InImage, const char* OutImage,
                                          int32_t Width, int32_t lngQuality)
 {
     return RunMethod("ImageResizeMaxWidth", [&] {
-        return kx::ResizeMaxWidth(Text(InImage), Text(OutImage), Width, QualityOf(lngQuality));
+        return kx::ResizeMaxWidth(Text(InImage), Text(OutImage), Width, QualityOf(lngQuality),
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix* object, const char* InImage, const char* OutImage,
                                           int32_t Height, int32_t lngQuality)
 {
     return RunMethod("ImageResizeMaxHeight", [&] {
-        return kx::ResizeMaxHeight(Text(InImage), Text(OutImage), Height, QualityOf(lngQuality));
+        return kx::ResizeMaxHeight(Text(InImage), Text(OutImage), Height, QualityOf(lngQuality),
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* InImage, const char* OutImage,
                                                  int32_t Height, int32_t Width, int32_t lngQuality)
 {
     return RunMethod("ImageResizeWithinDimensions", [&] {
-        return kx::ResizeWithDimensions(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality));
+        return kx::ResizeWithDimensions(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_AddBorderToExistingImage(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_AddBorderToExistingImage(cKestrix* object, const char* InImage, const char* OutImage,
                                               int32_t lngBorderColour, int16_t intBorderTopSize,
                                               int16_t intBorderBottomSize, int16_t intBorderLeftSize,
                                               int16_t intBorderRightSize)
 {
     return RunMethod("AddBorderToExistingImage", [&] {
         return kx::ImageAddBorder(Text(InImage), Text(OutImage), lngBorderColour, intBorderTopSize,
-                                  intBorderBottomSize, intBorderLeftSize, intBorderRightSize);
+                                  intBorderBottomSize, intBorderLeftSize, intBorderRightSize,
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_AddTextToImage(cKestrix*, const char* InImage, const char* OutImage,
+KestrixBool cKestrix_AddTextToImage(cKestrix* object, const char* InImage, const char* OutImage,
                                     const char* strText, const KestrixFont* fontStdFnt, int32_t lngColour,
                                     int16_t intTopPos, int16_t intLeftPos)
 {
     return RunMethod("AddTextToImage", [&] {
         return kx::ImageAddText(Text(InImage), Text(OutImage), Text(strText), FontOf(fontStdFnt), lngColour,
-                                intTopPos, intLeftPos);
+                                intTopPos, intLeftPos,
+                SettingsOf(object));
     });
 }
 
-KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix*, const char* InImage,
+KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, const char* InImage,
                                                           const char* OutImage, const char* strText,
                                                           const KestrixFont* fontStdFnt, int32_t lngColour,
                                                           TEXT_POSITION txtPos)
 {
     return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
         return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
-                                                      FontOf(fontStdFnt), lngColour, txtPos);
+                                                      FontOf(fontStdFnt), lngColour, txtPos,
+                SettingsOf(object));
     });
 }
 

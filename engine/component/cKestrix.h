@@ -1,9 +1,10 @@
-// The engine object behind the C interface of kestrix.h. It holds nothing:
-// every method works only on its arguments and the files they name.
+// The engine object behind the C interface of kestrix.h. It holds only its
+// settings; every method works on its arguments and the files they name.
 #pragma once
 
+#include "EngineSettings.h"
 #include "kestrix.h"
 
 struct cKestrix {
-    int reserved = 0;
+    kx::EngineSettings settings;
 };

@@ -40,7 +40,16 @@ Long Scaled(Long size, Long percent) { return RoundTo<Long>((size / 100.0) * per
 // The whole percentage that takes `from` to `to`: round(to / (from / 100)).
 Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, from / 100.0)); }
 
-bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality)
+// Every operation reads its input here, so that settings about how pictures
+// are read apply to all of them alike.
+bool LoadOrFail(cDIBSection& surface, const std::string& InImage,
+                [[maybe_unused]] const EngineSettings& settings)
+{
+    return LoadPictureFile(surface, InImage) || Fail(ecInputNotLoaded);
+}
+
+bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality,
+                [[maybe_unused]] const EngineSettings& settings)
 {
     return SaveSurfaceAsJpeg(surface, OutImage, quality) || Fail(ecOutputNotWritten);
 }
@@ -54,50 +63,50 @@ Long& ErrorCode()
 }
 
 bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
-                 Long Quality)
+                 Long Quality, const EngineSettings& settings)
 {
     return Guarded("ResizeImage", false, [&] {
         cDIBSection surface;
-        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        if (!LoadOrFail(surface, InImage, settings)) return false;
         if (!ResampleSurface(surface, Width, Height)) return Fail(ecResampleFailed);
-        return SaveOrFail(surface, OutImage, Quality);
+        return SaveOrFail(surface, OutImage, Quality, settings);
     });
 }
 
 bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage,
-                      Long Quality)
+                      Long Quality, const EngineSettings& settings)
 {
     return Guarded("PercentageResize", false, [&] {
         if (Percentage <= 0) return Fail(ecBadPercentage);
         const ImageInfo info = GetImageInfo(InImage);
         const Long height = Scaled(info.Height, Percentage);
         const Long width = Scaled(info.Width, Percentage);
-        return ResizeImage(InImage, OutImage, height, width, Quality);
+        return ResizeImage(InImage, OutImage, height, width, Quality, settings);
     });
 }
 
-bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality)
+bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality, const EngineSettings& settings)
 {
     return Guarded("ResizeMaxWidth", false, [&] {
         if (Width <= 0) return Fail(ecBadWidth);
         const ImageInfo info = GetImageInfo(InImage);
         const Long percent = WholePercent(Width, info.Width);
-        return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality);
+        return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality, settings);
     });
 }
 
-bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality)
+bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality, const EngineSettings& settings)
 {
     return Guarded("ResizeMaxHeight", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
         const ImageInfo info = GetImageInfo(InImage);
         const Long percent = WholePercent(Height, info.Height);
-        return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality);
+        return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality, settings);
     });
 }
 
 bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height,
-                          Long Width, Long Quality)
+                          Long Width, Long Quality, const EngineSettings& settings)
 {
     return Guarded("ResizeWithDimensions", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
@@ -105,25 +114,25 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
         std::string source = InImage;
         ImageInfo info = GetImageInfo(source);
         if (info.Height > Height) {
-            if (!ResizeMaxHeight(source, OutImage, Height, 100)) return false;
+            if (!ResizeMaxHeight(source, OutImage, Height, 100, settings)) return false;
             source = OutImage;
             info = GetImageInfo(source);
         }
         if (info.Width > Width) {
-            if (!ResizeMaxWidth(source, OutImage, Width, 100)) return false;
+            if (!ResizeMaxWidth(source, OutImage, Width, 100, settings)) return false;
             source = OutImage;
         }
-        return PercentageResize(source, OutImage, 100, Quality);
+        return PercentageResize(source, OutImage, 100, Quality, settings);
     });
 }
 
 bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Long lngBorderColour,
                     Integer intBorderTopSize, Integer intBorderBottomSize, Integer intBorderLeftSize,
-                    Integer intBorderRightSize)
+                    Integer intBorderRightSize, const EngineSettings& settings)
 {
     return Guarded("ImageAddBorder", false, [&] {
         cDIBSection source;
-        if (!LoadPictureFile(source, InImage)) return Fail(ecInputNotLoaded);
+        if (!LoadOrFail(source, InImage, settings)) return false;
         // Border pairs are summed as Integers, then the picture size is added.
         const Long width = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize),
                                             source.Width());
@@ -134,34 +143,34 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
         framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
         source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
-        return SaveOrFail(framed, OutImage, 100);
+        return SaveOrFail(framed, OutImage, 100, settings);
     });
 }
 
 bool ImageAddText(const std::string& InImage, const std::string& OutImage, const std::string& strText,
-                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos)
+                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos, const EngineSettings& settings)
 {
     return Guarded("ImageAddText", false, [&] {
         cDIBSection surface;
-        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        if (!LoadOrFail(surface, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
                                intLeftPos);
-        return SaveOrFail(surface, OutImage, 100);
+        return SaveOrFail(surface, OutImage, 100, settings);
     });
 }
 
 bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::string& OutImage,
                                         const std::string& strText, const StdFont& fontStdFnt,
-                                        Long lngColour, Long txtPos)
+                                        Long lngColour, Long txtPos, const EngineSettings& settings)
 {
     return Guarded("ImageAddTextUsingSpecifiedPosition", false, [&] {
         cDIBSection surface;
-        if (!LoadPictureFile(surface, InImage)) return Fail(ecInputNotLoaded);
+        if (!LoadOrFail(surface, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
                                                colour.Blue, txtPos);
-        return SaveOrFail(surface, OutImage, 100);
+        return SaveOrFail(surface, OutImage, 100, settings);
     });
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CheckedMath.h"
+#include "EngineSettings.h"
 #include "StdFont.h"
 
 namespace kx {
@@ -37,29 +38,37 @@ struct RGBBytes {
 
 // Exact size: the picture stretched to Width x Height.
 bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
-                 Long Quality);
+                 Long Quality,
+                 const EngineSettings& settings = EngineSettings{});
 // Percentage of the header's width and height.
 bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage,
-                      Long Quality);
+                      Long Quality,
+                 const EngineSettings& settings = EngineSettings{});
 // Exactly Width wide; the height follows the whole percentage of the change.
-bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality);
+bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality,
+                 const EngineSettings& settings = EngineSettings{});
 // Exactly Height high; the width follows the whole percentage of the change.
-bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality);
+bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality,
+                 const EngineSettings& settings = EngineSettings{});
 // Fitted within Height x Width, never enlarged; intermediate steps are
 // written to OutImage at quality 100, the last one at Quality.
 bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height,
-                          Long Width, Long Quality);
+                          Long Width, Long Quality,
+                 const EngineSettings& settings = EngineSettings{});
 // Borders of the given sizes (in pixels) in one colour, saved at quality 100.
 bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Long lngBorderColour,
                     Integer intBorderTopSize, Integer intBorderBottomSize, Integer intBorderLeftSize,
-                    Integer intBorderRightSize);
+                    Integer intBorderRightSize,
+                 const EngineSettings& settings = EngineSettings{});
 // Text with its block's top left at (intLeftPos, intTopPos - 2), quality 100.
 bool ImageAddText(const std::string& InImage, const std::string& OutImage, const std::string& strText,
-                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos);
+                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos,
+                 const EngineSettings& settings = EngineSettings{});
 // Text at one of the nine standard places, quality 100.
 bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::string& OutImage,
                                         const std::string& strText, const StdFont& fontStdFnt,
-                                        Long lngColour, Long txtPos);
+                                        Long lngColour, Long txtPos,
+                 const EngineSettings& settings = EngineSettings{});
 // Splits a colour code; a negative code that is not a multiple of 2^24 is
 // reported as an overflow and gives black.
 RGBBytes ColorCodeToRGB(Long lngColour);

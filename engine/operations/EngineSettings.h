@@ -1,0 +1,28 @@
+// How an engine object treats pictures beyond the operations' own arguments.
+// A default-constructed value gives the engine's classic behaviour; each
+// setting of the C interface changes one field of its object's value.
+#pragma once
+
+namespace kx {
+
+// How pixels are resampled when a picture changes size.
+enum class ResampleFilter {
+    Exact,    // the two-pass bilinear sampler, bit-exact to its rule
+    Lanczos,  // antialiased Lanczos-3 reduction, Lanczos-3 enlargement
+};
+
+// The file format written for an operation's output.
+enum class OutputFormat { Jpeg, Png, Webp, Avif };
+
+struct EngineSettings {
+    // Turn pictures upright from their orientation tag before any operation.
+    bool AutoOrient = true;
+    // Carry EXIF (orientation reset, preview removed) and XMP to the output.
+    bool KeepMetadata = false;
+    ResampleFilter Filter = ResampleFilter::Exact;
+    // Sizes follow the exact ratio rather than a whole percentage.
+    bool TrueProportions = false;
+    OutputFormat Format = OutputFormat::Jpeg;
+};
+
+}  // namespace kx
