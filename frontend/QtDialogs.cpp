@@ -1,8 +1,13 @@
 #include "QtDialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+#include <QStandardPaths>
 #include <QThread>
 #include <exception>
 
@@ -41,6 +46,18 @@ void RunOnUiThread(Work&& work)
     if (failure) std::rethrow_exception(failure);
 }
 
+// A box is at least as wide as its title needs on the title bar, beside the
+// window's icon and buttons. The box sizes itself to its layout's minimum.
+void WidenForTitle(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) return;
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + 8 * metrics.height();
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 }  // namespace
 
 MessageAnswer QtDialogs::ShowMessage(const std::string& text, const std::string& title, MessageStyle style)
@@ -66,11 +83,20 @@ std::string QtDialogs::ChooseFolder(const std::string& title)
 {
     std::string folder;
     RunOnUiThread([&] {
-        folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title), QString(),
+        folder = QFileDialog::getExistingDirectory(parent_, QString::fromStdString(title), StartFolder(),
                                                    QFileDialog::ShowDirsOnly)
                      .toStdString();
+        if (!folder.empty()) lastFolder_ = QString::fromStdString(folder);
     });
     return folder;
+}
+
+QString QtDialogs::StartFolder() const
+{
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) return lastFolder_;
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir()) return pictures;
+    return QDir::homePath();
 }
 
 MessageAnswer QtDialogs::ShowBox(const std::string& text, const std::string& title, MessageStyle style)
@@ -91,9 +117,11 @@ MessageAnswer QtDialogs::ShowBox(const std::string& text, const std::string& tit
     if (style == MessageStyle::Question) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
+        WidenForTitle(box);
         return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    WidenForTitle(box);
     box.exec();
     return MessageAnswer::Ok;
 }

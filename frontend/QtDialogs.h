@@ -3,6 +3,7 @@
 // shown on the user-interface thread.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <mutex>
 
@@ -22,6 +23,8 @@ public:
     // at a time; on the user-interface thread itself a call runs at once.
     MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override;
     void Beep() override;
+    // Opens at the folder chosen last, else the user's Pictures folder,
+    // else the home folder.
     std::string ChooseFolder(const std::string& title) override;
 
 protected:
@@ -30,7 +33,9 @@ protected:
     virtual void Ring();
 
 private:
+    QString StartFolder() const;
     QWidget* parent_;
+    QString lastFolder_;  // on the user-interface thread only
     // Held by another thread while its box is open.
     std::mutex boxMutex_;
 };

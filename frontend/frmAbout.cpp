@@ -3,11 +3,16 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "Dialogs.h"
+#include "ButtonKeys.h"
 #include "modErrorReport.h"
 
 namespace folvane {
@@ -23,64 +28,95 @@ const std::vector<std::string>& frmAbout::SystemInfoPrograms()
 
 frmAbout& frmAbout::Instance(QWidget* parent)
 {
-    static frmAbout* about = nullptr;
-    if (about == nullptr) about = new frmAbout(parent);
+    // Its parent window deletes it; the next use makes a new one.
+    static QPointer<frmAbout> about;
+    if (about.isNull()) about = new frmAbout(parent);
     return *about;
 }
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("About This Software..."));
-    setFixedSize(420, 300);
-    auto label = [this](const QString& text, int x, int y, int w, int h) {
+    auto label = [this](const QString& text, bool wrap) {
         auto* l = new QLabel(text, this);
-        l->setGeometry(x, y, w, h);
-        l->setWordWrap(true);
+        l->setWordWrap(wrap);
         l->setTextFormat(Qt::PlainText);
         return l;
     };
+    auto separator = [this] {
+        auto* line = new QFrame(this);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    };
     Image1 = new QLabel(this);
-    Image1->setGeometry(16, 16, 32, 32);
     Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/folvane.png")));
-    lblTitle = label(QStringLiteral("Folvane"), 64, 12, 330, 28);
+    Image1->setFixedSize(32, 32);
+    lblTitle = label(QStringLiteral("Folvane"), false);
     QFont title = lblTitle->font();
     title.setPointSizeF(16);
     title.setBold(true);
     lblTitle->setFont(title);
-    lblVersion = label(QStringLiteral("Version"), 64, 42, 330, 18);
+    lblVersion = label(QStringLiteral("Version"), false);
     lblDescription = label(QStringLiteral("This application resizes .bmp, .jpg and .gif files, and saves them as .jpg "
                                           "files in a new folder. An entire folder of images is resized in a single "
                                           "operation."),
-                           64, 66, 340, 52);
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(12, 126, 396, 4);
+                           true);
     lblDisclaimer = label(QStringLiteral("Copyright \u00A9 2026 the Folvane developers. Folvane and the Kestrix "
                                          "engine are provided as they are, without warranty of any kind."),
-                          16, 136, 388, 36);
+                          true);
     Label1 = label(QStringLiteral("Warning: this program is protected by copyright law. Reproducing or "
                                   "distributing it without permission is not allowed."),
-                   16, 176, 388, 36);
-    lblURL = label(QStringLiteral("Visit us at %1").arg(QString::fromUtf8(kMakerWebAddress)), 16, 218, 388, 18);
+                   true);
+    lblURL = label(QStringLiteral("Visit us at %1").arg(QString::fromUtf8(kMakerWebAddress)), false);
     lblURL->setCursor(Qt::PointingHandCursor);
     lblURL->setToolTip(QStringLiteral("Click to visit the makers of Folvane"));
     QPalette link = lblURL->palette();
     link.setColor(QPalette::WindowText, Qt::blue);
     lblURL->setPalette(link);
     lblURL->installEventFilter(this);
-    auto* line2 = new QFrame(this);
-    line2->setFrameShape(QFrame::HLine);
-    line2->setFrameShadow(QFrame::Sunken);
-    line2->setGeometry(12, 242, 396, 4);
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    cmdOK->setGeometry(312, 256, 96, 28);
     cmdOK->setDefault(true);
     cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
-    cmdSysInfo->setGeometry(200, 256, 104, 28);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(cmdSysInfo, &QPushButton::clicked, this, [this] { StartSysInfo(); });
+
+    // Laid out by the font's measures, so that no text is clipped whatever
+    // the desktop's font; the box takes the size its texts need.
+    auto* heading = new QVBoxLayout;
+    for (QLabel* l : {lblTitle, lblVersion, lblDescription}) heading->addWidget(l);
+    auto* top = new QHBoxLayout;
+    top->addWidget(Image1, 0, Qt::AlignTop);
+    top->addSpacing(12);
+    top->addLayout(heading, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdSysInfo);
+    buttons->addWidget(cmdOK);
+    auto* box = new QVBoxLayout(this);
+    box->setSizeConstraint(QLayout::SetFixedSize);
+    box->addLayout(top);
+    box->addWidget(separator());
+    for (QLabel* l : {lblDisclaimer, Label1, lblURL}) box->addWidget(l);
+    box->addWidget(separator());
+    box->addLayout(buttons);
+    FitTextWidth();
+    InstallButtonKeys(this);
     Form_Load();
+}
+
+void frmAbout::FitTextWidth()
+{
+    // Wrapped texts get lines of about sixty characters of the present font.
+    const int width = QFontMetrics(font()).averageCharWidth() * 60;
+    lblDescription->setMinimumWidth(width - 44);
+    for (QLabel* l : {lblDisclaimer, Label1}) l->setMinimumWidth(width);
+}
+
+void frmAbout::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) FitTextWidth();
+    QDialog::changeEvent(event);
 }
 
 void frmAbout::Form_Load() { lblVersion->setText(QString::fromStdString(VersionText(FOLVANE_VERSION))); }
@@ -96,7 +132,17 @@ void frmAbout::StartSysInfo()
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == lblURL && event->type() == QEvent::MouseButtonRelease) OpenWebPage(kMakerWebAddress);
+    // Only a left click released on the label opens the page: a press
+    // dragged off it, or another button, does nothing.
+    if (watched == lblURL && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            const bool pressed = urlPressed_;
+            urlPressed_ = event->type() == QEvent::MouseButtonPress;
+            if (pressed && !urlPressed_ && lblURL->rect().contains(mouse->position().toPoint()))
+                OpenWebPage(kMakerWebAddress);
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -38,11 +38,15 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     explicit frmAbout(QWidget* parent);
     void Form_Load();
     void OpenWebPage(const std::string& address);
+    // Sets the width of the wrapped texts from the present font.
+    void FitTextWidth();
+    bool urlPressed_ = false;
 };
 
 // "Version " and the program's major, minor and patch numbers.

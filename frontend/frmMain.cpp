@@ -9,8 +9,10 @@
 #include <QWindow>
 #include <atomic>
 #include <exception>
+#include <limits>
 #include <thread>
 
+#include "ButtonKeys.h"
 #include "Dialogs.h"
 #include "frmAbout.h"
 #include "modFolderBrowser.h"
@@ -182,18 +184,18 @@ void frmMain::BuildControls()
     auto sizeBox = [this](QRect where) {
         auto* box = new QLineEdit(QStringLiteral("0"), this);
         box->setGeometry(where);
+        box->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
         box->installEventFilter(this);
         return box;
     };
-    auto valueLabel = [&label](QRect where) {
-        QLabel* l = label(QString(), where);
+    auto valueLabel = [this](QRect where) {
+        auto* l = new ValueLabel(this);
+        l->setGeometry(where);
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
         p.setColor(QPalette::Window, Qt::white);
         p.setColor(QPalette::WindowText, kPurple);
         l->setPalette(p);
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return l;
     };
     const QFont header = SansFont(13.5, true);
@@ -279,6 +281,7 @@ void frmMain::BuildControls()
     connect(txtHeight, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtHeight_Change"); });
     connect(txtWidth, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtWidth_Change"); });
     connect(txtPercentage, &QLineEdit::textChanged, this, [this] { SizeBox_Change("txtPercentage_Change"); });
+    InstallButtonKeys(this);
     CmdBrowse->setFocus();
 }
 
@@ -533,17 +536,25 @@ void frmMain::cmdAbout_Click() { frmAbout::Instance(this).exec(); }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    // A control that keeps the focus while a menu or another window is in
+    // front does not receive it anew when that goes away.
     if (event->type() == QEvent::FocusIn) {
-        if (watched == CmdBrowse) NumberOne();
-        else if (watched == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus");
-        else if (watched == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus");
-        else if (watched == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus");
-        else if (watched == cmdProcess) Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
-        else
-            for (QCheckBox* box : chkMethod)
-                if (watched == box) NumberTwo();
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) ControlGotFocus(watched);
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::ControlGotFocus(QObject* control)
+{
+    if (control == CmdBrowse) NumberOne();
+    else if (control == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus");
+    else if (control == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus");
+    else if (control == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus");
+    else if (control == cmdProcess) Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
+    else
+        for (QCheckBox* box : chkMethod)
+            if (control == box) NumberTwo();
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "ValueLabel.h"
 #include "modProcessFolder.h"
 
 namespace folvane {
@@ -76,9 +77,9 @@ public:
     QLabel* imgHelp;
     QLabel* lblWorking;
     std::array<QLabel*, 4> lblJob;
-    QLabel* txtSourceFolder;
-    QLabel* txtDestFolder;
-    QLabel* txtParam;
+    ValueLabel* txtSourceFolder;
+    ValueLabel* txtDestFolder;
+    ValueLabel* txtParam;
     QFrame* fraMeter;
     QLabel* imgBanner;
     QPushButton* cmdAbout;
@@ -101,6 +102,7 @@ private:
     void SetIcoPicture(QLabel* target, int picture);
     void SetJpgPicture(QLabel* target, int picture);
     void SizeBox_GotFocus(QLineEdit* box, const char* procedure);
+    void ControlGotFocus(QObject* control);
     void SizeBox_Change(const char* procedure);
     void ApplyMeter(const MeterState& meter, bool repaintNow);
     void ShowPostedMeter();

@@ -1,0 +1,344 @@
+// The main window and its boxes as a person finds them: access keys, Enter,
+// context menus, clipped texts, the web label and the folder chooser.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+#include <functional>
+
+#include "Dialogs.h"
+#include "QtDialogs.h"
+#include "TestSupport.h"
+#include "frmAbout.h"
+#include "frmMain.h"
+#include "modShared.h"
+
+using namespace folvane;
+
+namespace {
+
+class NoEngine : public IResizeEngine {
+public:
+    bool ImageResize(const std::string&, const std::string&, int32_t, int32_t, int32_t) override { return true; }
+    bool ImagePercentageResize(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
+    bool ImageResizeMaxHeight(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
+    bool ImageResizeMaxWidth(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
+    bool ImageResizeWithinDimensions(const std::string&, const std::string&, int32_t, int32_t, int32_t) override
+    {
+        return true;
+    }
+};
+
+// Answers No to every question, noting what the window showed at that moment.
+class WatchingDialogs : public IDialogs {
+public:
+    MessageAnswer ShowMessage(const std::string& text, const std::string&, MessageStyle) override
+    {
+        shown.push_back(text + (watch ? " | " + watch() : ""));
+        return MessageAnswer::No;
+    }
+    void Beep() override {}
+    std::string ChooseFolder(const std::string&) override { return folder; }
+    std::function<std::string()> watch;
+    std::vector<std::string> shown;
+    std::string folder;
+};
+
+// Plays the person at the next modal box or menu: `act` gets it once it is up.
+template <typename Widget>
+void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
+{
+    QObject::connect(&timer, &QTimer::timeout, [&timer, act] {
+        QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                       : QApplication::activeModalWidget();
+        if (auto* widget = qobject_cast<Widget*>(up); widget && widget->isVisible()) {
+            timer.stop();
+            act(widget);
+        }
+    });
+    timer.start(5);
+}
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url.toString()); }
+
+public:
+    std::vector<QString> opened;
+};
+
+class KeyboardWindow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetDialogs(&dialogs);
+        ResizeMethod = 0;
+        window = std::make_unique<frmMain>(engine);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void TearDown() override
+    {
+        window.reset();
+        SetDialogs(nullptr);
+    }
+    // A folder and both sizes, ready to start.
+    void ReadyToStart(const std::string& folder = "/home/ann/Photos")
+    {
+        dialogs.folder = folder;
+        window->CmdBrowse->click();
+        window->txtHeight->setText("480");
+        window->txtWidth->setText("640");
+    }
+    std::string Step()
+    {
+        std::string pictures;
+        for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
+            pictures += std::to_string(window->PictureOf(l));
+        return pictures;
+    }
+
+    WatchingDialogs dialogs;
+    NoEngine engine;
+    std::unique_ptr<frmMain> window;
+};
+
+}  // namespace
+
+TEST_F(KeyboardWindow, AccessKeyAndEnterPressTheButtonWithStepFourOnScreen)
+{
+    struct Case {
+        QWidget* from;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    ReadyToStart();
+    dialogs.watch = [this] {
+        return Step() + " " + window->txtParam->text().toStdString() + (window->fraMeter->isVisible() ? " meter" : "") +
+               (window->cmdProcess->hasFocus() ? " focused" : "");
+    };
+    const Case cases[] = {{window->txtHeight, Qt::Key_P, Qt::AltModifier},
+                          {window->cmdProcess, Qt::Key_Return, Qt::NoModifier},
+                          {window->cmdProcess, Qt::Key_Enter, Qt::KeypadModifier}};
+    for (const Case& c : cases) {
+        c.from->setFocus(Qt::TabFocusReason);
+        dialogs.shown.clear();
+        QTest::keyClick(c.from, c.key, c.modifiers);
+        ASSERT_EQ(dialogs.shown.size(), 1u) << c.key;
+        EXPECT_EQ(dialogs.shown[0], "All the images in /home/ann/Photos\r\nwill be resized and put in "
+                                    "/home/ann/Photos/Resized | 56744 Height & Width, 640 x 480 pixels. meter focused");
+    }
+    // Enter on a method box is not a press.
+    window->chkMethod[2]->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window->chkMethod[2], Qt::Key_Return);
+    EXPECT_EQ(ResizeMethod, 0);
+}
+
+TEST_F(KeyboardWindow, AltAFocusesAboutBeforeOpeningTheBox)
+{
+    window->txtHeight->setFocus(Qt::TabFocusReason);
+    QWidget* focusedAtOpen = nullptr;
+    QTimer person;
+    WhenUp<frmAbout>(person, [&](frmAbout* about) {
+        focusedAtOpen = window->focusWidget();
+        about->reject();
+    });
+    QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
+    EXPECT_EQ(focusedAtOpen, window->cmdAbout);
+}
+
+TEST_F(KeyboardWindow, ContextMenuCopyTakesTheSelectionAndPasteHasNoLengthLimit)
+{
+    window->txtWidth->setText("123456");
+    window->txtWidth->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_EQ(window->txtWidth->selectedText(), "123456");
+    window->txtWidth->setSelection(1, 3);
+    QTimer person;
+    WhenUp<QMenu>(person, [](QMenu* menu) { QTest::keyClick(menu, Qt::Key_C); });  // "&Copy"
+    // A right click, as the platform reports it.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4), window->txtWidth->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(window->txtWidth, &rightClick);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+
+    // Another window in front and back again: the selection stays too.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_TRUE(window->txtWidth->hasFocus());
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+
+    QGuiApplication::clipboard()->setText(QString(40000, '7'));
+    QTest::keyClick(window->txtWidth, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(window->txtWidth->text().size(), 40003);  // "1" + the paste + "56", less "234"
+}
+
+TEST_F(KeyboardWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsToolTip)
+{
+    const QString words = "/home/ann/Photos/Our summer holiday at the sea with the whole family and the dog, "
+                          "second week, camera two, the good ones only";
+    for (const QString& folder : {QString("/home/ann/Photos"), words, "/" + QString(300, 'x')}) {
+        ReadyToStart(folder.toStdString());
+        window->cmdProcess->setFocus(Qt::TabFocusReason);
+        for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
+            const QString full = label->text();
+            EXPECT_TRUE(full.startsWith(folder));
+            const QStringList lines = label->ShownLines();
+            const QFontMetrics metrics(label->font());
+            ASSERT_FALSE(lines.isEmpty());
+            // Whole lines only, none wider than the label.
+            EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(), label->contentsRect().height());
+            for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
+            QString shown = lines.join("");
+            if (full.size() > 40) {  // too long for the label: cut and marked
+                ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+                shown.chop(1);
+                EXPECT_TRUE(full.startsWith(shown));
+                EXPECT_GT(shown.size(), 40);
+            } else {
+                EXPECT_EQ(shown, full);
+            }
+            QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(label, &hover);
+            EXPECT_EQ(QToolTip::text(), full);
+        }
+    }
+}
+
+TEST_F(KeyboardWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
+{
+    const QFont desktop = QApplication::font();
+    frmAbout& about = frmAbout::Instance(window.get());
+    for (double points : {8.0, 10.0, 12.0, 16.0}) {
+        QFont font = desktop;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        about.show();
+        for (int round = 0; round < 5; ++round) QApplication::processEvents();  // layouts settle a level a round
+        for (QLabel* label : about.findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;
+            const QRect area = label->contentsRect();
+            const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
+            const QRect need = label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 100000), flags, label->text());
+            EXPECT_LE(need.height(), area.height()) << points << " pt: " << label->text().toStdString();
+            EXPECT_LE(need.width(), area.width()) << points << " pt: " << label->text().toStdString();
+            EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
+        }
+        EXPECT_GT(about.cmdOK->geometry().top(), about.lblURL->geometry().bottom());
+        about.hide();
+    }
+    QApplication::setFont(desktop);
+}
+
+TEST_F(KeyboardWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
+{
+    struct Case {
+        Qt::MouseButton button;
+        bool releasedOnLabel;
+        size_t opened;
+    };
+    const Case cases[] = {{Qt::LeftButton, true, 1}, {Qt::RightButton, true, 0}, {Qt::MiddleButton, true, 0},
+                          {Qt::LeftButton, false, 0}};
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    frmAbout& about = frmAbout::Instance(window.get());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    for (const Case& c : cases) {
+        const size_t before = catcher.opened.size();
+        const QPoint on = about.lblURL->rect().center();
+        QTest::mousePress(about.lblURL, c.button, {}, on);
+        QTest::mouseMove(about.lblURL, c.releasedOnLabel ? on : QPoint(on.x(), -30));
+        QTest::mouseRelease(about.lblURL, c.button, {}, c.releasedOnLabel ? on : QPoint(on.x(), -30));
+        EXPECT_EQ(catcher.opened.size() - before, c.opened) << c.button << c.releasedOnLabel;
+    }
+    EXPECT_EQ(catcher.opened, std::vector<QString>{kMakerWebAddress});
+    QDesktopServices::unsetUrlHandler("https");
+    about.hide();
+}
+
+TEST_F(KeyboardWindow, MessageBoxesAreWideEnoughForTheirTitles)
+{
+    QtDialogs real(window.get());
+    for (const char* title : {"Folvane", "Error..."}) {
+        int width = 0;
+        QTimer person;
+        WhenUp<QMessageBox>(person, [&](QMessageBox* box) {
+            width = box->width();
+            box->button(QMessageBox::Ok)->click();
+        });
+        real.ShowMessage("Done!", title, MessageStyle::Plain);
+        // Room for the title beside the window's icon and its buttons.
+        const QFontMetrics metrics(QApplication::font());
+        EXPECT_GE(width, metrics.horizontalAdvance(title) + 6 * metrics.height()) << title;
+    }
+}
+
+TEST_F(KeyboardWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
+{
+    struct Case {
+        const char* make;    // a folder made first, or removed when it begins with "-"
+        const char* choose;  // the folder chosen, or nothing to cancel
+        const char* openedAt;
+    };
+    const Case cases[] = {
+        {"", "", ""},
+        {"Pictures", "", "/Pictures"},
+        {"Pictures/a", "/Pictures/a", "/Pictures"},
+        {"", "", "/Pictures/a"},  // cancelling keeps the last choice
+        {"-Pictures/a", "", "/Pictures"},
+    };
+    kxtest::TempDir home;
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / ".config"));
+    QtDialogs real(window.get());
+    SetDialogs(&real);
+    for (const Case& c : cases) {
+        const QString root = QString::fromStdString(home.Path());
+        if (c.make[0] == '-') QDir(root).rmdir(c.make + 1);
+        else if (c.make[0]) QDir(root).mkpath(c.make);
+        QString openedAt;
+        QTimer person;
+        WhenUp<QFileDialog>(person, [&](QFileDialog* chooser) {
+            openedAt = chooser->directory().absolutePath();
+            if (!c.choose[0]) return chooser->reject();
+            chooser->setDirectory(root + c.choose);
+            static_cast<QDialog*>(chooser)->accept();  // the Choose button
+        });
+        window->CmdBrowse->click();
+        EXPECT_EQ(openedAt, root + c.openedAt) << c.make;
+        EXPECT_EQ(window->txtSourceFolder->text(), c.choose[0] ? root + c.choose : QString());
+    }
+    SetDialogs(&dialogs);
+    qputenv("HOME", oldHome);
+    oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+#include "frmMainKeyboard_test.moc"
