@@ -134,12 +134,13 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
     // Only a left click released on the label opens the page: a press
     // dragged off it, or another button, does nothing.
-    if (watched == lblURL && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched == lblURL && (press || event->type() == QEvent::MouseButtonRelease)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton) {
             const bool pressed = urlPressed_;
-            urlPressed_ = event->type() == QEvent::MouseButtonPress;
-            if (pressed && !urlPressed_ && lblURL->rect().contains(mouse->position().toPoint()))
+            urlPressed_ = press;
+            if (pressed && !press && lblURL->rect().contains(mouse->position().toPoint()))
                 OpenWebPage(kMakerWebAddress);
         }
     }

@@ -118,13 +118,9 @@ protected:
 
 }  // namespace
 
-TEST_F(KeyboardWindow, AccessKeyAndEnterPressTheButtonWithStepFourOnScreen)
+TEST_F(KeyboardWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
 {
-    struct Case {
-        QWidget* from;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-    };
+    struct Case { QWidget* from; Qt::Key key; Qt::KeyboardModifiers modifiers; };
     ReadyToStart();
     dialogs.watch = [this] {
         return Step() + " " + window->txtParam->text().toStdString() + (window->fraMeter->isVisible() ? " meter" : "") +
@@ -137,26 +133,19 @@ TEST_F(KeyboardWindow, AccessKeyAndEnterPressTheButtonWithStepFourOnScreen)
         c.from->setFocus(Qt::TabFocusReason);
         dialogs.shown.clear();
         QTest::keyClick(c.from, c.key, c.modifiers);
-        ASSERT_EQ(dialogs.shown.size(), 1u) << c.key;
+        // Whenever the press comes, step 4 must be on screen by then.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 1000)) << c.key;
+        EXPECT_EQ(dialogs.shown.size(), 1u);
         EXPECT_EQ(dialogs.shown[0], "All the images in /home/ann/Photos\r\nwill be resized and put in "
                                     "/home/ann/Photos/Resized | 56744 Height & Width, 640 x 480 pixels. meter focused");
     }
-    // Enter on a method box is not a press.
-    window->chkMethod[2]->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(window->chkMethod[2], Qt::Key_Return);
-    EXPECT_EQ(ResizeMethod, 0);
-}
-
-TEST_F(KeyboardWindow, AltAFocusesAboutBeforeOpeningTheBox)
-{
+    // Alt+A: the About button has the focus by the time its box is up.
     window->txtHeight->setFocus(Qt::TabFocusReason);
     QWidget* focusedAtOpen = nullptr;
     QTimer person;
-    WhenUp<frmAbout>(person, [&](frmAbout* about) {
-        focusedAtOpen = window->focusWidget();
-        about->reject();
-    });
+    WhenUp<frmAbout>(person, [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
     QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive(); }, 1000));
     EXPECT_EQ(focusedAtOpen, window->cmdAbout);
 }
 
@@ -208,11 +197,11 @@ TEST_F(KeyboardWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAs
             EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(), label->contentsRect().height());
             for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
             QString shown = lines.join("");
-            if (full.size() > 40) {  // too long for the label: cut and marked
+            if (full.size() > 100) {  // more than its four lines hold: cut and marked
                 ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
                 shown.chop(1);
                 EXPECT_TRUE(full.startsWith(shown));
-                EXPECT_GT(shown.size(), 40);
+                EXPECT_GT(shown.size(), 60);
             } else {
                 EXPECT_EQ(shown, full);
             }
@@ -237,9 +226,9 @@ TEST_F(KeyboardWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
             if (label->text().isEmpty()) continue;
             const QRect area = label->contentsRect();
             const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
-            const QRect need = label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 100000), flags, label->text());
-            EXPECT_LE(need.height(), area.height()) << points << " pt: " << label->text().toStdString();
-            EXPECT_LE(need.width(), area.width()) << points << " pt: " << label->text().toStdString();
+            const QRect need = label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
+            EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width())
+                << points << " pt: " << label->text().toStdString();
             EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
         }
         EXPECT_GT(about.cmdOK->geometry().top(), about.lblURL->geometry().bottom());
@@ -250,11 +239,7 @@ TEST_F(KeyboardWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
 
 TEST_F(KeyboardWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
 {
-    struct Case {
-        Qt::MouseButton button;
-        bool releasedOnLabel;
-        size_t opened;
-    };
+    struct Case { Qt::MouseButton button; bool releasedOnLabel; size_t opened; };
     const Case cases[] = {{Qt::LeftButton, true, 1}, {Qt::RightButton, true, 0}, {Qt::MiddleButton, true, 0},
                           {Qt::LeftButton, false, 0}};
     UrlCatcher catcher;
@@ -266,7 +251,6 @@ TEST_F(KeyboardWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
         const size_t before = catcher.opened.size();
         const QPoint on = about.lblURL->rect().center();
         QTest::mousePress(about.lblURL, c.button, {}, on);
-        QTest::mouseMove(about.lblURL, c.releasedOnLabel ? on : QPoint(on.x(), -30));
         QTest::mouseRelease(about.lblURL, c.button, {}, c.releasedOnLabel ? on : QPoint(on.x(), -30));
         EXPECT_EQ(catcher.opened.size() - before, c.opened) << c.button << c.releasedOnLabel;
     }
@@ -281,10 +265,7 @@ TEST_F(KeyboardWindow, MessageBoxesAreWideEnoughForTheirTitles)
     for (const char* title : {"Folvane", "Error..."}) {
         int width = 0;
         QTimer person;
-        WhenUp<QMessageBox>(person, [&](QMessageBox* box) {
-            width = box->width();
-            box->button(QMessageBox::Ok)->click();
-        });
+        WhenUp<QMessageBox>(person, [&](QMessageBox* b) { width = b->width(), b->button(QMessageBox::Ok)->click(); });
         real.ShowMessage("Done!", title, MessageStyle::Plain);
         // Room for the title beside the window's icon and its buttons.
         const QFontMetrics metrics(QApplication::font());
@@ -294,26 +275,18 @@ TEST_F(KeyboardWindow, MessageBoxesAreWideEnoughForTheirTitles)
 
 TEST_F(KeyboardWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
 {
-    struct Case {
-        const char* make;    // a folder made first, or removed when it begins with "-"
-        const char* choose;  // the folder chosen, or nothing to cancel
-        const char* openedAt;
-    };
-    const Case cases[] = {
-        {"", "", ""},
-        {"Pictures", "", "/Pictures"},
-        {"Pictures/a", "/Pictures/a", "/Pictures"},
-        {"", "", "/Pictures/a"},  // cancelling keeps the last choice
-        {"-Pictures/a", "", "/Pictures"},
-    };
+    // A folder made first (removed when it begins with "-"), the folder chosen ("" cancels), where it opened.
+    struct Case { const char *make, *choose, *openedAt; };
+    const Case cases[] = {{"", "", ""}, {"Pictures", "", "/Pictures"}, {"Pictures/a", "/Pictures/a", "/Pictures"},
+                          {"", "", "/Pictures/a"} /* a cancel keeps the last */, {"-Pictures/a", "", "/Pictures"}};
     kxtest::TempDir home;
+    const QString root = QString::fromStdString(home.Path());
     const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QByteArray::fromStdString(home.Path()));
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / ".config"));
     QtDialogs real(window.get());
     SetDialogs(&real);
     for (const Case& c : cases) {
-        const QString root = QString::fromStdString(home.Path());
         if (c.make[0] == '-') QDir(root).rmdir(c.make + 1);
         else if (c.make[0]) QDir(root).mkpath(c.make);
         QString openedAt;
