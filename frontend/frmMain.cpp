@@ -451,10 +451,11 @@ void frmMain::chkMethod_Click(int index)
     focus[row.focus]->setFocus();
 }
 
-void frmMain::SizeBox_GotFocus(QLineEdit* box, const char* procedure)
+void frmMain::SizeBox_GotFocus(QLineEdit* box, const char* procedure, bool entered)
 {
-    Guarded(procedure, [this, box] {
+    Guarded(procedure, [this, box, entered] {
         NumberThree();
+        if (!entered) return;
         box->selectAll();
         // A mouse press places the cursor after the focus arrives: select
         // again once it has been handled, so typing always replaces the text.
@@ -536,21 +537,21 @@ void frmMain::cmdAbout_Click() { frmAbout::Instance(this).exec(); }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
-    // A control that keeps the focus while a menu or another window is in
-    // front does not receive it anew when that goes away.
     if (event->type() == QEvent::FocusIn) {
+        // A box that kept the focus while a menu or another window was in
+        // front has not been entered anew: its selection stays.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) ControlGotFocus(watched);
+        ControlGotFocus(watched, reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason);
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void frmMain::ControlGotFocus(QObject* control)
+void frmMain::ControlGotFocus(QObject* control, bool entered)
 {
     if (control == CmdBrowse) NumberOne();
-    else if (control == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus");
-    else if (control == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus");
-    else if (control == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus");
+    else if (control == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus", entered);
+    else if (control == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus", entered);
+    else if (control == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus", entered);
     else if (control == cmdProcess) Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
     else
         for (QCheckBox* box : chkMethod)

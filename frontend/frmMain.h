@@ -101,8 +101,10 @@ private:
     void SetPicture(QLabel* target, const QString& resource, int picture);
     void SetIcoPicture(QLabel* target, int picture);
     void SetJpgPicture(QLabel* target, int picture);
-    void SizeBox_GotFocus(QLineEdit* box, const char* procedure);
-    void ControlGotFocus(QObject* control);
+    // `entered`: the box was entered by the keyboard, the mouse or the
+    // program, and selects its whole text.
+    void SizeBox_GotFocus(QLineEdit* box, const char* procedure, bool entered);
+    void ControlGotFocus(QObject* control, bool entered);
     void SizeBox_Change(const char* procedure);
     void ApplyMeter(const MeterState& meter, bool repaintNow);
     void ShowPostedMeter();
