@@ -2,7 +2,10 @@
 """Quality of the antialiased reduction: PSNR of kestrix's and vipsthumbnail's
 reductions against PIL's Lanczos reduction of the fully decoded picture.
 
-    bench/quality.py [KESTRIX]       default build/cli/kestrix
+    bench/quality.py [KESTRIX] [--crop PNG]     default build/cli/kestrix
+
+With --crop, also writes a side-by-side crop of the first picture's two
+kestrix reductions (exact sampler left, Lanczos right) to PNG.
 
 Makes photo-like pictures of SIZE (default 4032x3024, a 12-megapixel phone
 photo) with fine detail (film grain, fabric hatching, small print, a zone
@@ -21,7 +24,12 @@ import sys
 from PIL import Image, ImageChops, ImageDraw, ImageStat
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-KESTRIX = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "cli", "kestrix")
+ARGS = sys.argv[1:]
+CROP = None
+if "--crop" in ARGS:
+    CROP = ARGS[ARGS.index("--crop") + 1]
+    del ARGS[ARGS.index("--crop"):ARGS.index("--crop") + 2]
+KESTRIX = ARGS[0] if ARGS else os.path.join(HERE, "..", "build", "cli", "kestrix")
 WORK = os.environ.get("WORK", "/tmp/kestrix-quality")
 W, H = (int(v) for v in os.environ.get("SIZE", "4032x3024").split("x"))
 TARGET = 640
@@ -91,6 +99,22 @@ def main():
         totals = [t + s for t, s in zip(totals, scores)]
         print(f"{name:10} " + " ".join(f"{s:8.2f}" for s in scores))
     print(f"{'mean':10} " + " ".join(f"{t / len(pictures):8.2f}" for t in totals))
+    if CROP:
+        write_crop(os.path.join(WORK, f"{pictures[0][0]}-classic.jpg"),
+                   os.path.join(WORK, f"{pictures[0][0]}-kestrix.jpg"), CROP)
+
+
+def write_crop(exact, lanczos, path):
+    """The same 320 x 240 region of both reductions, side by side, labelled."""
+    box = (250, 160, 570, 400)
+    left, right = Image.open(exact).crop(box), Image.open(lanczos).crop(box)
+    out = Image.new("RGB", (650, 262), "white")
+    out.paste(left, (0, 22))
+    out.paste(right, (330, 22))
+    draw = ImageDraw.Draw(out)
+    draw.text((4, 5), "--classic / --filter exact (Folvane's bytes)", fill="black")
+    draw.text((334, 5), "default: --filter lanczos", fill="black")
+    out.save(path, optimize=True)
 
 
 if __name__ == "__main__":
