@@ -77,7 +77,9 @@ bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int h
 
 }  // namespace
 
-bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface) { return DecodeJpeg(file, surface, {}); }
+
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const ShrinkTarget& shrink)
 {
     try {
         if (file.size() < 3 || file[0] != 0xFF || file[1] != 0xD8 || file[2] != 0xFF) return false;
@@ -94,6 +96,10 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
         if (!SurfaceSizeAllowed(width, height) ||
             !SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte))
             return false;
+        // A scaled decode: the library scales by the output size it is given.
+        const Long denominator = ShrinkOnLoadDenominator(width, height, shrink);
+        width = ScaledSide(width, denominator);
+        height = ScaledSide(height, denominator);
         if (!surface.Create(width, height)) return false;
 
         if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
