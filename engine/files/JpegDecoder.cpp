@@ -131,7 +131,7 @@ void LimitScans(j_common_ptr info)
         JumpOnError(info);
 }
 
-constexpr int kStripRows = 16;
+constexpr int kStripRows = 64;
 
 // The strips' memory, made before decoding starts.
 struct StripBuffers {

@@ -46,8 +46,18 @@ void UprightPlacer::Place(const uint8_t* const* rows, Long firstRow, Long count)
     const bool columnsReversed = orientation_ == 6 || orientation_ == 7;
     const Long firstColumn = columnsReversed ? height_ - 1 - firstRow : firstRow;
     const ptrdiff_t step = columnsReversed ? -3 : 3;
+    const Long leftmost = columnsReversed ? firstColumn - (count - 1) : firstColumn;
+    const auto target = [&](Long x) {
+        return upright_.PictureRow(rowsFromRight ? width_ - 1 - x : x) + size_t{3} * firstColumn;
+    };
+    constexpr Long kAhead = 16;  // upright rows are far apart: fetch them early
     for (Long x = 0; x < width_; ++x) {
-        uint8_t* out = upright_.PictureRow(rowsFromRight ? width_ - 1 - x : x) + size_t{3} * firstColumn;
+        if (x + kAhead < width_) {
+            const uint8_t* ahead = upright_.PictureRow(rowsFromRight ? width_ - 1 - x - kAhead : x + kAhead) +
+                                   size_t{3} * leftmost;
+            for (Long b = 0; b < count * 3 + 63; b += 64) __builtin_prefetch(ahead + b, 1);
+        }
+        uint8_t* out = target(x);
         const size_t at = static_cast<size_t>(x) * 3;
         for (Long i = 0; i < count; ++i, out += step) {
             const uint8_t* in = rows[i] + at;
