@@ -1,17 +1,15 @@
 // Camera photos stored on their side: the loader turns every orientation
 // upright with exact pixel moves, the probe reports the upright size (also
-// behind EXIF segments of up to 64 KB), and the operations work on the
-// upright picture.
+// behind EXIF segments of up to 64 KB). The operations on the upright
+// picture are checked through the tool (kestrix_photo_options_test).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 
 #include "Orientation.h"
 #include "PhotoFixtures.h"
 #include "PictureLoader.h"
 #include "modImageInfo.h"
-#include "modMain.h"
 
 using namespace kxtest;
 
@@ -161,32 +159,5 @@ TEST(Orientation, ProbeGivesTheLoadedSizeOfWideAndTopDownPictures)
         ASSERT_TRUE(seen.loaded);
         EXPECT_EQ(seen.surface.Width(), c.width);
         EXPECT_EQ(seen.surface.Height(), c.height);
-    }
-}
-
-TEST(Orientation, OperationsSizeAndWriteTheUprightPicture)
-{
-    TempDir dir;
-    // Stored 40 x 20, turned a quarter: upright 20 x 40.
-    WriteFileBytes(dir / "in.jpg", ExifJpeg(JpegOf(AsymmetricPicture(40, 20)), OrientationTiff(6, true)));
-    kx::EngineSettings asStored;
-    asStored.AutoOrient = false;
-    const struct {
-        const char* name;
-        kx::EngineSettings settings;
-        int width, height, orientation;  // of the output, as the probe reads it
-    } cases[] = {{"upright", {}, 10, 20, 1}, {"as stored", asStored, 5, 10, 6}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(kx::ResizeMaxWidth(dir / "in.jpg", dir / "out.jpg", 10, 90, c.settings));
-        const kx::ImageInfo out = kx::GetImageInfo(dir / "out.jpg");
-        EXPECT_EQ(out.Width, c.width);
-        EXPECT_EQ(out.Height, c.height);
-        EXPECT_EQ(out.Orientation, c.orientation);
-        const auto segments = SegmentsOf(ReadFileBytes(dir / "out.jpg"));
-        const bool hasExif = std::any_of(segments.begin(), segments.end(), [](const JpegSegment& s) {
-            return s.code == 0xE1;
-        });
-        EXPECT_EQ(hasExif, c.orientation != 1);  // a tag only where viewers must turn
     }
 }
