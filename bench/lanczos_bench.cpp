@@ -39,15 +39,17 @@ BENCHMARK(BM_MaxWidth640_Modern)->Unit(benchmark::kMillisecond);
 void BM_Stage_DecodeHalfScale(benchmark::State& state)
 {
     kx::cDIBSection s;
+    kx::PictureMetadata metadata;
     for (auto _ : state)
-        if (!kx::LoadPicture(Phone12MP(), s, {640, 480})) state.SkipWithError("failed");
+        if (!kx::LoadPicture(Phone12MP(), s, metadata, true, {640, 480})) state.SkipWithError("failed");
 }
 BENCHMARK(BM_Stage_DecodeHalfScale)->Unit(benchmark::kMillisecond);
 
 void Lanczos640(benchmark::State& state, const kx::ShrinkTarget& shrink)
 {
     kx::cDIBSection s;
-    if (!kx::LoadPicture(Phone12MP(), s, shrink)) state.SkipWithError("failed");
+    kx::PictureMetadata metadata;
+    if (!kx::LoadPicture(Phone12MP(), s, metadata, true, shrink)) state.SkipWithError("failed");
     for (auto _ : state) benchmark::DoNotOptimize(kx::ResampleLanczos(s, 640, 480));
 }
 

@@ -40,6 +40,12 @@ void AddFiles(CLI::App* command, Files& files)
     command->add_option("OUTPUT", files.output, "JPEG file to write; an existing file is replaced")
         ->required()
         ->type_name("FILE");
+    command->add_flag("--keep-metadata", files.keepMetadata,
+                      "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP; "
+                      "by default only the colour profile is copied");
+    command->add_flag("--no-auto-orient", files.noAutoOrient,
+                      "Keep the pixels as stored instead of turning the picture upright from its EXIF "
+                      "orientation; the tag is written into the output");
 }
 
 CLI::Option* AddLong(CLI::App* command, const std::string& names, int32_t& value, const std::string& help)

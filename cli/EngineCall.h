@@ -20,6 +20,10 @@ constexpr int kExitUsage = 2;    // the command line was wrong
 struct Files {
     std::string input;
     std::string output;
+    // --keep-metadata and --no-auto-orient (cKestrix_SetKeepMetadata,
+    // cKestrix_SetAutoOrient).
+    bool keepMetadata = false;
+    bool noAutoOrient = false;
 };
 
 // Sends the engine's error reports to standard error, one "kestrix: " line

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (info.ImageType == kx::ImageTypeNone &&
         (info.Width != 0 || info.Height != 0 || info.BitDepth != 0))
         std::abort();
-    if (info.Width < 0 || info.Width > 32767 || info.Height < 0 || info.Height > 32767)
+    if (info.Width < 0 || info.Width > kx::kMaxProbedSide || info.Height < 0 ||
+        info.Height > kx::kMaxProbedSide || info.Orientation < 1 || info.Orientation > 8)
         std::abort();
     return 0;
 }

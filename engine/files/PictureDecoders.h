@@ -12,6 +12,7 @@
 #include <span>
 
 #include "ShrinkOnLoad.h"
+#include "PictureMetadata.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -41,11 +42,25 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface);
 
 // PNG: every colour type and depth; alpha is blended onto white.
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface);
+// The same, handing over the colour profile (iCCP) in `metadata`.
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata);
 
 // JPEG: baseline, progressive and greyscale (and CMYK), decoded straight into
-// the surface's buffer. With a shrink target, a picture at least twice the
-// target decodes at 1/2, 1/4 or 1/8 of its size (ShrinkOnLoadDenominator).
+// the surface's buffer, as stored (the orientation tag is not looked at).
+// With a shrink target, a picture at least twice the target decodes at 1/2,
+// 1/4 or 1/8 of its size (ShrinkOnLoadDenominator).
 bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface);
 bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const ShrinkTarget& shrink);
+// The same, handing over EXIF, XMP and the colour profile in `metadata`.
+// With autoOrient, a picture whose EXIF orientation is 2 to 8 is turned
+// upright while it is decoded and metadata.Orientation becomes 1; without,
+// the pixels stay as stored and metadata.Orientation is the tag's value.
+// A shrink target describes the picture as it comes out (upright or not).
+//
+// Every decoder that hands over metadata follows this rule: Orientation
+// describes the pixels in the surface (1: upright), so that writers know
+// whether a tag must travel with them.
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+                bool autoOrient, const ShrinkTarget& shrink = {});
 
 }  // namespace kx

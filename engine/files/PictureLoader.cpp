@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "Orientation.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -102,9 +103,17 @@ constexpr size_t kHeadBytes = size_t{64} << 10;
 
 }  // namespace
 
-bool LoadPicture(const std::string& path, cDIBSection& surface, const ShrinkTarget& target)
+bool LoadPicture(const std::string& path, cDIBSection& surface)
+{
+    PictureMetadata metadata;
+    return LoadPicture(path, surface, metadata, true);
+}
+
+bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
+                 bool autoOrient, const ShrinkTarget& target)
 {
     surface.ClearUp();
+    metadata = PictureMetadata{};
     // Kept between calls on a thread: fresh pages for every file cost more
     // than reading it. A very large file's buffer is not kept.
     thread_local std::vector<uint8_t> bytes;
@@ -137,18 +146,27 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, const ShrinkTarg
             }
             const std::span<const uint8_t> data(bytes);
             if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
-                ok = DecodeJpeg(data, surface, target);
+                ok = DecodeJpeg(data, surface, metadata, autoOrient, target);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
-                ok = DecodePng(data, surface);
+                ok = DecodePng(data, surface, metadata);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
                 ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
                 ok = DecodeBmp(data, surface);
         }
+        // A decoder that reports an orientation without turning the pixels
+        // itself has them turned here.
+        if (ok && autoOrient && metadata.Orientation != 1) {
+            ok = TurnUpright(surface, metadata.Orientation);
+            metadata.Orientation = 1;
+        }
     } catch (...) {
         ok = false;
     }
-    if (!ok) surface.ClearUp();
+    if (!ok) {
+        surface.ClearUp();
+        metadata = PictureMetadata{};
+    }
     return ok;
 }
 

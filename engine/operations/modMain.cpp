@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "LanczosResample.h"
 #include "Proportions.h"
+#include "MetadataTransfer.h"
 #include "cDIBSection.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
@@ -44,43 +46,57 @@ Long Scaled(Long size, Long percent) { return RoundTo<Long>((size / 100.0) * per
 // The whole percentage that takes `from` to `to`: round(to / (from / 100)).
 Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, from / 100.0)); }
 
-// Every operation reads its input here, so that settings about how pictures
-// are read apply to all of them alike.
-bool LoadOrFail(cDIBSection& surface, const std::string& InImage,
-                [[maybe_unused]] const EngineSettings& settings, const ShrinkTarget& shrink = {})
+// The size the operations work with: the upright picture's, or the stored
+// one's when pictures are not turned upright.
+ImageInfo SourceInfo(const std::string& path, const EngineSettings& settings)
 {
-    return LoadPictureFile(surface, InImage, shrink) || Fail(ecInputNotLoaded);
+    ImageInfo info = GetImageInfo(path);
+    if (!settings.AutoOrient && info.Orientation >= 5) std::swap(info.Width, info.Height);
+    return info;
 }
 
-// The picture's stored size from its header; a missing, unreadable or
-// unrecognised file fails with ecInputNotLoaded instead of giving 0.
-bool ProbeOrFail(const std::string& InImage, PictureSize& size)
+// The picture's size from its header, as the operations see it; a missing,
+// unreadable or unrecognised file fails with ecInputNotLoaded instead of
+// giving 0.
+bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, PictureSize& size)
 {
-    const ImageInfo info = GetImageInfo(InImage);
+    const ImageInfo info = SourceInfo(InImage, settings);
     size = {info.Width, info.Height};
     return (size.Width > 0 && size.Height > 0) || Fail(ecInputNotLoaded);
 }
 
+// Every operation reads its input here, so that settings about how pictures
+// are read apply to all of them alike.
+bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
+                const EngineSettings& settings, const ShrinkTarget& shrink = {})
+{
+    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) ||
+           Fail(ecInputNotLoaded);
+}
+
 // Loads InImage and resamples it to Width x Height with the object's filter.
 // The antialiased filter lets a JPEG picture decode at a reduced scale.
-bool LoadResampled(cDIBSection& surface, const std::string& InImage, Long Width, Long Height,
-                   const EngineSettings& settings)
+bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
+                   Long Width, Long Height, const EngineSettings& settings)
 {
     if (settings.Filter != ResampleFilter::Lanczos) {
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
-    if (!LoadOrFail(surface, InImage, settings, ShrinkTarget{Width, Height})) return false;
+    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height})) return false;
     // As with the exact filter, a size that makes no surface gives an empty one.
     std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
     surface = resampled ? std::move(*resampled) : cDIBSection();
     return true;
 }
 
-bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality,
-                [[maybe_unused]] const EngineSettings& settings)
+// Writes the output with what of the input's metadata the settings let travel.
+bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage,
+                Long quality, const EngineSettings& settings)
 {
-    return SaveSurfaceAsJpeg(surface, OutImage, quality) || Fail(ecOutputNotWritten);
+    const PictureMetadata written =
+        MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
+    return SaveSurfaceAsJpeg(surface, OutImage, quality, written) || Fail(ecOutputNotWritten);
 }
 
 }  // namespace
@@ -96,8 +112,9 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
 {
     return Guarded("ResizeImage", false, [&] {
         cDIBSection surface;
-        if (!LoadResampled(surface, InImage, Width, Height, settings)) return false;
-        return SaveOrFail(surface, OutImage, Quality, settings);
+        PictureMetadata metadata;
+        if (!LoadResampled(surface, metadata, InImage, Width, Height, settings)) return false;
+        return SaveOrFail(surface, metadata, OutImage, Quality, settings);
     });
 }
 
@@ -108,12 +125,12 @@ bool PercentageResize(const std::string& InImage, const std::string& OutImage, L
         if (Percentage <= 0) return Fail(ecBadPercentage);
         if (settings.TrueProportions) {
             PictureSize source;
-            if (!ProbeOrFail(InImage, source)) return false;
+            if (!ProbeOrFail(InImage, settings, source)) return false;
             const Long height = std::max<Long>(Scaled(source.Height, Percentage), 1);
             const Long width = std::max<Long>(Scaled(source.Width, Percentage), 1);
             return ResizeImage(InImage, OutImage, height, width, Quality, settings);
         }
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long height = Scaled(info.Height, Percentage);
         const Long width = Scaled(info.Width, Percentage);
         return ResizeImage(InImage, OutImage, height, width, Quality, settings);
@@ -126,11 +143,11 @@ bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Lon
         if (Width <= 0) return Fail(ecBadWidth);
         if (settings.TrueProportions) {
             PictureSize source;
-            if (!ProbeOrFail(InImage, source)) return false;
+            if (!ProbeOrFail(InImage, settings, source)) return false;
             const PictureSize size = ScaledToWidth(source, Width);
             return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
         }
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long percent = WholePercent(Width, info.Width);
         return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality, settings);
     });
@@ -142,11 +159,11 @@ bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Lo
         if (Height <= 0) return Fail(ecBadHeight);
         if (settings.TrueProportions) {
             PictureSize source;
-            if (!ProbeOrFail(InImage, source)) return false;
+            if (!ProbeOrFail(InImage, settings, source)) return false;
             const PictureSize size = ScaledToHeight(source, Height);
             return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
         }
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long percent = WholePercent(Height, info.Height);
         return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality, settings);
     });
@@ -161,16 +178,16 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
         if (settings.TrueProportions) {
             // One decode and one encode; a picture that fits keeps its size.
             PictureSize original;
-            if (!ProbeOrFail(InImage, original)) return false;
+            if (!ProbeOrFail(InImage, settings, original)) return false;
             const PictureSize size = FittedWithin(original, Width, Height);
             return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
         }
         std::string source = InImage;
-        ImageInfo info = GetImageInfo(source);
+        ImageInfo info = SourceInfo(source, settings);
         if (info.Height > Height) {
             if (!ResizeMaxHeight(source, OutImage, Height, 100, settings)) return false;
             source = OutImage;
-            info = GetImageInfo(source);
+            info = SourceInfo(source, settings);
         }
         if (info.Width > Width) {
             if (!ResizeMaxWidth(source, OutImage, Width, 100, settings)) return false;
@@ -187,15 +204,17 @@ bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long 
         if (Height <= 0) return Fail(ecBadHeight);
         if (Width <= 0) return Fail(ecBadWidth);
         PictureSize source;
-        if (!ProbeOrFail(InImage, source)) return false;
+        if (!ProbeOrFail(InImage, settings, source)) return false;
         const PictureSize covering = CoveringBox(source, Width, Height);
         cDIBSection surface;
-        if (!LoadResampled(surface, InImage, covering.Width, covering.Height, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadResampled(surface, metadata, InImage, covering.Width, covering.Height, settings))
+            return false;
         cDIBSection box;
         if (!surface.IsLive() || !box.Create(Width, Height)) return Fail(ecResampleFailed);
         const PictureSize offset = CentreCropOffset(covering, Width, Height);
         BlockCopy(box, 0, 0, surface, offset.Width, offset.Height, Width, Height);
-        return SaveOrFail(box, OutImage, Quality, settings);
+        return SaveOrFail(box, metadata, OutImage, Quality, settings);
     });
 }
 
@@ -205,7 +224,8 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
 {
     return Guarded("ImageAddBorder", false, [&] {
         cDIBSection source;
-        if (!LoadOrFail(source, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(source, metadata, InImage, settings)) return false;
         // Border pairs are summed as Integers, then the picture size is added.
         const Long width = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize),
                                             source.Width());
@@ -216,7 +236,7 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
         framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
         source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
-        return SaveOrFail(framed, OutImage, 100, settings);
+        return SaveOrFail(framed, metadata, OutImage, 100, settings);
     });
 }
 
@@ -225,11 +245,12 @@ bool ImageAddText(const std::string& InImage, const std::string& OutImage, const
 {
     return Guarded("ImageAddText", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
                                intLeftPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, 100, settings);
     });
 }
 
@@ -239,11 +260,12 @@ bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::s
 {
     return Guarded("ImageAddTextUsingSpecifiedPosition", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
                                                colour.Blue, txtPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, 100, settings);
     });
 }
 

@@ -91,7 +91,8 @@ TEST_F(ModernMode, JpegDecodesScaledOnlyWhenAsked)
 {
     const std::string jpeg = Picture("in.jpg", 101, 48);
     cDIBSection s;
-    ASSERT_TRUE(LoadPicture(jpeg, s, {12, 6}));
+    PictureMetadata metadata;
+    ASSERT_TRUE(LoadPicture(jpeg, s, metadata, true, {12, 6}));
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(26, 12));  // 1/4, sides rounded up
     ASSERT_TRUE(LoadPicture(jpeg, s));
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(101, 48));

@@ -1,0 +1,149 @@
+#include "PhotoFixtures.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace kxtest {
+
+Image AsymmetricPicture(int width, int height)
+{
+    Image image{width, height, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.bgr.insert(image.bgr.end(), {static_cast<uint8_t>(x * 255 / width),
+                                               static_cast<uint8_t>(y * 255 / height),
+                                               static_cast<uint8_t>((x * 7 + y * 13) % 256)});
+    return image;
+}
+
+Bytes JpegOf(const Image& image)
+{
+    TempDir dir;
+    EncodeJpegFile(dir / "p.jpg", image, 95, 0 /* TJSAMP_444 */);
+    return ReadFileBytes(dir / "p.jpg");
+}
+
+Bytes WithSegments(const Bytes& jpeg, const Bytes& segments)
+{
+    const size_t at = 4 + (size_t{jpeg[4]} << 8 | jpeg[5]);  // after SOI and APP0
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(at));
+    out.insert(out.end(), segments.begin(), segments.end());
+    out.insert(out.end(), jpeg.begin() + static_cast<ptrdiff_t>(at), jpeg.end());
+    return out;
+}
+
+Bytes Segment(uint8_t code, const std::string& header, const Bytes& body)
+{
+    const size_t length = 2 + header.size() + body.size();
+    Bytes out(2 + length);
+    out[0] = 0xFF;
+    out[1] = code;
+    out[2] = static_cast<uint8_t>(length >> 8);
+    out[3] = static_cast<uint8_t>(length);
+    std::copy(header.begin(), header.end(), out.begin() + 4);
+    std::copy(body.begin(), body.end(), out.begin() + 4 + static_cast<ptrdiff_t>(header.size()));
+    return out;
+}
+
+Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_t type, uint32_t count)
+{
+    Bytes out;
+    const auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<uint8_t>(v >> 8 * (littleEndian ? i : bytes - 1 - i)));
+    };
+    out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
+    put(42, 2);
+    put(8, 4);        // IFD0
+    put(1, 2);        // one entry
+    put(0x0112, 2);
+    put(type, 2);
+    put(count, 4);
+    put(value, 2);    // left-justified in the value field
+    put(0, 2);
+    put(0, 4);        // no IFD1
+    out.resize(out.size() + padding, 0xA5);
+    return out;
+}
+
+Bytes IccSegments(const Bytes& profile, int chunks, const std::vector<int>& order)
+{
+    const size_t part = (profile.size() + static_cast<size_t>(chunks) - 1) / static_cast<size_t>(chunks);
+    Bytes out;
+    for (const int sequence : order) {
+        const size_t from = part * static_cast<size_t>(sequence - 1);
+        Bytes body{static_cast<uint8_t>(sequence), static_cast<uint8_t>(chunks)};
+        body.insert(body.end(), profile.begin() + static_cast<ptrdiff_t>(from),
+                    profile.begin() + static_cast<ptrdiff_t>(std::min(profile.size(), from + part)));
+        const Bytes segment = Segment(0xE2, std::string("ICC_PROFILE\0", 12), body);
+        out.insert(out.end(), segment.begin(), segment.end());
+    }
+    return out;
+}
+
+Bytes IccProfile(size_t bytes, const char* space)
+{
+    Bytes p(bytes, 0);
+    for (size_t i = 132; i < bytes; ++i) p[i] = static_cast<uint8_t>(i * 31 + i / 251);
+    const auto be32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    };
+    be32(0, static_cast<uint32_t>(bytes));
+    be32(8, 0x02100000);  // version 2.1
+    std::memcpy(&p[12], "mntr", 4);
+    std::memcpy(&p[16], space, 4);
+    std::memcpy(&p[20], "XYZ ", 4);
+    std::memcpy(&p[36], "acsp", 4);
+    be32(68, 0x0000F6D6);  // the D50 illuminant
+    be32(72, 0x00010000);
+    be32(76, 0x0000D32D);
+    be32(128, 0);  // no tags
+    return p;
+}
+
+namespace {
+
+void AppendPng(png_structp png, png_bytep bytes, size_t count)
+{
+    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), bytes, bytes + count);
+}
+
+}  // namespace
+
+Bytes RgbPng(int width, int height, const Bytes& profile)
+{
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, AppendPng, nullptr);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!profile.empty())
+        png_set_iCCP(png, info, "test", 0, profile.data(), static_cast<png_uint_32>(profile.size()));
+    png_write_info(png, info);
+    Bytes row(static_cast<size_t>(width) * 3, 0x80);
+    for (int y = 0; y < height; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+std::vector<JpegSegment> SegmentsOf(const Bytes& jpeg)
+{
+    std::vector<JpegSegment> out;
+    for (size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF;) {
+        const uint8_t code = jpeg[at + 1];
+        if (code == 0xDA) break;
+        const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        if (length < 2 || at + 2 + length > jpeg.size()) break;
+        out.push_back({code, Bytes(jpeg.begin() + static_cast<ptrdiff_t>(at + 4),
+                                   jpeg.begin() + static_cast<ptrdiff_t>(at + 2 + length))});
+        at += 2 + length;
+    }
+    return out;
+}
+
+}  // namespace kxtest

@@ -1,0 +1,60 @@
+// Camera-photo fixtures made in the tests: JPEG files with EXIF, XMP and ICC
+// segments, and a reader of the segments a written JPEG holds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace kxtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// a followed by b.
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A w x h picture whose every pixel differs from its neighbours and from its
+// mirror images, so that any wrong turn shows.
+Image AsymmetricPicture(int width, int height);
+
+// `image` encoded as a JPEG (quality 95, no chroma subsampling).
+Bytes JpegOf(const Image& image);
+
+// `jpeg` with `segments` (whole marker segments) inserted after its JFIF one.
+Bytes WithSegments(const Bytes& jpeg, const Bytes& segments);
+
+// One marker segment: 0xFF, code, length, payload.
+Bytes Segment(uint8_t code, const std::string& header, const Bytes& body);
+
+// A TIFF block (EXIF from its TIFF header on) whose IFD0 holds one entry:
+// tag 0x0112 of `type` and `count` with the 16-bit `value`, then `padding`
+// unreferenced bytes.
+Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding = 0, uint16_t type = 3,
+                      uint32_t count = 1);
+
+// The APP2 "ICC_PROFILE" segments of `profile` split into `chunks` parts,
+// of which those numbered in `order` (from 1) are written in that order.
+Bytes IccSegments(const Bytes& profile, int chunks, const std::vector<int>& order);
+
+// A profile of `bytes` bytes (a multiple of 4, at least 132) whose header
+// names `space` ("RGB ", "CMYK", "GRAY") and that libpng accepts.
+Bytes IccProfile(size_t bytes, const char* space);
+
+// A w x h RGB PNG (every pixel 0x80 grey) with an iCCP chunk when
+// `profile` is not empty.
+Bytes RgbPng(int width, int height, const Bytes& profile = {});
+
+// The segments of a JPEG file up to its first scan: code and payload.
+struct JpegSegment {
+    uint8_t code;
+    Bytes payload;
+};
+std::vector<JpegSegment> SegmentsOf(const Bytes& jpeg);
+
+}  // namespace kxtest
