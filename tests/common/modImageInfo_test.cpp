@@ -292,6 +292,7 @@ TEST(GetImageInfo, ClosesTheFileOnEveryPath)
 
 TEST(GetImageInfo, CorpusFiles)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     const struct {
         const char* path;
         Expected expected;

@@ -56,6 +56,8 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 
 std::string CorpusPath(const std::string& relative) { return std::string(KX_CORPORA_DIR) + "/" + relative; }
 
+bool HaveCorpora() { return std::filesystem::is_directory(KX_CORPORA_DIR); }
+
 void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel)
 {
     for (int y = 0; y < surface.Height(); ++y) {

@@ -184,6 +184,7 @@ TEST(BmpDecoder, ScalesBitFieldsToFullRange)
 
 TEST(BmpDecoder, RefusesMalformedFiles)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     const BmpLayout good = BmpLayout().Pixels(std::vector<uint8_t>(24, 0x55));
     const BmpLayout rle = Rle8().Pixels({0, 1});
     struct Case {
@@ -234,6 +235,7 @@ bool DecodeSuite(const std::string& name, cDIBSection& surface)
 
 TEST(BmpDecoder, SuiteGoodFilesLoadAtTheirSize)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     const struct {
         const char* name;
         int width, height;
@@ -280,6 +282,7 @@ int MaxDifference(const cDIBSection& a, const cDIBSection& b)
 // rgb24prof2 (a profile that swaps channels) legitimately show other colours.
 TEST(BmpDecoder, SuiteVariantsMatchTheirReference)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     cDIBSection rgb24;
     ASSERT_TRUE(DecodeSuite("g/rgb24.bmp", rgb24));
     // Known pixels of the reference: the red, green and blue bars, black, grey.
@@ -329,6 +332,7 @@ TEST(BmpDecoder, SuiteVariantsMatchTheirReference)
 // PNG, RLE24 and 64 bits a pixel.
 TEST(BmpDecoder, SuiteQuestionableFilesLoadOrFailCleanly)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     const std::set<std::string> refused{"pal1huffmsb.bmp", "rgb24jpeg.bmp", "rgb24png.bmp",
                                         "rgb24rle24.bmp", "rgba64.bmp"};
     for (const auto& entry : std::filesystem::directory_iterator(kxtest::CorpusPath("bmpsuite/q"))) {

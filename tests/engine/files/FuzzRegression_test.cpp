@@ -93,6 +93,7 @@ TEST(FuzzRegression, EveryLearnedInputRunsCleanly)
 
 TEST(FuzzRegression, ProbeReadsEveryCorpusFileCleanly)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     int recognised = 0;
     for (const auto& entry : fs::recursive_directory_iterator(kxtest::CorpusPath(""))) {
         if (!entry.is_regular_file()) continue;

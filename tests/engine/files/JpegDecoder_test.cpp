@@ -137,6 +137,7 @@ TEST(DecodeJpeg, HostileFilesFail)
 
 TEST(DecodeJpeg, CorpusLoadsAndMatchesReferenceRenderings)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     namespace fs = std::filesystem;
     for (const char* folder : {"jpeg-edge/reftest", "libjpeg-turbo"})
         for (const auto& entry : fs::recursive_directory_iterator(kxtest::CorpusPath(folder))) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ResamplePaths.h"
 #include "cDIBSection.h"
 
 using namespace kx;
@@ -302,7 +303,7 @@ uint8_t ReferencePixel(const cDIBSection& s, Long wd, Long hd, Long x, Long y, i
 
 }  // namespace
 
-TEST(Resample, MatchesThePixelByPixelRuleOnNoise)
+void MatchesThePixelByPixelRuleOnNoise()
 {
     const std::pair<Long, Long> sources[] = {{2, 2}, {3, 7}, {17, 11}, {64, 48}, {101, 3}};
     const std::pair<Long, Long> targets[] = {{1, 1}, {5, 3}, {13, 29}, {40, 30}, {200, 150}, {7, 100}};
@@ -327,6 +328,27 @@ TEST(Resample, MatchesThePixelByPixelRuleOnNoise)
                             << ws << "x" << hs << " -> " << wd << "x" << hd << " at " << x << "," << y;
         }
     }
+}
+
+TEST(Resample, BothPathsMatchThePixelByPixelRuleOnNoise)
+{
+    for (const bool plain : {true, false}) {
+        SCOPED_TRACE(plain ? "plain path" : "AVX2 path where the processor has it");
+        kx::ForcePlainResample(plain);
+        MatchesThePixelByPixelRuleOnNoise();
+    }
+    kx::ForcePlainResample(false);
+}
+
+TEST(Resample, TheVectorPathRunsWhereTheProcessorHasIt)
+{
+#if defined(__x86_64__)
+    kx::ForcePlainResample(false);
+    EXPECT_EQ(kx::ResampleUsesAvx2(), __builtin_cpu_supports("avx2") != 0);
+#endif
+    kx::ForcePlainResample(true);
+    EXPECT_FALSE(kx::ResampleUsesAvx2());
+    kx::ForcePlainResample(false);
 }
 
 TEST(SurfaceLifeCycle, ReusedMemoryStartsBlackAgain)
