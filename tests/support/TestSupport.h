@@ -33,6 +33,9 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // A path below the shared test corpora ("bmpsuite/g/pal8.bmp").
 std::string CorpusPath(const std::string& relative);
 
+// The number of the run-time error that `call` raises; 0 when it raises none.
+int32_t RaisedNumber(const std::function<void()>& call);
+
 // True when the shared test corpora are where the build expects them.
 bool HaveCorpora();
 

@@ -29,16 +29,6 @@ std::vector<std::vector<int>> BlueRows(const cDIBSection& s)
     return rows;
 }
 
-int ErrorNumberOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const RunTimeError& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
 }  // namespace
 
 TEST(BytesPerScanLine, RoundsThreeBytesAPixelUpToFour)
@@ -105,8 +95,8 @@ TEST(SurfaceLifeCycle, RefusedSizesLeaveTheSurfaceEmptyShowingTheRequest)
 TEST(SurfaceLifeCycle, ByteCountBeyond32BitsRaisesOverflow)
 {
     cDIBSection s;
-    EXPECT_EQ(ErrorNumberOf([&] { s.Create(40000, 40000); }), errOverflow);
-    EXPECT_EQ(ErrorNumberOf([&] { s.Create(INT32_MAX, 1); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { s.Create(40000, 40000); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { s.Create(INT32_MAX, 1); }), errOverflow);
     EXPECT_EQ(s.DIBSectionBitsPtr(), nullptr);
     s.ClearUp();
     EXPECT_EQ(s.hdc(), nullptr);
@@ -253,8 +243,8 @@ TEST(Resample, OnePixelWideOrHighSourceRaisesSubscriptError)
     cDIBSection thin, flat;
     ASSERT_TRUE(thin.Create(1, 5));
     ASSERT_TRUE(flat.Create(5, 1));
-    EXPECT_EQ(ErrorNumberOf([&] { thin.Resample(5, 3); }), errSubscript);
-    EXPECT_EQ(ErrorNumberOf([&] { flat.Resample(3, 5); }), errSubscript);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { thin.Resample(5, 3); }), errSubscript);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { flat.Resample(3, 5); }), errSubscript);
     // At its own size a 1-pixel source is copied without error.
     EXPECT_TRUE(thin.Resample(5, 1));
 }
