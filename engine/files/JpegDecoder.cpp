@@ -24,6 +24,7 @@
 #include "JpegSegments.h"
 #include "MetadataTransfer.h"
 #include "Orientation.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 #include "ShrinkOnLoad.h"
 #include "SurfaceMemory.h"
@@ -50,7 +51,9 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 // damaged stream: the part that decoded is kept).
 bool CallSucceeded(int result, tjhandle handle)
 {
-    return result == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    if (result == 0 || tjGetErrorCode(handle) == TJERR_WARNING) return true;
+    SetFailureReason(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
+    return false;
 }
 
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
@@ -104,10 +107,16 @@ bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeade
     // The header call also refuses sampling factors that TurboJPEG has no
     // name for (subsamp -1 after a complete header); those still decode.
     const bool unnamedSampling = subsamp < 0 && header.colorspace >= 0;
-    if (!CallSucceeded(result, handle) && !unnamedSampling) return false;
-    return SurfaceSizeAllowed(header.width, header.height) &&
-           SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()),
-                         kJpegMaxPixelsPerByte);
+    if (!unnamedSampling && !CallSucceeded(result, handle)) return false;
+    if (!SurfaceSizeAllowed(header.width, header.height)) {
+        SetFailureReason(TooLargeReason(header.width, header.height));
+        return false;
+    }
+    if (!SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte)) {
+        SetFailureReason("truncated JPEG data: too few bytes for its size");
+        return false;
+    }
+    return true;
 }
 
 // libjpeg's errors jump back to the guarded call; its warnings (a truncated

@@ -19,6 +19,7 @@
 
 #include "Dialogs.h"
 #include "QtDialogs.h"
+#include "RecordingEngine.h"
 #include "TestSupport.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -28,16 +29,10 @@ using namespace folvane;
 
 namespace {
 
-class NoEngine : public IResizeEngine {
+// Every resize succeeds without touching a file.
+class NoEngine : public kxtest::RecordingEngine {
 public:
-    bool ImageResize(const std::string&, const std::string&, int32_t, int32_t, int32_t) override { return true; }
-    bool ImagePercentageResize(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
-    bool ImageResizeMaxHeight(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
-    bool ImageResizeMaxWidth(const std::string&, const std::string&, int32_t, int32_t) override { return true; }
-    bool ImageResizeWithinDimensions(const std::string&, const std::string&, int32_t, int32_t, int32_t) override
-    {
-        return true;
-    }
+    NoEngine() { succeed = true; }
 };
 
 // Answers No to every question, noting what the window showed at that moment.
