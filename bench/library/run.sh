@@ -28,15 +28,19 @@ if [[ "$(cat "$work/recipe" 2>/dev/null)" != "$recipe" ]]; then
     rm -rf "$work/src" "$work/tree" "$work/flat" "$work/quarter"
     "$work/make_folder" "$work/src" "$DISTINCT" "${SIZE%x*}" "${SIZE#*x}" >/dev/null
     mapfile -t pictures < <(cd "$work/src" && ls *.jpg)
-    mkdir -p "$work/flat" "$work/quarter"
-    for ((i = 0; i < COUNT; i++)); do
-        folder=$(printf 'f%03d' $((i % FOLDERS)))
-        name=$(printf 'p%06d.jpg' "$i")
-        mkdir -p "$work/tree/$folder"
-        ln "$work/src/${pictures[i % ${#pictures[@]}]}" "$work/tree/$folder/$name"
-        ln "$work/tree/$folder/$name" "$work/flat/$name"
-        ((i % 4 == 0)) && mkdir -p "$work/quarter/$folder" && ln "$work/flat/$name" "$work/quarter/$folder/$name"
+    mkdir -p "$work/flat"
+    for ((f = 0; f < FOLDERS; f++)); do
+        printf -v folder 'f%03d' "$f"
+        mkdir -p "$work/tree/$folder" "$work/quarter/$folder"
     done
+    # Hard links, made by one process (perl is part of every Debian system).
+    perl -e '($work, $count, $folders, @pictures) = @ARGV;
+        for $i (0 .. $count - 1) {
+            $p = "$work/src/" . $pictures[$i % @pictures];
+            $f = sprintf("f%03d", $i % $folders); $n = sprintf("p%06d.jpg", $i);
+            link($p, "$work/tree/$f/$n") && link($p, "$work/flat/$n") or die "$n: $!";
+            $i % 4 == 0 and (link($p, "$work/quarter/$f/$n") or die "$n: $!");
+        }' "$work" "$COUNT" "$FOLDERS" "${pictures[@]}"
     echo "$recipe" > "$work/recipe"
 fi
 
