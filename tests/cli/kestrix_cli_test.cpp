@@ -357,10 +357,20 @@ TEST_F(Batch, BadArgumentsAreUsageErrors)
         EXPECT_EQ(outcome.status, 2);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
     }
-    const Outcome missing = Run({"batch", dir / "missing", "--percent", "50"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("kestrix: Error in : ProcessFolder\nkestrix: Error Number : 76\n"), std::string::npos)
-        << missing.err;
+    // A run that cannot start says so in one line and prints no summary.
+    kxtest::WriteFileBytes(dir / "file.jpg", {1});
+    kxtest::WriteFileBytes(folder + "/Resized", {1});
+    const std::pair<std::string, std::string> starts[] = {
+        {dir / "missing", "kestrix: " + (dir / "missing") + ": no such folder\n"},
+        {dir / "file.jpg", "kestrix: " + (dir / "file.jpg") + ": not a folder\n"},
+        {folder, "kestrix: " + folder + ": cannot make the folder Resized (a file of that name is in the way)\n"},
+    };
+    for (const auto& [path, message] : starts) {
+        const Outcome outcome = Run({"batch", path, "--percent", "50"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, message);
+        EXPECT_EQ(outcome.out, "");
+    }
 }
 
 TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
