@@ -75,15 +75,15 @@ bool RunLibrary(const std::string& source, const std::string& destination, const
         [&](size_t index) {
             const std::string& name = names[index];
             const std::string in = source + "/" + name, out = destination + "/" + outputs[index];
-            if (!HasPictureExtension(ExtensionOf(name))) return SkippedFile(name);
             const std::vector<size_t>& group = groups[groupOf[index]];
             Freshness& freshness = decision[groupOf[index]];
-            if (job.SkipExisting && index == group.front()) {
+            if (job.SkipExisting && index == group.front()) {  // whatever that file is
                 std::vector<std::string> inputs;
                 for (const size_t member : group)
                     if (HasPictureExtension(ExtensionOf(names[member]))) inputs.push_back(source + "/" + names[member]);
                 freshness = CheckOutput(out, inputs);
             }
+            if (!HasPictureExtension(ExtensionOf(name))) return SkippedFile(name);
             if (job.SkipExisting && freshness == Freshness::Current)
                 return Result(name, FileOutcome::UpToDate, out, FreshnessText(freshness));
             if (!IsResizableImage(in)) return SkippedFile(name);
@@ -93,7 +93,7 @@ bool RunLibrary(const std::string& source, const std::string& destination, const
             const size_t slash = out.rfind('/');
             if (!MakeFolders(out.substr(0, slash))) {
                 FileResult failed = Result(name, FileOutcome::Failed, out, std::strerror(errno));
-                failed.ErrorCode = 2;  // the output cannot be written
+                failed.ErrorCode = KESTRIX_OUTPUT_NOT_WRITTEN;
                 return failed;
             }
             return ResizePicture(engine, job.Run.method, job.Run.sizes, job.Run.Quality, name, in, out);

@@ -335,6 +335,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "files give the same name, the later one in byte order of the names wins.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
         "Exit status: 0 all done, 1 a picture failed or the folder could not be read,\n"
+        "2 a usage error (also an output folder that would replace pictures),\n"
         "130 stopped by Ctrl-C.\n\n"
         "Examples:\n  kestrix batch ~/Photos --max-width 640 -j 4\n"
         "  kestrix batch ~/Photos --recursive --output ~/Thumbs --fit 1024x768 --skip-existing\n"

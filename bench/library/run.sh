@@ -26,6 +26,7 @@ c++ -O2 -std=c++20 -pthread -o "$work/floor" "$here/../peers/floor.cpp" -lturboj
 recipe="$COUNT $FOLDERS $SIZE $DISTINCT $(md5sum < "$here/../peers/make_folder.cpp")"
 if [[ "$(cat "$work/recipe" 2>/dev/null)" != "$recipe" ]]; then
     rm -rf "$work/src" "$work/tree" "$work/flat" "$work/quarter"
+    mkdir -p "$work/src"
     "$work/make_folder" "$work/src" "$DISTINCT" "${SIZE%x*}" "${SIZE#*x}" >/dev/null
     mapfile -t pictures < <(cd "$work/src" && ls *.jpg)
     mkdir -p "$work/flat"
@@ -54,20 +55,21 @@ measure() {
         eval "$before"
         local start end
         start=$(date +%s.%N)
-        /usr/bin/time -f %M -o "$work/peak" bash -c "$*" >/dev/null 2>&1
+        /usr/bin/time -f %M -o "$work/peak" bash -c "$*" >/dev/null 2>&1 || echo "failed: $*" >&2
         end=$(date +%s.%N)
         times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')")
         peaks+=("$(cat "$work/peak")")
     done
     echo "$(printf '%s\n' "${times[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median)"
 }
-clean='rm -rf "$work/out"; sync'
+clean='rm -rf "$work/out"; mkdir -p "$work/out"; sync'
 k="'$kestrix' batch"
 
 read -r floor floor_mem < <(measure "$clean" "'$work/floor' -j 2 --width 320 '$work/flat' '$work/out'")
 read -r flat flat_mem < <(measure "$clean" "$k '$work/flat' --output '$work/out' --max-width 320 -j 2")
-read -r tree tree_mem < <(measure "$clean" "$k '$work/tree' --recursive --output '$work/out' --max-width 320 -j 2")
 read -r quarter quarter_mem < <(measure "$clean" "$k '$work/quarter' --recursive --output '$work/out' --max-width 320 -j 2")
+read -r tree tree_mem < <(measure "$clean" "$k '$work/tree' --recursive --output '$work/out' --max-width 320 -j 2")
+# Over the tree the run above finished.
 read -r again again_mem < <(measure "" "$k '$work/tree' --recursive --output '$work/out' --max-width 320 -j 2 --skip-existing")
 read -r shards shards_mem < <(measure "$clean" "$k '$work/tree' --recursive --output '$work/out' --max-width 320 -j 1 --shard 0/2 & $k '$work/tree' --recursive --output '$work/out' --max-width 320 -j 1 --shard 1/2; wait")
 rm -rf "$work/out"

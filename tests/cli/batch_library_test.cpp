@@ -30,8 +30,9 @@ class Library : public testing::Test {
 protected:
     // lib/ holds pictures whose outputs collide in two folders (x.bmp and
     // x.gif, june/y.jpg and june/y.gif, the later name wins), the same name in
-    // two folders (x.bmp, june/x.bmp: no collision), a text file, a hidden
-    // file, a hidden folder and a link to a folder (both left out).
+    // two folders (x.bmp, june/x.bmp: no collision), a text file that sorts
+    // first among the x files, a hidden file, a hidden folder and a link to
+    // a folder (both left out).
     void SetUp() override
     {
         const std::pair<const char*, int> pictures[] = {
@@ -40,7 +41,7 @@ protected:
             {".h.jpg", 40},
         };
         for (const auto& [name, width] : pictures) Picture(lib + "/" + name, width);
-        kxtest::WriteFileBytes(lib + "/notes.txt", {'n'});
+        kxtest::WriteFileBytes(lib + "/x.about.txt", {'n'});
         fs::create_directory_symlink(lib + "/2024", lib + "/linked");
         ASSERT_EQ(Kestrix("batch '" + lib + "' --recursive --output '" + reference + "' --max-width 32"), 0);
     }
@@ -140,7 +141,7 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
     ASSERT_EQ(Kestrix(run), 0);
     // As a run stopped half-way leaves it: one output never written, one cut
     // short by a power cut; and since then a picture changed.
-    fs::remove(out + "/2024/z.jpg");
+    fs::remove(out + "/x.jpg");
     fs::resize_file(out + "/a.jpg", 100);
     const auto later = fs::last_write_time(out + "/2024/june/x.jpg") + std::chrono::seconds(5);
     fs::last_write_time(lib + "/2024/june/x.bmp", later);
@@ -149,21 +150,21 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
         ::stat((out + "/" + name).c_str(), &info);
         return std::pair{info.st_ino, info.st_mtim.tv_nsec + info.st_mtim.tv_sec * 1'000'000'000};
     };
-    const auto x = kept("x.jpg"), y = kept("2024/june/y.jpg");
+    const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
 
     ASSERT_EQ(Kestrix(run + " --json run.jsonl"), 0);
     EXPECT_EQ(Files(out), Files(reference));
-    EXPECT_EQ(kept("x.jpg"), x);
+    EXPECT_EQ(kept("2024/z.jpg"), z);
     EXPECT_EQ(kept("2024/june/y.jpg"), y);
     const std::string report = ReadText(dir / "run.jsonl");
     for (const auto& [input, outcome] : std::vector<std::pair<std::string, std::string>>{
-             {"2024/z.jpg", "resized"}, {"a.jpg", "resized"}, {"2024/june/x.bmp", "resized"},
-             {"x.bmp", "up-to-date"}, {"x.gif", "up-to-date"}, {"2024/june/y.gif", "up-to-date"},
-             {"notes.txt", "not-a-picture"}})
+             {"x.bmp", "resized"}, {"x.gif", "resized"}, {"a.jpg", "resized"}, {"2024/june/x.bmp", "resized"},
+             {"2024/z.jpg", "up-to-date"}, {"2024/june/y.jpg", "up-to-date"}, {"2024/june/y.gif", "up-to-date"},
+             {"x.about.txt", "not-a-picture"}})
         EXPECT_TRUE(std::regex_search(report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" +
                                                          outcome + "\"")))
             << input << " " << outcome << "\n" << report;
-    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":3,\"failed\":0,\"up_to_date\":4,"
+    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
                           "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
               std::string::npos)
         << report;
@@ -188,7 +189,7 @@ TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
     EXPECT_EQ(snapshot(), before);
     for (const char* line : {"resize  lib/a.jpg -> out/a.jpg (no output yet)\n",
                              "keep    lib/x.gif -> out/x.jpg (output is up to date)\n",
-                             "skip    lib/notes.txt (not a JPG, BMP or GIF picture)\n"})
+                             "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n"})
         EXPECT_NE(said.find(line), std::string::npos) << line << said;
     EXPECT_TRUE(std::regex_search(json, std::regex("^(\\{[^\n]*\\}\n){9}$"))) << "JSON lines only:\n" << json;
     EXPECT_NE(json.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
