@@ -55,7 +55,7 @@ bool KestrixEngine::Resize(Method method, const std::string& in, const std::stri
 
 int32_t KestrixEngine::LastErrorCode() { return api_.ErrorCode(object_); }
 
-std::string KestrixEngine::LastErrorText() { return {}; }
+std::string KestrixEngine::LastErrorText() { return api_.LastErrorText(); }
 
 std::vector<std::string> ListOrdinaryFiles(const std::string& folder)
 {

@@ -23,6 +23,7 @@ namespace kx::batch {
     X(AddTextToImage, cKestrix_AddTextToImage)                                     \
     X(AddTextToImageUsingSpecifiedPosition, cKestrix_AddTextToImageUsingSpecifiedPosition) \
     X(ErrorCode, cKestrix_ErrorCode)                                               \
+    X(LastErrorText, Kestrix_LastErrorText)                                        \
     X(SetReportHandler, Kestrix_SetReportHandler)                                  \
     X(Version, Kestrix_Version)
 

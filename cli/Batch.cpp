@@ -191,8 +191,7 @@ public:
 private:
     std::string FailureLine(const FileResult& failed) const
     {
-        const std::string line = FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output});
-        return failed.Reason.empty() ? line : line + ": " + failed.Reason;
+        return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output}, failed.Reason);
     }
 
     static std::string Count(size_t n, const char* noun)

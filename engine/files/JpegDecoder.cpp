@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 #include "SurfaceMemory.h"
 
@@ -37,7 +38,9 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 // damaged stream: the part that decoded is kept).
 bool CallSucceeded(int result, tjhandle handle)
 {
-    return result == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    if (result == 0 || tjGetErrorCode(handle) == TJERR_WARNING) return true;
+    SetFailureReason(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
+    return false;
 }
 
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
@@ -90,10 +93,15 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
         // The header call also refuses sampling factors that TurboJPEG has no
         // name for (subsamp -1 after a complete header); those still decode.
         const bool unnamedSampling = subsamp < 0 && colorspace >= 0;
-        if (!CallSucceeded(header, handle.get()) && !unnamedSampling) return false;
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte))
+        if (!unnamedSampling && !CallSucceeded(header, handle.get())) return false;
+        if (!SurfaceSizeAllowed(width, height)) {
+            SetFailureReason(TooLargeReason(width, height));
             return false;
+        }
+        if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte)) {
+            SetFailureReason("truncated JPEG data: too few bytes for its size");
+            return false;
+        }
         if (!surface.Create(width, height)) return false;
 
         if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)

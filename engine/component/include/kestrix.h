@@ -130,6 +130,13 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
  * success). */
 KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
 
+/* Why the last method called on this thread failed, in words for the user:
+ * "no such file or folder", "the JPEG decoder says: ...", "the picture is
+ * 70000 x 10 pixels; ...", "permission denied", "disk full", ... Empty after
+ * a success. The text belongs to the calling thread and stays valid until
+ * its next call of a method; never NULL. */
+KESTRIX_API const char *Kestrix_LastErrorText(void);
+
 /* Receives the text of an unexpected error's report ("Error in : ...", CR LF,
  * "Error Number : ...", CR LF, "Error Desc : ..."). The engine waits until
  * the handler returns; reports from several threads come one at a time.
