@@ -37,7 +37,9 @@ std::string JsonString(std::string_view text);
 
 class JsonReport {
 public:
-    explicit JsonReport(std::ostream& out) : out_(out) {}
+    explicit JsonReport(std::ostream& out)
+        : out_(out)
+    {}
     // Writes one line; safe to call from several threads.
     void Record(const ReportRecord& record);
     // Writes the totals line; `milliseconds` is the whole run's time.

@@ -35,12 +35,14 @@ StartProblem PrepareLibrary(const std::string& source, const std::string& destin
                             bool isDefaultResized, std::string* detail)
 {
     if (make && isDefaultResized) return PrepareFolders(source, detail);
-    if (const StartProblem problem = CheckSourceFolder(source, detail); problem != StartProblem::None || !make)
+    if (const StartProblem problem = CheckSourceFolder(source, detail);
+        problem != StartProblem::None || !make)
         return problem;
     struct stat info {};
     if (MakeFolders(destination) && ::stat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return StartProblem::None;
-    if (detail) *detail = errno == EEXIST || errno == 0 ? "a file of that name is in the way" : std::strerror(errno);
+    if (detail)
+        *detail = errno == EEXIST || errno == 0 ? "a file of that name is in the way" : std::strerror(errno);
     return StartProblem::CannotMakeResized;
 }
 
@@ -80,7 +82,8 @@ bool RunLibrary(const std::string& source, const std::string& destination, const
             if (job.SkipExisting && index == group.front()) {  // whatever that file is
                 std::vector<std::string> inputs;
                 for (const size_t member : group)
-                    if (HasPictureExtension(ExtensionOf(names[member]))) inputs.push_back(source + "/" + names[member]);
+                    if (HasPictureExtension(ExtensionOf(names[member])))
+                        inputs.push_back(source + "/" + names[member]);
                 freshness = CheckOutput(out, inputs);
             }
             if (!HasPictureExtension(ExtensionOf(name))) return SkippedFile(name);

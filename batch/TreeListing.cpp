@@ -37,12 +37,17 @@ int ListOne(const std::string& path, const std::string& relative, std::vector<st
             struct stat info {};
             // A link counts as what it points to for files, never for folders.
             if (::fstatat(fd, entry->d_name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISREG(info.st_mode)) type = DT_REG;
-            else if (S_ISDIR(info.st_mode) && entry->d_type != DT_LNK) type = DT_DIR;
-            else continue;
+            if (S_ISREG(info.st_mode))
+                type = DT_REG;
+            else if (S_ISDIR(info.st_mode) && entry->d_type != DT_LNK)
+                type = DT_DIR;
+            else
+                continue;
         }
-        if (type == DT_REG) names.push_back(prefix + entry->d_name);
-        else if (type == DT_DIR) folders.push_back(prefix + entry->d_name);
+        if (type == DT_REG)
+            names.push_back(prefix + entry->d_name);
+        else if (type == DT_DIR)
+            folders.push_back(prefix + entry->d_name);
     }
 }
 

@@ -124,9 +124,11 @@ constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
 class Tally : public kx::batch::Observer {
 public:
     Tally(const std::string& folder, bool showBar, kx::batch::JsonReport* json, bool dryRun)
-        : folder_(folder), showBar_(showBar), json_(json), dryRun_(dryRun)
-    {
-    }
+        : folder_(folder)
+        , showBar_(showBar)
+        , json_(json)
+        , dryRun_(dryRun)
+    {}
 
     void Started(size_t files) override { total_ = files; }
 
@@ -145,7 +147,8 @@ public:
                                    : result.Outcome == FileOutcome::Failed ? failures_.back().second
                                                                            : result.Reason;
         if (json_)
-            json_->Record({input, result.Output, ReportOutcomeOf(result.Outcome), reason, result.Milliseconds});
+            json_->Record(
+                {input, result.Output, ReportOutcomeOf(result.Outcome), reason, result.Milliseconds});
         if (dryRun_) {
             const char* verb = result.Outcome == FileOutcome::WouldResize ? "resize  "
                                : result.Outcome == FileOutcome::UpToDate  ? "keep    "
@@ -163,7 +166,8 @@ public:
     {
         const std::string reason = "cannot read the folder: " + folder.Reason;
         failures_.push_back({folder.Folder + "/", reason});
-        if (json_) json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, reason, 0});
+        if (json_)
+            json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, reason, 0});
     }
 
     // Prints the summary on `out`; gives the exit status.
@@ -173,17 +177,20 @@ public:
         std::sort(plan_.begin(), plan_.end());
         for (const std::string& line : plan_) out << line << '\n';
         std::sort(failures_.begin(), failures_.end());
-        if (dryRun_) out << "Would resize: " << Count(wouldResize_, "picture") << " into " << destination << '\n';
-        else out << "Resized: " << Count(resized_, "picture") << " into " << destination << '\n';
+        if (dryRun_)
+            out << "Would resize: " << Count(wouldResize_, "picture") << " into " << destination << '\n';
+        else
+            out << "Resized: " << Count(resized_, "picture") << " into " << destination << '\n';
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
         out << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
             << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const auto& [name, reason] : failures_) out << "  " << name << ": " << reason << '\n';
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         out.flush();
-        if (json_) json_->Finish(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start_)
-                                     .count());
+        if (json_)
+            json_->Finish(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start_)
+                              .count());
         if (!complete) return 128 + SIGINT;
         return failures_.empty() ? kExitSuccess : kExitFailure;
     }
@@ -191,7 +198,8 @@ public:
 private:
     std::string FailureLine(const FileResult& failed) const
     {
-        return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output}, failed.Reason);
+        return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output},
+                           failed.Reason);
     }
 
     static std::string Count(size_t n, const char* noun)
@@ -232,7 +240,8 @@ std::string OverlapProblem(const std::string& folder, const std::string& destina
     const std::string source = fs::weakly_canonical(folder, error).string() + "/";
     const std::string output = fs::weakly_canonical(destination, error).string() + "/";
     if (error) return {};
-    if (source == output) return "the output folder is the picture folder: the outputs would replace the pictures";
+    if (source == output)
+        return "the output folder is the picture folder: the outputs would replace the pictures";
     if (recursive && source.starts_with(output))
         return "the output folder holds the picture folder: the outputs would replace pictures";
     return {};
@@ -254,10 +263,10 @@ int RunBatch(const BatchJob& given)
     const kx::batch::StartProblem problem =
         kx::batch::PrepareLibrary(folder, destination, !given.dryRun, given.output.empty(), &detail);
     if (problem != kx::batch::StartProblem::None) {
-        const bool aboutOutput = problem == kx::batch::StartProblem::CannotMakeResized && !given.output.empty();
+        const bool aboutOutput =
+            problem == kx::batch::StartProblem::CannotMakeResized && !given.output.empty();
         std::cerr << "kestrix: " << (aboutOutput ? given.output : given.folder) << ": "
-                  << (aboutOutput ? "cannot make the output folder"
-                                                           : kx::batch::StartProblemText(problem))
+                  << (aboutOutput ? "cannot make the output folder" : kx::batch::StartProblemText(problem))
                   << (detail.empty() ? "" : " (" + detail + ")") << '\n';
         return kExitFailure;
     }
@@ -294,7 +303,8 @@ int RunBatch(const BatchJob& given)
         std::vector<kx::batch::UnreadableFolder> unreadable;
         const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
         for (const auto& missed : unreadable) tally.Unreadable(missed);
-        return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete, given.skipExisting);
+        return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete,
+                             given.skipExisting);
     } catch (const kx::RunTimeError& error) {
         std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
@@ -360,22 +370,30 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
 
-    CLI::Option_group* library = command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");
-    library->add_flag("-r,--recursive", job->recursive, "Sub-folders too (not hidden ones, not links to folders); outputs mirror the tree");
-    library->add_option("-o,--output", job->output, "Where the outputs go (default FOLDER/Resized); made as needed")
+    CLI::Option_group* library =
+        command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");
+    library->add_flag("-r,--recursive", job->recursive,
+                      "Sub-folders too (not hidden ones, not links to folders); outputs mirror the tree");
+    library
+        ->add_option("-o,--output", job->output,
+                     "Where the outputs go (default FOLDER/Resized); made as needed")
         ->type_name("DIR");
     library->add_flag("--skip-existing", job->skipExisting,
                       "Keep outputs that are complete and at least as new as their pictures");
     library->add_option("--shard", job->shard, "Do only shard I of N (I from 0): N runs split a library")
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
-                if (!kx::batch::ParseShard(value)) return "'" + value + "' is not a shard: use I/N with 0 <= I < N";
+                if (!kx::batch::ParseShard(value))
+                    return "'" + value + "' is not a shard: use I/N with 0 <= I < N";
                 return {};
             },
             ""))
         ->type_name("I/N");
-    library->add_flag("-n,--dry-run", job->dryRun, "Tell what would be resized, kept and skipped, and why; write nothing");
-    library->add_option("--json", job->json, "Write one JSON line per file and the totals to FILE (- for standard output)")
+    library->add_flag("-n,--dry-run", job->dryRun,
+                      "Tell what would be resized, kept and skipped, and why; write nothing");
+    library
+        ->add_option("--json", job->json,
+                     "Write one JSON line per file and the totals to FILE (- for standard output)")
         ->type_name("FILE");
     command->callback([&action, job] { action = [job] { return RunBatch(*job); }; });
 }

@@ -8,13 +8,20 @@
 // destination column, so it is done once per needed source column and row,
 // and the horizontal pass reads it from there: the same arithmetic on the
 // same operands, so the same bytes as a pixel-by-pixel evaluation.
+#if defined(__x86_64__) || defined(__i386__)
+#define KX_HAVE_AVX2_PATH 1
 #include <immintrin.h>
+#else
+#define KX_HAVE_AVX2_PATH 0
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "ResamplePaths.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -110,6 +117,7 @@ void ResampleRowScalar(const RowWork& r)
     for (Long x = 0; x < r.width; ++x) HorizontalPixelScalar(r, x);
 }
 
+#if KX_HAVE_AVX2_PATH
 // The same arithmetic four lanes at a time: the same IEEE operations on the
 // same operands (multiplications and additions kept apart, no fused
 // multiply-add), so the same bytes.
@@ -149,13 +157,25 @@ __attribute__((target("avx2"))) void ResampleRowAvx2(const RowWork& r)
     if (r.width > 0) HorizontalPixelScalar(r, r.width - 1);
 }
 
+#endif
+
+std::atomic<bool> forcePlain{false};
+
 bool CpuHasAvx2()
 {
+#if KX_HAVE_AVX2_PATH
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
+#else
+    return false;
+#endif
 }
 
 }  // namespace
+
+void ForcePlainResample(bool plain) { forcePlain = plain; }
+
+bool ResampleUsesAvx2() { return !forcePlain && CpuHasAvx2(); }
 
 void cDIBSection::ResampleInto(cDIBSection& destination) const
 {
@@ -191,17 +211,20 @@ void cDIBSection::ResampleInto(cDIBSection& destination) const
     // Vertical results of the current destination row, by source byte, with
     // room for the four-lane reads past the last needed pixel.
     std::vector<double> vertical(3 * (static_cast<size_t>(ws) + 1) + 4, 0.0);
-    const bool avx2 = CpuHasAvx2();
+    const bool avx2 = ResampleUsesAvx2();
 
     for (Long y = 0; y < hd; ++y) {
         const Tap ty = TapAt(sy, y);
         if (ty.index < 0 || ty.index + 1 >= hs) Raise(errSubscript);
         const RowWork work{Row(ty.index), Row(ty.index + 1), ty.weightNear, ty.weightFar, vertical.data(),
                            &runs, columns.data(), wd, destination.Row(y)};
-        if (avx2)
+#if KX_HAVE_AVX2_PATH
+        if (avx2) {
             ResampleRowAvx2(work);
-        else
-            ResampleRowScalar(work);
+            continue;
+        }
+#endif
+        ResampleRowScalar(work);
     }
 }
 

@@ -39,7 +39,8 @@ TEST(ListTree, MirrorsTheTreeWithoutHiddenExcludedOrLinkedFolders)
     fs::create_symlink(top + "/a.jpg", top + "/sub/alias.jpg");   // a link to a file is a file
     fs::create_directory_symlink(top + "/out", dir / "outlink");  // the excluded folder by another path
 
-    const Names everything{"a.jpg", "notes.txt", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif", "sub/out/g.jpg"};
+    const Names everything{"a.jpg",     "notes.txt",        "sub/alias.jpg",
+                           "sub/b.bmp", "sub/deeper/c.gif", "sub/out/g.jpg"};
     const struct {
         bool recursive;
         std::string excluded;
@@ -47,8 +48,14 @@ TEST(ListTree, MirrorsTheTreeWithoutHiddenExcludedOrLinkedFolders)
     } cases[] = {
         {true, dir / "outlink", everything},
         {true, top + "/sub/../out", everything},
-        {true, "", {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif", "sub/out/g.jpg"}},
-        {true, dir / "not-made-yet", {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif", "sub/out/g.jpg"}},
+        {true,
+         "",
+         {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif",
+          "sub/out/g.jpg"}},
+        {true,
+         dir / "not-made-yet",
+         {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif",
+          "sub/out/g.jpg"}},
         {false, dir / "outlink", {"a.jpg", "notes.txt"}},
     };
     for (const auto& c : cases) {
@@ -73,10 +80,10 @@ TEST(Shard, ParsesAndSplitsTheSameOnEveryMachine)
         const char* text;
         std::optional<Shard> expected;
     } texts[] = {
-        {"0/1", Shard{0, 1}}, {"2/3", Shard{2, 3}}, {"999999/1000000", Shard{999999, 1000000}},
-        {"3/3", std::nullopt}, {"0/0", std::nullopt}, {"1/1000001", std::nullopt}, {"-1/2", std::nullopt},
-        {"1/2/3", std::nullopt}, {" 1/2", std::nullopt}, {"1", std::nullopt}, {"/2", std::nullopt},
-        {"4294967296/2", std::nullopt},
+        {"0/1", Shard{0, 1}},   {"2/3", Shard{2, 3}},    {"999999/1000000", Shard{999999, 1000000}},
+        {"3/3", std::nullopt},  {"0/0", std::nullopt},   {"1/1000001", std::nullopt},
+        {"-1/2", std::nullopt}, {"1/2/3", std::nullopt}, {" 1/2", std::nullopt},
+        {"1", std::nullopt},    {"/2", std::nullopt},    {"4294967296/2", std::nullopt},
     };
     for (const auto& t : texts) EXPECT_EQ(ParseShard(t.text), t.expected) << t.text;
 
@@ -131,8 +138,10 @@ TEST(CheckOutput, RedoesMissingOlderAndIncompleteOutputsOnly)
     };
     for (const auto& c : cases) {
         const std::string output = dir / c.name;
-        if (std::string(c.name) == "folder.jpg") fs::create_directory(output);
-        else kxtest::WriteFileBytes(output, {c.bytes.begin(), c.bytes.end()});
+        if (std::string(c.name) == "folder.jpg")
+            fs::create_directory(output);
+        else
+            kxtest::WriteFileBytes(output, {c.bytes.begin(), c.bytes.end()});
         at(output, c.seconds, c.nanoseconds);
         EXPECT_EQ(CheckOutput(output, {dir / "x.bmp", dir / "x.gif"}), c.expected) << c.name;
     }

@@ -36,8 +36,14 @@ protected:
     void SetUp() override
     {
         const std::pair<const char*, int> pictures[] = {
-            {"a.jpg", 40},        {"x.bmp", 60},       {"x.gif", 80},          {"2024/z.jpg", 50},
-            {"2024/june/x.bmp", 70}, {"2024/june/y.jpg", 90}, {"2024/june/y.gif", 100}, {".hidden/h.jpg", 40},
+            {"a.jpg", 40},
+            {"x.bmp", 60},
+            {"x.gif", 80},
+            {"2024/z.jpg", 50},
+            {"2024/june/x.bmp", 70},
+            {"2024/june/y.jpg", 90},
+            {"2024/june/y.gif", 100},
+            {".hidden/h.jpg", 40},
             {".h.jpg", 40},
         };
         for (const auto& [name, width] : pictures) Picture(lib + "/" + name, width);
@@ -85,9 +91,11 @@ TEST_F(Library, OneRunMirrorsTheTreeAndLeavesHiddenLinkedAndOutputFoldersOut)
     const Tree one = Files(reference);
     std::vector<std::string> names;
     for (const auto& [name, bytes] : one) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg", "x.jpg"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg",
+                                               "x.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(reference + "/x.jpg").height, 12);  // x.gif, 80 wide, won
-    EXPECT_EQ(kxtest::DecodeJpegFile(reference + "/2024/june/y.jpg").height, 11);  // y.jpg, 90 wide, won (y.gif: 10)
+    EXPECT_EQ(kxtest::DecodeJpegFile(reference + "/2024/june/y.jpg").height,
+              11);  // y.jpg, 90 wide, won (y.gif: 10)
     EXPECT_EQ(kxtest::DecodeJpegFile(reference + "/2024/june/x.jpg").height, 14);
     // Into the default FOLDER/Resized, twice: the output folder is never read back.
     for (int run = 0; run < 2; ++run) ASSERT_EQ(Kestrix("batch '" + lib + "' --recursive --max-width 32"), 0);
@@ -107,7 +115,8 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
         const std::string out = dir / ("shards" + std::to_string(shards));
         for (int i = 0; i < shards; ++i)
             ASSERT_EQ(Kestrix("batch lib --recursive --output '" + out + "' --max-width 32 -j " +
-                              std::to_string(1 + i % 2) + " --shard " + std::to_string(i) + "/" + std::to_string(shards)),
+                              std::to_string(1 + i % 2) + " --shard " + std::to_string(i) + "/" +
+                              std::to_string(shards)),
                       0);
         EXPECT_EQ(Files(out), one) << shards << " shards";
     }
@@ -116,7 +125,9 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
     // The Slurm job array's tasks, 1 to 3 (--array=1-3).
     for (int task = 1; task <= 3; ++task)
         ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
-                     " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" + options), 0);
+                     " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" +
+                     options),
+                  0);
     EXPECT_EQ(Files(dir / "out"), one) << "Slurm";
     // The Indexed Job's container command, as its pods run it.
     fs::remove_all(dir / "out");
@@ -124,20 +135,25 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
     const std::string manifest = ReadText(deploy + "/kubernetes-job.yaml");
     ASSERT_TRUE(std::regex_search(manifest, command, std::regex("- '(exec kestrix batch [^']*)'")));
     for (int index = 0; index < 3; ++index)
-        ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 JOB_COMPLETION_INDEX=" +
-                     std::to_string(index) + " sh -c '" + command[1].str() + "'"), 0);
+        ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 "
+                     "JOB_COMPLETION_INDEX=" +
+                     std::to_string(index) + " sh -c '" + command[1].str() + "'"),
+                  0);
     ASSERT_EQ(Kestrix("batch lib --recursive --output one-run-640 --skip-existing --max-width 640"), 0);
     EXPECT_EQ(Files(dir / "out"), Files(dir / "one-run-640")) << "Kubernetes";
     // GNU parallel with three local workers.
     fs::remove_all(dir / "out");
-    ASSERT_EQ(Sh("HOSTS=3/: SHARDS=3 bash '" + deploy + "/parallel.sh'" + options + " --json 'report-{}.jsonl'"), 0);
+    ASSERT_EQ(
+        Sh("HOSTS=3/: SHARDS=3 bash '" + deploy + "/parallel.sh'" + options + " --json 'report-{}.jsonl'"),
+        0);
     EXPECT_EQ(Files(dir / "out"), one) << "GNU parallel";
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
 }
 
 TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
 {
-    const std::string out = dir / "out", run = "batch lib --recursive --output out --max-width 32 --skip-existing";
+    const std::string out = dir / "out",
+                      run = "batch lib --recursive --output out --max-width 32 --skip-existing";
     ASSERT_EQ(Kestrix(run), 0);
     // As a run stopped half-way leaves it: one output never written, one cut
     // short by a power cut; and since then a picture changed.
@@ -157,13 +173,19 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
     EXPECT_EQ(kept("2024/z.jpg"), z);
     EXPECT_EQ(kept("2024/june/y.jpg"), y);
     const std::string report = ReadText(dir / "run.jsonl");
-    for (const auto& [input, outcome] : std::vector<std::pair<std::string, std::string>>{
-             {"x.bmp", "resized"}, {"x.gif", "resized"}, {"a.jpg", "resized"}, {"2024/june/x.bmp", "resized"},
-             {"2024/z.jpg", "up-to-date"}, {"2024/june/y.jpg", "up-to-date"}, {"2024/june/y.gif", "up-to-date"},
-             {"x.about.txt", "not-a-picture"}})
-        EXPECT_TRUE(std::regex_search(report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" +
-                                                         outcome + "\"")))
-            << input << " " << outcome << "\n" << report;
+    for (const auto& [input, outcome] :
+         std::vector<std::pair<std::string, std::string>>{{"x.bmp", "resized"},
+                                                          {"x.gif", "resized"},
+                                                          {"a.jpg", "resized"},
+                                                          {"2024/june/x.bmp", "resized"},
+                                                          {"2024/z.jpg", "up-to-date"},
+                                                          {"2024/june/y.jpg", "up-to-date"},
+                                                          {"2024/june/y.gif", "up-to-date"},
+                                                          {"x.about.txt", "not-a-picture"}})
+        EXPECT_TRUE(std::regex_search(
+            report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
+            << input << " " << outcome << "\n"
+            << report;
     EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
                           "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
               std::string::npos)
@@ -173,12 +195,14 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
 TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
 {
     const std::string out = dir / "out";
-    ASSERT_EQ(Kestrix("batch lib --recursive --output out --max-width 32 --shard 1/2"), 0);  // x.jpg, not a.jpg
+    ASSERT_EQ(Kestrix("batch lib --recursive --output out --max-width 32 --shard 1/2"),
+              0);  // x.jpg, not a.jpg
     const auto snapshot = [&] {
         std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> all;
         for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
             if (entry.path().filename() != "out.txt" && entry.path().filename() != "err.txt")
-                all[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0, entry.last_write_time()};
+                all[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
+                                     entry.last_write_time()};
         return all;
     };
     const auto before = snapshot();
@@ -192,8 +216,9 @@ TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
                              "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n"})
         EXPECT_NE(said.find(line), std::string::npos) << line << said;
     EXPECT_TRUE(std::regex_search(json, std::regex("^(\\{[^\n]*\\}\n){9}$"))) << "JSON lines only:\n" << json;
-    EXPECT_NE(json.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
-              std::string::npos);
+    EXPECT_NE(
+        json.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
+        std::string::npos);
 }
 
 }  // namespace

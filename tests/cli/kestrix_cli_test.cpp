@@ -88,24 +88,6 @@ protected:
     const std::string output = dir / "out.jpg";
 };
 
-TEST_F(Cli, HelpListsEverySubCommandAndVersionIsTheEngines)
-{
-    const Outcome help = Run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    for (const char* name : {"resize", "percent", "max-width", "max-height", "fit", "border", "text", "text-at"})
-        EXPECT_NE(help.out.find(std::string("\n  ") + name + " "), std::string::npos) << name;
-
-    const Outcome fitHelp = Run({"fit", "--help"});
-    EXPECT_EQ(fitHelp.status, 0);
-    EXPECT_NE(fitHelp.out.find("--quality"), std::string::npos);
-    EXPECT_NE(fitHelp.out.find("Example:"), std::string::npos);
-    EXPECT_EQ(Run({"border", "--help"}).out.find("--quality"), std::string::npos);
-
-    const Outcome version = Run({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "1.0.0\n");
-}
-
 TEST_F(Cli, EachSubCommandWritesTheExpectedSize)
 {
     struct Case {

@@ -2,6 +2,7 @@
 
 #include "CheckedMath.h"
 #include "RunTimeError.h"
+#include "TestSupport.h"
 
 #include <cmath>
 #include <functional>
@@ -20,23 +21,13 @@ TEST(RoundHalfEven, TiesGoToTheEvenNeighbour)
     EXPECT_EQ(RoundHalfEven(0.49999999999999994), 0.0);
 }
 
-int NumberOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const RunTimeError& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
 TEST(CheckedMath, OutOfRangeResultsRaiseOverflow)
 {
     EXPECT_EQ(CheckedAdd<Integer>(20000, 12767), 32767);
-    EXPECT_EQ(NumberOf([] { CheckedAdd<Integer>(20000, 20000); }), errOverflow);
-    EXPECT_EQ(NumberOf([] { CheckedMul<Long>(INT32_MAX, 3); }), errOverflow);
-    EXPECT_EQ(NumberOf([] { CheckedCast<Byte>(-1); }), errOverflow);
-    EXPECT_EQ(NumberOf([] { CheckedCast<Byte>(256); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedAdd<Integer>(20000, 20000); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedMul<Long>(INT32_MAX, 3); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedCast<Byte>(-1); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedCast<Byte>(256); }), errOverflow);
     EXPECT_EQ(CheckedCast<Byte>(255), 255);
 }
 
@@ -45,15 +36,15 @@ TEST(CheckedMath, RoundToConvertsWithHalvesToEvenAndRangeCheck)
     EXPECT_EQ(RoundTo<Long>(30.5), 30);
     EXPECT_EQ(RoundTo<Long>(17.5), 18);
     EXPECT_EQ(RoundTo<Integer>(32767.4), 32767);
-    EXPECT_EQ(NumberOf([] { RoundTo<Integer>(32767.5); }), errOverflow);
-    EXPECT_EQ(NumberOf([] { RoundTo<Long>(3e9); }), errOverflow);
-    EXPECT_EQ(NumberOf([] { RoundTo<Long>(std::nan("")); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { RoundTo<Integer>(32767.5); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { RoundTo<Long>(3e9); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { RoundTo<Long>(std::nan("")); }), errOverflow);
 }
 
 TEST(CheckedMath, DivisionByZeroAndZeroOverZero)
 {
-    EXPECT_EQ(NumberOf([] { CheckedDivide(640, 0.0); }), errDivisionByZero);
-    EXPECT_EQ(NumberOf([] { CheckedDivide(0, 0.0); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedDivide(640, 0.0); }), errDivisionByZero);
+    EXPECT_EQ(kxtest::RaisedNumber([] { CheckedDivide(0, 0.0); }), errOverflow);
     EXPECT_DOUBLE_EQ(CheckedDivide(10, 4), 2.5);
 }
 

@@ -55,7 +55,6 @@ int32_t RaisedNumber(const std::string& text)
 
 }  // namespace
 
-TEST(ResizeMethod, StartsAtHeightAndWidth) { EXPECT_EQ(ResizeMethod, 0); }
 
 TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
 {

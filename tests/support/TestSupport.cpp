@@ -10,6 +10,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "RunTimeError.h"
+
 namespace fs = std::filesystem;
 
 namespace kxtest {
@@ -55,6 +57,18 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 }
 
 std::string CorpusPath(const std::string& relative) { return std::string(KX_CORPORA_DIR) + "/" + relative; }
+
+int32_t RaisedNumber(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const kx::RunTimeError& e) {
+        return e.Number();
+    }
+    return 0;
+}
+
+bool HaveCorpora() { return std::filesystem::is_directory(KX_CORPORA_DIR); }
 
 void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel)
 {

@@ -33,6 +33,21 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // A path below the shared test corpora ("bmpsuite/g/pal8.bmp").
 std::string CorpusPath(const std::string& relative);
 
+// The number of the run-time error that `call` raises; 0 when it raises none.
+int32_t RaisedNumber(const std::function<void()>& call);
+
+// True when the shared test corpora are where the build expects them.
+bool HaveCorpora();
+
+// Skips the test, saying why, when the shared corpora are missing. The first
+// statement of every test that reads them.
+#define KX_SKIP_WITHOUT_CORPORA()                                                           \
+    do {                                                                                   \
+        if (!kxtest::HaveCorpora())                                                        \
+            GTEST_SKIP() << "the shared test corpora are missing (looked in " KX_CORPORA_DIR \
+                            "; set KX_CORPORA_DIR when configuring)";                      \
+    } while (false)
+
 struct Bgr {
     uint8_t b, g, r;
     bool operator==(const Bgr&) const = default;

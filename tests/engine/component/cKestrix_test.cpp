@@ -128,4 +128,3 @@ TEST_F(Component, NullArgumentsFailCleanly)
     cKestrix_Release(nullptr);
 }
 
-TEST(ComponentLibrary, ReportsItsVersion) { EXPECT_STREQ(Kestrix_Version(), "1.0.0"); }

@@ -178,6 +178,7 @@ TEST(DecodeGif, HostileFilesFail)
 
 TEST(DecodeGif, CorpusLoadsAndMatchesReferenceRenderings)
 {
+    KX_SKIP_WITHOUT_CORPORA();
     namespace fs = std::filesystem;
     for (const char* folder : {"gif/giflib/pic", "gif/whatsinagif"})
         for (const auto& entry : fs::directory_iterator(kxtest::CorpusPath(folder))) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ResamplePaths.h"
 #include "cDIBSection.h"
 
 using namespace kx;
@@ -26,16 +27,6 @@ std::vector<std::vector<int>> BlueRows(const cDIBSection& s)
     for (Long r = 0; r < s.Height(); ++r)
         for (Long x = 0; x < s.Width(); ++x) rows[static_cast<size_t>(r)].push_back(s.Row(r)[3 * x]);
     return rows;
-}
-
-int ErrorNumberOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const RunTimeError& e) {
-        return e.Number();
-    }
-    return 0;
 }
 
 }  // namespace
@@ -104,8 +95,8 @@ TEST(SurfaceLifeCycle, RefusedSizesLeaveTheSurfaceEmptyShowingTheRequest)
 TEST(SurfaceLifeCycle, ByteCountBeyond32BitsRaisesOverflow)
 {
     cDIBSection s;
-    EXPECT_EQ(ErrorNumberOf([&] { s.Create(40000, 40000); }), errOverflow);
-    EXPECT_EQ(ErrorNumberOf([&] { s.Create(INT32_MAX, 1); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { s.Create(40000, 40000); }), errOverflow);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { s.Create(INT32_MAX, 1); }), errOverflow);
     EXPECT_EQ(s.DIBSectionBitsPtr(), nullptr);
     s.ClearUp();
     EXPECT_EQ(s.hdc(), nullptr);
@@ -252,8 +243,8 @@ TEST(Resample, OnePixelWideOrHighSourceRaisesSubscriptError)
     cDIBSection thin, flat;
     ASSERT_TRUE(thin.Create(1, 5));
     ASSERT_TRUE(flat.Create(5, 1));
-    EXPECT_EQ(ErrorNumberOf([&] { thin.Resample(5, 3); }), errSubscript);
-    EXPECT_EQ(ErrorNumberOf([&] { flat.Resample(3, 5); }), errSubscript);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { thin.Resample(5, 3); }), errSubscript);
+    EXPECT_EQ(kxtest::RaisedNumber([&] { flat.Resample(3, 5); }), errSubscript);
     // At its own size a 1-pixel source is copied without error.
     EXPECT_TRUE(thin.Resample(5, 1));
 }
@@ -302,7 +293,7 @@ uint8_t ReferencePixel(const cDIBSection& s, Long wd, Long hd, Long x, Long y, i
 
 }  // namespace
 
-TEST(Resample, MatchesThePixelByPixelRuleOnNoise)
+void MatchesThePixelByPixelRuleOnNoise()
 {
     const std::pair<Long, Long> sources[] = {{2, 2}, {3, 7}, {17, 11}, {64, 48}, {101, 3}};
     const std::pair<Long, Long> targets[] = {{1, 1}, {5, 3}, {13, 29}, {40, 30}, {200, 150}, {7, 100}};
@@ -327,6 +318,27 @@ TEST(Resample, MatchesThePixelByPixelRuleOnNoise)
                             << ws << "x" << hs << " -> " << wd << "x" << hd << " at " << x << "," << y;
         }
     }
+}
+
+TEST(Resample, BothPathsMatchThePixelByPixelRuleOnNoise)
+{
+    for (const bool plain : {true, false}) {
+        SCOPED_TRACE(plain ? "plain path" : "AVX2 path where the processor has it");
+        kx::ForcePlainResample(plain);
+        MatchesThePixelByPixelRuleOnNoise();
+    }
+    kx::ForcePlainResample(false);
+}
+
+TEST(Resample, TheVectorPathRunsWhereTheProcessorHasIt)
+{
+#if defined(__x86_64__)
+    kx::ForcePlainResample(false);
+    EXPECT_EQ(kx::ResampleUsesAvx2(), __builtin_cpu_supports("avx2") != 0);
+#endif
+    kx::ForcePlainResample(true);
+    EXPECT_FALSE(kx::ResampleUsesAvx2());
+    kx::ForcePlainResample(false);
 }
 
 TEST(SurfaceLifeCycle, ReusedMemoryStartsBlackAgain)
