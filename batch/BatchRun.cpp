@@ -242,12 +242,19 @@ bool RunFiles(const std::string& source, const std::string& destination,
     return end.Complete;
 }
 
-StartProblem PrepareFolders(const std::string& source, std::string* detail)
+namespace {
+
+StartProblem Fail(std::string* detail, StartProblem problem, const char* why)
 {
-    const auto fail = [detail](StartProblem problem, const char* why) {
-        if (detail) *detail = why;
-        return problem;
-    };
+    if (detail) *detail = why;
+    return problem;
+}
+
+}  // namespace
+
+StartProblem CheckSourceFolder(const std::string& source, std::string* detail)
+{
+    const auto fail = [detail](StartProblem problem, const char* why) { return Fail(detail, problem, why); };
     struct stat info {};
     if (::stat(source.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return StartProblem::NoSuchFolder;
@@ -256,6 +263,15 @@ StartProblem PrepareFolders(const std::string& source, std::string* detail)
     if (!S_ISDIR(info.st_mode)) return StartProblem::NotAFolder;
     if (::access(source.c_str(), R_OK | X_OK) != 0)
         return fail(StartProblem::SourceUnreadable, std::strerror(errno));
+    return StartProblem::None;
+}
+
+StartProblem PrepareFolders(const std::string& source, std::string* detail)
+{
+    const auto fail = [detail](StartProblem problem, const char* why) { return Fail(detail, problem, why); };
+    if (const StartProblem problem = CheckSourceFolder(source, detail); problem != StartProblem::None)
+        return problem;
+    struct stat info {};
     const std::string destination = source + "/Resized";
     if (::mkdir(destination.c_str(), 0777) != 0) {
         if (errno != EEXIST) return fail(StartProblem::CannotMakeResized, std::strerror(errno));

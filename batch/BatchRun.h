@@ -60,6 +60,9 @@ enum class FileOutcome {
     Resized,  // the engine wrote the output
     Skipped,  // not a picture the run resizes
     Failed,   // the engine refused it; ErrorCode and Reason say why
+    // Only in runs over whole libraries (LibraryRun.h):
+    UpToDate,     // its output is current and was kept
+    WouldResize,  // a dry run would have resized it
 };
 
 struct FileResult {
@@ -167,6 +170,9 @@ enum class StartProblem {
     SourceUnreadable,    // the source cannot be listed
     CannotMakeResized,   // the output folder cannot be made
 };
+
+// Checks that `source` is a folder that can be listed.
+StartProblem CheckSourceFolder(const std::string& source, std::string* detail = nullptr);
 
 // Checks the source folder and makes source/Resized when missing (one
 // level). `detail` gets the system's reason where there is more to say.

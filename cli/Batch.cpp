@@ -2,6 +2,7 @@
 // the engine linked directly and called through its C interface.
 #include "Batch.h"
 
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,14 +12,19 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Arguments.h"
 #include "BatchRun.h"
 #include "EngineCall.h"
+#include "JsonReport.h"
+#include "LibraryRun.h"
 #include "RunTimeError.h"
 
 namespace kx::cli {
@@ -56,7 +62,22 @@ struct BatchJob {
     std::array<std::string, std::size(kMethodOptions)> values;  // as given, per method option
     int32_t quality = kx::batch::kDefaultQuality;
     unsigned workers = 0;
+    // For whole libraries.
+    bool recursive = false, skipExisting = false, dryRun = false;
+    std::string output;  // empty: FOLDER/Resized
+    std::string shard;   // "I/N", checked when parsed
+    std::string json;    // a file, "-" for standard output, empty for none
 };
+
+// One worker per processor this process may run on (a Slurm task or a
+// pinned container sees only its own).
+unsigned ProcessorsToUse()
+{
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    return 0;  // the pool's own default
+}
 
 // The chosen method and its sizes; exactly one option is given (CLI11
 // checks that) and its value was checked when parsed.
@@ -83,10 +104,31 @@ kx::batch::Job RunJob(const BatchJob& given)
     return job;
 }
 
-// Counts what the run did and draws the progress bar.
+// The report's name for what became of a file.
+kx::batch::ReportOutcome ReportOutcomeOf(FileOutcome outcome)
+{
+    switch (outcome) {
+    case FileOutcome::Resized: return kx::batch::ReportOutcome::Resized;
+    case FileOutcome::Skipped: return kx::batch::ReportOutcome::NotAPicture;
+    case FileOutcome::Failed: return kx::batch::ReportOutcome::Failed;
+    case FileOutcome::UpToDate: return kx::batch::ReportOutcome::UpToDate;
+    case FileOutcome::WouldResize: return kx::batch::ReportOutcome::WouldResize;
+    }
+    return kx::batch::ReportOutcome::Failed;
+}
+
+constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
+
+// Counts what the run did, draws the progress bar, writes the JSON report
+// and, in a dry run, the line of each file.
 class Tally : public kx::batch::Observer {
 public:
-    explicit Tally(bool showBar) : showBar_(showBar) {}
+    Tally(const std::string& folder, bool showBar, kx::batch::JsonReport* json, bool dryRun)
+        : folder_(folder)
+        , showBar_(showBar)
+        , json_(json)
+        , dryRun_(dryRun)
+    {}
 
     void Started(size_t files) override { total_ = files; }
 
@@ -96,31 +138,70 @@ public:
         switch (result.Outcome) {
         case FileOutcome::Resized: ++resized_; break;
         case FileOutcome::Skipped: ++skipped_; break;
-        case FileOutcome::Failed: failures_.push_back(result); break;
+        case FileOutcome::Failed: failures_.push_back({result.Name, FailureLine(result)}); break;
+        case FileOutcome::UpToDate: ++upToDate_; break;
+        case FileOutcome::WouldResize: ++wouldResize_; break;
+        }
+        const std::string input = folder_ + "/" + result.Name;
+        const std::string reason = result.Outcome == FileOutcome::Skipped  ? kNotAPicture
+                                   : result.Outcome == FileOutcome::Failed ? failures_.back().second
+                                                                           : result.Reason;
+        if (json_)
+            json_->Record(
+                {input, result.Output, ReportOutcomeOf(result.Outcome), reason, result.Milliseconds});
+        if (dryRun_) {
+            const char* verb = result.Outcome == FileOutcome::WouldResize ? "resize  "
+                               : result.Outcome == FileOutcome::UpToDate  ? "keep    "
+                                                                          : "skip    ";
+            std::string line = verb + input;
+            if (!result.Output.empty()) line += " -> " + result.Output;
+            if (!reason.empty()) line += " (" + reason + ")";
+            plan_.push_back(line);
         }
         if (showBar_) DrawBar();
     }
 
-    // Prints the summary; gives the exit status.
-    int Summary(const std::string& folder, bool complete)
+    // A folder below the top one that could not be read.
+    void Unreadable(const kx::batch::UnreadableFolder& folder)
+    {
+        const std::string reason = "cannot read the folder: " + folder.Reason;
+        failures_.push_back({folder.Folder + "/", reason});
+        if (json_)
+            json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, reason, 0});
+    }
+
+    // Prints the summary on `out`; gives the exit status.
+    int Summary(std::ostream& out, const std::string& destination, bool complete, bool skipExisting)
     {
         if (showBar_ && done_ > 0) std::cerr << "\r\033[K" << std::flush;
-        std::sort(failures_.begin(), failures_.end(),
-                  [](const auto& a, const auto& b) { return a.Name < b.Name; });
-        std::cout << "Resized: " << Count(resized_, "picture") << " into " << folder << "/Resized\n"
-                  << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
-                  << "Failed:  " << Count(failures_.size(), "picture") << '\n';
-        for (const FileResult& failed : failures_) {
-            const Files files{folder + "/" + failed.Name, failed.Output};
-            std::cout << "  " << failed.Name << ": " << FailureText(failed.ErrorCode, files, failed.Reason) << '\n';
-        }
-        if (!complete) std::cout << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
-        std::cout.flush();
+        std::sort(plan_.begin(), plan_.end());
+        for (const std::string& line : plan_) out << line << '\n';
+        std::sort(failures_.begin(), failures_.end());
+        if (dryRun_)
+            out << "Would resize: " << Count(wouldResize_, "picture") << " into " << destination << '\n';
+        else
+            out << "Resized: " << Count(resized_, "picture") << " into " << destination << '\n';
+        if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
+        out << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
+            << "Failed:  " << Count(failures_.size(), "picture") << '\n';
+        for (const auto& [name, reason] : failures_) out << "  " << name << ": " << reason << '\n';
+        if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
+        out.flush();
+        if (json_)
+            json_->Finish(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start_)
+                              .count());
         if (!complete) return 128 + SIGINT;
         return failures_.empty() ? kExitSuccess : kExitFailure;
     }
 
 private:
+    std::string FailureLine(const FileResult& failed) const
+    {
+        return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output},
+                           failed.Reason);
+    }
+
     static std::string Count(size_t n, const char* noun)
     {
         return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
@@ -138,28 +219,68 @@ private:
                   << done_ << "/" << total_ << " files  " << rate << " files/s" << std::flush;
     }
 
+    const std::string folder_;
     const bool showBar_;
+    kx::batch::JsonReport* const json_;
+    const bool dryRun_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0;
-    std::vector<FileResult> failures_;
+    size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0, upToDate_ = 0, wouldResize_ = 0;
+    std::vector<std::pair<std::string, std::string>> failures_;  // name, reason
+    std::vector<std::string> plan_;                              // a dry run's lines
 };
 
 // Raised by Ctrl-C.
 std::atomic<bool> stopRequested{false};
+
+// Why the output folder cannot be used with the picture folder, or nothing.
+std::string OverlapProblem(const std::string& folder, const std::string& destination, bool recursive)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const std::string source = fs::weakly_canonical(folder, error).string() + "/";
+    const std::string output = fs::weakly_canonical(destination, error).string() + "/";
+    if (error) return {};
+    if (source == output)
+        return "the output folder is the picture folder: the outputs would replace the pictures";
+    if (recursive && source.starts_with(output))
+        return "the output folder holds the picture folder: the outputs would replace pictures";
+    return {};
+}
 
 int RunBatch(const BatchJob& given)
 {
     // A folder given as "photos/" still names "photos/Resized".
     std::string folder = given.folder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::string destination = given.output.empty() ? folder + "/Resized" : given.output;
+    while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
 
+    if (const std::string overlap = OverlapProblem(folder, destination, given.recursive); !overlap.empty()) {
+        std::cerr << "kestrix: " << given.output << ": " << overlap << '\n';
+        return kExitUsage;
+    }
     std::string detail;
-    const kx::batch::StartProblem problem = kx::batch::PrepareFolders(folder, &detail);
+    const kx::batch::StartProblem problem =
+        kx::batch::PrepareLibrary(folder, destination, !given.dryRun, given.output.empty(), &detail);
     if (problem != kx::batch::StartProblem::None) {
-        std::cerr << "kestrix: " << given.folder << ": " << kx::batch::StartProblemText(problem)
+        const bool aboutOutput =
+            problem == kx::batch::StartProblem::CannotMakeResized && !given.output.empty();
+        std::cerr << "kestrix: " << (aboutOutput ? given.output : given.folder) << ": "
+                  << (aboutOutput ? "cannot make the output folder" : kx::batch::StartProblemText(problem))
                   << (detail.empty() ? "" : " (" + detail + ")") << '\n';
         return kExitFailure;
     }
+
+    std::ofstream jsonFile;
+    if (!given.json.empty() && given.json != "-") {
+        jsonFile.open(given.json, std::ios::binary | std::ios::trunc);
+        if (!jsonFile) {
+            std::cerr << "kestrix: " << given.json << ": cannot write the report\n";
+            return kExitFailure;
+        }
+    }
+    std::optional<kx::batch::JsonReport> json;
+    if (!given.json.empty()) json.emplace(given.json == "-" ? std::cout : jsonFile);
     kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
 
     const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
@@ -169,13 +290,21 @@ int RunBatch(const BatchJob& given)
         return kExitFailure;
     }
     kx::batch::KestrixEngine engine(api, object.get());
-    kx::batch::Job job = RunJob(given);
-    job.Stop = &stopRequested;
-    Tally tally(::isatty(STDERR_FILENO) == 1);
+    kx::batch::LibraryJob job;
+    job.Run = RunJob(given);
+    job.Run.Stop = &stopRequested;
+    if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
+    job.Recursive = given.recursive;
+    job.SkipExisting = given.skipExisting;
+    job.DryRun = given.dryRun;
+    if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
+    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, json ? &*json : nullptr, given.dryRun);
     try {
-        const std::vector<std::string> names = kx::batch::ListOrdinaryFiles(folder);
-        const bool complete = kx::batch::RunFiles(folder, folder + "/Resized", names, job, engine, tally);
-        return tally.Summary(folder, complete);
+        std::vector<kx::batch::UnreadableFolder> unreadable;
+        const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
+        for (const auto& missed : unreadable) tally.Unreadable(missed);
+        return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete,
+                             given.skipExisting);
     } catch (const kx::RunTimeError& error) {
         std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
@@ -215,8 +344,11 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "files give the same name, the later one in byte order of the names wins.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
         "Exit status: 0 all done, 1 a picture failed or the folder could not be read,\n"
+        "2 a usage error (also an output folder that would replace pictures),\n"
         "130 stopped by Ctrl-C.\n\n"
-        "Example:\n  kestrix batch ~/Photos --max-width 640 -j 4");
+        "Examples:\n  kestrix batch ~/Photos --max-width 640 -j 4\n"
+        "  kestrix batch ~/Photos --recursive --output ~/Thumbs --fit 1024x768 --skip-existing\n"
+        "  kestrix batch /srv/photos -r -o /srv/thumbs --max-width 640 --shard 0/4 --json shard-0.jsonl");
     const auto job = std::make_shared<BatchJob>();
     command->add_option("FOLDER", job->folder, "Folder whose pictures are resized")
         ->required()
@@ -237,6 +369,32 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
+
+    CLI::Option_group* library =
+        command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");
+    library->add_flag("-r,--recursive", job->recursive,
+                      "Sub-folders too (not hidden ones, not links to folders); outputs mirror the tree");
+    library
+        ->add_option("-o,--output", job->output,
+                     "Where the outputs go (default FOLDER/Resized); made as needed")
+        ->type_name("DIR");
+    library->add_flag("--skip-existing", job->skipExisting,
+                      "Keep outputs that are complete and at least as new as their pictures");
+    library->add_option("--shard", job->shard, "Do only shard I of N (I from 0): N runs split a library")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                if (!kx::batch::ParseShard(value))
+                    return "'" + value + "' is not a shard: use I/N with 0 <= I < N";
+                return {};
+            },
+            ""))
+        ->type_name("I/N");
+    library->add_flag("-n,--dry-run", job->dryRun,
+                      "Tell what would be resized, kept and skipped, and why; write nothing");
+    library
+        ->add_option("--json", job->json,
+                     "Write one JSON line per file and the totals to FILE (- for standard output)")
+        ->type_name("FILE");
     command->callback([&action, job] { action = [job] { return RunBatch(*job); }; });
 }
 

@@ -366,6 +366,8 @@ std::string OutcomeText(const FileReport& report)
     case FileOutcome::Resized: return "resized";
     case FileOutcome::Skipped: return "skipped";
     case FileOutcome::Failed: return "failed " + std::to_string(report.ErrorCode);
+    case FileOutcome::UpToDate:
+    case FileOutcome::WouldResize: break;  // not in a folder run
     }
     return "?";
 }

@@ -1,0 +1,83 @@
+#include "TreeListing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <system_error>
+#include <utility>
+
+namespace kx::batch {
+
+namespace {
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+// One folder's entries: ordinary files into `names`, sub-folders into
+// `folders` (both as paths relative to the top). Gives errno, 0 on success.
+int ListOne(const std::string& path, const std::string& relative, std::vector<std::string>& names,
+            std::vector<std::string>& folders)
+{
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(path.c_str()), &::closedir);
+    if (!folder) return errno;
+    const int fd = ::dirfd(folder.get());
+    const std::string prefix = relative.empty() ? std::string() : relative + "/";
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder.get());
+        if (!entry) return errno;
+        if (entry->d_name[0] == '.') continue;  // hidden, and "." and ".."
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat info {};
+            // A link counts as what it points to for files, never for folders.
+            if (::fstatat(fd, entry->d_name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISREG(info.st_mode))
+                type = DT_REG;
+            else if (S_ISDIR(info.st_mode) && entry->d_type != DT_LNK)
+                type = DT_DIR;
+            else
+                continue;
+        }
+        if (type == DT_REG)
+            names.push_back(prefix + entry->d_name);
+        else if (type == DT_DIR)
+            folders.push_back(prefix + entry->d_name);
+    }
+}
+
+}  // namespace
+
+TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded)
+{
+    std::set<FolderId> skip;  // the excluded folder and every folder already listed
+    struct stat info {};
+    if (!excluded.empty() && ::stat(excluded.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        skip.emplace(info.st_dev, info.st_ino);
+
+    TreeListing listing;
+    std::vector<std::string> pending{""};
+    while (!pending.empty()) {
+        const std::string relative = std::move(pending.back());
+        pending.pop_back();
+        const std::string path = relative.empty() ? top : top + "/" + relative;
+        if (::stat(path.c_str(), &info) == 0 && !skip.emplace(info.st_dev, info.st_ino).second) continue;
+        std::vector<std::string> folders;
+        if (const int error = ListOne(path, relative, listing.Names, folders); error != 0) {
+            if (relative.empty()) throw std::system_error(error, std::generic_category(), top);
+            listing.Unreadable.push_back({relative, std::strerror(error)});
+        }
+        if (recursive) pending.insert(pending.end(), folders.begin(), folders.end());
+    }
+    std::sort(listing.Names.begin(), listing.Names.end());
+    std::sort(listing.Unreadable.begin(), listing.Unreadable.end(),
+              [](const auto& a, const auto& b) { return a.Folder < b.Folder; });
+    return listing;
+}
+
+}  // namespace kx::batch

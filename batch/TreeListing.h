@@ -1,0 +1,32 @@
+// A photo library as a tree: the ordinary files of a folder and, on request,
+// of every folder below it, named relative to the top folder ("2024/june/a.jpg").
+// Hidden folders, one excluded folder (where the outputs go) and symbolic
+// links to folders are left out, so a listing never loops.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kx::batch {
+
+// A folder below the top one that could not be read, and why.
+struct UnreadableFolder {
+    std::string Folder;  // relative to the top folder
+    std::string Reason;  // the system's text ("Permission denied")
+};
+
+struct TreeListing {
+    // Relative paths of the ordinary files (regular files or links to them,
+    // no leading "." in their name), sorted byte by byte, so files of one
+    // folder keep the order of a flat listing.
+    std::vector<std::string> Names;
+    std::vector<UnreadableFolder> Unreadable;
+};
+
+// Lists `top` (and its sub-folders when `recursive`). `excluded`, when not
+// empty, names a folder that is left out wherever it appears in the tree
+// (compared by identity, so any path to it will do; it need not exist).
+// Throws std::system_error when `top` itself cannot be listed.
+TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded = {});
+
+}  // namespace kx::batch

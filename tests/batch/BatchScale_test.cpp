@@ -1,0 +1,186 @@
+// The units behind `kestrix batch` on whole libraries: the tree listing, the
+// shard split, the rule for outputs that need no redoing and the JSON report.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "Freshness.h"
+#include "JsonReport.h"
+#include "Shard.h"
+#include "TestSupport.h"
+#include "TreeListing.h"
+
+namespace kx::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+void Touch(const std::string& path, const std::string& bytes = "x")
+{
+    fs::create_directories(fs::path(path).parent_path());
+    kxtest::WriteFileBytes(path, {bytes.begin(), bytes.end()});
+}
+
+TEST(ListTree, MirrorsTheTreeWithoutHiddenExcludedOrLinkedFolders)
+{
+    kxtest::TempDir dir;
+    const std::string top = dir / "top";
+    for (const char* file : {"a.jpg", ".hidden.jpg", "notes.txt", "sub/b.bmp", "sub/deeper/c.gif",
+                             "sub/.cache/d.jpg", ".git/e.jpg", "out/f.jpg", "sub/out/g.jpg"})
+        Touch(top + "/" + file);
+    fs::create_directory_symlink(top + "/sub", top + "/linked");  // would list sub twice
+    fs::create_directory_symlink(top, top + "/sub/loop");         // would never end
+    fs::create_symlink(top + "/a.jpg", top + "/sub/alias.jpg");   // a link to a file is a file
+    fs::create_directory_symlink(top + "/out", dir / "outlink");  // the excluded folder by another path
+
+    const Names everything{"a.jpg",     "notes.txt",        "sub/alias.jpg",
+                           "sub/b.bmp", "sub/deeper/c.gif", "sub/out/g.jpg"};
+    const struct {
+        bool recursive;
+        std::string excluded;
+        Names expected;
+    } cases[] = {
+        {true, dir / "outlink", everything},
+        {true, top + "/sub/../out", everything},
+        {true,
+         "",
+         {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif",
+          "sub/out/g.jpg"}},
+        {true,
+         dir / "not-made-yet",
+         {"a.jpg", "notes.txt", "out/f.jpg", "sub/alias.jpg", "sub/b.bmp", "sub/deeper/c.gif",
+          "sub/out/g.jpg"}},
+        {false, dir / "outlink", {"a.jpg", "notes.txt"}},
+    };
+    for (const auto& c : cases) {
+        const TreeListing listing = ListTree(top, c.recursive, c.excluded);
+        EXPECT_EQ(listing.Names, c.expected) << c.recursive << " " << c.excluded;
+        EXPECT_TRUE(listing.Unreadable.empty());
+    }
+    EXPECT_THROW(ListTree(dir / "missing", true), std::system_error);
+    if (::geteuid() != 0) {  // root reads any folder
+        fs::permissions(top + "/sub/deeper", fs::perms::none);
+        const TreeListing listing = ListTree(top, true, dir / "outlink");
+        fs::permissions(top + "/sub/deeper", fs::perms::owner_all);
+        ASSERT_EQ(listing.Unreadable.size(), 1u);
+        EXPECT_EQ(listing.Unreadable[0].Folder, "sub/deeper");
+        EXPECT_EQ(listing.Names.size(), everything.size() - 1);
+    }
+}
+
+TEST(Shard, ParsesAndSplitsTheSameOnEveryMachine)
+{
+    const struct {
+        const char* text;
+        std::optional<Shard> expected;
+    } texts[] = {
+        {"0/1", Shard{0, 1}},   {"2/3", Shard{2, 3}},    {"999999/1000000", Shard{999999, 1000000}},
+        {"3/3", std::nullopt},  {"0/0", std::nullopt},   {"1/1000001", std::nullopt},
+        {"-1/2", std::nullopt}, {"1/2/3", std::nullopt}, {" 1/2", std::nullopt},
+        {"1", std::nullopt},    {"/2", std::nullopt},    {"4294967296/2", std::nullopt},
+    };
+    for (const auto& t : texts) EXPECT_EQ(ParseShard(t.text), t.expected) << t.text;
+
+    // FNV-1a 64 with the SplitMix64 finaliser, worked out independently.
+    const struct {
+        const char* output;
+        uint64_t hash;
+        uint32_t of2, of3, of7;
+    } outputs[] = {
+        {"", 0xf52a15e9a9b5e89bu, 1, 0, 5},
+        {"a.jpg", 0x2fbf1380fdd590bcu, 0, 1, 6},
+        {"2024/june/a.jpg", 0x36fc61ce61ae85beu, 0, 0, 0},
+        {"x.jpg", 0xb73efcd63e15c855u, 1, 2, 0},
+        {"sub/x.jpg", 0x64d73641b134253eu, 0, 0, 4},
+    };
+    for (const auto& o : outputs) {
+        EXPECT_EQ(StableHash(o.output), o.hash) << o.output;
+        EXPECT_EQ(ShardOf(o.output, 1), 0u);
+        EXPECT_EQ(ShardOf(o.output, 2), o.of2) << o.output;
+        EXPECT_EQ(ShardOf(o.output, 3), o.of3) << o.output;
+        EXPECT_EQ(ShardOf(o.output, 7), o.of7) << o.output;
+    }
+}
+
+TEST(CheckOutput, RedoesMissingOlderAndIncompleteOutputsOnly)
+{
+    kxtest::TempDir dir;
+    const std::string whole = "\xFF\xD8 pixels \xFF\xD9";
+    const auto at = [](const std::string& path, time_t seconds, long nanoseconds = 0) {
+        const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    Touch(dir / "x.bmp");
+    at(dir / "x.bmp", 1000);
+    Touch(dir / "x.gif");
+    at(dir / "x.gif", 2000, 5);
+    const struct {
+        const char* name;
+        std::string bytes;
+        time_t seconds;
+        long nanoseconds;
+        Freshness expected;
+    } cases[] = {
+        {"newer.jpg", whole, 3000, 0, Freshness::Current},
+        {"same-time.jpg", whole, 2000, 5, Freshness::Current},
+        {"older-than-one.jpg", whole, 2000, 4, Freshness::Older},
+        {"older-than-both.jpg", whole, 500, 0, Freshness::Older},
+        {"cut-short.jpg", whole.substr(0, whole.size() - 1), 3000, 0, Freshness::Incomplete},
+        {"empty.jpg", "", 3000, 0, Freshness::Incomplete},
+        {"not-jpeg.jpg", "BM pixels \xFF\xD9", 3000, 0, Freshness::Incomplete},
+        {"folder.jpg", "", 3000, 0, Freshness::Incomplete},
+    };
+    for (const auto& c : cases) {
+        const std::string output = dir / c.name;
+        if (std::string(c.name) == "folder.jpg")
+            fs::create_directory(output);
+        else
+            kxtest::WriteFileBytes(output, {c.bytes.begin(), c.bytes.end()});
+        at(output, c.seconds, c.nanoseconds);
+        EXPECT_EQ(CheckOutput(output, {dir / "x.bmp", dir / "x.gif"}), c.expected) << c.name;
+    }
+    EXPECT_EQ(CheckOutput(dir / "none.jpg", {dir / "x.bmp"}), Freshness::Missing);
+    EXPECT_EQ(CheckOutput(dir / "newer.jpg", {dir / "deleted.bmp"}), Freshness::Older);
+}
+
+TEST(JsonReport, WritesOneValidLinePerFileAndTheTotals)
+{
+    const struct {
+        std::string text, json;
+    } strings[] = {
+        {"a/b c.jpg", R"("a/b c.jpg")"},
+        {"say \"hi\"\\", R"("say \"hi\"\\")"},
+        {"tab\tnew\nbell\x07\x7f", R"("tab\tnew\nbell\u0007\u007f")"},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB7", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xB7\""},
+        {"bad\xFF", R"("bad\ufffd")"},
+        {"overlong\xC0\xAF", R"("overlong\ufffd\ufffd")"},
+        {"surrogate\xED\xA0\x80", R"("surrogate\ufffd\ufffd\ufffd")"},
+        {"cut\xE2\x82", R"("cut\ufffd\ufffd")"},
+    };
+    for (const auto& s : strings) EXPECT_EQ(JsonString(s.text), s.json) << s.text;
+
+    std::ostringstream out;
+    JsonReport report(out);
+    report.Record({"in/x.gif", "out/x.jpg", ReportOutcome::Failed, "not a picture: \"x\"", 12});
+    report.Record({"in/y.bmp", "out/y.jpg", ReportOutcome::UpToDate, "output is up to date", 0});
+    report.Record({"in/z.jpg", "out/z.jpg", ReportOutcome::UpToDate, "output is up to date", 1});
+    report.Finish(250);
+    EXPECT_EQ(out.str(),
+              "{\"input\":\"in/x.gif\",\"output\":\"out/x.jpg\",\"outcome\":\"failed\","
+              "\"reason\":\"not a picture: \\\"x\\\"\",\"ms\":12}\n"
+              "{\"input\":\"in/y.bmp\",\"output\":\"out/y.jpg\",\"outcome\":\"up-to-date\","
+              "\"reason\":\"output is up to date\",\"ms\":0}\n"
+              "{\"input\":\"in/z.jpg\",\"output\":\"out/z.jpg\",\"outcome\":\"up-to-date\","
+              "\"reason\":\"output is up to date\",\"ms\":1}\n"
+              "{\"totals\":{\"files\":3,\"resized\":0,\"failed\":1,\"up_to_date\":2,\"not_pictures\":0,"
+              "\"would_resize\":0,\"ms\":250}}\n");
+}
+
+}  // namespace
+}  // namespace kx::batch
