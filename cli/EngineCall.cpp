@@ -17,6 +17,16 @@ void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
+std::string FormatName(int32_t format)
+{
+    switch (format) {
+    case KESTRIX_FORMAT_PNG: return "PNG";
+    case KESTRIX_FORMAT_WEBP: return "WebP";
+    case KESTRIX_FORMAT_AVIF: return "AVIF";
+    default: return "JPEG";
+    }
+}
+
 }  // namespace
 
 void PrintReportText(std::string_view text)
@@ -40,7 +50,7 @@ std::string FailureText(int32_t errorCode, const Files& files)
     case KESTRIX_INPUT_NOT_LOADED:
         return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
-        return "cannot write the output JPEG file " + Quoted(files.output);
+        return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output);
     case KESTRIX_BAD_WIDTH:
         return "the width must be 1 or more";
     case KESTRIX_BAD_HEIGHT:
@@ -62,6 +72,10 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
     if (!engine) {
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
+    }
+    if (cKestrix_SetOutputFormat(engine.get(), files.format) != KESTRIX_TRUE) {
+        std::cerr << "kestrix: unknown output format " << files.format << '\n';
+        return kExitUsage;
     }
     if (method(engine.get()) == KESTRIX_TRUE) return kExitSuccess;
     std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files) << '\n';

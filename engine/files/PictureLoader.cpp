@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "ModernDecoders.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -144,6 +145,12 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
                 ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
                 ok = DecodeBmp(data, surface);
+            else if (LooksLikeHeif(data))
+                ok = DecodeHeif(data, surface);
+            else if (LooksLikeWebp(data))
+                ok = DecodeWebp(data, surface);
+            else if (LooksLikeTiff(data))
+                ok = DecodeTiff(data, surface);
         }
     } catch (...) {
         ok = false;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "cDIBSection.h"
+#include "PictureWriters.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
 #include "modImageInfo.h"
@@ -51,6 +52,8 @@ bool LoadOrFail(cDIBSection& surface, const std::string& InImage,
 bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality,
                 [[maybe_unused]] const EngineSettings& settings)
 {
+    if (settings.Format != OutputFormat::Jpeg)
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format) || Fail(ecOutputNotWritten);
     return SaveSurfaceAsJpeg(surface, OutImage, quality) || Fail(ecOutputNotWritten);
 }
 
