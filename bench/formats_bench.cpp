@@ -28,7 +28,9 @@ std::vector<uint8_t> ReadAll(const std::string& path)
 
 const kx::cDIBSection& Photo(int width, int height)
 {
-    static std::map<std::pair<int, int>, kx::cDIBSection> photos;
+    // Never destroyed: surfaces give their buffers back to a keep that may
+    // be gone by the time static objects are destroyed.
+    static auto& photos = *new std::map<std::pair<int, int>, kx::cDIBSection>;
     kx::cDIBSection& s = photos[{width, height}];
     if (!s.IsLive()) {
         s.Create(width, height);

@@ -44,6 +44,12 @@ void AddFiles(CLI::App* command, Files& files)
                         "Output format: jpeg (default), png, webp or avif; the OUTPUT name is not looked at")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
+    command->add_flag("--keep-metadata", files.keepMetadata,
+                      "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP; "
+                      "by default only the colour profile is copied");
+    command->add_flag("--no-auto-orient", files.noAutoOrient,
+                      "Keep the pixels as stored instead of turning the picture upright from its EXIF "
+                      "orientation; the tag is written into the output");
 }
 
 CLI::Option* AddLong(CLI::App* command, const std::string& names, int32_t& value, const std::string& help)

@@ -77,6 +77,8 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
         std::cerr << "kestrix: unknown output format " << files.format << '\n';
         return kExitUsage;
     }
+    cKestrix_SetKeepMetadata(engine.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
+    cKestrix_SetAutoOrient(engine.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
     if (method(engine.get()) == KESTRIX_TRUE) return kExitSuccess;
     std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files) << '\n';
     return kExitFailure;

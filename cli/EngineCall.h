@@ -21,6 +21,10 @@ struct Files {
     std::string input;
     std::string output;
     int32_t format = KESTRIX_FORMAT_JPEG;  // a KestrixFormat
+    // --keep-metadata and --no-auto-orient (cKestrix_SetKeepMetadata,
+    // cKestrix_SetAutoOrient).
+    bool keepMetadata = false;
+    bool noAutoOrient = false;
 };
 
 // Sends the engine's error reports to standard error, one "kestrix: " line

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,6 +23,40 @@ constexpr int32_t errPastEndOfFile = 62;
 [[noreturn]] void RaisePastEnd()
 {
     throw RunTimeError(errPastEndOfFile, "modImageInfo", "Input past end of file");
+}
+
+// The size of a BMP's OS/2 1.x information header, whose sizes are 16-bit.
+constexpr int64_t kCoreHeaderBytes = 12;
+
+// A size the picture loader takes, or the overflow error (6): each side 0 to
+// kMaxProbedSide, the 24-bit rows (padded to 4 bytes) within 2^31 - 1 bytes.
+void RequireLoadableSize(int64_t width, int64_t height)
+{
+    if (width < 0 || height < 0 || width > kMaxProbedSide || height > kMaxProbedSide ||
+        ((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX)
+        Raise(errOverflow);
+}
+
+int64_t LittleEndian32(detail::ProbeFile& file, int64_t at)
+{
+    return int64_t{file.At(at)} | int64_t{file.At(at + 1)} << 8 | int64_t{file.At(at + 2)} << 16 |
+           int64_t{file.At(at + 3)} << 24;
+}
+
+// A PNG size: big-endian, at most 2^31 - 1.
+int32_t BigEndian31(detail::ProbeFile& file, int64_t at)
+{
+    const int64_t value = int64_t{file.At(at)} << 24 | int64_t{file.At(at + 1)} << 16 |
+                          int64_t{file.At(at + 2)} << 8 | file.At(at + 3);
+    if (value > INT32_MAX) Raise(errOverflow);
+    return static_cast<int32_t>(value);
+}
+
+// A start-of-frame code of any coding: 0xC0 to 0xCF but for the Huffman
+// table (0xC4), the reserved 0xC8 and the arithmetic conditioning (0xCC).
+bool IsFrameCode(uint8_t code)
+{
+    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
 }  // namespace
@@ -97,9 +132,10 @@ ImageInfo GetPNGInfo(ProbeFile& file)
     ImageInfo info;
     try {
         info.ImageType = ImageTypePNG;
-        // The low 16 bits of the big-endian width and height of the header chunk.
-        info.Width = MakeWord(file.At(19), file.At(18));
-        info.Height = MakeWord(file.At(23), file.At(22));
+        // The big-endian width and height of the header chunk, 31 bits each.
+        info.Width = BigEndian31(file, 16);
+        info.Height = BigEndian31(file, 20);
+        RequireLoadableSize(info.Width, info.Height);
         const Integer depth = file.At(24);
         switch (file.At(25)) {
         case 0: info.BitDepth = CheckedCast<Byte>(depth); break;
@@ -120,10 +156,12 @@ ImageInfo GetGIFInfo(ProbeFile& file)
     ImageInfo info;
     try {
         info.ImageType = ImageTypeGIF;
-        // Little-endian logical-screen size; the low three bits of the packed
-        // byte give the global colour table's size as 2^(n+1) entries.
-        info.Width = MakeWord(file.At(6), file.At(7));
-        info.Height = MakeWord(file.At(8), file.At(9));
+        // Little-endian, unsigned logical-screen size; the low three bits of
+        // the packed byte give the global colour table's size as 2^(n+1)
+        // entries.
+        info.Width = MakeUnsignedWord(file.At(6), file.At(7));
+        info.Height = MakeUnsignedWord(file.At(8), file.At(9));
+        RequireLoadableSize(info.Width, info.Height);
         info.BitDepth = static_cast<uint8_t>((file.At(10) & 7) + 1);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
@@ -136,11 +174,23 @@ ImageInfo GetBMPInfo(ProbeFile& file)
     ImageInfo info;
     try {
         info.ImageType = ImageTypeBMP;
-        // Low 16 bits of the information header's width and height: a
-        // top-down bitmap's negative height has a high byte of 0xFF and fails.
-        info.Width = MakeWord(file.At(18), file.At(19));
-        info.Height = MakeWord(file.At(22), file.At(23));
-        info.BitDepth = file.At(28);
+        const int64_t headerSize = LittleEndian32(file, 14);
+        if (headerSize == kCoreHeaderBytes) {
+            // OS/2 1.x: unsigned 16-bit width and height, bits per pixel at 24.
+            info.Width = MakeUnsignedWord(file.At(18), file.At(19));
+            info.Height = MakeUnsignedWord(file.At(20), file.At(21));
+            info.BitDepth = file.At(24);
+        } else {
+            // Signed 32-bit width and height; a negative height is a
+            // top-down bitmap of that many rows.
+            const int64_t width = static_cast<int32_t>(LittleEndian32(file, 18));
+            const int64_t height = static_cast<int32_t>(LittleEndian32(file, 22));
+            RequireLoadableSize(width, height < 0 ? -height : height);
+            info.Width = static_cast<int32_t>(width);
+            info.Height = static_cast<int32_t>(height < 0 ? -height : height);
+            info.BitDepth = file.At(28);
+        }
+        RequireLoadableSize(info.Width, info.Height);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
     }
@@ -174,6 +224,43 @@ int64_t FindJPEGStart(ProbeFile& file)
     return -1;
 }
 
+uint8_t ReadExifOrientation(ProbeFile& file, int64_t offset, int64_t length)
+{
+    constexpr uint16_t kOrientationTag = 0x0112;
+    constexpr uint16_t kShort = 3;
+    try {
+        // "Exif\0\0", then the TIFF header; its offsets count from its start.
+        const int64_t tiff = offset + 6;
+        const int64_t size = length - 6;
+        if (size < 8) return 1;
+        const uint8_t order = file.At(tiff);
+        if (order != file.At(tiff + 1) || (order != 'I' && order != 'M')) return 1;
+        const bool little = order == 'I';
+        const auto u16 = [&](int64_t at) -> uint32_t {
+            const uint32_t a = file.At(tiff + at), b = file.At(tiff + at + 1);
+            return little ? a | b << 8 : a << 8 | b;
+        };
+        const auto u32 = [&](int64_t at) -> int64_t {
+            const int64_t a = u16(at), b = u16(at + 2);
+            return little ? a | b << 16 : a << 16 | b;
+        };
+        if (u16(2) != 42) return 1;
+        const int64_t ifd = u32(4);
+        if (ifd + 2 > size) return 1;
+        const int64_t entries = u16(ifd);
+        for (int64_t i = 0; i < entries; ++i) {
+            const int64_t entry = ifd + 2 + 12 * i;
+            if (entry + 12 > size) break;  // the entries that fit are read
+            if (u16(entry) != kOrientationTag) continue;
+            if (u16(entry + 2) != kShort || u32(entry + 4) != 1) return 1;
+            const uint32_t value = u16(entry + 8);
+            return value >= 1 && value <= 8 ? static_cast<uint8_t>(value) : 1;
+        }
+    } catch (const RunTimeError&) {
+    }
+    return 1;
+}
+
 ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
 {
     ImageInfo info;
@@ -185,17 +272,26 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
             info.ImageType = ImageTypeNone;
             return info;
         }
+        bool exifSeen = false;
         for (;;) {
             const uint8_t code = file.At(cursor);
             int64_t next;
             if (code == 0xFF) {
                 next = cursor + 1;  // marker prefix or fill byte
-            } else if (code >= 0xC0 && code <= 0xC3) {
-                break;  // start of frame: baseline, extended, progressive, lossless
+            } else if (IsFrameCode(code)) {
+                break;
             } else {
-                // Any other code is taken as a segment with a big-endian
-                // length; the length is never negative, so the walk advances.
-                const int16_t segment = MakeWord(file.At(cursor + 2), file.At(cursor + 1));
+                // Any other code is taken as a segment with an unsigned
+                // big-endian length, which counts itself.
+                const int64_t segment = MakeUnsignedWord(file.At(cursor + 2), file.At(cursor + 1));
+                // Only the first EXIF segment counts; just its orientation
+                // entry is read, never the picture data.
+                if (code == 0xE1 && !exifSeen && segment >= 8 && file.At(cursor + 3) == 'E' &&
+                    file.At(cursor + 4) == 'x' && file.At(cursor + 5) == 'i' &&
+                    file.At(cursor + 6) == 'f' && file.At(cursor + 7) == 0 && file.At(cursor + 8) == 0) {
+                    exifSeen = true;
+                    info.Orientation = ReadExifOrientation(file, cursor + 3, segment - 2);
+                }
                 next = cursor + segment + 1;
             }
             if (next >= length) {
@@ -204,10 +300,12 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
             }
             cursor = next;
         }
-        info.Height = MakeWord(file.At(cursor + 5), file.At(cursor + 4));
-        info.Width = MakeWord(file.At(cursor + 7), file.At(cursor + 6));
+        info.Height = MakeUnsignedWord(file.At(cursor + 5), file.At(cursor + 4));
+        info.Width = MakeUnsignedWord(file.At(cursor + 7), file.At(cursor + 6));
+        RequireLoadableSize(info.Width, info.Height);
         const Integer components = file.At(cursor + 8);
         info.BitDepth = CheckedCast<Byte>(CheckedMul<Integer>(components, 8));
+        if (info.Orientation >= 5) std::swap(info.Width, info.Height);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
     }

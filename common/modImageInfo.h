@@ -28,10 +28,21 @@ inline constexpr uint8_t ImageTypeNone = 255;
 // GetImageInfo with ImageTypeNone has the other fields 0.
 struct ImageInfo {
     uint8_t ImageType = ImageTypeNone;
-    int32_t Width = 0;   // pixels, 0 to 32767
-    int32_t Height = 0;  // pixels, 0 to 32767
+    int32_t Width = 0;   // pixels, 0 to kMaxProbedSide, as the picture is seen
+    int32_t Height = 0;  // pixels, 0 to kMaxProbedSide, as the picture is seen
     uint8_t BitDepth = 0;  // bits per pixel as the header states it
+    // A JPEG's EXIF orientation or a TIFF's orientation tag, 1 to 8 (1 for
+    // every other picture, HEIF included, whose container's turn is part of
+    // its picture, and for a missing or unusable tag). For 5 to 8 the stored pixels are turned a
+    // quarter, and Width and Height above are already swapped to the upright
+    // picture's.
+    uint8_t Orientation = 1;
 };
+
+// The largest width or height the probe reports: what the picture loader
+// accepts. Larger sizes, and pictures whose 24-bit rows would not fit in
+// 2^31 - 1 bytes, are not pictures.
+inline constexpr int32_t kMaxProbedSide = 65535;
 
 // Probes the file at `path` (UTF-8, passed to the file system as it is).
 // Never raises and never creates a file: a missing, unreadable, empty or
@@ -52,6 +63,9 @@ bool LooksLikeTiff(std::span<const uint8_t> head);
 // high * 256 + low as a 16-bit signed value; a high byte of 128 or more
 // raises the overflow error (6).
 int16_t MakeWord(uint8_t low, uint8_t high);
+
+// high * 256 + low, unsigned: 0 to 65535.
+inline int32_t MakeUnsignedWord(uint8_t low, uint8_t high) { return int32_t{high} * 256 + low; }
 
 namespace detail {
 
@@ -100,7 +114,8 @@ ImageInfo GetBMPInfo(ProbeFile& file);
 // of the next marker), or -1 when the file has none.
 int64_t FindJPEGStart(ProbeFile& file);
 // Walks the segments after the start of image at `start` to the first frame
-// header (0xC0 to 0xC3) and reads the picture's size from it.
+// header (any coding) and reads the picture's size from it; the first EXIF
+// segment on the way gives the orientation.
 ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start);
 // Today's formats: the size is the upright picture's (HEIF after its
 // container's rotation and crop, TIFF after its orientation tag), and a size
@@ -109,6 +124,10 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start);
 ImageInfo GetHEIFInfo(ProbeFile& file, bool avif);
 ImageInfo GetWEBPInfo(ProbeFile& file);
 ImageInfo GetTIFFInfo(ProbeFile& file);
+// The orientation entry (0x0112) of IFD0 of the EXIF segment whose payload
+// (from "Exif\0\0" on) is `length` bytes at `offset`: 1 to 8, or 1 when the
+// entry is missing, not one SHORT, out of range or outside the segment.
+uint8_t ReadExifOrientation(ProbeFile& file, int64_t offset, int64_t length);
 
 }  // namespace detail
 

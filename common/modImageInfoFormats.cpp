@@ -13,12 +13,12 @@ namespace kx {
 
 namespace {
 
-// The loader's limits (the engine's DecodeLimits.h): a side of at most 65535,
+// The loader's limits (the engine's DecodeLimits.h): a side of at most kMaxProbedSide,
 // rows of 4-byte-padded BGR within 31 bits, and no more than 65,536 pixels
 // for each byte of the file beyond the first megapixel.
 bool LoaderTakes(int64_t width, int64_t height, int64_t fileBytes)
 {
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return false;
+    if (width <= 0 || height <= 0 || width > kMaxProbedSide || height > kMaxProbedSide) return false;
     if (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX) return false;
     return width * height <= (int64_t{1} << 20) || width * height / 65536 <= fileBytes;
 }
@@ -235,8 +235,10 @@ ImageInfo GetTIFFInfo(ProbeFile& file)
         if (!LoaderTakes(width, height, file.Length())) return info;
         // Orientations 5 to 8 turn the picture a quarter: the upright one is
         // as wide as the stored one is high.
-        if (orientation >= 5 && orientation <= 8) std::swap(width, height);
+        if (orientation < 1 || orientation > 8) orientation = 1;
+        if (orientation >= 5) std::swap(width, height);
         info.ImageType = ImageTypeTIFF;
+        info.Orientation = static_cast<uint8_t>(orientation);
         info.Width = static_cast<int32_t>(width);
         info.Height = static_cast<int32_t>(height);
         info.BitDepth = static_cast<uint8_t>(std::min<int64_t>(bits * samples, 255));

@@ -40,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (info.ImageType == kx::ImageTypeNone &&
         (info.Width != 0 || info.Height != 0 || info.BitDepth != 0))
         std::abort();
-    // Today's formats (types 5 to 8) have sides up to the loader's 65535.
-    const int32_t most = info.ImageType >= kx::ImageTypeHEIF && info.ImageType <= kx::ImageTypeTIFF ? 65535 : 32767;
+    const int32_t most = kx::kMaxProbedSide;
     if (info.Width < 0 || info.Width > most || info.Height < 0 || info.Height > most)
         std::abort();
     return 0;

@@ -92,6 +92,16 @@ cKestrix* cKestrix_Create(void) { return new (std::nothrow) cKestrix; }
 
 void cKestrix_Release(cKestrix* object) { delete object; }
 
+void cKestrix_SetAutoOrient(cKestrix* object, KestrixBool bAutoOrient)
+{
+    if (object) object->settings.AutoOrient = bAutoOrient != KESTRIX_FALSE;
+}
+
+void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata)
+{
+    if (object) object->settings.KeepMetadata = bKeepMetadata != KESTRIX_FALSE;
+}
+
 KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage, int32_t Height,
                                  int32_t Width, int32_t lngQuality)
 {

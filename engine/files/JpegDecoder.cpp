@@ -3,15 +3,27 @@
 // straight into the surface's buffer (BGR, the surface's stride, bottom-up),
 // so no copy of the pixels is made; only CMYK pictures go through a
 // temporary buffer for the colour conversion.
+//
+// A picture whose EXIF orientation asks for it is turned upright while it is
+// decoded: libjpeg hands over strips of rows, which go straight to their
+// upright places in the surface.
 #include <turbojpeg.h>
+// jpeglib.h needs FILE and size_t declared first.
+#include <cstdio>
+#include <jpeglib.h>
 
 #include <bit>
 #include <climits>
+#include <csetjmp>
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "DecodeLimits.h"
+#include "JpegSegments.h"
+#include "MetadataTransfer.h"
+#include "Orientation.h"
 #include "PictureDecoders.h"
 #include "SurfaceMemory.h"
 
@@ -43,6 +55,20 @@ bool CallSucceeded(int result, tjhandle handle)
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
 // ink), so each colour channel is scaled by the key channel: R = C * K / 255,
 // truncated, as browsers render such files.
+void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width)
+{
+    for (int x = 0; x < width; ++x, in += 4, out += 3) {
+        // One load per pixel: C, M, Y and K in memory order.
+        uint32_t pixel;
+        std::memcpy(&pixel, in, 4);
+        if constexpr (std::endian::native == std::endian::big) pixel = __builtin_bswap32(pixel);
+        const uint32_t k = pixel >> 24;
+        out[0] = static_cast<uint8_t>(((pixel >> 16) & 0xFF) * k / 255);
+        out[1] = static_cast<uint8_t>(((pixel >> 8) & 0xFF) * k / 255);
+        out[2] = static_cast<uint8_t>((pixel & 0xFF) * k / 255);
+    }
+}
+
 bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int height,
                 cDIBSection& surface)
 {
@@ -57,22 +83,129 @@ bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int h
     const int result = tjDecompress2(handle, file.data(), file.size(), cmyk.get(), width,
                                      static_cast<int>(pitch), height, TJPF_CMYK, TJFLAG_LIMITSCANS);
     if (!CallSucceeded(result, handle)) return false;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* in = cmyk.get() + static_cast<size_t>(y) * pitch;
-        uint8_t* out = surface.PictureRow(y);
-        for (int x = 0; x < width; ++x, in += 4, out += 3) {
-            // One load per pixel: C, M, Y and K in memory order.
-            uint32_t pixel;
-            std::memcpy(&pixel, in, 4);
-            if constexpr (std::endian::native == std::endian::big)
-                pixel = __builtin_bswap32(pixel);
-            const uint32_t k = pixel >> 24;
-            out[0] = static_cast<uint8_t>(((pixel >> 16) & 0xFF) * k / 255);
-            out[1] = static_cast<uint8_t>(((pixel >> 8) & 0xFF) * k / 255);
-            out[2] = static_cast<uint8_t>((pixel & 0xFF) * k / 255);
-        }
-    }
+    for (int y = 0; y < height; ++y)
+        CmykRowToBgr(cmyk.get() + static_cast<size_t>(y) * pitch, surface.PictureRow(y), width);
     return true;
+}
+
+// The header as TurboJPEG reads it, with the engine's limits applied.
+struct JpegHeader {
+    int width = 0;
+    int height = 0;
+    int colorspace = 0;
+};
+
+bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeader& header)
+{
+    int subsamp = 0;
+    const int result = tjDecompressHeader3(handle, file.data(), file.size(), &header.width,
+                                           &header.height, &subsamp, &header.colorspace);
+    // The header call also refuses sampling factors that TurboJPEG has no
+    // name for (subsamp -1 after a complete header); those still decode.
+    const bool unnamedSampling = subsamp < 0 && header.colorspace >= 0;
+    if (!CallSucceeded(result, handle) && !unnamedSampling) return false;
+    return SurfaceSizeAllowed(header.width, header.height) &&
+           SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()),
+                         kJpegMaxPixelsPerByte);
+}
+
+// libjpeg's errors jump back to the guarded call; its warnings (a truncated
+// or slightly damaged stream) are ignored, so the part that decoded is kept.
+struct JpegError {
+    jpeg_error_mgr manager;
+    jmp_buf jump;
+};
+
+[[noreturn]] void JumpOnError(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+}
+
+void IgnoreMessage(j_common_ptr, int) {}
+
+// A hostile progressive file with thousands of tiny scans must not take
+// minutes: more than 500 scans is an error, as for the straight decode.
+void LimitScans(j_common_ptr info)
+{
+    if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > 500)
+        JumpOnError(info);
+}
+
+constexpr int kStripRows = 16;
+
+// The strips' memory, made before decoding starts.
+struct StripBuffers {
+    std::vector<uint8_t> decoded;  // kStripRows rows as libjpeg writes them
+    size_t decodedPitch = 0;
+    std::vector<uint8_t> bgr;  // the same rows as BGR, for CMYK pictures
+};
+
+// Decodes `file` strip by strip and hands each strip to `placer`. libjpeg's
+// errors jump out of this function, so it holds nothing that needs
+// destroying: everything it uses is owned by its caller.
+bool GuardedDecodeStrips(jpeg_decompress_struct* info, JpegError* error, jpeg_progress_mgr* progress,
+                         std::span<const uint8_t> file, bool cmyk, int width, int height,
+                         StripBuffers* strips, UprightPlacer* placer)
+{
+    if (setjmp(error->jump)) return false;
+    jpeg_create_decompress(info);
+    jpeg_mem_src(info, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(info, TRUE);
+    info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    progress->progress_monitor = LimitScans;
+    info->progress = progress;
+    jpeg_start_decompress(info);
+    if (static_cast<int>(info->output_width) != width || static_cast<int>(info->output_height) != height)
+        return false;
+    JSAMPROW rows[kStripRows];
+    const uint8_t* placed[kStripRows];
+    while (info->output_scanline < info->output_height) {
+        const Long first = static_cast<Long>(info->output_scanline);
+        int count = 0;
+        while (count < kStripRows && info->output_scanline < info->output_height) {
+            for (int i = count; i < kStripRows; ++i)
+                rows[i] = strips->decoded.data() + static_cast<size_t>(i) * strips->decodedPitch;
+            count += static_cast<int>(jpeg_read_scanlines(info, rows + count,
+                                                          static_cast<JDIMENSION>(kStripRows - count)));
+        }
+        for (int i = 0; i < count; ++i) {
+            const uint8_t* row = strips->decoded.data() + static_cast<size_t>(i) * strips->decodedPitch;
+            if (cmyk) {
+                uint8_t* bgr = strips->bgr.data() + static_cast<size_t>(i) * width * 3;
+                CmykRowToBgr(row, bgr, width);
+                row = bgr;
+            }
+            placed[i] = row;
+        }
+        placer->Place(placed, first, count);
+    }
+    jpeg_finish_decompress(info);
+    return true;
+}
+
+// Decodes a picture stored in `orientation` (2 to 8) into an upright surface.
+bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int orientation,
+                  cDIBSection& surface)
+{
+    const int width = header.width, height = header.height;
+    const bool swapped = SwapsSides(orientation);
+    if (!surface.Create(swapped ? height : width, swapped ? width : height)) return false;
+    const bool cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
+    StripBuffers strips;
+    strips.decodedPitch = static_cast<size_t>(width) * (cmyk ? 4 : 3);
+    strips.decoded.resize(strips.decodedPitch * kStripRows);
+    if (cmyk) strips.bgr.resize(static_cast<size_t>(width) * 3 * kStripRows);
+    UprightPlacer placer(surface, orientation, width, height);
+
+    jpeg_decompress_struct info{};
+    JpegError error{};
+    jpeg_progress_mgr progress{};
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = JumpOnError;
+    error.manager.emit_message = IgnoreMessage;
+    const bool ok = GuardedDecodeStrips(&info, &error, &progress, file, cmyk, width, height, &strips, &placer);
+    jpeg_destroy_decompress(&info);
+    return ok;
 }
 
 }  // namespace
@@ -84,16 +217,9 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
         TjHandle handle(tjInitDecompress());
         if (!handle) return false;
 
-        int width = 0, height = 0, subsamp = 0, colorspace = 0;
-        const int header = tjDecompressHeader3(handle.get(), file.data(), file.size(), &width,
-                                               &height, &subsamp, &colorspace);
-        // The header call also refuses sampling factors that TurboJPEG has no
-        // name for (subsamp -1 after a complete header); those still decode.
-        const bool unnamedSampling = subsamp < 0 && colorspace >= 0;
-        if (!CallSucceeded(header, handle.get()) && !unnamedSampling) return false;
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte))
-            return false;
+        JpegHeader header;
+        if (!ReadCheckedHeader(handle.get(), file, header)) return false;
+        const int width = header.width, height = header.height, colorspace = header.colorspace;
         if (!surface.Create(width, height)) return false;
 
         if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
@@ -106,6 +232,28 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
                                          surface.BytesPerScanLine(), height, TJPF_BGR,
                                          TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
         return CallSucceeded(result, handle.get());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+                bool autoOrient)
+{
+    try {
+        metadata = PictureMetadata{};
+        if (file.size() < 3 || file[0] != 0xFF || file[1] != 0xD8 || file[2] != 0xFF) return false;
+        metadata = ReadJpegSegments(file);
+        metadata.Orientation = ExifOrientation(metadata.Exif);
+        if (!autoOrient || metadata.Orientation == 1) return DecodeJpeg(file, surface);
+
+        TjHandle handle(tjInitDecompress());
+        if (!handle) return false;
+        JpegHeader header;
+        if (!ReadCheckedHeader(handle.get(), file, header)) return false;
+        if (!DecodeTurned(file, header, metadata.Orientation, surface)) return false;
+        metadata.Orientation = 1;  // the pixels are upright now
+        return true;
     } catch (...) {
         return false;
     }

@@ -26,7 +26,9 @@ inline constexpr int64_t kModernMaxPixelsPerByte = int64_t{1} << 16;
 // probe's, in modImageInfo.h.
 
 // HEIF/HEIC and AVIF: the primary picture, with the container's rotation,
-// mirroring and crop applied (so metadata->Orientation stays 1); alpha is
+// mirroring and crop applied whatever the caller's wish (they are part of the
+// picture, so metadata->Orientation is 1; an EXIF orientation inside is
+// informative only and is not applied); alpha is
 // blended onto white; 10- and 12-bit pictures are reduced to 8 bits. Its ICC
 // profile goes to metadata->IccProfile, its EXIF block to metadata->Exif.
 bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface,
@@ -40,11 +42,12 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface,
 
 // TIFF: the first page, 1 to 16 bits a sample, RGB, grey, palette, CMYK
 // and YCbCr, any compression libtiff reads; alpha is blended onto white.
-// The orientation tag (274) is applied as the pixels are copied to the
-// surface (metadata->Orientation stays 1). Its ICC profile goes to
-// metadata->IccProfile.
+// With autoOrient the orientation tag (274) is applied as the pixels are
+// copied to the surface and metadata->Orientation is 1; without, the pixels
+// stay as stored and metadata->Orientation is the tag's value. Its ICC
+// profile goes to metadata->IccProfile.
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface,
-                PictureMetadata* metadata = nullptr);
+                PictureMetadata* metadata = nullptr, bool autoOrient = true);
 
 // The colour c (0-255) with alpha a (0-255) over white, rounded.
 inline uint8_t OverWhite(unsigned c, unsigned a)

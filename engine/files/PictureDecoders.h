@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 
+#include "PictureMetadata.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -40,9 +41,21 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface);
 
 // PNG: every colour type and depth; alpha is blended onto white.
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface);
+// The same, handing over the colour profile (iCCP) in `metadata`.
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata);
 
 // JPEG: baseline, progressive and greyscale (and CMYK), decoded straight into
-// the surface's buffer.
+// the surface's buffer, as stored (the orientation tag is not looked at).
 bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface);
+// The same, handing over EXIF, XMP and the colour profile in `metadata`.
+// With autoOrient, a picture whose EXIF orientation is 2 to 8 is turned
+// upright while it is decoded and metadata.Orientation becomes 1; without,
+// the pixels stay as stored and metadata.Orientation is the tag's value.
+//
+// Every decoder that hands over metadata follows this rule: Orientation
+// describes the pixels in the surface (1: upright), so that writers know
+// whether a tag must travel with them.
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+                bool autoOrient);
 
 }  // namespace kx

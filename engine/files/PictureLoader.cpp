@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ModernDecoders.h"
+#include "Orientation.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -105,7 +106,15 @@ constexpr size_t kHeadBytes = size_t{64} << 10;
 
 bool LoadPicture(const std::string& path, cDIBSection& surface)
 {
+    PictureMetadata metadata;
+    return LoadPicture(path, surface, metadata, true);
+}
+
+bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
+                 bool autoOrient)
+{
     surface.ClearUp();
+    metadata = PictureMetadata{};
     // Kept between calls on a thread: fresh pages for every file cost more
     // than reading it. A very large file's buffer is not kept.
     thread_local std::vector<uint8_t> bytes;
@@ -138,24 +147,33 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
             }
             const std::span<const uint8_t> data(bytes);
             if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
-                ok = DecodeJpeg(data, surface);
+                ok = DecodeJpeg(data, surface, metadata, autoOrient);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
-                ok = DecodePng(data, surface);
+                ok = DecodePng(data, surface, metadata);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
                 ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
                 ok = DecodeBmp(data, surface);
             else if (LooksLikeHeif(data))
-                ok = DecodeHeif(data, surface);
+                ok = DecodeHeif(data, surface, &metadata);
             else if (LooksLikeWebp(data))
-                ok = DecodeWebp(data, surface);
+                ok = DecodeWebp(data, surface, &metadata);
             else if (LooksLikeTiff(data))
-                ok = DecodeTiff(data, surface);
+                ok = DecodeTiff(data, surface, &metadata, autoOrient);
+        }
+        // A decoder that reports an orientation without turning the pixels
+        // itself has them turned here.
+        if (ok && autoOrient && metadata.Orientation != 1) {
+            ok = TurnUpright(surface, metadata.Orientation);
+            metadata.Orientation = 1;
         }
     } catch (...) {
         ok = false;
     }
-    if (!ok) surface.ClearUp();
+    if (!ok) {
+        surface.ClearUp();
+        metadata = PictureMetadata{};
+    }
     return ok;
 }
 

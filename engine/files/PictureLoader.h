@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "PictureMetadata.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -16,6 +17,14 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 // Makes `surface` a live surface holding the picture in `path`. False, with
 // the surface empty, when the file is missing, unreadable, not a picture the
 // engine decodes, corrupt, or beyond the engine's size limits.
+// The picture is turned upright from its orientation tag.
 bool LoadPicture(const std::string& path, cDIBSection& surface);
+
+// The same, also handing over what the file carries besides its pixels. With
+// autoOrient the surface holds the picture upright and metadata.Orientation
+// is 1; without, the pixels are as stored and metadata.Orientation is the
+// file's tag. `metadata` is empty after a failure.
+bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
+                 bool autoOrient);
 
 }  // namespace kx

@@ -129,7 +129,9 @@ void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int cha
 
 }  // namespace
 
-bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
+namespace {
+
+bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
 {
     try {
         if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return false;
@@ -149,6 +151,14 @@ bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
 
         PngHeader header;
         if (!GuardedReadHeader(png.get(), info.get(), &header)) return false;
+        png_charp profileName = nullptr;
+        png_bytep profile = nullptr;
+        png_uint_32 profileBytes = 0;
+        int compression = 0;
+        if (metadata &&
+            png_get_iCCP(png.get(), info.get(), &profileName, &compression, &profile, &profileBytes) != 0 &&
+            profile != nullptr)
+            metadata->IccProfile.assign(profile, profile + profileBytes);
         const int64_t width = header.width;
         const int64_t height = header.height;
         if (!SurfaceSizeAllowed(width, height)) return false;
@@ -178,6 +188,19 @@ bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
     } catch (...) {
         return false;
     }
+}
+
+}  // namespace
+
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
+{
+    return DecodePngInto(file, surface, nullptr);
+}
+
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata)
+{
+    metadata = PictureMetadata{};
+    return DecodePngInto(file, surface, &metadata);
 }
 
 }  // namespace kx

@@ -127,7 +127,8 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
 
 }  // namespace
 
-bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                bool autoOrient)
 {
     try {
         if (!LooksLikeTiff(file)) return false;
@@ -171,9 +172,9 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (TIFFRGBAImageGet(&image, abgr, width, height) != 1) return false;
 
         const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
-        if (!CopyUpright(abgr, width, height, orientation, surface)) return false;
+        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface)) return false;
         if (metadata != nullptr) {
-            metadata->Orientation = 1;  // applied while copying
+            metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over
             ReadIccProfile(tif.get(), metadata->IccProfile);
         }
         return true;

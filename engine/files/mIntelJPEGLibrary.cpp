@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
+#include "JpegSegments.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
 
@@ -76,6 +79,12 @@ std::optional<ReplacedFile> InspectTarget(const std::string& path)
     return ReplacedFile{static_cast<mode_t>(info.st_mode & 07777), {info.st_atim, info.st_mtim}};
 }
 
+// The encoded file in up to three pieces: the encoder's output up to and
+// including its JFIF segment, the metadata segments, and the rest.
+struct EncodedPieces {
+    std::span<const unsigned char> pieces[3];
+};
+
 bool WriteAll(int fd, const unsigned char* data, size_t size)
 {
     while (size > 0) {
@@ -106,13 +115,14 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporary)
 
 // Writes the encoded bytes to `path` through a temporary file. On any
 // failure the temporary file is removed and `path` is untouched.
-bool ReplaceFileContents(const std::string& path, const unsigned char* data, size_t size,
+bool ReplaceFileContents(const std::string& path, const EncodedPieces& encoded,
                          const std::optional<ReplacedFile>& carryOver)
 {
     std::string temporary;
     const int fd = CreateTemporaryBeside(path, temporary);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, data, size);
+    bool ok = true;
+    for (const auto& piece : encoded.pieces) ok = ok && WriteAll(fd, piece.data(), piece.size());
     if (ok && carryOver) {
         ok = ::fchmod(fd, carryOver->mode) == 0;
         ::futimens(fd, carryOver->times);  // times not kept are not an error
@@ -123,8 +133,19 @@ bool ReplaceFileContents(const std::string& path, const unsigned char* data, siz
     return ok;
 }
 
+// Where metadata segments go in an encoded file: after the JFIF segment
+// that the encoder writes first, or right after the start of image.
+size_t MetadataInsertionPoint(const unsigned char* encoded, size_t size)
+{
+    if (size >= 6 && encoded[2] == 0xFF && encoded[3] == 0xE0) {
+        const size_t end = 4 + (size_t{encoded[4]} << 8 | encoded[5]);
+        if (end <= size) return end;
+    }
+    return 2;
+}
+
 bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long quality,
-                        bool carryOverAttributes)
+                        bool carryOverAttributes, std::span<const uint8_t> segments = {})
 {
     tjhandle compressor = ThreadCompressor();
     if (compressor == nullptr) RaiseWriterError("Failed to initialise the IJL library: -1");
@@ -149,7 +170,12 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
                               surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR,
                               &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (r != 0) RaiseWriterError("Failed to save to JPG " + std::to_string(r));
-    if (!ReplaceFileContents(path, encoded, encodedSize, replaced))
+    EncodedPieces pieces{{{encoded, encodedSize}, {}, {}}};
+    if (!segments.empty()) {
+        const size_t at = MetadataInsertionPoint(encoded, encodedSize);
+        pieces = {{{encoded, at}, segments, {encoded + at, encodedSize - at}}};
+    }
+    if (!ReplaceFileContents(path, pieces, replaced))
         RaiseWriterError("Failed to save to JPG -1");
     return true;
 }
@@ -160,6 +186,16 @@ bool LoadPictureFile(cDIBSection& surface, const std::string& path)
 {
     try {
         return LoadPicture(path, surface);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool LoadPictureFile(cDIBSection& surface, const std::string& path, PictureMetadata& metadata,
+                     bool autoOrient)
+{
+    try {
+        return LoadPicture(path, surface, metadata, autoOrient);
     } catch (...) {
         return false;
     }
@@ -188,6 +224,18 @@ bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQu
     }
 }
 
+bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality,
+                       const PictureMetadata& metadata)
+{
+    try {
+        const std::vector<uint8_t> segments = JpegMetadataSegments(metadata);
+        const bool replaceAsNew = FileExists(path);
+        return WriteJpegReplacing(surface, path, lngQuality, !replaceAsNew, segments);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool WriteJpeg(cDIBSection& surface, std::string path, Long quality)
 {
     return WriteJpegReplacing(surface, path, quality, true);
@@ -199,7 +247,7 @@ bool SaveEncodedFile(const std::string& path, std::span<const uint8_t> bytes)
         const bool replaceAsNew = FileExists(path);
         std::optional<ReplacedFile> replaced = InspectTarget(path);
         if (replaceAsNew) replaced.reset();
-        return ReplaceFileContents(path, bytes.data(), bytes.size(), replaced);
+        return ReplaceFileContents(path, EncodedPieces{{bytes, {}, {}}}, replaced);
     } catch (...) {
         return false;
     }

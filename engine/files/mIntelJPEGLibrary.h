@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "PictureMetadata.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -16,6 +17,10 @@ inline constexpr const char* kJpegWriterSource = "Kestrix.mIntelJPEGLibrary";
 // Loads the picture file at `path` into `surface`. False, reporting nothing,
 // when the file is missing, unreadable, corrupt or not a picture.
 bool LoadPictureFile(cDIBSection& surface, const std::string& path);
+// The same, handing over the picture's metadata; with autoOrient the picture
+// is turned upright from its orientation tag (see LoadPicture).
+bool LoadPictureFile(cDIBSection& surface, const std::string& path, PictureMetadata& metadata,
+                     bool autoOrient);
 
 // Replaces `surface` by its resampled copy of lNewWidth x lNewHeight. When no
 // new surface can be made (a zero size, say) the surface becomes a fresh,
@@ -28,6 +33,12 @@ bool ResampleSurface(cDIBSection& surface, Long lNewWidth, Long lNewHeight);
 // carrying over its permissions or times. False, reporting nothing, on any
 // failure; the file at `path` is then left exactly as it was.
 bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality);
+// The same, writing `metadata` into the file exactly as given (EXIF, XMP,
+// the ICC profile in chunks; see JpegMetadataSegments), right after the JFIF
+// segment. Choosing what travels is the caller's part (MetadataForOutput).
+// Empty metadata writes the same bytes as the call above.
+bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality,
+                       const PictureMetadata& metadata);
 
 // The JPEG writer. Replaces a file already at `path`, carrying its permission
 // bits and access and modification times over to the new file. The new file

@@ -1,7 +1,9 @@
 #include "modMain.h"
 
 #include <new>
+#include <utility>
 
+#include "MetadataTransfer.h"
 #include "cDIBSection.h"
 #include "PictureWriters.h"
 #include "mIntelJPEGLibrary.h"
@@ -41,20 +43,33 @@ Long Scaled(Long size, Long percent) { return RoundTo<Long>((size / 100.0) * per
 // The whole percentage that takes `from` to `to`: round(to / (from / 100)).
 Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, from / 100.0)); }
 
-// Every operation reads its input here, so that settings about how pictures
-// are read apply to all of them alike.
-bool LoadOrFail(cDIBSection& surface, const std::string& InImage,
-                [[maybe_unused]] const EngineSettings& settings)
+// The size the operations work with: the upright picture's, or the stored
+// one's when pictures are not turned upright.
+ImageInfo SourceInfo(const std::string& path, const EngineSettings& settings)
 {
-    return LoadPictureFile(surface, InImage) || Fail(ecInputNotLoaded);
+    ImageInfo info = GetImageInfo(path);
+    if (!settings.AutoOrient && info.Orientation >= 5) std::swap(info.Width, info.Height);
+    return info;
 }
 
-bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality,
-                [[maybe_unused]] const EngineSettings& settings)
+// Every operation reads its input here, so that settings about how pictures
+// are read apply to all of them alike.
+bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
+                const EngineSettings& settings)
 {
+    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient) || Fail(ecInputNotLoaded);
+}
+
+// Writes the output with what of the input's metadata the settings let travel.
+bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage,
+                Long quality, const EngineSettings& settings)
+{
+    const PictureMetadata written =
+        MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
     if (settings.Format != OutputFormat::Jpeg)
-        return SaveSurfaceAs(surface, OutImage, quality, settings.Format) || Fail(ecOutputNotWritten);
-    return SaveSurfaceAsJpeg(surface, OutImage, quality) || Fail(ecOutputNotWritten);
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
+               Fail(ecOutputNotWritten);
+    return SaveSurfaceAsJpeg(surface, OutImage, quality, written) || Fail(ecOutputNotWritten);
 }
 
 }  // namespace
@@ -70,9 +85,10 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
 {
     return Guarded("ResizeImage", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         if (!ResampleSurface(surface, Width, Height)) return Fail(ecResampleFailed);
-        return SaveOrFail(surface, OutImage, Quality, settings);
+        return SaveOrFail(surface, metadata, OutImage, Quality, settings);
     });
 }
 
@@ -81,7 +97,7 @@ bool PercentageResize(const std::string& InImage, const std::string& OutImage, L
 {
     return Guarded("PercentageResize", false, [&] {
         if (Percentage <= 0) return Fail(ecBadPercentage);
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long height = Scaled(info.Height, Percentage);
         const Long width = Scaled(info.Width, Percentage);
         return ResizeImage(InImage, OutImage, height, width, Quality, settings);
@@ -92,7 +108,7 @@ bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Lon
 {
     return Guarded("ResizeMaxWidth", false, [&] {
         if (Width <= 0) return Fail(ecBadWidth);
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long percent = WholePercent(Width, info.Width);
         return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality, settings);
     });
@@ -102,7 +118,7 @@ bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Lo
 {
     return Guarded("ResizeMaxHeight", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
-        const ImageInfo info = GetImageInfo(InImage);
+        const ImageInfo info = SourceInfo(InImage, settings);
         const Long percent = WholePercent(Height, info.Height);
         return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality, settings);
     });
@@ -115,11 +131,11 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
         if (Height <= 0) return Fail(ecBadHeight);
         if (Width <= 0) return Fail(ecBadWidth);
         std::string source = InImage;
-        ImageInfo info = GetImageInfo(source);
+        ImageInfo info = SourceInfo(source, settings);
         if (info.Height > Height) {
             if (!ResizeMaxHeight(source, OutImage, Height, 100, settings)) return false;
             source = OutImage;
-            info = GetImageInfo(source);
+            info = SourceInfo(source, settings);
         }
         if (info.Width > Width) {
             if (!ResizeMaxWidth(source, OutImage, Width, 100, settings)) return false;
@@ -135,7 +151,8 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
 {
     return Guarded("ImageAddBorder", false, [&] {
         cDIBSection source;
-        if (!LoadOrFail(source, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(source, metadata, InImage, settings)) return false;
         // Border pairs are summed as Integers, then the picture size is added.
         const Long width = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize),
                                             source.Width());
@@ -146,7 +163,7 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
         framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
         source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
-        return SaveOrFail(framed, OutImage, 100, settings);
+        return SaveOrFail(framed, metadata, OutImage, 100, settings);
     });
 }
 
@@ -155,11 +172,12 @@ bool ImageAddText(const std::string& InImage, const std::string& OutImage, const
 {
     return Guarded("ImageAddText", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
                                intLeftPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, 100, settings);
     });
 }
 
@@ -169,11 +187,12 @@ bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::s
 {
     return Guarded("ImageAddTextUsingSpecifiedPosition", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
+        PictureMetadata metadata;
+        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
                                                colour.Blue, txtPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, 100, settings);
     });
 }
 

@@ -142,14 +142,16 @@ TEST(GetImageInfo, PngBitDepthByColourType)
                    "depth " + std::to_string(c.depth) + " type " + std::to_string(c.colourType));
 }
 
-TEST(GetImageInfo, PngSizeUsesLow16BitsAndFailsFrom32768)
+TEST(GetImageInfo, PngSizesAreWholeUpToWhatTheLoaderTakes)
 {
     kxtest::TempDir dir;
-    ExpectInfo(Probe(dir, Png(65536 + 1234, 70000, 8, 2)), {1, 1234, 4464, 24}, "wrapped");
-    ExpectInfo(Probe(dir, Png(32768, 600, 8, 2)), kNone, "32768 wide");
-    ExpectInfo(Probe(dir, Png(800, 40000, 8, 2)), kNone, "40000 high");
+    ExpectInfo(Probe(dir, Png(40000, 8, 8, 2)), {1, 40000, 8, 24}, "40000 wide");
+    ExpectInfo(Probe(dir, Png(800, 65535, 8, 2)), {1, 800, 65535, 24}, "65535 high");
+    ExpectInfo(Probe(dir, Png(65536 + 1234, 8, 8, 2)), kNone, "beyond the loader");
+    ExpectInfo(Probe(dir, Png(0x80000000u, 8, 8, 2)), kNone, "beyond 31 bits");
+    ExpectInfo(Probe(dir, Png(40000, 40000, 8, 2)), kNone, "rows beyond 2^31 bytes");
     // The failed reader falls through to the JPEG search.
-    Bytes png = Png(32768, 600, 8, 2);
+    Bytes png = Png(70000, 600, 8, 2);
     Append(png, Jpeg(0xC0, 320, 240, 3));
     ExpectInfo(Probe(dir, png), {3, 320, 240, 24}, "jpeg behind a failed png");
 }
@@ -159,10 +161,12 @@ TEST(GetImageInfo, GifAndBmpHeaders)
     kxtest::TempDir dir;
     ExpectInfo(Probe(dir, Gif(320, 200, 0xF7)), {2, 320, 200, 8}, "gif 0xF7");
     ExpectInfo(Probe(dir, Gif(320, 200, 0x80)), {2, 320, 200, 1}, "gif 0x80");
-    ExpectInfo(Probe(dir, Gif(40000, 200, 0x80)), kNone, "gif too wide");
+    ExpectInfo(Probe(dir, Gif(40000, 8, 0x80)), {2, 40000, 8, 1}, "gif 40000 wide");
     ExpectInfo(Probe(dir, Bmp(640, 480, 24)), {4, 640, 480, 24}, "bmp");
-    ExpectInfo(Probe(dir, Bmp(640, -480, 24)), kNone, "top-down bmp");
-    Bytes bmp = Bmp(640, -480, 24);
+    ExpectInfo(Probe(dir, Bmp(640, -480, 24)), {4, 640, 480, 24}, "top-down bmp");
+    ExpectInfo(Probe(dir, Bmp(40000, 2, 24)), {4, 40000, 2, 24}, "bmp 40000 wide");
+    ExpectInfo(Probe(dir, Bmp(-640, 480, 24)), kNone, "negative width");
+    Bytes bmp = Bmp(70000, -480, 24);
     Append(bmp, Jpeg(0xC0, 16, 8, 1));
     ExpectInfo(Probe(dir, bmp), {3, 16, 8, 8}, "jpeg behind a failed bmp");
 }
@@ -175,24 +179,22 @@ TEST(GetImageInfo, JpegSegmentWalk)
     ExpectInfo(Probe(dir, Jpeg(0xC2, 99, 77, 3)), {3, 99, 77, 24}, "progressive");
     ExpectInfo(Probe(dir, Jpeg(0xC1, 99, 77, 31)), {3, 99, 77, 248}, "31 components");
     ExpectInfo(Probe(dir, Jpeg(0xC0, 99, 77, 32)), kNone, "32 components");
-    ExpectInfo(Probe(dir, Jpeg(0xC0, 32768, 77, 3)), kNone, "frame too wide");
+    ExpectInfo(Probe(dir, Jpeg(0xC0, 40000, 77, 3)), {3, 40000, 77, 24}, "40000 wide");
 
     Bytes filled = Jpeg(0xC0, 50, 60, 3);
     filled.insert(filled.begin() + 20, {0xFF, 0xFF, 0xFF});  // fill bytes before the table
     ExpectInfo(Probe(dir, filled), {3, 50, 60, 24}, "fill bytes");
 
-    // An arithmetic-coded frame header is walked over like any segment.
-    Bytes arithmetic = Jpeg(0xC9, 50, 60, 3);
-    ExpectInfo(Probe(dir, arithmetic), kNone, "0xC9 only");
-    Append(arithmetic, {0xFF, 0xC0, 0x00, 0x0B, 8, 0x00, 0x05, 0x00, 0x07, 1, 0, 0, 0});
-    ExpectInfo(Probe(dir, arithmetic), {3, 7, 5, 8}, "0xC9 then 0xC0");
+    // Frame headers of every coding count; tables and reserved codes do not.
+    ExpectInfo(Probe(dir, Jpeg(0xC9, 50, 60, 3)), {3, 50, 60, 24}, "arithmetic");
+    ExpectInfo(Probe(dir, Jpeg(0xC4, 50, 60, 3)), kNone, "0xC4 is a table");
 
     // The cursor goes to the byte right after a segment, whatever it holds.
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02, 0xC0, 0x00, 0x11, 8, 0x00, 0x05,
                            0x00, 0x07, 1}),
                {3, 7, 5, 8}, "frame code right after an empty segment");
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x10, 0x00, 0, 0, 0}), kNone, "runs off the end");
-    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}), kNone, "length 32768");
+    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}), kNone, "runs off at 32768");
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8}), kNone, "frame cut short");
 
     Bytes behind(100, 0x00);
@@ -302,7 +304,8 @@ TEST(GetImageInfo, CorpusFiles)
         {"pngsuite/basn6a16.png", {1, 32, 32, 64}},
         {"gif/giflib/pic/porsche.gif", {2, 320, 200, 5}},
         {"bmpsuite/g/rgb24.bmp", {4, 127, 64, 24}},
-        {"bmpsuite/g/pal8topdown.bmp", kNone},
+        {"bmpsuite/g/pal8topdown.bmp", {4, 127, 64, 8}},
+        {"bmpsuite/g/pal8os2.bmp", {4, 127, 64, 8}},
         {"libjpeg-turbo/testorig.jpg", {3, 227, 149, 24}},
         {"libjpeg-turbo/historic-testimggray.jpg", {3, 227, 149, 8}},
         {"libjpeg-turbo/historic-testimgp.jpg", {3, 227, 149, 24}},

@@ -84,6 +84,24 @@ KESTRIX_API cKestrix *cKestrix_Create(void);
 /* Releases an object made by cKestrix_Create; NULL is ignored. */
 KESTRIX_API void cKestrix_Release(cKestrix *object);
 
+/* Settings of an object, for all its later methods (NULL is ignored).
+ *
+ * Orientation: a camera or phone often stores a picture on its side with an
+ * EXIF orientation tag (1 to 8) that viewers follow. With bAutoOrient
+ * KESTRIX_TRUE (the default) every method works on the picture as it is
+ * meant to be seen: it is turned and/or mirrored upright, sizes and text
+ * places refer to the upright picture, and the output needs no tag. With
+ * KESTRIX_FALSE the pixels are used as stored and the tag is written into
+ * the output, so that viewers still turn it.
+ *
+ * Metadata: by default an output carries the input's RGB ICC colour profile
+ * and nothing else of it (no camera data, no GPS position). With
+ * bKeepMetadata KESTRIX_TRUE the input's EXIF record (its orientation
+ * brought in line with the output's pixels, its preview picture removed,
+ * its pixel dimensions set to the output's) and XMP packet are written too. */
+KESTRIX_API void cKestrix_SetAutoOrient(cKestrix *object, KestrixBool bAutoOrient);
+KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix *object, KestrixBool bKeepMetadata);
+
 /* Resizes to exactly Width x Height pixels (the proportions are not kept). */
 KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix *object, const char *InImage,
                                              const char *OutImage, int32_t Height, int32_t Width,

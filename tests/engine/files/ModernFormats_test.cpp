@@ -34,6 +34,8 @@ using kxtest::Bgr;
 using kxtest::PixelAt;
 using kxtest::TempDir;
 
+std::vector<uint8_t> FakeIccProfile();
+
 // A 6 x 4 picture in which every pixel differs, so any mirror or turn shows.
 Bgr Pattern(int x, int y)
 {
@@ -45,7 +47,8 @@ constexpr int kW = 6, kH = 4;
 // Writes one TIFF page (or `pages` of them) of the pattern with libtiff.
 // kind: "rgb8", "rgb16", "grey8", "palette", "cmyk", "rgba" (alpha 0 in even
 // columns), "zero-size".
-void WriteTiff(const std::string& path, const std::string& kind, int orientation = 1, int pages = 1)
+void WriteTiff(const std::string& path, const std::string& kind, int orientation = 1, int pages = 1,
+               const std::vector<uint8_t>& icc = {})
 {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tif, nullptr);
@@ -62,6 +65,7 @@ void WriteTiff(const std::string& path, const std::string& kind, int orientation
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : palette ? PHOTOMETRIC_PALETTE
                                                : cmyk ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_RGB);
+        if (!icc.empty()) TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
         if (kind == "rgba") {
             const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -153,6 +157,13 @@ TEST(ModernFormats, TiffVariantsLoadExactlyAndUpright)
                 ASSERT_EQ(PixelAt(surface, ux, uy), TiffExpected(c.kind, x, y)) << path << " " << ux << "," << uy;
             }
     }
+    // Without turning: the pixels as stored, the tag handed over.
+    kx::cDIBSection stored;
+    kx::PictureMetadata metadata;
+    ASSERT_TRUE(kx::LoadPicture(dir / "rgb8-6.tif", stored, metadata, false));
+    EXPECT_EQ(stored.Width(), kW);
+    EXPECT_EQ(metadata.Orientation, 6);
+    EXPECT_EQ(PixelAt(stored, 1, 0), Pattern(1, 0));
     // The first of many pages.
     WriteTiff(dir / "pages.tif", "grey8", 1, 1000);
     EXPECT_EQ(PixelAt(LoadAndProbe(dir / "pages.tif", kx::ImageTypeTIFF), 5, 3), TiffExpected("grey8", 5, 3));
@@ -270,14 +281,9 @@ std::vector<uint8_t> WriteHeif(heif_compression_format format, int w, int h, int
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = static_cast<heif_orientation>(orientation);
     heif_context_encode_image(context, image, encoder, options, nullptr);
-    std::vector<uint8_t> bytes;
-    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* user) {
-                           auto* out = static_cast<std::vector<uint8_t>*>(user);
-                           out->insert(out->end(), static_cast<const uint8_t*>(data),
-                                       static_cast<const uint8_t*>(data) + size);
-                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
-                       }};
-    heif_context_write(context, &writer, &bytes);
+    const TempDir dir;
+    heif_context_write_to_file(context, (dir / "x.heif").c_str());
+    const std::vector<uint8_t> bytes = kxtest::ReadFileBytes(dir / "x.heif");
     heif_encoding_options_free(options);
     heif_image_release(image);
     heif_encoder_release(encoder);
@@ -285,7 +291,7 @@ std::vector<uint8_t> WriteHeif(heif_compression_format format, int w, int h, int
     return bytes;
 }
 
-// The smallest profile libpng accepts for RGB: a 128-byte header (size,
+// The smallest profile libpng writes for RGB: a 128-byte header (size,
 // version 2.1, display class, RGB data, XYZ connection space, "acsp", the D50
 // illuminant) and an empty tag table.
 std::vector<uint8_t> FakeIccProfile()
@@ -358,7 +364,8 @@ TEST(ModernFormats, HeifAndAvifUprightWithTheirProfile)
 TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
 {
     TempDir dir;
-    WriteTiff(dir / "in.tif", "rgb8");
+    const std::vector<uint8_t> icc = FakeIccProfile();
+    WriteTiff(dir / "in.tif", "rgb8", 1, 1, icc);
     kx::cDIBSection source;
     ASSERT_TRUE(kx::LoadPicture(dir / "in.tif", source));
     struct Case {
@@ -369,7 +376,6 @@ TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
     const Case cases[] = {{kx::OutputFormat::Png, kx::ImageTypePNG, 0},
                           {kx::OutputFormat::Webp, kx::ImageTypeWEBP, 48},
                           {kx::OutputFormat::Avif, kx::ImageTypeAVIF, 48}};
-    const std::vector<uint8_t> icc = FakeIccProfile();
     for (const Case& c : cases) {
         kx::EngineSettings settings;
         settings.Format = c.format;
@@ -381,24 +387,19 @@ TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
                 const Bgr got = PixelAt(back, x, y), want = Pattern(x, y);
-                EXPECT_LE(std::abs(got.b - want.b), c.tolerance) << out << " " << x << "," << y;
-                EXPECT_LE(std::abs(got.g - want.g), c.tolerance) << out;
-                EXPECT_LE(std::abs(got.r - want.r), c.tolerance) << out;
+                EXPECT_LE(std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}),
+                          c.tolerance) << out << " " << x << "," << y;
             }
-        // The profile is embedded as it is.
-        const std::vector<uint8_t> encoded = kx::EncodeSurface(source, c.format, 90, icc);
+        // The input's profile travels as it is (libpng reads back only
+        // profiles with tags, so for PNG its chunk is looked for).
+        kx::cDIBSection again;
         kx::PictureMetadata metadata;
-        kx::cDIBSection decoded;
-        if (c.format == kx::OutputFormat::Webp) {
-            ASSERT_TRUE(kx::DecodeWebp(encoded, decoded, &metadata));
-        } else if (c.format == kx::OutputFormat::Avif) {
-            ASSERT_TRUE(kx::DecodeHeif(encoded, decoded, &metadata));
-        }
-        if (c.format == kx::OutputFormat::Png) {  // libpng has checked the profile and kept it
-            EXPECT_NE(std::search(encoded.begin(), encoded.end(), "iCCP", "iCCP" + 4), encoded.end());
-            continue;
-        }
-        EXPECT_EQ(metadata.IccProfile, icc) << out;
+        ASSERT_TRUE(kx::LoadPicture(out, again, metadata, true));
+        const std::vector<uint8_t> bytes = kxtest::ReadFileBytes(out);
+        if (c.format == kx::OutputFormat::Png)
+            EXPECT_NE(std::search(bytes.begin(), bytes.end(), "iCCP", "iCCP" + 4), bytes.end());
+        else
+            EXPECT_EQ(metadata.IccProfile, icc) << out;
     }
     // Quality outside 1 to 100 and a folder that does not exist fail in every
     // format, and leave nothing behind.
@@ -462,7 +463,6 @@ TEST(ModernFormats, HostileFilesAreRefused)
     std::vector<Case> cases = {
         {"tiff-65535-square", tiffSized(65535, 65535), true},
         {"tiff-width-zero", tiffSized(0, kH), true},
-        {"tiff-wider-than-allowed", tiffSized(70000, 1), true},
         {"webp-vp8l-16384-square", patched(webp, 21, 0x0FFFFFFF, 4, false), true},
         {"webp-canvas-16m-square", patched(anim, 24, 0xFFFFFF, 3, false), true},
         {"heic-ispe-huge", ispeSized(heic, 60000, 60000), true},
