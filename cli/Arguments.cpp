@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "PictureFormats.h"
+
 namespace kx::cli {
 
 namespace {
@@ -144,6 +146,18 @@ CLI::Validator TextPlace()
             const auto place = ParsePlace(value);
             if (!place) return "'" + value + "' is not a place: use one of " + PlaceList();
             value = std::to_string(static_cast<int>(*place));
+            return {};
+        },
+        "");
+}
+
+CLI::Validator OutputFormat()
+{
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const auto format = kx::OutputFormatNamed(value);
+            if (!format) return "'" + value + "' is not an output format: use jpeg, png, webp or avif";
+            value = std::to_string(*format);
             return {};
         },
         "");

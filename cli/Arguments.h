@@ -36,5 +36,7 @@ CLI::Validator WholeNumber(int64_t lowest, int64_t highest);
 CLI::Validator Decimal(double lowest, double highest);
 CLI::Validator ColourCode();
 CLI::Validator TextPlace();
+// "jpeg" (or "jpg"), "png", "webp" or "avif", any case: the KestrixFormat.
+CLI::Validator OutputFormat();
 
 }  // namespace kx::cli

@@ -34,12 +34,17 @@ void OnChosen(CLI::App* command, Action& action, Action work)
 // INPUT and OUTPUT, the first two positional arguments of every sub-command.
 void AddFiles(CLI::App* command, Files& files)
 {
-    command->add_option("INPUT", files.input, "Picture to read: JPEG, PNG, GIF or BMP")
+    command->add_option("INPUT", files.input,
+                        "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
         ->required()
         ->type_name("FILE");
-    command->add_option("OUTPUT", files.output, "JPEG file to write; an existing file is replaced")
+    command->add_option("OUTPUT", files.output, "File to write (JPEG unless --format); an existing file is replaced")
         ->required()
         ->type_name("FILE");
+    command->add_option("--format", files.format,
+                        "Output format: jpeg (default), png, webp or avif; the OUTPUT name is not looked at")
+        ->transform(OutputFormat())
+        ->type_name("FORMAT");
     command->add_flag("--keep-metadata", files.keepMetadata,
                       "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP; "
                       "by default only the colour profile is copied");
@@ -171,7 +176,9 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     const auto job = std::make_shared<ResizeJob>();
     AddFiles(command, job->files);
     for (const Size size : definition.sizes) AddSize(command, size, *job);
-    command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+    command->add_option("-q,--quality", job->quality,
+                        "Quality, 1 (smallest file) to 100 (best); default 90. JPEG, WebP and AVIF each "
+                        "take it on their own encoder's scale; PNG is lossless and ignores it")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
     const std::string name = definition.name;

@@ -17,6 +17,16 @@ void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
+std::string FormatName(int32_t format)
+{
+    switch (format) {
+    case KESTRIX_FORMAT_PNG: return "PNG";
+    case KESTRIX_FORMAT_WEBP: return "WebP";
+    case KESTRIX_FORMAT_AVIF: return "AVIF";
+    default: return "JPEG";
+    }
+}
+
 }  // namespace
 
 void PrintReportText(std::string_view text)
@@ -41,7 +51,7 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     case KESTRIX_INPUT_NOT_LOADED:
         return "cannot read the input picture " + Quoted(files.input) + because;
     case KESTRIX_OUTPUT_NOT_WRITTEN:
-        return "cannot write the output JPEG file " + Quoted(files.output) + because;
+        return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) + because;
     case KESTRIX_BAD_WIDTH:
         return "the width must be 1 or more";
     case KESTRIX_BAD_HEIGHT:
@@ -63,6 +73,10 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
     if (!engine) {
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
+    }
+    if (cKestrix_SetOutputFormat(engine.get(), files.format) != KESTRIX_TRUE) {
+        std::cerr << "kestrix: unknown output format " << files.format << '\n';
+        return kExitUsage;
     }
     cKestrix_SetKeepMetadata(engine.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
     cKestrix_SetAutoOrient(engine.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);

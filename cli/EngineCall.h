@@ -16,10 +16,11 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;  // the engine method failed
 constexpr int kExitUsage = 2;    // the command line was wrong
 
-// The picture a method reads and the JPEG file it writes.
+// The picture a method reads and the file it writes, in which format.
 struct Files {
     std::string input;
     std::string output;
+    int32_t format = KESTRIX_FORMAT_JPEG;  // a KestrixFormat
     // --keep-metadata and --no-auto-orient (cKestrix_SetKeepMetadata,
     // cKestrix_SetAutoOrient).
     bool keepMetadata = false;
@@ -37,7 +38,7 @@ void PrintReportText(std::string_view text);
 // by the engine's reason (Kestrix_LastErrorText) when it gave one.
 std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason = {});
 
-// Calls `method` on a fresh engine object: kExitSuccess when it returns
+// Calls `method` on a fresh engine object set to write files.format: kExitSuccess when it returns
 // KESTRIX_TRUE, otherwise kExitFailure after printing its failure line.
 int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method);
 

@@ -35,8 +35,9 @@ std::string UsageMessage(const CLI::App* app, const CLI::Error& error)
 
 void Describe(CLI::App& app)
 {
-    app.description("Resizes, frames and labels pictures.\nEach sub-command reads a picture (JPEG, PNG, GIF "
-                    "or BMP) and writes the result as a JPEG file.");
+    app.description("Resizes, frames and labels pictures.\nEach sub-command reads a picture (JPEG, PNG, GIF, "
+                    "BMP, HEIC/HEIF, AVIF, WebP or TIFF) and writes the result as a JPEG file (or PNG, WebP "
+                    "or AVIF with --format).");
     app.footer("Run 'kestrix SUB-COMMAND --help' for its options and an example.\n"
                "Exit status: 0 done, 1 the picture could not be processed, 2 a usage error.");
     app.set_version_flag("--version", std::string(Kestrix_Version()), "Print the engine's version and exit");

@@ -334,8 +334,16 @@ ImageInfo GetImageInfo(const std::string& path) noexcept
         if (b0 == 0x89 && b1 == 0x50 && b2 == 0x4E) take(GetPNGInfo(file));
         if (b0 == 0x47 && b1 == 0x49 && b2 == 0x46) take(GetGIFInfo(file));
         if (b0 == 0x42 && b1 == 0x4D) take(GetBMPInfo(file));
+        // Today's formats, recognised by their own signatures: a file that
+        // has one is never searched for an embedded JPEG (a preview inside).
+        const std::span<const uint8_t> head = file.Length() > 0 ? file.Block(0) : std::span<const uint8_t>();
+        bool avif = false;
+        const bool modern = LooksLikeHeif(head, &avif) || LooksLikeWebp(head) || LooksLikeTiff(head);
+        if (LooksLikeHeif(head)) take(GetHEIFInfo(file, avif));
+        else if (LooksLikeWebp(head)) take(GetWEBPInfo(file));
+        else if (LooksLikeTiff(head)) take(GetTIFFInfo(file));
         // No signature or a failed reader: look for a JPEG anywhere in the file.
-        if (result.ImageType == ImageTypeNone) {
+        if (result.ImageType == ImageTypeNone && !modern) {
             const int64_t start = FindJPEGStart(file);
             if (start != -1) take(GetJPEGInfo(file, start));
         }

@@ -1,5 +1,5 @@
 // The image header probe: tells from the first bytes of a file whether it is
-// a PNG, GIF, BMP or JPEG picture and reads its width, height and bits per
+// a PNG, GIF, BMP or JPEG picture (or HEIF, AVIF, WebP or TIFF) and reads its width, height and bits per
 // pixel without decoding it. Built into both the engine and the desktop
 // program.
 #pragma once
@@ -16,6 +16,12 @@ inline constexpr uint8_t ImageTypePNG = 1;
 inline constexpr uint8_t ImageTypeGIF = 2;
 inline constexpr uint8_t ImageTypeJPEG = 3;
 inline constexpr uint8_t ImageTypeBMP = 4;
+// Today's formats, after the classic four: a caller that knows only 1 to 4
+// still sees "a picture" (below ImageTypeNone).
+inline constexpr uint8_t ImageTypeHEIF = 5;  // HEIF with HEVC: .heic, .heif
+inline constexpr uint8_t ImageTypeAVIF = 6;  // HEIF with AV1
+inline constexpr uint8_t ImageTypeWEBP = 7;
+inline constexpr uint8_t ImageTypeTIFF = 8;
 inline constexpr uint8_t ImageTypeNone = 255;
 
 // The probe's result. Only ImageType tells success: a record returned by
@@ -25,8 +31,9 @@ struct ImageInfo {
     int32_t Width = 0;   // pixels, 0 to kMaxProbedSide, as the picture is seen
     int32_t Height = 0;  // pixels, 0 to kMaxProbedSide, as the picture is seen
     uint8_t BitDepth = 0;  // bits per pixel as the header states it
-    // A JPEG's EXIF orientation, 1 to 8 (1 for every other picture and for a
-    // missing or unusable tag). For 5 to 8 the stored pixels are turned a
+    // A JPEG's EXIF orientation or a TIFF's orientation tag, 1 to 8 (1 for
+    // every other picture, HEIF included, whose container's turn is part of
+    // its picture, and for a missing or unusable tag). For 5 to 8 the stored pixels are turned a
     // quarter, and Width and Height above are already swapped to the upright
     // picture's.
     uint8_t Orientation = 1;
@@ -42,6 +49,16 @@ inline constexpr int32_t kMaxProbedSide = 65535;
 // unrecognised file, a folder or any other non-regular path gives
 // ImageTypeNone. The file is closed again before the call returns.
 ImageInfo GetImageInfo(const std::string& path) noexcept;
+
+// Signatures of today's formats, from a file's first bytes (at least 16 for
+// HEIF; the whole "ftyp" box for its brands).
+// HEIF: an "ftyp" box naming a HEIF, HEIC or AVIF brand; `isAvif` then tells
+// an AV1-coded file (AVIF) from a HEVC-coded one (HEIC).
+bool LooksLikeHeif(std::span<const uint8_t> head, bool* isAvif = nullptr);
+// WebP: "RIFF", a size, "WEBP".
+bool LooksLikeWebp(std::span<const uint8_t> head);
+// TIFF: "II*\0" or "MM\0*" (classic TIFF, not BigTIFF).
+bool LooksLikeTiff(std::span<const uint8_t> head);
 
 // high * 256 + low as a 16-bit signed value; a high byte of 128 or more
 // raises the overflow error (6).
@@ -100,6 +117,13 @@ int64_t FindJPEGStart(ProbeFile& file);
 // header (any coding) and reads the picture's size from it; the first EXIF
 // segment on the way gives the orientation.
 ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start);
+// Today's formats: the size is the upright picture's (HEIF after its
+// container's rotation and crop, TIFF after its orientation tag), and a size
+// the loader refuses fails the reader. HEIF is read by libheif's box parser
+// (no picture data is decoded); WebP and TIFF by their headers.
+ImageInfo GetHEIFInfo(ProbeFile& file, bool avif);
+ImageInfo GetWEBPInfo(ProbeFile& file);
+ImageInfo GetTIFFInfo(ProbeFile& file);
 // The orientation entry (0x0112) of IFD0 of the EXIF segment whose payload
 // (from "Exif\0\0" on) is `length` bytes at `offset`: 1 to 8, or 1 when the
 // entry is missing, not one SHORT, out of range or outside the segment.

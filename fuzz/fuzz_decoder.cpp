@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "ModernDecoders.h"
 #include "PictureDecoders.h"
 
 #ifdef KX_FUZZ_PNG_CRC
@@ -22,7 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::span<const uint8_t> file(data, size);
 #endif
     kx::cDIBSection surface;
+#ifdef KX_FUZZ_METADATA
+    // Today's formats also hand over what they carry besides pixels.
+    kx::PictureMetadata metadata;
+    const bool decoded = kx::KX_FUZZ_DECODER(file, surface, &metadata);
+#else
     const bool decoded = kx::KX_FUZZ_DECODER(file, surface);
+#endif
 #ifdef KX_FUZZ_BMP_ROWS
     // The loader reads the rows of a plain 24-bit BMP in place where this
     // says it can: the decoder must then give the same picture.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "FailureReason.h"
+#include "PictureFormats.h"
 #include "modErrorReport.h"
 #include "modMain.h"
 
@@ -231,6 +232,19 @@ KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, cons
                                                       FontOf(fontStdFnt), lngColour, txtPos,
                 SettingsOf(object));
     });
+}
+
+KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format)
+{
+    static_assert(SameValues({{KESTRIX_FORMAT_JPEG, static_cast<int>(kx::OutputFormat::Jpeg)},
+                              {KESTRIX_FORMAT_PNG, static_cast<int>(kx::OutputFormat::Png)},
+                              {KESTRIX_FORMAT_WEBP, static_cast<int>(kx::OutputFormat::Webp)},
+                              {KESTRIX_FORMAT_AVIF, static_cast<int>(kx::OutputFormat::Avif)},
+                              {KESTRIX_FORMAT_JPEG, kx::kFormatJpeg}, {KESTRIX_FORMAT_PNG, kx::kFormatPng},
+                              {KESTRIX_FORMAT_WEBP, kx::kFormatWebp}, {KESTRIX_FORMAT_AVIF, kx::kFormatAvif}}));
+    if (object == nullptr || format < KESTRIX_FORMAT_JPEG || format > KESTRIX_FORMAT_AVIF) return KESTRIX_FALSE;
+    object->settings.Format = static_cast<kx::OutputFormat>(format);
+    return KESTRIX_TRUE;
 }
 
 int32_t cKestrix_ErrorCode(const cKestrix*) { return ErrorCode(); }

@@ -56,14 +56,9 @@ std::string TooLargeReason(int64_t width, int64_t height)
 
 std::string UnreadFormatReason(std::span<const uint8_t> head)
 {
-    constexpr const char* kReads = " (Kestrix reads JPEG, PNG, GIF and BMP)";
+    constexpr const char* kReads = " (Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)";
     const char* format = nullptr;
     if (head.empty()) return "the file is empty";
-    if (Starts(head, 0, "II*") || (Starts(head, 0, "MM") && head.size() >= 4 && head[2] == 0 && head[3] == '*'))
-        format = "TIFF";
-    if (Starts(head, 0, "RIFF") && Starts(head, 8, "WEBP")) format = "WebP";
-    if (Starts(head, 4, "ftypavif")) format = "AVIF";
-    if (Starts(head, 4, "ftypheic") || Starts(head, 4, "ftypmif1")) format = "HEIF";
     if (Starts(head, 0, "8BPS")) format = "Photoshop";
     if (Starts(head, 0, "\xFF\x0A")) format = "JPEG XL";
     if (format) return std::string("a ") + format + " picture, a format Kestrix does not read" + kReads;

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "ModernDecoders.h"
 #include "Orientation.h"
 #include "FailureReason.h"
 #include "PictureDecoders.h"
@@ -176,6 +177,12 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
                 format = "GIF", ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
                 format = "BMP", ok = DecodeBmp(data, surface);
+            else if (LooksLikeHeif(data))
+                format = "HEIF", ok = DecodeHeif(data, surface, &metadata);
+            else if (LooksLikeWebp(data))
+                format = "WebP", ok = DecodeWebp(data, surface, &metadata);
+            else if (LooksLikeTiff(data))
+                format = "TIFF", ok = DecodeTiff(data, surface, &metadata, autoOrient);
             // A decoder that gave no reason of its own.
             if (!ok && format) SetFailureReason(std::string("corrupt or truncated ") + format + " data");
             if (!format) SetFailureReason(UnreadFormatReason(data));

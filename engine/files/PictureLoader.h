@@ -1,5 +1,6 @@
 // The picture loader: reads a picture file of any format the engine decodes
-// (JPEG, GIF, PNG, BMP; recognised by content, not by name) into a surface.
+// (JPEG, GIF, PNG, BMP, HEIF/HEIC, AVIF, WebP, TIFF; recognised by content,
+// not by name) into a surface.
 #pragma once
 
 #include <cstdint>

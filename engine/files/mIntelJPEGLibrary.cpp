@@ -258,4 +258,16 @@ bool WriteJpeg(cDIBSection& surface, std::string path, Long quality)
     return WriteJpegReplacing(surface, path, quality, true);
 }
 
+bool SaveEncodedFile(const std::string& path, std::span<const uint8_t> bytes)
+{
+    try {
+        const bool replaceAsNew = FileExists(path);
+        std::optional<ReplacedFile> replaced = InspectTarget(path);
+        if (replaceAsNew) replaced.reset();
+        return ReplaceFileContents(path, EncodedPieces{{bytes, {}, {}}}, replaced);
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace kx

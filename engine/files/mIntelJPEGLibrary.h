@@ -2,6 +2,8 @@
 // the resampling step, and writing surfaces as JPEG files.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "ShrinkOnLoad.h"
@@ -47,5 +49,11 @@ bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQu
 // (source kJpegWriterSource) when encoding or writing fails, and 75 when the
 // existing file is read-only (owner-write bit cleared) or not a file.
 bool WriteJpeg(cDIBSection& surface, std::string path, Long quality);
+
+// Writes already encoded bytes to `path` as SaveSurfaceAsJpeg writes a JPEG:
+// through a temporary file and a rename, a file already there replaced as a
+// new one, a read-only file or a folder refused. False, raising nothing, on
+// any failure; the file at `path` is then untouched.
+bool SaveEncodedFile(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace kx

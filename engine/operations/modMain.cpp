@@ -9,6 +9,7 @@
 #include "Proportions.h"
 #include "MetadataTransfer.h"
 #include "cDIBSection.h"
+#include "PictureWriters.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
 #include "modImageInfo.h"
@@ -96,6 +97,9 @@ bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::st
 {
     const PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
+    if (settings.Format != OutputFormat::Jpeg)
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
+               Fail(ecOutputNotWritten);
     return SaveSurfaceAsJpeg(surface, OutImage, quality, written) || Fail(ecOutputNotWritten);
 }
 

@@ -213,17 +213,18 @@ TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
 {
     const std::string missing = dir / "missing.jpg";
     const std::string in = Picture(40, 30);
-    const std::string tiff = dir / "scan.jpg", readOnly = dir / "kept.jpg";
-    kxtest::WriteFileBytes(tiff, {'I', 'I', '*', 0, 8, 0, 0, 0});
+    const std::string psd = dir / "scan.jpg", readOnly = dir / "kept.jpg";
+    kxtest::WriteFileBytes(psd, {'8', 'B', 'P', 'S', 0, 1, 0, 0});
     kxtest::WriteFileBytes(readOnly, {1});
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
     struct Case { std::vector<std::string> args; std::string err; };
     const Case cases[] = {
         {{"resize", missing, output, "10", "10"},
          "kestrix: cannot read the input picture '" + missing + "': no such file or folder\n"},
-        {{"resize", tiff, output, "10", "10"}, "kestrix: cannot read the input picture '" + tiff +
-                                                   "': a TIFF picture, a format Kestrix does not read "
-                                                   "(Kestrix reads JPEG, PNG, GIF and BMP)\n"},
+        {{"resize", psd, output, "10", "10"},
+         "kestrix: cannot read the input picture '" + psd +
+             "': a Photoshop picture, a format Kestrix does not read "
+             "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)\n"},
         {{"border", in, dir / "no/such/folder.jpg"},
          "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" +
              "': the output folder does not exist\n"},

@@ -1,8 +1,10 @@
 /*
  * Kestrix: an image engine that resizes, frames and labels picture files.
  *
- * Every method reads a picture file (JPEG, PNG, GIF or BMP), works on it and
- * writes the result as a JPEG file, replacing a file already at that path.
+ * Every method reads a picture file (JPEG, PNG, GIF, BMP, HEIF/HEIC, AVIF,
+ * WebP or TIFF), works on it and writes the result as a JPEG file (or PNG,
+ * WebP or AVIF, see cKestrix_SetOutputFormat), replacing a file already at
+ * that path.
  * Methods return KESTRIX_TRUE (-1) on success and KESTRIX_FALSE (0) on
  * failure; cKestrix_ErrorCode then says why. Paths and texts are UTF-8.
  *
@@ -179,6 +181,31 @@ KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix *object, int32_t fil
  * KESTRIX_FALSE (default): the height or width follows the whole percentage
  * of the change, and fit within works in passes. */
 KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix *object, KestrixBool on);
+
+/* Output formats for cKestrix_SetOutputFormat. The quality argument of the
+ * methods (1 to 100, default 90; borders, texts and the steps of a fit use
+ * 100) means, for each:
+ *   KESTRIX_FORMAT_JPEG: the JPEG quality (libjpeg's scale), 4:2:0.
+ *   KESTRIX_FORMAT_PNG:  nothing; PNG is lossless (24-bit RGB).
+ *   KESTRIX_FORMAT_WEBP: libwebp's lossy quality factor, the same number
+ *                        (4:2:0; 100 is the best lossy quality).
+ *   KESTRIX_FORMAT_AVIF: the AV1 encoder's lossy quality through libheif, the
+ *                        same number (4:2:0; 100 is the best lossy quality).
+ * A quality outside 1 to 100 fails with error code 2 in every format. The
+ * input picture's ICC colour profile is embedded in every format. */
+typedef enum KestrixFormat {
+    KESTRIX_FORMAT_JPEG = 0,
+    KESTRIX_FORMAT_PNG = 1,
+    KESTRIX_FORMAT_WEBP = 2,
+    KESTRIX_FORMAT_AVIF = 3
+} KestrixFormat;
+
+/* Makes every later method of `object` write `format` (the file's name is
+ * not looked at: "out.jpg" then holds a WebP picture, say). A fresh object
+ * writes JPEG. Returns KESTRIX_FALSE, changing nothing, for a NULL object or
+ * a value that is not a KestrixFormat. Not to be called while another thread
+ * runs a method of the same object. */
+KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix *object, int32_t format);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */

@@ -13,6 +13,7 @@
 
 #include "FuzzPng.h"
 #include "FuzzText.h"
+#include "ModernDecoders.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
 #include "TestSupport.h"
@@ -24,11 +25,14 @@ namespace fs = std::filesystem;
 
 const fs::path kRegressions = fs::path(KX_TEST_DATA_DIR) / "fuzz-regressions";
 const fs::path kLearned = fs::path(KX_TEST_DATA_DIR) / "fuzz-corpus";
-const std::vector<std::string> kTargets{"probe", "bmp", "gif", "png", "jpeg", "text"};
+const std::vector<std::string> kTargets{"probe", "bmp", "gif", "png", "jpeg", "text", "heif", "webp", "tiff"};
 
 using Decoder = bool (*)(std::span<const uint8_t>, kx::cDIBSection&);
 const std::map<std::string, Decoder> kDecoders{
-    {"bmp", kx::DecodeBmp}, {"gif", kx::DecodeGif}, {"png", kx::DecodePng}, {"jpeg", kx::DecodeJpeg}};
+    {"bmp", kx::DecodeBmp}, {"gif", kx::DecodeGif}, {"png", kx::DecodePng}, {"jpeg", kx::DecodeJpeg},
+    {"heif", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeHeif(f, s); }},
+    {"webp", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeWebp(f, s); }},
+    {"tiff", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeTiff(f, s); }}};
 
 // Runs one input as its fuzz target does, then, as a file, through the
 // header probe and the loader, which must agree with the decoder.

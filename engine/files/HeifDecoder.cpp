@@ -1,0 +1,143 @@
+// HEIF input (HEIC, coded with HEVC, and AVIF, coded with AV1) through
+// libheif. libheif applies the container's transforms (irot, imir, clap) when
+// it decodes, which is what makes the picture upright: an EXIF orientation
+// inside a HEIF file is informative only and is not applied again.
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <memory>
+
+#include "DecodeLimits.h"
+#include "ModernDecoders.h"
+
+namespace kx {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsDeleter {
+    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+
+uint32_t BigEndian32(const uint8_t* p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// The EXIF block of an item is preceded by a 4-byte offset to its TIFF header.
+void ReadExif(const heif_image_handle* handle, std::vector<uint8_t>& exif)
+{
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
+    const size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size < 4 || size > (size_t{64} << 20)) return;
+    std::vector<uint8_t> block(size);
+    if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) return;
+    const uint32_t skip = BigEndian32(block.data());
+    if (skip > size - 4) return;
+    exif.assign(block.begin() + 4 + skip, block.end());
+}
+
+}  // namespace
+
+bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+{
+    try {
+        if (!LooksLikeHeif(file)) return false;
+        std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+        if (!context) return false;
+        // libheif's own limit, a square of this side: a first line of defence
+        // before the checks below.
+        heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(kMaxPictureSide));
+        if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+                .code != heif_error_Ok)
+            return false;
+        heif_image_handle* rawHandle = nullptr;
+        if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+            return false;
+        const std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+
+        // The upright size (after rotation and crop): checked before anything
+        // of the picture's size is allocated.
+        const int64_t width = heif_image_handle_get_width(handle.get());
+        const int64_t height = heif_image_handle_get_height(handle.get());
+        const int64_t codedWidth = heif_image_handle_get_ispe_width(handle.get());
+        const int64_t codedHeight = heif_image_handle_get_ispe_height(handle.get());
+        if (!SurfaceSizeAllowed(width, height) ||
+            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
+            return false;
+        // A grid or crop may make the coded picture larger than the shown one.
+        if (codedWidth > 0 && codedHeight > 0 &&
+            (!SurfaceSizeAllowed(codedWidth, codedHeight) ||
+             !SizePlausible(codedWidth, codedHeight, static_cast<int64_t>(file.size()),
+                            kModernMaxPixelsPerByte)))
+            return false;
+
+        const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+        std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+        if (!options) return false;
+        options->convert_hdr_to_8bit = 1;
+        heif_image* rawImage = nullptr;
+        if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              options.get())
+                .code != heif_error_Ok)
+            return false;
+        const std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
+        if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
+            heif_image_get_height(image.get(), heif_channel_interleaved) != height ||
+            heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+            return false;
+        int stride = 0;
+        const uint8_t* pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        if (pixels == nullptr || stride < width * (alpha ? 4 : 3)) return false;
+
+        if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
+        for (Long y = 0; y < height; ++y) {
+            const uint8_t* in = pixels + static_cast<size_t>(y) * static_cast<size_t>(stride);
+            uint8_t* out = surface.PictureRow(y);
+            if (alpha) {
+                for (Long x = 0; x < width; ++x, in += 4, out += 3) {
+                    out[0] = OverWhite(in[2], in[3]);
+                    out[1] = OverWhite(in[1], in[3]);
+                    out[2] = OverWhite(in[0], in[3]);
+                }
+            } else {
+                for (Long x = 0; x < width; ++x, in += 3, out += 3) {
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                }
+            }
+        }
+
+        if (metadata != nullptr) {
+            metadata->Orientation = 1;  // the container's transforms are applied
+            metadata->IccProfile.clear();
+            const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.get());
+            const size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
+            if ((type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) &&
+                profileSize > 0 && profileSize < (size_t{64} << 20)) {
+                metadata->IccProfile.resize(profileSize);
+                if (heif_image_handle_get_raw_color_profile(handle.get(), metadata->IccProfile.data()).code !=
+                    heif_error_Ok)
+                    metadata->IccProfile.clear();
+            }
+            metadata->Exif.clear();
+            ReadExif(handle.get(), metadata->Exif);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace kx

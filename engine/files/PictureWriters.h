@@ -1,0 +1,34 @@
+// Writers for the output formats beside JPEG: PNG, WebP and AVIF. Each
+// encodes the whole surface in memory and then replaces the file at the path
+// as the JPEG writer does (a temporary file beside it, renamed over it only
+// when complete; a failure leaves the old file as it was).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "EngineSettings.h"
+#include "cDIBSection.h"
+
+namespace kx {
+
+// The surface encoded as `format` (Png, Webp or Avif), with `iccProfile`
+// embedded when it is not empty. `quality` is 1 to 100 and means:
+//   Png:  nothing (PNG is lossless); still checked to be 1 to 100.
+//   Webp: libwebp's lossy quality factor, the same number (4:2:0, method 4).
+//   Avif: libheif's lossy quality for the AV1 encoder, the same number
+//         (4:2:0; 100 is the best lossy quality, not lossless).
+// Empty on any failure: a quality out of range, an empty surface, an encoder
+// missing or failing, or the Jpeg format (written by WriteJpeg instead).
+std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat format, Long quality,
+                                   std::span<const uint8_t> iccProfile = {});
+
+// Encodes the surface and writes it to `path`, replacing a file already there
+// as a new file (its permissions and times are not carried over). False,
+// raising nothing, on any failure; the file at `path` is then untouched.
+bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality,
+                   OutputFormat format, std::span<const uint8_t> iccProfile = {});
+
+}  // namespace kx

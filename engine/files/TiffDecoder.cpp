@@ -1,0 +1,186 @@
+// TIFF input through libtiff's RGBA interface, which turns every photometric
+// interpretation it knows (RGB, grey, palette, CMYK, YCbCr; 1 to 16 bits a
+// sample) into 8-bit ABGR. The file is read from memory; libtiff's messages
+// are silenced and its single allocations capped.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "DecodeLimits.h"
+#include "ModernDecoders.h"
+#include "SurfaceMemory.h"
+
+namespace kx {
+
+namespace {
+
+struct MemoryFile {
+    std::span<const uint8_t> bytes;
+    uint64_t position = 0;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* into, tmsize_t count)
+{
+    auto* file = static_cast<MemoryFile*>(handle);
+    if (count <= 0 || file->position >= file->bytes.size()) return 0;
+    const size_t n = std::min<uint64_t>(static_cast<uint64_t>(count), file->bytes.size() - file->position);
+    std::memcpy(into, file->bytes.data() + file->position, n);
+    file->position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
+{
+    auto* file = static_cast<MemoryFile*>(handle);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR) base = file->position;
+    else if (whence == SEEK_END) base = file->bytes.size();
+    else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+    if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
+    file->position = base + offset;  // past the end reads nothing
+    return file->position;
+}
+
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->bytes.size(); }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct OptionsDeleter {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+struct TiffDeleter {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+struct RgbaImageEnd {
+    TIFFRGBAImage* image;
+    ~RgbaImageEnd() { TIFFRGBAImageEnd(image); }
+};
+struct BufferRelease {
+    size_t capacity;
+    void operator()(uint8_t* buffer) const { ReleaseBuffer(buffer, capacity); }
+};
+
+// libtiff's largest single allocation (a strip, a tile, a table): the
+// surface limit, so that no legitimate picture is refused by it.
+constexpr tmsize_t kMaxSingleAllocation = kMaxSurfaceBytes;
+
+void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
+{
+    profile.clear();
+    uint32_t count = 0;
+    void* data = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr && count > 0)
+        profile.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+}
+
+// One ABGR pixel, alpha premultiplied, over white as BGR.
+inline void PutOverWhite(uint32_t p, uint8_t* out)
+{
+    const unsigned through = 255 - TIFFGetA(p);
+    out[0] = static_cast<uint8_t>(std::min(255u, TIFFGetB(p) + through));
+    out[1] = static_cast<uint8_t>(std::min(255u, TIFFGetG(p) + through));
+    out[2] = static_cast<uint8_t>(std::min(255u, TIFFGetR(p) + through));
+}
+
+// Copies the stored picture (raster rows bottom-up, width x height) into a
+// new surface turned upright for the orientation tag (1 to 8): the mirror
+// or quarter turn costs nothing beside the copy itself.
+bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int orientation,
+                 cDIBSection& surface)
+{
+    const bool quarter = orientation >= 5;
+    const int64_t outWidth = quarter ? height : width;
+    const int64_t outHeight = quarter ? width : height;
+    if (!surface.Create(static_cast<Long>(outWidth), static_cast<Long>(outHeight))) return false;
+    const int64_t w = width, h = height;
+    // Where the upright pixel (ux, uy) is stored, counted top-down (sx, sy).
+    const auto index = [&](int64_t ux, int64_t uy) {
+        int64_t sx = ux, sy = uy;
+        switch (orientation) {
+        case 2: sx = w - 1 - ux; break;
+        case 3: sx = w - 1 - ux; sy = h - 1 - uy; break;
+        case 4: sy = h - 1 - uy; break;
+        case 5: sx = uy; sy = ux; break;
+        case 6: sx = uy; sy = h - 1 - ux; break;
+        case 7: sx = w - 1 - uy; sy = h - 1 - ux; break;
+        case 8: sx = w - 1 - uy; sy = ux; break;
+        default: break;
+        }
+        return (h - 1 - sy) * w + sx;
+    };
+    for (int64_t uy = 0; uy < outHeight; ++uy) {
+        uint8_t* out = surface.PictureRow(static_cast<Long>(uy));
+        const int64_t first = index(0, uy);
+        const int64_t step = outWidth > 1 ? index(1, uy) - first : 0;
+        for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
+            PutOverWhite(raster[at], out);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                bool autoOrient)
+{
+    try {
+        if (!LooksLikeTiff(file)) return false;
+        const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+        if (!options) return false;
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
+        MemoryFile memory{file};
+        // "m": no memory mapping. Only the first directory (page) is read.
+        const std::unique_ptr<TIFF, TiffDeleter> tif(
+            TIFFClientOpenExt("picture", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc,
+                              SizeProc, MapProc, UnmapProc, options.get()));
+        if (!tif) return false;
+
+        uint32_t width = 0, height = 0;
+        if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+            TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
+            return false;
+        if (!SurfaceSizeAllowed(width, height) ||
+            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
+            return false;
+
+        char message[1024] = {};
+        if (TIFFRGBAImageOK(tif.get(), message) != 1) return false;
+        TIFFRGBAImage image;
+        if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1) return false;
+        const RgbaImageEnd end{&image};
+        // The pixels as stored, rows bottom-up; the orientation is applied
+        // while they are copied to the surface.
+        const uint16_t stored = image.orientation;
+        image.orientation = ORIENTATION_TOPLEFT;
+        image.req_orientation = ORIENTATION_BOTLEFT;
+
+        const size_t pixels = static_cast<size_t>(width) * height;
+        size_t capacity = 0;
+        const std::unique_ptr<uint8_t, BufferRelease> raster(AcquireZeroedBuffer(pixels * 4, capacity),
+                                                             BufferRelease{capacity});
+        if (!raster) return false;
+        auto* abgr = reinterpret_cast<uint32_t*>(raster.get());
+        if (TIFFRGBAImageGet(&image, abgr, width, height) != 1) return false;
+
+        const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
+        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface)) return false;
+        if (metadata != nullptr) {
+            metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over
+            ReadIccProfile(tif.get(), metadata->IccProfile);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace kx
