@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "DecodeLimits.h"
 #include "modErrorReport.h"
 #include "modMain.h"
 
@@ -33,6 +34,8 @@ static_assert(SameValues({{KESTRIX_INPUT_NOT_LOADED, kx::ecInputNotLoaded},
                           {KESTRIX_BAD_PERCENTAGE, kx::ecBadPercentage},
                           {KESTRIX_UNEXPECTED_ERROR, kx::ecUnexpectedError},
                           {KESTRIX_RESAMPLE_FAILED, kx::ecResampleFailed}}));
+
+static_assert(KESTRIX_MAX_SIDE == kx::kMaxPictureSide && KESTRIX_MAX_PIXELS == kx::kMaxSurfaceBytes / 3);
 
 // The default of the optional quality argument.
 constexpr int32_t kDefaultQuality = 90;

@@ -10,6 +10,15 @@
  * methods at the same time, on one object or on several. The result code
  * read by cKestrix_ErrorCode belongs to the calling thread and is shared by
  * all objects used on it: read it before the next call on that thread.
+ *
+ * Arguments outside the usual:
+ * - A NULL object is taken as a fresh object with the default settings:
+ *   methods work, and cKestrix_ErrorCode(NULL) reads the thread's code.
+ * - A TEXT_POSITION outside TopLeft..BottomRight places the text with top 0
+ *   and left 0, that is two rows higher and two columns further left than
+ *   TopLeft; its top two rows fall outside the picture. The call succeeds.
+ * - A quality outside 1 to 100 (other than KESTRIX_DEFAULT_QUALITY) writes
+ *   nothing and fails with KESTRIX_OUTPUT_NOT_WRITTEN.
  */
 #ifndef KESTRIX_H
 #define KESTRIX_H
@@ -33,8 +42,14 @@ typedef int32_t KestrixBool;
 
 /* Pass as lngQuality to use the default JPEG quality, 90. Any other value is
  * handed to the encoder unchanged: 1 (smallest) to 100 (best); values
- * outside that range fail with error code 2. */
+ * outside that range fail with error code 2 and write nothing. */
 #define KESTRIX_DEFAULT_QUALITY INT32_MIN
+
+/* The largest picture the engine makes or reads: at most this many pixels
+ * wide and high, and at most KESTRIX_MAX_PIXELS pixels in all (the 24-bit
+ * rows, each padded to 4 bytes, fit in 2^31 - 1 bytes). */
+#define KESTRIX_MAX_SIDE 65535
+#define KESTRIX_MAX_PIXELS 715827882
 
 /* Values of cKestrix_ErrorCode. */
 enum {
