@@ -210,16 +210,6 @@ int RunBatch(const BatchJob& job)
     return tally.Summary(folder, end);
 }
 
-CLI::Validator PictureSize()
-{
-    return CLI::Validator(
-        [](std::string& value) -> std::string {
-            if (!ParseSize(value)) return "'" + value + "' is not a size: use WIDTHxHEIGHT, e.g. 1024x768";
-            return {};
-        },
-        "");
-}
-
 }  // namespace
 
 std::optional<std::pair<int32_t, int32_t>> ParseSize(std::string_view text)
@@ -250,19 +240,19 @@ void AddBatchCommand(CLI::App& app, Action& action)
 
     CLI::Option_group* method = command->add_option_group("Method", "How every picture is resized");
     method->add_option("--resize", job->resize, "Resize to exactly WIDTHxHEIGHT; the proportions are not kept")
-        ->transform(PictureSize())
+        ->transform(Box())
         ->type_name("WxH");
     method->add_option("--percent", job->percent, "Scale to PERCENT percent of the size")
-        ->transform(WholeNumber(1, INT32_MAX))
+        ->transform(Percent())
         ->type_name("N");
     method->add_option("--max-width", job->maxWidth, "Scale to WIDTH pixels wide, keeping the proportions")
-        ->transform(WholeNumber(1, INT32_MAX))
+        ->transform(Side())
         ->type_name("WIDTH");
     method->add_option("--max-height", job->maxHeight, "Scale to HEIGHT pixels high, keeping the proportions")
-        ->transform(WholeNumber(1, INT32_MAX))
+        ->transform(Side())
         ->type_name("HEIGHT");
     method->add_option("--fit", job->fit, "Shrink to fit within WIDTHxHEIGHT, keeping the proportions")
-        ->transform(PictureSize())
+        ->transform(Box())
         ->type_name("WxH");
     method->require_option(1);
 

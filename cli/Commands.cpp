@@ -41,13 +41,6 @@ void AddFiles(CLI::App* command, Files& files)
         ->type_name("FILE");
 }
 
-CLI::Option* AddLong(CLI::App* command, const std::string& names, int32_t& value, const std::string& help)
-{
-    return command->add_option(names, value, help)
-        ->transform(WholeNumber(INT32_MIN, INT32_MAX))
-        ->type_name("N");
-}
-
 CLI::Option* AddInteger(CLI::App* command, const std::string& names, int16_t& value, const std::string& help,
                         int16_t lowest = INT16_MIN, int16_t highest = INT16_MAX)
 {
@@ -70,7 +63,10 @@ struct ResizeJob {
     int32_t quality = KESTRIX_DEFAULT_QUALITY;
 };
 
-const std::string kColourNote = "A colour is #RRGGBB (hex) or a decimal colour code 0x00BBGGRR.";
+const std::string kColourNote =
+    "A colour is #RRGGBB or #RGB (red first), a colour code 0xBBGGRR (blue first) or\n"
+    "the same code in decimal, or a name: black, white, grey, silver, red, maroon, lime,\n"
+    "green, blue, navy, yellow, olive, cyan, teal, magenta, purple, orange, pink, brown.";
 const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'.\n" + kColourNote +
                               "\nWritten at JPEG quality 100.";
 
@@ -81,58 +77,120 @@ struct ResizeCommand {
     const char* description;
     const char* notes;
     const char* example;
-    std::vector<Size> sizes;  // also positional, in this order after OUTPUT
+    std::vector<Size> sizes;  // after OUTPUT, or by option
     KestrixBool (*run)(cKestrix* engine, const ResizeJob& job);
 };
 
 const ResizeCommand kResizeCommands[] = {
     {"resize", "Resize to exactly WIDTH x HEIGHT pixels", "The proportions are not kept.",
-     "kestrix resize photo.jpg thumb.jpg --width 160 --height 120", {Size::Width, Size::Height},
+     "kestrix resize photo.jpg thumb.jpg 160x120", {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResize(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
                                      job.width, job.quality);
      }},
     {"percent", "Resize to PERCENT percent of the size", "Both the width and the height are scaled.",
-     "kestrix percent photo.png half.jpg --percent 50", {Size::Percent},
+     "kestrix percent photo.png half.jpg 50", {Size::Percent},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                job.percent, job.quality);
      }},
     {"max-width", "Scale to WIDTH pixels wide, keeping the proportions",
      "The height follows to the nearest whole percent; narrower pictures are enlarged.",
-     "kestrix max-width photo.bmp small.jpg --width 640", {Size::Width},
+     "kestrix max-width photo.bmp small.jpg 640", {Size::Width},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
                                              job.width, job.quality);
      }},
     {"max-height", "Scale to HEIGHT pixels high, keeping the proportions",
      "The width follows to the nearest whole percent; lower pictures are enlarged.",
-     "kestrix max-height photo.gif small.jpg --height 480", {Size::Height},
+     "kestrix max-height photo.gif small.jpg 480", {Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
                                               job.height, job.quality);
      }},
     {"fit", "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
      "Pictures that fit already are written at their own size.",
-     "kestrix fit in.png out.jpg --width 1024 --height 768 --quality 85", {Size::Width, Size::Height},
+     "kestrix fit in.png out.jpg 1024x768 --quality 85", {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeWithinDimensions(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                      job.height, job.width, job.quality);
      }},
 };
 
-void AddSize(CLI::App* command, Size size, ResizeJob& job)
+// How the sizes of a command may be given: after OUTPUT (the form its help
+// leads with) or by option; both ways at once only with the same values.
+struct SizeArguments {
+    std::vector<std::string> positional;
+    std::string width, height, percent;  // from the options; checked when parsed
+};
+
+// The sizes of `sizes` from the arguments, into `job`; a usage error when
+// one is missing, wrong or given twice with different values.
+void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, ResizeJob& job)
 {
-    switch (size) {
-    case Size::Width:
-        AddLong(command, "-W,--width,WIDTH", job.width, "Width in pixels")->required();
-        break;
-    case Size::Height:
-        AddLong(command, "-H,--height,HEIGHT", job.height, "Height in pixels")->required();
-        break;
-    case Size::Percent:
-        AddLong(command, "-p,--percent,PERCENT", job.percent, "Percentage of the picture's size")->required();
-        break;
+    const auto fail = [](const std::string& message) { throw CLI::ValidationError(message); };
+    const auto side = [&](const std::string& name, const std::string& text) {
+        std::string why;
+        const auto value = ParseSide(text, why);
+        if (!value) fail(name + ": " + why);
+        return std::to_string(*value);
+    };
+    const bool box = sizes.size() == 2;
+    std::string width, height, percent;  // from the positional form
+    const std::vector<std::string>& rest = given.positional;
+    if (rest.size() > (box ? 2u : 1u)) fail("'" + rest.back() + "' was not expected after the size");
+    if (box && rest.size() == 1 && rest[0].find_first_of("xX") != std::string::npos) {
+        std::string why;
+        const auto parsed = ParseBox(rest[0], why);
+        if (!parsed) fail("WxH: " + why);
+        width = std::to_string(parsed->first), height = std::to_string(parsed->second);
+    } else if (box) {
+        if (!rest.empty()) width = side("WIDTH", rest[0]);
+        if (rest.size() > 1) height = side("HEIGHT", rest[1]);
+    } else if (!rest.empty()) {
+        if (sizes[0] == Size::Percent) {
+            std::string why;
+            const auto parsed = ParsePercent(rest[0], why);
+            if (!parsed) fail("PERCENT: " + why);
+            percent = std::to_string(*parsed);
+        } else {
+            (sizes[0] == Size::Width ? width : height) = side(sizes[0] == Size::Width ? "WIDTH" : "HEIGHT", rest[0]);
+        }
+    }
+    const auto merge = [&](const std::string& positional, const std::string& option, const char* name,
+                           int32_t& value) {
+        if (!positional.empty() && !option.empty() && positional != option)
+            fail(std::string("the ") + (name + 2) + " is given twice: " + positional + " and " + name + " " + option);
+        const std::string& text = positional.empty() ? option : positional;
+        if (text.empty())
+            fail(std::string(name) + " is required" +
+                 (box ? " (or give the size as WIDTHxHEIGHT, e.g. 1024x768)" : " (or give it after OUTPUT)"));
+        value = static_cast<int32_t>(std::stol(text));
+    };
+    for (const Size size : sizes) {
+        if (size == Size::Width) merge(width, given.width, "--width", job.width);
+        if (size == Size::Height) merge(height, given.height, "--height", job.height);
+        if (size == Size::Percent) merge(percent, given.percent, "--percent", job.percent);
+    }
+}
+
+void AddSizes(CLI::App* command, const std::vector<Size>& sizes, SizeArguments& given)
+{
+    const bool box = sizes.size() == 2;
+    const char* name = box ? "WxH" : sizes[0] == Size::Width ? "WIDTH" : sizes[0] == Size::Height ? "HEIGHT" : "PERCENT";
+    const char* help = box                         ? "Size in pixels, e.g. 1024x768 (or WIDTH HEIGHT, two numbers)"
+                       : sizes[0] == Size::Width  ? "Width in pixels"
+                       : sizes[0] == Size::Height ? "Height in pixels"
+                                                  : "Percentage of the picture's size, e.g. 50 or 50%";
+    command->add_option(name, given.positional, help)->type_name("")->expected(0, -1);
+    const std::string instead = box ? "; instead of WxH" : "; instead of " + std::string(name);
+    for (const Size size : sizes) {
+        if (size == Size::Width)
+            command->add_option("-W,--width", given.width, "Width in pixels" + instead)->transform(Side())->type_name("N");
+        if (size == Size::Height)
+            command->add_option("-H,--height", given.height, "Height in pixels" + instead)->transform(Side())->type_name("N");
+        if (size == Size::Percent)
+            command->add_option("-p,--percent", given.percent, "Percentage" + instead)->transform(Percent())->type_name("N");
     }
 }
 
@@ -141,13 +199,17 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     CLI::App* command =
         AddCommand(app, definition.name, definition.description, definition.notes, definition.example);
     const auto job = std::make_shared<ResizeJob>();
+    const auto given = std::make_shared<SizeArguments>();
     AddFiles(command, job->files);
-    for (const Size size : definition.sizes) AddSize(command, size, *job);
+    AddSizes(command, definition.sizes, *given);
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
-    OnChosen(command, action, [job, run = definition.run] {
-        return RunEngineMethod(job->files, [&](cKestrix* engine) { return run(engine, *job); });
+    command->callback([&action, job, given, sizes = definition.sizes, run = definition.run] {
+        ResolveSizes(sizes, *given, *job);
+        action = [job, run] {
+            return RunEngineMethod(job->files, [&](cKestrix* engine) { return run(engine, *job); });
+        };
     });
 }
 
@@ -258,8 +320,10 @@ void AddTextCommands(CLI::App& app, Action& action)
 
     CLI::App* textAt = AddCommand(app, "text-at", "Draw a text at one of nine places",
                                   "Places: top-left, top-centre, top-right, middle-left, middle-centre,\n"
-                                  "middle-right, bottom-left, bottom-centre, bottom-right (\"center\" too);\n"
-                                  "the text stays 2 pixels from the edges.\n" + kTextNote,
+                                  "middle-right, bottom-left, bottom-centre, bottom-right; also centre, top,\n"
+                                  "bottom, left, right and north-west, north, ..., south-east. \"center\" for\n"
+                                  "\"centre\", any case, and \"-\", \"_\", a space or nothing between the words.\n"
+                                  "The text stays 2 pixels from the edges.\n" + kTextNote,
                                   "kestrix text-at in.jpg out.jpg \"(c) 2026\" --at bottom-right --colour '#FFFFFF'");
     const auto atPlace = std::make_shared<TextJob>();
     AddTextOptions(textAt, *atPlace);

@@ -32,6 +32,17 @@ void PrintReportText(std::string_view text)
     std::cerr.flush();
 }
 
+void PrintWarnings(const std::string& input)
+{
+    std::string_view rest = Kestrix_LastWarningText();
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        std::cerr << "kestrix: " << input << ": warning: " << rest.substr(0, end) << '\n';
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+}
+
 void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
 
 std::string FailureText(int32_t errorCode, const Files& files)
@@ -63,7 +74,9 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
     }
-    if (method(engine.get()) == KESTRIX_TRUE) return kExitSuccess;
+    const bool done = method(engine.get()) == KESTRIX_TRUE;
+    PrintWarnings(files.input);
+    if (done) return kExitSuccess;
     std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files) << '\n';
     return kExitFailure;
 }

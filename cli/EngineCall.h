@@ -28,6 +28,10 @@ void PrintEngineReports();
 // Prints an error report the same way.
 void PrintReportText(std::string_view text);
 
+// Prints what the decoder of the last method on this thread noted about
+// `input` (a truncated JPEG, say), one "kestrix: INPUT: warning: " line each.
+void PrintWarnings(const std::string& input);
+
 // One line (without "kestrix: " and newline) saying what a failed method's
 // error code means.
 std::string FailureText(int32_t errorCode, const Files& files);

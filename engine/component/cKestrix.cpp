@@ -10,6 +10,7 @@
 #include <string>
 
 #include "DecodeLimits.h"
+#include "PictureLoader.h"
 #include "modErrorReport.h"
 #include "modMain.h"
 
@@ -72,6 +73,7 @@ template <typename Operation>
 KestrixBool RunMethod(const char* name, Operation&& operation)
 {
     ErrorCode() = kx::ecNone;
+    kx::ClearDecodeWarnings();
     bool ok = false;
     try {
         ok = operation();
@@ -189,6 +191,8 @@ void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
         handler(text.c_str(), user);
     });
 }
+
+const char* Kestrix_LastWarningText(void) { return kx::DecodeWarnings().c_str(); }
 
 const char* Kestrix_Version(void) { return KESTRIX_VERSION_STRING; }
 

@@ -13,6 +13,7 @@
 
 #include "DecodeLimits.h"
 #include "PictureDecoders.h"
+#include "PictureLoader.h"
 #include "SurfaceMemory.h"
 
 namespace kx {
@@ -35,9 +36,13 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 
 // A library call either succeeded or only warned (a truncated or slightly
 // damaged stream: the part that decoded is kept).
+// A warning is noted for the caller of the engine's method.
 bool CallSucceeded(int result, tjhandle handle)
 {
-    return result == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    if (result == 0) return true;
+    if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
+    NoteDecodeWarning(tjGetErrorStr2(handle));
+    return true;
 }
 
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no

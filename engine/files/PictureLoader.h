@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "cDIBSection.h"
 
@@ -16,5 +17,13 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 // the surface empty, when the file is missing, unreadable, not a picture the
 // engine decodes, corrupt, or beyond the engine's size limits.
 bool LoadPicture(const std::string& path, cDIBSection& surface);
+
+// What the decoders noted on this thread about pictures they still decoded
+// (a truncated or slightly damaged JPEG stream: the part that decoded is
+// kept), one note per line, each note once; "" when none since the last
+// ClearDecodeWarnings.
+const std::string& DecodeWarnings();
+void NoteDecodeWarning(std::string_view text);
+void ClearDecodeWarnings();
 
 }  // namespace kx

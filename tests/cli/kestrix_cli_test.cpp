@@ -201,11 +201,11 @@ TEST_F(Cli, BadArgumentsAreUsageErrors)
     struct Case { std::vector<std::string> args; const char* message; };
     const Case cases[] = {
         {{"border", "IN", "OUT", "--colour", "#12345"}, "'#12345' is not a colour"},
-        {{"border", "IN", "OUT", "--colour", "red"}, "'red' is not a colour"},
+        {{"border", "IN", "OUT", "--colour", "reddish"}, "'reddish' is not a colour"},
         {{"border", "IN", "OUT", "--color", "#GG0000"}, "'#GG0000' is not a colour"},
         {{"border", "IN", "OUT", "--top", "32768"}, "--top: '32768' is not a whole number from -32768 to 32767"},
         {{"max-width", "IN", "OUT", "--width", "abc"}, "--width: 'abc' is not a whole number"},
-        {{"max-width", "IN", "OUT", "--width", "2147483648"}, "--width: '2147483648' is not a whole number"},
+        {{"max-width", "IN", "OUT", "--width", "2147483648"}, "--width: '2147483648' is too large"},
         {{"max-width", "IN", "OUT", "--width", "0x10"}, "--width: '0x10' is not a whole number"},
         {{"resize", "IN", "OUT", "10", "10", "--quality", "101"}, "--quality: '101' is not a whole number from 1 to 100"},
         {{"text-at", "IN", "OUT", "Hi", "--at", "middle"}, "'middle' is not a place"},
@@ -236,9 +236,6 @@ TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
         {{"resize", missing, output, "10", "10"}, "kestrix: cannot read the input picture '" + missing + "'\n"},
         {{"border", in, dir / "no/such/folder.jpg"},
          "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" + "'\n"},
-        {{"max-width", in, output, "--width", "0"}, "kestrix: the width must be 1 or more\n"},
-        {{"fit", in, output, "--width", "0", "--height", "0"}, "kestrix: the height must be 1 or more\n"},
-        {{"percent", in, output, "-5"}, "kestrix: the percentage must be 1 or more\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err);
@@ -345,9 +342,9 @@ TEST_F(Batch, BadArgumentsAreUsageErrors)
     const Case cases[] = {
         {{"batch", folder}, "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit]"},
         {{"batch", folder, "--percent", "50", "--max-width", "10"}, "is required and 2 were given"},
-        {{"batch", folder, "--fit", "10x0"}, "'10x0' is not a size"},
+        {{"batch", folder, "--fit", "10x0"}, "'10x0': the height '0' is below 1"},
         {{"batch", folder, "--resize", "10"}, "'10' is not a size"},
-        {{"batch", folder, "--max-width", "0"}, "'0' is not a whole number from 1"},
+        {{"batch", folder, "--max-width", "0"}, "--max-width: '0' is below 1"},
         {{"batch", folder, "--max-width", "10", "-j", "0"}, "'0' is not a whole number from 1 to 1024"},
         {{"batch", "--max-width", "10"}, "FOLDER is required"},
     };

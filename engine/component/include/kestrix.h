@@ -145,6 +145,13 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
  * success). */
 KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
 
+/* What the decoder noted about an input that the last method called on this
+ * thread still used, for example "Premature end of JPEG file" for a
+ * truncated JPEG (drawn as far as its data goes, the rest grey): UTF-8
+ * lines ending in "\n", or "" when nothing was noted. Valid until the next
+ * method call on this thread. */
+KESTRIX_API const char *Kestrix_LastWarningText(void);
+
 /* Receives the text of an unexpected error's report ("Error in : ...", CR LF,
  * "Error Number : ...", CR LF, "Error Desc : ..."). The engine waits until
  * the handler returns; reports from several threads come one at a time.
