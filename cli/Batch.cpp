@@ -1,133 +1,108 @@
-// The batch sub-command over the desktop program's folder logic
-// (folvane_core), with the engine linked directly and called through its C
-// interface.
+// The batch sub-command: a thin front over the batch run (kx::batch), with
+// the engine linked directly and called through its C interface.
 #include "Batch.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Arguments.h"
-#include "Dialogs.h"
+#include "BatchRun.h"
 #include "EngineCall.h"
-#include "EngineLibrary.h"
-#include "modErrorReport.h"
-#include "modProcessFolder.h"
+#include "RunTimeError.h"
 
 namespace kx::cli {
 
 namespace {
 
-// The C interface of the engine this program is linked to.
-folvane::KestrixApi LinkedApi()
-{
-    folvane::KestrixApi api;
-    api.Create = cKestrix_Create;
-    api.Release = cKestrix_Release;
-    api.ImageResize = cKestrix_ImageResize;
-    api.ImagePercentageResize = cKestrix_ImagePercentageResize;
-    api.ImageResizeMaxWidth = cKestrix_ImageResizeMaxWidth;
-    api.ImageResizeMaxHeight = cKestrix_ImageResizeMaxHeight;
-    api.ImageResizeWithinDimensions = cKestrix_ImageResizeWithinDimensions;
-    api.AddBorderToExistingImage = cKestrix_AddBorderToExistingImage;
-    api.AddTextToImage = cKestrix_AddTextToImage;
-    api.AddTextToImageUsingSpecifiedPosition = cKestrix_AddTextToImageUsingSpecifiedPosition;
-    api.ErrorCode = cKestrix_ErrorCode;
-    api.SetReportHandler = Kestrix_SetReportHandler;
-    api.Version = Kestrix_Version;
-    return api;
-}
+using kx::batch::FileOutcome;
+using kx::batch::FileResult;
+using kx::batch::Method;
 
-// The folder logic's messages on standard error; its "Done!" is the
-// summary's business.
-class ConsoleDialogs : public folvane::IDialogs {
-public:
-    folvane::MessageAnswer ShowMessage(const std::string& text, const std::string&,
-                                       folvane::MessageStyle style) override
-    {
-        if (style != folvane::MessageStyle::Plain) std::cerr << "kestrix: " << text << '\n';
-        return folvane::MessageAnswer::Ok;
-    }
-    void Beep() override {}
-    std::string ChooseFolder(const std::string&) override { return {}; }
+// How each method is asked for on the command line, in the order of --help.
+// A method of two sizes takes WIDTHxHEIGHT, one of one size a whole number.
+struct MethodOption {
+    Method method;
+    const char* name;
+    const char* typeName;
+    const char* help;
 };
+constexpr MethodOption kMethodOptions[] = {
+    {Method::Resize, "--resize", "WxH", "Resize to exactly WIDTHxHEIGHT; the proportions are not kept"},
+    {Method::Percent, "--percent", "N", "Scale to PERCENT percent of the size"},
+    {Method::MaxWidth, "--max-width", "WIDTH", "Scale to WIDTH pixels wide, keeping the proportions"},
+    {Method::MaxHeight, "--max-height", "HEIGHT", "Scale to HEIGHT pixels high, keeping the proportions"},
+    {Method::Fit, "--fit", "WxH", "Shrink to fit within WIDTHxHEIGHT, keeping the proportions"},
+};
+
+bool TakesTwoSizes(Method method)
+{
+    const kx::batch::MethodSpec& spec = kx::batch::SpecOf(method);
+    return spec.UsesWidth && spec.UsesHeight;
+}
 
 struct BatchJob {
     std::string folder;
-    std::string resize, fit;  // WIDTHxHEIGHT
-    int32_t percent = 0, maxWidth = 0, maxHeight = 0;
-    int32_t quality = folvane::kBatchQuality;
+    std::array<std::string, std::size(kMethodOptions)> values;  // as given, per method option
+    int32_t quality = kx::batch::kDefaultQuality;
     unsigned workers = 0;
 };
 
-// The folder logic's job: a method number and its sizes as text.
-folvane::ResizeJob FolderJob(const BatchJob& job)
+// The chosen method and its sizes; exactly one option is given (CLI11
+// checks that) and its value was checked when parsed.
+kx::batch::Job RunJob(const BatchJob& given)
 {
-    folvane::ResizeJob folder;
-    const auto setSize = [&](int16_t method, const std::string& size) {
-        const auto [width, height] = *ParseSize(size);  // checked when parsed
-        folder.ResizeMethod = method;
-        folder.Width = std::to_string(width);
-        folder.Height = std::to_string(height);
-    };
-    if (!job.resize.empty()) setSize(0, job.resize);
-    if (job.percent > 0) folder.ResizeMethod = 1, folder.Percentage = std::to_string(job.percent);
-    if (job.maxHeight > 0) folder.ResizeMethod = 2, folder.Height = std::to_string(job.maxHeight);
-    if (job.maxWidth > 0) folder.ResizeMethod = 3, folder.Width = std::to_string(job.maxWidth);
-    if (!job.fit.empty()) setSize(4, job.fit);
-    return folder;
-}
-
-// Raised by Ctrl-C. SIGINT is blocked in every thread but one that waits for
-// it, so no engine call is ever interrupted.
-std::atomic<bool> stopRequested{false};
-
-void WatchForInterrupt()
-{
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-    std::thread([interrupt] {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&interrupt, &signal) != 0) continue;
-            stopRequested = true;
-            constexpr char notice[] = "\nkestrix: stopping: finishing the pictures under way\n";
-            [[maybe_unused]] const auto written = ::write(STDERR_FILENO, notice, sizeof notice - 1);
+    kx::batch::Job job;
+    job.Quality = given.quality;
+    job.Workers = given.workers;
+    for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
+        if (given.values[i].empty()) continue;
+        job.method = kMethodOptions[i].method;
+        const kx::batch::MethodSpec& spec = kx::batch::SpecOf(job.method);
+        if (TakesTwoSizes(job.method)) {
+            const auto [width, height] = *ParseSize(given.values[i]);
+            job.sizes.Width = width;
+            job.sizes.Height = height;
+            continue;
         }
-    }).detach();
+        const auto value = static_cast<int32_t>(*ParseWholeNumber(given.values[i], 1, INT32_MAX));
+        if (spec.UsesWidth) job.sizes.Width = value;
+        if (spec.UsesHeight) job.sizes.Height = value;
+        if (spec.UsesPercentage) job.sizes.Percentage = value;
+    }
+    return job;
 }
 
 // Counts what the run did and draws the progress bar.
-class Tally {
+class Tally : public kx::batch::Observer {
 public:
-    Tally(size_t total, bool showBar) : total_(total), showBar_(showBar) {}
+    explicit Tally(bool showBar) : showBar_(showBar) {}
 
-    void FileDone(const folvane::FileReport& report)
+    void Started(size_t files) override { total_ = files; }
+
+    void FileDone(const FileResult& result) override
     {
         ++done_;
-        switch (report.Outcome) {
-        case folvane::FileOutcome::Resized: ++resized_; break;
-        case folvane::FileOutcome::Skipped: ++skipped_; break;
-        case folvane::FileOutcome::Failed: failures_.push_back(report); break;
+        switch (result.Outcome) {
+        case FileOutcome::Resized: ++resized_; break;
+        case FileOutcome::Skipped: ++skipped_; break;
+        case FileOutcome::Failed: failures_.push_back(result); break;
         }
         if (showBar_) DrawBar();
     }
 
     // Prints the summary; gives the exit status.
-    int Summary(const std::string& folder, folvane::RunEnd end)
+    int Summary(const std::string& folder, bool complete)
     {
         if (showBar_ && done_ > 0) std::cerr << "\r\033[K" << std::flush;
         std::sort(failures_.begin(), failures_.end(),
@@ -135,16 +110,14 @@ public:
         std::cout << "Resized: " << Count(resized_, "picture") << " into " << folder << "/Resized\n"
                   << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
                   << "Failed:  " << Count(failures_.size(), "picture") << '\n';
-        for (const folvane::FileReport& failed : failures_) {
-            const Files files{folder + "/" + failed.Name,
-                              folder + "/Resized/" + folvane::OutputName(failed.Name)};
-            std::cout << "  " << failed.Name << ": " << FailureText(failed.ErrorCode, files) << '\n';
+        for (const FileResult& failed : failures_) {
+            const Files files{folder + "/" + failed.Name, failed.Output};
+            std::cout << "  " << failed.Name << ": " << FailureText(failed.ErrorCode, files, failed.Reason) << '\n';
         }
-        if (end == folvane::RunEnd::Stopped)
-            std::cout << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
+        if (!complete) std::cout << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         std::cout.flush();
-        if (end == folvane::RunEnd::Stopped) return 128 + SIGINT;
-        return end == folvane::RunEnd::Done && failures_.empty() ? kExitSuccess : kExitFailure;
+        if (!complete) return 128 + SIGINT;
+        return failures_.empty() ? kExitSuccess : kExitFailure;
     }
 
 private:
@@ -165,49 +138,50 @@ private:
                   << done_ << "/" << total_ << " files  " << rate << " files/s" << std::flush;
     }
 
-    const size_t total_;
     const bool showBar_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    size_t done_ = 0, resized_ = 0, skipped_ = 0;
-    std::vector<folvane::FileReport> failures_;
+    size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0;
+    std::vector<FileResult> failures_;
 };
 
-int RunBatch(const BatchJob& job)
+// Raised by Ctrl-C.
+std::atomic<bool> stopRequested{false};
+
+int RunBatch(const BatchJob& given)
 {
     // A folder given as "photos/" still names "photos/Resized".
-    std::string folder = job.folder;
+    std::string folder = given.folder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
 
-    ConsoleDialogs dialogs;
-    folvane::SetDialogs(&dialogs);
-    kx::SetReportHandler([](const std::string& text) { PrintReportText(text); });
-    WatchForInterrupt();
-
-    // Counted here only for the bar; the run lists the folder itself.
-    size_t total = 0;
-    try {
-        total = folvane::ListOrdinaryFiles(folder).size();
-    } catch (...) {
-        // The run meets the same error and reports it.
+    std::string detail;
+    const kx::batch::StartProblem problem = kx::batch::PrepareFolders(folder, &detail);
+    if (problem != kx::batch::StartProblem::None) {
+        std::cerr << "kestrix: " << given.folder << ": " << kx::batch::StartProblemText(problem)
+                  << (detail.empty() ? "" : " (" + detail + ")") << '\n';
+        return kExitFailure;
     }
-    Tally tally(total, ::isatty(STDERR_FILENO) == 1);
-    folvane::BatchOptions options;
-    options.Workers = job.workers;
-    options.Quality = job.quality;
-    options.Stop = &stopRequested;
-    options.FileDone = [&tally](const folvane::FileReport& report) { tally.FileDone(report); };
+    kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
 
-    const folvane::KestrixApi api = LinkedApi();
-    const std::unique_ptr<cKestrix, folvane::KestrixObjectRelease> object(cKestrix_Create(),
-                                                                          {cKestrix_Release});
+    const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
+    const std::unique_ptr<cKestrix, decltype(api.Release)> object(api.Create(), api.Release);
     if (!object) {
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
     }
-    folvane::KestrixEngine engine(api, object.get());
-    const folvane::RunEnd end = folvane::ProcessFolder(folder, FolderJob(job), engine, options);
-    folvane::SetDialogs(nullptr);
-    return tally.Summary(folder, end);
+    kx::batch::KestrixEngine engine(api, object.get());
+    kx::batch::Job job = RunJob(given);
+    job.Stop = &stopRequested;
+    Tally tally(::isatty(STDERR_FILENO) == 1);
+    try {
+        const std::vector<std::string> names = kx::batch::ListOrdinaryFiles(folder);
+        const bool complete = kx::batch::RunFiles(folder, folder + "/Resized", names, job, engine, tally);
+        return tally.Summary(folder, complete);
+    } catch (const kx::RunTimeError& error) {
+        std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
+    } catch (const std::exception& error) {
+        std::cerr << "kestrix: " << given.folder << ": " << error.what() << '\n';
+    }
+    return kExitFailure;
 }
 
 }  // namespace
@@ -239,21 +213,12 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->type_name("FOLDER");
 
     CLI::Option_group* method = command->add_option_group("Method", "How every picture is resized");
-    method->add_option("--resize", job->resize, "Resize to exactly WIDTHxHEIGHT; the proportions are not kept")
-        ->transform(Box())
-        ->type_name("WxH");
-    method->add_option("--percent", job->percent, "Scale to PERCENT percent of the size")
-        ->transform(Percent())
-        ->type_name("N");
-    method->add_option("--max-width", job->maxWidth, "Scale to WIDTH pixels wide, keeping the proportions")
-        ->transform(Side())
-        ->type_name("WIDTH");
-    method->add_option("--max-height", job->maxHeight, "Scale to HEIGHT pixels high, keeping the proportions")
-        ->transform(Side())
-        ->type_name("HEIGHT");
-    method->add_option("--fit", job->fit, "Shrink to fit within WIDTHxHEIGHT, keeping the proportions")
-        ->transform(Box())
-        ->type_name("WxH");
+    for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
+        const MethodOption& row = kMethodOptions[i];
+        method->add_option(row.name, job->values[i], row.help)
+            ->transform(TakesTwoSizes(row.method) ? Box() : row.method == Method::Percent ? Percent() : Side())
+            ->type_name(row.typeName);
+    }
     method->require_option(1);
 
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")

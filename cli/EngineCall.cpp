@@ -45,13 +45,14 @@ void PrintWarnings(const std::string& input)
 
 void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
 
-std::string FailureText(int32_t errorCode, const Files& files)
+std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason)
 {
+    const std::string because = reason.empty() ? "" : ": " + reason;
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
-        return "cannot read the input picture " + Quoted(files.input);
+        return "cannot read the input picture " + Quoted(files.input) + because;
     case KESTRIX_OUTPUT_NOT_WRITTEN:
-        return "cannot write the output JPEG file " + Quoted(files.output);
+        return "cannot write the output JPEG file " + Quoted(files.output) + because;
     case KESTRIX_BAD_WIDTH:
         return "the width must be 1 or more";
     case KESTRIX_BAD_HEIGHT:
@@ -77,7 +78,8 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
     const bool done = method(engine.get()) == KESTRIX_TRUE;
     PrintWarnings(files.input);
     if (done) return kExitSuccess;
-    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files) << '\n';
+    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files, Kestrix_LastErrorText())
+              << '\n';
     return kExitFailure;
 }
 

@@ -33,8 +33,9 @@ void PrintReportText(std::string_view text);
 void PrintWarnings(const std::string& input);
 
 // One line (without "kestrix: " and newline) saying what a failed method's
-// error code means.
-std::string FailureText(int32_t errorCode, const Files& files);
+// error code means, followed for a file that could not be read or written
+// by the engine's reason (Kestrix_LastErrorText) when it gave one.
+std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason = {});
 
 // Calls `method` on a fresh engine object: kExitSuccess when it returns
 // KESTRIX_TRUE, otherwise kExitFailure after printing its failure line.

@@ -49,40 +49,6 @@ std::string LastLoaderError()
     return text ? text : "unknown error";
 }
 
-// Looks up one function; on failure names it in `missing`.
-template <typename Function>
-bool Resolve(void* handle, const char* symbol, Function& slot, std::string& missing)
-{
-    ::dlerror();
-    void* address = ::dlsym(handle, symbol);
-    if (!address) {
-        missing = symbol;
-        return false;
-    }
-    slot = reinterpret_cast<Function>(address);
-    return true;
-}
-
-bool ResolveAll(void* handle, KestrixApi& api, std::string& missing)
-{
-    return Resolve(handle, "cKestrix_Create", api.Create, missing) &&
-           Resolve(handle, "cKestrix_Release", api.Release, missing) &&
-           Resolve(handle, "cKestrix_ImageResize", api.ImageResize, missing) &&
-           Resolve(handle, "cKestrix_ImagePercentageResize", api.ImagePercentageResize, missing) &&
-           Resolve(handle, "cKestrix_ImageResizeMaxWidth", api.ImageResizeMaxWidth, missing) &&
-           Resolve(handle, "cKestrix_ImageResizeMaxHeight", api.ImageResizeMaxHeight, missing) &&
-           Resolve(handle, "cKestrix_ImageResizeWithinDimensions", api.ImageResizeWithinDimensions,
-                   missing) &&
-           Resolve(handle, "cKestrix_AddBorderToExistingImage", api.AddBorderToExistingImage,
-                   missing) &&
-           Resolve(handle, "cKestrix_AddTextToImage", api.AddTextToImage, missing) &&
-           Resolve(handle, "cKestrix_AddTextToImageUsingSpecifiedPosition",
-                   api.AddTextToImageUsingSpecifiedPosition, missing) &&
-           Resolve(handle, "cKestrix_ErrorCode", api.ErrorCode, missing) &&
-           Resolve(handle, "Kestrix_SetReportHandler", api.SetReportHandler, missing) &&
-           Resolve(handle, "Kestrix_Version", api.Version, missing);
-}
-
 }  // namespace
 
 void EngineLibrary::HandleClose::operator()(void* handle) const
@@ -118,7 +84,8 @@ std::optional<EngineLibrary> EngineLibrary::LoadFrom(const std::string& path, st
     }
     KestrixApi api;
     std::string missing;
-    if (!ResolveAll(handle.get(), api, missing)) {
+    const auto lookup = [&handle](const char* symbol) { return ::dlsym(handle.get(), symbol); };
+    if (!kx::batch::ResolveEngineApi(api, lookup, missing)) {
         if (why) *why = path + ": not the Kestrix engine, the function " + missing + " is missing";
         return std::nullopt;
     }

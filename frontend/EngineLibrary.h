@@ -8,28 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "EngineApi.h"
 #include "kestrix.h"
 
 namespace folvane {
 
 // The engine's C interface, one pointer per function of kestrix.h. All are
 // set in a KestrixApi obtained from a loaded EngineLibrary.
-struct KestrixApi {
-    decltype(&cKestrix_Create) Create = nullptr;
-    decltype(&cKestrix_Release) Release = nullptr;
-    decltype(&cKestrix_ImageResize) ImageResize = nullptr;
-    decltype(&cKestrix_ImagePercentageResize) ImagePercentageResize = nullptr;
-    decltype(&cKestrix_ImageResizeMaxWidth) ImageResizeMaxWidth = nullptr;
-    decltype(&cKestrix_ImageResizeMaxHeight) ImageResizeMaxHeight = nullptr;
-    decltype(&cKestrix_ImageResizeWithinDimensions) ImageResizeWithinDimensions = nullptr;
-    decltype(&cKestrix_AddBorderToExistingImage) AddBorderToExistingImage = nullptr;
-    decltype(&cKestrix_AddTextToImage) AddTextToImage = nullptr;
-    decltype(&cKestrix_AddTextToImageUsingSpecifiedPosition) AddTextToImageUsingSpecifiedPosition =
-        nullptr;
-    decltype(&cKestrix_ErrorCode) ErrorCode = nullptr;
-    decltype(&Kestrix_SetReportHandler) SetReportHandler = nullptr;
-    decltype(&Kestrix_Version) Version = nullptr;
-};
+using KestrixApi = kx::batch::EngineApi;
 
 // Releases an engine object through the library that made it.
 struct KestrixObjectRelease {

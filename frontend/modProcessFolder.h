@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BatchRun.h"
 #include "EngineLibrary.h"
 
 namespace folvane {
@@ -67,63 +68,19 @@ void FinishMeter();
 void ResetMeter();
 
 // ---- The engine -----------------------------------------------------------
-// The five resize methods of the engine object. Sizes are pixels, or percent
-// for PercentageResize; each call returns whether the output was written.
-// A run with more than one worker calls the methods from several threads at
-// once.
-class IResizeEngine {
-public:
-    virtual ~IResizeEngine() = default;
-    // Why the last method called on this thread failed (0 after a success);
-    // read right after that call, on the same thread.
-    virtual int32_t LastErrorCode() { return 0; }
-    virtual bool ImageResize(const std::string& InImage, const std::string& OutImage,
-                             int32_t Height, int32_t Width, int32_t lngQuality) = 0;
-    virtual bool ImagePercentageResize(const std::string& InImage, const std::string& OutImage,
-                                       int32_t Percentage, int32_t lngQuality) = 0;
-    virtual bool ImageResizeMaxHeight(const std::string& InImage, const std::string& OutImage,
-                                      int32_t Height, int32_t lngQuality) = 0;
-    virtual bool ImageResizeMaxWidth(const std::string& InImage, const std::string& OutImage,
-                                     int32_t Width, int32_t lngQuality) = 0;
-    virtual bool ImageResizeWithinDimensions(const std::string& InImage,
-                                             const std::string& OutImage, int32_t Height,
-                                             int32_t Width, int32_t lngQuality) = 0;
-};
-
-// The engine object of a loaded libkestrix.so.1 (or of the directly linked
-// engine), called through its C interface. Neither the functions nor the
-// object are owned. The object holds no state and the result code is kept per
-// thread, so one KestrixEngine serves all workers of a run.
-class KestrixEngine : public IResizeEngine {
-public:
-    KestrixEngine(const KestrixApi& api, cKestrix* object) : api_(api), object_(object) {}
-    bool ImageResize(const std::string& InImage, const std::string& OutImage, int32_t Height,
-                     int32_t Width, int32_t lngQuality) override;
-    bool ImagePercentageResize(const std::string& InImage, const std::string& OutImage,
-                               int32_t Percentage, int32_t lngQuality) override;
-    bool ImageResizeMaxHeight(const std::string& InImage, const std::string& OutImage,
-                              int32_t Height, int32_t lngQuality) override;
-    bool ImageResizeMaxWidth(const std::string& InImage, const std::string& OutImage,
-                             int32_t Width, int32_t lngQuality) override;
-    bool ImageResizeWithinDimensions(const std::string& InImage, const std::string& OutImage,
-                                     int32_t Height, int32_t Width, int32_t lngQuality) override;
-    int32_t LastErrorCode() override;
-
-private:
-    const KestrixApi& api_;
-    cKestrix* object_;
-};
+// The engine object the run calls, one resize method per picture; the
+// program's is a kx::batch::KestrixEngine over the loaded library.
+using IResizeEngine = kx::batch::Engine;
+using KestrixEngine = kx::batch::KestrixEngine;
 
 // ---- The run --------------------------------------------------------------
 // JPEG quality of every picture the run writes.
 inline constexpr int32_t kBatchQuality = 90;
 
-// What the main window hands over: the chosen method (ResizeMethod) and the
-// three size texts exactly as typed. Method 0 calls ImageResize(height,
-// width), 1 ImagePercentageResize(percentage), 2 ImageResizeMaxHeight(height),
-// 3 ImageResizeMaxWidth(width), 4 ImageResizeWithinDimensions(height, width);
-// any other value resizes nothing. A text is converted only when its method
-// uses it, at each picture.
+// What the main window hands over: the chosen method (ResizeMethod, the row
+// of kx::batch::kMethods) and the three size texts exactly as typed; any
+// other method number resizes nothing. A text is converted only when its
+// method uses it, at each picture (width before height).
 struct ResizeJob {
     int16_t ResizeMethod = 0;
     std::string Height;
@@ -132,17 +89,8 @@ struct ResizeJob {
 };
 
 // What became of one listed file.
-enum class FileOutcome {
-    Resized,  // the engine wrote its output
-    Skipped,  // not a resizable picture, or no method chosen
-    Failed,   // the engine refused it; ErrorCode says why
-};
-
-struct FileReport {
-    std::string Name;  // as listed, without the folder
-    FileOutcome Outcome = FileOutcome::Skipped;
-    int32_t ErrorCode = 0;  // the engine's code for a failed picture
-};
+using FileOutcome = kx::batch::FileOutcome;
+using FileReport = kx::batch::FileResult;
 
 // How a run ended.
 enum class RunEnd {
@@ -181,14 +129,9 @@ RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResize
 // The same with the default options: one worker per processor, quality 90.
 void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine);
 
-// The names a run visits: ordinary files of the folder (regular files or
-// links to them, not hidden, never folders), sorted by name byte by byte.
-// Raises path not found (76), permission denied (70) or path/file access (75)
-// when the folder cannot be listed.
-std::vector<std::string> ListOrdinaryFiles(const std::string& strFolder);
-
-// The output a listed file would be written to: its front name + ".jpg".
-std::string OutputName(const std::string& strName);
+// The names a run visits and the output each one writes.
+using kx::batch::ListOrdinaryFiles;
+using kx::batch::OutputName;
 
 // One listed file's work: when `strName` in `strSource` is a resizable
 // picture, has the engine write strDestination + "/" + OutputName(strName)
@@ -209,6 +152,6 @@ bool ValidExtension(const std::string& strExtension);
 
 // True when the path has a JPG, BMP or GIF extension and the header probe
 // recognises its content (PNG, GIF, JPEG or BMP, whatever the extension).
-bool IsResizableImage(const std::string& strPath);
+using kx::batch::IsResizableImage;
 
 }  // namespace folvane

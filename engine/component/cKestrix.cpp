@@ -11,6 +11,7 @@
 
 #include "DecodeLimits.h"
 #include "PictureLoader.h"
+#include "FailureReason.h"
 #include "modErrorReport.h"
 #include "modMain.h"
 
@@ -66,6 +67,20 @@ kx::StdFont FontOf(const KestrixFont* font)
     return result;
 }
 
+// The reason of a failure whose code says it all.
+const char* CodeReason(int32_t code)
+{
+    switch (code) {
+    case kx::ecInputNotLoaded: return "the picture could not be read";
+    case kx::ecOutputNotWritten: return "the JPEG file could not be written";
+    case kx::ecBadWidth: return "the width must be 1 or more";
+    case kx::ecBadHeight: return "the height must be 1 or more";
+    case kx::ecBadPercentage: return "the percentage must be 1 or more";
+    case kx::ecResampleFailed: return "the picture could not be resampled (it is 1 pixel wide or high)";
+    default: return "an unexpected error (reported)";
+    }
+}
+
 // Runs one operation for the method `name`. An operation that stopped on an
 // unexpected error has already reported it and returned false without a
 // code: the method then fails with KESTRIX_UNEXPECTED_ERROR.
@@ -74,6 +89,7 @@ KestrixBool RunMethod(const char* name, Operation&& operation)
 {
     ErrorCode() = kx::ecNone;
     kx::ClearDecodeWarnings();
+    kx::ClearFailureReason();
     bool ok = false;
     try {
         ok = operation();
@@ -85,7 +101,12 @@ KestrixBool RunMethod(const char* name, Operation&& operation)
         kx::ReportError(name, kx::StandardDescription(kx::errInvalidCall), kx::errInvalidCall);
     }
     if (ErrorCode() == kx::ecNone && !ok) ErrorCode() = kx::ecUnexpectedError;
-    return ErrorCode() == kx::ecNone ? KESTRIX_TRUE : KESTRIX_FALSE;
+    if (ErrorCode() == kx::ecNone) {
+        kx::ClearFailureReason();
+        return KESTRIX_TRUE;
+    }
+    kx::SetFailureReason(CodeReason(ErrorCode()));  // when nothing more precise was said
+    return KESTRIX_FALSE;
 }
 
 }  // namespace
@@ -193,6 +214,7 @@ void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
 }
 
 const char* Kestrix_LastWarningText(void) { return kx::DecodeWarnings().c_str(); }
+const char* Kestrix_LastErrorText(void) { return kx::FailureReason().c_str(); }
 
 const char* Kestrix_Version(void) { return KESTRIX_VERSION_STRING; }
 

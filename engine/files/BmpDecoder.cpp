@@ -11,6 +11,7 @@
 
 #include "ByteReader.h"
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -175,7 +176,10 @@ bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& lay
     if (!CompressionFits(layout.compression, bits, windows)) return false;
     const bool rle = layout.compression == kRle8 || layout.compression == kRle4;
     if (rle && layout.topDown) return false;
-    if (!SurfaceSizeAllowed(layout.width, layout.height)) return false;
+    if (!SurfaceSizeAllowed(layout.width, layout.height)) {
+        SetFailureReason(TooLargeReason(layout.width, layout.height));
+        return false;
+    }
 
     const size_t paletteStart = kFileHeaderSize + *headerSize + masksAfterHeader;
     layout.dataOffset = *dataOffset;

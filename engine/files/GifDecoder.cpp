@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -95,6 +96,7 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         // A screen of zero width or height is taken from the image's extent.
         const int64_t width = gif->SWidth > 0 ? gif->SWidth : int64_t{image.Left} + image.Width;
         const int64_t height = gif->SHeight > 0 ? gif->SHeight : int64_t{image.Top} + image.Height;
+        if (!SurfaceSizeAllowed(width, height)) SetFailureReason(TooLargeReason(width, height));
         if (!SurfaceSizeAllowed(width, height) ||
             !SizePlausible(width, height, static_cast<int64_t>(file.size()), kGifMaxPixelsPerByte))
             return false;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
 #include "SurfaceMemory.h"
@@ -35,14 +36,17 @@ struct TjDeleter {
 using TjHandle = std::unique_ptr<void, TjDeleter>;
 
 // A library call either succeeded or only warned (a truncated or slightly
-// damaged stream: the part that decoded is kept).
-// A warning is noted for the caller of the engine's method.
+// damaged stream: the part that decoded is kept; the warning is noted for
+// the caller of the engine's method). A failure leaves the decoder's reason.
 bool CallSucceeded(int result, tjhandle handle)
 {
     if (result == 0) return true;
-    if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
-    NoteDecodeWarning(tjGetErrorStr2(handle));
-    return true;
+    if (tjGetErrorCode(handle) == TJERR_WARNING) {
+        NoteDecodeWarning(tjGetErrorStr2(handle));
+        return true;
+    }
+    SetFailureReason(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
+    return false;
 }
 
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
@@ -95,10 +99,15 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
         // The header call also refuses sampling factors that TurboJPEG has no
         // name for (subsamp -1 after a complete header); those still decode.
         const bool unnamedSampling = subsamp < 0 && colorspace >= 0;
-        if (!CallSucceeded(header, handle.get()) && !unnamedSampling) return false;
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte))
+        if (!unnamedSampling && !CallSucceeded(header, handle.get())) return false;
+        if (!SurfaceSizeAllowed(width, height)) {
+            SetFailureReason(TooLargeReason(width, height));
             return false;
+        }
+        if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte)) {
+            SetFailureReason("truncated JPEG data: too few bytes for its size");
+            return false;
+        }
         if (!surface.Create(width, height)) return false;
 
         if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -63,10 +65,24 @@ int64_t ReadAt(int fd, uint8_t* into, size_t count, int64_t offset)
 bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& size)
 {
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (file.fd < 0) return false;
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    if (info.st_size < 0 || info.st_size > kMaxPictureFileBytes) return false;
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+        SetFailureReason(ErrnoReason(errno));
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        SetFailureReason("a folder, not a picture");
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        SetFailureReason("not an ordinary file");
+        return false;
+    }
+    if (info.st_size < 0 || info.st_size > kMaxPictureFileBytes) {
+        SetFailureReason("the file is " + std::to_string(info.st_size) + " bytes; the engine reads files up to " +
+                         std::to_string(kMaxPictureFileBytes) + " bytes");
+        return false;
+    }
     size = info.st_size;
     return true;
 }
@@ -122,7 +138,10 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
         // The head first: the common BMP is read without a copy of the file.
         bytes.resize(std::min(static_cast<size_t>(size), kHeadBytes));
         const int64_t head = ReadAt(file.fd, bytes.data(), bytes.size(), 0);
-        if (head < 0) return false;
+        if (head < 0) {
+            SetFailureReason(ErrnoReason(errno));
+            return false;
+        }
         bytes.resize(static_cast<size_t>(head));
         std::optional<BmpPixelRows> bmpRows;
         if (StartsWith(bytes, {'B', 'M'})) bmpRows = LocateBmpPixelRows(bytes, size);
@@ -132,19 +151,30 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
             if (head == static_cast<int64_t>(kHeadBytes) && size > head) {
                 bytes.resize(static_cast<size_t>(size));
                 const int64_t rest = ReadAt(file.fd, bytes.data() + head, bytes.size() - head, head);
-                if (rest < 0) return false;
+                if (rest < 0) {
+                    SetFailureReason(ErrnoReason(errno));
+                    return false;
+                }
                 bytes.resize(static_cast<size_t>(head + rest));
             }
             const std::span<const uint8_t> data(bytes);
+            const char* format = nullptr;
             if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
-                ok = DecodeJpeg(data, surface);
+                format = "JPEG", ok = DecodeJpeg(data, surface);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
-                ok = DecodePng(data, surface);
+                format = "PNG", ok = DecodePng(data, surface);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
-                ok = DecodeGif(data, surface);
+                format = "GIF", ok = DecodeGif(data, surface);
             else if (StartsWith(data, {'B', 'M'}))
-                ok = DecodeBmp(data, surface);
+                format = "BMP", ok = DecodeBmp(data, surface);
+            // A decoder that gave no reason of its own.
+            if (!ok && format) SetFailureReason(std::string("corrupt or truncated ") + format + " data");
+            if (!format) SetFailureReason(UnreadFormatReason(data));
         }
+        if (bmpRows && !ok) SetFailureReason("truncated BMP data");
+    } catch (const std::bad_alloc&) {
+        SetFailureReason("out of memory");
+        ok = false;
     } catch (...) {
         ok = false;
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -45,7 +46,11 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count)
     source->position += count;
 }
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp message)
+{
+    SetFailureReason(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 struct ReadStructDeleter {
@@ -151,7 +156,10 @@ bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
         if (!GuardedReadHeader(png.get(), info.get(), &header)) return false;
         const int64_t width = header.width;
         const int64_t height = header.height;
-        if (!SurfaceSizeAllowed(width, height)) return false;
+        if (!SurfaceSizeAllowed(width, height)) {
+            SetFailureReason(TooLargeReason(width, height));
+            return false;
+        }
         const int64_t rawBytes = height * (1 + static_cast<int64_t>(header.rawRowBytes));
         if (width * height > kAlwaysPlausiblePixels &&
             rawBytes / kDeflateMaxExpansion > static_cast<int64_t>(file.size()))

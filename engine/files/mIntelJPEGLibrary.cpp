@@ -1,5 +1,7 @@
 #include "mIntelJPEGLibrary.h"
 
+#include "FailureReason.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <turbojpeg.h>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "FailureReason.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
 
@@ -72,6 +75,9 @@ std::optional<ReplacedFile> InspectTarget(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    if (S_ISDIR(info.st_mode)) SetFailureReason("a folder of that name is in the way");
+    else if (!S_ISREG(info.st_mode)) SetFailureReason("something that is not a file is in the way");
+    else if ((info.st_mode & S_IWUSR) == 0) SetFailureReason("the file is read-only");
     if (!S_ISREG(info.st_mode) || (info.st_mode & S_IWUSR) == 0) Raise(errPathFileAccess);
     return ReplacedFile{static_cast<mode_t>(info.st_mode & 07777), {info.st_atim, info.st_mtim}};
 }
@@ -111,14 +117,19 @@ bool ReplaceFileContents(const std::string& path, const unsigned char* data, siz
 {
     std::string temporary;
     const int fd = CreateTemporaryBeside(path, temporary);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data, size);
+    // The first failing step says why.
+    const auto failed = [](bool ok) {
+        if (!ok) SetFailureReason(errno == ENOENT ? "the output folder does not exist" : ErrnoReason(errno));
+        return !ok;
+    };
+    if (failed(fd >= 0)) return false;
+    bool ok = !failed(WriteAll(fd, data, size));
     if (ok && carryOver) {
-        ok = ::fchmod(fd, carryOver->mode) == 0;
+        ok = !failed(::fchmod(fd, carryOver->mode) == 0);
         ::futimens(fd, carryOver->times);  // times not kept are not an error
     }
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    ok = !failed(::close(fd) == 0) && ok;
+    ok = ok && !failed(::rename(temporary.c_str(), path.c_str()) == 0);
     if (!ok) ::unlink(temporary.c_str());
     return ok;
 }
@@ -133,7 +144,10 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
     if (!carryOverAttributes) replaced.reset();
 
     // The encoder accepts 1..100 only; anything else is its failure code.
-    if (quality < 1 || quality > 100) RaiseWriterError("Failed to save to JPG -1");
+    if (quality < 1 || quality > 100) {
+        SetFailureReason("the JPEG quality must be from 1 to 100, not " + std::to_string(quality));
+        RaiseWriterError("Failed to save to JPG -1");
+    }
 
     const int width = surface.Width(), height = surface.Height();
     // The worst case for the picture; an empty picture has none and fails below.
@@ -148,7 +162,10 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
     const int r = tjCompress2(compressor, surface.DIBSectionBitsPtr(), width,
                               surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR,
                               &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
-    if (r != 0) RaiseWriterError("Failed to save to JPG " + std::to_string(r));
+    if (r != 0) {
+        SetFailureReason(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
+        RaiseWriterError("Failed to save to JPG " + std::to_string(r));
+    }
     if (!ReplaceFileContents(path, encoded, encodedSize, replaced))
         RaiseWriterError("Failed to save to JPG -1");
     return true;

@@ -231,11 +231,22 @@ TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
 {
     const std::string missing = dir / "missing.jpg";
     const std::string in = Picture(40, 30);
+    const std::string tiff = dir / "scan.jpg", readOnly = dir / "kept.jpg";
+    kxtest::WriteFileBytes(tiff, {'I', 'I', '*', 0, 8, 0, 0, 0});
+    kxtest::WriteFileBytes(readOnly, {1});
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
     struct Case { std::vector<std::string> args; std::string err; };
     const Case cases[] = {
-        {{"resize", missing, output, "10", "10"}, "kestrix: cannot read the input picture '" + missing + "'\n"},
+        {{"resize", missing, output, "10", "10"},
+         "kestrix: cannot read the input picture '" + missing + "': no such file or folder\n"},
+        {{"resize", tiff, output, "10", "10"}, "kestrix: cannot read the input picture '" + tiff +
+                                                   "': a TIFF picture, a format Kestrix does not read "
+                                                   "(Kestrix reads JPEG, PNG, GIF and BMP)\n"},
         {{"border", in, dir / "no/such/folder.jpg"},
-         "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" + "'\n"},
+         "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" +
+             "': the output folder does not exist\n"},
+        {{"border", in, readOnly},
+         "kestrix: cannot write the output JPEG file '" + readOnly + "': the file is read-only\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err);
@@ -330,7 +341,8 @@ TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
     EXPECT_EQ(outcome.out, "Resized: 2 pictures into " + folder + "/Resized\n"
                            "Skipped: 1 file (not JPG, BMP or GIF pictures)\n"
                            "Failed:  1 picture\n"
-                           "  bad.jpg: cannot read the input picture '" + folder + "/bad.jpg'\n");
+                           "  bad.jpg: cannot read the input picture '" + folder + "/bad.jpg': "
+                           "corrupt data: the header gives no picture size\n");
     EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
     EXPECT_EQ(Resized(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/c.jpg").height, 20);
@@ -354,10 +366,20 @@ TEST_F(Batch, BadArgumentsAreUsageErrors)
         EXPECT_EQ(outcome.status, 2);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
     }
-    const Outcome missing = Run({"batch", dir / "missing", "--percent", "50"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("kestrix: Error in : ProcessFolder\nkestrix: Error Number : 76\n"), std::string::npos)
-        << missing.err;
+    // A run that cannot start says so in one line and prints no summary.
+    kxtest::WriteFileBytes(dir / "file.jpg", {1});
+    kxtest::WriteFileBytes(folder + "/Resized", {1});
+    const std::pair<std::string, std::string> starts[] = {
+        {dir / "missing", "kestrix: " + (dir / "missing") + ": no such folder\n"},
+        {dir / "file.jpg", "kestrix: " + (dir / "file.jpg") + ": not a folder\n"},
+        {folder, "kestrix: " + folder + ": cannot make the folder Resized (a file of that name is in the way)\n"},
+    };
+    for (const auto& [path, message] : starts) {
+        const Outcome outcome = Run({"batch", path, "--percent", "50"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, message);
+        EXPECT_EQ(outcome.out, "");
+    }
 }
 
 TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)

@@ -18,6 +18,7 @@
 
 #include "Dialogs.h"
 #include "QtDialogs.h"
+#include "RecordingEngine.h"
 #include "TestSupport.h"
 #include "frmMain.h"
 #include "modShared.h"
@@ -68,52 +69,26 @@ public:
     std::mutex mutex;
 };
 
-// Records the engine calls of a run instead of resizing; a run makes them
-// from several threads.
-class RecordingEngine : public IResizeEngine {
+// Records the engine calls of a run instead of resizing; every call succeeds.
+class RecordingEngine : public kxtest::RecordingEngine {
 public:
-    bool ImageResize(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
+    RecordingEngine() { succeed = true; }
+    std::vector<bool> onUiThread;
+
+protected:
+    void BeforeRecord() override
     {
-        Record("ImageResize " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
-        return true;
-    }
-    bool ImagePercentageResize(const std::string& in, const std::string&, int32_t p, int32_t q) override
-    {
-        Record("ImagePercentageResize " + Name(in) + " " + std::to_string(p) + " " + std::to_string(q));
-        return true;
-    }
-    bool ImageResizeMaxHeight(const std::string& in, const std::string&, int32_t h, int32_t q) override
-    {
-        Record("ImageResizeMaxHeight " + Name(in) + " " + std::to_string(h) + " " + std::to_string(q));
-        return true;
-    }
-    bool ImageResizeMaxWidth(const std::string& in, const std::string& out, int32_t w, int32_t q) override
-    {
-        Record("ImageResizeMaxWidth " + Name(in) + " " + std::to_string(w) + " " + std::to_string(q) + " -> " + out);
-        return true;
-    }
-    bool ImageResizeWithinDimensions(const std::string& in, const std::string&, int32_t h, int32_t w, int32_t q) override
-    {
-        Record("ImageResizeWithinDimensions " + Name(in) + " " + std::to_string(h) + " " + std::to_string(w) + " " + std::to_string(q));
-        return true;
-    }
-    static std::string Name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-    void Record(const std::string& call)
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back(call);
+        std::lock_guard lock(threadMutex);
         onUiThread.push_back(OnUiThread());
     }
-    std::vector<std::string> calls;
-    std::vector<bool> onUiThread;
-    std::mutex mutex;
+    std::mutex threadMutex;
 };
 
 // Holds every picture until the test lets it go: the n-th picture to arrive
 // waits until n have been released.
 class GatedEngine : public RecordingEngine {
 public:
-    bool ImageResizeMaxWidth(const std::string& in, const std::string& out, int32_t w, int32_t q) override
+    void BeforeRecord() override
     {
         // On the user-interface thread nobody could open the gate.
         if (!OnUiThread()) {
@@ -121,7 +96,7 @@ public:
             const int number = ++arrived;
             opened.wait(lock, [&] { return released >= number; });
         }
-        return RecordingEngine::ImageResizeMaxWidth(in, out, w, q);
+        RecordingEngine::BeforeRecord();
     }
     void Release(int count)
     {
@@ -380,7 +355,7 @@ TEST_F(MainWindow, YesRunsTheFolderWithTheChosenMethod)
     dialogs.answers = {MessageAnswer::Yes};
     window->cmdProcess->click();
     ASSERT_EQ(engine.calls.size(), 1u);
-    EXPECT_EQ(engine.calls[0], "ImageResizeMaxWidth beach.jpg 640 90 -> " + dir.Path() + "/Resized/beach.jpg");
+    EXPECT_EQ(engine.calls[0], "ImageResizeMaxWidth " + dir.Path() + "/beach.jpg " + dir.Path() + "/Resized/beach.jpg 640,90");
     EXPECT_EQ(dialogs.shown.back().text, "Done!");
     EXPECT_EQ(dialogs.shown.back().title, "Folvane");
     EXPECT_EQ(dialogs.beeps, 1);
@@ -679,7 +654,7 @@ TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
     ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
     ASSERT_TRUE(objEngine());
     // A missing picture scaled to a height: the engine reports a division by zero.
-    objEngine().methods->ImageResizeMaxHeight("/no/such/picture.bmp", "/tmp/out.jpg", 100, 90);
+    objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg", {100, 0, 0}, 90);
     CloseApp();
     SetDialogs(nullptr);
     EXPECT_FALSE(objEngine());
@@ -697,7 +672,7 @@ TEST(StartUp, EngineReportsFromWorkersAreBoxesOnTheUiThreadThatTheWorkersWaitFor
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i)
         workers.emplace_back([&] {
-            objEngine().methods->ImageResizeMaxHeight("/no/such/picture.bmp", "/tmp/out.jpg", 100, 90);
+            objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg", {100, 0, 0}, 90);
             ++dialogs.goneOn;
         });
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 2; }, 60000));

@@ -13,6 +13,7 @@
 
 #include "Dialogs.h"
 #include "EngineLibrary.h"
+#include "RecordingEngine.h"
 #include "TestSupport.h"
 #include "modErrorReport.h"
 #include "modProcessFolder.h"
@@ -79,42 +80,7 @@ void WriteJpeg(const std::string& path, int w, int h)
     kxtest::EncodeJpegFile(path, image, 90, 0);
 }
 
-// Remembers every engine call as "<method> <in> <out> <numbers>".
-class RecordingEngine : public IResizeEngine {
-public:
-    using S = const std::string&;
-    bool ImageResize(S in, S out, int32_t h, int32_t w, int32_t q) override
-    {
-        return Record("ImageResize", in, out, {h, w, q});
-    }
-    bool ImagePercentageResize(S in, S out, int32_t p, int32_t q) override
-    {
-        return Record("ImagePercentageResize", in, out, {p, q});
-    }
-    bool ImageResizeMaxHeight(S in, S out, int32_t h, int32_t q) override
-    {
-        return Record("ImageResizeMaxHeight", in, out, {h, q});
-    }
-    bool ImageResizeMaxWidth(S in, S out, int32_t w, int32_t q) override
-    {
-        return Record("ImageResizeMaxWidth", in, out, {w, q});
-    }
-    bool ImageResizeWithinDimensions(S in, S out, int32_t h, int32_t w, int32_t q) override
-    {
-        return Record("ImageResizeWithinDimensions", in, out, {h, w, q});
-    }
-    std::vector<std::string> calls;
-
-private:
-    bool Record(const char* method, S in, S out, std::initializer_list<int32_t> values)
-    {
-        std::string call = std::string(method) + " " + in + " " + out;
-        const char* separator = " ";
-        for (int32_t v : values) call.append(separator).append(std::to_string(v)), separator = ",";
-        calls.push_back(call);
-        return false;  // the run must not care
-    }
-};
+using kxtest::RecordingEngine;
 
 class BatchTest : public testing::Test, public IDialogs, public IProgressView {
 protected:

@@ -145,6 +145,13 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
  * success). */
 KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
 
+/* Why the last method called on this thread failed, in words for the user:
+ * "no such file or folder", "the JPEG decoder says: ...", "the picture is
+ * 70000 x 10 pixels; ...", "permission denied", "disk full", ... Empty after
+ * a success. The text belongs to the calling thread and stays valid until
+ * its next call of a method; never NULL. */
+KESTRIX_API const char *Kestrix_LastErrorText(void);
+
 /* What the decoder noted about an input that the last method called on this
  * thread still used, for example "Premature end of JPEG file" for a
  * truncated JPEG (drawn as far as its data goes, the rest grey): UTF-8

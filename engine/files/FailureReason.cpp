@@ -1,0 +1,73 @@
+#include "FailureReason.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "DecodeLimits.h"
+
+namespace kx {
+
+namespace {
+
+thread_local std::string reason;
+
+bool Starts(std::span<const uint8_t> data, size_t at, const char* text)
+{
+    const size_t n = std::strlen(text);
+    return data.size() >= at + n && std::memcmp(data.data() + at, text, n) == 0;
+}
+
+}  // namespace
+
+void SetFailureReason(const std::string& text)
+{
+    if (reason.empty()) reason = text;
+}
+
+const std::string& FailureReason() { return reason; }
+
+void ClearFailureReason() { reason.clear(); }
+
+std::string ErrnoReason(int error)
+{
+    switch (error) {
+    case ENOENT: return "no such file or folder";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EROFS: return "read-only file system";
+    case ENOSPC: return "disk full";
+    case EDQUOT: return "disk quota exceeded";
+    case EISDIR: return "a folder, not a file";
+    case ENAMETOOLONG: return "the name is too long";
+    case EIO: return "input/output error (a failing disk?)";
+    case ENOMEM: return "out of memory";
+    default: return std::strerror(error);
+    }
+}
+
+std::string TooLargeReason(int64_t width, int64_t height)
+{
+    if (width <= 0 || height <= 0) return "corrupt data: the header gives no picture size";
+    return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels; the engine takes at most " + std::to_string(kMaxPictureSide) +
+           " pixels a side and " + std::to_string(kMaxSurfaceBytes) + " bytes of pixels";
+}
+
+std::string UnreadFormatReason(std::span<const uint8_t> head)
+{
+    constexpr const char* kReads = " (Kestrix reads JPEG, PNG, GIF and BMP)";
+    const char* format = nullptr;
+    if (head.empty()) return "the file is empty";
+    if (Starts(head, 0, "II*") || (Starts(head, 0, "MM") && head.size() >= 4 && head[2] == 0 && head[3] == '*'))
+        format = "TIFF";
+    if (Starts(head, 0, "RIFF") && Starts(head, 8, "WEBP")) format = "WebP";
+    if (Starts(head, 4, "ftypavif")) format = "AVIF";
+    if (Starts(head, 4, "ftypheic") || Starts(head, 4, "ftypmif1")) format = "HEIF";
+    if (Starts(head, 0, "8BPS")) format = "Photoshop";
+    if (Starts(head, 0, "\xFF\x0A")) format = "JPEG XL";
+    if (format) return std::string("a ") + format + " picture, a format Kestrix does not read" + kReads;
+    return std::string("not a picture Kestrix reads") + kReads;
+}
+
+}  // namespace kx

@@ -1,0 +1,48 @@
+// An engine that records each call of a batch run instead of resizing:
+// "<engine method> <in> <out> <its numbers, comma separated>", with the
+// numbers in the engine method's argument order and the quality last.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BatchRun.h"
+
+namespace kxtest {
+
+class RecordingEngine : public kx::batch::Engine {
+public:
+    bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
+    {
+        const kx::batch::MethodSpec& spec = kx::batch::SpecOf(method);
+        std::string call = std::string(spec.EngineName) + " " + in + " " + out + " ";
+        if (spec.UsesHeight) call += std::to_string(sizes.Height) + ",";
+        if (spec.UsesWidth) call += std::to_string(sizes.Width) + ",";
+        if (spec.UsesPercentage) call += std::to_string(sizes.Percentage) + ",";
+        call += std::to_string(quality);
+        BeforeRecord();
+        std::lock_guard lock(mutex_);
+        calls.push_back(call);
+        return succeed;
+    }
+
+    std::vector<std::string> Calls()
+    {
+        std::lock_guard lock(mutex_);
+        return calls;
+    }
+
+    bool succeed = false;  // what every call returns
+    std::vector<std::string> calls;
+
+protected:
+    // Called, outside the lock, before each call is recorded.
+    virtual void BeforeRecord() {}
+
+private:
+    std::mutex mutex_;
+};
+
+}  // namespace kxtest
