@@ -9,6 +9,7 @@
 
 #include "Arguments.h"
 #include "EngineCall.h"
+#include "Modes.h"
 
 namespace kx::cli {
 
@@ -61,7 +62,15 @@ struct ResizeJob {
     int32_t height = 0;
     int32_t percent = 0;
     int32_t quality = KESTRIX_DEFAULT_QUALITY;
+    ResampleModes modes;
 };
+
+// A picture that --shrink-only keeps at its own size: a 100 percent resize.
+KestrixBool OwnSize(cKestrix* engine, const ResizeJob& job)
+{
+    return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(), 100,
+                                          job.quality);
+}
 
 const std::string kColourNote =
     "A colour is #RRGGBB or #RGB (red first), a colour code 0xBBGGRR (blue first) or\n"
@@ -91,20 +100,25 @@ const ResizeCommand kResizeCommands[] = {
     {"percent", "Resize to PERCENT percent of the size", "Both the width and the height are scaled.",
      "kestrix percent photo.png half.jpg 50", {Size::Percent},
      [](cKestrix* engine, const ResizeJob& job) {
+         if (job.modes.shrinkOnly && job.percent > 100) return OwnSize(engine, job);
          return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                job.percent, job.quality);
      }},
     {"max-width", "Scale to WIDTH pixels wide, keeping the proportions",
-     "The height follows to the nearest whole percent; narrower pictures are enlarged.",
+     "The height follows in true proportion (--classic: to the nearest whole percent);\n"
+     "narrower pictures are enlarged unless --shrink-only.",
      "kestrix max-width photo.bmp small.jpg 640", {Size::Width},
      [](cKestrix* engine, const ResizeJob& job) {
+         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.width, true)) return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
                                              job.width, job.quality);
      }},
     {"max-height", "Scale to HEIGHT pixels high, keeping the proportions",
-     "The width follows to the nearest whole percent; lower pictures are enlarged.",
+     "The width follows in true proportion (--classic: to the nearest whole percent);\n"
+     "lower pictures are enlarged unless --shrink-only.",
      "kestrix max-height photo.gif small.jpg 480", {Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
+         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.height, false)) return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
                                               job.height, job.quality);
      }},
@@ -114,6 +128,14 @@ const ResizeCommand kResizeCommands[] = {
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeWithinDimensions(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                      job.height, job.width, job.quality);
+     }},
+    {"fill", "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
+     "The result is exactly WIDTH x HEIGHT: the picture is scaled to cover the box\n"
+     "(enlarged if need be) and what overhangs is cut off evenly on both sides.",
+     "kestrix fill photo.jpg thumb.jpg 200x200", {Size::Width, Size::Height},
+     [](cKestrix* engine, const ResizeJob& job) {
+         return cKestrix_ImageResizeToFill(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
+                                           job.width, job.quality);
      }},
 };
 
@@ -205,10 +227,15 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
+    const std::string name = definition.name;
+    AddModeOptions(command, job->modes, name == "max-width" || name == "max-height" || name == "percent");
     command->callback([&action, job, given, sizes = definition.sizes, run = definition.run] {
         ResolveSizes(sizes, *given, *job);
         action = [job, run] {
-            return RunEngineMethod(job->files, [&](cKestrix* engine) { return run(engine, *job); });
+            return RunEngineMethod(job->files, [&](cKestrix* engine) {
+                ApplyModes(engine, job->modes);
+                return run(engine, *job);
+            });
         };
     });
 }

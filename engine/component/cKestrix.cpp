@@ -162,6 +162,37 @@ KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* I
     });
 }
 
+KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage, const char* OutImage,
+                                       int32_t Height, int32_t Width, int32_t lngQuality)
+{
+    return RunMethod("ImageResizeToFill", [&] {
+        return kx::ResizeToFill(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
+                                SettingsOf(object));
+    });
+}
+
+KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
+{
+    if (object == nullptr) return KESTRIX_FALSE;
+    switch (filter) {
+    case KESTRIX_FILTER_EXACT:
+        object->settings.Filter = kx::ResampleFilter::Exact;
+        return KESTRIX_TRUE;
+    case KESTRIX_FILTER_LANCZOS:
+        object->settings.Filter = kx::ResampleFilter::Lanczos;
+        return KESTRIX_TRUE;
+    default:
+        return KESTRIX_FALSE;
+    }
+}
+
+KestrixBool cKestrix_SetTrueProportions(cKestrix* object, KestrixBool on)
+{
+    if (object == nullptr) return KESTRIX_FALSE;
+    object->settings.TrueProportions = on != KESTRIX_FALSE;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_AddBorderToExistingImage(cKestrix* object, const char* InImage, const char* OutImage,
                                               int32_t lngBorderColour, int16_t intBorderTopSize,
                                               int16_t intBorderBottomSize, int16_t intBorderLeftSize,

@@ -86,7 +86,9 @@ bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int h
 
 }  // namespace
 
-bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface) { return DecodeJpeg(file, surface, {}); }
+
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const ShrinkTarget& shrink)
 {
     try {
         if (file.size() < 3 || file[0] != 0xFF || file[1] != 0xD8 || file[2] != 0xFF) return false;
@@ -108,6 +110,10 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface)
             SetFailureReason("truncated JPEG data: too few bytes for its size");
             return false;
         }
+        // A scaled decode: the library scales by the output size it is given.
+        const Long denominator = ShrinkOnLoadDenominator(width, height, shrink);
+        width = ScaledSide(width, denominator);
+        height = ScaledSide(height, denominator);
         if (!surface.Create(width, height)) return false;
 
         if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -42,7 +43,9 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface);
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface);
 
 // JPEG: baseline, progressive and greyscale (and CMYK), decoded straight into
-// the surface's buffer.
+// the surface's buffer. With a shrink target, a picture at least twice the
+// target decodes at 1/2, 1/4 or 1/8 of its size (ShrinkOnLoadDenominator).
 bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface);
+bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const ShrinkTarget& shrink);
 
 }  // namespace kx

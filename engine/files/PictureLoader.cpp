@@ -118,7 +118,7 @@ constexpr size_t kHeadBytes = size_t{64} << 10;
 
 }  // namespace
 
-bool LoadPicture(const std::string& path, cDIBSection& surface)
+bool LoadPicture(const std::string& path, cDIBSection& surface, const ShrinkTarget& target)
 {
     surface.ClearUp();
     // Kept between calls on a thread: fresh pages for every file cost more
@@ -160,7 +160,7 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
             const std::span<const uint8_t> data(bytes);
             const char* format = nullptr;
             if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
-                format = "JPEG", ok = DecodeJpeg(data, surface);
+                format = "JPEG", ok = DecodeJpeg(data, surface, target);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
                 format = "PNG", ok = DecodePng(data, surface);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -15,8 +16,10 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 
 // Makes `surface` a live surface holding the picture in `path`. False, with
 // the surface empty, when the file is missing, unreadable, not a picture the
-// engine decodes, corrupt, or beyond the engine's size limits.
-bool LoadPicture(const std::string& path, cDIBSection& surface);
+// engine decodes, corrupt, or beyond the engine's size limits. A JPEG
+// picture may come smaller than stored when a shrink target is given (see
+// ShrinkOnLoad.h); other formats always come at their full size.
+bool LoadPicture(const std::string& path, cDIBSection& surface, const ShrinkTarget& shrink = {});
 
 // What the decoders noted on this thread about pictures they still decoded
 // (a truncated or slightly damaged JPEG stream: the part that decoded is

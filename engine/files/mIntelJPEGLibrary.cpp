@@ -173,10 +173,10 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
 
 }  // namespace
 
-bool LoadPictureFile(cDIBSection& surface, const std::string& path)
+bool LoadPictureFile(cDIBSection& surface, const std::string& path, const ShrinkTarget& shrink)
 {
     try {
-        return LoadPicture(path, surface);
+        return LoadPicture(path, surface, shrink);
     } catch (...) {
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -12,8 +13,9 @@ namespace kx {
 inline constexpr const char* kJpegWriterSource = "Kestrix.mIntelJPEGLibrary";
 
 // Loads the picture file at `path` into `surface`. False, reporting nothing,
-// when the file is missing, unreadable, corrupt or not a picture.
-bool LoadPictureFile(cDIBSection& surface, const std::string& path);
+// when the file is missing, unreadable, corrupt or not a picture. A shrink
+// target lets a JPEG picture decode smaller (PictureLoader.h).
+bool LoadPictureFile(cDIBSection& surface, const std::string& path, const ShrinkTarget& shrink = {});
 
 // Replaces `surface` by its resampled copy of lNewWidth x lNewHeight. When no
 // new surface can be made (a zero size, say) the surface becomes a fresh,

@@ -1,7 +1,11 @@
 #include "modMain.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 
+#include "LanczosResample.h"
+#include "Proportions.h"
 #include "cDIBSection.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
@@ -43,9 +47,34 @@ Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, f
 // Every operation reads its input here, so that settings about how pictures
 // are read apply to all of them alike.
 bool LoadOrFail(cDIBSection& surface, const std::string& InImage,
-                [[maybe_unused]] const EngineSettings& settings)
+                [[maybe_unused]] const EngineSettings& settings, const ShrinkTarget& shrink = {})
 {
-    return LoadPictureFile(surface, InImage) || Fail(ecInputNotLoaded);
+    return LoadPictureFile(surface, InImage, shrink) || Fail(ecInputNotLoaded);
+}
+
+// The picture's stored size from its header; a missing, unreadable or
+// unrecognised file fails with ecInputNotLoaded instead of giving 0.
+bool ProbeOrFail(const std::string& InImage, PictureSize& size)
+{
+    const ImageInfo info = GetImageInfo(InImage);
+    size = {info.Width, info.Height};
+    return (size.Width > 0 && size.Height > 0) || Fail(ecInputNotLoaded);
+}
+
+// Loads InImage and resamples it to Width x Height with the object's filter.
+// The antialiased filter lets a JPEG picture decode at a reduced scale.
+bool LoadResampled(cDIBSection& surface, const std::string& InImage, Long Width, Long Height,
+                   const EngineSettings& settings)
+{
+    if (settings.Filter != ResampleFilter::Lanczos) {
+        if (!LoadOrFail(surface, InImage, settings)) return false;
+        return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
+    }
+    if (!LoadOrFail(surface, InImage, settings, ShrinkTarget{Width, Height})) return false;
+    // As with the exact filter, a size that makes no surface gives an empty one.
+    std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
+    surface = resampled ? std::move(*resampled) : cDIBSection();
+    return true;
 }
 
 bool SaveOrFail(cDIBSection& surface, const std::string& OutImage, Long quality,
@@ -67,8 +96,7 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
 {
     return Guarded("ResizeImage", false, [&] {
         cDIBSection surface;
-        if (!LoadOrFail(surface, InImage, settings)) return false;
-        if (!ResampleSurface(surface, Width, Height)) return Fail(ecResampleFailed);
+        if (!LoadResampled(surface, InImage, Width, Height, settings)) return false;
         return SaveOrFail(surface, OutImage, Quality, settings);
     });
 }
@@ -78,6 +106,13 @@ bool PercentageResize(const std::string& InImage, const std::string& OutImage, L
 {
     return Guarded("PercentageResize", false, [&] {
         if (Percentage <= 0) return Fail(ecBadPercentage);
+        if (settings.TrueProportions) {
+            PictureSize source;
+            if (!ProbeOrFail(InImage, source)) return false;
+            const Long height = std::max<Long>(Scaled(source.Height, Percentage), 1);
+            const Long width = std::max<Long>(Scaled(source.Width, Percentage), 1);
+            return ResizeImage(InImage, OutImage, height, width, Quality, settings);
+        }
         const ImageInfo info = GetImageInfo(InImage);
         const Long height = Scaled(info.Height, Percentage);
         const Long width = Scaled(info.Width, Percentage);
@@ -89,6 +124,12 @@ bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Lon
 {
     return Guarded("ResizeMaxWidth", false, [&] {
         if (Width <= 0) return Fail(ecBadWidth);
+        if (settings.TrueProportions) {
+            PictureSize source;
+            if (!ProbeOrFail(InImage, source)) return false;
+            const PictureSize size = ScaledToWidth(source, Width);
+            return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
+        }
         const ImageInfo info = GetImageInfo(InImage);
         const Long percent = WholePercent(Width, info.Width);
         return ResizeImage(InImage, OutImage, Scaled(info.Height, percent), Width, Quality, settings);
@@ -99,6 +140,12 @@ bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Lo
 {
     return Guarded("ResizeMaxHeight", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
+        if (settings.TrueProportions) {
+            PictureSize source;
+            if (!ProbeOrFail(InImage, source)) return false;
+            const PictureSize size = ScaledToHeight(source, Height);
+            return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
+        }
         const ImageInfo info = GetImageInfo(InImage);
         const Long percent = WholePercent(Height, info.Height);
         return ResizeImage(InImage, OutImage, Height, Scaled(info.Width, percent), Quality, settings);
@@ -111,6 +158,13 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
     return Guarded("ResizeWithDimensions", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
         if (Width <= 0) return Fail(ecBadWidth);
+        if (settings.TrueProportions) {
+            // One decode and one encode; a picture that fits keeps its size.
+            PictureSize original;
+            if (!ProbeOrFail(InImage, original)) return false;
+            const PictureSize size = FittedWithin(original, Width, Height);
+            return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
+        }
         std::string source = InImage;
         ImageInfo info = GetImageInfo(source);
         if (info.Height > Height) {
@@ -123,6 +177,25 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
             source = OutImage;
         }
         return PercentageResize(source, OutImage, 100, Quality, settings);
+    });
+}
+
+bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
+                  Long Quality, const EngineSettings& settings)
+{
+    return Guarded("ResizeToFill", false, [&] {
+        if (Height <= 0) return Fail(ecBadHeight);
+        if (Width <= 0) return Fail(ecBadWidth);
+        PictureSize source;
+        if (!ProbeOrFail(InImage, source)) return false;
+        const PictureSize covering = CoveringBox(source, Width, Height);
+        cDIBSection surface;
+        if (!LoadResampled(surface, InImage, covering.Width, covering.Height, settings)) return false;
+        cDIBSection box;
+        if (!surface.IsLive() || !box.Create(Width, Height)) return Fail(ecResampleFailed);
+        const PictureSize offset = CentreCropOffset(covering, Width, Height);
+        BlockCopy(box, 0, 0, surface, offset.Width, offset.Height, Width, Height);
+        return SaveOrFail(box, OutImage, Quality, settings);
     });
 }
 

@@ -44,6 +44,9 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
 bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage,
                       Long Quality,
                  const EngineSettings& settings = EngineSettings{});
+// With TrueProportions set in the settings, the four methods below size by
+// the exact ratio instead (Proportions.h), in one decode and one encode, and
+// a missing or unreadable input fails with ecInputNotLoaded.
 // Exactly Width wide; the height follows the whole percentage of the change.
 bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality,
                  const EngineSettings& settings = EngineSettings{});
@@ -55,6 +58,11 @@ bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Lo
 bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height,
                           Long Width, Long Quality,
                  const EngineSettings& settings = EngineSettings{});
+// Covers Width x Height keeping the true proportions, then keeps exactly the
+// middle Width x Height of it (the thumbnail crop). Always true proportions;
+// the object's filter resamples.
+bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
+                  Long Quality, const EngineSettings& settings = EngineSettings{});
 // Borders of the given sizes (in pixels) in one colour, saved at quality 100.
 bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Long lngBorderColour,
                     Integer intBorderTopSize, Integer intBorderBottomSize, Integer intBorderLeftSize,

@@ -115,8 +115,8 @@ TEST_F(Cli, EachSubCommandWritesTheExpectedSize)
         int outWidth, outHeight;
     };  // "fit" and "resize" read positional sizes as width, then height
     const Case cases[] = {
-        {"max-width", 400, 300, {"--width", "10"}, 10, 6},
-        {"max-width", 400, 300, {"10"}, 10, 6},
+        {"max-width", 400, 300, {"--width", "10", "--classic"}, 10, 6},  // modern: 10x8
+        {"max-width", 400, 300, {"10", "--classic"}, 10, 6},
         {"max-height", 400, 300, {"--height", "150"}, 200, 150},
         {"fit", 1024, 768, {"--height", "500", "--width", "300"}, 300, 225},
         {"fit", 1024, 768, {"300", "500"}, 300, 225},
@@ -260,7 +260,7 @@ TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
 {
     // The header probe gives a missing picture the size 0: a division by zero.
     const std::string missing = dir / "missing.jpg";
-    const Outcome outcome = Run({"max-height", missing, output, "--height", "10"});
+    const Outcome outcome = Run({"max-height", missing, output, "--height", "10", "--classic"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err.find("kestrix: Error in : ResizeMaxHeight\nkestrix: Error Number : 11\n"
                                "kestrix: Error Desc : "),
@@ -323,7 +323,7 @@ TEST_F(Batch, EachMethodOptionGivesItsSize)
         EXPECT_EQ(image.height, c.height);
     }
     // Quality 90 unless told: the same bytes as the single-picture command.
-    ASSERT_EQ(Run({"max-width", folder + "/p.jpg", output, "--width", "40"}).status, 0);
+    ASSERT_EQ(Run({"max-width", folder + "/p.jpg", output, "--width", "40", "--classic"}).status, 0);
     ASSERT_EQ(Run({"batch", folder, "--max-width", "40"}).status, 0);
     EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
     ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--quality", "50"}).status, 0);

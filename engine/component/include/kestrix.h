@@ -119,6 +119,13 @@ KESTRIX_API KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix *object, const ch
 KESTRIX_API KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix *object, const char *InImage,
                                                              const char *OutImage, int32_t Height,
                                                              int32_t Width, int32_t lngQuality);
+/* Covers a Width x Height box keeping the picture's true proportions (the
+ * side that needs the larger scale exactly on the box, enlarging if need
+ * be), then keeps exactly the middle Width x Height: the thumbnail crop.
+ * Uses the object's resample filter; ignores its proportion setting. */
+KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix *object, const char *InImage,
+                                                   const char *OutImage, int32_t Height,
+                                                   int32_t Width, int32_t lngQuality);
 /* Adds borders of the given sizes in pixels, in one colour 0x00BBGGRR (red
  * in the low byte); written at quality 100. Negative sizes crop. */
 KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, const char *InImage,
@@ -140,6 +147,35 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImage(cKestrix *object, const char *In
 KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
     cKestrix *object, const char *InImage, const char *OutImage, const char *strText,
     const KestrixFont *fontStdFnt, int32_t lngColour, TEXT_POSITION txtPos);
+
+/* Settings of an object. A new object has the classic ones: the exact
+ * sampler and whole-percent proportions, whose output bytes never change.
+ * Each setter returns KESTRIX_FALSE (changing nothing) for a NULL object or
+ * an unknown value, else KESTRIX_TRUE. Setters do not touch the result code.
+ * Set them before sharing the object between threads. */
+
+/* How pixels are resampled by the resize methods. */
+#define KESTRIX_FILTER_EXACT 0   /* default: two-pass bilinear, 2 x 2 pixels
+                                    read per output pixel, bit-exact */
+#define KESTRIX_FILTER_LANCZOS 1 /* antialiased Lanczos-3: on reduction the
+                                    kernel widens with the reduction so every
+                                    pixel counts (no grit or jagged edges);
+                                    plain Lanczos-3 on enlargement. A JPEG
+                                    input at least twice the target decodes
+                                    at 1/2, 1/4 or 1/8 scale first, keeping
+                                    twice the target's pixels. Deterministic:
+                                    the same bytes on any machine. */
+KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix *object, int32_t filter);
+
+/* KESTRIX_TRUE: sizes keep the picture's true proportions. Scale to width
+ * gives height round(h0 * Width / w0) (never 0), scale to height the mirror,
+ * fit within scales by min(Width / w0, Height / h0) with the binding side
+ * exactly on its target, in one decode and one encode (a picture that fits
+ * is re-encoded at its own size); a percentage never gives a 0 side; a
+ * missing or unreadable input fails with KESTRIX_INPUT_NOT_LOADED.
+ * KESTRIX_FALSE (default): the height or width follows the whole percentage
+ * of the change, and fit within works in passes. */
+KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix *object, KestrixBool on);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */

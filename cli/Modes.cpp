@@ -1,0 +1,37 @@
+#include "Modes.h"
+
+#include <map>
+
+#include "modImageInfo.h"
+
+namespace kx::cli {
+
+void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly)
+{
+    command->add_flag("--classic", modes.classic,
+                      "Folvane's bytes: the exact sampler and whole-percent proportions");
+    const std::map<std::string, int32_t> filters{{"exact", KESTRIX_FILTER_EXACT},
+                                                 {"lanczos", KESTRIX_FILTER_LANCZOS}};
+    command->add_option("--filter", modes.filter, "Resample filter: lanczos (default) or exact (--classic)")
+        ->transform(CLI::CheckedTransformer(filters, CLI::ignore_case).description(""))
+        ->type_name("exact|lanczos");
+    if (shrinkOnly) command->add_flag("--shrink-only", modes.shrinkOnly, "Never enlarge a picture");
+}
+
+void ApplyModes(cKestrix* engine, const ResampleModes& modes)
+{
+    const int32_t filter = modes.filter >= 0 ? modes.filter
+                                             : (modes.classic ? KESTRIX_FILTER_EXACT : KESTRIX_FILTER_LANCZOS);
+    cKestrix_SetResampleFilter(engine, filter);
+    cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
+}
+
+bool WithinAlready(const std::string& input, int32_t requested, bool width)
+{
+    if (requested <= 0) return false;  // the engine reports the size
+    const ImageInfo info = GetImageInfo(input);
+    const int32_t side = width ? info.Width : info.Height;
+    return side > 0 && side <= requested;
+}
+
+}  // namespace kx::cli

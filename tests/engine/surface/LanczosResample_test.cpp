@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "LanczosResample.h"
+#include "TestSupport.h"
+
+using namespace kx;
+using kxtest::Bgr;
+
+namespace {
+
+// A grey surface of width x height whose level at (x, y) comes from `level`.
+cDIBSection Grey(int width, int height, int (*level)(int x, int y, int width))
+{
+    cDIBSection s;
+    EXPECT_TRUE(s.Create(width, height));
+    kxtest::FillPicture(s, [&](int x, int y) {
+        const auto v = static_cast<uint8_t>(level(x, y, width));
+        return Bgr{v, v, v};
+    });
+    return s;
+}
+
+int Checker(int x, int y, int) { return (x + y) % 2 ? 255 : 0; }
+int Step(int x, int, int width) { return x < width / 2 ? 0 : 255; }
+
+}  // namespace
+
+TEST(LanczosResample, KernelValues)
+{
+    EXPECT_DOUBLE_EQ(Lanczos3(0.0), 1.0);
+    EXPECT_NEAR(Lanczos3(1.5), -0.1350949, 1e-7);
+    EXPECT_NEAR(Lanczos3(-1.5), -0.1350949, 1e-7);
+    EXPECT_NEAR(Lanczos3(1.0), 0.0, 1e-15);
+    EXPECT_EQ(Lanczos3(3.0), 0.0);
+    EXPECT_EQ(Lanczos3(-4.0), 0.0);
+}
+
+// For each scale: every set of weights sums to exactly one, the sets mirror
+// each other, the middle set is symmetric about its centre, and the kernel
+// reaches 3 source pixels times the reduction on each side.
+TEST(LanczosResample, WeightsSumToOneAreSymmetricAndSpanTheWidenedKernel)
+{
+    struct Case {
+        Long source, target, middle;  // `middle`: an output away from the edges
+        Long taps;                    // its number of non-zero taps
+    };
+    const Case cases[] = {
+        {30, 10, 5, 13},    // 3:1, centre on a pixel: d = -8..8 less the zeros at +-3, +-6
+        {80, 20, 10, 24},   // 4:1, centre between pixels: +-0.5 .. +-11.5
+        {100, 50, 25, 12},  // 2:1: +-0.5 .. +-5.5
+        {10, 20, 10, 6},    // enlarged 2x: plain Lanczos-3, 6 taps
+        {12, 16, 8, 6},
+    };
+    for (const Case& c : cases) {
+        const LanczosAxis axis = LanczosWeights(c.source, c.target);
+        ASSERT_EQ(axis.First.size(), static_cast<size_t>(c.target));
+        for (Long i = 0; i < c.target; ++i) {
+            const int32_t* w = &axis.Weights[static_cast<size_t>(i) * axis.Stride];
+            int64_t sum = 0;
+            for (Long k = 0; k < axis.Count[i]; ++k) sum += w[k];
+            EXPECT_EQ(sum, kLanczosWeightOne) << c.source << "->" << c.target << " at " << i;
+            EXPECT_GE(axis.First[i], 0);
+            EXPECT_LE(axis.First[i] + axis.Count[i], c.source);
+            // Output i mirrors output target - 1 - i.
+            const Long m = c.target - 1 - i;
+            ASSERT_EQ(axis.Count[m], axis.Count[i]);
+            EXPECT_EQ(axis.First[m], c.source - axis.First[i] - axis.Count[i]);
+            for (Long k = 0; k < axis.Count[i]; ++k)
+                EXPECT_EQ(axis.Weights[static_cast<size_t>(m) * axis.Stride + axis.Count[i] - 1 - k], w[k]);
+        }
+        const int32_t* w = &axis.Weights[static_cast<size_t>(c.middle) * axis.Stride];
+        Long nonZero = 0;
+        for (Long k = 0; k < axis.Count[c.middle]; ++k) nonZero += w[k] != 0;
+        EXPECT_EQ(nonZero, c.taps) << c.source << "->" << c.target;
+        if (c.source % c.target == 0) {
+            for (Long k = 0; k < axis.Count[c.middle]; ++k)
+                EXPECT_NEAR(w[k], w[axis.Count[c.middle] - 1 - k], 1) << c.source << "->" << c.target;
+        }
+    }
+}
+
+// A one-pixel checkerboard has no detail that survives a 4x reduction: it
+// must come out flat grey, not as a coarser pattern.
+TEST(LanczosResample, FineCheckerboardBecomesFlatGrey)
+{
+    const cDIBSection board = Grey(64, 48, Checker);
+    for (const auto& [w, h] : {std::pair{16, 12}, std::pair{21, 13}}) {
+        const auto out = ResampleLanczos(board, w, h);
+        ASSERT_TRUE(out);
+        for (const Bgr p : kxtest::AllPixels(*out)) EXPECT_NEAR(p.g, 127.5, 3) << w << "x" << h;
+    }
+}
+
+// A step edge stays a clean, symmetric edge when reduced and when enlarged:
+// flat on both sides, the middle pair adding up to white.
+TEST(LanczosResample, StepEdgeStaysSymmetric)
+{
+    const cDIBSection edge = Grey(40, 4, Step);
+    for (const Long width : {10L, 80L}) {
+        const auto out = ResampleLanczos(edge, width, 4);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(kxtest::PixelAt(*out, 0, 1).g, 0);
+        EXPECT_EQ(kxtest::PixelAt(*out, width - 1, 1).g, 255);
+        for (int x = 0; x < width; ++x)
+            EXPECT_NEAR(kxtest::PixelAt(*out, x, 1).g + kxtest::PixelAt(*out, width - 1 - x, 1).g, 255, 1)
+                << width << " at " << x;
+        EXPECT_LT(kxtest::PixelAt(*out, width / 2 - 1, 1).g, kxtest::PixelAt(*out, width / 2, 1).g);
+    }
+}
+
+TEST(LanczosResample, SameSizeCopiesAndBadSizesGiveNoSurface)
+{
+    const cDIBSection board = Grey(7, 5, Checker);
+    const auto copy = ResampleLanczos(board, 7, 5);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(kxtest::AllPixels(*copy), kxtest::AllPixels(board));
+    EXPECT_FALSE(ResampleLanczos(board, 0, 5));
+    EXPECT_FALSE(ResampleLanczos(board, 5, -1));
+    // A single source pixel spreads evenly.
+    const cDIBSection dot = Grey(1, 1, [](int, int, int) { return 200; });
+    const auto grown = ResampleLanczos(dot, 3, 2);
+    ASSERT_TRUE(grown);
+    for (const Bgr p : kxtest::AllPixels(*grown)) EXPECT_EQ(p, (Bgr{200, 200, 200}));
+}
