@@ -228,6 +228,19 @@ std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::
     return std::pair{*width, *height};
 }
 
+CLI::Validator JpegFileName()
+{
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const size_t dot = value.rfind('.');
+            std::string extension = dot == std::string::npos ? "" : value.substr(dot);
+            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (extension == ".jpg" || extension == ".jpeg") return {};
+            return "'" + value + "': the output is a JPEG file; name it .jpg or .jpeg";
+        },
+        "");
+}
+
 CLI::Validator Side()
 {
     return Explaining(ParseSide, [](int32_t side) { return std::to_string(side); });

@@ -60,6 +60,10 @@ CLI::Validator Decimal(double lowest, double highest);
 CLI::Validator ColourCode();
 // Sides, percentages and boxes as above, turned into plain decimal (a box
 // stays "WIDTHxHEIGHT").
+// An output file name the writer's format matches: ".jpg" or ".jpeg" in
+// any case. Anything else is refused rather than given JPEG data under
+// another format's name.
+CLI::Validator JpegFileName();
 CLI::Validator Side();
 CLI::Validator Percent();
 CLI::Validator Box();

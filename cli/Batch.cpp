@@ -112,7 +112,9 @@ public:
                   << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
             const Files files{folder + "/" + failed.Name, failed.Output};
-            std::cout << "  " << failed.Name << ": " << FailureText(failed.ErrorCode, files, failed.Reason) << '\n';
+            const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
+            std::cout << "  " << failed.Name << ": "
+                      << (unread ? failed.Reason : FailureText(failed.ErrorCode, files, failed.Reason)) << '\n';
         }
         if (!complete) std::cout << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         std::cout.flush();

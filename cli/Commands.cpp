@@ -37,8 +37,9 @@ void AddFiles(CLI::App* command, Files& files)
     command->add_option("INPUT", files.input, "Picture to read: JPEG, PNG, GIF or BMP")
         ->required()
         ->type_name("FILE");
-    command->add_option("OUTPUT", files.output, "JPEG file to write; an existing file is replaced")
+    command->add_option("OUTPUT", files.output, "JPEG file to write (.jpg or .jpeg); an existing file is replaced")
         ->required()
+        ->check(JpegFileName())
         ->type_name("FILE");
 }
 
@@ -72,12 +73,28 @@ KestrixBool OwnSize(cKestrix* engine, const ResizeJob& job)
                                           job.quality);
 }
 
+// The quality of a border or text output: --quality, else 90, or 100 with
+// --classic (the library's own).
+struct DecorationQuality {
+    int32_t quality = 0;  // 0: not given
+    bool classic = false;
+
+    void AddOptions(CLI::App* command)
+    {
+        command->add_option("-q,--quality", quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+            ->transform(WholeNumber(1, 100))
+            ->type_name("N");
+        command->add_flag("--classic", classic, "Write at quality 100 unless --quality, as the library does");
+    }
+    void Apply(cKestrix* engine) const { cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90); }
+};
+
 const std::string kColourNote =
     "A colour is #RRGGBB or #RGB (red first), a colour code 0xBBGGRR (blue first) or\n"
     "the same code in decimal, or a name: black, white, grey, silver, red, maroon, lime,\n"
     "green, blue, navy, yellow, olive, cyan, teal, magenta, purple, orange, pink, brown.";
-const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'.\n" + kColourNote +
-                              "\nWritten at JPEG quality 100.";
+const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'; a character the font\n"
+                              "lacks comes from an installed font that has it.\n" + kColourNote;
 
 enum class Size { Width, Height, Percent };
 
@@ -231,9 +248,12 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     AddModeOptions(command, job->modes, name == "max-width" || name == "max-height" || name == "percent");
     command->callback([&action, job, given, sizes = definition.sizes, run = definition.run] {
         ResolveSizes(sizes, *given, *job);
-        action = [job, run] {
+        const bool fromHeader = sizes.size() == 1 ? sizes[0] != Size::Percent : false;
+        action = [job, run, fromHeader] {
             return RunEngineMethod(job->files, [&](cKestrix* engine) {
                 ApplyModes(engine, job->modes);
+                const bool sized = !fromHeader || job->modes.classic == false || HeaderGivesSize(job->files.input);
+                if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
                 return run(engine, *job);
             });
         };
@@ -242,6 +262,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
 
 struct BorderJob {
     Files files;
+    DecorationQuality quality;
     int32_t colour = 0;
     int16_t all = 0;
     int16_t top = 0;
@@ -253,6 +274,7 @@ struct BorderJob {
 // The arguments of both text methods.
 struct TextJob {
     Files files;
+    DecorationQuality quality;
     std::string text;
     std::string fontName = "Sans";
     double size = 12;
@@ -291,6 +313,7 @@ void AddTextOptions(CLI::App* command, TextJob& job)
     command->add_flag("--strikethrough", job.strikethrough, "Struck through");
     AddInteger(command, "--charset", job.charset, "Font character set, 0 to 255; default 0", 0, 255);
     AddColour(command, job.colour, "Text colour; default #000000 (black)");
+    job.quality.AddOptions(command);
 }
 
 }  // namespace
@@ -304,8 +327,7 @@ void AddBorderCommand(CLI::App& app, Action& action)
 {
     CLI::App* command =
         AddCommand(app, "border", "Add a border in one colour",
-                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote +
-                       "\nWritten at JPEG quality 100.",
+                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote,
                    "kestrix border in.jpg out.jpg --top 10 --bottom 10 --left 10 --right 10 --colour '#FF0000'");
     const auto job = std::make_shared<BorderJob>();
     AddFiles(command, job->files);
@@ -315,11 +337,13 @@ void AddBorderCommand(CLI::App& app, Action& action)
     CLI::Option* left = AddInteger(command, "-l,--left", job->left, "Border on the left, in pixels");
     CLI::Option* right = AddInteger(command, "-r,--right", job->right, "Border on the right, in pixels");
     AddColour(command, job->colour, "Border colour; default #000000 (black)");
+    job->quality.AddOptions(command);
     OnChosen(command, action, [job, top, bottom, left, right] {
         const auto side = [&](const CLI::Option* option, int16_t value) {
             return option->count() > 0 ? value : job->all;
         };
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddBorderToExistingImage(engine, job->files.input.c_str(), job->files.output.c_str(),
                                                      job->colour, side(top, job->top), side(bottom, job->bottom),
                                                      side(left, job->left), side(right, job->right));
@@ -340,6 +364,7 @@ void AddTextCommands(CLI::App& app, Action& action)
     OnChosen(text, action, [job = atPosition] {
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
                                            job->text.c_str(), &font, job->colour, job->top, job->left);
         });
@@ -360,6 +385,7 @@ void AddTextCommands(CLI::App& app, Action& action)
     OnChosen(textAt, action, [job = atPlace] {
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, job->files.input.c_str(),
                                                                  job->files.output.c_str(), job->text.c_str(),
                                                                  &font, job->colour,

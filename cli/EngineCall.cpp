@@ -50,7 +50,9 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     const std::string because = reason.empty() ? "" : ": " + reason;
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
-        return "cannot read the input picture " + Quoted(files.input) + because;
+        // "photo.jpg: no such file or folder", as other tools say it.
+        if (!reason.empty()) return files.input + because;
+        return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
         return "cannot write the output JPEG file " + Quoted(files.output) + because;
     case KESTRIX_BAD_WIDTH:
@@ -62,7 +64,7 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     case KESTRIX_UNEXPECTED_ERROR:
         return "an unexpected error occurred with " + Quoted(files.input) + " (reported above)";
     case KESTRIX_RESAMPLE_FAILED:
-        return "the picture " + Quoted(files.input) + " could not be resampled (it is 1 pixel wide or high)";
+        return "the picture " + Quoted(files.input) + " could not be resampled to that size" + because;
     default:
         return "the engine failed with error code " + std::to_string(errorCode);
     }

@@ -171,6 +171,14 @@ KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage, co
     });
 }
 
+KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality)
+{
+    if (lngQuality == KESTRIX_DEFAULT_QUALITY) lngQuality = 100;
+    if (object == nullptr || lngQuality < 1 || lngQuality > 100) return KESTRIX_FALSE;
+    object->settings.DecorationQuality = lngQuality;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
 {
     if (object == nullptr) return KESTRIX_FALSE;

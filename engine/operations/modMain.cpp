@@ -58,7 +58,12 @@ bool ProbeOrFail(const std::string& InImage, PictureSize& size)
 {
     const ImageInfo info = GetImageInfo(InImage);
     size = {info.Width, info.Height};
-    return (size.Width > 0 && size.Height > 0) || Fail(ecInputNotLoaded);
+    if (size.Width > 0 && size.Height > 0) return true;
+    // The loader says why (no such file, a folder, not a picture, ...); the
+    // smallest target keeps a JPEG's decode at its cheapest.
+    cDIBSection unused;
+    LoadPictureFile(unused, InImage, ShrinkTarget{1, 1});
+    return Fail(ecInputNotLoaded);
 }
 
 // Loads InImage and resamples it to Width x Height with the object's filter.
@@ -216,7 +221,7 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
         framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
         source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
-        return SaveOrFail(framed, OutImage, 100, settings);
+        return SaveOrFail(framed, OutImage, settings.DecorationQuality, settings);
     });
 }
 
@@ -229,7 +234,7 @@ bool ImageAddText(const std::string& InImage, const std::string& OutImage, const
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
                                intLeftPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, OutImage, settings.DecorationQuality, settings);
     });
 }
 
@@ -243,7 +248,7 @@ bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::s
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
                                                colour.Blue, txtPos);
-        return SaveOrFail(surface, OutImage, 100, settings);
+        return SaveOrFail(surface, OutImage, settings.DecorationQuality, settings);
     });
 }
 

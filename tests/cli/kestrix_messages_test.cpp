@@ -14,13 +14,20 @@
 
 namespace {
 
-// Every "IN", "OUT", "TRUNC" and "DIR" in a text, replaced by its path.
+// Every "IN", "OUT", "TRUNC" and "DIR" in a text (not the OUT of "OUTPUT"),
+// replaced by its path.
 std::string Expand(std::string text, const kxtest::TempDir& dir)
 {
     for (const char* name : {"IN", "OUT", "TRUNC", "DIR"}) {
-        const std::string path = dir / name;
-        for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += path.size())
+        const std::string path = dir / (std::string(name) + (name[0] == 'O' ? ".jpg" : ""));
+        for (size_t at = 0; (at = text.find(name, at)) != std::string::npos;) {
+            if (text.compare(at, 6, "OUTPUT") == 0) {  // the argument's name in a message
+                at += 6;
+                continue;
+            }
             text.replace(at, std::string_view(name).size(), path);
+            at += path.size();
+        }
     }
     return text;
 }
@@ -84,6 +91,15 @@ TEST(CliMessages, CommandLinesGiveTheirStatusMessageAndPicture)
         {{"border", "IN", "OUT", "--all", "4", "-c", "WHITE"}, 0, "", "88x68", kxtest::Bgr{255, 255, 255}},
         {{"border", "IN", "OUT", "-c", "0x1000000"}, 2,
          "kestrix: --colour: '0x1000000' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name"},
+        // Input problems of every kind and mode, in the engine's words.
+        {{"max-width", "DIR/none.jpg", "OUT", "10"}, 1, "kestrix: DIR/none.jpg: no such file or folder"},
+        {{"max-width", "DIR/none.jpg", "OUT", "10", "--classic"}, 1, "kestrix: DIR/none.jpg: no such file or folder"},
+        {{"max-height", "DIR", "OUT", "10", "--classic"}, 1, "kestrix: DIR: a folder, not a picture"},
+        {{"text-at", "DIR", "OUT", "Hi"}, 1, "kestrix: DIR: a folder, not a picture"},
+        {{"resize", "IN", "DIR/out.png", "10x10"}, 2,
+         "kestrix: OUTPUT: 'DIR/out.png': the output is a JPEG file; name it .jpg or .jpeg"},
+        // Borders and texts at --quality (default 90; 100 with --classic).
+        {{"border", "IN", "OUT", "--quality", "50", "--all", "1"}, 0, "", "82x62"},
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {{"max-width", "TRUNC", "OUT", "100"}, 0, "kestrix: TRUNC: warning: Premature end of JPEG file", "100x75"},
     };
@@ -91,7 +107,7 @@ TEST(CliMessages, CommandLinesGiveTheirStatusMessageAndPicture)
         std::vector<std::string> args;
         for (const std::string& arg : c.args) args.push_back(Expand(arg, dir));
         SCOPED_TRACE(testing::PrintToString(args));
-        std::filesystem::remove(dir / "OUT");
+        std::filesystem::remove(dir / "OUT.jpg");
         const kxtest::ProgramOutcome outcome = kxtest::RunProgram(KESTRIX_CLI, args, dir.Path());
         EXPECT_EQ(outcome.status, c.status);
         if (c.line.empty())
@@ -99,10 +115,10 @@ TEST(CliMessages, CommandLinesGiveTheirStatusMessageAndPicture)
         else
             EXPECT_NE(("\n" + outcome.err).find("\n" + Expand(c.line, dir) + "\n"), std::string::npos) << outcome.err;
         if (c.size.empty()) {
-            EXPECT_FALSE(std::filesystem::exists(dir / "OUT"));
+            EXPECT_FALSE(std::filesystem::exists(dir / "OUT.jpg"));
             continue;
         }
-        const kxtest::Image image = kxtest::DecodeJpegFile(dir / "OUT");
+        const kxtest::Image image = kxtest::DecodeJpegFile(dir / "OUT.jpg");
         EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
         if (c.corner && image.width > 0) {
             constexpr int kTolerance = 16;  // quality 100, in a flat corner

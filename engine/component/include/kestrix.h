@@ -127,7 +127,8 @@ KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix *object, const char 
                                                    const char *OutImage, int32_t Height,
                                                    int32_t Width, int32_t lngQuality);
 /* Adds borders of the given sizes in pixels, in one colour 0x00BBGGRR (red
- * in the low byte); written at quality 100. Negative sizes crop. */
+ * in the low byte); written at quality 100 (see
+ * cKestrix_SetDecorationQuality). Negative sizes crop. */
 KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, const char *InImage,
                                                           const char *OutImage,
                                                           int32_t lngBorderColour,
@@ -176,6 +177,12 @@ KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix *object, int32_t fil
  * KESTRIX_FALSE (default): the height or width follows the whole percentage
  * of the change, and fit within works in passes. */
 KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix *object, KestrixBool on);
+
+/* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
+ * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
+ * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
+ * NULL object. */
+KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix *object, int32_t lngQuality);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
