@@ -2,16 +2,21 @@
 // the engine linked directly and called through its C interface.
 #include "Batch.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +61,7 @@ struct BatchJob {
     std::array<std::string, std::size(kMethodOptions)> values;  // as given, per method option
     int32_t quality = kx::batch::kDefaultQuality;
     unsigned workers = 0;
+    bool verbose = false;
 };
 
 // The chosen method and its sizes; exactly one option is given (CLI11
@@ -83,35 +89,71 @@ kx::batch::Job RunJob(const BatchJob& given)
     return job;
 }
 
+// Why a listed file was skipped: its extension is not taken, or it is not
+// a picture although its extension is.
+std::string SkipGroup(const std::string& name)
+{
+    std::string extension = kx::batch::ExtensionOf(name);
+    if (extension.empty()) return "without extension";
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return "." + extension;
+}
+
+// A file the run skipped as no picture although its extension is a
+// picture's, because it could not be opened: its reason, else empty.
+std::string OpenProblem(const std::string& path)
+{
+    if (!kx::batch::HasPictureExtension(kx::batch::ExtensionOf(path))) return {};
+    const int file = ::open(path.c_str(), O_RDONLY);
+    if (file >= 0) {
+        ::close(file);
+        return {};
+    }
+    return errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
+}
+
 // Counts what the run did and draws the progress bar.
 class Tally : public kx::batch::Observer {
 public:
-    explicit Tally(bool showBar) : showBar_(showBar) {}
+    Tally(const std::string& folder, bool showBar, bool verbose) : folder_(folder), showBar_(showBar), verbose_(verbose) {}
 
     void Started(size_t files) override { total_ = files; }
 
-    void FileDone(const FileResult& result) override
+    void FileDone(const FileResult& given) override
     {
+        FileResult result = given;
+        if (result.Outcome == FileOutcome::Skipped) {
+            if (std::string problem = OpenProblem(folder_ + "/" + result.Name); !problem.empty()) {
+                result.Outcome = FileOutcome::Failed;
+                result.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
+                result.Reason = problem;
+            }
+        }
         ++done_;
         switch (result.Outcome) {
-        case FileOutcome::Resized: ++resized_; break;
-        case FileOutcome::Skipped: ++skipped_; break;
+        case FileOutcome::Resized: resized_.push_back(result); break;
+        case FileOutcome::Skipped: skipped_.push_back(result.Name); break;
         case FileOutcome::Failed: failures_.push_back(result); break;
         }
         if (showBar_) DrawBar();
     }
 
     // Prints the summary; gives the exit status.
-    int Summary(const std::string& folder, bool complete)
+    int Summary(bool complete)
     {
         if (showBar_ && done_ > 0) std::cerr << "\r\033[K" << std::flush;
-        std::sort(failures_.begin(), failures_.end(),
-                  [](const auto& a, const auto& b) { return a.Name < b.Name; });
-        std::cout << "Resized: " << Count(resized_, "picture") << " into " << folder << "/Resized\n"
-                  << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
-                  << "Failed:  " << Count(failures_.size(), "picture") << '\n';
+        const auto byName = [](const auto& a, const auto& b) { return a.Name < b.Name; };
+        std::sort(failures_.begin(), failures_.end(), byName);
+        std::sort(resized_.begin(), resized_.end(), byName);
+        std::sort(skipped_.begin(), skipped_.end());
+        std::cout << "Resized: " << Count(resized_.size(), "picture") << " into " << folder_ << "/Resized\n"
+                  << "Skipped: " << Count(skipped_.size(), "file") << SkipSummary() << '\n';
+        if (verbose_)
+            for (const std::string& name : skipped_) std::cout << "  " << name << '\n';
+        PrintOverwritten();
+        std::cout << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
-            const Files files{folder + "/" + failed.Name, failed.Output};
+            const Files files{folder_ + "/" + failed.Name, failed.Output};
             const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
             std::cout << "  " << failed.Name << ": "
                       << (unread ? failed.Reason : FailureText(failed.ErrorCode, files, failed.Reason)) << '\n';
@@ -128,6 +170,50 @@ private:
         return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
     }
 
+    // ": 2 .png and 1 .txt (only .jpg, .bmp and .gif files are resized); 1 .jpg (not a picture)".
+    std::string SkipSummary() const
+    {
+        std::map<std::string, size_t> notTaken, notPictures;
+        for (const std::string& name : skipped_) {
+            const bool taken = kx::batch::HasPictureExtension(kx::batch::ExtensionOf(name));
+            ++(taken ? notPictures : notTaken)[SkipGroup(name)];
+        }
+        const auto list = [](const std::map<std::string, size_t>& groups) {
+            std::string text;
+            size_t i = 0;
+            for (const auto& [group, n] : groups) {
+                if (i > 0) text += i + 1 == groups.size() ? " and " : ", ";
+                text += std::to_string(n) + " " + group;
+                ++i;
+            }
+            return text;
+        };
+        std::string text;
+        if (!notTaken.empty()) text += list(notTaken) + " (only .jpg, .bmp and .gif files are resized)";
+        if (!notPictures.empty())
+            text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
+        return text.empty() ? "" : ": " + text;
+    }
+
+    // Outputs written by more than one file: the later file's picture stays.
+    void PrintOverwritten() const
+    {
+        std::map<std::string, std::vector<std::string>> writers;  // output -> names, in name order
+        for (const FileResult& result : resized_) writers[result.Output].push_back(result.Name);
+        std::vector<std::string> lines;
+        size_t overwritten = 0;
+        for (const auto& [output, names] : writers) {
+            if (names.size() < 2) continue;
+            overwritten += names.size() - 1;
+            std::string line = "  " + output.substr(output.rfind('/') + 1) + ": ";
+            for (size_t i = 0; i < names.size(); ++i) line += (i ? ", then " : "") + names[i];
+            lines.push_back(line);
+        }
+        if (overwritten == 0) return;
+        std::cout << "Overwritten: " << Count(overwritten, "output") << " by a later file of the same name\n";
+        for (const std::string& line : lines) std::cout << line << '\n';
+    }
+
     void DrawBar()
     {
         constexpr size_t kWidth = 30;
@@ -140,10 +226,12 @@ private:
                   << done_ << "/" << total_ << " files  " << rate << " files/s" << std::flush;
     }
 
-    const bool showBar_;
+    const std::string folder_;
+    const bool showBar_, verbose_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0;
-    std::vector<FileResult> failures_;
+    size_t total_ = 0, done_ = 0;
+    std::vector<FileResult> resized_, failures_;
+    std::vector<std::string> skipped_;
 };
 
 // Raised by Ctrl-C.
@@ -154,6 +242,22 @@ int RunBatch(const BatchJob& given)
     // A folder given as "photos/" still names "photos/Resized".
     std::string folder = given.folder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+
+    // A folder without a picture gets no Resized folder.
+    std::vector<std::string> names;
+    try {
+        names = kx::batch::ListOrdinaryFiles(folder);
+    } catch (...) {
+        // The folder's problem is told below.
+    }
+    if (!names.empty() &&
+        std::none_of(names.begin(), names.end(), [&](const std::string& name) {
+            const std::string path = folder + "/" + name;
+            return kx::batch::IsResizableImage(path) || !OpenProblem(path).empty();
+        })) {
+        std::cerr << "kestrix: no pictures found in " << given.folder << '\n';
+        return kExitFailure;
+    }
 
     std::string detail;
     const kx::batch::StartProblem problem = kx::batch::PrepareFolders(folder, &detail);
@@ -173,11 +277,11 @@ int RunBatch(const BatchJob& given)
     kx::batch::KestrixEngine engine(api, object.get());
     kx::batch::Job job = RunJob(given);
     job.Stop = &stopRequested;
-    Tally tally(::isatty(STDERR_FILENO) == 1);
+    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose);
     try {
-        const std::vector<std::string> names = kx::batch::ListOrdinaryFiles(folder);
+        names = kx::batch::ListOrdinaryFiles(folder);
         const bool complete = kx::batch::RunFiles(folder, folder + "/Resized", names, job, engine, tally);
-        return tally.Summary(folder, complete);
+        return tally.Summary(complete);
     } catch (const kx::RunTimeError& error) {
         std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
@@ -229,6 +333,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
+    command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
     command->callback([&action, job] { action = [job] { return RunBatch(*job); }; });
 }
 

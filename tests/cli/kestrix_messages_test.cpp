@@ -129,3 +129,33 @@ TEST(CliMessages, CommandLinesGiveTheirStatusMessageAndPicture)
         }
     }
 }
+
+TEST(CliMessages, BatchSummariesGroupSkippedFilesAndNameOverwrittenOutputs)
+{
+    kxtest::TempDir dir;
+    const std::string folder = dir / "photos", empty = dir / "notes";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(empty.c_str(), 0777), 0);
+    const kxtest::Image grey{40, 30, std::vector<uint8_t>(40 * 30 * 3, 128)};
+    for (const char* name : {"a.jpg", "a.b.jpg", "c.JPG"}) kxtest::EncodeJpegFile(folder + "/" + name, grey, 90, 0);
+    for (const char* name : {"p.png", "q.PNG", "r.jpeg", "notes.txt", "README", "fake.jpg"})
+        kxtest::WriteFileBytes(folder + "/" + name, {'t', 'e', 'x', 't'});
+    kxtest::WriteFileBytes(empty + "/list.txt", {'t'});
+
+    const kxtest::ProgramOutcome run =
+        kxtest::RunProgram(KESTRIX_CLI, {"batch", folder, "--max-width", "20", "--verbose"}, dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Resized: 3 pictures into " + folder + "/Resized\n"
+                       "Skipped: 6 files: 1 .jpeg, 2 .png, 1 .txt and 1 without extension (only .jpg, .bmp and "
+                       ".gif files are resized); 1 .jpg (not pictures)\n"
+                       "  README\n  fake.jpg\n  notes.txt\n  p.png\n  q.PNG\n  r.jpeg\n"
+                       "Overwritten: 1 output by a later file of the same name\n"
+                       "  a.jpg: a.b.jpg, then a.jpg\n"
+                       "Failed:  0 pictures\n");
+
+    // A folder without a picture gets no Resized folder.
+    const kxtest::ProgramOutcome none = kxtest::RunProgram(KESTRIX_CLI, {"batch", empty, "--percent", "50"}, dir.Path());
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "kestrix: no pictures found in " + empty + "\n");
+    EXPECT_FALSE(std::filesystem::exists(empty + "/Resized"));
+}
