@@ -233,29 +233,87 @@ void AddSizes(CLI::App* command, const std::vector<Size>& sizes, SizeArguments& 
     }
 }
 
+// How many of the last positional arguments are sizes when -o DIR makes
+// all the others inputs: none when the sizes come by option.
+size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given, const std::vector<std::string>& all)
+{
+    if (!given.width.empty() || !given.height.empty() || !given.percent.empty()) return 0;
+    const auto isNumber = [](std::string text) {
+        if (text.ends_with('%')) text.pop_back();
+        return ParseWholeNumber(text, INT64_MIN, INT64_MAX).has_value();
+    };
+    if (all.empty()) return 0;
+    if (sizes.size() == 2 && all.back().find_first_of("xX") != std::string::npos &&
+        isNumber(all.back().substr(0, all.back().find_first_of("xX"))))
+        return 1;
+    if (sizes.size() == 2 && all.size() >= 2 && isNumber(all.back()) && isNumber(all[all.size() - 2])) return 2;
+    return isNumber(all.back()) ? 1 : 0;
+}
+
+// DIR/<name without its extension>.jpg.
+std::string OutputIn(const std::string& folder, const std::string& input)
+{
+    std::string name = input.substr(input.rfind('/') + 1);
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+    return folder + "/" + name + ".jpg";
+}
+
 void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& definition)
 {
     CLI::App* command =
         AddCommand(app, definition.name, definition.description, definition.notes, definition.example);
     const auto job = std::make_shared<ResizeJob>();
     const auto given = std::make_shared<SizeArguments>();
-    AddFiles(command, job->files);
+    const auto folder = std::make_shared<std::string>();
+    command->add_option("INPUT", job->files.input, "Picture to read: JPEG, PNG, GIF or BMP")
+        ->required()
+        ->type_name("FILE");
+    command->add_option("OUTPUT", job->files.output,
+                        "JPEG file to write (.jpg or .jpeg); an existing file is replaced. With -o, more INPUTs")
+        ->type_name("FILE");
     AddSizes(command, definition.sizes, *given);
+    command->add_option("-o,--output-dir", *folder,
+                        "Write each INPUT (one or more) as DIR/<its name>.jpg; no OUTPUT then")
+        ->check(CLI::ExistingDirectory.description(""))
+        ->type_name("DIR");
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
     const std::string name = definition.name;
     AddModeOptions(command, job->modes, name == "max-width" || name == "max-height" || name == "percent");
-    command->callback([&action, job, given, sizes = definition.sizes, run = definition.run] {
+    command->callback([&action, job, given, folder, sizes = definition.sizes, run = definition.run] {
+        std::vector<Files> files;
+        if (folder->empty()) {
+            if (job->files.output.empty()) throw CLI::ValidationError("OUTPUT is required (or -o DIR)");
+            std::string extension = job->files.output;
+            if (std::string why = JpegFileName()(extension); !why.empty()) throw CLI::ValidationError("OUTPUT: " + why);
+            files.push_back(job->files);
+        } else {
+            std::vector<std::string> all{job->files.input};
+            if (!job->files.output.empty()) all.push_back(job->files.output);
+            all.insert(all.end(), given->positional.begin(), given->positional.end());
+            const size_t count = TrailingSizes(sizes, *given, all);
+            given->positional.assign(all.end() - static_cast<std::ptrdiff_t>(count), all.end());
+            all.resize(all.size() - count);
+            if (all.empty()) throw CLI::ValidationError("INPUT is required");
+            for (const std::string& input : all) files.push_back({input, OutputIn(*folder, input)});
+        }
         ResolveSizes(sizes, *given, *job);
         const bool fromHeader = sizes.size() == 1 ? sizes[0] != Size::Percent : false;
-        action = [job, run, fromHeader] {
-            return RunEngineMethod(job->files, [&](cKestrix* engine) {
-                ApplyModes(engine, job->modes);
-                const bool sized = !fromHeader || job->modes.classic == false || HeaderGivesSize(job->files.input);
-                if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
-                return run(engine, *job);
-            });
+        action = [job, run, fromHeader, files] {
+            int status = kExitSuccess;
+            for (const Files& file : files) {
+                ResizeJob one = *job;
+                one.files = file;
+                const int done = RunEngineMethod(file, [&](cKestrix* engine) {
+                    ApplyModes(engine, one.modes);
+                    const bool sized = !fromHeader || one.modes.classic == false || HeaderGivesSize(file.input);
+                    if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
+                    return run(engine, one);
+                });
+                if (done != kExitSuccess) status = done;
+            }
+            return status;
         };
     });
 }

@@ -153,6 +153,15 @@ TEST(CliMessages, BatchSummariesGroupSkippedFilesAndNameOverwrittenOutputs)
                        "  a.jpg: a.b.jpg, then a.jpg\n"
                        "Failed:  0 pictures\n");
 
+    // Several inputs with -o DIR: each written as DIR/<name>.jpg.
+    const std::string out = dir / "out";
+    ASSERT_EQ(::mkdir(out.c_str(), 0777), 0);
+    const kxtest::ProgramOutcome several = kxtest::RunProgram(
+        KESTRIX_CLI, {"max-width", folder + "/a.jpg", folder + "/c.JPG", "-o", out, "10"}, dir.Path());
+    EXPECT_EQ(several.status, 0) << several.err;
+    EXPECT_EQ(kxtest::DecodeJpegFile(out + "/a.jpg").width, 10);
+    EXPECT_EQ(kxtest::DecodeJpegFile(out + "/c.jpg").width, 10);
+
     // A folder without a picture gets no Resized folder.
     const kxtest::ProgramOutcome none = kxtest::RunProgram(KESTRIX_CLI, {"batch", empty, "--percent", "50"}, dir.Path());
     EXPECT_EQ(none.status, 1);
