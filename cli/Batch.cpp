@@ -308,10 +308,11 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->footer(
         "Every .jpg, .bmp and .gif file (any case) whose content is a picture is written as\n"
         "FOLDER/Resized/<name up to its first dot>.jpg; other files are skipped. Where two\n"
-        "files give the same name, the later one in byte order of the names wins.\n"
+        "files give the same name, the later one in byte order of the names wins (the\n"
+        "summary names them). A folder without a picture gets no Resized folder.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
-        "Exit status: 0 all done, 1 a picture failed or the folder could not be read,\n"
-        "130 stopped by Ctrl-C.\n\n"
+        "Exit status: 0 all done, 1 a picture failed, none was found or the folder\n"
+        "could not be read, 130 stopped by Ctrl-C.\n\n"
         "Example:\n  kestrix batch ~/Photos --max-width 640 -j 4");
     const auto job = std::make_shared<BatchJob>();
     command->add_option("FOLDER", job->folder, "Folder whose pictures are resized")
