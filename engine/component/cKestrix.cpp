@@ -3,6 +3,7 @@
 // thrown across the interface.
 #include "cKestrix.h"
 
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <utility>
@@ -229,9 +230,15 @@ KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, cons
                                                           const KestrixFont* fontStdFnt, int32_t lngColour,
                                                           TEXT_POSITION txtPos)
 {
+    // A C caller may pass any int for the enumeration: its bits are read as
+    // one, since a C++ load of a value outside the enumeration's range is
+    // undefined.
+    static_assert(sizeof(TEXT_POSITION) == sizeof(int32_t));
+    int32_t place = 0;
+    std::memcpy(&place, &txtPos, sizeof place);
     return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
         return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
-                                                      FontOf(fontStdFnt), lngColour, txtPos,
+                                                      FontOf(fontStdFnt), lngColour, place,
                 SettingsOf(object));
     });
 }

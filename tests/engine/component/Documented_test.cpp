@@ -41,7 +41,7 @@ TEST(DocumentedEdges, NullObjectPlaceAndQuality)
     // and two columns further left than TopLeft (top 2, left 2).
     ASSERT_EQ(drawAt(TopLeft), KESTRIX_TRUE);
     const auto [top, left] = firstLit();
-    for (const int place : {9, -1, 1000}) {
+    for (const int place : {9, 15}) {  // C callers may pass any int; C++ only the enum's range
         SCOPED_TRACE(place);
         ASSERT_EQ(drawAt(place), KESTRIX_TRUE);
         EXPECT_EQ(firstLit(), std::pair(top - 2, left - 2));
