@@ -7,6 +7,7 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "PictureFormats.h"
 
@@ -47,6 +48,30 @@ std::optional<int32_t> HexByte(std::string_view text, size_t at)
     return *high * 16 + *low;
 }
 
+// The common colour names (as in CSS), with their red, green and blue.
+struct ColourName {
+    std::string_view name;
+    int32_t red, green, blue;
+};
+constexpr ColourName kColourNames[] = {
+    {"black", 0, 0, 0},        {"white", 255, 255, 255}, {"red", 255, 0, 0},      {"lime", 0, 255, 0},
+    {"green", 0, 128, 0},      {"blue", 0, 0, 255},      {"yellow", 255, 255, 0}, {"cyan", 0, 255, 255},
+    {"aqua", 0, 255, 255},     {"magenta", 255, 0, 255}, {"fuchsia", 255, 0, 255}, {"grey", 128, 128, 128},
+    {"gray", 128, 128, 128},   {"silver", 192, 192, 192}, {"maroon", 128, 0, 0},   {"olive", 128, 128, 0},
+    {"navy", 0, 0, 128},       {"purple", 128, 0, 128},  {"teal", 0, 128, 128},   {"orange", 255, 165, 0},
+    {"pink", 255, 192, 203},   {"brown", 165, 42, 42},
+};
+
+// Other spellings of the places: one word for the middle of an edge or the
+// centre, and the compass names.
+constexpr std::pair<std::string_view, TEXT_POSITION> kPlaceAliases[] = {
+    {"centre", MiddleCentre},     {"top", TopCentre},          {"bottom", BottomCentre},
+    {"left", MiddleLeft},         {"right", MiddleRight},      {"northwest", TopLeft},
+    {"north", TopCentre},         {"northeast", TopRight},     {"west", MiddleLeft},
+    {"east", MiddleRight},        {"southwest", BottomLeft},   {"south", BottomCentre},
+    {"southeast", BottomRight},
+};
+
 std::string PlaceList()
 {
     std::string list;
@@ -78,18 +103,38 @@ std::optional<double> ParseDecimal(std::string_view text, double lowest, double 
 
 std::optional<int32_t> ParseColour(std::string_view text)
 {
+    // Red sits in the low byte of the engine's colour code.
+    const auto code = [](int32_t red, int32_t green, int32_t blue) { return red | (green << 8) | (blue << 16); };
     if (text.starts_with('#')) {
+        if (text.size() == 4) {  // #RGB: each digit doubled
+            const auto red = HexDigit(text[1]), green = HexDigit(text[2]), blue = HexDigit(text[3]);
+            if (!red || !green || !blue) return std::nullopt;
+            return code(*red * 17, *green * 17, *blue * 17);
+        }
         if (text.size() != 7) return std::nullopt;
         const auto red = HexByte(text, 1);
         const auto green = HexByte(text, 3);
         const auto blue = HexByte(text, 5);
         if (!red || !green || !blue) return std::nullopt;
-        // Red sits in the low byte of the engine's colour code.
-        return *red | (*green << 8) | (*blue << 16);
+        return code(*red, *green, *blue);
     }
-    const auto code = ParseWholeNumber(text, INT32_MIN, INT32_MAX);
-    if (!code) return std::nullopt;
-    return static_cast<int32_t>(*code);
+    if (text.starts_with("0x") || text.starts_with("0X")) {  // the code itself, 0xBBGGRR
+        if (text.size() < 3 || text.size() > 10) return std::nullopt;
+        int64_t value = 0;
+        for (const char c : text.substr(2)) {
+            const auto digit = HexDigit(c);
+            if (!digit) return std::nullopt;
+            value = value * 16 + *digit;
+        }
+        if (value > kMaxColourCode) return std::nullopt;
+        return static_cast<int32_t>(value);
+    }
+    if (const auto decimal = ParseWholeNumber(text, 0, kMaxColourCode)) return static_cast<int32_t>(*decimal);
+    std::string name;
+    for (const char c : text) name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [known, red, green, blue] : kColourNames)
+        if (name == known) return code(red, green, blue);
+    return std::nullopt;
 }
 
 std::optional<TEXT_POSITION> ParsePlace(std::string_view text)
@@ -98,7 +143,120 @@ std::optional<TEXT_POSITION> ParsePlace(std::string_view text)
     for (size_t i = 0; i < kPlaceNames.size(); ++i) {
         if (CanonicalPlace(kPlaceNames[i]) == wanted) return static_cast<TEXT_POSITION>(i);
     }
+    for (const auto& [alias, place] : kPlaceAliases)
+        if (alias == wanted) return place;
     return std::nullopt;
+}
+
+namespace {
+
+// A whole number from 1 to `highest` of `unit`s.
+std::optional<int64_t> ParsePositive(std::string_view text, int64_t highest, const std::string& unit,
+                                     std::string& why)
+{
+    const std::string quoted = "'" + std::string(text) + "'";
+    const auto number = ParseWholeNumber(text, INT64_MIN, INT64_MAX);
+    if (!number) {
+        why = quoted + " is not a whole number from 1 to " + std::to_string(highest);
+        return std::nullopt;
+    }
+    if (*number < 1) {
+        why = quoted + " is below 1: the smallest is 1 " + unit;
+        return std::nullopt;
+    }
+    if (*number > highest) {
+        why = quoted + " is too large: at most " + std::to_string(highest) + " " + unit + "s";
+        return std::nullopt;
+    }
+    return number;
+}
+
+// A validator from a parser that explains its refusals.
+template <typename Parse, typename Format>
+CLI::Validator Explaining(Parse parse, Format format)
+{
+    return CLI::Validator(
+        [parse, format](std::string& value) -> std::string {
+            std::string why;
+            const auto parsed = parse(value, why);
+            if (!parsed) return why;
+            value = format(*parsed);
+            return {};
+        },
+        "");
+}
+
+}  // namespace
+
+std::optional<int32_t> ParseSide(std::string_view text, std::string& why)
+{
+    const auto side = ParsePositive(text, kMaxSide, "pixel", why);
+    if (!side) return std::nullopt;
+    return static_cast<int32_t>(*side);
+}
+
+std::optional<int32_t> ParsePercent(std::string_view text, std::string& why)
+{
+    if (text.ends_with('%')) text.remove_suffix(1);
+    const auto percent = ParsePositive(text, kMaxPercent, "percent", why);
+    if (!percent) return std::nullopt;
+    return static_cast<int32_t>(*percent);
+}
+
+std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::string& why)
+{
+    const std::string quoted = "'" + std::string(text) + "'";
+    const size_t cross = text.find_first_of("xX");
+    if (cross == std::string_view::npos) {
+        why = quoted + " is not a size: use WIDTHxHEIGHT, e.g. 1024x768";
+        return std::nullopt;
+    }
+    std::string sideWhy;
+    const auto width = ParseSide(text.substr(0, cross), sideWhy);
+    if (!width) {
+        why = quoted + ": the width " + sideWhy;
+        return std::nullopt;
+    }
+    const auto height = ParseSide(text.substr(cross + 1), sideWhy);
+    if (!height) {
+        why = quoted + ": the height " + sideWhy;
+        return std::nullopt;
+    }
+    // The engine's rows of 3 bytes a pixel, padded to 4 bytes, fit in 2^31 - 1 bytes.
+    if (((int64_t{*width} * 3 + 3) & ~int64_t{3}) * *height > INT32_MAX) {
+        why = quoted + " is too large: at most " + std::to_string(KESTRIX_MAX_PIXELS) + " pixels in all";
+        return std::nullopt;
+    }
+    return std::pair{*width, *height};
+}
+
+std::optional<int32_t> FormatOfFileName(const std::string& path)
+{
+    const size_t dot = path.rfind('.');
+    std::string extension = dot == std::string::npos ? "" : path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".jpg" || extension == ".jpeg") return KESTRIX_FORMAT_JPEG;
+    if (extension == ".png") return KESTRIX_FORMAT_PNG;
+    if (extension == ".webp") return KESTRIX_FORMAT_WEBP;
+    if (extension == ".avif") return KESTRIX_FORMAT_AVIF;
+    return std::nullopt;
+}
+
+CLI::Validator Side()
+{
+    return Explaining(ParseSide, [](int32_t side) { return std::to_string(side); });
+}
+
+CLI::Validator Percent()
+{
+    return Explaining(ParsePercent, [](int32_t percent) { return std::to_string(percent); });
+}
+
+CLI::Validator Box()
+{
+    return Explaining(ParseBox, [](const std::pair<int32_t, int32_t>& box) {
+        return std::to_string(box.first) + "x" + std::to_string(box.second);
+    });
 }
 
 CLI::Validator WholeNumber(int64_t lowest, int64_t highest)
@@ -132,7 +290,7 @@ CLI::Validator ColourCode()
     return CLI::Validator(
         [](std::string& value) -> std::string {
             const auto code = ParseColour(value);
-            if (!code) return "'" + value + "' is not a colour: use #RRGGBB (hex) or a decimal colour code";
+            if (!code) return "'" + value + "' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name";
             value = std::to_string(*code);
             return {};
         },

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -21,20 +23,50 @@ std::optional<double> ParseDecimal(std::string_view text, double lowest, double 
 // for other text, including "0x10", "1e3", " 5" and "+5".
 std::optional<int64_t> ParseWholeNumber(std::string_view text, int64_t lowest, int64_t highest);
 
-// "#RRGGBB" (hex digits in either case) or a decimal colour code, as the
-// engine's colour code 0x00BBGGRR: "#FF0000" gives 255, "#0000FF" 16711680.
-// Decimal codes may be negative; the engine itself reports those.
+// The largest colour code: white.
+constexpr int64_t kMaxColourCode = 0xFFFFFF;
+
+// A colour as the engine's colour code 0x00BBGGRR (red in the low byte):
+// "#RRGGBB" or "#RGB" (hex digits in either case), the code itself in hex
+// ("0xBBGGRR") or decimal (0 to 16777215), or a common name in any case
+// ("red", "white", ...). "#FF0000", "#F00", "0xFF", "255" and "red" all
+// give 255.
 std::optional<int32_t> ParseColour(std::string_view text);
 
-// One of the nine places ("top-left" ... "bottom-right"); case, the
-// separator ("-", "_", " " or none) and "center" for "centre" are free.
+// One of the nine places ("top-left" ... "bottom-right"), "centre", "top",
+// "bottom", "left", "right" (the centre and the middles of the edges) or a
+// compass name ("north-west" ... "south-east"); case, the separator ("-",
+// "_", " " or none) and "center" for "centre" are free.
 std::optional<TEXT_POSITION> ParsePlace(std::string_view text);
+
+// The largest width or height the engine makes, and the largest
+// percentage that could still give a picture within it.
+constexpr int64_t kMaxSide = KESTRIX_MAX_SIDE;
+constexpr int64_t kMaxPercent = KESTRIX_MAX_SIDE * int64_t{100};
+
+// A width or height in pixels, 1 to kMaxSide; otherwise nothing, with
+// `why` saying what is wrong ("'0' is below 1: ...", "... is too large: ...").
+std::optional<int32_t> ParseSide(std::string_view text, std::string& why);
+// A percentage, 1 to kMaxPercent ("50" or "50%"), the same way.
+std::optional<int32_t> ParsePercent(std::string_view text, std::string& why);
+// "WIDTHxHEIGHT" ("1024x768", "X" too), each side as ParseSide and the whole
+// within KESTRIX_MAX_PIXELS, the same way.
+std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::string& why);
+
+// The output format an output file's name asks for: .jpg or .jpeg, .png,
+// .webp, .avif (any case); nullopt for any other name.
+std::optional<int32_t> FormatOfFileName(const std::string& path);
 
 // Transformers for CLI11 options of the matching integer type: a value they
 // reject is a usage error naming the option.
 CLI::Validator WholeNumber(int64_t lowest, int64_t highest);
 CLI::Validator Decimal(double lowest, double highest);
 CLI::Validator ColourCode();
+// Sides, percentages and boxes as above, turned into plain decimal (a box
+// stays "WIDTHxHEIGHT").
+CLI::Validator Side();
+CLI::Validator Percent();
+CLI::Validator Box();
 CLI::Validator TextPlace();
 // "jpeg" (or "jpg"), "png", "webp" or "avif", any case: the KestrixFormat.
 CLI::Validator OutputFormat();

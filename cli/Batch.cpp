@@ -3,11 +3,15 @@
 #include "Batch.h"
 
 #include <sched.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +72,7 @@ struct BatchJob {
     std::string output;  // empty: FOLDER/Resized
     std::string shard;   // "I/N", checked when parsed
     std::string json;    // a file, "-" for standard output, empty for none
+    bool verbose = false;
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -119,32 +125,64 @@ kx::batch::ReportOutcome ReportOutcomeOf(FileOutcome outcome)
 
 constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
 
+// Why a listed file was skipped: its extension is not taken, or it is not
+// a picture although its extension is.
+std::string SkipGroup(const std::string& name)
+{
+    std::string extension = kx::batch::ExtensionOf(name);
+    if (extension.empty()) return "without extension";
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return "." + extension;
+}
+
+// A file the run skipped as no picture although its extension is a
+// picture's, because it could not be opened: its reason, else empty.
+std::string OpenProblem(const std::string& path)
+{
+    if (!kx::batch::HasPictureExtension(kx::batch::ExtensionOf(path))) return {};
+    const int file = ::open(path.c_str(), O_RDONLY);
+    if (file >= 0) {
+        ::close(file);
+        return {};
+    }
+    return errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
+}
+
 // Counts what the run did, draws the progress bar, writes the JSON report
 // and, in a dry run, the line of each file.
 class Tally : public kx::batch::Observer {
 public:
-    Tally(const std::string& folder, bool showBar, kx::batch::JsonReport* json, bool dryRun)
+    Tally(const std::string& folder, bool showBar, bool verbose, kx::batch::JsonReport* json, bool dryRun)
         : folder_(folder)
         , showBar_(showBar)
+        , verbose_(verbose)
         , json_(json)
         , dryRun_(dryRun)
     {}
 
     void Started(size_t files) override { total_ = files; }
 
-    void FileDone(const FileResult& result) override
+    void FileDone(const FileResult& given) override
     {
+        FileResult result = given;
+        if (result.Outcome == FileOutcome::Skipped) {
+            if (std::string problem = OpenProblem(folder_ + "/" + result.Name); !problem.empty()) {
+                result.Outcome = FileOutcome::Failed;
+                result.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
+                result.Reason = problem;
+            }
+        }
         ++done_;
         switch (result.Outcome) {
-        case FileOutcome::Resized: ++resized_; break;
-        case FileOutcome::Skipped: ++skipped_; break;
-        case FileOutcome::Failed: failures_.push_back({result.Name, FailureLine(result)}); break;
+        case FileOutcome::Resized: resized_.push_back(result); break;
+        case FileOutcome::Skipped: skipped_.push_back(result.Name); break;
+        case FileOutcome::Failed: failures_.push_back(result); break;
         case FileOutcome::UpToDate: ++upToDate_; break;
         case FileOutcome::WouldResize: ++wouldResize_; break;
         }
         const std::string input = folder_ + "/" + result.Name;
         const std::string reason = result.Outcome == FileOutcome::Skipped  ? kNotAPicture
-                                   : result.Outcome == FileOutcome::Failed ? failures_.back().second
+                                   : result.Outcome == FileOutcome::Failed ? FailureLine(result)
                                                                            : result.Reason;
         if (json_)
             json_->Record(
@@ -164,10 +202,14 @@ public:
     // A folder below the top one that could not be read.
     void Unreadable(const kx::batch::UnreadableFolder& folder)
     {
-        const std::string reason = "cannot read the folder: " + folder.Reason;
-        failures_.push_back({folder.Folder + "/", reason});
+        FileResult failed;
+        failed.Name = folder.Folder + "/";
+        failed.Outcome = FileOutcome::Failed;
+        failed.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
+        failed.Reason = "cannot read the folder: " + folder.Reason;
+        failures_.push_back(failed);
         if (json_)
-            json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, reason, 0});
+            json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, failed.Reason, 0});
     }
 
     // Prints the summary on `out`; gives the exit status.
@@ -176,15 +218,24 @@ public:
         if (showBar_ && done_ > 0) std::cerr << "\r\033[K" << std::flush;
         std::sort(plan_.begin(), plan_.end());
         for (const std::string& line : plan_) out << line << '\n';
-        std::sort(failures_.begin(), failures_.end());
+        const auto byName = [](const auto& a, const auto& b) { return a.Name < b.Name; };
+        std::sort(failures_.begin(), failures_.end(), byName);
+        std::sort(resized_.begin(), resized_.end(), byName);
+        std::sort(skipped_.begin(), skipped_.end());
         if (dryRun_)
             out << "Would resize: " << Count(wouldResize_, "picture") << " into " << destination << '\n';
         else
-            out << "Resized: " << Count(resized_, "picture") << " into " << destination << '\n';
+            out << "Resized: " << Count(resized_.size(), "picture") << " into " << destination << '\n';
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
-        out << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
-            << "Failed:  " << Count(failures_.size(), "picture") << '\n';
-        for (const auto& [name, reason] : failures_) out << "  " << name << ": " << reason << '\n';
+        out << "Skipped: " << Count(skipped_.size(), "file") << SkipSummary() << '\n';
+        if (verbose_)
+            for (const std::string& name : skipped_) out << "  " << name << '\n';
+        PrintOverwritten(out);
+        out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
+        for (const FileResult& failed : failures_) {
+            const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
+            out << "  " << failed.Name << ": " << (unread ? failed.Reason : FailureLine(failed)) << '\n';
+        }
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         out.flush();
         if (json_)
@@ -207,6 +258,50 @@ private:
         return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
     }
 
+    // ": 2 .png and 1 .txt (only .jpg, .bmp and .gif files are resized); 1 .jpg (not a picture)".
+    std::string SkipSummary() const
+    {
+        std::map<std::string, size_t> notTaken, notPictures;
+        for (const std::string& name : skipped_) {
+            const bool taken = kx::batch::HasPictureExtension(kx::batch::ExtensionOf(name));
+            ++(taken ? notPictures : notTaken)[SkipGroup(name)];
+        }
+        const auto list = [](const std::map<std::string, size_t>& groups) {
+            std::string text;
+            size_t i = 0;
+            for (const auto& [group, n] : groups) {
+                if (i > 0) text += i + 1 == groups.size() ? " and " : ", ";
+                text += std::to_string(n) + " " + group;
+                ++i;
+            }
+            return text;
+        };
+        std::string text;
+        if (!notTaken.empty()) text += list(notTaken) + " (only .jpg, .bmp and .gif files are resized)";
+        if (!notPictures.empty())
+            text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
+        return text.empty() ? "" : ": " + text;
+    }
+
+    // Outputs written by more than one file: the later file's picture stays.
+    void PrintOverwritten(std::ostream& out) const
+    {
+        std::map<std::string, std::vector<std::string>> writers;  // output -> names, in name order
+        for (const FileResult& result : resized_) writers[result.Output].push_back(result.Name);
+        std::vector<std::string> lines;
+        size_t overwritten = 0;
+        for (const auto& [output, names] : writers) {
+            if (names.size() < 2) continue;
+            overwritten += names.size() - 1;
+            std::string line = "  " + output.substr(output.rfind('/') + 1) + ": ";
+            for (size_t i = 0; i < names.size(); ++i) line += (i ? ", then " : "") + names[i];
+            lines.push_back(line);
+        }
+        if (overwritten == 0) return;
+        out << "Overwritten: " << Count(overwritten, "output") << " by a later file of the same name\n";
+        for (const std::string& line : lines) out << line << '\n';
+    }
+
     void DrawBar()
     {
         constexpr size_t kWidth = 30;
@@ -220,13 +315,14 @@ private:
     }
 
     const std::string folder_;
-    const bool showBar_;
+    const bool showBar_, verbose_;
     kx::batch::JsonReport* const json_;
     const bool dryRun_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0, upToDate_ = 0, wouldResize_ = 0;
-    std::vector<std::pair<std::string, std::string>> failures_;  // name, reason
-    std::vector<std::string> plan_;                              // a dry run's lines
+    size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0;
+    std::vector<FileResult> resized_, failures_;
+    std::vector<std::string> skipped_;
+    std::vector<std::string> plan_;  // a dry run's lines
 };
 
 // Raised by Ctrl-C.
@@ -259,6 +355,23 @@ int RunBatch(const BatchJob& given)
         std::cerr << "kestrix: " << given.output << ": " << overlap << '\n';
         return kExitUsage;
     }
+    // A folder without a picture gets no Resized folder (a tree is looked
+    // through only as it is run).
+    std::vector<std::string> names;
+    try {
+        names = kx::batch::ListOrdinaryFiles(folder);
+    } catch (...) {
+        // The folder's problem is told below.
+    }
+    if (!given.recursive && !names.empty() &&
+        std::none_of(names.begin(), names.end(), [&](const std::string& name) {
+            const std::string path = folder + "/" + name;
+            return kx::batch::IsResizableImage(path) || !OpenProblem(path).empty();
+        })) {
+        std::cerr << "kestrix: no pictures found in " << given.folder << '\n';
+        return kExitFailure;
+    }
+
     std::string detail;
     const kx::batch::StartProblem problem =
         kx::batch::PrepareLibrary(folder, destination, !given.dryRun, given.output.empty(), &detail);
@@ -298,7 +411,7 @@ int RunBatch(const BatchJob& given)
     job.SkipExisting = given.skipExisting;
     job.DryRun = given.dryRun;
     if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
-    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, json ? &*json : nullptr, given.dryRun);
+    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun);
     try {
         std::vector<kx::batch::UnreadableFolder> unreadable;
         const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
@@ -311,16 +424,6 @@ int RunBatch(const BatchJob& given)
         std::cerr << "kestrix: " << given.folder << ": " << error.what() << '\n';
     }
     return kExitFailure;
-}
-
-CLI::Validator PictureSize()
-{
-    return CLI::Validator(
-        [](std::string& value) -> std::string {
-            if (!ParseSize(value)) return "'" + value + "' is not a size: use WIDTHxHEIGHT, e.g. 1024x768";
-            return {};
-        },
-        "");
 }
 
 }  // namespace
@@ -341,11 +444,12 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->footer(
         "Every .jpg, .bmp and .gif file (any case) whose content is a picture is written as\n"
         "FOLDER/Resized/<name up to its first dot>.jpg; other files are skipped. Where two\n"
-        "files give the same name, the later one in byte order of the names wins.\n"
+        "files give the same name, the later one in byte order of the names wins (the\n"
+        "summary names them). A folder without a picture gets no Resized folder.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
-        "Exit status: 0 all done, 1 a picture failed or the folder could not be read,\n"
-        "2 a usage error (also an output folder that would replace pictures),\n"
-        "130 stopped by Ctrl-C.\n\n"
+        "Exit status: 0 all done, 1 a picture failed, none was found or the folder\n"
+        "could not be read, 2 a usage error (also an output folder that would replace\n"
+        "pictures), 130 stopped by Ctrl-C.\n\n"
         "Examples:\n  kestrix batch ~/Photos --max-width 640 -j 4\n"
         "  kestrix batch ~/Photos --recursive --output ~/Thumbs --fit 1024x768 --skip-existing\n"
         "  kestrix batch /srv/photos -r -o /srv/thumbs --max-width 640 --shard 0/4 --json shard-0.jsonl");
@@ -358,7 +462,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
         const MethodOption& row = kMethodOptions[i];
         method->add_option(row.name, job->values[i], row.help)
-            ->transform(TakesTwoSizes(row.method) ? PictureSize() : WholeNumber(1, INT32_MAX))
+            ->transform(TakesTwoSizes(row.method) ? Box() : row.method == Method::Percent ? Percent() : Side())
             ->type_name(row.typeName);
     }
     method->require_option(1);
@@ -369,6 +473,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
+    command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
 
     CLI::Option_group* library =
         command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");

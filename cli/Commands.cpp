@@ -9,6 +9,7 @@
 
 #include "Arguments.h"
 #include "EngineCall.h"
+#include "PictureFormats.h"
 #include "Modes.h"
 
 namespace kx::cli {
@@ -31,6 +32,8 @@ void OnChosen(CLI::App* command, Action& action, Action work)
     command->callback([&action, work = std::move(work)] { action = work; });
 }
 
+void AddFormatOptions(CLI::App* command, Files& files);
+
 // INPUT and OUTPUT, the first two positional arguments of every sub-command.
 void AddFiles(CLI::App* command, Files& files)
 {
@@ -38,11 +41,19 @@ void AddFiles(CLI::App* command, Files& files)
                         "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
         ->required()
         ->type_name("FILE");
-    command->add_option("OUTPUT", files.output, "File to write (JPEG unless --format); an existing file is replaced")
+    command->add_option("OUTPUT", files.output,
+                        "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless --format does; an existing file is replaced")
         ->required()
         ->type_name("FILE");
+    AddFormatOptions(command, files);
+}
+
+// The output's format and what travels with the picture.
+void AddFormatOptions(CLI::App* command, Files& files)
+{
     command->add_option("--format", files.format,
-                        "Output format: jpeg (default), png, webp or avif; the OUTPUT name is not looked at")
+                        "Output format: jpeg, png, webp or avif, whatever the OUTPUT's name; "
+                        "by default the name's extension says it")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
     command->add_flag("--keep-metadata", files.keepMetadata,
@@ -51,13 +62,6 @@ void AddFiles(CLI::App* command, Files& files)
     command->add_flag("--no-auto-orient", files.noAutoOrient,
                       "Keep the pixels as stored instead of turning the picture upright from its EXIF "
                       "orientation; the tag is written into the output");
-}
-
-CLI::Option* AddLong(CLI::App* command, const std::string& names, int32_t& value, const std::string& help)
-{
-    return command->add_option(names, value, help)
-        ->transform(WholeNumber(INT32_MIN, INT32_MAX))
-        ->type_name("N");
 }
 
 CLI::Option* AddInteger(CLI::App* command, const std::string& names, int16_t& value, const std::string& help,
@@ -90,9 +94,28 @@ KestrixBool OwnSize(cKestrix* engine, const ResizeJob& job)
                                           job.quality);
 }
 
-const std::string kColourNote = "A colour is #RRGGBB (hex) or a decimal colour code 0x00BBGGRR.";
-const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'.\n" + kColourNote +
-                              "\nWritten at JPEG quality 100.";
+// The quality of a border or text output: --quality, else 90, or 100 with
+// --classic (the library's own).
+struct DecorationQuality {
+    int32_t quality = 0;  // 0: not given
+    bool classic = false;
+
+    void AddOptions(CLI::App* command)
+    {
+        command->add_option("-q,--quality", quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+            ->transform(WholeNumber(1, 100))
+            ->type_name("N");
+        command->add_flag("--classic", classic, "Write at quality 100 unless --quality, as the library does");
+    }
+    void Apply(cKestrix* engine) const { cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90); }
+};
+
+const std::string kColourNote =
+    "A colour is #RRGGBB or #RGB (red first), a colour code 0xBBGGRR (blue first) or\n"
+    "the same code in decimal, or a name: black, white, grey, silver, red, maroon, lime,\n"
+    "green, blue, navy, yellow, olive, cyan, teal, magenta, purple, orange, pink, brown.";
+const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'; a character the font\n"
+                              "lacks comes from an installed font that has it.\n" + kColourNote;
 
 enum class Size { Width, Height, Percent };
 
@@ -101,19 +124,19 @@ struct ResizeCommand {
     const char* description;
     const char* notes;
     const char* example;
-    std::vector<Size> sizes;  // also positional, in this order after OUTPUT
+    std::vector<Size> sizes;  // after OUTPUT, or by option
     KestrixBool (*run)(cKestrix* engine, const ResizeJob& job);
 };
 
 const ResizeCommand kResizeCommands[] = {
     {"resize", "Resize to exactly WIDTH x HEIGHT pixels", "The proportions are not kept.",
-     "kestrix resize photo.jpg thumb.jpg --width 160 --height 120", {Size::Width, Size::Height},
+     "kestrix resize photo.jpg thumb.jpg 160x120", {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResize(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
                                      job.width, job.quality);
      }},
     {"percent", "Resize to PERCENT percent of the size", "Both the width and the height are scaled.",
-     "kestrix percent photo.png half.jpg --percent 50", {Size::Percent},
+     "kestrix percent photo.png half.jpg 50", {Size::Percent},
      [](cKestrix* engine, const ResizeJob& job) {
          if (job.modes.shrinkOnly && job.percent > 100) return OwnSize(engine, job);
          return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
@@ -122,7 +145,7 @@ const ResizeCommand kResizeCommands[] = {
     {"max-width", "Scale to WIDTH pixels wide, keeping the proportions",
      "The height follows in true proportion (--classic: to the nearest whole percent);\n"
      "narrower pictures are enlarged unless --shrink-only.",
-     "kestrix max-width photo.bmp small.jpg --width 640", {Size::Width},
+     "kestrix max-width photo.bmp small.jpg 640", {Size::Width},
      [](cKestrix* engine, const ResizeJob& job) {
          if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.width, true)) return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
@@ -131,7 +154,7 @@ const ResizeCommand kResizeCommands[] = {
     {"max-height", "Scale to HEIGHT pixels high, keeping the proportions",
      "The width follows in true proportion (--classic: to the nearest whole percent);\n"
      "lower pictures are enlarged unless --shrink-only.",
-     "kestrix max-height photo.gif small.jpg --height 480", {Size::Height},
+     "kestrix max-height photo.gif small.jpg 480", {Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.height, false)) return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
@@ -139,7 +162,7 @@ const ResizeCommand kResizeCommands[] = {
      }},
     {"fit", "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
      "Pictures that fit already are written at their own size.",
-     "kestrix fit in.png out.jpg --width 1024 --height 768 --quality 85", {Size::Width, Size::Height},
+     "kestrix fit in.png out.jpg 1024x768 --quality 85", {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeWithinDimensions(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                      job.height, job.width, job.quality);
@@ -147,26 +170,113 @@ const ResizeCommand kResizeCommands[] = {
     {"fill", "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
      "The result is exactly WIDTH x HEIGHT: the picture is scaled to cover the box\n"
      "(enlarged if need be) and what overhangs is cut off evenly on both sides.",
-     "kestrix fill photo.jpg thumb.jpg --width 200 --height 200", {Size::Width, Size::Height},
+     "kestrix fill photo.jpg thumb.jpg 200x200", {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResizeToFill(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
                                            job.width, job.quality);
      }},
 };
 
-void AddSize(CLI::App* command, Size size, ResizeJob& job)
+// How the sizes of a command may be given: after OUTPUT (the form its help
+// leads with) or by option; both ways at once only with the same values.
+struct SizeArguments {
+    std::vector<std::string> positional;
+    std::string width, height, percent;  // from the options; checked when parsed
+};
+
+// The sizes of `sizes` from the arguments, into `job`; a usage error when
+// one is missing, wrong or given twice with different values.
+void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, ResizeJob& job)
 {
-    switch (size) {
-    case Size::Width:
-        AddLong(command, "-W,--width,WIDTH", job.width, "Width in pixels")->required();
-        break;
-    case Size::Height:
-        AddLong(command, "-H,--height,HEIGHT", job.height, "Height in pixels")->required();
-        break;
-    case Size::Percent:
-        AddLong(command, "-p,--percent,PERCENT", job.percent, "Percentage of the picture's size")->required();
-        break;
+    const auto fail = [](const std::string& message) { throw CLI::ValidationError(message); };
+    const auto side = [&](const std::string& name, const std::string& text) {
+        std::string why;
+        const auto value = ParseSide(text, why);
+        if (!value) fail(name + ": " + why);
+        return std::to_string(*value);
+    };
+    const bool box = sizes.size() == 2;
+    std::string width, height, percent;  // from the positional form
+    const std::vector<std::string>& rest = given.positional;
+    if (rest.size() > (box ? 2u : 1u)) fail("'" + rest.back() + "' was not expected after the size");
+    if (box && rest.size() == 1 && rest[0].find_first_of("xX") != std::string::npos) {
+        std::string why;
+        const auto parsed = ParseBox(rest[0], why);
+        if (!parsed) fail("WxH: " + why);
+        width = std::to_string(parsed->first), height = std::to_string(parsed->second);
+    } else if (box) {
+        if (!rest.empty()) width = side("WIDTH", rest[0]);
+        if (rest.size() > 1) height = side("HEIGHT", rest[1]);
+    } else if (!rest.empty()) {
+        if (sizes[0] == Size::Percent) {
+            std::string why;
+            const auto parsed = ParsePercent(rest[0], why);
+            if (!parsed) fail("PERCENT: " + why);
+            percent = std::to_string(*parsed);
+        } else {
+            (sizes[0] == Size::Width ? width : height) = side(sizes[0] == Size::Width ? "WIDTH" : "HEIGHT", rest[0]);
+        }
     }
+    const auto merge = [&](const std::string& positional, const std::string& option, const char* name,
+                           int32_t& value) {
+        if (!positional.empty() && !option.empty() && positional != option)
+            fail(std::string("the ") + (name + 2) + " is given twice: " + positional + " and " + name + " " + option);
+        const std::string& text = positional.empty() ? option : positional;
+        if (text.empty())
+            fail(std::string(name) + " is required" +
+                 (box ? " (or give the size as WIDTHxHEIGHT, e.g. 1024x768)" : " (or give it after OUTPUT)"));
+        value = static_cast<int32_t>(std::stol(text));
+    };
+    for (const Size size : sizes) {
+        if (size == Size::Width) merge(width, given.width, "--width", job.width);
+        if (size == Size::Height) merge(height, given.height, "--height", job.height);
+        if (size == Size::Percent) merge(percent, given.percent, "--percent", job.percent);
+    }
+}
+
+void AddSizes(CLI::App* command, const std::vector<Size>& sizes, SizeArguments& given)
+{
+    const bool box = sizes.size() == 2;
+    const char* name = box ? "WxH" : sizes[0] == Size::Width ? "WIDTH" : sizes[0] == Size::Height ? "HEIGHT" : "PERCENT";
+    const char* help = box                         ? "Size in pixels, e.g. 1024x768 (or WIDTH HEIGHT, two numbers)"
+                       : sizes[0] == Size::Width  ? "Width in pixels"
+                       : sizes[0] == Size::Height ? "Height in pixels"
+                                                  : "Percentage of the picture's size, e.g. 50 or 50%";
+    command->add_option(name, given.positional, help)->type_name("")->expected(0, -1);
+    const std::string instead = box ? "; instead of WxH" : "; instead of " + std::string(name);
+    for (const Size size : sizes) {
+        if (size == Size::Width)
+            command->add_option("-W,--width", given.width, "Width in pixels" + instead)->transform(Side())->type_name("N");
+        if (size == Size::Height)
+            command->add_option("-H,--height", given.height, "Height in pixels" + instead)->transform(Side())->type_name("N");
+        if (size == Size::Percent)
+            command->add_option("-p,--percent", given.percent, "Percentage" + instead)->transform(Percent())->type_name("N");
+    }
+}
+
+// How many of the last positional arguments are sizes when -o DIR makes
+// all the others inputs: none when the sizes come by option.
+size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given, const std::vector<std::string>& all)
+{
+    if (!given.width.empty() || !given.height.empty() || !given.percent.empty()) return 0;
+    const auto isNumber = [](std::string text) {
+        if (text.ends_with('%')) text.pop_back();
+        return ParseWholeNumber(text, INT64_MIN, INT64_MAX).has_value();
+    };
+    if (all.empty()) return 0;
+    if (sizes.size() == 2 && all.back().find_first_of("xX") != std::string::npos &&
+        isNumber(all.back().substr(0, all.back().find_first_of("xX"))))
+        return 1;
+    if (sizes.size() == 2 && all.size() >= 2 && isNumber(all.back()) && isNumber(all[all.size() - 2])) return 2;
+    return isNumber(all.back()) ? 1 : 0;
+}
+
+// DIR/<name without its extension>.jpg.
+std::string OutputIn(const std::string& folder, const std::string& input, int32_t format)
+{
+    std::string name = input.substr(input.rfind('/') + 1);
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+    return folder + "/" + name + std::string(kx::OutputFormatExtension(format < 0 ? KESTRIX_FORMAT_JPEG : format));
 }
 
 void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& definition)
@@ -174,8 +284,21 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     CLI::App* command =
         AddCommand(app, definition.name, definition.description, definition.notes, definition.example);
     const auto job = std::make_shared<ResizeJob>();
-    AddFiles(command, job->files);
-    for (const Size size : definition.sizes) AddSize(command, size, *job);
+    const auto given = std::make_shared<SizeArguments>();
+    const auto folder = std::make_shared<std::string>();
+    command->add_option("INPUT", job->files.input,
+                        "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+        ->required()
+        ->type_name("FILE");
+    command->add_option("OUTPUT", job->files.output,
+                        "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless --format does; an existing file is replaced. With -o, more INPUTs")
+        ->type_name("FILE");
+    AddSizes(command, definition.sizes, *given);
+    command->add_option("-o,--output-dir", *folder,
+                        "Write each INPUT (one or more) as DIR/<its name>.jpg (or the --format's extension); no OUTPUT then")
+        ->check(CLI::ExistingDirectory.description(""))
+        ->type_name("DIR");
+    AddFormatOptions(command, job->files);
     command->add_option("-q,--quality", job->quality,
                         "Quality, 1 (smallest file) to 100 (best); default 90. JPEG, WebP and AVIF each "
                         "take it on their own encoder's scale; PNG is lossless and ignores it")
@@ -183,16 +306,49 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
         ->type_name("N");
     const std::string name = definition.name;
     AddModeOptions(command, job->modes, name == "max-width" || name == "max-height" || name == "percent");
-    OnChosen(command, action, [job, run = definition.run] {
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
-            ApplyModes(engine, job->modes);
-            return run(engine, *job);
-        });
+    command->callback([&action, job, given, folder, sizes = definition.sizes, run = definition.run] {
+        std::vector<Files> files;
+        if (folder->empty()) {
+            if (job->files.output.empty()) throw CLI::ValidationError("OUTPUT is required (or -o DIR)");
+            files.push_back(job->files);
+        } else {
+            std::vector<std::string> all{job->files.input};
+            if (!job->files.output.empty()) all.push_back(job->files.output);
+            all.insert(all.end(), given->positional.begin(), given->positional.end());
+            const size_t count = TrailingSizes(sizes, *given, all);
+            given->positional.assign(all.end() - static_cast<std::ptrdiff_t>(count), all.end());
+            all.resize(all.size() - count);
+            if (all.empty()) throw CLI::ValidationError("INPUT is required");
+            for (const std::string& input : all) {
+                Files one = job->files;
+                one.input = input;
+                one.output = OutputIn(*folder, input, job->files.format);
+                files.push_back(one);
+            }
+        }
+        ResolveSizes(sizes, *given, *job);
+        const bool fromHeader = sizes.size() == 1 ? sizes[0] != Size::Percent : false;
+        action = [job, run, fromHeader, files] {
+            int status = kExitSuccess;
+            for (const Files& file : files) {
+                ResizeJob one = *job;
+                one.files = file;
+                const int done = RunEngineMethod(file, [&](cKestrix* engine) {
+                    ApplyModes(engine, one.modes);
+                    const bool sized = !fromHeader || one.modes.classic == false || HeaderGivesSize(file.input);
+                    if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
+                    return run(engine, one);
+                });
+                if (done != kExitSuccess) status = done;
+            }
+            return status;
+        };
     });
 }
 
 struct BorderJob {
     Files files;
+    DecorationQuality quality;
     int32_t colour = 0;
     int16_t all = 0;
     int16_t top = 0;
@@ -204,6 +360,7 @@ struct BorderJob {
 // The arguments of both text methods.
 struct TextJob {
     Files files;
+    DecorationQuality quality;
     std::string text;
     std::string fontName = "Sans";
     double size = 12;
@@ -242,6 +399,7 @@ void AddTextOptions(CLI::App* command, TextJob& job)
     command->add_flag("--strikethrough", job.strikethrough, "Struck through");
     AddInteger(command, "--charset", job.charset, "Font character set, 0 to 255; default 0", 0, 255);
     AddColour(command, job.colour, "Text colour; default #000000 (black)");
+    job.quality.AddOptions(command);
 }
 
 }  // namespace
@@ -255,8 +413,7 @@ void AddBorderCommand(CLI::App& app, Action& action)
 {
     CLI::App* command =
         AddCommand(app, "border", "Add a border in one colour",
-                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote +
-                       "\nWritten at JPEG quality 100.",
+                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote,
                    "kestrix border in.jpg out.jpg --top 10 --bottom 10 --left 10 --right 10 --colour '#FF0000'");
     const auto job = std::make_shared<BorderJob>();
     AddFiles(command, job->files);
@@ -266,11 +423,13 @@ void AddBorderCommand(CLI::App& app, Action& action)
     CLI::Option* left = AddInteger(command, "-l,--left", job->left, "Border on the left, in pixels");
     CLI::Option* right = AddInteger(command, "-r,--right", job->right, "Border on the right, in pixels");
     AddColour(command, job->colour, "Border colour; default #000000 (black)");
+    job->quality.AddOptions(command);
     OnChosen(command, action, [job, top, bottom, left, right] {
         const auto side = [&](const CLI::Option* option, int16_t value) {
             return option->count() > 0 ? value : job->all;
         };
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddBorderToExistingImage(engine, job->files.input.c_str(), job->files.output.c_str(),
                                                      job->colour, side(top, job->top), side(bottom, job->bottom),
                                                      side(left, job->left), side(right, job->right));
@@ -291,6 +450,7 @@ void AddTextCommands(CLI::App& app, Action& action)
     OnChosen(text, action, [job = atPosition] {
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
                                            job->text.c_str(), &font, job->colour, job->top, job->left);
         });
@@ -298,8 +458,10 @@ void AddTextCommands(CLI::App& app, Action& action)
 
     CLI::App* textAt = AddCommand(app, "text-at", "Draw a text at one of nine places",
                                   "Places: top-left, top-centre, top-right, middle-left, middle-centre,\n"
-                                  "middle-right, bottom-left, bottom-centre, bottom-right (\"center\" too);\n"
-                                  "the text stays 2 pixels from the edges.\n" + kTextNote,
+                                  "middle-right, bottom-left, bottom-centre, bottom-right; also centre, top,\n"
+                                  "bottom, left, right and north-west, north, ..., south-east. \"center\" for\n"
+                                  "\"centre\", any case, and \"-\", \"_\", a space or nothing between the words.\n"
+                                  "The text stays 2 pixels from the edges.\n" + kTextNote,
                                   "kestrix text-at in.jpg out.jpg \"(c) 2026\" --at bottom-right --colour '#FFFFFF'");
     const auto atPlace = std::make_shared<TextJob>();
     AddTextOptions(textAt, *atPlace);
@@ -309,6 +471,7 @@ void AddTextCommands(CLI::App& app, Action& action)
     OnChosen(textAt, action, [job = atPlace] {
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
+            job->quality.Apply(engine);
             return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, job->files.input.c_str(),
                                                                  job->files.output.c_str(), job->text.c_str(),
                                                                  &font, job->colour,

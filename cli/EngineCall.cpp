@@ -1,8 +1,11 @@
 // Engine calls of the command-line tool.
 #include "EngineCall.h"
 
+#include "Arguments.h"
+
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace kx::cli {
@@ -42,6 +45,17 @@ void PrintReportText(std::string_view text)
     std::cerr.flush();
 }
 
+void PrintWarnings(const std::string& input)
+{
+    std::string_view rest = Kestrix_LastWarningText();
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        std::cerr << "kestrix: " << input << ": warning: " << rest.substr(0, end) << '\n';
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+}
+
 void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
 
 std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason)
@@ -49,7 +63,9 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     const std::string because = reason.empty() ? "" : ": " + reason;
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
-        return "cannot read the input picture " + Quoted(files.input) + because;
+        // "photo.jpg: no such file or folder", as other tools say it.
+        if (!reason.empty()) return files.input + because;
+        return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
         return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) + because;
     case KESTRIX_BAD_WIDTH:
@@ -61,7 +77,7 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     case KESTRIX_UNEXPECTED_ERROR:
         return "an unexpected error occurred with " + Quoted(files.input) + " (reported above)";
     case KESTRIX_RESAMPLE_FAILED:
-        return "the picture " + Quoted(files.input) + " could not be resampled (it is 1 pixel wide or high)";
+        return "the picture " + Quoted(files.input) + " could not be resampled to that size" + because;
     default:
         return "the engine failed with error code " + std::to_string(errorCode);
     }
@@ -74,14 +90,26 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
     }
-    if (cKestrix_SetOutputFormat(engine.get(), files.format) != KESTRIX_TRUE) {
-        std::cerr << "kestrix: unknown output format " << files.format << '\n';
+    Files resolved = files;
+    if (resolved.format < 0) {
+        const std::optional<int32_t> named = FormatOfFileName(files.output);
+        if (!named) {
+            std::cerr << "kestrix: " << Quoted(files.output)
+                      << ": name the output .jpg, .jpeg, .png, .webp or .avif, or give --format\n";
+            return kExitUsage;
+        }
+        resolved.format = *named;
+    }
+    if (cKestrix_SetOutputFormat(engine.get(), resolved.format) != KESTRIX_TRUE) {
+        std::cerr << "kestrix: unknown output format " << resolved.format << '\n';
         return kExitUsage;
     }
     cKestrix_SetKeepMetadata(engine.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
     cKestrix_SetAutoOrient(engine.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
-    if (method(engine.get()) == KESTRIX_TRUE) return kExitSuccess;
-    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), files, Kestrix_LastErrorText())
+    const bool done = method(engine.get()) == KESTRIX_TRUE;
+    PrintWarnings(files.input);
+    if (done) return kExitSuccess;
+    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), resolved, Kestrix_LastErrorText())
               << '\n';
     return kExitFailure;
 }

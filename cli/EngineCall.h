@@ -20,7 +20,7 @@ constexpr int kExitUsage = 2;    // the command line was wrong
 struct Files {
     std::string input;
     std::string output;
-    int32_t format = KESTRIX_FORMAT_JPEG;  // a KestrixFormat
+    int32_t format = -1;  // a KestrixFormat; -1: as the output's name says
     // --keep-metadata and --no-auto-orient (cKestrix_SetKeepMetadata,
     // cKestrix_SetAutoOrient).
     bool keepMetadata = false;
@@ -32,6 +32,10 @@ struct Files {
 void PrintEngineReports();
 // Prints an error report the same way.
 void PrintReportText(std::string_view text);
+
+// Prints what the decoder of the last method on this thread noted about
+// `input` (a truncated JPEG, say), one "kestrix: INPUT: warning: " line each.
+void PrintWarnings(const std::string& input);
 
 // One line (without "kestrix: " and newline) saying what a failed method's
 // error code means, followed for a file that could not be read or written

@@ -34,4 +34,10 @@ bool WithinAlready(const std::string& input, int32_t requested, bool width)
     return side > 0 && side <= requested;
 }
 
+bool HeaderGivesSize(const std::string& input)
+{
+    const ImageInfo info = GetImageInfo(input);
+    return info.Width > 0 && info.Height > 0;
+}
+
 }  // namespace kx::cli

@@ -32,4 +32,9 @@ void ApplyModes(cKestrix* engine, const ResampleModes& modes);
 // that the picture keeps its own size (a 100 percent resize).
 bool WithinAlready(const std::string& input, int32_t requested, bool width);
 
+// True when the picture's header gives a width and a height. The classic
+// methods that size from the header divide by them; for an input without
+// one the tool uses true proportions, which fail with the input's reason.
+bool HeaderGivesSize(const std::string& input);
+
 }  // namespace kx::cli

@@ -5,8 +5,12 @@
 //
 // Exit status: 0 done, 1 the engine method failed, 2 the command line was
 // wrong (batch: also 130 when stopped by Ctrl-C).
+#include <algorithm>
+#include <cctype>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -33,6 +37,45 @@ std::string UsageMessage(const CLI::App* app, const CLI::Error& error)
     return "kestrix: " + std::string(error.what()) + "\nTry '" + help + "' for more information.\n";
 }
 
+// Edits (insertions, deletions, substitutions) that turn `a` into `b`,
+// letters compared regardless of case.
+size_t EditDistance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = row[j];
+            row[j] = next;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word of the command line when it names no sub-command: a
+// usage error that suggests the nearest name.
+std::optional<std::string> UnknownSubCommand(const CLI::App& app, int argc, char** argv)
+{
+    if (argc < 2 || argv[1][0] == '-') return std::nullopt;
+    const std::string word = argv[1];
+    std::string nearest;
+    size_t best = 3;  // at most two edits away
+    for (const CLI::App* command : app.get_subcommands({})) {
+        const std::string& name = command->get_name();
+        if (name == word) return std::nullopt;
+        const size_t distance = EditDistance(word, name);
+        if (distance < best && distance < name.size()) best = distance, nearest = name;
+    }
+    std::string message = "kestrix: unknown sub-command '" + word + "'";
+    message += nearest.empty() ? "\nTry 'kestrix --help' for the list.\n" : "; did you mean '" + nearest + "'?\n";
+    return message;
+}
+
 void Describe(CLI::App& app)
 {
     app.description("Resizes, frames and labels pictures.\nEach sub-command reads a picture (JPEG, PNG, GIF, "
@@ -55,6 +98,10 @@ int main(int argc, char** argv)
     Describe(app);
     Action action;
     for (const CommandSet add : kCommandSets) add(app, action);
+    if (const auto unknown = UnknownSubCommand(app, argc, argv)) {
+        std::cerr << *unknown;
+        return kx::cli::kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -3,12 +3,15 @@
 // thrown across the interface.
 #include "cKestrix.h"
 
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <utility>
 #include <new>
 #include <string>
 
+#include "DecodeLimits.h"
+#include "PictureLoader.h"
 #include "FailureReason.h"
 #include "PictureFormats.h"
 #include "modErrorReport.h"
@@ -35,6 +38,8 @@ static_assert(SameValues({{KESTRIX_INPUT_NOT_LOADED, kx::ecInputNotLoaded},
                           {KESTRIX_BAD_PERCENTAGE, kx::ecBadPercentage},
                           {KESTRIX_UNEXPECTED_ERROR, kx::ecUnexpectedError},
                           {KESTRIX_RESAMPLE_FAILED, kx::ecResampleFailed}}));
+
+static_assert(KESTRIX_MAX_SIDE == kx::kMaxPictureSide && KESTRIX_MAX_PIXELS == kx::kMaxSurfaceBytes / 3);
 
 // The default of the optional quality argument.
 constexpr int32_t kDefaultQuality = 90;
@@ -85,6 +90,7 @@ template <typename Operation>
 KestrixBool RunMethod(const char* name, Operation&& operation)
 {
     ErrorCode() = kx::ecNone;
+    kx::ClearDecodeWarnings();
     kx::ClearFailureReason();
     bool ok = false;
     try {
@@ -177,6 +183,14 @@ KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage, co
     });
 }
 
+KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality)
+{
+    if (lngQuality == KESTRIX_DEFAULT_QUALITY) lngQuality = 100;
+    if (object == nullptr || lngQuality < 1 || lngQuality > 100) return KESTRIX_FALSE;
+    object->settings.DecorationQuality = lngQuality;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
 {
     if (object == nullptr) return KESTRIX_FALSE;
@@ -227,9 +241,15 @@ KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, cons
                                                           const KestrixFont* fontStdFnt, int32_t lngColour,
                                                           TEXT_POSITION txtPos)
 {
+    // A C caller may pass any int for the enumeration: its bits are read as
+    // one, since a C++ load of a value outside the enumeration's range is
+    // undefined.
+    static_assert(sizeof(TEXT_POSITION) == sizeof(int32_t));
+    int32_t place = 0;
+    std::memcpy(&place, &txtPos, sizeof place);
     return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
         return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
-                                                      FontOf(fontStdFnt), lngColour, txtPos,
+                                                      FontOf(fontStdFnt), lngColour, place,
                 SettingsOf(object));
     });
 }
@@ -263,6 +283,7 @@ void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
     });
 }
 
+const char* Kestrix_LastWarningText(void) { return kx::DecodeWarnings().c_str(); }
 const char* Kestrix_LastErrorText(void) { return kx::FailureReason().c_str(); }
 
 const char* Kestrix_Version(void) { return KESTRIX_VERSION_STRING; }

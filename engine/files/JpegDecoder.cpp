@@ -27,6 +27,7 @@
 #include "FailureReason.h"
 #include "PictureDecoders.h"
 #include "ShrinkOnLoad.h"
+#include "PictureLoader.h"
 #include "SurfaceMemory.h"
 
 namespace kx {
@@ -48,10 +49,15 @@ struct TjDeleter {
 using TjHandle = std::unique_ptr<void, TjDeleter>;
 
 // A library call either succeeded or only warned (a truncated or slightly
-// damaged stream: the part that decoded is kept).
+// damaged stream: the part that decoded is kept; the warning is noted for
+// the caller of the engine's method). A failure leaves the decoder's reason.
 bool CallSucceeded(int result, tjhandle handle)
 {
-    if (result == 0 || tjGetErrorCode(handle) == TJERR_WARNING) return true;
+    if (result == 0) return true;
+    if (tjGetErrorCode(handle) == TJERR_WARNING) {
+        NoteDecodeWarning(tjGetErrorStr2(handle));
+        return true;
+    }
     SetFailureReason(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
     return false;
 }

@@ -207,4 +207,21 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
     return ok;
 }
 
+namespace {
+thread_local std::string decodeWarnings;
+}  // namespace
+
+const std::string& DecodeWarnings() { return decodeWarnings; }
+
+void NoteDecodeWarning(std::string_view text)
+{
+    // Bounded for callers that never clear it.
+    if (text.empty() || decodeWarnings.size() > 4096) return;
+    std::string line(text);
+    if (("\n" + decodeWarnings).find("\n" + line + "\n") != std::string::npos) return;
+    decodeWarnings += line + "\n";
+}
+
+void ClearDecodeWarnings() { decodeWarnings.clear(); }
+
 }  // namespace kx

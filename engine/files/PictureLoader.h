@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ShrinkOnLoad.h"
 #include "PictureMetadata.h"
@@ -29,5 +30,13 @@ bool LoadPicture(const std::string& path, cDIBSection& surface);
 // other formats always come at their full size.
 bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
                  bool autoOrient, const ShrinkTarget& target = {});
+
+// What the decoders noted on this thread about pictures they still decoded
+// (a truncated or slightly damaged JPEG stream: the part that decoded is
+// kept), one note per line, each note once; "" when none since the last
+// ClearDecodeWarnings.
+const std::string& DecodeWarnings();
+void NoteDecodeWarning(std::string_view text);
+void ClearDecodeWarnings();
 
 }  // namespace kx

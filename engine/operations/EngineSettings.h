@@ -23,6 +23,8 @@ struct EngineSettings {
     // Sizes follow the exact ratio rather than a whole percentage.
     bool TrueProportions = false;
     OutputFormat Format = OutputFormat::Jpeg;
+    // The JPEG quality of the border and text operations' outputs, 1 to 100.
+    int DecorationQuality = 100;
 };
 
 }  // namespace kx

@@ -63,7 +63,13 @@ bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, Pic
 {
     const ImageInfo info = SourceInfo(InImage, settings);
     size = {info.Width, info.Height};
-    return (size.Width > 0 && size.Height > 0) || Fail(ecInputNotLoaded);
+    if (size.Width > 0 && size.Height > 0) return true;
+    // The loader says why (no such file, a folder, not a picture, ...); the
+    // smallest target keeps a JPEG's decode at its cheapest.
+    cDIBSection unused;
+    PictureMetadata ignored;
+    LoadPictureFile(unused, InImage, ignored, settings.AutoOrient, ShrinkTarget{1, 1});
+    return Fail(ecInputNotLoaded);
 }
 
 // Every operation reads its input here, so that settings about how pictures
@@ -240,7 +246,7 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
         framed.ColourFillDIB(colour.Red, colour.Green, colour.Blue);
         source.PaintPicture(framed.hdc(), intBorderLeftSize, intBorderTopSize, -1, -1, 0, 0, SRCCOPY);
-        return SaveOrFail(framed, metadata, OutImage, 100, settings);
+        return SaveOrFail(framed, metadata, OutImage, settings.DecorationQuality, settings);
     });
 }
 
@@ -254,7 +260,7 @@ bool ImageAddText(const std::string& InImage, const std::string& OutImage, const
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImage(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue, intTopPos,
                                intLeftPos);
-        return SaveOrFail(surface, metadata, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, settings.DecorationQuality, settings);
     });
 }
 
@@ -269,7 +275,7 @@ bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::s
         const RGBBytes colour = ColorCodeToRGB(lngColour);
         surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
                                                colour.Blue, txtPos);
-        return SaveOrFail(surface, metadata, OutImage, 100, settings);
+        return SaveOrFail(surface, metadata, OutImage, settings.DecorationQuality, settings);
     });
 }
 

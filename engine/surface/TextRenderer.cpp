@@ -75,18 +75,38 @@ struct LaidChar {
 };
 using Line = std::vector<LaidChar>;
 
+struct FontSetDeleter {
+    void operator()(FcFontSet* set) const { FcFontSetDestroy(set); }
+};
+using FontSetPtr = std::unique_ptr<FcFontSet, FontSetDeleter>;
+
+// The faces a text is drawn with: the requested one and, for characters it
+// lacks, the faces fontconfig names for them, each set to the same size and
+// style. The line metrics are those of the faces the text uses.
+struct FaceSet {
+    ActiveFont primary;
+    FontRequest request;
+    int32_t lfHeight = 0;
+    std::map<FaceFile, std::optional<ActiveFont>> fallbacks;  // set to size when first used
+};
+
 // The FreeType library and every face opened so far. Faces are shared, so
 // all use goes through `mutex`: a face holds its current size and glyph.
 class FontCache {
 public:
     std::mutex mutex;
 
-    // The face for a description, set to its size; nullopt when none can be
-    // found or loaded. Call with `mutex` held.
-    std::optional<ActiveFont> Activate(const LOGFONT& font);
+    // The faces for a description, the requested one set to its size;
+    // nullopt when it cannot be found or loaded. Call with `mutex` held.
+    std::optional<FaceSet> Activate(const LOGFONT& font);
+
+    // The face that draws `c`: the requested face when it has the
+    // character or no installed face has it. Call with `mutex` held.
+    const ActiveFont& FaceFor(FaceSet& faces, char32_t c);
 
 private:
     std::optional<FaceFile> Match(const FontRequest& request);
+    std::optional<FaceFile> FallbackMatch(const FontRequest& request, char32_t c);
     FT_Face Open(const FaceFile& file);
 
     // Declared first so that it is released after the faces.
@@ -94,12 +114,38 @@ private:
     bool libraryFailed_ = false;
     std::map<FaceFile, FacePtr> faces_;
     std::map<FontRequest, std::optional<FaceFile>> matches_;
+    std::map<FontRequest, FontSetPtr> sorted_;  // fontconfig's faces in order of preference
+    std::map<std::pair<FontRequest, char32_t>, std::optional<FaceFile>> fallbackMatches_;
 };
 
 FontCache& Cache()
 {
     static FontCache cache;
     return cache;
+}
+
+// The pattern fontconfig is asked with, its substitutions applied.
+PatternPtr RequestPattern(const FontRequest& request)
+{
+    PatternPtr pattern(FcPatternCreate());
+    if (!pattern) return pattern;
+    if (!request.family.empty())
+        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(request.family.c_str()));
+    FcPatternAddInteger(pattern.get(), FC_WEIGHT, FcWeightFromOpenType(request.weight));
+    FcPatternAddInteger(pattern.get(), FC_SLANT, request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    FcPatternAddDouble(pattern.get(), FC_PIXEL_SIZE, static_cast<double>(request.pixelHeight));
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    return pattern;
+}
+
+std::optional<FaceFile> FileOf(FcPattern* pattern)
+{
+    FcChar8* path = nullptr;
+    int index = 0;
+    if (pattern == nullptr || FcPatternGetString(pattern, FC_FILE, 0, &path) != FcResultMatch) return std::nullopt;
+    FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
+    return FaceFile{reinterpret_cast<const char*>(path), index};
 }
 
 std::optional<FaceFile> FontCache::Match(const FontRequest& request)
@@ -110,27 +156,37 @@ std::optional<FaceFile> FontCache::Match(const FontRequest& request)
     if (matches_.size() > 4096) matches_.clear();
 
     std::optional<FaceFile> found;
-    PatternPtr pattern(FcPatternCreate());
-    if (pattern) {
-        if (!request.family.empty())
-            FcPatternAddString(pattern.get(), FC_FAMILY,
-                               reinterpret_cast<const FcChar8*>(request.family.c_str()));
-        FcPatternAddInteger(pattern.get(), FC_WEIGHT, FcWeightFromOpenType(request.weight));
-        FcPatternAddInteger(pattern.get(), FC_SLANT,
-                            request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-        FcPatternAddDouble(pattern.get(), FC_PIXEL_SIZE, static_cast<double>(request.pixelHeight));
-        FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
-        FcDefaultSubstitute(pattern.get());
+    if (const PatternPtr pattern = RequestPattern(request)) {
         FcResult result = FcResultNoMatch;
-        PatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
-        FcChar8* path = nullptr;
-        int index = 0;
-        if (match && FcPatternGetString(match.get(), FC_FILE, 0, &path) == FcResultMatch) {
-            FcPatternGetInteger(match.get(), FC_INDEX, 0, &index);
-            found = FaceFile{reinterpret_cast<const char*>(path), index};
-        }
+        const PatternPtr match(FcFontMatch(nullptr, pattern.get(), &result));
+        found = FileOf(match.get());
     }
     matches_[request] = found;
+    return found;
+}
+
+std::optional<FaceFile> FontCache::FallbackMatch(const FontRequest& request, char32_t c)
+{
+    const auto key = std::pair{request, c};
+    if (auto it = fallbackMatches_.find(key); it != fallbackMatches_.end()) return it->second;
+    if (fallbackMatches_.size() > 4096) fallbackMatches_.clear();
+    if (sorted_.size() > 64) sorted_.clear();
+
+    auto& sorted = sorted_[request];
+    if (!sorted) {
+        if (const PatternPtr pattern = RequestPattern(request)) {
+            FcResult result = FcResultNoMatch;
+            sorted.reset(FcFontSort(nullptr, pattern.get(), FcTrue, nullptr, &result));
+        }
+    }
+    std::optional<FaceFile> found;
+    for (int i = 0; sorted && i < sorted->nfont && !found; ++i) {
+        FcCharSet* charset = nullptr;
+        if (FcPatternGetCharSet(sorted->fonts[i], FC_CHARSET, 0, &charset) == FcResultMatch &&
+            FcCharSetHasChar(charset, c))
+            found = FileOf(sorted->fonts[i]);
+    }
+    fallbackMatches_[key] = found;
     return found;
 }
 
@@ -154,7 +210,9 @@ FT_Face FontCache::Open(const FaceFile& file)
 
 int64_t RoundToPixels(double value) { return static_cast<int64_t>(std::lround(value)); }
 
-std::optional<ActiveFont> FontCache::Activate(const LOGFONT& font)
+std::optional<ActiveFont> SetUp(FT_Face face, const FontRequest& request, int32_t lfHeight);
+
+std::optional<FaceSet> FontCache::Activate(const LOGFONT& font)
 {
     FontRequest request;
     // The field is zero-terminated by its writer; never read past it anyway,
@@ -193,11 +251,36 @@ std::optional<ActiveFont> FontCache::Activate(const LOGFONT& font)
     if (!file) return std::nullopt;
     FT_Face face = Open(*file);
     if (face == nullptr) return std::nullopt;
+    std::optional<ActiveFont> primary = SetUp(face, request, font.lfHeight);
+    if (!primary) return std::nullopt;
+    return FaceSet{*primary, request, font.lfHeight, {}};
+}
 
+const ActiveFont& FontCache::FaceFor(FaceSet& faces, char32_t c)
+{
+    // Control characters keep the requested face's rendering.
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || FT_Get_Char_Index(faces.primary.face, c) != 0)
+        return faces.primary;
+    const std::optional<FaceFile> file = FallbackMatch(faces.request, c);
+    if (!file) return faces.primary;
+    auto [it, added] = faces.fallbacks.try_emplace(*file);
+    if (added) {
+        FT_Face face = Open(*file);
+        if (face != nullptr && face != faces.primary.face) it->second = SetUp(face, faces.request, faces.lfHeight);
+    }
+    if (!it->second || FT_Get_Char_Index(it->second->face, c) == 0) return faces.primary;
+    return *it->second;
+}
+
+// Sets a face to the requested size and reads its line metrics; nullopt
+// when the face cannot take the size.
+std::optional<ActiveFont> SetUp(FT_Face face, const FontRequest& request, int32_t lfHeight)
+{
+    const int64_t wanted = request.pixelHeight;
     if (FT_IS_SCALABLE(face)) {
         int64_t pixels = wanted;
         const int64_t cell = int64_t{face->ascender} - face->descender;
-        if (font.lfHeight > 0 && cell > 0)
+        if (lfHeight > 0 && cell > 0)
             pixels = std::max<int64_t>(1, RoundToPixels(double(wanted) * face->units_per_EM / cell));
         if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0) return std::nullopt;
     } else {
@@ -403,27 +486,55 @@ std::u32string DecodeUtf8(std::string_view text)
     return result;
 }
 
+// The face of each character of the lines, and the line metrics of the faces
+// used: those of the requested face for a text it covers.
+struct FacedLines {
+    std::vector<std::vector<const ActiveFont*>> faces;
+    int64_t ascent = 0;
+    int64_t descent = 0;
+    int64_t LineHeight() const { return ascent + descent; }
+};
+
+FacedLines AssignFaces(FontCache& cache, FaceSet& set, const std::vector<Line>& lines)
+{
+    FacedLines result;
+    result.ascent = set.primary.ascent;
+    result.descent = set.primary.descent;
+    for (const Line& line : lines) {
+        auto& faces = result.faces.emplace_back();
+        for (const LaidChar& c : line) {
+            const ActiveFont& face = cache.FaceFor(set, c.codePoint);
+            result.ascent = std::max(result.ascent, face.ascent);
+            result.descent = std::max(result.descent, face.descent);
+            faces.push_back(&face);
+        }
+    }
+    return result;
+}
+
 TextExtent TextRenderer::Measure(const LOGFONT& font, std::string_view text, bool bPrefix)
 {
     const std::vector<Line> lines = LayOut(text, bPrefix);
     FontCache& cache = Cache();
     std::lock_guard lock(cache.mutex);
-    const std::optional<ActiveFont> active = cache.Activate(font);
-    if (!active) return {};
+    std::optional<FaceSet> set = cache.Activate(font);
+    if (!set) return {};
+    const FacedLines faced = AssignFaces(cache, *set, lines);
 
-    std::unordered_map<char32_t, int64_t> advances;
+    std::map<std::pair<const ActiveFont*, char32_t>, int64_t> advances;
     int64_t widest = 0;
-    for (const Line& line : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
         int64_t width = 0;
-        for (const LaidChar& c : line) {
-            auto [it, added] = advances.try_emplace(c.codePoint, 0);
-            if (added && LoadGlyph(*active, c.codePoint, false))
-                it->second = AdvanceOf(active->face->glyph);
+        for (size_t j = 0; j < lines[i].size(); ++j) {
+            const ActiveFont* face = faced.faces[i][j];
+            const char32_t c = lines[i][j].codePoint;
+            auto [it, added] = advances.try_emplace({face, c}, 0);
+            if (added && LoadGlyph(*face, c, false)) it->second = AdvanceOf(face->face->glyph);
             width += it->second;
         }
         widest = std::max(widest, width);
     }
-    return {ClampToLong(widest), ClampToLong(int64_t(lines.size()) * active->LineHeight())};
+    return {ClampToLong(widest), ClampToLong(int64_t(lines.size()) * faced.LineHeight())};
 }
 
 void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_view text,
@@ -437,34 +548,39 @@ void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_v
     const std::vector<Line> lines = LayOut(text, bPrefix);
     FontCache& cache = Cache();
     std::lock_guard lock(cache.mutex);
-    const std::optional<ActiveFont> active = cache.Activate(font);
-    if (!active) return;
+    std::optional<FaceSet> set = cache.Activate(font);
+    if (!set) return;
+    const FacedLines faced = AssignFaces(cache, *set, lines);
+    // Underlines and strike-outs are the requested face's, on the line's baseline.
+    const ActiveFont& primary = set->primary;
 
-    const int64_t lineHeight = active->LineHeight();
+    const int64_t lineHeight = faced.LineHeight();
     // Pens advance only to the right; past this no glyph can reach back in.
     const int64_t reach = clipRight + 4 * lineHeight + 16;
     for (size_t i = 0; i < lines.size(); ++i) {
         const int64_t lineTop = int64_t(i) * lineHeight;
         if (lineTop >= clipBottom) break;
-        const int64_t baseline = lineTop + active->ascent;
+        const int64_t baseline = lineTop + faced.ascent;
         int64_t pen = 0;
-        for (const LaidChar& c : lines[i]) {
+        for (size_t j = 0; j < lines[i].size(); ++j) {
+            const LaidChar& c = lines[i][j];
+            const ActiveFont& face = *faced.faces[i][j];
             if (pen > reach) break;
-            if (!LoadGlyph(*active, c.codePoint, true)) continue;
-            const FT_GlyphSlot slot = active->face->glyph;
+            if (!LoadGlyph(face, c.codePoint, true)) continue;
+            const FT_GlyphSlot slot = face.face->glyph;
             BlitGlyph(surface, slot->bitmap, pen + slot->bitmap_left, baseline - slot->bitmap_top,
                       clipRight, clipBottom);
             const int64_t advance = AdvanceOf(slot);
             if (c.underlined)
-                FillBlack(surface, pen, pen + advance, baseline + active->underlineOffset,
-                          active->underlineThickness, clipRight, clipBottom);
+                FillBlack(surface, pen, pen + advance, baseline + primary.underlineOffset,
+                          primary.underlineThickness, clipRight, clipBottom);
             pen += advance;
         }
         if (font.lfUnderline != 0)
-            FillBlack(surface, 0, pen, baseline + active->underlineOffset,
-                      active->underlineThickness, clipRight, clipBottom);
+            FillBlack(surface, 0, pen, baseline + primary.underlineOffset,
+                      primary.underlineThickness, clipRight, clipBottom);
         if (font.lfStrikeOut != 0)
-            FillBlack(surface, 0, pen, baseline + active->strikeOffset, active->strikeThickness,
+            FillBlack(surface, 0, pen, baseline + primary.strikeOffset, primary.strikeThickness,
                       clipRight, clipBottom);
     }
 }

@@ -1,6 +1,9 @@
 // Measures and draws texts: fontconfig picks the face for a LOGFONT,
 // FreeType renders it without smoothing, so every glyph pixel is exactly
-// black (0, 0, 0) and every other pixel is left as it was.
+// black (0, 0, 0) and every other pixel is left as it was. A character the
+// face lacks is drawn from the face fontconfig prefers for it among those
+// that have it, at the same size and in the same style (its .notdef box when
+// no installed face has it); lines are then as tall as the faces they use.
 //
 // Layout: lines break only at "\n", "\r\n" and a lone "\r"; the text ends at
 // its first zero character; there is no word wrapping. With prefix

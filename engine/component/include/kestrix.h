@@ -12,6 +12,15 @@
  * methods at the same time, on one object or on several. The result code
  * read by cKestrix_ErrorCode belongs to the calling thread and is shared by
  * all objects used on it: read it before the next call on that thread.
+ *
+ * Arguments outside the usual:
+ * - A NULL object is taken as a fresh object with the default settings:
+ *   methods work, and cKestrix_ErrorCode(NULL) reads the thread's code.
+ * - A TEXT_POSITION outside TopLeft..BottomRight places the text with top 0
+ *   and left 0, that is two rows higher and two columns further left than
+ *   TopLeft; its top two rows fall outside the picture. The call succeeds.
+ * - A quality outside 1 to 100 (other than KESTRIX_DEFAULT_QUALITY) writes
+ *   nothing and fails with KESTRIX_OUTPUT_NOT_WRITTEN.
  */
 #ifndef KESTRIX_H
 #define KESTRIX_H
@@ -35,8 +44,14 @@ typedef int32_t KestrixBool;
 
 /* Pass as lngQuality to use the default JPEG quality, 90. Any other value is
  * handed to the encoder unchanged: 1 (smallest) to 100 (best); values
- * outside that range fail with error code 2. */
+ * outside that range fail with error code 2 and write nothing. */
 #define KESTRIX_DEFAULT_QUALITY INT32_MIN
+
+/* The largest picture the engine makes or reads: at most this many pixels
+ * wide and high, and at most KESTRIX_MAX_PIXELS pixels in all (the 24-bit
+ * rows, each padded to 4 bytes, fit in 2^31 - 1 bytes). */
+#define KESTRIX_MAX_SIDE 65535
+#define KESTRIX_MAX_PIXELS 715827882
 
 /* Values of cKestrix_ErrorCode. */
 enum {
@@ -132,7 +147,8 @@ KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix *object, const char 
                                                    const char *OutImage, int32_t Height,
                                                    int32_t Width, int32_t lngQuality);
 /* Adds borders of the given sizes in pixels, in one colour 0x00BBGGRR (red
- * in the low byte); written at quality 100. Negative sizes crop. */
+ * in the low byte); written at quality 100 (see
+ * cKestrix_SetDecorationQuality). Negative sizes crop. */
 KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, const char *InImage,
                                                           const char *OutImage,
                                                           int32_t lngBorderColour,
@@ -207,6 +223,12 @@ typedef enum KestrixFormat {
  * runs a method of the same object. */
 KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix *object, int32_t format);
 
+/* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
+ * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
+ * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
+ * NULL object. */
+KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix *object, int32_t lngQuality);
+
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
 KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
@@ -217,6 +239,13 @@ KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
  * a success. The text belongs to the calling thread and stays valid until
  * its next call of a method; never NULL. */
 KESTRIX_API const char *Kestrix_LastErrorText(void);
+
+/* What the decoder noted about an input that the last method called on this
+ * thread still used, for example "Premature end of JPEG file" for a
+ * truncated JPEG (drawn as far as its data goes, the rest grey): UTF-8
+ * lines ending in "\n", or "" when nothing was noted. Valid until the next
+ * method call on this thread. */
+KESTRIX_API const char *Kestrix_LastWarningText(void);
 
 /* Receives the text of an unexpected error's report ("Error in : ...", CR LF,
  * "Error Number : ...", CR LF, "Error Desc : ..."). The engine waits until
