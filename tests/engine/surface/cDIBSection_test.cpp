@@ -151,14 +151,6 @@ TEST(BlockCopy, RectanglesReachingOutsideEitherPictureAreClipped)
     EXPECT_EQ(kxtest::PixelAt(target, 1, 0), (Bgr{0, 0, 0}));  // only one source pixel was left
 }
 
-TEST(Clipboard, ThereIsNoClipboard)
-{
-    cDIBSection s;
-    ASSERT_TRUE(s.Create(2, 2));
-    EXPECT_FALSE(s.CopyToClipboard(true));
-    EXPECT_FALSE(s.CopyToClipboard(false));
-}
-
 // Worked examples: one channel shown, memory rows bottom first.
 struct ResampleCase {
     const char* name;
