@@ -267,9 +267,3 @@ TEST(ResampleSurface, ZeroSizeGivesAFreshEmptySurfaceAndStillSucceeds)
     EXPECT_FALSE(s.IsLive());
 }
 
-TEST(ResampleSurface, OnePixelWideSourceFails)
-{
-    cDIBSection s;
-    ASSERT_TRUE(s.Create(1, 8));
-    EXPECT_FALSE(ResampleSurface(s, 4, 4));
-}
