@@ -469,15 +469,3 @@ TEST(ValidExtension, OnlyJpgBmpAndGifInAnyCase)
     for (const char* yes : {"jpg", "JPG", "Bmp", "gIF"}) EXPECT_TRUE(ValidExtension(yes)) << yes;
     for (const char* no : {"jpeg", "png", "tif", "", "jpg ", "bmp/x"}) EXPECT_FALSE(ValidExtension(no)) << no;
 }
-
-TEST(IsResizableImage, NeedsAnAcceptedExtensionAndARecognisedHeader)
-{
-    kxtest::TempDir dir;
-    WriteBmp(dir / "picture.txt", 2, 2);
-    WriteBmp(dir / "picture.Gif", 2, 2);
-    kxtest::WriteFileBytes(dir / "text.bmp", {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_FALSE(IsResizableImage(dir / "picture.txt"));
-    EXPECT_TRUE(IsResizableImage(dir / "picture.Gif"));
-    EXPECT_FALSE(IsResizableImage(dir / "text.bmp"));
-    EXPECT_FALSE(IsResizableImage(dir / "missing.bmp"));
-}
