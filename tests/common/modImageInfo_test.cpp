@@ -281,26 +281,3 @@ TEST(GetImageInfo, ClosesTheFileOnEveryPath)
     }
     EXPECT_EQ(OpenDescriptors(), before);
 }
-
-TEST(GetImageInfo, CorpusFiles)
-{
-    KX_SKIP_WITHOUT_CORPORA();
-    const struct {
-        const char* path;
-        Expected expected;
-    } cases[] = {
-        {"pngsuite/basn2c08.png", {1, 32, 32, 24}},
-        {"pngsuite/basn3p02.png", {1, 32, 32, 8}},
-        {"pngsuite/basn0g16.png", {1, 32, 32, 16}},
-        {"pngsuite/basn6a16.png", {1, 32, 32, 64}},
-        {"gif/giflib/pic/porsche.gif", {2, 320, 200, 5}},
-        {"bmpsuite/g/rgb24.bmp", {4, 127, 64, 24}},
-        {"bmpsuite/g/pal8topdown.bmp", {4, 127, 64, 8}},
-        {"bmpsuite/g/pal8os2.bmp", {4, 127, 64, 8}},
-        {"libjpeg-turbo/testorig.jpg", {3, 227, 149, 24}},
-        {"libjpeg-turbo/historic-testimggray.jpg", {3, 227, 149, 8}},
-        {"libjpeg-turbo/historic-testimgp.jpg", {3, 227, 149, 24}},
-    };
-    for (const auto& c : cases)
-        ExpectInfo(GetImageInfo(kxtest::CorpusPath(c.path)), c.expected, c.path);
-}

@@ -166,22 +166,6 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
     ResetMeter();
 }
 
-TEST_F(BatchTest, MeterGeometryThroughARun)
-{
-    StartMeter(3, "Working...");
-    StepMeter();
-    StepMeter();
-    StepMeter();
-    FinishMeter();
-    ResetMeter();
-    const std::vector<MeterState> expected = {
-        Meter(5360, 160, 1577, "Working..."), Meter(3783, 1737, 1577, "Working..."),
-        Meter(2206, 3314, 1577, "Working..."), Meter(629, 4891, 1577, "Working..."),
-        Meter(630, 4890, 1577, "Done!"),       Meter(5360, 160, 1577, "Ready!")};
-    EXPECT_EQ(shown, expected);
-    EXPECT_EQ(repaints, (std::vector<bool>{true, true, true, true, false, true}));
-}
-
 TEST_F(BatchTest, ResizesThePicturesAndStepsForEveryListedFile)
 {
     WriteBmp(dir / "a.bmp", 8, 4);
@@ -197,6 +181,7 @@ TEST_F(BatchTest, ResizesThePicturesAndStepsForEveryListedFile)
         Meter(2206, 3314, 1577, "Working..."), Meter(629, 4891, 1577, "Working..."),
         Meter(630, 4890, 1577, "Done!"),       Meter(5360, 160, 1577, "Ready!")};
     EXPECT_EQ(shown, expected);
+    EXPECT_EQ(repaints, (std::vector<bool>{true, true, true, true, false, true}));
     EXPECT_EQ(Outputs(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").width, 4);
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/c.jpg").width, 4);
@@ -483,16 +468,4 @@ TEST(ValidExtension, OnlyJpgBmpAndGifInAnyCase)
 {
     for (const char* yes : {"jpg", "JPG", "Bmp", "gIF"}) EXPECT_TRUE(ValidExtension(yes)) << yes;
     for (const char* no : {"jpeg", "png", "tif", "", "jpg ", "bmp/x"}) EXPECT_FALSE(ValidExtension(no)) << no;
-}
-
-TEST(IsResizableImage, NeedsAnAcceptedExtensionAndARecognisedHeader)
-{
-    kxtest::TempDir dir;
-    WriteBmp(dir / "picture.txt", 2, 2);
-    WriteBmp(dir / "picture.Gif", 2, 2);
-    kxtest::WriteFileBytes(dir / "text.bmp", {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_FALSE(IsResizableImage(dir / "picture.txt"));
-    EXPECT_TRUE(IsResizableImage(dir / "picture.Gif"));
-    EXPECT_FALSE(IsResizableImage(dir / "text.bmp"));
-    EXPECT_FALSE(IsResizableImage(dir / "missing.bmp"));
 }

@@ -176,16 +176,9 @@ TEST(DecodeGif, HostileFilesFail)
     }
 }
 
-TEST(DecodeGif, CorpusLoadsAndMatchesReferenceRenderings)
+TEST(DecodeGif, CorpusPicturesMatchTheirReferenceRenderings)
 {
     KX_SKIP_WITHOUT_CORPORA();
-    namespace fs = std::filesystem;
-    for (const char* folder : {"gif/giflib/pic", "gif/whatsinagif"})
-        for (const auto& entry : fs::directory_iterator(kxtest::CorpusPath(folder))) {
-            kx::cDIBSection surface;
-            (void)kx::DecodeGif(kxtest::ReadFileBytes(entry.path()), surface);  // must not crash
-        }
-
     // Single-image pictures that cover their screen; references are top-down RGB.
     for (const char* name : {"porsche", "treescap", "treescap-interlaced", "gifgrid", "solid2"}) {
         SCOPED_TRACE(name);

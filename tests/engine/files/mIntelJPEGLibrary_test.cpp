@@ -208,35 +208,6 @@ TEST(SaveSurfaceAsJpeg, FailedEncodeLeavesTheOldFileIntact)
     EXPECT_EQ(dir.List(), std::vector<std::string>{"old.jpg"});
 }
 
-TEST(SaveSurfaceAsJpeg, DiskFullDuringTheWriteLeavesTheOldFileAndNoTemporary)
-{
-    TempDir dir;
-    const std::string path = dir / "old.jpg";
-    kxtest::WriteFileBytes(path, kOldContent);
-    cDIBSection s;
-    ASSERT_TRUE(s.Create(256, 256));
-    uint32_t seed = 1;
-    kxtest::FillPicture(s, [&](int, int) {
-        seed = seed * 1103515245u + 12345u;
-        return Bgr{uint8_t(seed >> 16), uint8_t(seed >> 8), uint8_t(seed >> 24)};
-    });
-    // A file-size limit makes the write fail part-way, as a full disk would.
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    struct rlimit oldLimit {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-    struct rlimit small = oldLimit;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = SaveSurfaceAsJpeg(s, path, 100);
-    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(kxtest::ReadFileBytes(path), kOldContent);
-    EXPECT_EQ(dir.List(), std::vector<std::string>{"old.jpg"});
-}
-
 TEST(SaveSurfaceAsJpeg, FolderOrMissingFolderIsNotWritten)
 {
     TempDir dir;
@@ -296,9 +267,3 @@ TEST(ResampleSurface, ZeroSizeGivesAFreshEmptySurfaceAndStillSucceeds)
     EXPECT_FALSE(s.IsLive());
 }
 
-TEST(ResampleSurface, OnePixelWideSourceFails)
-{
-    cDIBSection s;
-    ASSERT_TRUE(s.Create(1, 8));
-    EXPECT_FALSE(ResampleSurface(s, 4, 4));
-}

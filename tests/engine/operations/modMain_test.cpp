@@ -108,13 +108,6 @@ TEST_F(Operations, FitWithinNeverEnlarges)
     }
 }
 
-TEST_F(Operations, InputAndOutputMayBeTheSameFile)
-{
-    const std::string path = Picture("same.jpg", 1024, 768);
-    EXPECT_TRUE(ResizeWithDimensions(path, path, 500, 300, 90));
-    EXPECT_EQ(SizeOf(path), std::make_pair(300, 225));
-}
-
 TEST_F(Operations, ExpectedFailuresSetTheirCodesSilently)
 {
     const std::string in = Picture("in.jpg", 40, 30);
