@@ -25,6 +25,8 @@
 #include "EngineCall.h"
 #include "JsonReport.h"
 #include "LibraryRun.h"
+#include "Modes.h"
+#include "PictureFormats.h"
 #include "RunTimeError.h"
 
 namespace kx::cli {
@@ -49,6 +51,7 @@ constexpr MethodOption kMethodOptions[] = {
     {Method::MaxWidth, "--max-width", "WIDTH", "Scale to WIDTH pixels wide, keeping the proportions"},
     {Method::MaxHeight, "--max-height", "HEIGHT", "Scale to HEIGHT pixels high, keeping the proportions"},
     {Method::Fit, "--fit", "WxH", "Shrink to fit within WIDTHxHEIGHT, keeping the proportions"},
+    {Method::Fill, "--fill", "WxH", "Cover WIDTHxHEIGHT keeping the proportions, then crop the centre to it"},
 };
 
 bool TakesTwoSizes(Method method)
@@ -67,6 +70,33 @@ struct BatchJob {
     std::string output;  // empty: FOLDER/Resized
     std::string shard;   // "I/N", checked when parsed
     std::string json;    // a file, "-" for standard output, empty for none
+    // Modes and formats.
+    ResampleModes modes;
+    bool allFormats = false;
+    int32_t format = KESTRIX_FORMAT_JPEG;
+};
+
+// The engine with --shrink-only: a picture that max-width, max-height or
+// percent would enlarge keeps its own size (a 100 percent resize).
+class ShrinkOnlyEngine : public kx::batch::Engine {
+public:
+    explicit ShrinkOnlyEngine(kx::batch::Engine& engine) : engine_(engine) {}
+    bool Resize(Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
+    {
+        const bool own = (method == Method::Percent && sizes.Percentage > 100) ||
+                         (method == Method::MaxWidth && WithinAlready(in, sizes.Width, true)) ||
+                         (method == Method::MaxHeight && WithinAlready(in, sizes.Height, false));
+        if (!own) return engine_.Resize(method, in, out, sizes, quality);
+        kx::batch::Sizes same;
+        same.Percentage = 100;
+        return engine_.Resize(Method::Percent, in, out, same, quality);
+    }
+    int32_t LastErrorCode() override { return engine_.LastErrorCode(); }
+    std::string LastErrorText() override { return engine_.LastErrorText(); }
+
+private:
+    kx::batch::Engine& engine_;
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -123,11 +153,13 @@ constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
 // and, in a dry run, the line of each file.
 class Tally : public kx::batch::Observer {
 public:
-    Tally(const std::string& folder, bool showBar, kx::batch::JsonReport* json, bool dryRun)
+    Tally(const std::string& folder, bool showBar, kx::batch::JsonReport* json, bool dryRun,
+          bool allFormats = false)
         : folder_(folder)
         , showBar_(showBar)
         , json_(json)
         , dryRun_(dryRun)
+        , allFormats_(allFormats)
     {}
 
     void Started(size_t files) override { total_ = files; }
@@ -143,7 +175,7 @@ public:
         case FileOutcome::WouldResize: ++wouldResize_; break;
         }
         const std::string input = folder_ + "/" + result.Name;
-        const std::string reason = result.Outcome == FileOutcome::Skipped  ? kNotAPicture
+        const std::string reason = result.Outcome == FileOutcome::Skipped  ? NotAPicture()
                                    : result.Outcome == FileOutcome::Failed ? failures_.back().second
                                                                            : result.Reason;
         if (json_)
@@ -182,7 +214,8 @@ public:
         else
             out << "Resized: " << Count(resized_, "picture") << " into " << destination << '\n';
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
-        out << "Skipped: " << Count(skipped_, "file") << " (not JPG, BMP or GIF pictures)\n"
+        out << "Skipped: " << Count(skipped_, "file")
+            << (allFormats_ ? " (not pictures of a format read)\n" : " (not JPG, BMP or GIF pictures)\n")
             << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const auto& [name, reason] : failures_) out << "  " << name << ": " << reason << '\n';
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
@@ -201,6 +234,8 @@ private:
         return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output},
                            failed.Reason);
     }
+
+    const char* NotAPicture() const { return allFormats_ ? "not a picture of a format read" : kNotAPicture; }
 
     static std::string Count(size_t n, const char* noun)
     {
@@ -223,6 +258,7 @@ private:
     const bool showBar_;
     kx::batch::JsonReport* const json_;
     const bool dryRun_;
+    const bool allFormats_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     size_t total_ = 0, done_ = 0, resized_ = 0, skipped_ = 0, upToDate_ = 0, wouldResize_ = 0;
     std::vector<std::pair<std::string, std::string>> failures_;  // name, reason
@@ -289,16 +325,22 @@ int RunBatch(const BatchJob& given)
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
     }
-    kx::batch::KestrixEngine engine(api, object.get());
+    ApplyModes(object.get(), given.modes);
+    cKestrix_SetOutputFormat(object.get(), given.format);
+    kx::batch::KestrixEngine kestrix(api, object.get());
+    ShrinkOnlyEngine shrinkOnly(kestrix);
+    kx::batch::Engine& engine = given.modes.shrinkOnly ? static_cast<kx::batch::Engine&>(shrinkOnly) : kestrix;
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
+    job.Run.AllFormats = given.allFormats;
+    job.Run.Extension = std::string(kx::OutputFormatExtension(given.format));
     job.Run.Stop = &stopRequested;
     if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
     job.Recursive = given.recursive;
     job.SkipExisting = given.skipExisting;
     job.DryRun = given.dryRun;
     if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
-    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, json ? &*json : nullptr, given.dryRun);
+    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, json ? &*json : nullptr, given.dryRun, given.allFormats);
     try {
         std::vector<kx::batch::UnreadableFolder> unreadable;
         const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
@@ -342,6 +384,10 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "Every .jpg, .bmp and .gif file (any case) whose content is a picture is written as\n"
         "FOLDER/Resized/<name up to its first dot>.jpg; other files are skipped. Where two\n"
         "files give the same name, the later one in byte order of the names wins.\n"
+        "--all-formats also takes .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files;\n"
+        "--format names the outputs with its extension (.png, .webp, .avif).\n"
+        "Pictures are resized in the modern mode (Lanczos filter, true proportions);\n"
+        "--classic gives Folvane's bytes.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
         "Exit status: 0 all done, 1 a picture failed or the folder could not be read,\n"
         "2 a usage error (also an output folder that would replace pictures),\n"
@@ -366,6 +412,13 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
+    AddModeOptions(command, job->modes, true);
+    command->add_flag("--all-formats", job->allFormats,
+                      "Also take .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files (any case)");
+    command->add_option("--format", job->format,
+                        "Output format: jpeg (default), png, webp or avif; outputs get its extension")
+        ->transform(OutputFormat())
+        ->type_name("FORMAT");
     command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
