@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "PictureFormats.h"
 #include "RunTimeError.h"
 #include "modImageInfo.h"
 
@@ -88,11 +89,11 @@ std::string FrontName(const std::string& name)
     return last.substr(0, last.find('.'));
 }
 
-std::string OutputName(const std::string& name)
+std::string OutputName(const std::string& name, const std::string& extension)
 {
     const size_t slash = name.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-    return folder + FrontName(name) + ".jpg";
+    return folder + FrontName(name) + extension;
 }
 
 std::string ExtensionOf(const std::string& path)
@@ -110,9 +111,14 @@ bool HasPictureExtension(const std::string& extension)
     return upper == "JPG" || upper == "BMP" || upper == "GIF";
 }
 
-bool IsResizableImage(const std::string& path)
+bool TakesExtension(const std::string& extension, bool allFormats)
 {
-    if (!HasPictureExtension(ExtensionOf(path))) return false;
+    return allFormats ? kx::TakenWithAllFormats(extension) : HasPictureExtension(extension);
+}
+
+bool IsResizableImage(const std::string& path, bool allFormats)
+{
+    if (!TakesExtension(ExtensionOf(path), allFormats)) return false;
     return kx::GetImageInfo(path).ImageType < kx::ImageTypeNone;
 }
 
@@ -227,13 +233,13 @@ bool RunFiles(const std::string& source, const std::string& destination,
 {
     std::vector<std::string> outputs;
     outputs.reserve(names.size());
-    for (const std::string& name : names) outputs.push_back(OutputName(name));
+    for (const std::string& name : names) outputs.push_back(OutputName(name, job.Extension));
     observer.Started(names.size());
     const PoolEnd end = RunPool(
         GroupByOutput(outputs), job.Workers, job.Stop,
         [&](size_t index) {
             const std::string in = source + "/" + names[index];
-            if (!IsResizableImage(in)) return SkippedFile(names[index]);
+            if (!IsResizableImage(in, job.AllFormats)) return SkippedFile(names[index]);
             return ResizePicture(engine, job.method, job.sizes, job.Quality, names[index], in,
                                  destination + "/" + outputs[index]);
         },

@@ -106,9 +106,9 @@ void MakeFolder(const std::string& path);
 // "a"); the whole component when it has no ".".
 std::string FrontName(const std::string& name);
 
-// The output of a listed name: its folder part, FrontName + ".jpg"
-// ("sub/x.y.gif" gives "sub/x.jpg").
-std::string OutputName(const std::string& name);
+// The output of a listed name: its folder part, FrontName + `extension`
+// ("sub/x.y.gif" gives "sub/x.jpg"; with ".webp", "sub/x.webp").
+std::string OutputName(const std::string& name, const std::string& extension = ".jpg");
 
 // True for the extensions "jpg", "bmp" and "gif" in any case.
 bool HasPictureExtension(const std::string& extension);
@@ -116,9 +116,13 @@ bool HasPictureExtension(const std::string& extension);
 // The text after the last "." of a path, empty when there is none.
 std::string ExtensionOf(const std::string& path);
 
-// True when the path has a picture extension and the header probe
-// recognises its content (PNG, GIF, JPEG or BMP, whatever the extension).
-bool IsResizableImage(const std::string& path);
+// The extensions a run takes: HasPictureExtension's, and with `allFormats`
+// also png, jpeg, jpe, webp, heic, heif, avif, tif and tiff (any case).
+bool TakesExtension(const std::string& extension, bool allFormats);
+
+// True when the run takes the path's extension and the header probe
+// recognises its content (any format it reads, whatever the extension).
+bool IsResizableImage(const std::string& path, bool allFormats = false);
 
 // Indexes of `outputs` grouped by equal value, each group in input order and
 // the groups in the order of their first member. A run does a group's files
@@ -153,6 +157,8 @@ struct Job {
     int32_t Quality = kDefaultQuality;
     unsigned Workers = 0;  // 0: one per processor
     const std::atomic<bool>* Stop = nullptr;  // may be null
+    bool AllFormats = false;          // take every format's extensions (TakesExtension)
+    std::string Extension = ".jpg";   // of the outputs (OutputName)
 };
 
 // Resizes every resizable picture among `names` (relative to `source`) into

@@ -19,6 +19,7 @@ namespace kx::batch {
     X(ImageResizeMaxWidth, cKestrix_ImageResizeMaxWidth)                           \
     X(ImageResizeMaxHeight, cKestrix_ImageResizeMaxHeight)                         \
     X(ImageResizeWithinDimensions, cKestrix_ImageResizeWithinDimensions)           \
+    X(ImageResizeToFill, cKestrix_ImageResizeToFill)                               \
     X(AddBorderToExistingImage, cKestrix_AddBorderToExistingImage)                 \
     X(AddTextToImage, cKestrix_AddTextToImage)                                     \
     X(AddTextToImageUsingSpecifiedPosition, cKestrix_AddTextToImageUsingSpecifiedPosition) \

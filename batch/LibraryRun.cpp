@@ -55,7 +55,7 @@ bool RunLibrary(const std::string& source, const std::string& destination, const
     // This shard's files, in listing order, with their outputs.
     std::vector<std::string> names, outputs;
     for (std::string& name : listing.Names) {
-        std::string output = OutputName(name);
+        std::string output = OutputName(name, job.Run.Extension);
         if (ShardOf(output, job.Part.Count) != job.Part.Index) continue;
         names.push_back(std::move(name));
         outputs.push_back(std::move(output));
@@ -82,14 +82,14 @@ bool RunLibrary(const std::string& source, const std::string& destination, const
             if (job.SkipExisting && index == group.front()) {  // whatever that file is
                 std::vector<std::string> inputs;
                 for (const size_t member : group)
-                    if (HasPictureExtension(ExtensionOf(names[member])))
+                    if (TakesExtension(ExtensionOf(names[member]), job.Run.AllFormats))
                         inputs.push_back(source + "/" + names[member]);
                 freshness = CheckOutput(out, inputs);
             }
-            if (!HasPictureExtension(ExtensionOf(name))) return SkippedFile(name);
+            if (!TakesExtension(ExtensionOf(name), job.Run.AllFormats)) return SkippedFile(name);
             if (job.SkipExisting && freshness == Freshness::Current)
                 return Result(name, FileOutcome::UpToDate, out, FreshnessText(freshness));
-            if (!IsResizableImage(in)) return SkippedFile(name);
+            if (!IsResizableImage(in, job.Run.AllFormats)) return SkippedFile(name);
             if (job.DryRun)
                 return Result(name, FileOutcome::WouldResize, out,
                               job.SkipExisting ? FreshnessText(freshness) : "");

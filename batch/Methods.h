@@ -1,5 +1,6 @@
-// The five ways a batch run sizes its pictures. Everything a front end needs
-// to know about one method lives in its row of kMethods.
+// The ways a batch run sizes its pictures: the desktop program's five and
+// the tool's fill. Everything a front end needs to know about one method
+// lives in its row of kMethods.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,9 @@
 
 namespace kx::batch {
 
-// In the order of the desktop program's method boxes (0 to 4).
-enum class Method { Resize, Percent, MaxHeight, MaxWidth, Fit };
+// In the order of the desktop program's method boxes (0 to 4); Fill (cover
+// the box, crop its centre) is the tool's alone.
+enum class Method { Resize, Percent, MaxHeight, MaxWidth, Fit, Fill };
 
 // The sizes a run hands to the engine; a method reads only its own.
 struct Sizes {
@@ -49,14 +51,19 @@ inline constexpr MethodSpec kMethods[] = {
      [](const EngineApi& api, cKestrix* o, const char* in, const char* out, const Sizes& s, int32_t q) {
          return api.ImageResizeWithinDimensions(o, in, out, s.Height, s.Width, q);
      }},
+    {Method::Fill, "ImageResizeToFill", true, true, false,
+     [](const EngineApi& api, cKestrix* o, const char* in, const char* out, const Sizes& s, int32_t q) {
+         return api.ImageResizeToFill(o, in, out, s.Height, s.Width, q);
+     }},
 };
 
 inline const MethodSpec& SpecOf(Method method) { return kMethods[static_cast<int>(method)]; }
 
-// The method with the desktop program's number 0 to 4; nothing otherwise.
+// The method with the desktop program's number 0 to 4; nothing otherwise
+// (the tool's Fill has no number there).
 inline std::optional<Method> MethodFromNumber(int number)
 {
-    if (number < 0 || number >= static_cast<int>(std::size(kMethods))) return std::nullopt;
+    if (number < 0 || number > static_cast<int>(Method::Fit)) return std::nullopt;
     return static_cast<Method>(number);
 }
 

@@ -30,6 +30,8 @@
 #include "EngineCall.h"
 #include "JsonReport.h"
 #include "LibraryRun.h"
+#include "Modes.h"
+#include "PictureFormats.h"
 #include "RunTimeError.h"
 
 namespace kx::cli {
@@ -54,6 +56,7 @@ constexpr MethodOption kMethodOptions[] = {
     {Method::MaxWidth, "--max-width", "WIDTH", "Scale to WIDTH pixels wide, keeping the proportions"},
     {Method::MaxHeight, "--max-height", "HEIGHT", "Scale to HEIGHT pixels high, keeping the proportions"},
     {Method::Fit, "--fit", "WxH", "Shrink to fit within WIDTHxHEIGHT, keeping the proportions"},
+    {Method::Fill, "--fill", "WxH", "Cover WIDTHxHEIGHT keeping the proportions, then crop the centre to it"},
 };
 
 bool TakesTwoSizes(Method method)
@@ -73,6 +76,33 @@ struct BatchJob {
     std::string shard;   // "I/N", checked when parsed
     std::string json;    // a file, "-" for standard output, empty for none
     bool verbose = false;
+    // Modes and formats.
+    ResampleModes modes;
+    bool allFormats = false;
+    int32_t format = KESTRIX_FORMAT_JPEG;
+};
+
+// The engine with --shrink-only: a picture that max-width, max-height or
+// percent would enlarge keeps its own size (a 100 percent resize).
+class ShrinkOnlyEngine : public kx::batch::Engine {
+public:
+    explicit ShrinkOnlyEngine(kx::batch::Engine& engine) : engine_(engine) {}
+    bool Resize(Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
+    {
+        const bool own = (method == Method::Percent && sizes.Percentage > 100) ||
+                         (method == Method::MaxWidth && WithinAlready(in, sizes.Width, true)) ||
+                         (method == Method::MaxHeight && WithinAlready(in, sizes.Height, false));
+        if (!own) return engine_.Resize(method, in, out, sizes, quality);
+        kx::batch::Sizes same;
+        same.Percentage = 100;
+        return engine_.Resize(Method::Percent, in, out, same, quality);
+    }
+    int32_t LastErrorCode() override { return engine_.LastErrorCode(); }
+    std::string LastErrorText() override { return engine_.LastErrorText(); }
+
+private:
+    kx::batch::Engine& engine_;
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -137,9 +167,9 @@ std::string SkipGroup(const std::string& name)
 
 // A file the run skipped as no picture although its extension is a
 // picture's, because it could not be opened: its reason, else empty.
-std::string OpenProblem(const std::string& path)
+std::string OpenProblem(const std::string& path, bool allFormats)
 {
-    if (!kx::batch::HasPictureExtension(kx::batch::ExtensionOf(path))) return {};
+    if (!kx::batch::TakesExtension(kx::batch::ExtensionOf(path), allFormats)) return {};
     const int file = ::open(path.c_str(), O_RDONLY);
     if (file >= 0) {
         ::close(file);
@@ -152,12 +182,14 @@ std::string OpenProblem(const std::string& path)
 // and, in a dry run, the line of each file.
 class Tally : public kx::batch::Observer {
 public:
-    Tally(const std::string& folder, bool showBar, bool verbose, kx::batch::JsonReport* json, bool dryRun)
+    Tally(const std::string& folder, bool showBar, bool verbose, kx::batch::JsonReport* json, bool dryRun,
+          bool allFormats)
         : folder_(folder)
         , showBar_(showBar)
         , verbose_(verbose)
         , json_(json)
         , dryRun_(dryRun)
+        , allFormats_(allFormats)
     {}
 
     void Started(size_t files) override { total_ = files; }
@@ -166,7 +198,7 @@ public:
     {
         FileResult result = given;
         if (result.Outcome == FileOutcome::Skipped) {
-            if (std::string problem = OpenProblem(folder_ + "/" + result.Name); !problem.empty()) {
+            if (std::string problem = OpenProblem(folder_ + "/" + result.Name, allFormats_); !problem.empty()) {
                 result.Outcome = FileOutcome::Failed;
                 result.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
                 result.Reason = problem;
@@ -181,7 +213,7 @@ public:
         case FileOutcome::WouldResize: ++wouldResize_; break;
         }
         const std::string input = folder_ + "/" + result.Name;
-        const std::string reason = result.Outcome == FileOutcome::Skipped  ? kNotAPicture
+        const std::string reason = result.Outcome == FileOutcome::Skipped  ? NotAPicture()
                                    : result.Outcome == FileOutcome::Failed ? FailureLine(result)
                                                                            : result.Reason;
         if (json_)
@@ -253,17 +285,19 @@ private:
                            failed.Reason);
     }
 
+    const char* NotAPicture() const { return allFormats_ ? "not a picture of a format read" : kNotAPicture; }
+
     static std::string Count(size_t n, const char* noun)
     {
         return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
     }
 
-    // ": 2 .png and 1 .txt (only .jpg, .bmp and .gif files are resized); 1 .jpg (not a picture)".
+    // ": 2 .png and 1 .txt (only .jpg, .bmp and .gif files are resized without --all-formats); 1 .jpg (not a picture)".
     std::string SkipSummary() const
     {
         std::map<std::string, size_t> notTaken, notPictures;
         for (const std::string& name : skipped_) {
-            const bool taken = kx::batch::HasPictureExtension(kx::batch::ExtensionOf(name));
+            const bool taken = kx::batch::TakesExtension(kx::batch::ExtensionOf(name), allFormats_);
             ++(taken ? notPictures : notTaken)[SkipGroup(name)];
         }
         const auto list = [](const std::map<std::string, size_t>& groups) {
@@ -277,7 +311,9 @@ private:
             return text;
         };
         std::string text;
-        if (!notTaken.empty()) text += list(notTaken) + " (only .jpg, .bmp and .gif files are resized)";
+        if (!notTaken.empty())
+            text += list(notTaken) + (allFormats_ ? " (not a picture format that is read)"
+                                                  : " (only .jpg, .bmp and .gif files are resized without --all-formats)");
         if (!notPictures.empty())
             text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
         return text.empty() ? "" : ": " + text;
@@ -318,6 +354,7 @@ private:
     const bool showBar_, verbose_;
     kx::batch::JsonReport* const json_;
     const bool dryRun_;
+    const bool allFormats_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0;
     std::vector<FileResult> resized_, failures_;
@@ -366,7 +403,7 @@ int RunBatch(const BatchJob& given)
     if (!given.recursive && !names.empty() &&
         std::none_of(names.begin(), names.end(), [&](const std::string& name) {
             const std::string path = folder + "/" + name;
-            return kx::batch::IsResizableImage(path) || !OpenProblem(path).empty();
+            return kx::batch::IsResizableImage(path, given.allFormats) || !OpenProblem(path, given.allFormats).empty();
         })) {
         std::cerr << "kestrix: no pictures found in " << given.folder << '\n';
         return kExitFailure;
@@ -402,16 +439,23 @@ int RunBatch(const BatchJob& given)
         std::cerr << "kestrix: out of memory\n";
         return kExitFailure;
     }
-    kx::batch::KestrixEngine engine(api, object.get());
+    ApplyModes(object.get(), given.modes);
+    cKestrix_SetOutputFormat(object.get(), given.format);
+    kx::batch::KestrixEngine kestrix(api, object.get());
+    ShrinkOnlyEngine shrinkOnly(kestrix);
+    kx::batch::Engine& engine = given.modes.shrinkOnly ? static_cast<kx::batch::Engine&>(shrinkOnly) : kestrix;
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
+    job.Run.AllFormats = given.allFormats;
+    job.Run.Extension = std::string(kx::OutputFormatExtension(given.format));
     job.Run.Stop = &stopRequested;
     if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
     job.Recursive = given.recursive;
     job.SkipExisting = given.skipExisting;
     job.DryRun = given.dryRun;
     if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
-    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun);
+    Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
+                given.allFormats);
     try {
         std::vector<kx::batch::UnreadableFolder> unreadable;
         const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
@@ -446,6 +490,10 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "FOLDER/Resized/<name up to its first dot>.jpg; other files are skipped. Where two\n"
         "files give the same name, the later one in byte order of the names wins (the\n"
         "summary names them). A folder without a picture gets no Resized folder.\n"
+        "--all-formats also takes .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files;\n"
+        "--format names the outputs with its extension (.png, .webp, .avif).\n"
+        "Pictures are resized in the modern mode (Lanczos filter, true proportions);\n"
+        "--classic gives Folvane's bytes.\n"
         "Ctrl-C stops starting new pictures and lets those under way finish.\n"
         "Exit status: 0 all done, 1 a picture failed, none was found or the folder\n"
         "could not be read, 2 a usage error (also an output folder that would replace\n"
@@ -470,6 +518,13 @@ void AddBatchCommand(CLI::App& app, Action& action)
     command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
+    AddModeOptions(command, job->modes, true);
+    command->add_flag("--all-formats", job->allFormats,
+                      "Also take .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files (any case)");
+    command->add_option("--format", job->format,
+                        "Output format: jpeg (default), png, webp or avif; outputs get its extension")
+        ->transform(OutputFormat())
+        ->type_name("FORMAT");
     command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");

@@ -112,6 +112,10 @@ TEST(CheckOutput, RedoesMissingOlderAndIncompleteOutputsOnly)
 {
     kxtest::TempDir dir;
     const std::string whole = "\xFF\xD8 pixels \xFF\xD9";
+    using namespace std::string_literals;
+    const std::string png = "\x89PNG\r\n\x1A\n\0\0\0\0IEND\xAE\x42\x60\x82"s;
+    const std::string webp = "RIFF\x06\0\0\0WEBPab"s;
+    const std::string avif = "\0\0\0\x10" "ftypavif\0\0\0\0\0\0\0\x08mdat"s;
     const auto at = [](const std::string& path, time_t seconds, long nanoseconds = 0) {
         const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
@@ -135,6 +139,12 @@ TEST(CheckOutput, RedoesMissingOlderAndIncompleteOutputsOnly)
         {"empty.jpg", "", 3000, 0, Freshness::Incomplete},
         {"not-jpeg.jpg", "BM pixels \xFF\xD9", 3000, 0, Freshness::Incomplete},
         {"folder.jpg", "", 3000, 0, Freshness::Incomplete},
+        {"whole.png", png, 3000, 0, Freshness::Current},
+        {"cut.png", png.substr(0, png.size() - 1), 3000, 0, Freshness::Incomplete},
+        {"whole.webp", webp, 3000, 0, Freshness::Current},
+        {"cut.webp", webp.substr(0, webp.size() - 1), 3000, 0, Freshness::Incomplete},
+        {"whole.avif", avif, 3000, 0, Freshness::Current},
+        {"cut.avif", avif.substr(0, avif.size() - 1), 3000, 0, Freshness::Incomplete},
     };
     for (const auto& c : cases) {
         const std::string output = dir / c.name;

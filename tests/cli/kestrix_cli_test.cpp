@@ -289,11 +289,12 @@ TEST_F(Batch, EachMethodOptionGivesItsSize)
     const Case cases[] = {
         {{"--resize", "30x20"}, 30, 20},     {{"--percent", "50"}, 200, 150},
         {{"--max-width", "40"}, 40, 30},      {{"--max-height", "30"}, 40, 30},
-        {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit" gives it
+        {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit --classic" gives it
+        {{"--fill", "50x20"}, 50, 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method.front());
-        std::vector<std::string> args{"batch", folder + "/", "-j", "1"};
+        std::vector<std::string> args{"batch", folder + "/", "-j", "1", "--classic"};
         args.insert(args.end(), c.method.begin(), c.method.end());
         const Outcome outcome = Run(args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
@@ -305,10 +306,64 @@ TEST_F(Batch, EachMethodOptionGivesItsSize)
     }
     // Quality 90 unless told: the same bytes as the single-picture command.
     ASSERT_EQ(Run({"max-width", folder + "/p.jpg", output, "--width", "40", "--classic"}).status, 0);
-    ASSERT_EQ(Run({"batch", folder, "--max-width", "40"}).status, 0);
+    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--classic"}).status, 0);
     EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
-    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--quality", "50"}).status, 0);
+    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--classic", "--quality", "50"}).status, 0);
     EXPECT_NE(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
+    // Without --classic, the single-picture command's modern bytes; the
+    // options of the modes as the single-picture commands take them.
+    struct Same { std::vector<std::string> single, batch; };
+    const Same same[] = {
+        {{"max-width", "--width", "41"}, {"--max-width", "41"}},
+        {{"max-width", "--width", "41", "--filter", "exact"}, {"--max-width", "41", "--filter", "exact"}},
+        {{"fill", "--width", "50", "--height", "20"}, {"--fill", "50x20"}},
+        {{"percent", "--percent", "100"}, {"--percent", "150", "--shrink-only"}},
+        {{"percent", "--percent", "100"}, {"--max-width", "999", "--shrink-only"}},
+    };
+    for (const Same& c : same) {
+        SCOPED_TRACE(c.batch.front());
+        std::vector<std::string> single{c.single.front(), folder + "/p.jpg", output};
+        single.insert(single.end(), c.single.begin() + 1, c.single.end());
+        std::vector<std::string> batch{"batch", folder};
+        batch.insert(batch.end(), c.batch.begin(), c.batch.end());
+        ASSERT_EQ(Run(single).status, 0);
+        ASSERT_EQ(Run(batch).status, 0);
+        EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
+    }
+}
+
+TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
+{
+    std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
+    ASSERT_EQ(Run({"percent", folder + "/p.jpg", folder + "/q.PNG", "--percent", "50", "--format", "png"}).status, 0);
+    kxtest::WriteFileBytes(folder + "/r.webp", {'n'});
+    struct Case { std::vector<std::string> extra; const char* summary; std::vector<std::string> outputs; };
+    const Case cases[] = {
+        {{},
+         "Resized: 1 picture into @\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and .gif files are "
+         "resized without --all-formats)\n",
+         {"p.jpg"}},
+        {{"--all-formats"}, "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n", {"p.jpg", "q.jpg"}},
+        {{"--all-formats", "--format", "webp"}, "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
+         {"p.webp", "q.webp"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra.size());
+        std::filesystem::remove_all(folder + "/Resized");
+        std::vector<std::string> args{"batch", folder, "--max-width", "40"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const Outcome outcome = Run(args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        std::string summary = c.summary;
+        summary.replace(summary.find('@'), 1, folder + "/Resized");
+        EXPECT_EQ(outcome.out, summary + "Failed:  0 pictures\n");
+        EXPECT_EQ(Resized(), c.outputs);
+    }
+    const Outcome kept = Run({"batch", folder, "--max-width", "40", "--all-formats", "--format", "webp", "--skip-existing"});
+    EXPECT_NE(kept.out.find("Up to date: 2 pictures (kept)"), std::string::npos) << kept.out;
+    const auto webp = kxtest::ReadFileBytes(folder + "/Resized/q.webp");
+    ASSERT_GT(webp.size(), 12u);
+    EXPECT_EQ(std::string(webp.begin() + 8, webp.begin() + 12), "WEBP");
 }
 
 TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
@@ -320,7 +375,7 @@ TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
     const Outcome outcome = Run({"batch", folder, "--max-width", "40", "-j", "2"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "Resized: 2 pictures into " + folder + "/Resized\n"
-                           "Skipped: 1 file: 1 .txt (only .jpg, .bmp and .gif files are resized)\n"
+                           "Skipped: 1 file: 1 .txt (only .jpg, .bmp and .gif files are resized without --all-formats)\n"
                            "Failed:  1 picture\n"
                            "  bad.jpg: corrupt data: the header gives no picture size\n");
     EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
@@ -332,7 +387,7 @@ TEST_F(Batch, BadArgumentsAreUsageErrors)
 {
     struct Case { std::vector<std::string> args; const char* message; };
     const Case cases[] = {
-        {{"batch", folder}, "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit]"},
+        {{"batch", folder}, "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill]"},
         {{"batch", folder, "--percent", "50", "--max-width", "10"}, "is required and 2 were given"},
         {{"batch", folder, "--fit", "10x0"}, "'10x0': the height '0' is below 1"},
         {{"batch", folder, "--resize", "10"}, "'10' is not a size"},

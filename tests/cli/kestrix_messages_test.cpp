@@ -147,7 +147,7 @@ TEST(CliMessages, BatchSummariesGroupSkippedFilesAndNameOverwrittenOutputs)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "Resized: 3 pictures into " + folder + "/Resized\n"
                        "Skipped: 6 files: 1 .jpeg, 2 .png, 1 .txt and 1 without extension (only .jpg, .bmp and "
-                       ".gif files are resized); 1 .jpg (not pictures)\n"
+                       ".gif files are resized without --all-formats); 1 .jpg (not pictures)\n"
                        "  README\n  fake.jpg\n  notes.txt\n  p.png\n  q.PNG\n  r.jpeg\n"
                        "Overwritten: 1 output by a later file of the same name\n"
                        "  a.jpg: a.b.jpg, then a.jpg\n"
