@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
-extern char** environ;
 
 namespace {
 
@@ -37,31 +36,12 @@ protected:
     // Runs kestrix with `args`; stdout and stderr go to files in the folder.
     Outcome Run(const std::vector<std::string>& args)
     {
-        const pid_t child = Spawn(args);
-        int wait = 0;
-        if (child <= 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
-        return {WEXITSTATUS(wait), ReadText(dir / "stdout.txt"), ReadText(dir / "stderr.txt")};
+        const kxtest::ProgramOutcome run = kxtest::RunProgram(KESTRIX_CLI, args, dir.Path());
+        return {run.status, run.out, run.err};
     }
 
     // Starts kestrix with `args` and returns its process id, or 0.
-    pid_t Spawn(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> all{KESTRIX_CLI};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& arg : all) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-
-        const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t child = 0;
-        const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return spawned == 0 ? child : 0;
-    }
+    pid_t Spawn(const std::vector<std::string>& args) { return kxtest::SpawnProgram(KESTRIX_CLI, args, dir.Path()); }
 
     // A JPEG of the given size with a smooth mid-grey pattern.
     std::string Picture(int width, int height)

@@ -10,8 +10,8 @@ extern char** environ;
 
 namespace kxtest {
 
-ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& folder)
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder)
 {
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
@@ -27,13 +27,24 @@ ProgramOutcome RunProgram(const std::string& program, const std::vector<std::str
     pid_t child = 0;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? child : 0;
+}
+
+ProgramOutcome WaitForProgram(pid_t child, const std::string& folder)
+{
     int wait = 0;
-    if (spawned != 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
+    if (child <= 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
     const auto text = [](const std::string& path) {
         const auto bytes = ReadFileBytes(path);
         return std::string(bytes.begin(), bytes.end());
     };
-    return {WEXITSTATUS(wait), text(outPath), text(errPath)};
+    return {WEXITSTATUS(wait), text(folder + "/stdout.txt"), text(folder + "/stderr.txt")};
+}
+
+ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& folder)
+{
+    return WaitForProgram(SpawnProgram(program, args, folder), folder);
 }
 
 }  // namespace kxtest

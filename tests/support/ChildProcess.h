@@ -2,6 +2,8 @@
 // standard error and exit status captured.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,12 @@ struct ProgramOutcome {
     std::string out, err;
 };
 
+// Starts `program` with `args`, its output going to files in `folder`; its
+// process id, or 0 when it could not be started.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder);
+// Waits for a program SpawnProgram started and collects what it wrote.
+ProgramOutcome WaitForProgram(pid_t child, const std::string& folder);
 // Runs `program` with `args`, its output kept in files in `folder`.
 ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::string& folder);
