@@ -61,8 +61,8 @@ constexpr MethodOption kMethodOptions[] = {
 
 bool TakesTwoSizes(Method method)
 {
-    const kx::batch::MethodSpec& spec = kx::batch::SpecOf(method);
-    return spec.UsesWidth && spec.UsesHeight;
+    const kx::batch::MethodSpec& row = kx::batch::SpecOf(method);
+    return row.UsesWidth && row.UsesHeight;
 }
 
 struct BatchJob {
@@ -125,7 +125,7 @@ kx::batch::Job RunJob(const BatchJob& given)
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
         if (given.values[i].empty()) continue;
         job.method = kMethodOptions[i].method;
-        const kx::batch::MethodSpec& spec = kx::batch::SpecOf(job.method);
+        const kx::batch::MethodSpec& row = kx::batch::SpecOf(job.method);
         if (TakesTwoSizes(job.method)) {
             const auto [width, height] = *ParseSize(given.values[i]);
             job.sizes.Width = width;
@@ -133,9 +133,9 @@ kx::batch::Job RunJob(const BatchJob& given)
             continue;
         }
         const auto value = static_cast<int32_t>(*ParseWholeNumber(given.values[i], 1, INT32_MAX));
-        if (spec.UsesWidth) job.sizes.Width = value;
-        if (spec.UsesHeight) job.sizes.Height = value;
-        if (spec.UsesPercentage) job.sizes.Percentage = value;
+        if (row.UsesWidth) job.sizes.Width = value;
+        if (row.UsesHeight) job.sizes.Height = value;
+        if (row.UsesPercentage) job.sizes.Percentage = value;
     }
     return job;
 }

@@ -135,11 +135,11 @@ FileReport ResizeListedFile(const std::string& strSource, const std::string& str
     const auto method = kx::batch::MethodFromNumber(job.ResizeMethod);
     if (!IsResizableImage(strPath) || !method) return kx::batch::SkippedFile(strName);
     // Each size its method uses, converted now: width before height.
-    const kx::batch::MethodSpec& spec = kx::batch::SpecOf(*method);
+    const kx::batch::MethodSpec& row = kx::batch::SpecOf(*method);
     kx::batch::Sizes sizes;
-    if (spec.UsesWidth) sizes.Width = TextToLong(job.Width);
-    if (spec.UsesHeight) sizes.Height = TextToLong(job.Height);
-    if (spec.UsesPercentage) sizes.Percentage = TextToLong(job.Percentage);
+    if (row.UsesWidth) sizes.Width = TextToLong(job.Width);
+    if (row.UsesHeight) sizes.Height = TextToLong(job.Height);
+    if (row.UsesPercentage) sizes.Percentage = TextToLong(job.Percentage);
     // A picture the engine cannot do is left out; it has told the user why
     // if it was unexpected, and the report says why to whoever asks.
     return kx::batch::ResizePicture(engine, *method, sizes, lngQuality, strName, strPath,

@@ -16,11 +16,11 @@ public:
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
-        const kx::batch::MethodSpec& spec = kx::batch::SpecOf(method);
-        std::string call = std::string(spec.EngineName) + " " + in + " " + out + " ";
-        if (spec.UsesHeight) call += std::to_string(sizes.Height) + ",";
-        if (spec.UsesWidth) call += std::to_string(sizes.Width) + ",";
-        if (spec.UsesPercentage) call += std::to_string(sizes.Percentage) + ",";
+        const kx::batch::MethodSpec& row = kx::batch::SpecOf(method);
+        std::string call = std::string(row.EngineName) + " " + in + " " + out + " ";
+        if (row.UsesHeight) call += std::to_string(sizes.Height) + ",";
+        if (row.UsesWidth) call += std::to_string(sizes.Width) + ",";
+        if (row.UsesPercentage) call += std::to_string(sizes.Percentage) + ",";
         call += std::to_string(quality);
         BeforeRecord();
         std::lock_guard lock(mutex_);
