@@ -48,8 +48,8 @@ bool IsOrdinaryFile(const std::string& folder, const dirent& entry)
 
 }  // namespace
 
-bool KestrixEngine::Resize(Method method, const std::string& in, const std::string& out,
-                           const Sizes& sizes, int32_t quality)
+bool KestrixEngine::Resize(Method method, const std::string& in, const std::string& out, const Sizes& sizes,
+                           int32_t quality)
 {
     return SpecOf(method).Call(api_, object_, in.c_str(), out.c_str(), sizes, quality) != KESTRIX_FALSE;
 }
@@ -149,9 +149,9 @@ FileResult ResizePicture(Engine& engine, Method method, const Sizes& sizes, int3
         result.ErrorCode = engine.LastErrorCode();
         result.Reason = engine.LastErrorText();
     }
-    result.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - start)
-                              .count();
+    result.Milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     return result;
 }
 
@@ -162,7 +162,10 @@ public:
     Pool(const std::vector<std::vector<size_t>>& groups, const std::atomic<bool>* stop,
          const std::function<FileResult(size_t)>& work,
          const std::function<void(const FileResult&)>& finished)
-        : groups_(groups), stop_(stop), work_(work), finished_(finished)
+        : groups_(groups)
+        , stop_(stop)
+        , work_(work)
+        , finished_(finished)
     {
         for (const auto& group : groups) total_ += group.size();
     }
@@ -228,8 +231,7 @@ PoolEnd RunPool(const std::vector<std::vector<size_t>>& groups, unsigned workers
 }
 
 bool RunFiles(const std::string& source, const std::string& destination,
-              const std::vector<std::string>& names, const Job& job, Engine& engine,
-              Observer& observer)
+              const std::vector<std::string>& names, const Job& job, Engine& engine, Observer& observer)
 {
     std::vector<std::string> outputs;
     outputs.reserve(names.size());

@@ -31,8 +31,8 @@ class Engine {
 public:
     virtual ~Engine() = default;
     // Writes `out` from `in`; true when the output was written.
-    virtual bool Resize(Method method, const std::string& in, const std::string& out,
-                        const Sizes& sizes, int32_t quality) = 0;
+    virtual bool Resize(Method method, const std::string& in, const std::string& out, const Sizes& sizes,
+                        int32_t quality) = 0;
     // Why the last Resize on this thread failed: the engine's code (0 after
     // a success) and its reason (empty when it gave none).
     virtual int32_t LastErrorCode() { return 0; }
@@ -44,7 +44,10 @@ public:
 // thread, so one KestrixEngine serves all workers.
 class KestrixEngine : public Engine {
 public:
-    KestrixEngine(const EngineApi& api, cKestrix* object) : api_(api), object_(object) {}
+    KestrixEngine(const EngineApi& api, cKestrix* object)
+        : api_(api)
+        , object_(object)
+    {}
     bool Resize(Method method, const std::string& in, const std::string& out, const Sizes& sizes,
                 int32_t quality) override;
     int32_t LastErrorCode() override;
@@ -68,9 +71,9 @@ enum class FileOutcome {
 struct FileResult {
     std::string Name;  // as listed, relative to the source folder
     FileOutcome Outcome = FileOutcome::Skipped;
-    int32_t ErrorCode = 0;   // the engine's code for a failed picture
-    std::string Reason;      // the engine's reason for it, may be empty
-    std::string Output;      // the output path of a picture, else empty
+    int32_t ErrorCode = 0;     // the engine's code for a failed picture
+    std::string Reason;        // the engine's reason for it, may be empty
+    std::string Output;        // the output path of a picture, else empty
     int64_t Milliseconds = 0;  // time spent on the file
 };
 
@@ -155,26 +158,25 @@ struct Job {
     Method method = Method::Resize;
     Sizes sizes;
     int32_t Quality = kDefaultQuality;
-    unsigned Workers = 0;  // 0: one per processor
+    unsigned Workers = 0;                     // 0: one per processor
     const std::atomic<bool>* Stop = nullptr;  // may be null
-    bool AllFormats = false;          // take every format's extensions (TakesExtension)
-    std::string Extension = ".jpg";   // of the outputs (OutputName)
+    bool AllFormats = false;                  // take every format's extensions (TakesExtension)
+    std::string Extension = ".jpg";           // of the outputs (OutputName)
 };
 
 // Resizes every resizable picture among `names` (relative to `source`) into
 // `destination` under OutputName. Files that are not pictures are reported
 // as Skipped. True when every name was visited (not stopped).
 bool RunFiles(const std::string& source, const std::string& destination,
-              const std::vector<std::string>& names, const Job& job, Engine& engine,
-              Observer& observer);
+              const std::vector<std::string>& names, const Job& job, Engine& engine, Observer& observer);
 
 // Why a folder run cannot start.
 enum class StartProblem {
     None,
-    NoSuchFolder,        // the source folder does not exist
-    NotAFolder,          // the source is a file
-    SourceUnreadable,    // the source cannot be listed
-    CannotMakeResized,   // the output folder cannot be made
+    NoSuchFolder,       // the source folder does not exist
+    NotAFolder,         // the source is a file
+    SourceUnreadable,   // the source cannot be listed
+    CannotMakeResized,  // the output folder cannot be made
 };
 
 // Checks that `source` is a folder that can be listed.

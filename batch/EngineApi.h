@@ -11,21 +11,21 @@
 namespace kx::batch {
 
 // X(member, function) for every function of kestrix.h that a front end calls.
-#define KX_ENGINE_FUNCTIONS(X)                                                     \
-    X(Create, cKestrix_Create)                                                     \
-    X(Release, cKestrix_Release)                                                   \
-    X(ImageResize, cKestrix_ImageResize)                                           \
-    X(ImagePercentageResize, cKestrix_ImagePercentageResize)                       \
-    X(ImageResizeMaxWidth, cKestrix_ImageResizeMaxWidth)                           \
-    X(ImageResizeMaxHeight, cKestrix_ImageResizeMaxHeight)                         \
-    X(ImageResizeWithinDimensions, cKestrix_ImageResizeWithinDimensions)           \
-    X(ImageResizeToFill, cKestrix_ImageResizeToFill)                               \
-    X(AddBorderToExistingImage, cKestrix_AddBorderToExistingImage)                 \
-    X(AddTextToImage, cKestrix_AddTextToImage)                                     \
-    X(AddTextToImageUsingSpecifiedPosition, cKestrix_AddTextToImageUsingSpecifiedPosition) \
-    X(ErrorCode, cKestrix_ErrorCode)                                               \
-    X(LastErrorText, Kestrix_LastErrorText)                                        \
-    X(SetReportHandler, Kestrix_SetReportHandler)                                  \
+#define KX_ENGINE_FUNCTIONS(X)                                                                               \
+    X(Create, cKestrix_Create)                                                                               \
+    X(Release, cKestrix_Release)                                                                             \
+    X(ImageResize, cKestrix_ImageResize)                                                                     \
+    X(ImagePercentageResize, cKestrix_ImagePercentageResize)                                                 \
+    X(ImageResizeMaxWidth, cKestrix_ImageResizeMaxWidth)                                                     \
+    X(ImageResizeMaxHeight, cKestrix_ImageResizeMaxHeight)                                                   \
+    X(ImageResizeWithinDimensions, cKestrix_ImageResizeWithinDimensions)                                     \
+    X(ImageResizeToFill, cKestrix_ImageResizeToFill)                                                         \
+    X(AddBorderToExistingImage, cKestrix_AddBorderToExistingImage)                                           \
+    X(AddTextToImage, cKestrix_AddTextToImage)                                                               \
+    X(AddTextToImageUsingSpecifiedPosition, cKestrix_AddTextToImageUsingSpecifiedPosition)                   \
+    X(ErrorCode, cKestrix_ErrorCode)                                                                         \
+    X(LastErrorText, Kestrix_LastErrorText)                                                                  \
+    X(SetReportHandler, Kestrix_SetReportHandler)                                                            \
     X(Version, Kestrix_Version)
 
 struct EngineApi {
@@ -51,12 +51,12 @@ inline EngineApi LinkedEngineApi()
 template <typename Lookup>
 bool ResolveEngineApi(EngineApi& api, Lookup&& lookup, std::string& missing)
 {
-#define KX_ENGINE_RESOLVE(member, function)                               \
-    if (void* address = lookup(#function)) {                              \
-        api.member = reinterpret_cast<decltype(api.member)>(address);     \
-    } else {                                                              \
-        missing = #function;                                              \
-        return false;                                                     \
+#define KX_ENGINE_RESOLVE(member, function)                                                                  \
+    if (void* address = lookup(#function)) {                                                                 \
+        api.member = reinterpret_cast<decltype(api.member)>(address);                                        \
+    } else {                                                                                                 \
+        missing = #function;                                                                                 \
+        return false;                                                                                        \
     }
     KX_ENGINE_FUNCTIONS(KX_ENGINE_RESOLVE)
 #undef KX_ENGINE_RESOLVE

@@ -42,8 +42,8 @@ inline std::string MakePhotoJpeg(int width, int height, const std::string& path)
     tjhandle tj = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    tjCompress2(tj, s.DIBSectionBitsPtr(), width, s.BytesPerScanLine(), height, TJPF_BGR, &out,
-                &size, TJSAMP_420, 90, TJFLAG_BOTTOMUP);
+    tjCompress2(tj, s.DIBSectionBitsPtr(), width, s.BytesPerScanLine(), height, TJPF_BGR, &out, &size,
+                TJSAMP_420, 90, TJFLAG_BOTTOMUP);
     FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(out, 1, size, f);
     std::fclose(f);

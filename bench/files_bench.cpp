@@ -70,7 +70,10 @@ void BM_Resample(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * int64_t{wd} * hd);  // output pixels
 }
-BENCHMARK(BM_Resample)->Args({4000, 3000, 640, 480})->Args({640, 480, 4000, 3000})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Resample)
+    ->Args({4000, 3000, 640, 480})
+    ->Args({640, 480, 4000, 3000})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LoadPictureFile_12MP(benchmark::State& state)
 {
@@ -152,7 +155,8 @@ void BM_BareTurboJpegEncode_12MP(benchmark::State& state)
     for (auto _ : state) {
         unsigned long size = capacity;
         tjCompress2(tj, surface.DIBSectionBitsPtr(), surface.Width(), surface.BytesPerScanLine(),
-                    surface.Height(), TJPF_BGR, &out, &size, TJSAMP_420, 90, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+                    surface.Height(), TJPF_BGR, &out, &size, TJSAMP_420, 90,
+                    TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
         FILE* f = std::fopen("/tmp/kx-bench-bare.jpg", "wb");
         std::fwrite(out, 1, size, f);
         std::fclose(f);

@@ -9,8 +9,8 @@
 #include <webp/encode.h>
 
 #include <fstream>
-#include <map>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -57,7 +57,8 @@ std::string PhotoFile(const std::string& format)
         std::vector<uint8_t> row(4000 * 3);
         for (int y = 0; y < 3000; ++y) {
             const uint8_t* in = s.PictureRow(y);
-            for (int x = 0; x < 4000; ++x) row[3 * x] = in[3 * x + 2], row[3 * x + 1] = in[3 * x + 1], row[3 * x + 2] = in[3 * x];
+            for (int x = 0; x < 4000; ++x)
+                row[3 * x] = in[3 * x + 2], row[3 * x + 1] = in[3 * x + 1], row[3 * x + 2] = in[3 * x];
             TIFFWriteScanline(tif, row.data(), y, 0);
         }
         TIFFClose(tif);
@@ -135,7 +136,8 @@ void BM_BareWebpDecode(benchmark::State& state)
     static std::vector<uint8_t> kept(size_t{4000} * 3000 * 3);
     for (auto _ : state) {
         const std::vector<uint8_t> bytes = ReadAll(path);
-        benchmark::DoNotOptimize(WebPDecodeBGRInto(bytes.data(), bytes.size(), kept.data(), kept.size(), 4000 * 3));
+        benchmark::DoNotOptimize(
+            WebPDecodeBGRInto(bytes.data(), bytes.size(), kept.data(), kept.size(), 4000 * 3));
     }
 }
 BENCHMARK(BM_BareWebpDecode)->Unit(benchmark::kMillisecond);
@@ -146,7 +148,8 @@ void BM_BareTiffDecode(benchmark::State& state)
     static std::vector<uint32_t> kept(size_t{4000} * 3000);
     for (auto _ : state) {
         TIFF* tif = TIFFOpen(path.c_str(), "r");
-        benchmark::DoNotOptimize(TIFFReadRGBAImageOriented(tif, 4000, 3000, kept.data(), ORIENTATION_BOTLEFT, 1));
+        benchmark::DoNotOptimize(
+            TIFFReadRGBAImageOriented(tif, 4000, 3000, kept.data(), ORIENTATION_BOTLEFT, 1));
         TIFFClose(tif);
     }
 }

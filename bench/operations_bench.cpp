@@ -87,7 +87,8 @@ void BM_Stage_DrawCaption(benchmark::State& state)
     kx::StdFont font;
     font.Size = 24;
     font.Bold = true;
-    for (auto _ : state) surface.AddTextToImageUsingSpecPostion("Holiday 2026", font, 255, 255, 255, kx::BottomRight);
+    for (auto _ : state)
+        surface.AddTextToImageUsingSpecPostion("Holiday 2026", font, 255, 255, 255, kx::BottomRight);
 }
 BENCHMARK(BM_Stage_DrawCaption)->Unit(benchmark::kMillisecond);
 

@@ -23,9 +23,10 @@ std::string Photo(int orientation)
     std::vector<uint8_t> bytes;
     for (int c; (c = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
     std::fclose(in);
-    const std::vector<uint8_t> exif{0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
-                                    0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, uint8_t(orientation), 0, 0,
-                                    0, 0, 0, 0};
+    const std::vector<uint8_t> exif{0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0,
+                                    'M',  'M',  0, 42, 0,   0,   0,   8,   0, 1,
+                                    0x01, 0x12, 0, 3,  0,   0,   0,   1,   0, uint8_t(orientation),
+                                    0,    0,    0, 0,  0,   0};
     const size_t at = 4 + (size_t{bytes[4]} << 8 | bytes[5]);
     bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), exif.begin(), exif.end());
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -40,7 +41,13 @@ void BM_ResizeMaxWidth640_Orientation(benchmark::State& state)
     for (auto _ : state)
         if (!kx::ResizeMaxWidth(path, "/tmp/kx-bench-orient-out.jpg", 640, 90)) state.SkipWithError("failed");
 }
-BENCHMARK(BM_ResizeMaxWidth640_Orientation)->Arg(1)->Arg(2)->Arg(3)->Arg(6)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResizeMaxWidth640_Orientation)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Arg(6)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Load12MP_Orientation(benchmark::State& state)
 {

@@ -15,9 +15,9 @@ namespace kx::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 9> kPlaceNames = {
-    "top-left",    "top-centre",    "top-right",    "middle-left", "middle-centre",
-    "middle-right", "bottom-left", "bottom-centre", "bottom-right"};
+constexpr std::array<std::string_view, 9> kPlaceNames = {"top-left",    "top-centre",    "top-right",
+                                                         "middle-left", "middle-centre", "middle-right",
+                                                         "bottom-left", "bottom-centre", "bottom-right"};
 
 // "Bottom_Center" -> "bottomcentre": the form the place names are compared in.
 std::string CanonicalPlace(std::string_view text)
@@ -54,21 +54,20 @@ struct ColourName {
     int32_t red, green, blue;
 };
 constexpr ColourName kColourNames[] = {
-    {"black", 0, 0, 0},        {"white", 255, 255, 255}, {"red", 255, 0, 0},      {"lime", 0, 255, 0},
-    {"green", 0, 128, 0},      {"blue", 0, 0, 255},      {"yellow", 255, 255, 0}, {"cyan", 0, 255, 255},
-    {"aqua", 0, 255, 255},     {"magenta", 255, 0, 255}, {"fuchsia", 255, 0, 255}, {"grey", 128, 128, 128},
-    {"gray", 128, 128, 128},   {"silver", 192, 192, 192}, {"maroon", 128, 0, 0},   {"olive", 128, 128, 0},
-    {"navy", 0, 0, 128},       {"purple", 128, 0, 128},  {"teal", 0, 128, 128},   {"orange", 255, 165, 0},
-    {"pink", 255, 192, 203},   {"brown", 165, 42, 42},
+    {"black", 0, 0, 0},      {"white", 255, 255, 255},  {"red", 255, 0, 0},       {"lime", 0, 255, 0},
+    {"green", 0, 128, 0},    {"blue", 0, 0, 255},       {"yellow", 255, 255, 0},  {"cyan", 0, 255, 255},
+    {"aqua", 0, 255, 255},   {"magenta", 255, 0, 255},  {"fuchsia", 255, 0, 255}, {"grey", 128, 128, 128},
+    {"gray", 128, 128, 128}, {"silver", 192, 192, 192}, {"maroon", 128, 0, 0},    {"olive", 128, 128, 0},
+    {"navy", 0, 0, 128},     {"purple", 128, 0, 128},   {"teal", 0, 128, 128},    {"orange", 255, 165, 0},
+    {"pink", 255, 192, 203}, {"brown", 165, 42, 42},
 };
 
 // Other spellings of the places: one word for the middle of an edge or the
 // centre, and the compass names.
 constexpr std::pair<std::string_view, TEXT_POSITION> kPlaceAliases[] = {
-    {"centre", MiddleCentre},     {"top", TopCentre},          {"bottom", BottomCentre},
-    {"left", MiddleLeft},         {"right", MiddleRight},      {"northwest", TopLeft},
-    {"north", TopCentre},         {"northeast", TopRight},     {"west", MiddleLeft},
-    {"east", MiddleRight},        {"southwest", BottomLeft},   {"south", BottomCentre},
+    {"centre", MiddleCentre},   {"top", TopCentre},     {"bottom", BottomCentre},  {"left", MiddleLeft},
+    {"right", MiddleRight},     {"northwest", TopLeft}, {"north", TopCentre},      {"northeast", TopRight},
+    {"west", MiddleLeft},       {"east", MiddleRight},  {"southwest", BottomLeft}, {"south", BottomCentre},
     {"southeast", BottomRight},
 };
 
@@ -104,7 +103,9 @@ std::optional<double> ParseDecimal(std::string_view text, double lowest, double 
 std::optional<int32_t> ParseColour(std::string_view text)
 {
     // Red sits in the low byte of the engine's colour code.
-    const auto code = [](int32_t red, int32_t green, int32_t blue) { return red | (green << 8) | (blue << 16); };
+    const auto code = [](int32_t red, int32_t green, int32_t blue) {
+        return red | (green << 8) | (blue << 16);
+    };
     if (text.starts_with('#')) {
         if (text.size() == 4) {  // #RGB: each digit doubled
             const auto red = HexDigit(text[1]), green = HexDigit(text[2]), blue = HexDigit(text[3]);
@@ -290,7 +291,9 @@ CLI::Validator ColourCode()
     return CLI::Validator(
         [](std::string& value) -> std::string {
             const auto code = ParseColour(value);
-            if (!code) return "'" + value + "' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name";
+            if (!code)
+                return "'" + value +
+                       "' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name";
             value = std::to_string(*code);
             return {};
         },

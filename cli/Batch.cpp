@@ -2,19 +2,19 @@
 // the engine linked directly and called through its C interface.
 #include "Batch.h"
 
-#include <sched.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -86,9 +86,11 @@ struct BatchJob {
 // percent would enlarge keeps its own size (a 100 percent resize).
 class ShrinkOnlyEngine : public kx::batch::Engine {
 public:
-    explicit ShrinkOnlyEngine(kx::batch::Engine& engine) : engine_(engine) {}
-    bool Resize(Method method, const std::string& in, const std::string& out,
-                const kx::batch::Sizes& sizes, int32_t quality) override
+    explicit ShrinkOnlyEngine(kx::batch::Engine& engine)
+        : engine_(engine)
+    {}
+    bool Resize(Method method, const std::string& in, const std::string& out, const kx::batch::Sizes& sizes,
+                int32_t quality) override
     {
         const bool own = (method == Method::Percent && sizes.Percentage > 100) ||
                          (method == Method::MaxWidth && WithinAlready(in, sizes.Width, true)) ||
@@ -198,7 +200,8 @@ public:
     {
         FileResult result = given;
         if (result.Outcome == FileOutcome::Skipped) {
-            if (std::string problem = OpenProblem(folder_ + "/" + result.Name, allFormats_); !problem.empty()) {
+            if (std::string problem = OpenProblem(folder_ + "/" + result.Name, allFormats_);
+                !problem.empty()) {
                 result.Outcome = FileOutcome::Failed;
                 result.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
                 result.Reason = problem;
@@ -241,7 +244,8 @@ public:
         failed.Reason = "cannot read the folder: " + folder.Reason;
         failures_.push_back(failed);
         if (json_)
-            json_->Record({folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, failed.Reason, 0});
+            json_->Record(
+                {folder_ + "/" + folder.Folder, "", kx::batch::ReportOutcome::Failed, failed.Reason, 0});
     }
 
     // Prints the summary on `out`; gives the exit status.
@@ -312,10 +316,10 @@ private:
         };
         std::string text;
         if (!notTaken.empty())
-            text += list(notTaken) + (allFormats_ ? " (not a picture format that is read)"
-                                                  : " (only .jpg, .bmp and .gif files are resized without --all-formats)");
-        if (!notPictures.empty())
-            text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
+            text += list(notTaken) +
+                    (allFormats_ ? " (not a picture format that is read)"
+                                 : " (only .jpg, .bmp and .gif files are resized without --all-formats)");
+        if (!notPictures.empty()) text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
         return text.empty() ? "" : ": " + text;
     }
 
@@ -346,8 +350,8 @@ private:
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         char rate[32];
         std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? done_ / seconds : 0.0);
-        std::cerr << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
-                  << done_ << "/" << total_ << " files  " << rate << " files/s" << std::flush;
+        std::cerr << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done_
+                  << "/" << total_ << " files  " << rate << " files/s" << std::flush;
     }
 
     const std::string folder_;
@@ -403,7 +407,8 @@ int RunBatch(const BatchJob& given)
     if (!given.recursive && !names.empty() &&
         std::none_of(names.begin(), names.end(), [&](const std::string& name) {
             const std::string path = folder + "/" + name;
-            return kx::batch::IsResizableImage(path, given.allFormats) || !OpenProblem(path, given.allFormats).empty();
+            return kx::batch::IsResizableImage(path, given.allFormats) ||
+                   !OpenProblem(path, given.allFormats).empty();
         })) {
         std::cerr << "kestrix: no pictures found in " << given.folder << '\n';
         return kExitFailure;
@@ -443,7 +448,8 @@ int RunBatch(const BatchJob& given)
     cKestrix_SetOutputFormat(object.get(), given.format);
     kx::batch::KestrixEngine kestrix(api, object.get());
     ShrinkOnlyEngine shrinkOnly(kestrix);
-    kx::batch::Engine& engine = given.modes.shrinkOnly ? static_cast<kx::batch::Engine&>(shrinkOnly) : kestrix;
+    kx::batch::Engine& engine =
+        given.modes.shrinkOnly ? static_cast<kx::batch::Engine&>(shrinkOnly) : kestrix;
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
     job.Run.AllFormats = given.allFormats;
@@ -510,22 +516,29 @@ void AddBatchCommand(CLI::App& app, Action& action)
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
         const MethodOption& row = kMethodOptions[i];
         method->add_option(row.name, job->values[i], row.help)
-            ->transform(TakesTwoSizes(row.method) ? Box() : row.method == Method::Percent ? Percent() : Side())
+            ->transform(TakesTwoSizes(row.method)       ? Box()
+                        : row.method == Method::Percent ? Percent()
+                                                        : Side())
             ->type_name(row.typeName);
     }
     method->require_option(1);
 
-    command->add_option("-q,--quality", job->quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+    command
+        ->add_option("-q,--quality", job->quality,
+                     "JPEG quality, 1 (smallest file) to 100 (best); default 90")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
     AddModeOptions(command, job->modes, true);
     command->add_flag("--all-formats", job->allFormats,
                       "Also take .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files (any case)");
-    command->add_option("--format", job->format,
-                        "Output format: jpeg (default), png, webp or avif; outputs get its extension")
+    command
+        ->add_option("--format", job->format,
+                     "Output format: jpeg (default), png, webp or avif; outputs get its extension")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
-    command->add_option("-j,--jobs", job->workers, "Pictures resized at the same time; default one per processor")
+    command
+        ->add_option("-j,--jobs", job->workers,
+                     "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");

@@ -9,8 +9,8 @@
 
 #include "Arguments.h"
 #include "EngineCall.h"
-#include "PictureFormats.h"
 #include "Modes.h"
+#include "PictureFormats.h"
 
 namespace kx::cli {
 
@@ -37,12 +37,15 @@ void AddFormatOptions(CLI::App* command, Files& files);
 // INPUT and OUTPUT, the first two positional arguments of every sub-command.
 void AddFiles(CLI::App* command, Files& files)
 {
-    command->add_option("INPUT", files.input,
-                        "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+    command
+        ->add_option("INPUT", files.input,
+                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
         ->required()
         ->type_name("FILE");
-    command->add_option("OUTPUT", files.output,
-                        "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless --format does; an existing file is replaced")
+    command
+        ->add_option("OUTPUT", files.output,
+                     "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
+                     "--format does; an existing file is replaced")
         ->required()
         ->type_name("FILE");
     AddFormatOptions(command, files);
@@ -51,9 +54,10 @@ void AddFiles(CLI::App* command, Files& files)
 // The output's format and what travels with the picture.
 void AddFormatOptions(CLI::App* command, Files& files)
 {
-    command->add_option("--format", files.format,
-                        "Output format: jpeg, png, webp or avif, whatever the OUTPUT's name; "
-                        "by default the name's extension says it")
+    command
+        ->add_option("--format", files.format,
+                     "Output format: jpeg, png, webp or avif, whatever the OUTPUT's name; "
+                     "by default the name's extension says it")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
     command->add_flag("--keep-metadata", files.keepMetadata,
@@ -67,14 +71,14 @@ void AddFormatOptions(CLI::App* command, Files& files)
 CLI::Option* AddInteger(CLI::App* command, const std::string& names, int16_t& value, const std::string& help,
                         int16_t lowest = INT16_MIN, int16_t highest = INT16_MAX)
 {
-    return command->add_option(names, value, help)
-        ->transform(WholeNumber(lowest, highest))
-        ->type_name("N");
+    return command->add_option(names, value, help)->transform(WholeNumber(lowest, highest))->type_name("N");
 }
 
 CLI::Option* AddColour(CLI::App* command, int32_t& colour, const std::string& help)
 {
-    return command->add_option("-c,--colour,--color", colour, help)->transform(ColourCode())->type_name("COLOUR");
+    return command->add_option("-c,--colour,--color", colour, help)
+        ->transform(ColourCode())
+        ->type_name("COLOUR");
 }
 
 // The arguments of all five resize methods; each uses some of them.
@@ -102,12 +106,16 @@ struct DecorationQuality {
 
     void AddOptions(CLI::App* command)
     {
-        command->add_option("-q,--quality", quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
+        command
+            ->add_option("-q,--quality", quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
             ->transform(WholeNumber(1, 100))
             ->type_name("N");
         command->add_flag("--classic", classic, "Write at quality 100 unless --quality, as the library does");
     }
-    void Apply(cKestrix* engine) const { cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90); }
+    void Apply(cKestrix* engine) const
+    {
+        cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90);
+    }
 };
 
 const std::string kColourNote =
@@ -115,7 +123,8 @@ const std::string kColourNote =
     "the same code in decimal, or a name: black, white, grey, silver, red, maroon, lime,\n"
     "green, blue, navy, yellow, olive, cyan, teal, magenta, purple, orange, pink, brown.";
 const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'; a character the font\n"
-                              "lacks comes from an installed font that has it.\n" + kColourNote;
+                              "lacks comes from an installed font that has it.\n" +
+                              kColourNote;
 
 enum class Size { Width, Height, Percent };
 
@@ -129,51 +138,67 @@ struct ResizeCommand {
 };
 
 const ResizeCommand kResizeCommands[] = {
-    {"resize", "Resize to exactly WIDTH x HEIGHT pixels", "The proportions are not kept.",
-     "kestrix resize photo.jpg thumb.jpg 160x120", {Size::Width, Size::Height},
+    {"resize",
+     "Resize to exactly WIDTH x HEIGHT pixels",
+     "The proportions are not kept.",
+     "kestrix resize photo.jpg thumb.jpg 160x120",
+     {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
          return cKestrix_ImageResize(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
                                      job.width, job.quality);
      }},
-    {"percent", "Resize to PERCENT percent of the size", "Both the width and the height are scaled.",
-     "kestrix percent photo.png half.jpg 50", {Size::Percent},
+    {"percent",
+     "Resize to PERCENT percent of the size",
+     "Both the width and the height are scaled.",
+     "kestrix percent photo.png half.jpg 50",
+     {Size::Percent},
      [](cKestrix* engine, const ResizeJob& job) {
          if (job.modes.shrinkOnly && job.percent > 100) return OwnSize(engine, job);
          return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
                                                job.percent, job.quality);
      }},
-    {"max-width", "Scale to WIDTH pixels wide, keeping the proportions",
+    {"max-width",
+     "Scale to WIDTH pixels wide, keeping the proportions",
      "The height follows in true proportion (--classic: to the nearest whole percent);\n"
      "narrower pictures are enlarged unless --shrink-only.",
-     "kestrix max-width photo.bmp small.jpg 640", {Size::Width},
+     "kestrix max-width photo.bmp small.jpg 640",
+     {Size::Width},
      [](cKestrix* engine, const ResizeJob& job) {
-         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.width, true)) return OwnSize(engine, job);
+         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.width, true))
+             return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
                                              job.width, job.quality);
      }},
-    {"max-height", "Scale to HEIGHT pixels high, keeping the proportions",
+    {"max-height",
+     "Scale to HEIGHT pixels high, keeping the proportions",
      "The width follows in true proportion (--classic: to the nearest whole percent);\n"
      "lower pictures are enlarged unless --shrink-only.",
-     "kestrix max-height photo.gif small.jpg 480", {Size::Height},
+     "kestrix max-height photo.gif small.jpg 480",
+     {Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
-         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.height, false)) return OwnSize(engine, job);
+         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.height, false))
+             return OwnSize(engine, job);
          return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
                                               job.height, job.quality);
      }},
-    {"fit", "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
+    {"fit",
+     "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
      "Pictures that fit already are written at their own size.",
-     "kestrix fit in.png out.jpg 1024x768 --quality 85", {Size::Width, Size::Height},
+     "kestrix fit in.png out.jpg 1024x768 --quality 85",
+     {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
-         return cKestrix_ImageResizeWithinDimensions(engine, job.files.input.c_str(), job.files.output.c_str(),
-                                                     job.height, job.width, job.quality);
+         return cKestrix_ImageResizeWithinDimensions(
+             engine, job.files.input.c_str(), job.files.output.c_str(), job.height, job.width, job.quality);
      }},
-    {"fill", "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
+    {"fill",
+     "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
      "The result is exactly WIDTH x HEIGHT: the picture is scaled to cover the box\n"
      "(enlarged if need be) and what overhangs is cut off evenly on both sides.",
-     "kestrix fill photo.jpg thumb.jpg 200x200", {Size::Width, Size::Height},
+     "kestrix fill photo.jpg thumb.jpg 200x200",
+     {Size::Width, Size::Height},
      [](cKestrix* engine, const ResizeJob& job) {
-         return cKestrix_ImageResizeToFill(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
-                                           job.width, job.quality);
+         return cKestrix_ImageResizeToFill(engine, job.files.input.c_str(), job.files.output.c_str(),
+                                           job.height, job.width, job.quality);
      }},
 };
 
@@ -214,13 +239,15 @@ void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, Re
             if (!parsed) fail("PERCENT: " + why);
             percent = std::to_string(*parsed);
         } else {
-            (sizes[0] == Size::Width ? width : height) = side(sizes[0] == Size::Width ? "WIDTH" : "HEIGHT", rest[0]);
+            (sizes[0] == Size::Width ? width : height) =
+                side(sizes[0] == Size::Width ? "WIDTH" : "HEIGHT", rest[0]);
         }
     }
     const auto merge = [&](const std::string& positional, const std::string& option, const char* name,
                            int32_t& value) {
         if (!positional.empty() && !option.empty() && positional != option)
-            fail(std::string("the ") + (name + 2) + " is given twice: " + positional + " and " + name + " " + option);
+            fail(std::string("the ") + (name + 2) + " is given twice: " + positional + " and " + name + " " +
+                 option);
         const std::string& text = positional.empty() ? option : positional;
         if (text.empty())
             fail(std::string(name) + " is required" +
@@ -237,8 +264,11 @@ void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, Re
 void AddSizes(CLI::App* command, const std::vector<Size>& sizes, SizeArguments& given)
 {
     const bool box = sizes.size() == 2;
-    const char* name = box ? "WxH" : sizes[0] == Size::Width ? "WIDTH" : sizes[0] == Size::Height ? "HEIGHT" : "PERCENT";
-    const char* help = box                         ? "Size in pixels, e.g. 1024x768 (or WIDTH HEIGHT, two numbers)"
+    const char* name = box                        ? "WxH"
+                       : sizes[0] == Size::Width  ? "WIDTH"
+                       : sizes[0] == Size::Height ? "HEIGHT"
+                                                  : "PERCENT";
+    const char* help = box ? "Size in pixels, e.g. 1024x768 (or WIDTH HEIGHT, two numbers)"
                        : sizes[0] == Size::Width  ? "Width in pixels"
                        : sizes[0] == Size::Height ? "Height in pixels"
                                                   : "Percentage of the picture's size, e.g. 50 or 50%";
@@ -246,17 +276,24 @@ void AddSizes(CLI::App* command, const std::vector<Size>& sizes, SizeArguments& 
     const std::string instead = box ? "; instead of WxH" : "; instead of " + std::string(name);
     for (const Size size : sizes) {
         if (size == Size::Width)
-            command->add_option("-W,--width", given.width, "Width in pixels" + instead)->transform(Side())->type_name("N");
+            command->add_option("-W,--width", given.width, "Width in pixels" + instead)
+                ->transform(Side())
+                ->type_name("N");
         if (size == Size::Height)
-            command->add_option("-H,--height", given.height, "Height in pixels" + instead)->transform(Side())->type_name("N");
+            command->add_option("-H,--height", given.height, "Height in pixels" + instead)
+                ->transform(Side())
+                ->type_name("N");
         if (size == Size::Percent)
-            command->add_option("-p,--percent", given.percent, "Percentage" + instead)->transform(Percent())->type_name("N");
+            command->add_option("-p,--percent", given.percent, "Percentage" + instead)
+                ->transform(Percent())
+                ->type_name("N");
     }
 }
 
 // How many of the last positional arguments are sizes when -o DIR makes
 // all the others inputs: none when the sizes come by option.
-size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given, const std::vector<std::string>& all)
+size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given,
+                     const std::vector<std::string>& all)
 {
     if (!given.width.empty() || !given.height.empty() || !given.percent.empty()) return 0;
     const auto isNumber = [](std::string text) {
@@ -267,7 +304,8 @@ size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given,
     if (sizes.size() == 2 && all.back().find_first_of("xX") != std::string::npos &&
         isNumber(all.back().substr(0, all.back().find_first_of("xX"))))
         return 1;
-    if (sizes.size() == 2 && all.size() >= 2 && isNumber(all.back()) && isNumber(all[all.size() - 2])) return 2;
+    if (sizes.size() == 2 && all.size() >= 2 && isNumber(all.back()) && isNumber(all[all.size() - 2]))
+        return 2;
     return isNumber(all.back()) ? 1 : 0;
 }
 
@@ -276,7 +314,8 @@ std::string OutputIn(const std::string& folder, const std::string& input, int32_
 {
     std::string name = input.substr(input.rfind('/') + 1);
     if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-    return folder + "/" + name + std::string(kx::OutputFormatExtension(format < 0 ? KESTRIX_FORMAT_JPEG : format));
+    return folder + "/" + name +
+           std::string(kx::OutputFormatExtension(format < 0 ? KESTRIX_FORMAT_JPEG : format));
 }
 
 void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& definition)
@@ -286,22 +325,28 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     const auto job = std::make_shared<ResizeJob>();
     const auto given = std::make_shared<SizeArguments>();
     const auto folder = std::make_shared<std::string>();
-    command->add_option("INPUT", job->files.input,
-                        "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+    command
+        ->add_option("INPUT", job->files.input,
+                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
         ->required()
         ->type_name("FILE");
-    command->add_option("OUTPUT", job->files.output,
-                        "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless --format does; an existing file is replaced. With -o, more INPUTs")
+    command
+        ->add_option("OUTPUT", job->files.output,
+                     "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
+                     "--format does; an existing file is replaced. With -o, more INPUTs")
         ->type_name("FILE");
     AddSizes(command, definition.sizes, *given);
-    command->add_option("-o,--output-dir", *folder,
-                        "Write each INPUT (one or more) as DIR/<its name>.jpg (or the --format's extension); no OUTPUT then")
+    command
+        ->add_option("-o,--output-dir", *folder,
+                     "Write each INPUT (one or more) as DIR/<its name>.jpg (or the --format's extension); no "
+                     "OUTPUT then")
         ->check(CLI::ExistingDirectory.description(""))
         ->type_name("DIR");
     AddFormatOptions(command, job->files);
-    command->add_option("-q,--quality", job->quality,
-                        "Quality, 1 (smallest file) to 100 (best); default 90. JPEG, WebP and AVIF each "
-                        "take it on their own encoder's scale; PNG is lossless and ignores it")
+    command
+        ->add_option("-q,--quality", job->quality,
+                     "Quality, 1 (smallest file) to 100 (best); default 90. JPEG, WebP and AVIF each "
+                     "take it on their own encoder's scale; PNG is lossless and ignores it")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
     const std::string name = definition.name;
@@ -335,7 +380,8 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                 one.files = file;
                 const int done = RunEngineMethod(file, [&](cKestrix* engine) {
                     ApplyModes(engine, one.modes);
-                    const bool sized = !fromHeader || one.modes.classic == false || HeaderGivesSize(file.input);
+                    const bool sized =
+                        !fromHeader || one.modes.classic == false || HeaderGivesSize(file.input);
                     if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
                     return run(engine, one);
                 });
@@ -377,7 +423,8 @@ struct TextJob {
     KestrixFont Font() const
     {
         const auto flag = [](bool on) { return on ? KESTRIX_TRUE : KESTRIX_FALSE; };
-        return {fontName.c_str(), size, flag(bold), flag(italic), flag(underline), flag(strikethrough), charset};
+        return {fontName.c_str(),    size,   flag(bold), flag(italic), flag(underline),
+                flag(strikethrough), charset};
     }
 };
 
@@ -411,10 +458,10 @@ void AddResizeCommands(CLI::App& app, Action& action)
 
 void AddBorderCommand(CLI::App& app, Action& action)
 {
-    CLI::App* command =
-        AddCommand(app, "border", "Add a border in one colour",
-                   "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote,
-                   "kestrix border in.jpg out.jpg --top 10 --bottom 10 --left 10 --right 10 --colour '#FF0000'");
+    CLI::App* command = AddCommand(
+        app, "border", "Add a border in one colour",
+        "Sizes are pixels, -32768 to 32767; a negative size crops that edge.\n" + kColourNote,
+        "kestrix border in.jpg out.jpg --top 10 --bottom 10 --left 10 --right 10 --colour '#FF0000'");
     const auto job = std::make_shared<BorderJob>();
     AddFiles(command, job->files);
     AddInteger(command, "-a,--all", job->all, "Border on every side in pixels; --top etc. override it");
@@ -430,23 +477,26 @@ void AddBorderCommand(CLI::App& app, Action& action)
         };
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
             job->quality.Apply(engine);
-            return cKestrix_AddBorderToExistingImage(engine, job->files.input.c_str(), job->files.output.c_str(),
-                                                     job->colour, side(top, job->top), side(bottom, job->bottom),
-                                                     side(left, job->left), side(right, job->right));
+            return cKestrix_AddBorderToExistingImage(
+                engine, job->files.input.c_str(), job->files.output.c_str(), job->colour, side(top, job->top),
+                side(bottom, job->bottom), side(left, job->left), side(right, job->right));
         });
     });
 }
 
 void AddTextCommands(CLI::App& app, Action& action)
 {
-    CLI::App* text = AddCommand(app, "text", "Draw a text at a position in pixels",
-                                "The text's top-left corner goes to (--left, --top).\n" + kTextNote,
-                                "kestrix text in.jpg out.jpg \"Hello\" --top 10 --left 20 --font \"DejaVu Sans\" "
-                                "--size 12 --bold --colour '#FFFFFF'");
+    CLI::App* text =
+        AddCommand(app, "text", "Draw a text at a position in pixels",
+                   "The text's top-left corner goes to (--left, --top).\n" + kTextNote,
+                   "kestrix text in.jpg out.jpg \"Hello\" --top 10 --left 20 --font \"DejaVu Sans\" "
+                   "--size 12 --bold --colour '#FFFFFF'");
     const auto atPosition = std::make_shared<TextJob>();
     AddTextOptions(text, *atPosition);
-    AddInteger(text, "-t,--top", atPosition->top, "Top of the text in pixels from the picture's top; default 0");
-    AddInteger(text, "-l,--left", atPosition->left, "Left of the text in pixels from the picture's left; default 0");
+    AddInteger(text, "-t,--top", atPosition->top,
+               "Top of the text in pixels from the picture's top; default 0");
+    AddInteger(text, "-l,--left", atPosition->left,
+               "Left of the text in pixels from the picture's left; default 0");
     OnChosen(text, action, [job = atPosition] {
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
@@ -456,13 +506,15 @@ void AddTextCommands(CLI::App& app, Action& action)
         });
     });
 
-    CLI::App* textAt = AddCommand(app, "text-at", "Draw a text at one of nine places",
-                                  "Places: top-left, top-centre, top-right, middle-left, middle-centre,\n"
-                                  "middle-right, bottom-left, bottom-centre, bottom-right; also centre, top,\n"
-                                  "bottom, left, right and north-west, north, ..., south-east. \"center\" for\n"
-                                  "\"centre\", any case, and \"-\", \"_\", a space or nothing between the words.\n"
-                                  "The text stays 2 pixels from the edges.\n" + kTextNote,
-                                  "kestrix text-at in.jpg out.jpg \"(c) 2026\" --at bottom-right --colour '#FFFFFF'");
+    CLI::App* textAt =
+        AddCommand(app, "text-at", "Draw a text at one of nine places",
+                   "Places: top-left, top-centre, top-right, middle-left, middle-centre,\n"
+                   "middle-right, bottom-left, bottom-centre, bottom-right; also centre, top,\n"
+                   "bottom, left, right and north-west, north, ..., south-east. \"center\" for\n"
+                   "\"centre\", any case, and \"-\", \"_\", a space or nothing between the words.\n"
+                   "The text stays 2 pixels from the edges.\n" +
+                       kTextNote,
+                   "kestrix text-at in.jpg out.jpg \"(c) 2026\" --at bottom-right --colour '#FFFFFF'");
     const auto atPlace = std::make_shared<TextJob>();
     AddTextOptions(textAt, *atPlace);
     textAt->add_option("-a,--at", atPlace->place, "Where to draw the text; default bottom-right")
@@ -472,10 +524,9 @@ void AddTextCommands(CLI::App& app, Action& action)
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
             job->quality.Apply(engine);
-            return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, job->files.input.c_str(),
-                                                                 job->files.output.c_str(), job->text.c_str(),
-                                                                 &font, job->colour,
-                                                                 static_cast<TEXT_POSITION>(job->place));
+            return cKestrix_AddTextToImageUsingSpecifiedPosition(
+                engine, job->files.input.c_str(), job->files.output.c_str(), job->text.c_str(), &font,
+                job->colour, static_cast<TEXT_POSITION>(job->place));
         });
     });
 }

@@ -67,19 +67,16 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
         if (!reason.empty()) return files.input + because;
         return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
-        return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) + because;
-    case KESTRIX_BAD_WIDTH:
-        return "the width must be 1 or more";
-    case KESTRIX_BAD_HEIGHT:
-        return "the height must be 1 or more";
-    case KESTRIX_BAD_PERCENTAGE:
-        return "the percentage must be 1 or more";
+        return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) +
+               because;
+    case KESTRIX_BAD_WIDTH: return "the width must be 1 or more";
+    case KESTRIX_BAD_HEIGHT: return "the height must be 1 or more";
+    case KESTRIX_BAD_PERCENTAGE: return "the percentage must be 1 or more";
     case KESTRIX_UNEXPECTED_ERROR:
         return "an unexpected error occurred with " + Quoted(files.input) + " (reported above)";
     case KESTRIX_RESAMPLE_FAILED:
         return "the picture " + Quoted(files.input) + " could not be resampled to that size" + because;
-    default:
-        return "the engine failed with error code " + std::to_string(errorCode);
+    default: return "the engine failed with error code " + std::to_string(errorCode);
     }
 }
 
@@ -109,8 +106,8 @@ int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix
     const bool done = method(engine.get()) == KESTRIX_TRUE;
     PrintWarnings(files.input);
     if (done) return kExitSuccess;
-    std::cerr << "kestrix: " << FailureText(cKestrix_ErrorCode(engine.get()), resolved, Kestrix_LastErrorText())
-              << '\n';
+    std::cerr << "kestrix: "
+              << FailureText(cKestrix_ErrorCode(engine.get()), resolved, Kestrix_LastErrorText()) << '\n';
     return kExitFailure;
 }
 

@@ -20,8 +20,8 @@ void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly)
 
 void ApplyModes(cKestrix* engine, const ResampleModes& modes)
 {
-    const int32_t filter = modes.filter >= 0 ? modes.filter
-                                             : (modes.classic ? KESTRIX_FILTER_EXACT : KESTRIX_FILTER_LANCZOS);
+    const int32_t filter =
+        modes.filter >= 0 ? modes.filter : (modes.classic ? KESTRIX_FILTER_EXACT : KESTRIX_FILTER_LANCZOS);
     cKestrix_SetResampleFilter(engine, filter);
     cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
 }

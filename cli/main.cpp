@@ -72,7 +72,8 @@ std::optional<std::string> UnknownSubCommand(const CLI::App& app, int argc, char
         if (distance < best && distance < name.size()) best = distance, nearest = name;
     }
     std::string message = "kestrix: unknown sub-command '" + word + "'";
-    message += nearest.empty() ? "\nTry 'kestrix --help' for the list.\n" : "; did you mean '" + nearest + "'?\n";
+    message +=
+        nearest.empty() ? "\nTry 'kestrix --help' for the list.\n" : "; did you mean '" + nearest + "'?\n";
     return message;
 }
 

@@ -19,19 +19,27 @@ using Byte = uint8_t;
 template <typename T>
 constexpr T CheckedCast(int64_t value)
 {
-    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
-        Raise(errOverflow);
+    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max()) Raise(errOverflow);
     return static_cast<T>(value);
 }
 
 template <typename T>
-constexpr T CheckedAdd(T a, T b) { return CheckedCast<T>(int64_t{a} + int64_t{b}); }
+constexpr T CheckedAdd(T a, T b)
+{
+    return CheckedCast<T>(int64_t{a} + int64_t{b});
+}
 
 template <typename T>
-constexpr T CheckedSub(T a, T b) { return CheckedCast<T>(int64_t{a} - int64_t{b}); }
+constexpr T CheckedSub(T a, T b)
+{
+    return CheckedCast<T>(int64_t{a} - int64_t{b});
+}
 
 template <typename T>
-constexpr T CheckedMul(T a, T b) { return CheckedCast<T>(int64_t{a} * int64_t{b}); }
+constexpr T CheckedMul(T a, T b)
+{
+    return CheckedCast<T>(int64_t{a} * int64_t{b});
+}
 
 // Rounds to the nearest whole number, halves to even (2.5 -> 2, 3.5 -> 4),
 // independent of the current floating-point rounding mode.

@@ -20,14 +20,14 @@ std::string StandardDescription(int32_t number)
 
 RunTimeError::RunTimeError(int32_t number, std::string source)
     : RunTimeError(number, std::move(source), StandardDescription(number))
-{
-}
+{}
 
 RunTimeError::RunTimeError(int32_t number, std::string source, std::string description)
-    : std::runtime_error(description), number_(number), source_(std::move(source)),
-      description_(std::move(description))
-{
-}
+    : std::runtime_error(description)
+    , number_(number)
+    , source_(std::move(source))
+    , description_(std::move(description))
+{}
 
 void Raise(int32_t number) { throw RunTimeError(number); }
 

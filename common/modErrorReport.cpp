@@ -38,8 +38,7 @@ void SetReportHandler(ReportHandler handler)
     InstalledHandler() = std::move(handler);
 }
 
-std::string FormatErrorReport(const std::string& procedure, const std::string& description,
-                              int32_t number)
+std::string FormatErrorReport(const std::string& procedure, const std::string& description, int32_t number)
 {
     return "Error in : " + procedure + "\r\nError Number : " + std::to_string(number) +
            "\r\nError Desc : " + description;

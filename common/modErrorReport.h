@@ -18,8 +18,7 @@ void SetReportHandler(ReportHandler handler);
 
 // The report's text: "Error in : <procedure>", "Error Number : <number>" and
 // "Error Desc : <description>", joined by CR LF, with no final line break.
-std::string FormatErrorReport(const std::string& procedure, const std::string& description,
-                              int32_t number);
+std::string FormatErrorReport(const std::string& procedure, const std::string& description, int32_t number);
 
 // Shows the report for a run-time error caught in `procedure` and waits until
 // the handler returns. Reports from several threads reach the handler at the

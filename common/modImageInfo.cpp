@@ -61,10 +61,7 @@ bool IsFrameCode(uint8_t code)
 
 }  // namespace
 
-int16_t MakeWord(uint8_t low, uint8_t high)
-{
-    return CheckedCast<Integer>(int32_t{high} * 256 + low);
-}
+int16_t MakeWord(uint8_t low, uint8_t high) { return CheckedCast<Integer>(int32_t{high} * 256 + low); }
 
 namespace detail {
 
@@ -209,18 +206,15 @@ int64_t FindJPEGStart(ProbeFile& file)
                 offset += static_cast<int64_t>(block.size());
                 continue;
             }
-            const int64_t candidate =
-                offset + (static_cast<const uint8_t*>(hit) - block.data());
+            const int64_t candidate = offset + (static_cast<const uint8_t*>(hit) - block.data());
             // Only three bytes are compared, so a marker in the last three
             // bytes of the file still counts. The two bytes after the 0xFF may
             // lie in the next block; Block is asked afresh on the next turn.
-            if (candidate + 2 < length && file.At(candidate + 1) == 0xD8 &&
-                file.At(candidate + 2) == 0xFF)
+            if (candidate + 2 < length && file.At(candidate + 1) == 0xD8 && file.At(candidate + 2) == 0xFF)
                 return candidate;
             offset = candidate + 1;
         }
-    } catch (const RunTimeError&) {
-    }
+    } catch (const RunTimeError&) {}
     return -1;
 }
 
@@ -256,8 +250,7 @@ uint8_t ReadExifOrientation(ProbeFile& file, int64_t offset, int64_t length)
             const uint32_t value = u16(entry + 8);
             return value >= 1 && value <= 8 ? static_cast<uint8_t>(value) : 1;
         }
-    } catch (const RunTimeError&) {
-    }
+    } catch (const RunTimeError&) {}
     return 1;
 }
 
@@ -287,8 +280,8 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
                 // Only the first EXIF segment counts; just its orientation
                 // entry is read, never the picture data.
                 if (code == 0xE1 && !exifSeen && segment >= 8 && file.At(cursor + 3) == 'E' &&
-                    file.At(cursor + 4) == 'x' && file.At(cursor + 5) == 'i' &&
-                    file.At(cursor + 6) == 'f' && file.At(cursor + 7) == 0 && file.At(cursor + 8) == 0) {
+                    file.At(cursor + 4) == 'x' && file.At(cursor + 5) == 'i' && file.At(cursor + 6) == 'f' &&
+                    file.At(cursor + 7) == 0 && file.At(cursor + 8) == 0) {
                     exifSeen = true;
                     info.Orientation = ReadExifOrientation(file, cursor + 3, segment - 2);
                 }
@@ -339,9 +332,12 @@ ImageInfo GetImageInfo(const std::string& path) noexcept
         const std::span<const uint8_t> head = file.Length() > 0 ? file.Block(0) : std::span<const uint8_t>();
         bool avif = false;
         const bool modern = LooksLikeHeif(head, &avif) || LooksLikeWebp(head) || LooksLikeTiff(head);
-        if (LooksLikeHeif(head)) take(GetHEIFInfo(file, avif));
-        else if (LooksLikeWebp(head)) take(GetWEBPInfo(file));
-        else if (LooksLikeTiff(head)) take(GetTIFFInfo(file));
+        if (LooksLikeHeif(head))
+            take(GetHEIFInfo(file, avif));
+        else if (LooksLikeWebp(head))
+            take(GetWEBPInfo(file));
+        else if (LooksLikeTiff(head))
+            take(GetTIFFInfo(file));
         // No signature or a failed reader: look for a JPEG anywhere in the file.
         if (result.ImageType == ImageTypeNone && !modern) {
             const int64_t start = FindJPEGStart(file);

@@ -28,8 +28,8 @@ inline constexpr uint8_t ImageTypeNone = 255;
 // GetImageInfo with ImageTypeNone has the other fields 0.
 struct ImageInfo {
     uint8_t ImageType = ImageTypeNone;
-    int32_t Width = 0;   // pixels, 0 to kMaxProbedSide, as the picture is seen
-    int32_t Height = 0;  // pixels, 0 to kMaxProbedSide, as the picture is seen
+    int32_t Width = 0;     // pixels, 0 to kMaxProbedSide, as the picture is seen
+    int32_t Height = 0;    // pixels, 0 to kMaxProbedSide, as the picture is seen
     uint8_t BitDepth = 0;  // bits per pixel as the header states it
     // A JPEG's EXIF orientation or a TIFF's orientation tag, 1 to 8 (1 for
     // every other picture, HEIF included, whose container's turn is part of

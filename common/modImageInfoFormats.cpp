@@ -78,7 +78,7 @@ int HeifSeek(int64_t position, void* user)
 heif_reader_grow_status HeifWait(int64_t size, void* user)
 {
     return size <= static_cast<HeifSource*>(user)->file.Length() ? heif_reader_grow_status_size_reached
-                                                                  : heif_reader_grow_status_size_beyond_eof;
+                                                                 : heif_reader_grow_status_size_beyond_eof;
 }
 
 struct HeifContextDeleter {
@@ -128,8 +128,7 @@ ImageInfo GetHEIFInfo(ProbeFile& file, bool avif)
 {
     ImageInfo info;
     try {
-        if (!heif_have_decoder_for_format(avif ? heif_compression_AV1 : heif_compression_HEVC))
-            return info;
+        if (!heif_have_decoder_for_format(avif ? heif_compression_AV1 : heif_compression_HEVC)) return info;
         std::unique_ptr<heif_context, HeifContextDeleter> context(heif_context_alloc());
         if (!context) return info;
         static const heif_reader reader{1, HeifPosition, HeifRead, HeifSeek, HeifWait};
@@ -220,9 +219,12 @@ ImageInfo GetTIFFInfo(ProbeFile& file)
             // A SHORT or LONG held in the entry itself; BitsPerSample with
             // more than two values points at them.
             int64_t value = 0;
-            if (type == 3) value = count <= 2 ? u16(entry + 8) : u16(u32(entry + 8));
-            else if (type == 4) value = count == 1 ? u32(entry + 8) : u32(u32(entry + 8));
-            else continue;
+            if (type == 3)
+                value = count <= 2 ? u16(entry + 8) : u16(u32(entry + 8));
+            else if (type == 4)
+                value = count == 1 ? u32(entry + 8) : u32(u32(entry + 8));
+            else
+                continue;
             switch (tag) {
             case 256: width = value; break;
             case 257: height = value; break;

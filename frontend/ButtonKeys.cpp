@@ -13,9 +13,11 @@ namespace {
 
 class ButtonKeys : public QObject {
 public:
-    explicit ButtonKeys(QWidget* window) : QObject(window)
+    explicit ButtonKeys(QWidget* window)
+        : QObject(window)
     {
-        for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) button->installEventFilter(this);
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            button->installEventFilter(this);
     }
 
 protected:

@@ -58,9 +58,10 @@ void EngineLibrary::HandleClose::operator()(void* handle) const
 
 EngineLibrary::EngineLibrary(std::unique_ptr<void, HandleClose> handle, const KestrixApi& api,
                              std::string path)
-    : handle_(std::move(handle)), api_(api), path_(std::move(path))
-{
-}
+    : handle_(std::move(handle))
+    , api_(api)
+    , path_(std::move(path))
+{}
 
 std::vector<std::string> EngineLibrary::CandidatePaths(const std::string& exePath)
 {
@@ -103,8 +104,9 @@ std::optional<EngineLibrary> EngineLibrary::Load(std::string* why)
     }
     std::string reason;
     if (auto library = LoadFrom(kEngineLibraryName, &reason)) return library;
-    if (why) *why = std::string("The engine library ") + kEngineLibraryName +
-                    " could not be loaded:" + reasons + "\n" + reason;
+    if (why)
+        *why = std::string("The engine library ") + kEngineLibraryName + " could not be loaded:" + reasons +
+               "\n" + reason;
     return std::nullopt;
 }
 

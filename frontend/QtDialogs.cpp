@@ -54,8 +54,8 @@ void WidenForTitle(QMessageBox& box)
     if (grid == nullptr) return;
     const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
     const int width = metrics.horizontalAdvance(box.windowTitle()) + 8 * metrics.height();
-    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
-                  grid->columnCount());
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0,
+                  1, grid->columnCount());
 }
 
 }  // namespace

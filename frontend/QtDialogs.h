@@ -14,7 +14,9 @@ namespace folvane {
 class QtDialogs : public IDialogs {
 public:
     // `parent` (may be null) owns the modal dialogs.
-    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    explicit QtDialogs(QWidget* parent = nullptr)
+        : parent_(parent)
+    {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
     // From another thread each call is carried over to the user-interface

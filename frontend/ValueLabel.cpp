@@ -8,7 +8,8 @@
 
 namespace folvane {
 
-ValueLabel::ValueLabel(QWidget* parent) : QLabel(parent)
+ValueLabel::ValueLabel(QWidget* parent)
+    : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
     setWordWrap(true);

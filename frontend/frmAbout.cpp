@@ -11,8 +11,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "Dialogs.h"
 #include "ButtonKeys.h"
+#include "Dialogs.h"
 #include "modErrorReport.h"
 
 namespace folvane {
@@ -34,7 +34,8 @@ frmAbout& frmAbout::Instance(QWidget* parent)
     return *about;
 }
 
-frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("About This Software..."));
     auto label = [this](const QString& text, bool wrap) {
@@ -58,13 +59,15 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     title.setBold(true);
     lblTitle->setFont(title);
     lblVersion = label(QStringLiteral("Version"), false);
-    lblDescription = label(QStringLiteral("This application resizes .bmp, .jpg and .gif files, and saves them as .jpg "
-                                          "files in a new folder. An entire folder of images is resized in a single "
-                                          "operation."),
-                           true);
-    lblDisclaimer = label(QStringLiteral("Copyright \u00A9 2026 the Folvane developers. Folvane and the Kestrix "
-                                         "engine are provided as they are, without warranty of any kind."),
-                          true);
+    lblDescription =
+        label(QStringLiteral("This application resizes .bmp, .jpg and .gif files, and saves them as .jpg "
+                             "files in a new folder. An entire folder of images is resized in a single "
+                             "operation."),
+              true);
+    lblDisclaimer =
+        label(QStringLiteral("Copyright \u00A9 2026 the Folvane developers. Folvane and the Kestrix "
+                             "engine are provided as they are, without warranty of any kind."),
+              true);
     Label1 = label(QStringLiteral("Warning: this program is protected by copyright law. Reproducing or "
                                   "distributing it without permission is not allowed."),
                    true);
@@ -127,7 +130,8 @@ void frmAbout::StartSysInfo()
         const QString path = QStandardPaths::findExecutable(QString::fromStdString(program));
         if (!path.isEmpty() && QProcess::startDetached(path, {})) return;
     }
-    Dialogs().ShowMessage("System Information Is Unavailable At This Time", kProgramTitle, MessageStyle::Plain);
+    Dialogs().ShowMessage("System Information Is Unavailable At This Time", kProgramTitle,
+                          MessageStyle::Plain);
 }
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)

@@ -106,10 +106,8 @@ bool IsUserInput(QEvent::Type type)
     case QEvent::TabletRelease:
     case QEvent::DragEnter:
     case QEvent::DragMove:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
+    case QEvent::Drop: return true;
+    default: return false;
     }
 }
 
@@ -118,7 +116,11 @@ bool IsUserInput(QEvent::Type type)
 // and keep theirs.
 class InputBlocker : public QObject {
 public:
-    explicit InputBlocker(QWidget* window) : window_(window) { QCoreApplication::instance()->installEventFilter(this); }
+    explicit InputBlocker(QWidget* window)
+        : window_(window)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
     ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
 
 protected:
@@ -150,8 +152,8 @@ QRect TwipsToPixels(int left, int top, int width, int height)
 
 frmMain::frmMain(IResizeEngine& engine, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      engine_(engine)
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , engine_(engine)
 {
     LoadPictureResources();
     setWindowTitle(QStringLiteral("Folvane..."));
@@ -270,8 +272,8 @@ void frmMain::BuildControls()
         l->setFocusPolicy(Qt::NoFocus);
 
     // Focus order, skipping disabled controls.
-    QWidget* order[] = {CmdBrowse, chkMethod[0], chkMethod[1], chkMethod[2], chkMethod[3], chkMethod[4],
-                        txtHeight, txtWidth, txtPercentage, cmdProcess, cmdAbout};
+    QWidget* order[] = {CmdBrowse, chkMethod[0], chkMethod[1],  chkMethod[2], chkMethod[3], chkMethod[4],
+                        txtHeight, txtWidth,     txtPercentage, cmdProcess,   cmdAbout};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
     CmdBrowse->installEventFilter(this);
 
@@ -315,9 +317,15 @@ void frmMain::SetPicture(QLabel* target, const QString& resource, int picture)
     pictures_.emplace_back(target, picture);
 }
 
-void frmMain::SetIcoPicture(QLabel* target, int picture) { SetPicture(target, IcoResource(picture), picture); }
+void frmMain::SetIcoPicture(QLabel* target, int picture)
+{
+    SetPicture(target, IcoResource(picture), picture);
+}
 
-void frmMain::SetJpgPicture(QLabel* target, int picture) { SetPicture(target, JpgResource(picture), picture); }
+void frmMain::SetJpgPicture(QLabel* target, int picture)
+{
+    SetPicture(target, JpgResource(picture), picture);
+}
 
 void frmMain::ShowStep(int step)
 {
@@ -341,16 +349,28 @@ void frmMain::ShowStep(int step)
     }
 }
 
-void frmMain::NumberOne() { Guarded("NumberOne", [this] { ShowStep(1); }); }
-void frmMain::NumberTwo() { Guarded("NumberTwo", [this] { ShowStep(2); }); }
-void frmMain::NumberThree() { Guarded("NumberThree", [this] { ShowStep(3); }); }
-void frmMain::NumberFour() { Guarded("NumberFour", [this] { ShowStep(4); }); }
+void frmMain::NumberOne()
+{
+    Guarded("NumberOne", [this] { ShowStep(1); });
+}
+void frmMain::NumberTwo()
+{
+    Guarded("NumberTwo", [this] { ShowStep(2); });
+}
+void frmMain::NumberThree()
+{
+    Guarded("NumberThree", [this] { ShowStep(3); });
+}
+void frmMain::NumberFour()
+{
+    Guarded("NumberFour", [this] { ShowStep(4); });
+}
 
 void frmMain::MeterStuff(bool PLVVal)
 {
     Guarded("MeterStuff", [this, PLVVal] {
-        QWidget* panel[] = {fraMeter, lblWorking, lblJob[0], lblJob[1], lblJob[2], lblJob[3],
-                            txtSourceFolder, txtDestFolder, txtParam};
+        QWidget* panel[] = {fraMeter,  lblWorking,      lblJob[0],     lblJob[1], lblJob[2],
+                            lblJob[3], txtSourceFolder, txtDestFolder, txtParam};
         for (QWidget* w : panel) {
             w->setVisible(PLVVal);
             if (PLVVal) w->raise();  // the panel lies over the backdrop
@@ -372,7 +392,9 @@ void frmMain::ShowMeter(const MeterState& meter, bool repaintNow)
         post = !postedMeter_;
         postedMeter_ = meter;
     }
-    if (post) QMetaObject::invokeMethod(this, [this] { ShowPostedMeter(); }, Qt::QueuedConnection);
+    if (post)
+        QMetaObject::invokeMethod(
+            this, [this] { ShowPostedMeter(); }, Qt::QueuedConnection);
 }
 
 void frmMain::ShowPostedMeter()
@@ -482,13 +504,13 @@ void frmMain::cmdProcess_Click()
         const int method = ResizeMethod;
         if (method < 0 || method > 4) return;
         for (const char* field : kMethods[static_cast<size_t>(method)].fields) {
-            const QLineEdit* box = std::string(field) == "Height" ? txtHeight
+            const QLineEdit* box = std::string(field) == "Height"  ? txtHeight
                                    : std::string(field) == "Width" ? txtWidth
                                                                    : txtPercentage;
             if (!ValidNumberEntry(field, box->text().toStdString())) return;
         }
-        const std::string question = "All the images in " + folder + "\r\n" + "will be resized and put in " +
-                                     folder + "/" + "Resized";
+        const std::string question =
+            "All the images in " + folder + "\r\n" + "will be resized and put in " + folder + "/" + "Resized";
         if (Dialogs().ShowMessage(question, "Would you like to continue...", MessageStyle::Question) !=
             MessageAnswer::Yes)
             return;
@@ -522,7 +544,8 @@ void frmMain::RunWithoutInput(const std::function<void()>& work)
         }
         finished = true;
         // Posted after the run's last meter change, so that is shown first.
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
     // An application exit ends every loop of this thread at once; the run
@@ -548,11 +571,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::ControlGotFocus(QObject* control, bool entered)
 {
-    if (control == CmdBrowse) NumberOne();
-    else if (control == txtHeight) SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus", entered);
-    else if (control == txtWidth) SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus", entered);
-    else if (control == txtPercentage) SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus", entered);
-    else if (control == cmdProcess) Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
+    if (control == CmdBrowse)
+        NumberOne();
+    else if (control == txtHeight)
+        SizeBox_GotFocus(txtHeight, "txtHeight_GotFocus", entered);
+    else if (control == txtWidth)
+        SizeBox_GotFocus(txtWidth, "txtWidth_GotFocus", entered);
+    else if (control == txtPercentage)
+        SizeBox_GotFocus(txtPercentage, "txtPercentage_GotFocus", entered);
+    else if (control == cmdProcess)
+        Guarded("cmdProcess_GotFocus", [this] { NumberFour(); });
     else
         for (QCheckBox* box : chkMethod)
             if (control == box) NumberTwo();

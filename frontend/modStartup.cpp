@@ -41,7 +41,8 @@ bool CreateEngine(const std::function<std::optional<EngineLibrary>(std::string*)
     holder.library = load(&why);
     if (holder.library) {
         holder.object = holder.library->CreateObject();
-        if (holder.object) holder.methods = std::make_unique<KestrixEngine>(holder.library->Api(), holder.object.get());
+        if (holder.object)
+            holder.methods = std::make_unique<KestrixEngine>(holder.library->Api(), holder.object.get());
     }
     if (!holder) {
         if (!why.empty()) std::fprintf(stderr, "folvane: %s\n", why.c_str());

@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The loader reads the rows of a plain 24-bit BMP in place where this
     // says it can: the decoder must then give the same picture.
     if (const auto rows = kx::LocateBmpPixelRows(file, static_cast<int64_t>(file.size()))) {
-        if (!decoded || surface.Width() != rows->width || surface.Height() != rows->height)
-            __builtin_trap();
+        if (!decoded || surface.Width() != rows->width || surface.Height() != rows->height) __builtin_trap();
         const size_t stride = static_cast<size_t>(surface.BytesPerScanLine());
         for (kx::Long i = 0; i < rows->height; ++i) {
             const uint8_t* stored = file.data() + rows->dataOffset + stride * static_cast<size_t>(i);

@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     const kx::ImageInfo info = kx::GetImageInfo(path);
     // A failed probe leaves every other field 0; a success stays in range.
-    if (info.ImageType == kx::ImageTypeNone &&
-        (info.Width != 0 || info.Height != 0 || info.BitDepth != 0))
+    if (info.ImageType == kx::ImageTypeNone && (info.Width != 0 || info.Height != 0 || info.BitDepth != 0))
         std::abort();
     if (info.Width < 0 || info.Width > kx::kMaxProbedSide || info.Height < 0 ||
         info.Height > kx::kMaxProbedSide || info.Orientation < 1 || info.Orientation > 8)

@@ -35,7 +35,8 @@ size_t ReadFile(const std::string& path, std::vector<unsigned char>& bytes)
     const long size = std::ftell(f);
     std::fseek(f, 0, SEEK_SET);
     if (size > 0 && bytes.size() < static_cast<size_t>(size)) bytes.resize(static_cast<size_t>(size));
-    const bool ok = size > 0 && std::fread(bytes.data(), 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
+    const bool ok =
+        size > 0 && std::fread(bytes.data(), 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
     std::fclose(f);
     return ok ? static_cast<size_t>(size) : 0;
 }
@@ -91,7 +92,8 @@ void Shrink(const Picture& in, int w, int h, Picture& out)
     std::vector<int> columns(w);
     for (int x = 0; x < w; ++x) columns[x] = static_cast<int>(static_cast<long long>(x) * in.w / w) * 3;
     for (int y = 0; y < h; ++y) {
-        const unsigned char* from = in.rgb.data() + static_cast<size_t>(static_cast<long long>(y) * in.h / h) * in.w * 3;
+        const unsigned char* from =
+            in.rgb.data() + static_cast<size_t>(static_cast<long long>(y) * in.h / h) * in.w * 3;
         unsigned char* to = out.rgb.data() + static_cast<size_t>(y) * w * 3;
         for (int x = 0; x < w; ++x) std::memcpy(to + 3 * x, from + columns[x], 3);
     }
@@ -106,10 +108,14 @@ int main(int argc, char** argv)
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "-j" && i + 1 < argc) jobs = std::atoi(argv[++i]);
-        else if (arg == "--width" && i + 1 < argc) width = std::atoi(argv[++i]);
-        else if (arg == "--fit" && i + 1 < argc) std::sscanf(argv[++i], "%dx%d", &fitW, &fitH);
-        else folders.push_back(arg);
+        if (arg == "-j" && i + 1 < argc)
+            jobs = std::atoi(argv[++i]);
+        else if (arg == "--width" && i + 1 < argc)
+            width = std::atoi(argv[++i]);
+        else if (arg == "--fit" && i + 1 < argc)
+            std::sscanf(argv[++i], "%dx%d", &fitW, &fitH);
+        else
+            folders.push_back(arg);
     }
     if (folders.size() != 2 || jobs < 1 || (width <= 0 && (fitW <= 0 || fitH <= 0))) {
         std::fprintf(stderr, "usage: floor [-j N] (--width W | --fit WxH) IN_FOLDER OUT_FOLDER\n");
@@ -136,14 +142,16 @@ int main(int argc, char** argv)
             const std::string& name = names[i];
             const std::string in = folders[0] + "/" + name;
             const char kind = name[name.size() - 3];
-            const bool ok = kind == 'j' ? DecodeJpeg(decoder, in, bytes, p) : kind == 'b' ? DecodeBmp(decoder, in, p)
-                                                                                   : DecodeGif(in, p);
+            const bool ok = kind == 'j'   ? DecodeJpeg(decoder, in, bytes, p)
+                            : kind == 'b' ? DecodeBmp(decoder, in, p)
+                                          : DecodeGif(in, p);
             if (!ok) {
                 ++failures;
                 continue;
             }
-            double scale = width > 0 ? static_cast<double>(width) / p.w
-                                     : std::min({1.0, static_cast<double>(fitW) / p.w, static_cast<double>(fitH) / p.h});
+            double scale =
+                width > 0 ? static_cast<double>(width) / p.w
+                          : std::min({1.0, static_cast<double>(fitW) / p.w, static_cast<double>(fitH) / p.h});
             const int w = std::max(1, static_cast<int>(std::lround(p.w * scale)));
             const int h = std::max(1, static_cast<int>(std::lround(p.h * scale)));
             Shrink(p, w, h, small);

@@ -53,7 +53,8 @@ bool WriteJpeg(const std::string& path, const std::vector<uint8_t>& rgb, int w, 
     tjhandle tj = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    const bool ok = tj && tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0) == 0 &&
+    const bool ok = tj &&
+                    tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0) == 0 &&
                     WriteFile(path, out, size);
     tjFree(out);
     if (tj) tjDestroy(tj);
@@ -78,7 +79,8 @@ bool WriteBmp(const std::string& path, const std::vector<uint8_t>& rgb, int w, i
     for (int y = 0; y < h; ++y) {
         const uint8_t* from = rgb.data() + static_cast<size_t>(h - 1 - y) * w * 3;
         uint8_t* to = b.data() + 54 + y * stride;
-        for (int x = 0; x < w; ++x) to[3 * x] = from[3 * x + 2], to[3 * x + 1] = from[3 * x + 1], to[3 * x + 2] = from[3 * x];
+        for (int x = 0; x < w; ++x)
+            to[3 * x] = from[3 * x + 2], to[3 * x + 1] = from[3 * x + 1], to[3 * x + 2] = from[3 * x];
     }
     return WriteFile(path, b.data(), b.size());
 }
@@ -91,7 +93,8 @@ bool WriteGif(const std::string& path, const std::vector<uint8_t>& rgb, int w, i
     if (!gif) return false;
     GifColorType colours[256];
     for (int i = 0; i < 256; ++i)
-        colours[i] = {static_cast<GifByteType>((i >> 5) * 255 / 7), static_cast<GifByteType>(((i >> 2) & 7) * 255 / 7),
+        colours[i] = {static_cast<GifByteType>((i >> 5) * 255 / 7),
+                      static_cast<GifByteType>(((i >> 2) & 7) * 255 / 7),
                       static_cast<GifByteType>((i & 3) * 255 / 3)};
     ColorMapObject* map = GifMakeMapObject(256, colours);
     bool ok = EGifPutScreenDesc(gif, w, h, 8, 0, map) == GIF_OK &&
@@ -100,7 +103,8 @@ bool WriteGif(const std::string& path, const std::vector<uint8_t>& rgb, int w, i
     for (int y = 0; ok && y < h; ++y) {
         const uint8_t* p = rgb.data() + static_cast<size_t>(y) * w * 3;
         for (int x = 0; x < w; ++x)
-            line[x] = static_cast<GifPixelType>((p[3 * x] >> 5) << 5 | (p[3 * x + 1] >> 5) << 2 | p[3 * x + 2] >> 6);
+            line[x] = static_cast<GifPixelType>((p[3 * x] >> 5) << 5 | (p[3 * x + 1] >> 5) << 2 |
+                                                p[3 * x + 2] >> 6);
         ok = EGifPutLine(gif, line.data(), w) == GIF_OK;
     }
     GifFreeMapObject(map);

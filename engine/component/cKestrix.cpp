@@ -6,14 +6,14 @@
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
-#include <utility>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "DecodeLimits.h"
-#include "PictureLoader.h"
 #include "FailureReason.h"
 #include "PictureFormats.h"
+#include "PictureLoader.h"
 #include "modErrorReport.h"
 #include "modMain.h"
 
@@ -28,13 +28,19 @@ constexpr bool SameValues(std::initializer_list<std::pair<int, int>> pairs)
         if (published != engine) return false;
     return true;
 }
-static_assert(SameValues({{TopLeft, kx::TopLeft}, {TopCentre, kx::TopCentre}, {TopRight, kx::TopRight},
-                          {MiddleLeft, kx::MiddleLeft}, {MiddleCentre, kx::MiddleCentre},
-                          {MiddleRight, kx::MiddleRight}, {BottomLeft, kx::BottomLeft},
-                          {BottomCentre, kx::BottomCentre}, {BottomRight, kx::BottomRight}}));
+static_assert(SameValues({{TopLeft, kx::TopLeft},
+                          {TopCentre, kx::TopCentre},
+                          {TopRight, kx::TopRight},
+                          {MiddleLeft, kx::MiddleLeft},
+                          {MiddleCentre, kx::MiddleCentre},
+                          {MiddleRight, kx::MiddleRight},
+                          {BottomLeft, kx::BottomLeft},
+                          {BottomCentre, kx::BottomCentre},
+                          {BottomRight, kx::BottomRight}}));
 static_assert(SameValues({{KESTRIX_INPUT_NOT_LOADED, kx::ecInputNotLoaded},
                           {KESTRIX_OUTPUT_NOT_WRITTEN, kx::ecOutputNotWritten},
-                          {KESTRIX_BAD_WIDTH, kx::ecBadWidth}, {KESTRIX_BAD_HEIGHT, kx::ecBadHeight},
+                          {KESTRIX_BAD_WIDTH, kx::ecBadWidth},
+                          {KESTRIX_BAD_HEIGHT, kx::ecBadHeight},
                           {KESTRIX_BAD_PERCENTAGE, kx::ecBadPercentage},
                           {KESTRIX_UNEXPECTED_ERROR, kx::ecUnexpectedError},
                           {KESTRIX_RESAMPLE_FAILED, kx::ecResampleFailed}}));
@@ -53,7 +59,10 @@ const kx::EngineSettings& SettingsOf(const cKestrix* object)
     return object ? object->settings : defaults;
 }
 
-int32_t QualityOf(int32_t lngQuality) { return lngQuality == KESTRIX_DEFAULT_QUALITY ? kDefaultQuality : lngQuality; }
+int32_t QualityOf(int32_t lngQuality)
+{
+    return lngQuality == KESTRIX_DEFAULT_QUALITY ? kDefaultQuality : lngQuality;
+}
 
 kx::StdFont FontOf(const KestrixFont* font)
 {
@@ -134,7 +143,7 @@ KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const ch
 {
     return RunMethod("ImageResize", [&] {
         return kx::ResizeImage(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
-                SettingsOf(object));
+                               SettingsOf(object));
     });
 }
 
@@ -143,7 +152,7 @@ KestrixBool cKestrix_ImagePercentageResize(cKestrix* object, const char* InImage
 {
     return RunMethod("ImagePercentageResize", [&] {
         return kx::PercentageResize(Text(InImage), Text(OutImage), Percentage, QualityOf(lngQuality),
-                SettingsOf(object));
+                                    SettingsOf(object));
     });
 }
 
@@ -152,7 +161,7 @@ KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix* object, const char* InImage, 
 {
     return RunMethod("ImageResizeMaxWidth", [&] {
         return kx::ResizeMaxWidth(Text(InImage), Text(OutImage), Width, QualityOf(lngQuality),
-                SettingsOf(object));
+                                  SettingsOf(object));
     });
 }
 
@@ -161,7 +170,7 @@ KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix* object, const char* InImage,
 {
     return RunMethod("ImageResizeMaxHeight", [&] {
         return kx::ResizeMaxHeight(Text(InImage), Text(OutImage), Height, QualityOf(lngQuality),
-                SettingsOf(object));
+                                   SettingsOf(object));
     });
 }
 
@@ -170,7 +179,7 @@ KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* I
 {
     return RunMethod("ImageResizeWithinDimensions", [&] {
         return kx::ResizeWithDimensions(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
-                SettingsOf(object));
+                                        SettingsOf(object));
     });
 }
 
@@ -195,14 +204,9 @@ KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
 {
     if (object == nullptr) return KESTRIX_FALSE;
     switch (filter) {
-    case KESTRIX_FILTER_EXACT:
-        object->settings.Filter = kx::ResampleFilter::Exact;
-        return KESTRIX_TRUE;
-    case KESTRIX_FILTER_LANCZOS:
-        object->settings.Filter = kx::ResampleFilter::Lanczos;
-        return KESTRIX_TRUE;
-    default:
-        return KESTRIX_FALSE;
+    case KESTRIX_FILTER_EXACT: object->settings.Filter = kx::ResampleFilter::Exact; return KESTRIX_TRUE;
+    case KESTRIX_FILTER_LANCZOS: object->settings.Filter = kx::ResampleFilter::Lanczos; return KESTRIX_TRUE;
+    default: return KESTRIX_FALSE;
     }
 }
 
@@ -221,7 +225,7 @@ KestrixBool cKestrix_AddBorderToExistingImage(cKestrix* object, const char* InIm
     return RunMethod("AddBorderToExistingImage", [&] {
         return kx::ImageAddBorder(Text(InImage), Text(OutImage), lngBorderColour, intBorderTopSize,
                                   intBorderBottomSize, intBorderLeftSize, intBorderRightSize,
-                SettingsOf(object));
+                                  SettingsOf(object));
     });
 }
 
@@ -231,8 +235,7 @@ KestrixBool cKestrix_AddTextToImage(cKestrix* object, const char* InImage, const
 {
     return RunMethod("AddTextToImage", [&] {
         return kx::ImageAddText(Text(InImage), Text(OutImage), Text(strText), FontOf(fontStdFnt), lngColour,
-                                intTopPos, intLeftPos,
-                SettingsOf(object));
+                                intTopPos, intLeftPos, SettingsOf(object));
     });
 }
 
@@ -250,7 +253,7 @@ KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, cons
     return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
         return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
                                                       FontOf(fontStdFnt), lngColour, place,
-                SettingsOf(object));
+                                                      SettingsOf(object));
     });
 }
 
@@ -260,9 +263,12 @@ KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format)
                               {KESTRIX_FORMAT_PNG, static_cast<int>(kx::OutputFormat::Png)},
                               {KESTRIX_FORMAT_WEBP, static_cast<int>(kx::OutputFormat::Webp)},
                               {KESTRIX_FORMAT_AVIF, static_cast<int>(kx::OutputFormat::Avif)},
-                              {KESTRIX_FORMAT_JPEG, kx::kFormatJpeg}, {KESTRIX_FORMAT_PNG, kx::kFormatPng},
-                              {KESTRIX_FORMAT_WEBP, kx::kFormatWebp}, {KESTRIX_FORMAT_AVIF, kx::kFormatAvif}}));
-    if (object == nullptr || format < KESTRIX_FORMAT_JPEG || format > KESTRIX_FORMAT_AVIF) return KESTRIX_FALSE;
+                              {KESTRIX_FORMAT_JPEG, kx::kFormatJpeg},
+                              {KESTRIX_FORMAT_PNG, kx::kFormatPng},
+                              {KESTRIX_FORMAT_WEBP, kx::kFormatWebp},
+                              {KESTRIX_FORMAT_AVIF, kx::kFormatAvif}}));
+    if (object == nullptr || format < KESTRIX_FORMAT_JPEG || format > KESTRIX_FORMAT_AVIF)
+        return KESTRIX_FALSE;
     object->settings.Format = static_cast<kx::OutputFormat>(format);
     return KESTRIX_TRUE;
 }

@@ -52,7 +52,10 @@ class Channel {
 public:
     Channel() = default;
     explicit Channel(uint32_t mask)
-        : mask_(mask), shift_(mask ? std::countr_zero(mask) : 0), max_(mask >> shift_) {}
+        : mask_(mask)
+        , shift_(mask ? std::countr_zero(mask) : 0)
+        , max_(mask >> shift_)
+    {}
 
     uint8_t operator()(uint32_t pixel) const
     {
@@ -147,8 +150,7 @@ bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& lay
         layout.compression = h.U32LE().value_or(kRgb);
         // Image size and resolution (20..35) are not needed.
         colorsUsed = ByteReader(*headerBytes, 32).U32LE().value_or(0);
-        const bool bitFields =
-            layout.compression == kBitFields || layout.compression == kAlphaBitFields;
+        const bool bitFields = layout.compression == kBitFields || layout.compression == kAlphaBitFields;
         if (windows && *headerSize >= 52) {
             // 52-byte and longer headers carry the masks themselves.
             ByteReader inHeader(*headerBytes, 40);
@@ -183,16 +185,13 @@ bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& lay
 
     const size_t paletteStart = kFileHeaderSize + *headerSize + masksAfterHeader;
     layout.dataOffset = *dataOffset;
-    if (layout.dataOffset < paletteStart || static_cast<int64_t>(layout.dataOffset) > fileSize)
-        return false;
+    if (layout.dataOffset < paletteStart || static_cast<int64_t>(layout.dataOffset) > fileSize) return false;
 
     if (rle) {
-        if (!SizePlausible(layout.width, layout.height, fileSize, kRleMaxPixelsPerByte))
-            return false;
+        if (!SizePlausible(layout.width, layout.height, fileSize, kRleMaxPixelsPerByte)) return false;
     } else {
         const int64_t stride = (layout.width * bits + 31) / 32 * 4;
-        if (stride * layout.height > fileSize - static_cast<int64_t>(layout.dataOffset))
-            return false;
+        if (stride * layout.height > fileSize - static_cast<int64_t>(layout.dataOffset)) return false;
     }
 
     if (bits <= 8) {
@@ -200,8 +199,7 @@ bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& lay
         // means all 2^bits colours, and it may be shorter than that.
         const size_t entrySize = core ? 3 : 4;
         size_t count = colorsUsed == 0 ? size_t{1} << bits : colorsUsed;
-        count = std::min({count, layout.palette.size(),
-                          (layout.dataOffset - paletteStart) / entrySize});
+        count = std::min({count, layout.palette.size(), (layout.dataOffset - paletteStart) / entrySize});
         if (count == 0) return false;
         ByteReader pal(head, paletteStart);
         for (size_t i = 0; i < count; ++i) {
@@ -229,8 +227,7 @@ void PutPixel(uint8_t* out, int64_t x, const Rgb& c)
 
 // Rows of 1 to 32 bits a pixel, each padded to 4 bytes; ParseLayout has made
 // sure the file holds every row.
-bool DecodeUncompressed(std::span<const uint8_t> file, const BmpLayout& layout,
-                        cDIBSection& surface)
+bool DecodeUncompressed(std::span<const uint8_t> file, const BmpLayout& layout, cDIBSection& surface)
 {
     const int64_t width = layout.width;
     const int bits = layout.bitCount;
@@ -256,9 +253,7 @@ bool DecodeUncompressed(std::span<const uint8_t> file, const BmpLayout& layout,
         case 8:
             for (int64_t x = 0; x < width; ++x) PutPixel(out, x, layout.palette[src[x]]);
             break;
-        case 24:
-            std::copy_n(src.begin(), width * 3, out);
-            break;
+        case 24: std::copy_n(src.begin(), width * 3, out); break;
         case 16:
             for (int64_t x = 0; x < width; ++x) {
                 const uint32_t p = src[2 * x] | src[2 * x + 1] << 8;
@@ -328,11 +323,10 @@ bool DecodeRle(std::span<const uint8_t> file, const BmpLayout& layout, cDIBSecti
             const size_t bytes = static_cast<size_t>(rle4 ? (count + 1) / 2 : count);
             const auto lit = in.Bytes(std::min(bytes, in.Remaining()));
             const std::span<const uint8_t> src = *lit;
-            const int64_t present = rle4 ? static_cast<int64_t>(src.size()) * 2
-                                         : static_cast<int64_t>(src.size());
-            emit(std::min(count, present), [&](int64_t i) {
-                return rle4 ? (i % 2 ? src[i / 2] & 0x0F : src[i / 2] >> 4) : src[i];
-            });
+            const int64_t present =
+                rle4 ? static_cast<int64_t>(src.size()) * 2 : static_cast<int64_t>(src.size());
+            emit(std::min(count, present),
+                 [&](int64_t i) { return rle4 ? (i % 2 ? src[i / 2] & 0x0F : src[i / 2] >> 4) : src[i]; });
             if (src.size() < bytes) return true;
             if (bytes % 2 != 0 && !in.Skip(1)) return true;
             break;
@@ -350,8 +344,7 @@ bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface)
     try {
         BmpLayout layout;
         if (!ParseLayout(file, static_cast<int64_t>(file.size()), layout)) return false;
-        if (!surface.Create(static_cast<Long>(layout.width), static_cast<Long>(layout.height)))
-            return false;
+        if (!surface.Create(static_cast<Long>(layout.width), static_cast<Long>(layout.height))) return false;
         if (layout.compression == kRle8 || layout.compression == kRle4)
             return DecodeRle(file, layout, surface);
         return DecodeUncompressed(file, layout, surface);

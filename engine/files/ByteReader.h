@@ -12,7 +12,9 @@ namespace kx {
 class ByteReader {
 public:
     explicit ByteReader(std::span<const uint8_t> data, size_t position = 0)
-        : data_(data), pos_(position) {}
+        : data_(data)
+        , pos_(position)
+    {}
 
     size_t Position() const { return pos_; }
     size_t Size() const { return data_.size(); }

@@ -18,8 +18,7 @@ inline constexpr int64_t kAlwaysPlausiblePixels = int64_t{1} << 20;
 // True when a surface of width x height fits the engine's limits.
 constexpr bool SurfaceSizeAllowed(int64_t width, int64_t height)
 {
-    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide)
-        return false;
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return false;
     const int64_t stride = (width * 3 + 3) & ~int64_t{3};
     return stride * height <= kMaxSurfaceBytes;
 }
@@ -27,8 +26,7 @@ constexpr bool SurfaceSizeAllowed(int64_t width, int64_t height)
 // True when a file of fileBytes bytes can plausibly describe width x height
 // pixels with a coder that expands at most maxPixelsPerByte pixels per byte
 // of input (the format's worst legitimate case); tiny pictures always pass.
-constexpr bool SizePlausible(int64_t width, int64_t height, int64_t fileBytes,
-                             int64_t maxPixelsPerByte)
+constexpr bool SizePlausible(int64_t width, int64_t height, int64_t fileBytes, int64_t maxPixelsPerByte)
 {
     const int64_t pixels = width * height;
     return pixels <= kAlwaysPlausiblePixels || pixels / maxPixelsPerByte <= fileBytes;

@@ -50,8 +50,8 @@ std::string TooLargeReason(int64_t width, int64_t height)
 {
     if (width <= 0 || height <= 0) return "corrupt data: the header gives no picture size";
     return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels; the engine takes at most " + std::to_string(kMaxPictureSide) +
-           " pixels a side and " + std::to_string(kMaxSurfaceBytes) + " bytes of pixels";
+           " pixels; the engine takes at most " + std::to_string(kMaxPictureSide) + " pixels a side and " +
+           std::to_string(kMaxSurfaceBytes) + " bytes of pixels";
 }
 
 std::string UnreadFormatReason(std::span<const uint8_t> head)

@@ -108,15 +108,13 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         const int colours = std::min(map->ColorCount, 256);
         for (int i = 0; i < colours; ++i)
             paints[i] = {map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, true};
-        if (transparentIndex >= 0 && transparentIndex < 256)
-            paints[transparentIndex].opaque = false;
+        if (transparentIndex >= 0 && transparentIndex < 256) paints[transparentIndex].opaque = false;
 
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
         for (Long y = 0; y < height; ++y) std::memset(surface.PictureRow(y), 0xFF, width * 3);
 
         // The image is clipped to the screen.
-        const int columns =
-            static_cast<int>(std::clamp<int64_t>(width - image.Left, 0, image.Width));
+        const int columns = static_cast<int>(std::clamp<int64_t>(width - image.Left, 0, image.Width));
         std::vector<GifPixelType> line(image.Width);
         auto paintRow = [&](int imageRow) {
             const int64_t y = int64_t{image.Top} + imageRow;
@@ -142,8 +140,7 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         bool anyRow = false;
         for (int pass = 0; pass < passes; ++pass) {
             const int step = image.Interlace ? kPassStep[pass] : 1;
-            for (int row = image.Interlace ? kPassStart[pass] : 0; row < image.Height;
-                 row += step) {
+            for (int row = image.Interlace ? kPassStart[pass] : 0; row < image.Height; row += step) {
                 if (DGifGetLine(gif.get(), line.data(), image.Width) == GIF_ERROR) return anyRow;
                 paintRow(row);
                 anyRow = true;

@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "JpegSegments.h"
 #include "MetadataTransfer.h"
 #include "Orientation.h"
-#include "FailureReason.h"
 #include "PictureDecoders.h"
-#include "ShrinkOnLoad.h"
 #include "PictureLoader.h"
+#include "ShrinkOnLoad.h"
 #include "SurfaceMemory.h"
 
 namespace kx {
@@ -79,16 +79,14 @@ void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width)
     }
 }
 
-bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int height,
-                cDIBSection& surface)
+bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int height, cDIBSection& surface)
 {
     const size_t pitch = static_cast<size_t>(width) * 4;
     // The buffer comes from the surfaces' keep: a fresh one of a photo's
     // size would cost more in page faults than the decode.
     size_t capacity = 0;
     const std::unique_ptr<uint8_t, SurfaceBufferRelease> cmyk(
-        AcquireZeroedBuffer(pitch * static_cast<size_t>(height), capacity),
-        SurfaceBufferRelease{capacity});
+        AcquireZeroedBuffer(pitch * static_cast<size_t>(height), capacity), SurfaceBufferRelease{capacity});
     if (!cmyk) return false;
     const int result = tjDecompress2(handle, file.data(), file.size(), cmyk.get(), width,
                                      static_cast<int>(pitch), height, TJPF_CMYK, TJFLAG_LIMITSCANS);
@@ -108,8 +106,8 @@ struct JpegHeader {
 bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeader& header)
 {
     int subsamp = 0;
-    const int result = tjDecompressHeader3(handle, file.data(), file.size(), &header.width,
-                                           &header.height, &subsamp, &header.colorspace);
+    const int result = tjDecompressHeader3(handle, file.data(), file.size(), &header.width, &header.height,
+                                           &subsamp, &header.colorspace);
     // The header call also refuses sampling factors that TurboJPEG has no
     // name for (subsamp -1 after a complete header); those still decode.
     const bool unnamedSampling = subsamp < 0 && header.colorspace >= 0;
@@ -118,7 +116,8 @@ bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeade
         SetFailureReason(TooLargeReason(header.width, header.height));
         return false;
     }
-    if (!SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte)) {
+    if (!SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()),
+                       kJpegMaxPixelsPerByte)) {
         SetFailureReason("truncated JPEG data: too few bytes for its size");
         return false;
     }
@@ -160,8 +159,8 @@ struct StripBuffers {
 // errors jump out of this function, so it holds nothing that needs
 // destroying: everything it uses is owned by its caller.
 bool GuardedDecodeStrips(jpeg_decompress_struct* info, JpegError* error, jpeg_progress_mgr* progress,
-                         std::span<const uint8_t> file, bool cmyk, int denominator, int width,
-                         int height, StripBuffers* strips, UprightPlacer* placer)
+                         std::span<const uint8_t> file, bool cmyk, int denominator, int width, int height,
+                         StripBuffers* strips, UprightPlacer* placer)
 {
     if (setjmp(error->jump)) return false;
     jpeg_create_decompress(info);
@@ -183,8 +182,8 @@ bool GuardedDecodeStrips(jpeg_decompress_struct* info, JpegError* error, jpeg_pr
         while (count < kStripRows && info->output_scanline < info->output_height) {
             for (int i = count; i < kStripRows; ++i)
                 rows[i] = strips->decoded.data() + static_cast<size_t>(i) * strips->decodedPitch;
-            count += static_cast<int>(jpeg_read_scanlines(info, rows + count,
-                                                          static_cast<JDIMENSION>(kStripRows - count)));
+            count += static_cast<int>(
+                jpeg_read_scanlines(info, rows + count, static_cast<JDIMENSION>(kStripRows - count)));
         }
         for (int i = 0; i < count; ++i) {
             const uint8_t* row = strips->decoded.data() + static_cast<size_t>(i) * strips->decodedPitch;
@@ -203,8 +202,8 @@ bool GuardedDecodeStrips(jpeg_decompress_struct* info, JpegError* error, jpeg_pr
 
 // Decodes a picture stored in `orientation` (2 to 8) into an upright surface,
 // at 1/denominator of its stored size.
-bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int orientation,
-                  int denominator, cDIBSection& surface)
+bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int orientation, int denominator,
+                  cDIBSection& surface)
 {
     const int width = ScaledSide(header.width, denominator);
     const int height = ScaledSide(header.height, denominator);
@@ -257,10 +256,9 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const Shrin
 
         // The scan limit keeps a hostile progressive file with thousands of
         // tiny scans from taking minutes.
-        const int result = tjDecompress2(handle.get(), file.data(), file.size(),
-                                         surface.DIBSectionBitsPtr(), width,
-                                         surface.BytesPerScanLine(), height, TJPF_BGR,
-                                         TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
+        const int result =
+            tjDecompress2(handle.get(), file.data(), file.size(), surface.DIBSectionBitsPtr(), width,
+                          surface.BytesPerScanLine(), height, TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
         return CallSucceeded(result, handle.get());
     } catch (...) {
         return false;
@@ -282,7 +280,8 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         JpegHeader header;
         if (!ReadCheckedHeader(handle.get(), file, header)) return false;
         // The target speaks of the upright picture; the decoder scales the stored one.
-        const ShrinkTarget stored = SwapsSides(metadata.Orientation) ? ShrinkTarget{shrink.Height, shrink.Width} : shrink;
+        const ShrinkTarget stored =
+            SwapsSides(metadata.Orientation) ? ShrinkTarget{shrink.Height, shrink.Width} : shrink;
         const Long denominator = ShrinkOnLoadDenominator(header.width, header.height, stored);
         if (!DecodeTurned(file, header, metadata.Orientation, denominator, surface)) return false;
         metadata.Orientation = 1;  // the pixels are upright now

@@ -26,7 +26,8 @@ struct DataRelease {
 class ExifRecord {
 public:
     explicit ExifRecord(std::span<const uint8_t> exif)
-        : mem_(exif_mem_new_default()), data_(mem_ ? exif_data_new_mem(mem_.get()) : nullptr)
+        : mem_(exif_mem_new_default())
+        , data_(mem_ ? exif_data_new_mem(mem_.get()) : nullptr)
     {
         if (!data_ || exif.empty() || exif.size() > kMaxExifBytes) {
             data_.reset();
@@ -107,10 +108,10 @@ private:
 // A big-endian TIFF header and an IFD0 holding only the orientation.
 std::vector<uint8_t> OrientationOnlyExif(int orientation)
 {
-    return {'M', 'M', 0, 42, 0, 0, 0, 8,                                    // header, IFD0 at 8
-            0, 1,                                                           // one entry
-            0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<uint8_t>(orientation), 0, 0,  // SHORT
-            0, 0, 0, 0};                                                    // no IFD1
+    return {'M',  'M',  0, 42, 0, 0, 0, 8,                                              // header, IFD0 at 8
+            0,    1,                                                                    // one entry
+            0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, static_cast<uint8_t>(orientation), 0, 0,  // SHORT
+            0,    0,    0, 0};                                                          // no IFD1
 }
 
 // Sets every tiff:Orientation of an XMP packet, attribute or element, to 1.
@@ -121,10 +122,8 @@ void XmpOrientationUpright(std::vector<uint8_t>& xmp)
     for (size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
         size_t value = at + name.size();
         // attribute: name="6" (or '6'); element: <tiff:Orientation>6<
-        while (value < text.size() && (text[value] == ' ' || text[value] == '='))
-            ++value;
-        if (value < text.size() && (text[value] == '"' || text[value] == '\'' || text[value] == '>'))
-            ++value;
+        while (value < text.size() && (text[value] == ' ' || text[value] == '=')) ++value;
+        if (value < text.size() && (text[value] == '"' || text[value] == '\'' || text[value] == '>')) ++value;
         if (value < text.size() && text[value] >= '1' && text[value] <= '8' &&
             (value + 1 == text.size() || text[value + 1] < '0' || text[value + 1] > '9'))
             xmp[value] = '1';

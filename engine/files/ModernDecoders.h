@@ -10,8 +10,8 @@
 #include <span>
 
 #include "PictureMetadata.h"
-#include "modImageInfo.h"
 #include "cDIBSection.h"
+#include "modImageInfo.h"
 
 namespace kx {
 
@@ -31,14 +31,12 @@ inline constexpr int64_t kModernMaxPixelsPerByte = int64_t{1} << 16;
 // informative only and is not applied); alpha is
 // blended onto white; 10- and 12-bit pictures are reduced to 8 bits. Its ICC
 // profile goes to metadata->IccProfile, its EXIF block to metadata->Exif.
-bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface,
-                PictureMetadata* metadata = nullptr);
+bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr);
 
 // WebP, lossy or lossless: a still picture, or the first frame of an animation
 // on its canvas; alpha is blended onto white. ICCP, EXIF and XMP chunks go to
 // `metadata`.
-bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface,
-                PictureMetadata* metadata = nullptr);
+bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr);
 
 // TIFF: the first page, 1 to 16 bits a sample, RGB, grey, palette, CMYK
 // and YCbCr, any compression libtiff reads; alpha is blended onto white.
@@ -46,8 +44,8 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface,
 // copied to the surface and metadata->Orientation is 1; without, the pixels
 // stay as stored and metadata->Orientation is the tag's value. Its ICC
 // profile goes to metadata->IccProfile.
-bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface,
-                PictureMetadata* metadata = nullptr, bool autoOrient = true);
+bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr,
+                bool autoOrient = true);
 
 // The colour c (0-255) with alpha a (0-255) over white, rounded.
 inline uint8_t OverWhite(unsigned c, unsigned a)

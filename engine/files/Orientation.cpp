@@ -8,10 +8,11 @@
 namespace kx {
 
 UprightPlacer::UprightPlacer(cDIBSection& upright, int orientation, Long storedWidth, Long storedHeight)
-    : upright_(upright), orientation_(orientation < 1 || orientation > 8 ? 1 : orientation),
-      width_(storedWidth), height_(storedHeight)
-{
-}
+    : upright_(upright)
+    , orientation_(orientation < 1 || orientation > 8 ? 1 : orientation)
+    , width_(storedWidth)
+    , height_(storedHeight)
+{}
 
 void UprightPlacer::Place(const uint8_t* const* rows, Long firstRow, Long count)
 {

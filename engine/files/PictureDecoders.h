@@ -11,8 +11,8 @@
 #include <optional>
 #include <span>
 
-#include "ShrinkOnLoad.h"
 #include "PictureMetadata.h"
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {

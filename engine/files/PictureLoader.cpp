@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
+#include "FailureReason.h"
 #include "ModernDecoders.h"
 #include "Orientation.h"
-#include "FailureReason.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -23,7 +23,9 @@ namespace {
 
 struct FileDescriptor {
     int fd;
-    explicit FileDescriptor(int f) : fd(f) {}
+    explicit FileDescriptor(int f)
+        : fd(f)
+    {}
     ~FileDescriptor()
     {
         if (fd >= 0) ::close(fd);
@@ -81,8 +83,9 @@ bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& siz
         return false;
     }
     if (info.st_size < 0 || info.st_size > kMaxPictureFileBytes) {
-        SetFailureReason("the file is " + std::to_string(info.st_size) + " bytes; the engine reads files up to " +
-                         std::to_string(kMaxPictureFileBytes) + " bytes");
+        SetFailureReason("the file is " + std::to_string(info.st_size) +
+                         " bytes; the engine reads files up to " + std::to_string(kMaxPictureFileBytes) +
+                         " bytes");
         return false;
     }
     size = info.st_size;
@@ -98,8 +101,7 @@ bool ReadBmpRowsInPlace(int fd, const BmpPixelRows& rows, cDIBSection& surface)
     const size_t stride = static_cast<size_t>(surface.BytesPerScanLine());
     if (!rows.topDown) {
         const size_t bytes = stride * static_cast<size_t>(rows.height);
-        if (ReadAt(fd, surface.Row(0), bytes, rows.dataOffset) != static_cast<int64_t>(bytes))
-            return false;
+        if (ReadAt(fd, surface.Row(0), bytes, rows.dataOffset) != static_cast<int64_t>(bytes)) return false;
     } else {
         for (Long i = 0; i < rows.height; ++i) {
             const int64_t at = rows.dataOffset + static_cast<int64_t>(stride) * i;
@@ -126,8 +128,8 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
     return LoadPicture(path, surface, metadata, true);
 }
 
-bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
-                 bool autoOrient, const ShrinkTarget& target)
+bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata, bool autoOrient,
+                 const ShrinkTarget& target)
 {
     surface.ClearUp();
     metadata = PictureMetadata{};

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "ShrinkOnLoad.h"
 #include "PictureMetadata.h"
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {
@@ -28,8 +28,8 @@ bool LoadPicture(const std::string& path, cDIBSection& surface);
 // file's tag. `metadata` is empty after a failure. A JPEG picture may come
 // smaller than stored when a shrink target is given (see ShrinkOnLoad.h);
 // other formats always come at their full size.
-bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata,
-                 bool autoOrient, const ShrinkTarget& target = {});
+bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata, bool autoOrient,
+                 const ShrinkTarget& target = {});
 
 // What the decoders noted on this thread about pictures they still decoded
 // (a truncated or slightly damaged JPEG stream: the part that decoded is

@@ -37,15 +37,15 @@ void PngAppend(png_structp png, png_bytep data, size_t size)
 void PngFlush(png_structp) {}
 
 // Only plain C objects live across the longjmp.
-bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface,
-                   std::span<const uint8_t> icc, png_bytepp rows)
+bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface, std::span<const uint8_t> icc,
+                   png_bytepp rows)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     // A profile libpng finds faulty is left out rather than failing the write.
     png_set_benign_errors(png, 1);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(surface.Width()), static_cast<png_uint_32>(surface.Height()),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(surface.Width()),
+                 static_cast<png_uint_32>(surface.Height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!icc.empty())
         png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
                      static_cast<png_uint_32>(icc.size()));
@@ -61,7 +61,8 @@ std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8
     std::vector<uint8_t> out;
     png_infop info = nullptr;
     std::unique_ptr<png_struct, PngWriteDeleter> png(
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning), PngWriteDeleter{&info});
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning),
+        PngWriteDeleter{&info});
     if (!png) return {};
     info = png_create_info_struct(png.get());
     if (info == nullptr) return {};
@@ -200,8 +201,7 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
         case OutputFormat::Avif: return EncodeAvif(surface, quality, iccProfile);
         case OutputFormat::Jpeg: break;
         }
-    } catch (...) {
-    }
+    } catch (...) {}
     return {};
 }
 

@@ -28,7 +28,7 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
 // Encodes the surface and writes it to `path`, replacing a file already there
 // as a new file (its permissions and times are not carried over). False,
 // raising nothing, on any failure; the file at `path` is then untouched.
-bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality,
-                   OutputFormat format, std::span<const uint8_t> iccProfile = {});
+bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality, OutputFormat format,
+                   std::span<const uint8_t> iccProfile = {});
 
 }  // namespace kx

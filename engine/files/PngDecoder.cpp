@@ -73,8 +73,8 @@ bool GuardedReadHeader(png_structp png, png_infop info, PngHeader* header)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     png_read_info(png, info);
-    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth,
-                 &header->colourType, nullptr, nullptr, nullptr);
+    png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colourType, nullptr,
+                 nullptr, nullptr);
     header->rawRowBytes = png_get_rowbytes(png, info);
     return true;
 }
@@ -113,8 +113,7 @@ inline uint8_t OverWhite(unsigned c, unsigned a)
     return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels,
-                    cDIBSection& surface)
+void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface)
 {
     const int width = surface.Width();
     for (int y = 0; y < surface.Height(); ++y) {
@@ -188,8 +187,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
             return GuardedReadImage(png.get(), rows.data());
         }
         std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
-        for (Long y = 0; y < height; ++y)
-            rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
+        for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
         if (!GuardedReadImage(png.get(), rows.data())) return false;
         BlendOntoWhite(pixels, rowBytes, channels, surface);
         return true;

@@ -37,9 +37,12 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
 {
     auto* file = static_cast<MemoryFile*>(handle);
     uint64_t base = 0;
-    if (whence == SEEK_CUR) base = file->position;
-    else if (whence == SEEK_END) base = file->bytes.size();
-    else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+    if (whence == SEEK_CUR)
+        base = file->position;
+    else if (whence == SEEK_END)
+        base = file->bytes.size();
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
     if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
     file->position = base + offset;  // past the end reads nothing
     return file->position;
@@ -105,12 +108,27 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
         int64_t sx = ux, sy = uy;
         switch (orientation) {
         case 2: sx = w - 1 - ux; break;
-        case 3: sx = w - 1 - ux; sy = h - 1 - uy; break;
+        case 3:
+            sx = w - 1 - ux;
+            sy = h - 1 - uy;
+            break;
         case 4: sy = h - 1 - uy; break;
-        case 5: sx = uy; sy = ux; break;
-        case 6: sx = uy; sy = h - 1 - ux; break;
-        case 7: sx = w - 1 - uy; sy = h - 1 - ux; break;
-        case 8: sx = w - 1 - uy; sy = ux; break;
+        case 5:
+            sx = uy;
+            sy = ux;
+            break;
+        case 6:
+            sx = uy;
+            sy = h - 1 - ux;
+            break;
+        case 7:
+            sx = w - 1 - uy;
+            sy = h - 1 - ux;
+            break;
+        case 8:
+            sx = w - 1 - uy;
+            sy = ux;
+            break;
         default: break;
         }
         return (h - 1 - sy) * w + sx;
@@ -140,8 +158,8 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         MemoryFile memory{file};
         // "m": no memory mapping. Only the first directory (page) is read.
         const std::unique_ptr<TIFF, TiffDeleter> tif(
-            TIFFClientOpenExt("picture", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc,
-                              SizeProc, MapProc, UnmapProc, options.get()));
+            TIFFClientOpenExt("picture", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
+                              MapProc, UnmapProc, options.get()));
         if (!tif) return false;
 
         uint32_t width = 0, height = 0;

@@ -135,7 +135,8 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             }
             ok = WebPDecode(file.data(), file.size(), &config) == VP8_STATUS_OK;
             WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
-            if (ok && config.input.has_alpha) BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
+            if (ok && config.input.has_alpha)
+                BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
         }
         if (ok && metadata != nullptr) ReadMetadata(file, *metadata);
         return ok;

@@ -14,8 +14,8 @@
 #include <span>
 #include <vector>
 
-#include "JpegSegments.h"
 #include "FailureReason.h"
+#include "JpegSegments.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
 
@@ -78,9 +78,12 @@ std::optional<ReplacedFile> InspectTarget(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    if (S_ISDIR(info.st_mode)) SetFailureReason("a folder of that name is in the way");
-    else if (!S_ISREG(info.st_mode)) SetFailureReason("something that is not a file is in the way");
-    else if ((info.st_mode & S_IWUSR) == 0) SetFailureReason("the file is read-only");
+    if (S_ISDIR(info.st_mode))
+        SetFailureReason("a folder of that name is in the way");
+    else if (!S_ISREG(info.st_mode))
+        SetFailureReason("something that is not a file is in the way");
+    else if ((info.st_mode & S_IWUSR) == 0)
+        SetFailureReason("the file is read-only");
     if (!S_ISREG(info.st_mode) || (info.st_mode & S_IWUSR) == 0) Raise(errPathFileAccess);
     return ReplacedFile{static_cast<mode_t>(info.st_mode & 07777), {info.st_atim, info.st_mtim}};
 }
@@ -155,8 +158,8 @@ size_t MetadataInsertionPoint(const unsigned char* encoded, size_t size)
     return 2;
 }
 
-bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long quality,
-                        bool carryOverAttributes, std::span<const uint8_t> segments = {})
+bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long quality, bool carryOverAttributes,
+                        std::span<const uint8_t> segments = {})
 {
     tjhandle compressor = ThreadCompressor();
     if (compressor == nullptr) RaiseWriterError("Failed to initialise the IJL library: -1");
@@ -181,8 +184,8 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
     // Straight from the surface: its row length includes the row-end bytes,
     // and the bottom-up flag handles the row order, so nothing is copied.
     const int r = tjCompress2(compressor, surface.DIBSectionBitsPtr(), width,
-                              surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR,
-                              &encoded, &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+                              surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR, &encoded,
+                              &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (r != 0) {
         SetFailureReason(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
         RaiseWriterError("Failed to save to JPG " + std::to_string(r));
@@ -192,8 +195,7 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
         const size_t at = MetadataInsertionPoint(encoded, encodedSize);
         pieces = {{{encoded, at}, segments, {encoded + at, encodedSize - at}}};
     }
-    if (!ReplaceFileContents(path, pieces, replaced))
-        RaiseWriterError("Failed to save to JPG -1");
+    if (!ReplaceFileContents(path, pieces, replaced)) RaiseWriterError("Failed to save to JPG -1");
     return true;
 }
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "ShrinkOnLoad.h"
 #include "PictureMetadata.h"
+#include "ShrinkOnLoad.h"
 #include "cDIBSection.h"
 
 namespace kx {

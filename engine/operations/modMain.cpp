@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "LanczosResample.h"
-#include "Proportions.h"
 #include "MetadataTransfer.h"
-#include "cDIBSection.h"
 #include "PictureWriters.h"
+#include "Proportions.h"
+#include "cDIBSection.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
 #include "modImageInfo.h"
@@ -77,14 +77,13 @@ bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, Pic
 bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
                 const EngineSettings& settings, const ShrinkTarget& shrink = {})
 {
-    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) ||
-           Fail(ecInputNotLoaded);
+    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) || Fail(ecInputNotLoaded);
 }
 
 // Loads InImage and resamples it to Width x Height with the object's filter.
 // The antialiased filter lets a JPEG picture decode at a reduced scale.
-bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
-                   Long Width, Long Height, const EngineSettings& settings)
+bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage, Long Width,
+                   Long Height, const EngineSettings& settings)
 {
     if (settings.Filter != ResampleFilter::Lanczos) {
         if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
@@ -98,8 +97,8 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
 }
 
 // Writes the output with what of the input's metadata the settings let travel.
-bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage,
-                Long quality, const EngineSettings& settings)
+bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage, Long quality,
+                const EngineSettings& settings)
 {
     const PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
@@ -128,8 +127,8 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
     });
 }
 
-bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage,
-                      Long Quality, const EngineSettings& settings)
+bool PercentageResize(const std::string& InImage, const std::string& OutImage, Long Percentage, Long Quality,
+                      const EngineSettings& settings)
 {
     return Guarded("PercentageResize", false, [&] {
         if (Percentage <= 0) return Fail(ecBadPercentage);
@@ -147,7 +146,8 @@ bool PercentageResize(const std::string& InImage, const std::string& OutImage, L
     });
 }
 
-bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality, const EngineSettings& settings)
+bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Long Width, Long Quality,
+                    const EngineSettings& settings)
 {
     return Guarded("ResizeMaxWidth", false, [&] {
         if (Width <= 0) return Fail(ecBadWidth);
@@ -163,7 +163,8 @@ bool ResizeMaxWidth(const std::string& InImage, const std::string& OutImage, Lon
     });
 }
 
-bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality, const EngineSettings& settings)
+bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Long Height, Long Quality,
+                     const EngineSettings& settings)
 {
     return Guarded("ResizeMaxHeight", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
@@ -179,8 +180,8 @@ bool ResizeMaxHeight(const std::string& InImage, const std::string& OutImage, Lo
     });
 }
 
-bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height,
-                          Long Width, Long Quality, const EngineSettings& settings)
+bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImage, Long Height, Long Width,
+                          Long Quality, const EngineSettings& settings)
 {
     return Guarded("ResizeWithDimensions", false, [&] {
         if (Height <= 0) return Fail(ecBadHeight);
@@ -237,10 +238,10 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
         PictureMetadata metadata;
         if (!LoadOrFail(source, metadata, InImage, settings)) return false;
         // Border pairs are summed as Integers, then the picture size is added.
-        const Long width = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize),
-                                            source.Width());
-        const Long height = CheckedAdd<Long>(CheckedAdd<Integer>(intBorderTopSize, intBorderBottomSize),
-                                             source.Height());
+        const Long width =
+            CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize), source.Width());
+        const Long height =
+            CheckedAdd<Long>(CheckedAdd<Integer>(intBorderTopSize, intBorderBottomSize), source.Height());
         cDIBSection framed;
         framed.Create(width, height);
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
@@ -251,7 +252,8 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
 }
 
 bool ImageAddText(const std::string& InImage, const std::string& OutImage, const std::string& strText,
-                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos, const EngineSettings& settings)
+                  const StdFont& fontStdFnt, Long lngColour, Integer intTopPos, Integer intLeftPos,
+                  const EngineSettings& settings)
 {
     return Guarded("ImageAddText", false, [&] {
         cDIBSection surface;
@@ -265,16 +267,16 @@ bool ImageAddText(const std::string& InImage, const std::string& OutImage, const
 }
 
 bool ImageAddTextUsingSpecifiedPosition(const std::string& InImage, const std::string& OutImage,
-                                        const std::string& strText, const StdFont& fontStdFnt,
-                                        Long lngColour, Long txtPos, const EngineSettings& settings)
+                                        const std::string& strText, const StdFont& fontStdFnt, Long lngColour,
+                                        Long txtPos, const EngineSettings& settings)
 {
     return Guarded("ImageAddTextUsingSpecifiedPosition", false, [&] {
         cDIBSection surface;
         PictureMetadata metadata;
         if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         const RGBBytes colour = ColorCodeToRGB(lngColour);
-        surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green,
-                                               colour.Blue, txtPos);
+        surface.AddTextToImageUsingSpecPostion(strText, fontStdFnt, colour.Red, colour.Green, colour.Blue,
+                                               txtPos);
         return SaveOrFail(surface, metadata, OutImage, settings.DecorationQuality, settings);
     });
 }

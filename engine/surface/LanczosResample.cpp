@@ -93,7 +93,8 @@ KX_VECTORISE void SumRows(const uint8_t* const* rows, const int32_t* weights, Lo
         for (size_t i = 0; i < bytes; ++i) sums[i] += w * in[i];
     }
     for (size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<int16_t>(std::clamp(sums[i] >> kHorizontalShift, kBetweenLowest, kBetweenHighest));
+        out[i] =
+            static_cast<int16_t>(std::clamp(sums[i] >> kHorizontalShift, kBetweenLowest, kBetweenHighest));
 }
 
 // Horizontal pass: a row of 16-bit fixed point to a destination row.
@@ -174,7 +175,8 @@ std::unique_ptr<cDIBSection> ResampleLanczos(const cDIBSection& source, Long lNe
     std::vector<int16_t> between(bytes);
     std::vector<const uint8_t*> sourceRows(static_cast<size_t>(rows.Stride));
     for (Long y = 0; y < lNewHeight; ++y) {
-        for (Long k = 0; k < rows.Count[y]; ++k) sourceRows[static_cast<size_t>(k)] = source.Row(rows.First[y] + k);
+        for (Long k = 0; k < rows.Count[y]; ++k)
+            sourceRows[static_cast<size_t>(k)] = source.Row(rows.First[y] + k);
         SumRows(sourceRows.data(), &rows.Weights[static_cast<size_t>(y) * rows.Stride], rows.Count[y], bytes,
                 sums.data(), between.data());
         FilterRow(between.data(), result->Row(y), columns, lNewWidth);

@@ -13,8 +13,7 @@ Long MulDiv(Long nNumber, Long nNumerator, Long nDenominator)
     const int64_t product = int64_t{nNumber} * nNumerator;
     const bool negative = (product < 0) != (nDenominator < 0);
     const uint64_t magnitude = product < 0 ? uint64_t(-product) : uint64_t(product);
-    const uint64_t divisor = nDenominator < 0 ? uint64_t(-int64_t{nDenominator})
-                                              : uint64_t(nDenominator);
+    const uint64_t divisor = nDenominator < 0 ? uint64_t(-int64_t{nDenominator}) : uint64_t(nDenominator);
     const uint64_t quotient = (magnitude + divisor / 2) / divisor;
     if (quotient > uint64_t{std::numeric_limits<Long>::max()}) return -1;
     return negative ? -static_cast<Long>(quotient) : static_cast<Long>(quotient);
@@ -29,8 +28,7 @@ LOGFONT LogFontFromStdFont(const StdFont& font, Long lPixelsPerInch)
     // Only whole characters are copied, so the name stays valid UTF-8.
     const std::string_view name = font.Name;
     size_t characters = 0;
-    for (size_t pos = 0; pos < name.size(); ++characters)
-        pos += Utf8CharLength(name, pos);
+    for (size_t pos = 0; pos < name.size(); ++characters) pos += Utf8CharLength(name, pos);
     if (characters > 33) Raise(errSubscript);
     size_t copied = 0;
     while (copied < name.size()) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <compare>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -130,7 +130,8 @@ PatternPtr RequestPattern(const FontRequest& request)
     PatternPtr pattern(FcPatternCreate());
     if (!pattern) return pattern;
     if (!request.family.empty())
-        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(request.family.c_str()));
+        FcPatternAddString(pattern.get(), FC_FAMILY,
+                           reinterpret_cast<const FcChar8*>(request.family.c_str()));
     FcPatternAddInteger(pattern.get(), FC_WEIGHT, FcWeightFromOpenType(request.weight));
     FcPatternAddInteger(pattern.get(), FC_SLANT, request.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcPatternAddDouble(pattern.get(), FC_PIXEL_SIZE, static_cast<double>(request.pixelHeight));
@@ -143,7 +144,8 @@ std::optional<FaceFile> FileOf(FcPattern* pattern)
 {
     FcChar8* path = nullptr;
     int index = 0;
-    if (pattern == nullptr || FcPatternGetString(pattern, FC_FILE, 0, &path) != FcResultMatch) return std::nullopt;
+    if (pattern == nullptr || FcPatternGetString(pattern, FC_FILE, 0, &path) != FcResultMatch)
+        return std::nullopt;
     FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
     return FaceFile{reinterpret_cast<const char*>(path), index};
 }
@@ -217,8 +219,7 @@ std::optional<FaceSet> FontCache::Activate(const LOGFONT& font)
     FontRequest request;
     // The field is zero-terminated by its writer; never read past it anyway,
     // and hand fontconfig valid UTF-8 only.
-    const std::string_view faceName(font.lfFaceName,
-                                    strnlen(font.lfFaceName, sizeof(font.lfFaceName)));
+    const std::string_view faceName(font.lfFaceName, strnlen(font.lfFaceName, sizeof(font.lfFaceName)));
     for (char32_t c : DecodeUtf8(faceName)) {
         if (c < 0x80) {
             request.family += static_cast<char>(c);
@@ -242,8 +243,7 @@ std::optional<FaceSet> FontCache::Activate(const LOGFONT& font)
     request.weight = font.lfWeight == 0 ? 400 : std::clamp<int>(font.lfWeight, 1, 1000);
     request.italic = font.lfItalic != 0;
     // Negative: character height; positive: cell height; 0: the default.
-    const int64_t wanted = font.lfHeight == 0 ? kDefaultPixelHeight
-                                              : std::abs(int64_t{font.lfHeight});
+    const int64_t wanted = font.lfHeight == 0 ? kDefaultPixelHeight : std::abs(int64_t{font.lfHeight});
     if (wanted > TextRenderer::MaxPixelHeight) return std::nullopt;
     request.pixelHeight = wanted;
 
@@ -266,7 +266,8 @@ const ActiveFont& FontCache::FaceFor(FaceSet& faces, char32_t c)
     auto [it, added] = faces.fallbacks.try_emplace(*file);
     if (added) {
         FT_Face face = Open(*file);
-        if (face != nullptr && face != faces.primary.face) it->second = SetUp(face, faces.request, faces.lfHeight);
+        if (face != nullptr && face != faces.primary.face)
+            it->second = SetUp(face, faces.request, faces.lfHeight);
     }
     if (!it->second || FT_Get_Char_Index(it->second->face, c) == 0) return faces.primary;
     return *it->second;
@@ -306,20 +307,18 @@ std::optional<ActiveFont> SetUp(FT_Face face, const FontRequest& request, int32_
 
     if (FT_IS_SCALABLE(face)) {
         const double scale = double(metrics.y_scale) / 65536.0 / 64.0;  // font units -> pixels
-        active.underlineThickness =
-            std::max<int64_t>(1, RoundToPixels(face->underline_thickness * scale));
+        active.underlineThickness = std::max<int64_t>(1, RoundToPixels(face->underline_thickness * scale));
         const double centre = -face->underline_position * scale;
         // Keep a gap row under the baseline where the descent has room.
-        int64_t offset = std::max<int64_t>(
-            1, RoundToPixels(centre - double(active.underlineThickness) / 2.0));
+        int64_t offset =
+            std::max<int64_t>(1, RoundToPixels(centre - double(active.underlineThickness) / 2.0));
         if (offset + active.underlineThickness > active.descent)
             offset = std::max<int64_t>(0, active.descent - active.underlineThickness);
         active.underlineOffset = offset;
 
         const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
         if (os2 != nullptr && os2->version != 0xFFFF && os2->yStrikeoutSize > 0) {
-            active.strikeThickness =
-                std::max<int64_t>(1, RoundToPixels(os2->yStrikeoutSize * scale));
+            active.strikeThickness = std::max<int64_t>(1, RoundToPixels(os2->yStrikeoutSize * scale));
             active.strikeOffset = -RoundToPixels(os2->yStrikeoutPosition * scale);
         } else {
             active.strikeThickness = active.underlineThickness;
@@ -347,8 +346,7 @@ bool LoadGlyph(const ActiveFont& font, char32_t codePoint, bool render)
     FT_GlyphSlot slot = face->glyph;
     if (font.oblique && slot->format == FT_GLYPH_FORMAT_OUTLINE) FT_GlyphSlot_Oblique(slot);
     if (font.embolden) FT_GlyphSlot_Embolden(slot);
-    if (render && slot->format != FT_GLYPH_FORMAT_BITMAP &&
-        FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0)
+    if (render && slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0)
         return false;
     return true;
 }
@@ -391,8 +389,8 @@ Long ClampToLong(int64_t value)
 }
 
 // Paints the clipped rectangle [x0, x1) x [y0, y0 + height) black.
-void FillBlack(cDIBSection& surface, int64_t x0, int64_t x1, int64_t y0, int64_t height,
-               int64_t clipRight, int64_t clipBottom)
+void FillBlack(cDIBSection& surface, int64_t x0, int64_t x1, int64_t y0, int64_t height, int64_t clipRight,
+               int64_t clipBottom)
 {
     x0 = std::max<int64_t>(x0, 0);
     x1 = std::min(x1, clipRight);
@@ -406,8 +404,8 @@ void FillBlack(cDIBSection& surface, int64_t x0, int64_t x1, int64_t y0, int64_t
 }
 
 // Copies the ink of a rendered glyph with its top-left at (left, top).
-void BlitGlyph(cDIBSection& surface, const FT_Bitmap& bitmap, int64_t left, int64_t top,
-               int64_t clipRight, int64_t clipBottom)
+void BlitGlyph(cDIBSection& surface, const FT_Bitmap& bitmap, int64_t left, int64_t top, int64_t clipRight,
+               int64_t clipBottom)
 {
     const bool mono = bitmap.pixel_mode == FT_PIXEL_MODE_MONO;
     if (!mono && bitmap.pixel_mode != FT_PIXEL_MODE_GRAY) return;
@@ -422,8 +420,7 @@ void BlitGlyph(cDIBSection& surface, const FT_Bitmap& bitmap, int64_t left, int6
     const int64_t endX = std::min(width, clipRight - left);
     for (int64_t y = firstY; y < endY; ++y) {
         // A negative pitch means the rows are stored bottom-up.
-        const unsigned char* source =
-            bitmap.buffer + (pitch >= 0 ? y * pitch : (rows - 1 - y) * -pitch);
+        const unsigned char* source = bitmap.buffer + (pitch >= 0 ? y * pitch : (rows - 1 - y) * -pitch);
         uint8_t* row = surface.PictureRow(static_cast<Long>(top + y));
         for (int64_t x = firstX; x < endX; ++x) {
             const bool ink = mono ? (source[x >> 3] & (0x80 >> (x & 7))) != 0 : source[x] >= 128;
@@ -537,8 +534,8 @@ TextExtent TextRenderer::Measure(const LOGFONT& font, std::string_view text, boo
     return {ClampToLong(widest), ClampToLong(int64_t(lines.size()) * faced.LineHeight())};
 }
 
-void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_view text,
-                        Long lRight, Long lBottom, bool bPrefix)
+void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_view text, Long lRight,
+                        Long lBottom, bool bPrefix)
 {
     if (!surface.IsLive()) return;
     const int64_t clipRight = std::min(lRight, surface.Width());
@@ -568,8 +565,8 @@ void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_v
             if (pen > reach) break;
             if (!LoadGlyph(face, c.codePoint, true)) continue;
             const FT_GlyphSlot slot = face.face->glyph;
-            BlitGlyph(surface, slot->bitmap, pen + slot->bitmap_left, baseline - slot->bitmap_top,
-                      clipRight, clipBottom);
+            BlitGlyph(surface, slot->bitmap, pen + slot->bitmap_left, baseline - slot->bitmap_top, clipRight,
+                      clipBottom);
             const int64_t advance = AdvanceOf(slot);
             if (c.underlined)
                 FillBlack(surface, pen, pen + advance, baseline + primary.underlineOffset,
@@ -577,11 +574,11 @@ void TextRenderer::Draw(cDIBSection& surface, const LOGFONT& font, std::string_v
             pen += advance;
         }
         if (font.lfUnderline != 0)
-            FillBlack(surface, 0, pen, baseline + primary.underlineOffset,
-                      primary.underlineThickness, clipRight, clipBottom);
-        if (font.lfStrikeOut != 0)
-            FillBlack(surface, 0, pen, baseline + primary.strikeOffset, primary.strikeThickness,
+            FillBlack(surface, 0, pen, baseline + primary.underlineOffset, primary.underlineThickness,
                       clipRight, clipBottom);
+        if (font.lfStrikeOut != 0)
+            FillBlack(surface, 0, pen, baseline + primary.strikeOffset, primary.strikeThickness, clipRight,
+                      clipBottom);
     }
 }
 

@@ -44,8 +44,8 @@ public:
     // Draws text in black with its top-left at picture (0, 0) of surface,
     // clipped to the rectangle (0, 0, lRight, lBottom) and to the surface.
     // The background is not painted. A surface without pixels is not touched.
-    static void Draw(cDIBSection& surface, const LOGFONT& font, std::string_view text,
-                     Long lRight, Long lBottom, bool bPrefix = true);
+    static void Draw(cDIBSection& surface, const LOGFONT& font, std::string_view text, Long lRight,
+                     Long lBottom, bool bPrefix = true);
 };
 
 // The length in bytes of the UTF-8 character at pos (pos < text.size()); an

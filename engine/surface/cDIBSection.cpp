@@ -55,8 +55,8 @@ void cDIBSection::CreateFromPicture(const cDIBSection& picThis)
     LoadPictureBlt(const_cast<cDIBSection*>(&picThis), 0, 0, -1, -1, SRCCOPY);
 }
 
-void cDIBSection::LoadPictureBlt(HDC lhDC, Long lSrcLeft, Long lSrcTop, Long lSrcWidth,
-                                 Long lSrcHeight, Long /*eRop*/)
+void cDIBSection::LoadPictureBlt(HDC lhDC, Long lSrcLeft, Long lSrcTop, Long lSrcWidth, Long lSrcHeight,
+                                 Long /*eRop*/)
 {
     if (lhDC == nullptr) return;
     if (lSrcWidth < 0) lSrcWidth = Width();
@@ -64,8 +64,8 @@ void cDIBSection::LoadPictureBlt(HDC lhDC, Long lSrcLeft, Long lSrcTop, Long lSr
     BlockCopy(*this, 0, 0, *lhDC, lSrcLeft, lSrcTop, lSrcWidth, lSrcHeight);
 }
 
-void cDIBSection::PaintPicture(HDC lhDC, Long lDestLeft, Long lDestTop, Long lDestWidth,
-                               Long lDestHeight, Long lSrcLeft, Long lSrcTop, Long /*eRop*/) const
+void cDIBSection::PaintPicture(HDC lhDC, Long lDestLeft, Long lDestTop, Long lDestWidth, Long lDestHeight,
+                               Long lSrcLeft, Long lSrcTop, Long /*eRop*/) const
 {
     if (lhDC == nullptr) return;
     if (lDestWidth < 0) lDestWidth = Width();
@@ -90,8 +90,8 @@ void cDIBSection::ClearUp()
 
 bool cDIBSection::CopyToClipboard(bool /*bAsDIB*/) { return false; }
 
-void BlockCopy(cDIBSection& destination, Long destLeft, Long destTop, const cDIBSection& source,
-               Long srcLeft, Long srcTop, Long width, Long height)
+void BlockCopy(cDIBSection& destination, Long destLeft, Long destTop, const cDIBSection& source, Long srcLeft,
+               Long srcTop, Long width, Long height)
 {
     if (!destination.IsLive() || !source.IsLive()) return;
     // Clip in 64 bits so that no coordinate sum can overflow.

@@ -97,8 +97,7 @@ public:
     // (lDestLeft, lDestTop) of the context lhDC. A negative width or height
     // stands for this surface's. Parts outside either picture are clipped.
     void PaintPicture(HDC lhDC, Long lDestLeft = 0, Long lDestTop = 0, Long lDestWidth = -1,
-                      Long lDestHeight = -1, Long lSrcLeft = 0, Long lSrcTop = 0,
-                      Long eRop = SRCCOPY) const;
+                      Long lDestHeight = -1, Long lSrcLeft = 0, Long lSrcTop = 0, Long eRop = SRCCOPY) const;
 
     // Row length in bytes: (Width * 3 + 3) with the two lowest bits cleared.
     // Raises overflow (6) when that leaves 32 bits.
@@ -146,25 +145,25 @@ public:
     // Fills every pixel with one colour; the row-end bytes are not touched.
     bool ColourFillDIB(Byte byteRed, Byte byteGreen, Byte byteBlue);
     // Replaces every pixel of exactly the old colour by the new one.
-    bool ConvertColour(Byte byteOldRed, Byte byteOldGreen, Byte byteOldBlue, Byte byteRed,
-                       Byte byteGreen, Byte byteBlue);
+    bool ConvertColour(Byte byteOldRed, Byte byteOldGreen, Byte byteOldBlue, Byte byteRed, Byte byteGreen,
+                       Byte byteBlue);
     // Fills the picture with random noise: grey levels, or random green and
     // red with blue 0.
     void RandomiseBits(bool bGray);
     // Draws strText (UTF-8) in the font and colour with the text block's top
     // left at picture (intLeftPos, intTopPos - 2); only glyph pixels change.
-    bool AddTextToImage(const std::string& strText, const StdFont& fontStdFont, Byte byteRed,
-                        Byte byteGreen, Byte byteBlue, Integer intTopPos, Integer intLeftPos);
+    bool AddTextToImage(const std::string& strText, const StdFont& fontStdFont, Byte byteRed, Byte byteGreen,
+                        Byte byteBlue, Integer intTopPos, Integer intLeftPos);
     // Draws strText at one of the nine standard places (a TEXT_POSITION).
     // False, drawing nothing, on a surface of width or height 0.
-    bool AddTextToImageUsingSpecPostion(const std::string& strText, const StdFont& fontStdFont,
-                                        Byte byteRed, Byte byteGreen, Byte byteBlue, Long txtPos);
+    bool AddTextToImageUsingSpecPostion(const std::string& strText, const StdFont& fontStdFont, Byte byteRed,
+                                        Byte byteGreen, Byte byteBlue, Long txtPos);
 
 private:
     void ResampleInto(cDIBSection& destination) const;
     void StdFontToLogFont(const StdFont& font, HDC lhDC, LOGFONT& logFont) const;
-    void OverlayColourPixels(const cDIBSection& textSurface, Byte byteRed, Byte byteGreen,
-                             Byte byteBlue, Long lTop, Long lLeft);
+    void OverlayColourPixels(const cDIBSection& textSurface, Byte byteRed, Byte byteGreen, Byte byteBlue,
+                             Long lTop, Long lLeft);
 
     BitmapInfoHeader header_;
     bool hasContext_ = false;
@@ -174,7 +173,7 @@ private:
 
 // Copies a w x h rectangle between two surfaces in picture coordinates,
 // clipped to both pictures. Copying a surface onto itself is allowed.
-void BlockCopy(cDIBSection& destination, Long destLeft, Long destTop, const cDIBSection& source,
-               Long srcLeft, Long srcTop, Long width, Long height);
+void BlockCopy(cDIBSection& destination, Long destLeft, Long destTop, const cDIBSection& source, Long srcLeft,
+               Long srcTop, Long width, Long height);
 
 }  // namespace kx

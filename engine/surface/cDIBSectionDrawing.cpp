@@ -47,8 +47,8 @@ bool cDIBSection::ColourFillDIB(Byte byteRed, Byte byteGreen, Byte byteBlue)
     return true;
 }
 
-bool cDIBSection::ConvertColour(Byte byteOldRed, Byte byteOldGreen, Byte byteOldBlue,
-                                Byte byteRed, Byte byteGreen, Byte byteBlue)
+bool cDIBSection::ConvertColour(Byte byteOldRed, Byte byteOldGreen, Byte byteOldBlue, Byte byteRed,
+                                Byte byteGreen, Byte byteBlue)
 {
     if (!IsLive()) return true;
     for (Long y = 0; y < Height(); ++y) {
@@ -93,9 +93,8 @@ void cDIBSection::StdFontToLogFont(const StdFont& font, HDC /*lhDC*/, LOGFONT& l
     logFont = LogFontFromStdFont(font, ScreenPixelsPerInch);
 }
 
-bool cDIBSection::AddTextToImage(const std::string& strText, const StdFont& fontStdFont,
-                                 Byte byteRed, Byte byteGreen, Byte byteBlue, Integer intTopPos,
-                                 Integer intLeftPos)
+bool cDIBSection::AddTextToImage(const std::string& strText, const StdFont& fontStdFont, Byte byteRed,
+                                 Byte byteGreen, Byte byteBlue, Integer intTopPos, Integer intLeftPos)
 {
     LOGFONT logFont;
     StdFontToLogFont(fontStdFont, hdc(), logFont);
@@ -122,8 +121,8 @@ bool cDIBSection::AddTextToImage(const std::string& strText, const StdFont& font
     return true;
 }
 
-void cDIBSection::OverlayColourPixels(const cDIBSection& textSurface, Byte byteRed,
-                                      Byte byteGreen, Byte byteBlue, Long lTop, Long lLeft)
+void cDIBSection::OverlayColourPixels(const cDIBSection& textSurface, Byte byteRed, Byte byteGreen,
+                                      Byte byteBlue, Long lTop, Long lLeft)
 {
     if (!IsLive() || !textSurface.IsLive()) return;
     // 64-bit: positions near the ends of the 32-bit range must not wrap.
@@ -152,9 +151,8 @@ void cDIBSection::OverlayColourPixels(const cDIBSection& textSurface, Byte byteR
     }
 }
 
-bool cDIBSection::AddTextToImageUsingSpecPostion(const std::string& strText,
-                                                 const StdFont& fontStdFont, Byte byteRed,
-                                                 Byte byteGreen, Byte byteBlue, Long txtPos)
+bool cDIBSection::AddTextToImageUsingSpecPostion(const std::string& strText, const StdFont& fontStdFont,
+                                                 Byte byteRed, Byte byteGreen, Byte byteBlue, Long txtPos)
 {
     LOGFONT logFont;
     StdFontToLogFont(fontStdFont, hdc(), logFont);

@@ -58,8 +58,7 @@ inline Tap TapAt(float scale, Long i)
     const float position = static_cast<float>(static_cast<double>(scale) * i);
     const float whole = std::floor(position);
     const float fraction = position - whole;
-    return {static_cast<Long>(whole), 1.0 - static_cast<double>(fraction),
-            static_cast<double>(fraction)};
+    return {static_cast<Long>(whole), 1.0 - static_cast<double>(fraction), static_cast<double>(fraction)};
 }
 
 }  // namespace
@@ -113,7 +112,8 @@ void HorizontalPixelScalar(const RowWork& r, Long x)
 
 void ResampleRowScalar(const RowWork& r)
 {
-    for (const ColumnRun& run : *r.runs) VerticalPassScalar(r, 3 * size_t(run.first), 3 * size_t(run.last) + 3);
+    for (const ColumnRun& run : *r.runs)
+        VerticalPassScalar(r, 3 * size_t(run.first), 3 * size_t(run.last) + 3);
     for (Long x = 0; x < r.width; ++x) HorizontalPixelScalar(r, x);
 }
 
@@ -216,8 +216,11 @@ void cDIBSection::ResampleInto(cDIBSection& destination) const
     for (Long y = 0; y < hd; ++y) {
         const Tap ty = TapAt(sy, y);
         if (ty.index < 0 || ty.index + 1 >= hs) Raise(errSubscript);
-        const RowWork work{Row(ty.index), Row(ty.index + 1), ty.weightNear, ty.weightFar, vertical.data(),
-                           &runs, columns.data(), wd, destination.Row(y)};
+        const RowWork work{Row(ty.index),     Row(ty.index + 1),
+                           ty.weightNear,     ty.weightFar,
+                           vertical.data(),   &runs,
+                           columns.data(),    wd,
+                           destination.Row(y)};
 #if KX_HAVE_AVX2_PATH
         if (avx2) {
             ResampleRowAvx2(work);

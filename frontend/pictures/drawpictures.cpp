@@ -44,10 +44,10 @@ const char* const kMonoFace = "DejaVu Sans Mono";
 // at window pixel (240, 8), so its pixel (0, 0) is window pixel (242, 10). The
 // column is 414 to 432.67 pixels across (6210 and 280 twips), its bottom edge
 // at 368 (5520 twips) and its top at 42 (630 twips) when full.
-constexpr double kChannelLeft = 414.0 - 242.0;                  // 172
+constexpr double kChannelLeft = 414.0 - 242.0;                   // 172
 constexpr double kChannelRight = (6210.0 + 280.0) / 15 - 242.0;  // 190.67
-constexpr double kChannelTop = 630.0 / 15 - 10.0;               // 32
-constexpr double kChannelBottom = 5520.0 / 15 - 10.0;           // 358
+constexpr double kChannelTop = 630.0 / 15 - 10.0;                // 32
+constexpr double kChannelBottom = 5520.0 / 15 - 10.0;            // 358
 
 QFont Font(int pixelSize, bool bold = false, const char* face = kFace)
 {
@@ -156,7 +156,12 @@ QImage BrowseFolder()
 // Lays out text in a column and keeps track of the next free line.
 class Column {
 public:
-    Column(QPainter& p, double left, double width, double top) : p_(p), left_(left), width_(width), y_(top) {}
+    Column(QPainter& p, double left, double width, double top)
+        : p_(p)
+        , left_(left)
+        , width_(width)
+        , y_(top)
+    {}
 
     // A paragraph with word wrapping; parts in <b>...</b> are drawn bold and purple.
     void Paragraph(const QString& html, int pixelSize = 11, double after = 5, double indent = 0)
@@ -384,7 +389,8 @@ QImage HelpStep2()
         hill.moveTo(r.left(), r.bottom());
         hill.quadTo(r.left() + r.width() * 0.35, r.top() + r.height() * 0.35, r.left() + r.width() * 0.7,
                     r.bottom() - r.height() * 0.2);
-        hill.quadTo(r.left() + r.width() * 0.85, r.bottom() - r.height() * 0.35, r.right(), r.bottom() - r.height() * 0.1);
+        hill.quadTo(r.left() + r.width() * 0.85, r.bottom() - r.height() * 0.35, r.right(),
+                    r.bottom() - r.height() * 0.1);
         hill.lineTo(r.right(), r.bottom());
         hill.closeSubpath();
         p.setBrush(QColor(120, 60, 140));
@@ -409,7 +415,8 @@ QImage HelpStep3()
     HelpFrame(p, 3, "Set Sizes");
 
     Column text(p, 10, 188, 57);
-    text.Paragraph("Enter the <b>height</b>, <b>width</b> or <b>percentage</b> that your method asks for.", 11, 8);
+    text.Paragraph("Enter the <b>height</b>, <b>width</b> or <b>percentage</b> that your method asks for.",
+                   11, 8);
 
     // A picture with its width and height measured.
     const double top = text.Y() + 2;
@@ -455,8 +462,9 @@ QImage HelpStep3()
     text.Skip(pic.height() + 30);
 
     text.Paragraph("Heights and widths are in <b>pixels</b>.", 11, 6);
-    text.Paragraph("Percentages must be <b>whole numbers</b>: 50 makes the images half as big, 200 twice as big.",
-                   11, 8);
+    text.Paragraph(
+        "Percentages must be <b>whole numbers</b>: 50 makes the images half as big, 200 twice as big.", 11,
+        8);
 
     // Two sample entries: a whole number is fine, a fraction is not.
     const auto entry = [&](double y, const QString& value, bool good) {
@@ -705,7 +713,8 @@ bool SaveJpeg(const QImage& image, const QString& folder, const QString& name)
     std::unique_ptr<unsigned char, decltype(&tjFree)> owned(jpeg, &tjFree);
     QFile file(path);
     if (!encoded || !file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(jpeg), static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+        file.write(reinterpret_cast<const char*>(jpeg), static_cast<qint64>(size)) !=
+            static_cast<qint64>(size)) {
         std::fprintf(stderr, "drawpictures: cannot write %s\n", qPrintable(path));
         return false;
     }

@@ -17,7 +17,6 @@
 #include "ChildProcess.h"
 #include "TestSupport.h"
 
-
 namespace {
 
 struct Outcome {
@@ -41,7 +40,10 @@ protected:
     }
 
     // Starts kestrix with `args` and returns its process id, or 0.
-    pid_t Spawn(const std::vector<std::string>& args) { return kxtest::SpawnProgram(KESTRIX_CLI, args, dir.Path()); }
+    pid_t Spawn(const std::vector<std::string>& args)
+    {
+        return kxtest::SpawnProgram(KESTRIX_CLI, args, dir.Path());
+    }
 
     // A JPEG of the given size with a smooth mid-grey pattern.
     std::string Picture(int width, int height)
@@ -55,7 +57,8 @@ protected:
     }
 
     // The picture after `args` turned `width` x `height` into the output file.
-    kxtest::Image RunOn(const std::string& command, int width, int height, const std::vector<std::string>& args)
+    kxtest::Image RunOn(const std::string& command, int width, int height,
+                        const std::vector<std::string>& args)
     {
         std::vector<std::string> all{command, Picture(width, height), output};
         all.insert(all.end(), args.begin(), args.end());
@@ -115,11 +118,17 @@ TEST_F(Cli, QualityDefaultsToNinety)
 
 TEST_F(Cli, ColoursAreHexOrDecimalCodes)
 {
-    struct Case { std::vector<std::string> args; kxtest::Bgr border; };
+    struct Case {
+        std::vector<std::string> args;
+        kxtest::Bgr border;
+    };
     const Case cases[] = {
-        {{"--colour", "#FF0000"}, {0, 0, 255}},  {{"--color", "#ff0000"}, {0, 0, 255}},
-        {{"-c", "255"}, {0, 0, 255}},            {{"--colour", "16711680"}, {255, 0, 0}},
-        {{"--colour", "#0000FF"}, {255, 0, 0}},  {{"--colour", "#00Ff00"}, {0, 255, 0}},
+        {{"--colour", "#FF0000"}, {0, 0, 255}},
+        {{"--color", "#ff0000"}, {0, 0, 255}},
+        {{"-c", "255"}, {0, 0, 255}},
+        {{"--colour", "16711680"}, {255, 0, 0}},
+        {{"--colour", "#0000FF"}, {255, 0, 0}},
+        {{"--colour", "#00Ff00"}, {0, 255, 0}},
         {{}, {0, 0, 0}},
     };
     constexpr int kTolerance = 12;  // JPEG at quality 100, far from any edge
@@ -141,9 +150,12 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
     // White text on black: the lit pixels' centre shows the third it landed in.
     const std::string in = dir / "black.jpg";
     kxtest::EncodeJpegFile(in, {300, 150, std::vector<uint8_t>(300 * 150 * 3, 0)}, 95, 0);
-    struct Case { const char* place; int column, row; };  // thirds of the picture, 0 to 2
-    const Case cases[] = {{"top-left", 0, 0},      {"Top_Center", 1, 0},   {"middle-centre", 1, 1},
-                          {"BottomRight", 2, 2},   {"bottom-center", 1, 2}, {"middle left", 0, 1}};
+    struct Case {
+        const char* place;
+        int column, row;
+    };  // thirds of the picture, 0 to 2
+    const Case cases[] = {{"top-left", 0, 0},    {"Top_Center", 1, 0},    {"middle-centre", 1, 1},
+                          {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.place);
         ASSERT_EQ(Run({"text-at", in, output, "XX", "--at", c.place, "--colour", "#FFFFFF"}).status, 0);
@@ -160,16 +172,21 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
 
 TEST_F(Cli, BadArgumentsAreUsageErrors)
 {
-    struct Case { std::vector<std::string> args; const char* message; };
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
     const Case cases[] = {
         {{"border", "IN", "OUT", "--colour", "#12345"}, "'#12345' is not a colour"},
         {{"border", "IN", "OUT", "--colour", "reddish"}, "'reddish' is not a colour"},
         {{"border", "IN", "OUT", "--color", "#GG0000"}, "'#GG0000' is not a colour"},
-        {{"border", "IN", "OUT", "--top", "32768"}, "--top: '32768' is not a whole number from -32768 to 32767"},
+        {{"border", "IN", "OUT", "--top", "32768"},
+         "--top: '32768' is not a whole number from -32768 to 32767"},
         {{"max-width", "IN", "OUT", "--width", "abc"}, "--width: 'abc' is not a whole number"},
         {{"max-width", "IN", "OUT", "--width", "2147483648"}, "--width: '2147483648' is too large"},
         {{"max-width", "IN", "OUT", "--width", "0x10"}, "--width: '0x10' is not a whole number"},
-        {{"resize", "IN", "OUT", "10", "10", "--quality", "101"}, "--quality: '101' is not a whole number from 1 to 100"},
+        {{"resize", "IN", "OUT", "10", "10", "--quality", "101"},
+         "--quality: '101' is not a whole number from 1 to 100"},
         {{"text-at", "IN", "OUT", "Hi", "--at", "middle"}, "'middle' is not a place"},
         {{"text", "IN", "OUT", "Hi", "--size", "nan"}, "--size: 'nan' is not a number"},
         {{"fit", "IN", "OUT", "--width", "10"}, "--height is required"},
@@ -196,13 +213,16 @@ TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
     kxtest::WriteFileBytes(psd, {'8', 'B', 'P', 'S', 0, 1, 0, 0});
     kxtest::WriteFileBytes(readOnly, {1});
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
-    struct Case { std::vector<std::string> args; std::string err; };
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
     const Case cases[] = {
-        {{"resize", missing, output, "10", "10"},
-         "kestrix: " + missing + ": no such file or folder\n"},
+        {{"resize", missing, output, "10", "10"}, "kestrix: " + missing + ": no such file or folder\n"},
         {{"resize", psd, output, "10", "10"},
-         "kestrix: " + psd + ": a Photoshop picture, a format Kestrix does not read "
-                             "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)\n"},
+         "kestrix: " + psd +
+             ": a Photoshop picture, a format Kestrix does not read "
+             "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)\n"},
         {{"border", in, dir / "no/such/folder.jpg"},
          "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" +
              "': the output folder does not exist\n"},
@@ -244,8 +264,8 @@ protected:
     // bytes no decoder can use.
     void WriteBroken(const std::string& path)
     {
-        std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48, 0, 64, 3,
-                                  1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+        std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
+                                  3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
         for (int i = 0; i < 200; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
         kxtest::WriteFileBytes(path, b);
     }
@@ -265,21 +285,26 @@ protected:
 TEST_F(Batch, EachMethodOptionGivesItsSize)
 {
     std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
-    struct Case { std::vector<std::string> method; int width, height; };
-    const Case cases[] = {
-        {{"--resize", "30x20"}, 30, 20},     {{"--percent", "50"}, 200, 150},
-        {{"--max-width", "40"}, 40, 30},      {{"--max-height", "30"}, 40, 30},
-        {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit --classic" gives it
-        {{"--fill", "50x20"}, 50, 20},
+    struct Case {
+        std::vector<std::string> method;
+        int width, height;
     };
+    const Case cases[] =
+        {
+            {{"--resize", "30x20"}, 30, 20}, {{"--percent", "50"}, 200, 150},
+            {{"--max-width", "40"}, 40, 30}, {{"--max-height", "30"}, 40, 30},
+            {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit --classic" gives it
+            {{"--fill", "50x20"}, 50, 20},
+        };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.method.front());
         std::vector<std::string> args{"batch", folder + "/", "-j", "1", "--classic"};
         args.insert(args.end(), c.method.begin(), c.method.end());
         const Outcome outcome = Run(args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(outcome.out, "Resized: 1 picture into " + folder + "/Resized\n"
-                               "Skipped: 0 files\nFailed:  0 pictures\n");
+        EXPECT_EQ(outcome.out, "Resized: 1 picture into " + folder +
+                                   "/Resized\n"
+                                   "Skipped: 0 files\nFailed:  0 pictures\n");
         const kxtest::Image image = kxtest::DecodeJpegFile(folder + "/Resized/p.jpg");
         EXPECT_EQ(image.width, c.width);
         EXPECT_EQ(image.height, c.height);
@@ -292,7 +317,9 @@ TEST_F(Batch, EachMethodOptionGivesItsSize)
     EXPECT_NE(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
     // Without --classic, the single-picture command's modern bytes; the
     // options of the modes as the single-picture commands take them.
-    struct Same { std::vector<std::string> single, batch; };
+    struct Same {
+        std::vector<std::string> single, batch;
+    };
     const Same same[] = {
         {{"max-width", "--width", "41"}, {"--max-width", "41"}},
         {{"max-width", "--width", "41", "--filter", "exact"}, {"--max-width", "41", "--filter", "exact"}},
@@ -315,16 +342,26 @@ TEST_F(Batch, EachMethodOptionGivesItsSize)
 TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
 {
     std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
-    ASSERT_EQ(Run({"percent", folder + "/p.jpg", folder + "/q.PNG", "--percent", "50", "--format", "png"}).status, 0);
+    ASSERT_EQ(
+        Run({"percent", folder + "/p.jpg", folder + "/q.PNG", "--percent", "50", "--format", "png"}).status,
+        0);
     kxtest::WriteFileBytes(folder + "/r.webp", {'n'});
-    struct Case { std::vector<std::string> extra; const char* summary; std::vector<std::string> outputs; };
+    struct Case {
+        std::vector<std::string> extra;
+        const char* summary;
+        std::vector<std::string> outputs;
+    };
     const Case cases[] = {
         {{},
-         "Resized: 1 picture into @\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and .gif files are "
+         "Resized: 1 picture into @\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and .gif files "
+         "are "
          "resized without --all-formats)\n",
          {"p.jpg"}},
-        {{"--all-formats"}, "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n", {"p.jpg", "q.jpg"}},
-        {{"--all-formats", "--format", "webp"}, "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
+        {{"--all-formats"},
+         "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
+         {"p.jpg", "q.jpg"}},
+        {{"--all-formats", "--format", "webp"},
+         "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
          {"p.webp", "q.webp"}},
     };
     for (const Case& c : cases) {
@@ -339,7 +376,8 @@ TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
         EXPECT_EQ(outcome.out, summary + "Failed:  0 pictures\n");
         EXPECT_EQ(Resized(), c.outputs);
     }
-    const Outcome kept = Run({"batch", folder, "--max-width", "40", "--all-formats", "--format", "webp", "--skip-existing"});
+    const Outcome kept =
+        Run({"batch", folder, "--max-width", "40", "--all-formats", "--format", "webp", "--skip-existing"});
     EXPECT_NE(kept.out.find("Up to date: 2 pictures (kept)"), std::string::npos) << kept.out;
     const auto webp = kxtest::ReadFileBytes(folder + "/Resized/q.webp");
     ASSERT_GT(webp.size(), 12u);
@@ -354,10 +392,13 @@ TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
     kxtest::WriteFileBytes(folder + "/notes.txt", {'n'});
     const Outcome outcome = Run({"batch", folder, "--max-width", "40", "-j", "2"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "Resized: 2 pictures into " + folder + "/Resized\n"
-                           "Skipped: 1 file: 1 .txt (only .jpg, .bmp and .gif files are resized without --all-formats)\n"
-                           "Failed:  1 picture\n"
-                           "  bad.jpg: corrupt data: the header gives no picture size\n");
+    EXPECT_EQ(
+        outcome.out,
+        "Resized: 2 pictures into " + folder +
+            "/Resized\n"
+            "Skipped: 1 file: 1 .txt (only .jpg, .bmp and .gif files are resized without --all-formats)\n"
+            "Failed:  1 picture\n"
+            "  bad.jpg: corrupt data: the header gives no picture size\n");
     EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
     EXPECT_EQ(Resized(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/c.jpg").height, 20);
@@ -365,9 +406,13 @@ TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
 
 TEST_F(Batch, BadArgumentsAreUsageErrors)
 {
-    struct Case { std::vector<std::string> args; const char* message; };
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
     const Case cases[] = {
-        {{"batch", folder}, "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill]"},
+        {{"batch", folder},
+         "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill]"},
         {{"batch", folder, "--percent", "50", "--max-width", "10"}, "is required and 2 were given"},
         {{"batch", folder, "--fit", "10x0"}, "'10x0': the height '0' is below 1"},
         {{"batch", folder, "--resize", "10"}, "'10' is not a size"},
@@ -388,7 +433,8 @@ TEST_F(Batch, BadArgumentsAreUsageErrors)
     const std::pair<std::string, std::string> starts[] = {
         {dir / "missing", "kestrix: " + (dir / "missing") + ": no such folder\n"},
         {dir / "file.jpg", "kestrix: " + (dir / "file.jpg") + ": not a folder\n"},
-        {folder, "kestrix: " + folder + ": cannot make the folder Resized (a file of that name is in the way)\n"},
+        {folder,
+         "kestrix: " + folder + ": cannot make the folder Resized (a file of that name is in the way)\n"},
     };
     for (const auto& [path, message] : starts) {
         const Outcome outcome = Run({"batch", path, "--percent", "50"});

@@ -14,8 +14,9 @@ using namespace kxtest;
 TEST(KestrixPhotoOptions, OrientationAndMetadataAsAsked)
 {
     TempDir dir;
-    WriteFileBytes(dir / "in.jpg", WithSegments(JpegOf(AsymmetricPicture(40, 20)),
-                                                Segment(0xE1, std::string("Exif\0\0", 6), OrientationTiff(6, true))));
+    WriteFileBytes(dir / "in.jpg",
+                   WithSegments(JpegOf(AsymmetricPicture(40, 20)),
+                                Segment(0xE1, std::string("Exif\0\0", 6), OrientationTiff(6, true))));
     const struct {
         const char* options;
         int width, height, orientation;  // of the output, as the probe reads it
@@ -35,7 +36,8 @@ TEST(KestrixPhotoOptions, OrientationAndMetadataAsAsked)
         EXPECT_EQ(out.Height, c.height);
         EXPECT_EQ(out.Orientation, c.orientation);
         const auto segments = SegmentsOf(ReadFileBytes(dir / "out.jpg"));
-        EXPECT_EQ(std::count_if(segments.begin(), segments.end(), [](const JpegSegment& s) { return s.code == 0xE1; }),
+        EXPECT_EQ(std::count_if(segments.begin(), segments.end(),
+                                [](const JpegSegment& s) { return s.code == 0xE1; }),
                   c.exifSegments);
     }
 }

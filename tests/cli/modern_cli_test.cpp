@@ -65,8 +65,10 @@ TEST_F(Modes, ClassicWritesTheLibraryDefaultBytes)
         Call library;
     };
     const Case cases[] = {
-        {{"max-width", "--width", "10"}, [](const auto& i, const auto& o) { return kx::ResizeMaxWidth(i, o, 10, 90); }},
-        {{"max-height", "--height", "50"}, [](const auto& i, const auto& o) { return kx::ResizeMaxHeight(i, o, 50, 90); }},
+        {{"max-width", "--width", "10"},
+         [](const auto& i, const auto& o) { return kx::ResizeMaxWidth(i, o, 10, 90); }},
+        {{"max-height", "--height", "50"},
+         [](const auto& i, const auto& o) { return kx::ResizeMaxHeight(i, o, 50, 90); }},
         {{"fit", "--width", "100", "--height", "50"},
          [](const auto& i, const auto& o) { return kx::ResizeWithDimensions(i, o, 50, 100, 90); }},
         {{"percent", "37"}, [](const auto& i, const auto& o) { return kx::PercentageResize(i, o, 37, 90); }},

@@ -34,8 +34,19 @@ Bytes Png(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType)
 // byte at 10.
 Bytes Gif(uint16_t width, uint16_t height, uint8_t packed)
 {
-    return {'G', 'I', 'F', '8', '9', 'a', uint8_t(width), uint8_t(width >> 8), uint8_t(height),
-            uint8_t(height >> 8), packed, 0, 0};
+    return {'G',
+            'I',
+            'F',
+            '8',
+            '9',
+            'a',
+            uint8_t(width),
+            uint8_t(width >> 8),
+            uint8_t(height),
+            uint8_t(height >> 8),
+            packed,
+            0,
+            0};
 }
 
 // File header (14 bytes) and a 40-byte information header: width at 18,
@@ -57,8 +68,8 @@ Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t component
     Bytes b{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
     Append(b, {0xFF, 0xDB, 0x00, 0x43, 0x00});
     b.resize(b.size() + 64, 1);
-    Append(b, {0xFF, frameCode, 0x00, 0x11, 8, uint8_t(height >> 8), uint8_t(height),
-               uint8_t(width >> 8), uint8_t(width), components});
+    Append(b, {0xFF, frameCode, 0x00, 0x11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
+               uint8_t(width), components});
     b.resize(b.size() + 9, 0x11);
     return b;
 }
@@ -120,12 +131,17 @@ TEST(GetImageInfo, PngBitDepthByColourType)
         Expected expected;
     };
     const Case cases[] = {
-        {8, 2, {1, 800, 600, 24}},  {8, 6, {1, 800, 600, 32}},  {1, 3, {1, 800, 600, 8}},
-        {8, 3, {1, 800, 600, 8}},   {16, 0, {1, 800, 600, 16}}, {8, 4, {1, 800, 600, 16}},
-        {16, 6, {1, 800, 600, 64}}, {255, 0, {1, 800, 600, 255}},
-        {8, 5, kNone},     // no such colour type
-        {128, 2, kNone},   // 384 bits do not fit a byte
-        {64, 6, kNone},    // 256 bits do not fit a byte
+        {8, 2, {1, 800, 600, 24}},
+        {8, 6, {1, 800, 600, 32}},
+        {1, 3, {1, 800, 600, 8}},
+        {8, 3, {1, 800, 600, 8}},
+        {16, 0, {1, 800, 600, 16}},
+        {8, 4, {1, 800, 600, 16}},
+        {16, 6, {1, 800, 600, 64}},
+        {255, 0, {1, 800, 600, 255}},
+        {8, 5, kNone},    // no such colour type
+        {128, 2, kNone},  // 384 bits do not fit a byte
+        {64, 6, kNone},   // 256 bits do not fit a byte
     };
     for (const Case& c : cases)
         ExpectInfo(Probe(dir, Png(800, 600, c.depth, c.colourType)), c.expected,
@@ -180,9 +196,9 @@ TEST(GetImageInfo, JpegSegmentWalk)
     ExpectInfo(Probe(dir, Jpeg(0xC4, 50, 60, 3)), kNone, "0xC4 is a table");
 
     // The cursor goes to the byte right after a segment, whatever it holds.
-    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02, 0xC0, 0x00, 0x11, 8, 0x00, 0x05,
-                           0x00, 0x07, 1}),
-               {3, 7, 5, 8}, "frame code right after an empty segment");
+    ExpectInfo(
+        Probe(dir, {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02, 0xC0, 0x00, 0x11, 8, 0x00, 0x05, 0x00, 0x07, 1}),
+        {3, 7, 5, 8}, "frame code right after an empty segment");
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x10, 0x00, 0, 0, 0}), kNone, "runs off the end");
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}), kNone, "runs off at 32768");
     ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8}), kNone, "frame cut short");

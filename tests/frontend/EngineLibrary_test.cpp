@@ -34,9 +34,9 @@ TEST(EngineLibrary, AMovedLibraryStaysLoadedAndMakesObjects)
     KestrixObject object = library.CreateObject();
     ASSERT_NE(object, nullptr);
     // A missing input fails with "input not loaded" through the loaded code.
-    EXPECT_EQ(library.Api().ImageResize(object.get(), "/nonexistent/in.bmp", "/nonexistent/out.jpg",
-                                        10, 10, 90),
-              KESTRIX_FALSE);
+    EXPECT_EQ(
+        library.Api().ImageResize(object.get(), "/nonexistent/in.bmp", "/nonexistent/out.jpg", 10, 10, 90),
+        KESTRIX_FALSE);
     EXPECT_EQ(library.Api().ErrorCode(object.get()), KESTRIX_INPUT_NOT_LOADED);
 }
 

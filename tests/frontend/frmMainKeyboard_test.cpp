@@ -56,7 +56,7 @@ void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
 {
     QObject::connect(&timer, &QTimer::timeout, [&timer, act] {
         QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
-                                                       : QApplication::activeModalWidget();
+                                                        : QApplication::activeModalWidget();
         if (auto* widget = qobject_cast<Widget*>(up); widget && widget->isVisible()) {
             timer.stop();
             act(widget);
@@ -108,13 +108,18 @@ protected:
 
 TEST_F(KeyboardWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
 {
-    struct Case { QWidget* from; Qt::Key key; Qt::KeyboardModifiers modifiers; };
+    struct Case {
+        QWidget* from;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
     ReadyToStart();
     dialogs.watch = [this] {  // the step pictures, the summary, the panel and the focus
         std::string seen;
         for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
             seen += std::to_string(window->PictureOf(l));
-        return seen + " " + window->txtParam->text().toStdString() + (window->fraMeter->isVisible() ? " meter" : "") +
+        return seen + " " + window->txtParam->text().toStdString() +
+               (window->fraMeter->isVisible() ? " meter" : "") +
                (window->cmdProcess->hasFocus() ? " focused" : "");
     };
     const Case cases[] = {{window->txtHeight, Qt::Key_P, Qt::AltModifier},
@@ -127,14 +132,16 @@ TEST_F(KeyboardWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
         // Whenever the press comes, step 4 must be on screen by then.
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 1000)) << c.key;
         EXPECT_EQ(dialogs.shown.size(), 1u);
-        EXPECT_EQ(dialogs.shown[0], "All the images in /home/ann/Photos\r\nwill be resized and put in "
-                                    "/home/ann/Photos/Resized | 56744 Height & Width, 640 x 480 pixels. meter focused");
+        EXPECT_EQ(dialogs.shown[0],
+                  "All the images in /home/ann/Photos\r\nwill be resized and put in "
+                  "/home/ann/Photos/Resized | 56744 Height & Width, 640 x 480 pixels. meter focused");
     }
     // Alt+A: the About button has the focus by the time its box is up.
     window->txtHeight->setFocus(Qt::TabFocusReason);
     QWidget* focusedAtOpen = nullptr;
     QTimer person;
-    WhenUp<frmAbout>(person, [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
+    WhenUp<frmAbout>(person,
+                     [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
     QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive(); }, 1000));
     EXPECT_EQ(focusedAtOpen, window->cmdAbout);
@@ -150,7 +157,8 @@ TEST_F(KeyboardWindow, ContextMenuCopyTakesTheSelectionAndPasteHasNoLengthLimit)
     QTimer person;
     WhenUp<QMenu>(person, [](QMenu* menu) { QTest::keyClick(menu, Qt::Key_C); });  // "&Copy"
     // A right click, as the platform reports it.
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4), window->txtWidth->mapToGlobal(QPoint(4, 4)));
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                 window->txtWidth->mapToGlobal(QPoint(4, 4)));
     QApplication::sendEvent(window->txtWidth, &rightClick);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
@@ -185,8 +193,10 @@ TEST_F(KeyboardWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAs
             const QFontMetrics metrics(label->font());
             ASSERT_FALSE(lines.isEmpty());
             // Whole lines only, none wider than the label.
-            EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(), label->contentsRect().height());
-            for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
+            EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(),
+                      label->contentsRect().height());
+            for (const QString& line : lines)
+                EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
             QString shown = lines.join("");
             if (full.size() > 100) {  // more than its four lines hold: cut and marked
                 ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
@@ -212,12 +222,14 @@ TEST_F(KeyboardWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
         font.setPointSizeF(points);
         QApplication::setFont(font);
         about.show();
-        for (int round = 0; round < 5; ++round) QApplication::processEvents();  // layouts settle a level a round
+        for (int round = 0; round < 5; ++round)
+            QApplication::processEvents();  // layouts settle a level a round
         for (QLabel* label : about.findChildren<QLabel*>()) {
             if (label->text().isEmpty()) continue;
             const QRect area = label->contentsRect();
             const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
-            const QRect need = label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
+            const QRect need =
+                label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
             EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width())
                 << points << " pt: " << label->text().toStdString();
             EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
@@ -230,8 +242,14 @@ TEST_F(KeyboardWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
 
 TEST_F(KeyboardWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
 {
-    struct Case { Qt::MouseButton button; bool releasedOnLabel; size_t opened; };
-    const Case cases[] = {{Qt::LeftButton, true, 1}, {Qt::RightButton, true, 0}, {Qt::MiddleButton, true, 0},
+    struct Case {
+        Qt::MouseButton button;
+        bool releasedOnLabel;
+        size_t opened;
+    };
+    const Case cases[] = {{Qt::LeftButton, true, 1},
+                          {Qt::RightButton, true, 0},
+                          {Qt::MiddleButton, true, 0},
                           {Qt::LeftButton, false, 0}};
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "Open");
@@ -255,7 +273,8 @@ TEST_F(KeyboardWindow, MessageBoxesAreWideEnoughForTheirTitle)
     QtDialogs real(window.get());
     int width = 0;
     QTimer person;
-    WhenUp<QMessageBox>(person, [&](QMessageBox* b) { width = b->width(), b->button(QMessageBox::Ok)->click(); });
+    WhenUp<QMessageBox>(person,
+                        [&](QMessageBox* b) { width = b->width(), b->button(QMessageBox::Ok)->click(); });
     real.ShowMessage("Done!", "Folvane", MessageStyle::Plain);
     // Room for the title beside the window's icon and its buttons.
     const QFontMetrics metrics(QApplication::font());
@@ -265,9 +284,14 @@ TEST_F(KeyboardWindow, MessageBoxesAreWideEnoughForTheirTitle)
 TEST_F(KeyboardWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
 {
     // A folder made first (removed when it begins with "-"), the folder chosen ("" cancels), where it opened.
-    struct Case { const char *make, *choose, *openedAt; };
-    const Case cases[] = {{"", "", ""}, {"Pictures", "", "/Pictures"}, {"Pictures/a", "/Pictures/a", "/Pictures"},
-                          {"", "", "/Pictures/a"} /* a cancel keeps the last */, {"-Pictures/a", "", "/Pictures"}};
+    struct Case {
+        const char *make, *choose, *openedAt;
+    };
+    const Case cases[] = {{"", "", ""},
+                          {"Pictures", "", "/Pictures"},
+                          {"Pictures/a", "/Pictures/a", "/Pictures"},
+                          {"", "", "/Pictures/a"} /* a cancel keeps the last */,
+                          {"-Pictures/a", "", "/Pictures"}};
     kxtest::TempDir home;
     const QString root = QString::fromStdString(home.Path());
     const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
@@ -276,8 +300,10 @@ TEST_F(KeyboardWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
     QtDialogs real(window.get());
     SetDialogs(&real);
     for (const Case& c : cases) {
-        if (c.make[0] == '-') QDir(root).rmdir(c.make + 1);
-        else if (c.make[0]) QDir(root).mkpath(c.make);
+        if (c.make[0] == '-')
+            QDir(root).rmdir(c.make + 1);
+        else if (c.make[0])
+            QDir(root).mkpath(c.make);
         QString openedAt;
         QTimer person;
         WhenUp<QFileDialog>(person, [&](QFileDialog* chooser) {

@@ -182,8 +182,9 @@ protected:
     }
     std::vector<int> StepPictures()
     {
-        return {window->PictureOf(window->ImgNo1), window->PictureOf(window->ImgNo2), window->PictureOf(window->ImgNo3),
-                window->PictureOf(window->ImgNo4), window->PictureOf(window->imgHelp)};
+        return {window->PictureOf(window->ImgNo1), window->PictureOf(window->ImgNo2),
+                window->PictureOf(window->ImgNo3), window->PictureOf(window->ImgNo4),
+                window->PictureOf(window->imgHelp)};
     }
     std::string Param() { return window->txtParam->text().toStdString(); }
 
@@ -205,7 +206,8 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndNothingToStart)
     EXPECT_TRUE(window->txtWidth->isEnabled());
     EXPECT_FALSE(window->txtPercentage->isEnabled());
     EXPECT_FALSE(window->lblPercent->isEnabled());
-    for (QLineEdit* box : {window->txtHeight, window->txtWidth, window->txtPercentage}) EXPECT_EQ(box->text(), "0");
+    for (QLineEdit* box : {window->txtHeight, window->txtWidth, window->txtPercentage})
+        EXPECT_EQ(box->text(), "0");
     EXPECT_FALSE(window->cmdProcess->isEnabled());
     EXPECT_TRUE(window->txtSourceFolder->text().isEmpty());
     EXPECT_TRUE(window->CmdBrowse->hasFocus());
@@ -355,7 +357,8 @@ TEST_F(MainWindow, YesRunsTheFolderWithTheChosenMethod)
     dialogs.answers = {MessageAnswer::Yes};
     window->cmdProcess->click();
     ASSERT_EQ(engine.calls.size(), 1u);
-    EXPECT_EQ(engine.calls[0], "ImageResizeMaxWidth " + dir.Path() + "/beach.jpg " + dir.Path() + "/Resized/beach.jpg 640,90");
+    EXPECT_EQ(engine.calls[0],
+              "ImageResizeMaxWidth " + dir.Path() + "/beach.jpg " + dir.Path() + "/Resized/beach.jpg 640,90");
     EXPECT_EQ(dialogs.shown.back().text, "Done!");
     EXPECT_EQ(dialogs.shown.back().title, "Folvane");
     EXPECT_EQ(dialogs.beeps, 1);
@@ -563,7 +566,8 @@ TEST(QtDialogsFromWorkers, BoxesAreShownOnTheUiThreadOneAtATimeWhileTheirThreads
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; ++i)
         workers.emplace_back([&, i] {
-            answers[static_cast<size_t>(i)] = dialogs.ShowMessage("Go on?", "Question", MessageStyle::Question);
+            answers[static_cast<size_t>(i)] =
+                dialogs.ShowMessage("Go on?", "Question", MessageStyle::Question);
             dialogs.Beep();
             ++dialogs.goneOn;
         });
@@ -608,8 +612,8 @@ TEST(QtDialogsFromWorkers, TheRealBoxIsModalOnTheUiThreadAndItsAnswerGoesBack)
     });
     person.start(1);
     std::thread worker([&] {
-        answer = dialogs.ShowMessage("All the images in /a\r\nwill be resized", "Would you like to continue...",
-                                     MessageStyle::Question);
+        answer = dialogs.ShowMessage("All the images in /a\r\nwill be resized",
+                                     "Would you like to continue...", MessageStyle::Question);
         answered = true;
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 60000));
@@ -654,12 +658,14 @@ TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
     ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
     ASSERT_TRUE(objEngine());
     // A missing picture scaled to a height: the engine reports a division by zero.
-    objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg", {100, 0, 0}, 90);
+    objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
+                                {100, 0, 0}, 90);
     CloseApp();
     SetDialogs(nullptr);
     EXPECT_FALSE(objEngine());
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
+    EXPECT_EQ(dialogs.shown[0].text,
+              "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
     EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
 }
 
@@ -672,7 +678,8 @@ TEST(StartUp, EngineReportsFromWorkersAreBoxesOnTheUiThreadThatTheWorkersWaitFor
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i)
         workers.emplace_back([&] {
-            objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg", {100, 0, 0}, 90);
+            objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
+                                        {100, 0, 0}, 90);
             ++dialogs.goneOn;
         });
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 2; }, 60000));
@@ -681,7 +688,8 @@ TEST(StartUp, EngineReportsFromWorkersAreBoxesOnTheUiThreadThatTheWorkersWaitFor
     SetDialogs(nullptr);
     ASSERT_EQ(dialogs.boxes.size(), 2u);
     for (size_t k = 0; k < 2; ++k) {
-        EXPECT_EQ(dialogs.boxes[k].text, "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
+        EXPECT_EQ(dialogs.boxes[k].text,
+                  "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
         EXPECT_EQ(dialogs.boxes[k].style, MessageStyle::Critical);
         EXPECT_TRUE(dialogs.boxes[k].onUiThread);
         EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));

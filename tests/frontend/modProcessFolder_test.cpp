@@ -32,14 +32,14 @@ void WriteBmp(const std::string& path, int w, int h)
         for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
     b[0] = 'B', b[1] = 'M';
-    put32(2, size);   // file size
-    put32(6, 0);      // reserved
-    put32(10, 54);    // pixel offset
-    put32(14, 40);    // info header size
+    put32(2, size);  // file size
+    put32(6, 0);     // reserved
+    put32(10, 54);   // pixel offset
+    put32(14, 40);   // info header size
     put32(18, w);
-    put32(22, h);     // positive: bottom-up
+    put32(22, h);               // positive: bottom-up
     put32(26, 1 | (24 << 16));  // one plane, 24 bits
-    put32(30, 0);     // no compression
+    put32(30, 0);               // no compression
     for (int at = 34; at < 54; at += 4) put32(at, 0);
     kxtest::WriteFileBytes(path, b);
 }
@@ -98,8 +98,7 @@ protected:
         SetProgressView(nullptr);
         kx::SetReportHandler(nullptr);
     }
-    MessageAnswer ShowMessage(const std::string& text, const std::string& title,
-                              MessageStyle style) override
+    MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override
     {
         messages.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)));
         return MessageAnswer::Ok;
@@ -114,8 +113,7 @@ protected:
 
     // Runs the real engine, loaded as the program loads it; with `options`
     // when given, otherwise as the window runs it.
-    void RunWithEngine(const ResizeJob& job, const BatchOptions* options = nullptr,
-                       RunEnd* end = nullptr)
+    void RunWithEngine(const ResizeJob& job, const BatchOptions* options = nullptr, RunEnd* end = nullptr)
     {
         std::string why;
         auto library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
@@ -126,10 +124,7 @@ protected:
         const RunEnd ended = ProcessFolder(dir.Path(), job, engine, *options);
         if (end) *end = ended;
     }
-    std::vector<std::string> Outputs() const
-    {
-        return ListOrdinaryFiles(dir / "Resized");
-    }
+    std::vector<std::string> Outputs() const { return ListOrdinaryFiles(dir / "Resized"); }
 
     kxtest::TempDir dir;
     std::vector<std::string> messages, reports;
@@ -151,13 +146,13 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
     const struct {
         int32_t count, step;
     } cases[] = {
-        {1, 4730}, {2, 2365}, {3, 1577},   // 1576.67
-        {4, 1182},                         // 1182.5
-        {860, 6},                          // 5.5
-        {1892, 2},                         // 2.5
-        {1720, 3},                         // 2.75
-        {9459, 1}, {9460, 0},              // 0.5
-        {100000, 0}, {0, 0},               // no files: nothing to share out
+        {1, 4730},   {2, 2365}, {3, 1577},  // 1576.67
+        {4, 1182},                          // 1182.5
+        {860, 6},                           // 5.5
+        {1892, 2},                          // 2.5
+        {1720, 3},                          // 2.75
+        {9459, 1},   {9460, 0},             // 0.5
+        {100000, 0}, {0, 0},                // no files: nothing to share out
     };
     for (const auto& c : cases) {
         StartMeter(c.count, "Working...");
@@ -177,7 +172,7 @@ TEST_F(BatchTest, ResizesThePicturesAndStepsForEveryListedFile)
     EXPECT_EQ(messages, std::vector<std::string>{done});
     EXPECT_EQ(beeps, 1);
     const std::vector<MeterState> expected = {
-        Meter(5360, 160, 1577, "Working..."), Meter(3783, 1737, 1577, "Working..."),
+        Meter(5360, 160, 1577, "Working..."),  Meter(3783, 1737, 1577, "Working..."),
         Meter(2206, 3314, 1577, "Working..."), Meter(629, 4891, 1577, "Working..."),
         Meter(630, 4890, 1577, "Done!"),       Meter(5360, 160, 1577, "Ready!")};
     EXPECT_EQ(shown, expected);
@@ -190,11 +185,11 @@ TEST_F(BatchTest, ResizesThePicturesAndStepsForEveryListedFile)
 TEST_F(BatchTest, NamesExtensionsContentAndHiddenFiles)
 {
     WriteBmp(dir / "holiday.photo.bmp", 4, 4);
-    WriteJpeg(dir / "photo.JPEG", 4, 4);           // extension not accepted
-    WritePng(dir / "photo.png", 4, 4);             // extension not accepted
-    WritePng(dir / "p.gif", 4, 4);                 // the probe goes by content
-    kxtest::WriteFileBytes(dir / "fake.jpg", {1, 2, 3});  // not a picture
-    WriteBmp(dir / ".hidden.bmp", 4, 4);           // neither counted nor resized
+    WriteJpeg(dir / "photo.JPEG", 4, 4);                        // extension not accepted
+    WritePng(dir / "photo.png", 4, 4);                          // extension not accepted
+    WritePng(dir / "p.gif", 4, 4);                              // the probe goes by content
+    kxtest::WriteFileBytes(dir / "fake.jpg", {1, 2, 3});        // not a picture
+    WriteBmp(dir / ".hidden.bmp", 4, 4);                        // neither counted nor resized
     ASSERT_EQ(::mkdir((dir / "folder.bmp").c_str(), 0777), 0);  // folders never
     WriteBmp(dir / "folder.bmp/inside.bmp", 4, 4);
     ASSERT_EQ(::symlink("holiday.photo.bmp", (dir / "link.bmp").c_str()), 0);
@@ -226,8 +221,7 @@ TEST_F(BatchTest, AnEmptyFolderCompletesNormally)
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(messages, std::vector<std::string>{done});
     EXPECT_EQ(beeps, 1);
-    EXPECT_EQ(shown, (std::vector<MeterState>{Meter(5360, 160, 0, "Working..."),
-                                              Meter(630, 4890, 0, "Done!"),
+    EXPECT_EQ(shown, (std::vector<MeterState>{Meter(5360, 160, 0, "Working..."), Meter(630, 4890, 0, "Done!"),
                                               Meter(5360, 160, 0, "Ready!")}));
     struct stat info {};
     ASSERT_EQ(::stat((dir / "Resized").c_str(), &info), 0);
@@ -265,8 +259,8 @@ TEST_F(BatchTest, EachMethodReadsOnlyItsOwnSizes)
         RecordingEngine engine;
         messages.clear();
         ProcessFolder(dir.Path(), c.job, engine);
-        EXPECT_EQ(engine.calls, c.call.empty() ? std::vector<std::string>{}
-                                               : std::vector<std::string>{c.call})
+        EXPECT_EQ(engine.calls,
+                  c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call})
             << c.method;
         EXPECT_EQ(messages, std::vector<std::string>{done}) << c.method;
     }
@@ -333,8 +327,8 @@ TEST_F(BatchTest, AFolderThatCannotBeMadeEndsTheRun)
 // 64 x 48 in three components), followed by bytes no decoder can use.
 void WriteBrokenJpeg(const std::string& path)
 {
-    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48, 0, 64, 3,
-                              1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+    std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
+                              3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
     for (int i = 0; i < 200; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
     kxtest::WriteFileBytes(path, b);
 }
@@ -363,10 +357,10 @@ TEST_F(BatchTest, WorkersWriteExactlyWhatOneAtATimeWrites)
     for (const char* name : {"p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp", "p5.bmp", "p6.bmp", "p7.bmp"})
         WriteBmp(dir / name, 20 + 7 * i, 9 + i), ++i;
     WriteBmp(dir / "x.bmp", 8, 4);
-    WriteGif(dir / "x.gif", 6, 3);      // later in the listing: wins x.jpg
-    WriteBrokenJpeg(dir / "m.jpg");     // in the middle of the listing
+    WriteGif(dir / "x.gif", 6, 3);   // later in the listing: wins x.jpg
+    WriteBrokenJpeg(dir / "m.jpg");  // in the middle of the listing
     WriteBmp(dir / "y.bmp", 10, 6);
-    WriteBrokenGif(dir / "y.gif");      // fails: y.bmp's y.jpg stays
+    WriteBrokenGif(dir / "y.gif");  // fails: y.bmp's y.jpg stays
     kxtest::WriteFileBytes(dir / "notes.txt", {'n'});
 
     std::map<unsigned, std::map<std::string, std::string>> outcomes;
@@ -385,10 +379,10 @@ TEST_F(BatchTest, WorkersWriteExactlyWhatOneAtATimeWrites)
         std::filesystem::rename(dir / "Resized", dir / ("Resized-" + std::to_string(workers)));
     }
     const std::map<std::string, std::string> expected = {
-        {"m.jpg", "failed 1"},  {"notes.txt", "skipped"}, {"p0.bmp", "resized"}, {"p1.bmp", "resized"},
-        {"p2.bmp", "resized"},  {"p3.bmp", "resized"},    {"p4.bmp", "resized"}, {"p5.bmp", "resized"},
-        {"p6.bmp", "resized"},  {"p7.bmp", "resized"},    {"x.bmp", "resized"},  {"x.gif", "resized"},
-        {"y.bmp", "resized"},   {"y.gif", "failed 1"}};
+        {"m.jpg", "failed 1"}, {"notes.txt", "skipped"}, {"p0.bmp", "resized"}, {"p1.bmp", "resized"},
+        {"p2.bmp", "resized"}, {"p3.bmp", "resized"},    {"p4.bmp", "resized"}, {"p5.bmp", "resized"},
+        {"p6.bmp", "resized"}, {"p7.bmp", "resized"},    {"x.bmp", "resized"},  {"x.gif", "resized"},
+        {"y.bmp", "resized"},  {"y.gif", "failed 1"}};
     EXPECT_EQ(outcomes[1], expected);
     EXPECT_EQ(outcomes[2], expected);
     EXPECT_EQ(outcomes[4], expected);

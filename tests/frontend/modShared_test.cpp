@@ -30,8 +30,7 @@ protected:
         SetDialogs(nullptr);
         kx::SetReportHandler(nullptr);
     }
-    MessageAnswer ShowMessage(const std::string& text, const std::string& title,
-                              MessageStyle style) override
+    MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override
     {
         messages.push_back({text, title, style});
         return MessageAnswer::Ok;
@@ -55,17 +54,16 @@ int32_t RaisedNumber(const std::string& text)
 
 }  // namespace
 
-
 TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
 {
     const struct {
         const char* text;
         bool expected;
     } cases[] = {
-        {"", false},     {"0", true},     {"007", true},   {"123", true},
-        {"-5", false},   {"5.5", false},  {" 5", false},   {"5 ", false},
-        {"12a4", false}, {"a123", false}, {"+1", false},   {"\xEF\xBC\x91", false},  // fullwidth 1
-        {"1\xC3\xA9", false},  // "1é"
+        {"", false},          {"0", true},     {"007", true}, {"123", true},
+        {"-5", false},        {"5.5", false},  {" 5", false}, {"5 ", false},
+        {"12a4", false},      {"a123", false}, {"+1", false}, {"\xEF\xBC\x91", false},  // fullwidth 1
+        {"1\xC3\xA9", false},                                                           // "1é"
     };
     for (const auto& c : cases) EXPECT_EQ(isNumber(c.text), c.expected) << '"' << c.text << '"';
     EXPECT_TRUE(isNumber(std::string(40000, '7')));  // no length limit

@@ -12,9 +12,9 @@ Image AsymmetricPicture(int width, int height)
     Image image{width, height, {}};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.bgr.insert(image.bgr.end(), {static_cast<uint8_t>(x * 255 / width),
-                                               static_cast<uint8_t>(y * 255 / height),
-                                               static_cast<uint8_t>((x * 7 + y * 13) % 256)});
+            image.bgr.insert(image.bgr.end(),
+                             {static_cast<uint8_t>(x * 255 / width), static_cast<uint8_t>(y * 255 / height),
+                              static_cast<uint8_t>((x * 7 + y * 13) % 256)});
     return image;
 }
 
@@ -56,14 +56,14 @@ Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_
     };
     out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
     put(42, 2);
-    put(8, 4);        // IFD0
-    put(1, 2);        // one entry
+    put(8, 4);  // IFD0
+    put(1, 2);  // one entry
     put(0x0112, 2);
     put(type, 2);
     put(count, 4);
-    put(value, 2);    // left-justified in the value field
+    put(value, 2);  // left-justified in the value field
     put(0, 2);
-    put(0, 4);        // no IFD1
+    put(0, 4);  // no IFD1
     out.resize(out.size() + padding, 0xA5);
     return out;
 }

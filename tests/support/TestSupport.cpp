@@ -27,8 +27,7 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     // Restore write permission on anything a test made read-only.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it); it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
@@ -108,11 +107,11 @@ Image DecodeJpegFile(const std::string& path)
     }
     tjhandle handle = tjInitDecompress();
     int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &subsamp,
-                            &colorspace) == 0) {
+    if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &subsamp, &colorspace) ==
+        0) {
         std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
-        if (tjDecompress2(handle, bytes.data(), bytes.size(), pixels.data(), width, 0, height,
-                          TJPF_BGR, 0) == 0) {
+        if (tjDecompress2(handle, bytes.data(), bytes.size(), pixels.data(), width, 0, height, TJPF_BGR, 0) ==
+            0) {
             image.width = width;
             image.height = height;
             image.bgr = std::move(pixels);
@@ -122,15 +121,14 @@ Image DecodeJpegFile(const std::string& path)
     return image;
 }
 
-void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
-                    bool progressive)
+void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp, bool progressive)
 {
     tjhandle handle = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
     int flags = progressive ? TJFLAG_PROGRESSIVE : 0;
-    if (tjCompress2(handle, image.bgr.data(), image.width, 0, image.height, TJPF_BGR, &out, &size,
-                    subsamp, quality, flags) != 0) {
+    if (tjCompress2(handle, image.bgr.data(), image.width, 0, image.height, TJPF_BGR, &out, &size, subsamp,
+                    quality, flags) != 0) {
         tjDestroy(handle);
         throw std::runtime_error("encode failed");
     }

@@ -41,11 +41,11 @@ bool HaveCorpora();
 
 // Skips the test, saying why, when the shared corpora are missing. The first
 // statement of every test that reads them.
-#define KX_SKIP_WITHOUT_CORPORA()                                                           \
-    do {                                                                                   \
-        if (!kxtest::HaveCorpora())                                                        \
-            GTEST_SKIP() << "the shared test corpora are missing (looked in " KX_CORPORA_DIR \
-                            "; set KX_CORPORA_DIR when configuring)";                      \
+#define KX_SKIP_WITHOUT_CORPORA()                                                                            \
+    do {                                                                                                     \
+        if (!kxtest::HaveCorpora())                                                                          \
+            GTEST_SKIP() << "the shared test corpora are missing (looked in " KX_CORPORA_DIR                 \
+                            "; set KX_CORPORA_DIR when configuring)";                                        \
     } while (false)
 
 struct Bgr {

@@ -55,14 +55,14 @@ typedef int32_t KestrixBool;
 
 /* Values of cKestrix_ErrorCode. */
 enum {
-    KESTRIX_OK = 0,                /* no failure recorded */
-    KESTRIX_INPUT_NOT_LOADED = 1,  /* the input picture was not loaded */
-    KESTRIX_OUTPUT_NOT_WRITTEN = 2,/* the output JPEG was not written */
-    KESTRIX_BAD_WIDTH = 3,         /* width 0 or negative */
-    KESTRIX_BAD_HEIGHT = 4,        /* height 0 or negative */
-    KESTRIX_BAD_PERCENTAGE = 5,    /* percentage 0 or negative */
-    KESTRIX_UNEXPECTED_ERROR = 6,  /* an unexpected error, already reported */
-    KESTRIX_RESAMPLE_FAILED = 7    /* the resampling step failed */
+    KESTRIX_OK = 0,                 /* no failure recorded */
+    KESTRIX_INPUT_NOT_LOADED = 1,   /* the input picture was not loaded */
+    KESTRIX_OUTPUT_NOT_WRITTEN = 2, /* the output JPEG was not written */
+    KESTRIX_BAD_WIDTH = 3,          /* width 0 or negative */
+    KESTRIX_BAD_HEIGHT = 4,         /* height 0 or negative */
+    KESTRIX_BAD_PERCENTAGE = 5,     /* percentage 0 or negative */
+    KESTRIX_UNEXPECTED_ERROR = 6,   /* an unexpected error, already reported */
+    KESTRIX_RESAMPLE_FAILED = 7     /* the resampling step failed */
 };
 
 /* The nine standard places for a text on a picture. */
@@ -82,7 +82,7 @@ typedef enum TEXT_POSITION {
  * points (fractional; 96 pixels to the inch), style flags (KestrixBool) and
  * character set (0 to 255). */
 typedef struct KestrixFont {
-    const char *Name;
+    const char* Name;
     double Size;
     KestrixBool Bold;
     KestrixBool Italic;
@@ -95,9 +95,9 @@ typedef struct KestrixFont {
 typedef struct cKestrix cKestrix;
 
 /* Creates an engine object; NULL only when memory is exhausted. */
-KESTRIX_API cKestrix *cKestrix_Create(void);
+KESTRIX_API cKestrix* cKestrix_Create(void);
 /* Releases an object made by cKestrix_Create; NULL is ignored. */
-KESTRIX_API void cKestrix_Release(cKestrix *object);
+KESTRIX_API void cKestrix_Release(cKestrix* object);
 
 /* Settings of an object, for all its later methods (NULL is ignored).
  *
@@ -114,44 +114,41 @@ KESTRIX_API void cKestrix_Release(cKestrix *object);
  * bKeepMetadata KESTRIX_TRUE the input's EXIF record (its orientation
  * brought in line with the output's pixels, its preview picture removed,
  * its pixel dimensions set to the output's) and XMP packet are written too. */
-KESTRIX_API void cKestrix_SetAutoOrient(cKestrix *object, KestrixBool bAutoOrient);
-KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix *object, KestrixBool bKeepMetadata);
+KESTRIX_API void cKestrix_SetAutoOrient(cKestrix* object, KestrixBool bAutoOrient);
+KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata);
 
 /* Resizes to exactly Width x Height pixels (the proportions are not kept). */
-KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix *object, const char *InImage,
-                                             const char *OutImage, int32_t Height, int32_t Width,
-                                             int32_t lngQuality);
+KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage,
+                                             int32_t Height, int32_t Width, int32_t lngQuality);
 /* Resizes to Percentage percent of the picture's width and height. */
-KESTRIX_API KestrixBool cKestrix_ImagePercentageResize(cKestrix *object, const char *InImage,
-                                                       const char *OutImage, int32_t Percentage,
+KESTRIX_API KestrixBool cKestrix_ImagePercentageResize(cKestrix* object, const char* InImage,
+                                                       const char* OutImage, int32_t Percentage,
                                                        int32_t lngQuality);
 /* Resizes to exactly Width pixels wide; the height follows in proportion,
  * to the nearest whole percent of the change. Enlarges narrower pictures. */
-KESTRIX_API KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix *object, const char *InImage,
-                                                     const char *OutImage, int32_t Width,
-                                                     int32_t lngQuality);
+KESTRIX_API KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix* object, const char* InImage,
+                                                     const char* OutImage, int32_t Width, int32_t lngQuality);
 /* Resizes to exactly Height pixels high; the width follows in proportion. */
-KESTRIX_API KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix *object, const char *InImage,
-                                                      const char *OutImage, int32_t Height,
+KESTRIX_API KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix* object, const char* InImage,
+                                                      const char* OutImage, int32_t Height,
                                                       int32_t lngQuality);
 /* Fits the picture within Height x Width keeping its proportions; never
  * enlarges (a picture that fits is re-encoded at its own size). */
-KESTRIX_API KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix *object, const char *InImage,
-                                                             const char *OutImage, int32_t Height,
+KESTRIX_API KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* InImage,
+                                                             const char* OutImage, int32_t Height,
                                                              int32_t Width, int32_t lngQuality);
 /* Covers a Width x Height box keeping the picture's true proportions (the
  * side that needs the larger scale exactly on the box, enlarging if need
  * be), then keeps exactly the middle Width x Height: the thumbnail crop.
  * Uses the object's resample filter; ignores its proportion setting. */
-KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix *object, const char *InImage,
-                                                   const char *OutImage, int32_t Height,
-                                                   int32_t Width, int32_t lngQuality);
+KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage,
+                                                   const char* OutImage, int32_t Height, int32_t Width,
+                                                   int32_t lngQuality);
 /* Adds borders of the given sizes in pixels, in one colour 0x00BBGGRR (red
  * in the low byte); written at quality 100 (see
  * cKestrix_SetDecorationQuality). Negative sizes crop. */
-KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, const char *InImage,
-                                                          const char *OutImage,
-                                                          int32_t lngBorderColour,
+KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix* object, const char* InImage,
+                                                          const char* OutImage, int32_t lngBorderColour,
                                                           int16_t intBorderTopSize,
                                                           int16_t intBorderBottomSize,
                                                           int16_t intBorderLeftSize,
@@ -159,15 +156,14 @@ KESTRIX_API KestrixBool cKestrix_AddBorderToExistingImage(cKestrix *object, cons
 /* Draws strText (lines separated by "\n"; "&" underlines the next character,
  * "&&" draws one "&") in the font and colour 0x00BBGGRR with its top-left at
  * (intLeftPos, intTopPos - 2) pixels; written at quality 100. */
-KESTRIX_API KestrixBool cKestrix_AddTextToImage(cKestrix *object, const char *InImage,
-                                                const char *OutImage, const char *strText,
-                                                const KestrixFont *fontStdFnt, int32_t lngColour,
-                                                int16_t intTopPos, int16_t intLeftPos);
+KESTRIX_API KestrixBool cKestrix_AddTextToImage(cKestrix* object, const char* InImage, const char* OutImage,
+                                                const char* strText, const KestrixFont* fontStdFnt,
+                                                int32_t lngColour, int16_t intTopPos, int16_t intLeftPos);
 /* Draws strText at one of the nine standard places, 2 pixels from the edges;
  * written at quality 100. */
 KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
-    cKestrix *object, const char *InImage, const char *OutImage, const char *strText,
-    const KestrixFont *fontStdFnt, int32_t lngColour, TEXT_POSITION txtPos);
+    cKestrix* object, const char* InImage, const char* OutImage, const char* strText,
+    const KestrixFont* fontStdFnt, int32_t lngColour, TEXT_POSITION txtPos);
 
 /* Settings of an object. A new object has the classic ones: the exact
  * sampler and whole-percent proportions, whose output bytes never change.
@@ -176,9 +172,11 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
  * Set them before sharing the object between threads. */
 
 /* How pixels are resampled by the resize methods. */
-#define KESTRIX_FILTER_EXACT 0   /* default: two-pass bilinear, 2 x 2 pixels
+#define KESTRIX_FILTER_EXACT                                                                                 \
+    0 /* default: two-pass bilinear, 2 x 2 pixels
                                     read per output pixel, bit-exact */
-#define KESTRIX_FILTER_LANCZOS 1 /* antialiased Lanczos-3: on reduction the
+#define KESTRIX_FILTER_LANCZOS                                                                               \
+    1 /* antialiased Lanczos-3: on reduction the
                                     kernel widens with the reduction so every
                                     pixel counts (no grit or jagged edges);
                                     plain Lanczos-3 on enlargement. A JPEG
@@ -186,7 +184,7 @@ KESTRIX_API KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(
                                     at 1/2, 1/4 or 1/8 scale first, keeping
                                     twice the target's pixels. Deterministic:
                                     the same bytes on any machine. */
-KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix *object, int32_t filter);
+KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter);
 
 /* KESTRIX_TRUE: sizes keep the picture's true proportions. Scale to width
  * gives height round(h0 * Width / w0) (never 0), scale to height the mirror,
@@ -196,7 +194,7 @@ KESTRIX_API KestrixBool cKestrix_SetResampleFilter(cKestrix *object, int32_t fil
  * missing or unreadable input fails with KESTRIX_INPUT_NOT_LOADED.
  * KESTRIX_FALSE (default): the height or width follows the whole percentage
  * of the change, and fit within works in passes. */
-KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix *object, KestrixBool on);
+KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix* object, KestrixBool on);
 
 /* Output formats for cKestrix_SetOutputFormat. The quality argument of the
  * methods (1 to 100, default 90; borders, texts and the steps of a fit use
@@ -221,41 +219,41 @@ typedef enum KestrixFormat {
  * writes JPEG. Returns KESTRIX_FALSE, changing nothing, for a NULL object or
  * a value that is not a KestrixFormat. Not to be called while another thread
  * runs a method of the same object. */
-KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix *object, int32_t format);
+KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format);
 
 /* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
  * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
  * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
  * NULL object. */
-KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix *object, int32_t lngQuality);
+KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
-KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix *object);
+KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix* object);
 
 /* Why the last method called on this thread failed, in words for the user:
  * "no such file or folder", "the JPEG decoder says: ...", "the picture is
  * 70000 x 10 pixels; ...", "permission denied", "disk full", ... Empty after
  * a success. The text belongs to the calling thread and stays valid until
  * its next call of a method; never NULL. */
-KESTRIX_API const char *Kestrix_LastErrorText(void);
+KESTRIX_API const char* Kestrix_LastErrorText(void);
 
 /* What the decoder noted about an input that the last method called on this
  * thread still used, for example "Premature end of JPEG file" for a
  * truncated JPEG (drawn as far as its data goes, the rest grey): UTF-8
  * lines ending in "\n", or "" when nothing was noted. Valid until the next
  * method call on this thread. */
-KESTRIX_API const char *Kestrix_LastWarningText(void);
+KESTRIX_API const char* Kestrix_LastWarningText(void);
 
 /* Receives the text of an unexpected error's report ("Error in : ...", CR LF,
  * "Error Number : ...", CR LF, "Error Desc : ..."). The engine waits until
  * the handler returns; reports from several threads come one at a time.
  * Without a handler the text goes to standard error. NULL removes it. */
-typedef void (*KestrixReportHandler)(const char *text, void *user);
-KESTRIX_API void Kestrix_SetReportHandler(KestrixReportHandler handler, void *user);
+typedef void (*KestrixReportHandler)(const char* text, void* user);
+KESTRIX_API void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user);
 
 /* The library's version, "major.minor.patch". */
-KESTRIX_API const char *Kestrix_Version(void);
+KESTRIX_API const char* Kestrix_Version(void);
 
 #ifdef __cplusplus
 }

@@ -27,14 +27,16 @@ TEST(DocumentedEdges, NullObjectPlaceAndQuality)
         return std::pair{top, left};
     };
     const auto drawAt = [&](int place) {
-        return cKestrix_AddTextToImageUsingSpecifiedPosition(nullptr, in.c_str(), out.c_str(), "HH", &font, 0xFFFFFF,
-                                                             static_cast<TEXT_POSITION>(place));
+        return cKestrix_AddTextToImageUsingSpecifiedPosition(nullptr, in.c_str(), out.c_str(), "HH", &font,
+                                                             0xFFFFFF, static_cast<TEXT_POSITION>(place));
     };
 
     // A NULL object is a fresh object with the default settings.
-    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(nullptr, in.c_str(), out.c_str(), 50, KESTRIX_DEFAULT_QUALITY), KESTRIX_TRUE);
+    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(nullptr, in.c_str(), out.c_str(), 50, KESTRIX_DEFAULT_QUALITY),
+              KESTRIX_TRUE);
     EXPECT_EQ(kxtest::DecodeJpegFile(out).height, 25);
-    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(nullptr, in.c_str(), out.c_str(), 0, KESTRIX_DEFAULT_QUALITY), KESTRIX_FALSE);
+    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(nullptr, in.c_str(), out.c_str(), 0, KESTRIX_DEFAULT_QUALITY),
+              KESTRIX_FALSE);
     EXPECT_EQ(cKestrix_ErrorCode(nullptr), KESTRIX_BAD_WIDTH);
 
     // A place outside the nine draws with top 0 and left 0: two rows higher

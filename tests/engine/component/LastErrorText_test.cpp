@@ -21,10 +21,15 @@ TEST(LastErrorText, SaysWhyOnItsOwnThreadAndIsEmptyAfterASuccess)
     kxtest::WriteFileBytes(huge, bmp);
     cKestrix* engine = cKestrix_Create();
     const std::string out = dir / "out.jpg";
-    struct Case { std::string in; int32_t code; std::string text; };
+    struct Case {
+        std::string in;
+        int32_t code;
+        std::string text;
+    };
     const Case cases[] = {
         {huge, KESTRIX_INPUT_NOT_LOADED,
-         "the picture is 70000 x 1 pixels; the engine takes at most 65535 pixels a side and 2147483647 bytes of pixels"},
+         "the picture is 70000 x 1 pixels; the engine takes at most 65535 pixels a side and 2147483647 bytes "
+         "of pixels"},
         {input, KESTRIX_OK, ""},
         {dir.Path(), KESTRIX_INPUT_NOT_LOADED, "a folder, not a picture"},
     };

@@ -43,8 +43,12 @@ protected:
 
 TEST_F(Component, BooleansAreMinusOneAndZero)
 {
-    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(engine, input.c_str(), (dir / "a.jpg").c_str(), 10, KESTRIX_DEFAULT_QUALITY), -1);
-    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(engine, input.c_str(), (dir / "a.jpg").c_str(), 0, KESTRIX_DEFAULT_QUALITY), 0);
+    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(engine, input.c_str(), (dir / "a.jpg").c_str(), 10,
+                                           KESTRIX_DEFAULT_QUALITY),
+              -1);
+    EXPECT_EQ(cKestrix_ImageResizeMaxWidth(engine, input.c_str(), (dir / "a.jpg").c_str(), 0,
+                                           KESTRIX_DEFAULT_QUALITY),
+              0);
     const auto out = kxtest::DecodeJpegFile(dir / "a.jpg");
     EXPECT_EQ(out.width, 10);
     EXPECT_EQ(out.height, 6);
@@ -53,7 +57,9 @@ TEST_F(Component, BooleansAreMinusOneAndZero)
 TEST_F(Component, OmittedQualityIsNinety)
 {
     const std::string byDefault = dir / "default.jpg", ninety = dir / "90.jpg", fifty = dir / "50.jpg";
-    ASSERT_EQ(cKestrix_ImageResize(engine, input.c_str(), byDefault.c_str(), 150, 200, KESTRIX_DEFAULT_QUALITY), KESTRIX_TRUE);
+    ASSERT_EQ(
+        cKestrix_ImageResize(engine, input.c_str(), byDefault.c_str(), 150, 200, KESTRIX_DEFAULT_QUALITY),
+        KESTRIX_TRUE);
     ASSERT_EQ(cKestrix_ImageResize(engine, input.c_str(), ninety.c_str(), 150, 200, 90), KESTRIX_TRUE);
     ASSERT_EQ(cKestrix_ImageResize(engine, input.c_str(), fifty.c_str(), 150, 200, 50), KESTRIX_TRUE);
     EXPECT_EQ(kxtest::ReadFileBytes(byDefault), kxtest::ReadFileBytes(ninety));
@@ -67,9 +73,11 @@ TEST_F(Component, ErrorCodeTellsWhyAndTheNextCallResetsIt)
     EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_BAD_WIDTH);
     EXPECT_EQ(cKestrix_ImagePercentageResize(engine, input.c_str(), out.c_str(), 50, 90), KESTRIX_TRUE);
     EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_OK);
-    EXPECT_EQ(cKestrix_ImageResizeWithinDimensions(engine, input.c_str(), out.c_str(), 0, 0, 90), KESTRIX_FALSE);
+    EXPECT_EQ(cKestrix_ImageResizeWithinDimensions(engine, input.c_str(), out.c_str(), 0, 0, 90),
+              KESTRIX_FALSE);
     EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_BAD_HEIGHT);
-    EXPECT_EQ(cKestrix_ImageResize(engine, (dir / "missing.bmp").c_str(), out.c_str(), 10, 10, 90), KESTRIX_FALSE);
+    EXPECT_EQ(cKestrix_ImageResize(engine, (dir / "missing.bmp").c_str(), out.c_str(), 10, 10, 90),
+              KESTRIX_FALSE);
     EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_INPUT_NOT_LOADED);
     EXPECT_TRUE(reports.empty());
 }
@@ -105,7 +113,8 @@ TEST_F(Component, ResultCodeBelongsToTheCallingThread)
 TEST_F(Component, BorderAndTextMethodsWriteTheirPictures)
 {
     const std::string framed = dir / "framed.jpg", labelled = dir / "label.jpg";
-    EXPECT_EQ(cKestrix_AddBorderToExistingImage(engine, input.c_str(), framed.c_str(), 0x0000FF, 5, 5, 7, 7), KESTRIX_TRUE);
+    EXPECT_EQ(cKestrix_AddBorderToExistingImage(engine, input.c_str(), framed.c_str(), 0x0000FF, 5, 5, 7, 7),
+              KESTRIX_TRUE);
     const auto image = kxtest::DecodeJpegFile(framed);
     EXPECT_EQ(image.width, 414);
     EXPECT_EQ(image.height, 310);
@@ -115,7 +124,8 @@ TEST_F(Component, BorderAndTextMethodsWriteTheirPictures)
     EXPECT_EQ(cKestrix_AddTextToImageUsingSpecifiedPosition(engine, input.c_str(), labelled.c_str(), "Hi",
                                                             &font, 0xFFFFFF, BottomRight),
               KESTRIX_TRUE);
-    EXPECT_EQ(cKestrix_AddTextToImage(engine, input.c_str(), labelled.c_str(), "Hi", nullptr, 0, 10, 10), KESTRIX_TRUE);
+    EXPECT_EQ(cKestrix_AddTextToImage(engine, input.c_str(), labelled.c_str(), "Hi", nullptr, 0, 10, 10),
+              KESTRIX_TRUE);
     EXPECT_EQ(kxtest::DecodeJpegFile(labelled).width, 400);
 }
 
@@ -127,4 +137,3 @@ TEST_F(Component, NullArgumentsFailCleanly)
     EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_OUTPUT_NOT_WRITTEN);
     cKestrix_Release(nullptr);
 }
-

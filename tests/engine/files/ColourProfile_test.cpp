@@ -53,9 +53,12 @@ Bytes CameraExif()
         entry->components = 1;
         entry->size = exif_format_get_size(format);
         entry->data = static_cast<unsigned char*>(std::calloc(1, entry->size));
-        if (format == EXIF_FORMAT_SHORT) exif_set_short(entry->data, EXIF_BYTE_ORDER_MOTOROLA, uint16_t(value));
-        else if (format == EXIF_FORMAT_LONG) exif_set_long(entry->data, EXIF_BYTE_ORDER_MOTOROLA, value);
-        else entry->data[0] = uint8_t(value);
+        if (format == EXIF_FORMAT_SHORT)
+            exif_set_short(entry->data, EXIF_BYTE_ORDER_MOTOROLA, uint16_t(value));
+        else if (format == EXIF_FORMAT_LONG)
+            exif_set_long(entry->data, EXIF_BYTE_ORDER_MOTOROLA, value);
+        else
+            entry->data[0] = uint8_t(value);
         exif_content_add_entry(data->ifd[ifd], entry);
         exif_entry_unref(entry);
     };
@@ -140,7 +143,8 @@ TEST(ColourProfile, KeepMetadataCarriesExifAndXmpBroughtUpToDate)
         const auto value = [&](ExifIfd ifd, ExifTag tag) -> long {
             ExifEntry* e = exif_content_get_entry(data->ifd[ifd], tag);
             if (!e) return -1;
-            return e->format == EXIF_FORMAT_LONG ? long(exif_get_long(e->data, order)) : exif_get_short(e->data, order);
+            return e->format == EXIF_FORMAT_LONG ? long(exif_get_long(e->data, order))
+                                                 : exif_get_short(e->data, order);
         };
         EXPECT_EQ(value(EXIF_IFD_0, EXIF_TAG_ORIENTATION), c.orientation);
         EXPECT_EQ(value(EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION), c.width);

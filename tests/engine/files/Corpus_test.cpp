@@ -93,8 +93,7 @@ bool IsDocument(const fs::path& path)
 {
     static const std::vector<std::string> kDocuments{".txt", ".md", ".md5", ".list", ".README"};
     const std::string name = path.filename();
-    return std::find(kDocuments.begin(), kDocuments.end(), path.extension().string()) !=
-               kDocuments.end() ||
+    return std::find(kDocuments.begin(), kDocuments.end(), path.extension().string()) != kDocuments.end() ||
            name.starts_with("LICENSE") || name == "COPYING" || name == "NOTES";
 }
 
@@ -128,7 +127,10 @@ Size HeaderSize(const std::vector<uint8_t>& f)
     for (size_t at = 2; f.size() >= 2 && at + 9 < f.size();) {
         if (f[at] != 0xFF) return {};
         const uint8_t marker = f[at + 1];
-        if (marker == 0xFF) { ++at; continue; }
+        if (marker == 0xFF) {
+            ++at;
+            continue;
+        }
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
             return {be16(at + 7), be16(at + 5)};
         at += 2 + be16(at + 2);
@@ -221,8 +223,7 @@ kxtest::Image ReadPpm(const std::string& path)
     kxtest::Image image;
     std::string text(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 64));
     int maxValue = 0, consumed = 0;
-    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &image.width, &image.height, &maxValue,
-                    &consumed) != 3 ||
+    if (std::sscanf(text.c_str(), "P6 %d %d %d%n", &image.width, &image.height, &maxValue, &consumed) != 3 ||
         maxValue != 255)
         return {};
     const size_t start = static_cast<size_t>(consumed) + 1;
@@ -297,10 +298,10 @@ TEST(Corpus, JpegsMatchTheReferenceRenderingsTheirSetsShip)
         {"jpeg-edge/reftest/grayscale_square.jpg", "jpeg-edge/reftest/grayscale_square.png", 3, 0.5},
         {"jpeg-edge/reftest/mjpeg.jpg", "jpeg-edge/reftest/mjpeg.png", 3, 0.5},
         {"jpeg-edge/reftest/partial_progressive.jpg", "jpeg-edge/reftest/partial_progressive.png", 3, 0.5},
-        {"jpeg-edge/reftest/progressive-missing-ac.jpg",
-         "jpeg-edge/reftest/progressive-missing-ac.png", 3, 0.5},
-        {"jpeg-edge/reftest/progressive-missing-dc.jpg",
-         "jpeg-edge/reftest/progressive-missing-dc.png", 3, 0.5},
+        {"jpeg-edge/reftest/progressive-missing-ac.jpg", "jpeg-edge/reftest/progressive-missing-ac.png", 3,
+         0.5},
+        {"jpeg-edge/reftest/progressive-missing-dc.jpg", "jpeg-edge/reftest/progressive-missing-dc.png", 3,
+         0.5},
         {"jpeg-edge/reftest/rgb.jpg", "jpeg-edge/reftest/rgb.png", 3, 0.5},
         {"jpeg-edge/reftest/ycck.jpg", "jpeg-edge/reftest/ycck.png", 3, 0.5},
     };

@@ -123,8 +123,8 @@ Bytes Jpeg(uint16_t width, uint16_t height)
 {
     Bytes j{0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
     j.resize(j.size() + 64, 1);
-    j.insert(j.end(), {0xFF, 0xC0, 0, 11, 8, uint8_t(height >> 8), uint8_t(height),
-                       uint8_t(width >> 8), uint8_t(width), 1, 1, 0x11, 0});
+    j.insert(j.end(), {0xFF, 0xC0, 0, 11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
+                       uint8_t(width), 1, 1, 0x11, 0});
     j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0});
     j.resize(j.size() + 200, 0);
     j.insert(j.end(), {0xFF, 0xD9});
@@ -135,7 +135,7 @@ struct Case {
     const char* name;
     Decoder decode;
     Bytes file;
-    bool loads;           // the real picture behind the claim is fine
+    bool loads;            // the real picture behind the claim is fine
     int64_t allowedBytes;  // peak malloc allowed while decoding
 };
 
@@ -163,8 +163,7 @@ TEST(DecodeLimits, HeadersClaimingHugePicturesAreRefusedBeforeAllocating)
         {"bmp_topdown_20000x-20000", kx::DecodeBmp, Bmp(20000, -20000, 24, 0), false, kMiB},
         {"bmp_over_surface_limit", kx::DecodeBmp, Bmp(65535, 65535, 1, 0), false, kMiB},
         {"gif_screen_20000x20000", kx::DecodeGif, Gif(20000, 20000, 1, 1, {0x44, 0x01}), false, kMiB},
-        {"gif_image_beyond_screen_0", kx::DecodeGif, Gif(0, 0, 20000, 20000, {0x44, 0x01}), false,
-         kMiB},
+        {"gif_image_beyond_screen_0", kx::DecodeGif, Gif(0, 0, 20000, 20000, {0x44, 0x01}), false, kMiB},
         {"jpeg_20000x20000", kx::DecodeJpeg, Jpeg(20000, 20000), false, 2 * kMiB},
         {"jpeg_65535x65535", kx::DecodeJpeg, Jpeg(65535, 65535), false, 2 * kMiB},
         {"png_20000x20000", kx::DecodePng, Png(20000, 20000, Bytes(20001, 0)), false, 2 * kMiB},
@@ -185,10 +184,8 @@ TEST(DecodeLimits, ExpandingStreamsStopAtThePicturesSize)
     // Ancillary chunks over the chunk limit are dropped; image data beyond
     // the last row is never inflated.
     const Case cases[]{
-        {"png_ztxt_24MiB", kx::DecodePng, Png(100, 100, rows, {{"zTXt", textBomb}}), true,
-         12 * kMiB},
-        {"png_iccp_24MiB", kx::DecodePng, Png(100, 100, rows, {{"iCCP", profileBomb}}), true,
-         12 * kMiB},
+        {"png_ztxt_24MiB", kx::DecodePng, Png(100, 100, rows, {{"zTXt", textBomb}}), true, 12 * kMiB},
+        {"png_iccp_24MiB", kx::DecodePng, Png(100, 100, rows, {{"iCCP", profileBomb}}), true, 12 * kMiB},
         {"png_idat_24MiB_for_10KB", kx::DecodePng, Png(100, 100, idatBomb), true, 2 * kMiB},
     };
     for (const Case& c : cases) Check(c);

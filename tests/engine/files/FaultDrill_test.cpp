@@ -4,10 +4,10 @@
 // operation has failed with the expected code, no user file is lost or
 // damaged, and no temporary file remains. (The writer's own drills, one save
 // at a time, are in mIntelJPEGLibrary_test.)
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,15 +142,14 @@ TEST_F(FaultDrill, OutputFolderThatCannotBeWrittenIsRefused)
 {
     kxtest::WriteFileBytes(dir / "plain-file", {1, 2, 3});
     const std::string unwritable[]{
-        dir / "plain-file/out.jpg",   // a file where the folder should be
-        dir / "missing/out.jpg",      // no such folder
-        "/proc/kx-drill-out.jpg",     // a file system that takes no new files
+        dir / "plain-file/out.jpg",  // a file where the folder should be
+        dir / "missing/out.jpg",     // no such folder
+        "/proc/kx-drill-out.jpg",    // a file system that takes no new files
         "/sys/kx-drill-out.jpg",
     };
     for (const std::string& out : unwritable) {
         SCOPED_TRACE(out);
-        ExpectFailsLeavingAllAlone([&] { return PercentageResize(input, out, 50, 90); },
-                                   ecOutputNotWritten);
+        ExpectFailsLeavingAllAlone([&] { return PercentageResize(input, out, 50, 90); }, ecOutputNotWritten);
         EXPECT_FALSE(fs::exists(out));
     }
 }
@@ -188,12 +187,10 @@ TEST_F(FaultDrill, ReadOnlyOrBadOutputFileIsKept)
 {
     const std::string out = Picture("output.jpg", 30, 20);
     ASSERT_EQ(::chmod(out.c_str(), 0444), 0);
-    ExpectFailsLeavingAllAlone([&] { return ImageAddBorder(input, out, 0, 1, 1, 1, 1); },
-                               ecOutputNotWritten);
+    ExpectFailsLeavingAllAlone([&] { return ImageAddBorder(input, out, 0, 1, 1, 1, 1); }, ecOutputNotWritten);
     ASSERT_EQ(::chmod(out.c_str(), 0644), 0);
     // An encode that fails (quality out of range) after the target existed.
-    ExpectFailsLeavingAllAlone([&] { return ResizeImage(input, out, 10, 10, 101); },
-                               ecOutputNotWritten);
+    ExpectFailsLeavingAllAlone([&] { return ResizeImage(input, out, 10, 10, 101); }, ecOutputNotWritten);
 }
 
 TEST_F(FaultDrill, OutputFolderVanishingInTheMiddleOfABatch)
@@ -228,14 +225,17 @@ TEST_F(FaultDrill, SourceChangingAfterTheProbeFailsCleanly)
         std::function<void(const std::string&)> change;
     } changes[]{
         {"deleted", [](const std::string& path) { fs::remove(path); }},
-        {"garbage", [](const std::string& path) { kxtest::WriteFileBytes(path, std::vector<uint8_t>(5000, 0x5A)); }},
+        {"garbage",
+         [](const std::string& path) { kxtest::WriteFileBytes(path, std::vector<uint8_t>(5000, 0x5A)); }},
         {"emptied", [](const std::string& path) { kxtest::WriteFileBytes(path, {}); }},
-        {"header only", [](const std::string& path) {
+        {"header only",
+         [](const std::string& path) {
              auto bytes = kxtest::ReadFileBytes(path);
              bytes.resize(40);  // SOI and the start of the tables: no frame
              kxtest::WriteFileBytes(path, bytes);
          }},
-        {"now a folder", [](const std::string& path) {
+        {"now a folder",
+         [](const std::string& path) {
              fs::remove(path);
              fs::create_directory(path);
          }},

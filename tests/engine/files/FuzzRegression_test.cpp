@@ -29,7 +29,10 @@ const std::vector<std::string> kTargets{"probe", "bmp", "gif", "png", "jpeg", "t
 
 using Decoder = bool (*)(std::span<const uint8_t>, kx::cDIBSection&);
 const std::map<std::string, Decoder> kDecoders{
-    {"bmp", kx::DecodeBmp}, {"gif", kx::DecodeGif}, {"png", kx::DecodePng}, {"jpeg", kx::DecodeJpeg},
+    {"bmp", kx::DecodeBmp},
+    {"gif", kx::DecodeGif},
+    {"png", kx::DecodePng},
+    {"jpeg", kx::DecodeJpeg},
     {"heif", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeHeif(f, s); }},
     {"webp", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeWebp(f, s); }},
     {"tiff", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeTiff(f, s); }}};

@@ -15,8 +15,7 @@ using kxtest::PixelAt;
 
 namespace {
 
-constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{0, 0, 255}, kGreen{0, 255, 0},
-    kBlue{255, 0, 0};
+constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0};
 
 // One image on a logical screen, written with giflib's encoder. Rows are given
 // in stored order (already interlaced when `interlace` is set).
@@ -41,8 +40,7 @@ std::vector<uint8_t> EncodeGif(const GifLayout& layout)
     std::vector<uint8_t> out;
     int error = 0;
     GifFileType* gif = EGifOpen(&out, Append, &error);
-    ColorMapObject* map =
-        GifMakeMapObject(static_cast<int>(layout.colours.size()), layout.colours.data());
+    ColorMapObject* map = GifMakeMapObject(static_cast<int>(layout.colours.size()), layout.colours.data());
     EGifSetGifVersion(gif, true);
     EXPECT_EQ(EGifPutScreenDesc(gif, layout.screenWidth, layout.screenHeight, 8, 0, map), GIF_OK);
     if (layout.transparent >= 0) {
@@ -71,28 +69,33 @@ TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
     const Case cases[] = {
         {"offset frame, index 2 transparent",
          {4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2},
-         4, 3,
+         4,
+         3,
          {kWhite, kWhite, kWhite, kWhite,  //
           kWhite, kRed, kGreen, kWhite,    //
           kWhite, kBlack, kRed, kGreen}},
         {"frame clipped at the screen's right and bottom",
          {3, 2, 2, 1, 2, 2, {{1, 2}, {3, 3}}},
-         3, 2,
+         3,
+         2,
          {kWhite, kWhite, kWhite,  //
           kWhite, kWhite, kGreen}},
         {"screen of zero size takes the frame's extent",
          {0, 0, 1, 0, 1, 2, {{2}, {1}}},
-         2, 2,
+         2,
+         2,
          {kWhite, kBlue,  //
           kWhite, kGreen}},
         {"indices 2 and 3 lie beyond a 2-colour table",
          {4, 1, 0, 0, 4, 1, {{0, 1, 2, 3}}, -1, false, {{255, 0, 0}, {0, 255, 0}}},
-         4, 1,
+         4,
+         1,
          {kRed, kGreen, kBlack, kBlack}},
         // Stored rows 0, 4 | 2 | 1, 3, 5 hold the picture rows' own numbers.
         {"interlaced rows in four passes",
          {1, 6, 0, 0, 1, 6, {{0}, {0}, {2}, {1}, {3}, {1}}, -1, true},
-         1, 6,
+         1,
+         6,
          {kRed, kGreen, kBlue, kBlack, kRed, kGreen}},
     };
     for (const auto& c : cases) {
@@ -113,8 +116,7 @@ GifLayout NoisySpec()
     for (int i = 0; i < 256; ++i) layout.colours[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)};
     for (int y = 0; y < 64; ++y) {
         layout.rows.emplace_back(64);
-        for (int x = 0; x < 64; ++x)
-            layout.rows[y][x] = static_cast<uint8_t>((x * 37 + y * 91) ^ (x * y));
+        for (int x = 0; x < 64; ++x) layout.rows[y][x] = static_cast<uint8_t>((x * 37 + y * 91) ^ (x * y));
     }
     return layout;
 }
@@ -142,8 +144,8 @@ TEST(DecodeGif, HostileFilesFail)
 {
     // A 2 x 2 picture with a 2-colour global table: 6 + 7 bytes of header,
     // 6 of table, 10 of image descriptor, then the LZW data and the trailer.
-    const std::vector<uint8_t> base = EncodeGif(
-        {2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}, -1, false, {{0, 0, 0}, {255, 255, 255}}});
+    const std::vector<uint8_t> base =
+        EncodeGif({2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}, -1, false, {{0, 0, 0}, {255, 255, 255}}});
     const std::vector<uint8_t> head(base.begin(), base.begin() + 19);
     const std::vector<uint8_t> desc(base.begin() + 19, base.begin() + 29);
     const std::vector<uint8_t> data(base.begin() + 29, base.end());
@@ -183,11 +185,11 @@ TEST(DecodeGif, CorpusPicturesMatchTheirReferenceRenderings)
     for (const char* name : {"porsche", "treescap", "treescap-interlaced", "gifgrid", "solid2"}) {
         SCOPED_TRACE(name);
         kx::cDIBSection surface;
-        ASSERT_TRUE(kx::DecodeGif(kxtest::ReadFileBytes(kxtest::CorpusPath(
-                                      std::string("gif/giflib/pic/") + name + ".gif")),
-                                  surface));
-        const auto ref = kxtest::ReadFileBytes(
-            kxtest::CorpusPath(std::string("gif/giflib/rgb-ref/") + name + ".rgb"));
+        ASSERT_TRUE(kx::DecodeGif(
+            kxtest::ReadFileBytes(kxtest::CorpusPath(std::string("gif/giflib/pic/") + name + ".gif")),
+            surface));
+        const auto ref =
+            kxtest::ReadFileBytes(kxtest::CorpusPath(std::string("gif/giflib/rgb-ref/") + name + ".rgb"));
         ASSERT_EQ(ref.size(), size_t(surface.Width()) * surface.Height() * 3);
         size_t differing = 0;
         for (int y = 0; y < surface.Height(); ++y)

@@ -118,8 +118,7 @@ TEST(DecodeJpeg, HostileFilesFail)
         const char* name;
         std::vector<uint8_t> file;
     } cases[] = {
-        {"jpeg_header_claims_huge_size",
-         Patched(good, sof + 5, {0x4E, 0x20, 0x4E, 0x20})},  // 20000 x 20000
+        {"jpeg_header_claims_huge_size", Patched(good, sof + 5, {0x4E, 0x20, 0x4E, 0x20})},  // 20000 x 20000
         {"jpeg_header_beyond_surface_limit", Patched(good, sof + 5, {0xEA, 0x60, 0xEA, 0x60})},
         {"jpeg_header_zero_width", Patched(good, sof + 7, {0, 0})},
         {"jpeg_lossless_frame", Patched(good, sof + 1, {0xC3})},

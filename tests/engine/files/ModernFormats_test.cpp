@@ -63,9 +63,13 @@ void WriteTiff(const std::string& path, const std::string& kind, int orientation
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : palette ? PHOTOMETRIC_PALETTE
-                                               : cmyk ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_RGB);
-        if (!icc.empty()) TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     grey      ? PHOTOMETRIC_MINISBLACK
+                     : palette ? PHOTOMETRIC_PALETTE
+                     : cmyk    ? PHOTOMETRIC_SEPARATED
+                               : PHOTOMETRIC_RGB);
+        if (!icc.empty())
+            TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
         if (kind == "rgba") {
             const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -84,11 +88,17 @@ void WriteTiff(const std::string& path, const std::string& kind, int orientation
             std::vector<uint8_t> row;
             for (int x = 0; x < kW; ++x) {
                 const Bgr c = Pattern(x, y);
-                if (grey) row.push_back(c.g);
-                else if (palette) row.push_back(static_cast<uint8_t>(y * kW + x));
-                else if (cmyk) row.insert(row.end(), {uint8_t(255 - c.r), uint8_t(255 - c.g), uint8_t(255 - c.b), 0});
-                else if (bits == 16) row16.insert(row16.end(), {uint16_t(c.r * 257), uint16_t(c.g * 257), uint16_t(c.b * 257)});
-                else row.insert(row.end(), {c.r, c.g, c.b});
+                if (grey)
+                    row.push_back(c.g);
+                else if (palette)
+                    row.push_back(static_cast<uint8_t>(y * kW + x));
+                else if (cmyk)
+                    row.insert(row.end(), {uint8_t(255 - c.r), uint8_t(255 - c.g), uint8_t(255 - c.b), 0});
+                else if (bits == 16)
+                    row16.insert(row16.end(),
+                                 {uint16_t(c.r * 257), uint16_t(c.g * 257), uint16_t(c.b * 257)});
+                else
+                    row.insert(row.end(), {c.r, c.g, c.b});
                 if (kind == "rgba") row.push_back(x % 2 ? 255 : 0);
             }
             TIFFWriteScanline(tif, bits == 16 ? static_cast<void*>(row16.data()) : row.data(), y, 0);
@@ -141,9 +151,9 @@ TEST(ModernFormats, TiffVariantsLoadExactlyAndUpright)
         std::string kind;
         int orientation;
     };
-    const Case cases[] = {{"rgb8", 1}, {"rgb16", 1}, {"grey8", 1}, {"palette", 1}, {"cmyk", 1}, {"rgba", 1},
-                          {"rgb8", 2}, {"rgb8", 3},  {"rgb8", 4},  {"rgb8", 5},    {"rgb8", 6}, {"rgb8", 7},
-                          {"rgb8", 8}};
+    const Case cases[] = {{"rgb8", 1}, {"rgb16", 1}, {"grey8", 1}, {"palette", 1}, {"cmyk", 1},
+                          {"rgba", 1}, {"rgb8", 2},  {"rgb8", 3},  {"rgb8", 4},    {"rgb8", 5},
+                          {"rgb8", 6}, {"rgb8", 7},  {"rgb8", 8}};
     for (const Case& c : cases) {
         const std::string path = dir / (c.kind + "-" + std::to_string(c.orientation) + ".tif");
         WriteTiff(path, c.kind, c.orientation);
@@ -154,7 +164,8 @@ TEST(ModernFormats, TiffVariantsLoadExactlyAndUpright)
         for (int uy = 0; uy < surface.Height(); ++uy)
             for (int ux = 0; ux < surface.Width(); ++ux) {
                 const auto [x, y] = StoredFor(c.orientation, ux, uy, kW, kH);
-                ASSERT_EQ(PixelAt(surface, ux, uy), TiffExpected(c.kind, x, y)) << path << " " << ux << "," << uy;
+                ASSERT_EQ(PixelAt(surface, ux, uy), TiffExpected(c.kind, x, y))
+                    << path << " " << ux << "," << uy;
             }
     }
     // Without turning: the pixels as stored, the tag handed over.
@@ -224,7 +235,8 @@ TEST(ModernFormats, WebpStillAlphaLossyAndAnimation)
     // Lossless with alpha 255, 0 and 128 by column: exact over white.
     auto alpha = [](int x, int) { return static_cast<uint8_t>(x % 3 == 0 ? 255 : x % 3 == 1 ? 0 : 128); };
     const std::vector<uint8_t> bgra = PatternBgra(kW, kH, alpha);
-    kxtest::WriteFileBytes(dir / "alpha.webp", Owned(out, WebPEncodeLosslessBGRA(bgra.data(), kW, kH, kW * 4, &out)));
+    kxtest::WriteFileBytes(dir / "alpha.webp",
+                           Owned(out, WebPEncodeLosslessBGRA(bgra.data(), kW, kH, kW * 4, &out)));
     const kx::cDIBSection still = LoadAndProbe(dir / "alpha.webp", kx::ImageTypeWEBP);
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
@@ -315,7 +327,7 @@ TEST(ModernFormats, HeifAndAvifUprightWithTheirProfile)
         heif_compression_format format;
         uint8_t type;
         int orientation;
-        int width, height;        // upright
+        int width, height;             // upright
         int redX, redY, blueX, blueY;  // a red and a blue point of the upright picture
     };
     const Case cases[] = {
@@ -387,8 +399,10 @@ TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
                 const Bgr got = PixelAt(back, x, y), want = Pattern(x, y);
-                EXPECT_LE(std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}),
-                          c.tolerance) << out << " " << x << "," << y;
+                EXPECT_LE(
+                    std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}),
+                    c.tolerance)
+                    << out << " " << x << "," << y;
             }
         // The input's profile travels as it is (libpng reads back only
         // profiles with tags, so for PNG its chunk is looked for).
@@ -487,8 +501,8 @@ TEST(ModernFormats, HostileFilesAreRefused)
 
 TEST(ModernFormats, FolderRulesAndFormatNames)
 {
-    for (const char* taken : {"jpg", "JPG", "bmp", "gif", "png", "jpeg", "JPE", "webp", "heic", "HEIF", "avif",
-                              "tif", "Tiff"})
+    for (const char* taken :
+         {"jpg", "JPG", "bmp", "gif", "png", "jpeg", "JPE", "webp", "heic", "HEIF", "avif", "tif", "Tiff"})
         EXPECT_TRUE(kx::TakenWithAllFormats(taken)) << taken;
     for (const char* left : {"", "jp", "jpgx", "txt", "heics", "svg", "raw", ".jpg"})
         EXPECT_FALSE(kx::TakenWithAllFormats(left)) << left;

@@ -59,16 +59,46 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
         int orientation, width, height;
         From from;
     } cases[] = {
-        {1, kW, kH, [](int x, int y) { return std::pair{x, y}; }},
-        {2, kW, kH, [](int x, int y) { return std::pair{kW - 1 - x, y}; }},
-        {3, kW, kH, [](int x, int y) { return std::pair{kW - 1 - x, kH - 1 - y}; }},
-        {4, kW, kH, [](int x, int y) { return std::pair{x, kH - 1 - y}; }},
-        {5, kH, kW, [](int x, int y) { return std::pair{y, x}; }},
-        {6, kH, kW, [](int x, int y) { return std::pair{y, kH - 1 - x}; }},
-        {7, kH, kW, [](int x, int y) { return std::pair{kW - 1 - y, kH - 1 - x}; }},
-        {8, kH, kW, [](int x, int y) { return std::pair{kW - 1 - y, x}; }},
-        {9, kW, kH, [](int x, int y) { return std::pair{x, y}; }},  // out of range: as 1
-        {0, kW, kH, [](int x, int y) { return std::pair{x, y}; }},
+        {1, kW, kH,
+         [](int x, int y) {
+             return std::pair{x, y};
+         }},
+        {2, kW, kH,
+         [](int x, int y) {
+             return std::pair{kW - 1 - x, y};
+         }},
+        {3, kW, kH,
+         [](int x, int y) {
+             return std::pair{kW - 1 - x, kH - 1 - y};
+         }},
+        {4, kW, kH,
+         [](int x, int y) {
+             return std::pair{x, kH - 1 - y};
+         }},
+        {5, kH, kW,
+         [](int x, int y) {
+             return std::pair{y, x};
+         }},
+        {6, kH, kW,
+         [](int x, int y) {
+             return std::pair{y, kH - 1 - x};
+         }},
+        {7, kH, kW,
+         [](int x, int y) {
+             return std::pair{kW - 1 - y, kH - 1 - x};
+         }},
+        {8, kH, kW,
+         [](int x, int y) {
+             return std::pair{kW - 1 - y, x};
+         }},
+        {9, kW, kH,
+         [](int x, int y) {
+             return std::pair{x, y};
+         }},  // out of range: as 1
+        {0, kW, kH,
+         [](int x, int y) {
+             return std::pair{x, y};
+         }},
     };
     for (const bool little : {false, true}) {
         for (const auto& c : cases) {
@@ -118,10 +148,12 @@ TEST(Orientation, TagsAndSegmentsTheProbeAndLoaderReadAlike)
         {"orientation as a LONG", ExifJpeg(plain, tiff(0, 4)), 1},
         {"two values", ExifJpeg(plain, tiff(0, 3, 2)), 1},
         {"entry outside the block", ExifJpeg(plain, Bytes(whole.begin(), whole.begin() + 20)), 1},
-        {"second EXIF segment ignored",
-         ExifJpeg(ExifJpeg(plain, tiff(0, 3, 1, 8)), OrientationTiff(1, true)), 1},
-        {"XMP before EXIF", WithSegments(ExifJpeg(plain, tiff(0)), Segment(0xE1, "http://ns.adobe.com/xap/1.0/",
-                                                                         Bytes(3000, ' '))), 6},
+        {"second EXIF segment ignored", ExifJpeg(ExifJpeg(plain, tiff(0, 3, 1, 8)), OrientationTiff(1, true)),
+         1},
+        {"XMP before EXIF",
+         WithSegments(ExifJpeg(plain, tiff(0)),
+                      Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '))),
+         6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,13 +169,13 @@ TEST(Orientation, ProbeGivesTheLoadedSizeOfWideAndTopDownPictures)
 {
     TempDir dir;
     // A 40000 x 8 logical screen with one black pixel; the rest is white.
-    const Bytes gif{'G', 'I', 'F', '8', '9', 'a', 0x40, 0x9C, 8, 0, 0x80, 0, 0,  // screen, 2 colours
-                    0, 0, 0, 255, 255, 255,                                      // black, white
-                    ',', 0, 0, 0, 0, 1, 0, 1, 0, 0,                              // 1 x 1 at 0, 0
-                    2, 2, 0x44, 0x01, 0, ';'};                                   // clear, 0, end
+    const Bytes gif{'G', 'I', 'F',  '8',  '9', 'a', 0x40, 0x9C, 8, 0, 0x80, 0, 0,  // screen, 2 colours
+                    0,   0,   0,    255,  255, 255,                                // black, white
+                    ',', 0,   0,    0,    0,   1,   0,    1,    0, 0,              // 1 x 1 at 0, 0
+                    2,   2,   0x44, 0x01, 0,   ';'};                               // clear, 0, end
     // A 3 x 2 top-down 24-bit BMP: height -2.
-    Bytes bmp{'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF,
-              1, 0, 24, 0};
+    Bytes bmp{'B', 'M', 78, 0, 0, 0, 0, 0,    0,    0,    54,   0, 0, 0,  40,
+              0,   0,   0,  3, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 1, 0, 24, 0};
     bmp.resize(54, 0);
     bmp.resize(78, 0x33);
     const struct {

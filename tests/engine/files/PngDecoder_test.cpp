@@ -40,14 +40,14 @@ std::vector<uint8_t> EncodePng(const PngLayout& layout)
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, Append, nullptr);
     png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
-                 layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (!layout.palette.empty())
         png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
     png_color_16 key{0, 0, 0, 0, 16};
     if (!layout.paletteAlpha.empty() || layout.greyKey)
-        png_set_tRNS(png, info, layout.paletteAlpha.data(),
-                     static_cast<int>(layout.paletteAlpha.size()), &key);
+        png_set_tRNS(png, info, layout.paletteAlpha.data(), static_cast<int>(layout.paletteAlpha.size()),
+                     &key);
     png_write_info(png, info);
     std::vector<png_bytep> rows;
     for (auto& row : layout.rows) rows.push_back(const_cast<png_bytep>(row.data()));
@@ -67,15 +67,12 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
         std::vector<Bgr> expected;
     } cases[] = {
         {"grey 1-bit", {3, 1, PNG_COLOR_TYPE_GRAY, 1, {{0xA0}}}, {kWhite, kBlack, kWhite}},
-        {"grey 8-bit",
-         {2, 1, PNG_COLOR_TYPE_GRAY, 8, {{16, 238}}},
-         {{16, 16, 16}, {238, 238, 238}}},
+        {"grey 8-bit", {2, 1, PNG_COLOR_TYPE_GRAY, 8, {{16, 238}}}, {{16, 16, 16}, {238, 238, 238}}},
         {"grey 8-bit, tRNS key 16",
          {2, 1, PNG_COLOR_TYPE_GRAY, 8, {{16, 17}}, {}, {}, true},
          {kWhite, {17, 17, 17}}},
         {"palette 2-bit with tRNS",
-         {3, 1, PNG_COLOR_TYPE_PALETTE, 2, {{0x18}}, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
-          {255, 128}},
+         {3, 1, PNG_COLOR_TYPE_PALETTE, 2, {{0x18}}, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {255, 128}},
          {{0, 0, 255}, {127, 255, 127}, {255, 0, 0}}},
         {"RGB 8-bit",
          {2, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3, 250, 251, 252}}},
@@ -110,8 +107,7 @@ TEST(DecodePng, InterlacedMatchesPlain)
     for (int y = 0; y < 7; ++y) {
         layout.rows.emplace_back();
         for (int x = 0; x < 9; ++x)
-            for (int c = 0; c < 3; ++c)
-                layout.rows[y].push_back(static_cast<uint8_t>(x * 28 + y * 3 + c));
+            for (int c = 0; c < 3; ++c) layout.rows[y].push_back(static_cast<uint8_t>(x * 28 + y * 3 + c));
     }
     kx::cDIBSection plain, interlaced;
     ASSERT_TRUE(kx::DecodePng(EncodePng(layout), plain));
@@ -138,12 +134,10 @@ TEST(DecodePng, HostileFilesFail)
     PngLayout layout{16, 16, PNG_COLOR_TYPE_RGB, 8, {}};
     layout.rows.resize(16);
     for (int y = 0; y < 16; ++y)
-        for (int i = 0; i < 48; ++i)
-            layout.rows[y].push_back(static_cast<uint8_t>(i * 7919 + y * 31));
+        for (int i = 0; i < 48; ++i) layout.rows[y].push_back(static_cast<uint8_t>(i * 7919 + y * 31));
     const std::vector<uint8_t> good = EncodePng(layout);
     kx::cDIBSection check;
-    ASSERT_TRUE(kx::DecodePng(WithSize(good, 16, 16), check))
-        << "rewriting IHDR must keep it valid";
+    ASSERT_TRUE(kx::DecodePng(WithSize(good, 16, 16), check)) << "rewriting IHDR must keep it valid";
 
     std::vector<uint8_t> truncated(good.begin(), good.begin() + good.size() / 2);
     std::vector<uint8_t> badCrc = good;

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -266,4 +266,3 @@ TEST(ResampleSurface, ZeroSizeGivesAFreshEmptySurfaceAndStillSucceeds)
     EXPECT_EQ(s.Height(), 0);
     EXPECT_FALSE(s.IsLive());
 }
-

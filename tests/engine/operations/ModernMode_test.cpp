@@ -29,10 +29,11 @@ protected:
     void TearDown() override { SetReportHandler(nullptr); }
 
     // A JPEG of width x height; pixel(x, y) gives its colours.
-    std::string Picture(const std::string& name, Long width, Long height,
-                        const std::function<Bgr(int, int)>& pixel = [](int x, int y) {
-                            return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)};
-                        })
+    std::string Picture(
+        const std::string& name, Long width, Long height,
+        const std::function<Bgr(int, int)>& pixel = [](int x, int y) {
+            return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)};
+        })
     {
         cDIBSection s;
         EXPECT_TRUE(s.Create(width, height));
@@ -51,17 +52,17 @@ protected:
 TEST(Proportions, TrueSizesRoundHalfToEvenAndNeverReachZero)
 {
     const PictureSize p1600{1600, 1200}, p1000{1000, 750}, p4000{4000, 3000};
-    EXPECT_EQ(ScaledToWidth(p1600, 100), (PictureSize{100, 75}));    // whole percent gave 72
-    EXPECT_EQ(ScaledToWidth(p1000, 333), (PictureSize{333, 250}));   // 249.75; whole percent gave 248
+    EXPECT_EQ(ScaledToWidth(p1600, 100), (PictureSize{100, 75}));         // whole percent gave 72
+    EXPECT_EQ(ScaledToWidth(p1000, 333), (PictureSize{333, 250}));        // 249.75; whole percent gave 248
     EXPECT_EQ(FittedWithin(p4000, 1024, 768), (PictureSize{1024, 768}));  // passes gave 1024x753
     EXPECT_EQ(FittedWithin(p4000, 1024, 1024), (PictureSize{1024, 768}));
-    EXPECT_EQ(FittedWithin(p4000, 2000, 500), (PictureSize{667, 500}));   // 666.67
+    EXPECT_EQ(FittedWithin(p4000, 2000, 500), (PictureSize{667, 500}));       // 666.67
     EXPECT_EQ(FittedWithin({800, 600}, 1024, 768), (PictureSize{800, 600}));  // fits: kept
     EXPECT_EQ(FittedWithin({2000, 10}, 300, 500), (PictureSize{300, 2}));     // 1.5 -> 2
-    EXPECT_EQ(ScaledToWidth({400, 300}, 10), (PictureSize{10, 8}));      // 7.5 -> 8
-    EXPECT_EQ(ScaledToWidth({4, 5}, 2), (PictureSize{2, 2}));            // 2.5 -> 2
+    EXPECT_EQ(ScaledToWidth({400, 300}, 10), (PictureSize{10, 8}));           // 7.5 -> 8
+    EXPECT_EQ(ScaledToWidth({4, 5}, 2), (PictureSize{2, 2}));                 // 2.5 -> 2
     EXPECT_EQ(ScaledToHeight({1024, 768}, 500), (PictureSize{667, 500}));
-    EXPECT_EQ(ScaledToWidth({10000, 10}, 10), (PictureSize{10, 1}));     // 0.01 -> at least 1
+    EXPECT_EQ(ScaledToWidth({10000, 10}, 10), (PictureSize{10, 1}));  // 0.01 -> at least 1
     EXPECT_EQ(ScaledToHeight({10, 30000}, 3), (PictureSize{1, 3}));
     EXPECT_EQ(FittedWithin({30000, 1}, 100, 100), (PictureSize{100, 1}));
     EXPECT_EQ(CoveringBox(p4000, 200, 200), (PictureSize{267, 200}));
@@ -76,11 +77,11 @@ TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
     };
     const Case cases[] = {
         {4032, 3024, 640, 480, 2},  // 1/4 gives 1008 < 1280
-        {4032, 3024, 320, 240, 4},  {4032, 3024, 252, 189, 8}, {4032, 3024, 253, 189, 4},
+        {4032, 3024, 320, 240, 4},  {4032, 3024, 252, 189, 8},  {4032, 3024, 253, 189, 4},
         {4000, 3000, 1000, 750, 2}, {4000, 3000, 1001, 750, 1}, {800, 600, 400, 300, 1},
-        {8000, 100, 100, 10, 4},    // the height limits it: 100 / 8 rounds up to 13 < 20
-        {4000, 3000, 0, 0, 1},      // no target: every pixel
-        {100, 100, 200, 200, 1},    // enlarged
+        {8000, 100, 100, 10, 4},  // the height limits it: 100 / 8 rounds up to 13 < 20
+        {4000, 3000, 0, 0, 1},    // no target: every pixel
+        {100, 100, 200, 200, 1},  // enlarged
     };
     for (const Case& c : cases)
         EXPECT_EQ(ShrinkOnLoadDenominator(c.w0, c.h0, {c.wt, c.ht}), c.denominator)
@@ -146,7 +147,8 @@ TEST_F(ModernMode, FillCropsTheMiddle)
         ASSERT_EQ(std::pair(image.width, image.height), std::pair(40, 40));
         for (const int x : {4, 20, 35}) {  // the band edges blur a little
             const Bgr p = image.At(x, 20);
-            EXPECT_TRUE(p.g > 230 && p.r < 25 && p.b < 25) << x << ": " << int(p.b) << "," << int(p.g) << "," << int(p.r);
+            EXPECT_TRUE(p.g > 230 && p.r < 25 && p.b < 25)
+                << x << ": " << int(p.b) << "," << int(p.g) << "," << int(p.r);
         }
     }
 }
@@ -159,7 +161,9 @@ TEST_F(ModernMode, SameBytesWhateverTheNumberOfWorkers)
     const auto expected = kxtest::ReadFileBytes(dir / "alone.jpg");
     std::vector<std::thread> workers;
     for (int i = 0; i < 4; ++i)
-        workers.emplace_back([&, i] { ResizeMaxWidth(in, dir / ("w" + std::to_string(i) + ".jpg"), 70, 90, kModern); });
+        workers.emplace_back(
+            [&, i] { ResizeMaxWidth(in, dir / ("w" + std::to_string(i) + ".jpg"), 70, 90, kModern); });
     for (auto& worker : workers) worker.join();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(kxtest::ReadFileBytes(dir / ("w" + std::to_string(i) + ".jpg")), expected);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(kxtest::ReadFileBytes(dir / ("w" + std::to_string(i) + ".jpg")), expected);
 }

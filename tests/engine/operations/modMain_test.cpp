@@ -66,15 +66,16 @@ TEST_F(Operations, ScaleToWidthOrHeightFollowsTheWholePercentage)
         std::pair<int, int> expected;
     };
     const Case cases[] = {
-        {400, 300, true, 10, {10, 6}},       // p = round(2.5) = 2
-        {1024, 768, true, 500, {500, 376}},  // p = round(48.828125) = 49
-        {1024, 768, false, 500, {666, 500}}, // p = round(65.104...) = 65
-        {300, 200, true, 640, {640, 426}},   // enlarged: p = round(213.33) = 213
+        {400, 300, true, 10, {10, 6}},        // p = round(2.5) = 2
+        {1024, 768, true, 500, {500, 376}},   // p = round(48.828125) = 49
+        {1024, 768, false, 500, {666, 500}},  // p = round(65.104...) = 65
+        {300, 200, true, 640, {640, 426}},    // enlarged: p = round(213.33) = 213
     };
     for (const Case& c : cases) {
         const std::string in = Picture("in.jpg", c.w0, c.h0);
         const std::string out = dir / "out.jpg";
-        const bool ok = c.byWidth ? ResizeMaxWidth(in, out, c.argument, 90) : ResizeMaxHeight(in, out, c.argument, 90);
+        const bool ok =
+            c.byWidth ? ResizeMaxWidth(in, out, c.argument, 90) : ResizeMaxHeight(in, out, c.argument, 90);
         EXPECT_TRUE(ok);
         EXPECT_EQ(SizeOf(out), c.expected) << c.w0 << "x" << c.h0 << " to " << c.argument;
     }
@@ -170,11 +171,11 @@ TEST_F(Operations, BorderPlacesTheSourceAndFillsTheRest)
     ASSERT_EQ(image.width, 105);
     ASSERT_EQ(image.height, 80);
     const Bgr border{255, 0, 0};
-    EXPECT_TRUE(Near(image.At(50, 4), border, 8));     // above the source
-    EXPECT_TRUE(Near(image.At(50, 15), inside, 8));    // the source starts at row 10
-    EXPECT_TRUE(Near(image.At(2, 55), inside, 8));     // and at column 0
-    EXPECT_TRUE(Near(image.At(50, 70), border, 8));    // below it, from row 60
-    EXPECT_TRUE(Near(image.At(103, 30), border, 8));   // right of it, from column 100
+    EXPECT_TRUE(Near(image.At(50, 4), border, 8));    // above the source
+    EXPECT_TRUE(Near(image.At(50, 15), inside, 8));   // the source starts at row 10
+    EXPECT_TRUE(Near(image.At(2, 55), inside, 8));    // and at column 0
+    EXPECT_TRUE(Near(image.At(50, 70), border, 8));   // below it, from row 60
+    EXPECT_TRUE(Near(image.At(103, 30), border, 8));  // right of it, from column 100
 }
 
 TEST_F(Operations, BorderSumsBeyondAnIntegerAreAReportedOverflow)

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "StdFont.h"
@@ -63,8 +63,9 @@ std::string InkShape(const Drawn& drawn)
     int left = drawn.extent.Width, right = -1, top = drawn.extent.Height, bottom = -1;
     for (int y = 0; y < drawn.extent.Height; ++y)
         for (int x = 0; x < drawn.extent.Width; ++x)
-            if (drawn.Ink(x, y)) left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
-                                 bottom = std::max(bottom, y);
+            if (drawn.Ink(x, y))
+                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
+                bottom = std::max(bottom, y);
     std::string shape;
     for (int y = top; y <= bottom; ++y) {
         for (int x = left; x <= right; ++x) shape += drawn.Ink(x, y) ? '#' : '.';
@@ -78,8 +79,10 @@ TEST(TextFallback, CoveredTextsKeepTheirPixels)
     // Hashes of these renderings as they were before fallback faces existed
     // (DejaVu Sans 2.37, the face "Sans" gives on Debian 12).
     const std::string text = "Hamburgefonstiv &x \xC3\xA9\xE2\x82\xAC 0123";
-    const LOGFONT fonts[] = {Font("Sans"), Font("Sans", 700), Font("Sans", 400, 255), Font("Sans", 700, 255, 255)};
-    const uint64_t hashes[] = {0xae2cc93225165c85u, 0xa908fdd12b9c6e7bu, 0x124bc1f62e630ceau, 0xe08828d35ed2721cu};
+    const LOGFONT fonts[] = {Font("Sans"), Font("Sans", 700), Font("Sans", 400, 255),
+                             Font("Sans", 700, 255, 255)};
+    const uint64_t hashes[] = {0xae2cc93225165c85u, 0xa908fdd12b9c6e7bu, 0x124bc1f62e630ceau,
+                               0xe08828d35ed2721cu};
     for (size_t i = 0; i < std::size(fonts); ++i) EXPECT_EQ(Draw(fonts[i], text).Hash(), hashes[i]) << i;
 }
 
@@ -92,7 +95,8 @@ TEST(TextFallback, MissingCharactersComeFromAFaceThatHasThem)
     // pixel for pixel as the fallback face draws it at the same size.
     EXPECT_NE(InkShape(sansWrite), InkShape(Draw(Font("Sans"), truth)));
     EXPECT_EQ(InkShape(sansWrite), InkShape(Draw(Font("Droid Sans Fallback"), write)));
-    EXPECT_EQ(InkShape(Draw(Font("Sans", 700), write)), InkShape(Draw(Font("Droid Sans Fallback", 700), write)));
+    EXPECT_EQ(InkShape(Draw(Font("Sans", 700), write)),
+              InkShape(Draw(Font("Droid Sans Fallback", 700), write)));
     EXPECT_NE(InkShape(Draw(Font("Sans", 700), write)), InkShape(sansWrite));  // bold stays bold
 
     // In a mixed text the covered part keeps its face: the text is as wide

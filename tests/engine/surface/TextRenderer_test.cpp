@@ -70,8 +70,10 @@ TEST(Utf8, DecodesAndReplacesInvalidSequences)
         {"\xC0\xAF", {R, R}},                // overlong
         {"\xED\xA0\x80", {R, R, R}},         // surrogate
         {"\xF4\x90\x80\x80", {R, R, R, R}},  // beyond U+10FFFF
-        {"a\xE2\x82" "b", {U'a', R, U'b'}},  // cut-off sequence
-        {"\xE2\x82", {R}},                   // cut off by the end
+        {"a\xE2\x82"
+         "b",
+         {U'a', R, U'b'}},  // cut-off sequence
+        {"\xE2\x82", {R}},  // cut off by the end
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeUtf8(c.bytes), c.expected) << c.bytes;
 }
@@ -132,8 +134,8 @@ TEST(TextRenderer, GlyphPixelsAreExactlyBlackInEveryStyle)
 {
     const std::string text = "Hamburgefonstiv &x \xC3\xA9\xE2\x82\xAC";
     const Rendered plain = Render(Font(), text);
-    for (const LOGFONT& font : {Font(-16, 700), Font(-16, 400, 255), Font(-16, 700, 255),
-                                Font(-16, 400, 0, 255), Font(-40)}) {
+    for (const LOGFONT& font :
+         {Font(-16, 700), Font(-16, 400, 255), Font(-16, 700, 255), Font(-16, 400, 0, 255), Font(-40)}) {
         const Rendered r = Render(font, text);
         EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);
     }
@@ -155,7 +157,8 @@ TEST(TextRenderer, GarbageUnknownFacesAndEmptySurfaces)
     const Rendered r = Render(Font(), "\xFF\xFE\xC3\x28\xE2\x82\xF0\x9F\x98\xED\xA0\x80&\x80");
     EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);  // U+FFFD or .notdef boxes
     std::string noise;
-    for (unsigned i = 0, v = 12345; i < 2000; ++i) noise.push_back(char((v = v * 1103515245u + 12345u) >> 16));
+    for (unsigned i = 0, v = 12345; i < 2000; ++i)
+        noise.push_back(char((v = v * 1103515245u + 12345u) >> 16));
     Render(Font(), noise);
 
     LOGFONT unknown = Font();
@@ -175,8 +178,7 @@ TEST(TextRenderer, ConcurrentDrawsMatchASingleDraw)
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i)
-                if (!(Render(fonts[(t + i) % 2], texts[(t + i) % 2]) == expected[(t + i) % 2]))
-                    ++failures[t];
+                if (!(Render(fonts[(t + i) % 2], texts[(t + i) % 2]) == expected[(t + i) % 2])) ++failures[t];
         });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures, std::vector<int>(4, 0));

@@ -100,8 +100,7 @@ TEST(ColourFillDIB, FillsPixelsAndLeavesRowEnds)
     cDIBSection surface;
     Paint(surface, 5, 2);
     EXPECT_TRUE(surface.ColourFillDIB(10, 20, 30));
-    const std::vector<uint8_t> expected = {30, 20, 10, 30, 20, 10, 30, 20, 10,
-                                           30, 20, 10, 30, 20, 10, kPad};
+    const std::vector<uint8_t> expected = {30, 20, 10, 30, 20, 10, 30, 20, 10, 30, 20, 10, 30, 20, 10, kPad};
     for (int r = 0; r < 2; ++r)
         EXPECT_EQ(std::vector<uint8_t>(surface.Row(r), surface.Row(r) + 16), expected);
 }
@@ -175,7 +174,8 @@ TEST(LogFontFromStdFont, StyleFieldsNamesAndCharacterSets)
     EXPECT_EQ(plain.lfItalic + plain.lfUnderline + plain.lfStrikeOut, 0);
     EXPECT_EQ(plain.lfCharSet, 255);
     EXPECT_EQ(plain.lfWidth + plain.lfEscapement + plain.lfOrientation + plain.lfOutPrecision +
-                  plain.lfClipPrecision + plain.lfQuality + plain.lfPitchAndFamily, 0);
+                  plain.lfClipPrecision + plain.lfQuality + plain.lfPitchAndFamily,
+              0);
     font.Bold = font.Italic = font.Underline = font.Strikethrough = true;
     const LOGFONT styled = LogFontFromStdFont(font, 96);
     EXPECT_EQ(styled.lfWeight, 700);
@@ -196,9 +196,9 @@ TEST(LogFontFromStdFont, StyleFieldsNamesAndCharacterSets)
     // Errors pass through both text operations to their caller.
     cDIBSection picture;
     Paint(picture, 40, 20);
-    for (const auto& [testFont, number] : {std::pair{TestFont(std::string(34, 'd')), 9},
-                                           std::pair{TestFont("Sans", 256), 6},
-                                           std::pair{TestFont("Sans", -1), 6}}) {
+    for (const auto& [testFont, number] :
+         {std::pair{TestFont(std::string(34, 'd')), 9}, std::pair{TestFont("Sans", 256), 6},
+          std::pair{TestFont("Sans", -1), 6}}) {
         const StdFont& font = testFont;  // clang 14 cannot capture a structured binding
         ExpectError(number, [&] { picture.AddTextToImage("a", font, 0, 0, 0, 1, 1); });
         ExpectError(number, [&] { picture.AddTextToImageUsingSpecPostion("a", font, 0, 0, 0, 0); });
@@ -223,7 +223,8 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
         ASSERT_GT(block.width, 0);
         cDIBSection picture;
         Paint(picture, 100, 50);
-        EXPECT_TRUE(picture.AddTextToImage(c.text, TestFont(), c.r, c.g, c.b, Integer(c.top), Integer(c.left)));
+        EXPECT_TRUE(
+            picture.AddTextToImage(c.text, TestFont(), c.r, c.g, c.b, Integer(c.top), Integer(c.left)));
         ExpectOverlay(picture, block, c.top - 2, c.left, {c.b, c.g, c.r});
     }
 }
@@ -277,10 +278,17 @@ TEST(AddTextToImageUsingSpecPostion, NineStandardPlaces)
     const struct {
         Long txtPos;
         int blockTop, left;
-    } cases[] = {{TopLeft, 0, 2},     {TopCentre, 0, 20},     {TopRight, 0, 39},
-                 {MiddleLeft, 16, 2}, {MiddleCentre, 16, 20}, {MiddleRight, 16, 39},
-                 {BottomLeft, 33, 2}, {BottomCentre, 33, 20}, {BottomRight, 33, 39},
-                 {9, -2, 0},          {-1, -2, 0}};
+    } cases[] = {{TopLeft, 0, 2},
+                 {TopCentre, 0, 20},
+                 {TopRight, 0, 39},
+                 {MiddleLeft, 16, 2},
+                 {MiddleCentre, 16, 20},
+                 {MiddleRight, 16, 39},
+                 {BottomLeft, 33, 2},
+                 {BottomCentre, 33, 20},
+                 {BottomRight, 33, 39},
+                 {9, -2, 0},
+                 {-1, -2, 0}};
     for (const auto& c : cases) {
         cDIBSection picture;
         Paint(picture, block.width + 41, block.height + 37);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "TestSupport.h"
 #include "ResamplePaths.h"
+#include "TestSupport.h"
 #include "cDIBSection.h"
 
 using namespace kx;
@@ -18,7 +18,8 @@ namespace {
 void SetBlueRows(cDIBSection& s, const std::vector<std::vector<int>>& rows)
 {
     for (size_t r = 0; r < rows.size(); ++r)
-        for (size_t x = 0; x < rows[r].size(); ++x) s.Row(static_cast<Long>(r))[3 * x] = static_cast<uint8_t>(rows[r][x]);
+        for (size_t x = 0; x < rows[r].size(); ++x)
+            s.Row(static_cast<Long>(r))[3 * x] = static_cast<uint8_t>(rows[r][x]);
 }
 
 std::vector<std::vector<int>> BlueRows(const cDIBSection& s)
@@ -33,7 +34,8 @@ std::vector<std::vector<int>> BlueRows(const cDIBSection& s)
 
 TEST(BytesPerScanLine, RoundsThreeBytesAPixelUpToFour)
 {
-    const std::pair<Long, Long> cases[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {640, 1920}, {641, 1924}};
+    const std::pair<Long, Long> cases[] = {{1, 4},  {2, 8},      {3, 12},    {4, 12},
+                                           {5, 16}, {640, 1920}, {641, 1924}};
     for (auto [width, expected] : cases) {
         cDIBSection s;
         ASSERT_TRUE(s.Create(width, 1));
@@ -181,14 +183,20 @@ INSTANTIATE_TEST_SUITE_P(
                      4,
                      {{0, 64, 128, 191}, {64, 96, 128, 159}, {128, 128, 128, 128}, {191, 159, 128, 96}}},
         // sx = sy = 0.33333334 in single precision.
-        ResampleCase{"TwoByTwoToThreeByThree", {{10, 20}, {11, 21}}, 3, 3, {{10, 13, 17}, {10, 13, 17}, {11, 14, 18}}}),
+        ResampleCase{"TwoByTwoToThreeByThree",
+                     {{10, 20}, {11, 21}},
+                     3,
+                     3,
+                     {{10, 13, 17}, {10, 13, 17}, {11, 14, 18}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Resample, EqualSizeIsAByteIdenticalCopy)
 {
     cDIBSection source;
     ASSERT_TRUE(source.Create(7, 5));
-    kxtest::FillPicture(source, [](int x, int y) { return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)}; });
+    kxtest::FillPicture(source, [](int x, int y) {
+        return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)};
+    });
     auto copy = source.Resample(5, 7);
     ASSERT_TRUE(copy);
     EXPECT_EQ(std::memcmp(copy->DIBSectionBitsPtr(), source.DIBSectionBitsPtr(), 5 * 24), 0);
