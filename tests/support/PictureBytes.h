@@ -1,0 +1,67 @@
+// Small BMP, GIF, PNG and JPEG files laid out byte by byte, for decoder and
+// header probe tests: each builder writes exactly the fields its layout names.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kxtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Appends the low `count` bytes of `value`, least (LE) or most (BE) significant first.
+void PutLE(Bytes& out, uint32_t value, int count);
+void PutBE(Bytes& out, uint32_t value, int count);
+Bytes Concat(std::initializer_list<Bytes> parts);
+Bytes Hex(std::string_view digits);  // "ff00 0a": spaces ignored
+Bytes Deflate(const Bytes& raw);     // a zlib stream
+
+struct BmpLayout {
+    int32_t width = 3;
+    int32_t height = 2;  // negative: top-down
+    uint16_t bits = 24;
+    uint32_t compression = 0;            // 0 RGB, 1 RLE8, 2 RLE4, 3 bit fields
+    uint32_t headerSize = 40;            // 12 core, 16..64 info or OS/2 2.x, 124 V5
+    std::vector<uint32_t> palette = {};  // 0xRRGGBB
+    std::vector<uint32_t> masks = {};    // red, green, blue
+    Bytes pixels = {};                   // exactly as stored, bottom row first
+    uint16_t planes = 1;
+    std::optional<uint32_t> offset = {};  // of the pixels; default: right after the palette
+};
+Bytes Bmp(const BmpLayout& layout);
+
+// One image on a logical screen, with a global colour table (none when empty)
+// and, for a transparent index, a graphic control extension before it.
+struct GifLayout {
+    int screenWidth, screenHeight, left, top, width, height;
+    std::vector<Bytes> rows = {};  // colour indices in stored order (interlaced when `interlace`)
+    int transparent = -1;
+    bool interlace = false;
+    std::vector<uint32_t> colours = {0xFF0000, 0x00FF00, 0x0000FF, 0x000000};  // 0xRRGGBB
+    std::optional<Bytes> lzw = {};  // the image data as given, instead of the rows as literal codes
+};
+Bytes Gif(const GifLayout& layout);
+
+// Signature, IHDR, PLTE, tRNS, the extra chunks, one IDAT and IEND, with checksums.
+struct PngLayout {
+    uint32_t width, height;
+    uint8_t depth, colourType;
+    std::vector<Bytes> rows = {};  // packed samples, 16-bit ones big-endian, without the filter byte
+    Bytes palette = {};            // red, green, blue of each entry
+    Bytes transparency = {};       // tRNS as stored
+    bool interlace = false;        // Adam7 passes cut from the rows (8 bits a sample or more)
+    std::vector<std::pair<std::string, Bytes>> chunks = {};  // before IDAT
+    std::optional<Bytes> data = {};  // IDAT's inflated bytes as given, instead of the filtered rows
+};
+Bytes Png(const PngLayout& layout);
+
+// Start of image, a JFIF segment, a quantisation table, a frame header of `frameCode`
+// (8-bit samples, `components` components), a one-component scan of zeros, end of image.
+Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
+
+}  // namespace kxtest
