@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "PictureBytes.h"
 #include "RunTimeError.h"
 #include "TestSupport.h"
 #include "modImageInfo.h"
@@ -7,72 +8,26 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 using namespace kx;
 using namespace kx::detail;
-using Bytes = std::vector<uint8_t>;
+using kxtest::Bytes;
 
 namespace {
 
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
-// Signature and header chunk: width and height big-endian 32-bit at 16..23,
-// bit depth at 24, colour type at 25, a zero CRC.
-Bytes Png(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType)
+// A screen with a global table of `colours` entries (none when 0).
+Bytes Gif(uint16_t width, uint16_t height, size_t colours)
 {
-    Bytes b{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-    for (uint32_t v : {width, height})
-        Append(b, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
-    Append(b, {depth, colourType, 0, 0, 0, 0, 0, 0, 0});
-    return b;
+    return kxtest::Gif({width, height, 0, 0, 1, 1, {{0}}, -1, false, std::vector<uint32_t>(colours)});
 }
 
-// Header and logical screen descriptor: little-endian size at 6..9, packed
-// byte at 10.
-Bytes Gif(uint16_t width, uint16_t height, uint8_t packed)
-{
-    return {'G',
-            'I',
-            'F',
-            '8',
-            '9',
-            'a',
-            uint8_t(width),
-            uint8_t(width >> 8),
-            uint8_t(height),
-            uint8_t(height >> 8),
-            packed,
-            0,
-            0};
-}
+Bytes Bmp(int32_t width, int32_t height) { return kxtest::Bmp({.width = width, .height = height}); }
 
-// File header (14 bytes) and a 40-byte information header: width at 18,
-// signed height at 22, bits per pixel at 28.
-Bytes Bmp(int32_t width, int32_t height, uint16_t bits)
-{
-    Bytes b{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0};
-    for (int32_t v : {width, height})
-        Append(b, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
-    Append(b, {1, 0, uint8_t(bits), uint8_t(bits >> 8)});
-    b.resize(54, 0);
-    return b;
-}
-
-// Start of image, a 16-byte JFIF application segment, a quantisation table
-// and a frame header with the given code, size and component count.
-Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components)
-{
-    Bytes b{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
-    Append(b, {0xFF, 0xDB, 0x00, 0x43, 0x00});
-    b.resize(b.size() + 64, 1);
-    Append(b, {0xFF, frameCode, 0x00, 0x11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
-               uint8_t(width), components});
-    b.resize(b.size() + 9, 0x11);
-    return b;
-}
+using kxtest::Concat;
+using kxtest::Jpeg;
+using kxtest::Png;
 
 struct Expected {
     int type, width, height, depth;
@@ -123,90 +78,68 @@ TEST(MakeWord, FormsSignedWordsAndOverflowsFromHighByte128)
     EXPECT_EQ(kxtest::RaisedNumber([] { MakeWord(0xFF, 0xFF); }), errOverflow);
 }
 
-TEST(GetImageInfo, PngBitDepthByColourType)
+TEST(GetImageInfo, ReadsEachFormatsHeader)
 {
-    kxtest::TempDir dir;
-    struct Case {
-        uint8_t depth, colourType;
-        Expected expected;
-    };
-    const Case cases[] = {
-        {8, 2, {1, 800, 600, 24}},
-        {8, 6, {1, 800, 600, 32}},
-        {1, 3, {1, 800, 600, 8}},
-        {8, 3, {1, 800, 600, 8}},
-        {16, 0, {1, 800, 600, 16}},
-        {8, 4, {1, 800, 600, 16}},
-        {16, 6, {1, 800, 600, 64}},
-        {255, 0, {1, 800, 600, 255}},
-        {8, 5, kNone},    // no such colour type
-        {128, 2, kNone},  // 384 bits do not fit a byte
-        {64, 6, kNone},   // 256 bits do not fit a byte
-    };
-    for (const Case& c : cases)
-        ExpectInfo(Probe(dir, Png(800, 600, c.depth, c.colourType)), c.expected,
-                   "depth " + std::to_string(c.depth) + " type " + std::to_string(c.colourType));
-}
-
-TEST(GetImageInfo, PngSizesAreWholeUpToWhatTheLoaderTakes)
-{
-    kxtest::TempDir dir;
-    ExpectInfo(Probe(dir, Png(40000, 8, 8, 2)), {1, 40000, 8, 24}, "40000 wide");
-    ExpectInfo(Probe(dir, Png(800, 65535, 8, 2)), {1, 800, 65535, 24}, "65535 high");
-    ExpectInfo(Probe(dir, Png(65536 + 1234, 8, 8, 2)), kNone, "beyond the loader");
-    ExpectInfo(Probe(dir, Png(0x80000000u, 8, 8, 2)), kNone, "beyond 31 bits");
-    ExpectInfo(Probe(dir, Png(40000, 40000, 8, 2)), kNone, "rows beyond 2^31 bytes");
-    // The failed reader falls through to the JPEG search.
-    Bytes png = Png(70000, 600, 8, 2);
-    Append(png, Jpeg(0xC0, 320, 240, 3));
-    ExpectInfo(Probe(dir, png), {3, 320, 240, 24}, "jpeg behind a failed png");
-}
-
-TEST(GetImageInfo, GifAndBmpHeaders)
-{
-    kxtest::TempDir dir;
-    ExpectInfo(Probe(dir, Gif(320, 200, 0xF7)), {2, 320, 200, 8}, "gif 0xF7");
-    ExpectInfo(Probe(dir, Gif(320, 200, 0x80)), {2, 320, 200, 1}, "gif 0x80");
-    ExpectInfo(Probe(dir, Gif(40000, 8, 0x80)), {2, 40000, 8, 1}, "gif 40000 wide");
-    ExpectInfo(Probe(dir, Bmp(640, 480, 24)), {4, 640, 480, 24}, "bmp");
-    ExpectInfo(Probe(dir, Bmp(640, -480, 24)), {4, 640, 480, 24}, "top-down bmp");
-    ExpectInfo(Probe(dir, Bmp(40000, 2, 24)), {4, 40000, 2, 24}, "bmp 40000 wide");
-    ExpectInfo(Probe(dir, Bmp(-640, 480, 24)), kNone, "negative width");
-    Bytes bmp = Bmp(70000, -480, 24);
-    Append(bmp, Jpeg(0xC0, 16, 8, 1));
-    ExpectInfo(Probe(dir, bmp), {3, 16, 8, 8}, "jpeg behind a failed bmp");
-}
-
-TEST(GetImageInfo, JpegSegmentWalk)
-{
-    kxtest::TempDir dir;
-    ExpectInfo(Probe(dir, Jpeg(0xC0, 1024, 768, 3)), {3, 1024, 768, 24}, "baseline");
-    ExpectInfo(Probe(dir, Jpeg(0xC0, 1024, 768, 1)), {3, 1024, 768, 8}, "grey");
-    ExpectInfo(Probe(dir, Jpeg(0xC2, 99, 77, 3)), {3, 99, 77, 24}, "progressive");
-    ExpectInfo(Probe(dir, Jpeg(0xC1, 99, 77, 31)), {3, 99, 77, 248}, "31 components");
-    ExpectInfo(Probe(dir, Jpeg(0xC0, 99, 77, 32)), kNone, "32 components");
-    ExpectInfo(Probe(dir, Jpeg(0xC0, 40000, 77, 3)), {3, 40000, 77, 24}, "40000 wide");
-
     Bytes filled = Jpeg(0xC0, 50, 60, 3);
     filled.insert(filled.begin() + 20, {0xFF, 0xFF, 0xFF});  // fill bytes before the table
-    ExpectInfo(Probe(dir, filled), {3, 50, 60, 24}, "fill bytes");
-
-    // Frame headers of every coding count; tables and reserved codes do not.
-    ExpectInfo(Probe(dir, Jpeg(0xC9, 50, 60, 3)), {3, 50, 60, 24}, "arithmetic");
-    ExpectInfo(Probe(dir, Jpeg(0xC4, 50, 60, 3)), kNone, "0xC4 is a table");
-
-    // The cursor goes to the byte right after a segment, whatever it holds.
-    ExpectInfo(
-        Probe(dir, {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02, 0xC0, 0x00, 0x11, 8, 0x00, 0x05, 0x00, 0x07, 1}),
-        {3, 7, 5, 8}, "frame code right after an empty segment");
-    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x10, 0x00, 0, 0, 0}), kNone, "runs off the end");
-    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}), kNone, "runs off at 32768");
-    ExpectInfo(Probe(dir, {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8}), kNone, "frame cut short");
-
-    Bytes behind(100, 0x00);
-    Append(behind, Jpeg(0xC0, 300, 200, 3));
+    const Bytes behind = Concat({Bytes(100, 0x00), Jpeg(0xC0, 300, 200, 3)});
+    const struct {
+        const char* name;
+        Bytes file;
+        Expected expected;
+    } cases[]{
+        // PNG: the bit depth by colour type, sizes up to what the loader takes.
+        {"png depth 8 type 2", Png({800, 600, 8, 2}), {1, 800, 600, 24}},
+        {"png depth 8 type 6", Png({800, 600, 8, 6}), {1, 800, 600, 32}},
+        {"png depth 1 type 3", Png({800, 600, 1, 3}), {1, 800, 600, 8}},
+        {"png depth 8 type 3", Png({800, 600, 8, 3}), {1, 800, 600, 8}},
+        {"png depth 16 type 0", Png({800, 600, 16, 0}), {1, 800, 600, 16}},
+        {"png depth 8 type 4", Png({800, 600, 8, 4}), {1, 800, 600, 16}},
+        {"png depth 16 type 6", Png({800, 600, 16, 6}), {1, 800, 600, 64}},
+        {"png depth 255 type 0", Png({800, 600, 255, 0}), {1, 800, 600, 255}},
+        {"png type 5 does not exist", Png({800, 600, 8, 5}), kNone},
+        {"png 384 bits do not fit a byte", Png({800, 600, 128, 2}), kNone},
+        {"png 256 bits do not fit a byte", Png({800, 600, 64, 6}), kNone},
+        {"png 40000 wide", Png({40000, 8, 8, 2}), {1, 40000, 8, 24}},
+        {"png 65535 high", Png({800, 65535, 8, 2}), {1, 800, 65535, 24}},
+        {"png beyond the loader", Png({65536 + 1234, 8, 8, 2}), kNone},
+        {"png beyond 31 bits", Png({0x80000000u, 8, 8, 2}), kNone},
+        {"png rows beyond 2^31 bytes", Png({40000, 40000, 8, 2}), kNone},
+        // A failed PNG or BMP reader falls through to the JPEG search.
+        {"jpeg behind a failed png",
+         Concat({Png({70000, 600, 8, 2}), Jpeg(0xC0, 320, 240, 3)}),
+         {3, 320, 240, 24}},
+        // GIF and BMP.
+        {"gif 256 colours", Gif(320, 200, 256), {2, 320, 200, 8}},
+        {"gif 2 colours", Gif(320, 200, 2), {2, 320, 200, 1}},
+        {"gif 40000 wide", Gif(40000, 8, 2), {2, 40000, 8, 1}},
+        {"bmp", Bmp(640, 480), {4, 640, 480, 24}},
+        {"top-down bmp", Bmp(640, -480), {4, 640, 480, 24}},
+        {"bmp 40000 wide", Bmp(40000, 2), {4, 40000, 2, 24}},
+        {"bmp negative width", Bmp(-640, 480), kNone},
+        {"jpeg behind a failed bmp", Concat({Bmp(70000, -480), Jpeg(0xC0, 16, 8, 1)}), {3, 16, 8, 8}},
+        // JPEG: frame headers of every coding count; tables and reserved codes do not.
+        {"baseline", Jpeg(0xC0, 1024, 768, 3), {3, 1024, 768, 24}},
+        {"grey", Jpeg(0xC0, 1024, 768, 1), {3, 1024, 768, 8}},
+        {"progressive", Jpeg(0xC2, 99, 77, 3), {3, 99, 77, 24}},
+        {"31 components", Jpeg(0xC1, 99, 77, 31), {3, 99, 77, 248}},
+        {"32 components", Jpeg(0xC0, 99, 77, 32), kNone},
+        {"jpeg 40000 wide", Jpeg(0xC0, 40000, 77, 3), {3, 40000, 77, 24}},
+        {"fill bytes", filled, {3, 50, 60, 24}},
+        {"arithmetic", Jpeg(0xC9, 50, 60, 3), {3, 50, 60, 24}},
+        {"0xC4 is a table", Jpeg(0xC4, 50, 60, 3), kNone},
+        // The cursor goes to the byte right after a segment, whatever it holds.
+        {"frame code right after an empty segment",
+         {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02, 0xC0, 0x00, 0x11, 8, 0x00, 0x05, 0x00, 0x07, 1},
+         {3, 7, 5, 8}},
+        {"runs off the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x10, 0x00, 0, 0, 0}, kNone},
+        {"runs off at 32768", {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}, kNone},
+        {"frame cut short", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8}, kNone},
+        {"at offset 100", behind, {3, 300, 200, 24}},
+    };
+    kxtest::TempDir dir;
+    for (const auto& c : cases) ExpectInfo(Probe(dir, c.file), c.expected, c.name);
     EXPECT_EQ(FindIn(dir, behind), 100);
-    ExpectInfo(Probe(dir, behind), {3, 300, 200, 24}, "at offset 100");
 }
 
 TEST(FindJPEGStart, ComparesThreeBytesAnywhereInTheFile)
@@ -236,22 +169,15 @@ TEST(FindJPEGStart, MarkersAcrossTheBlockBoundary)
         EXPECT_EQ(FindIn(dir, bytes), int64_t(at)) << "marker at " << at;
     }
     // Only the near miss on the boundary, then a marker in the next block.
-    Bytes bytes(140000, 0x00);
-    bytes[65535] = 0xFF;
-    bytes[65536] = 0xD8;
-    bytes[65537] = 0xFE;
-    bytes[131071] = 0xFF;
-    bytes[131072] = 0xD8;
-    bytes[131073] = 0xFF;
-    EXPECT_EQ(FindIn(dir, bytes), 131071);
+    const Bytes nearMiss = Concat({Bytes(65535, 0), {0xFF, 0xD8, 0xFE}, Bytes(65533, 0), {0xFF, 0xD8, 0xFF}});
+    EXPECT_EQ(FindIn(dir, nearMiss), 131071);
 }
 
 TEST(FindJPEGStart, LargeFileIsScannedToItsEnd)
 {
     kxtest::TempDir dir;
-    Bytes bytes(5 * 1048576, 0x00);
-    EXPECT_EQ(FindIn(dir, bytes), -1);
-    Append(bytes, Jpeg(0xC0, 640, 480, 3));
+    const Bytes zeros(5 * 1048576, 0x00), bytes = Concat({zeros, Jpeg(0xC0, 640, 480, 3)});
+    EXPECT_EQ(FindIn(dir, zeros), -1);
     EXPECT_EQ(FindIn(dir, bytes), 5242880);
     ExpectInfo(Probe(dir, bytes), {3, 640, 480, 24}, "jpeg after 5 MB");
 }
@@ -288,9 +214,9 @@ TEST(GetImageInfo, ClosesTheFileOnEveryPath)
     kxtest::TempDir dir;
     const int before = OpenDescriptors();
     for (int i = 0; i < 20; ++i) {
-        Probe(dir, Bmp(640, 480, 24));
-        Probe(dir, Bmp(640, -480, 24));
-        Probe(dir, Png(800, 600, 8, 9));
+        Probe(dir, Bmp(640, 480));
+        Probe(dir, Bmp(640, -480));
+        Probe(dir, Png({800, 600, 8, 9}));
         Probe(dir, {0x42, 0x4D, 0x00});
         GetImageInfo(dir / "missing");
         GetImageInfo(dir.Path());
