@@ -3,6 +3,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
+
+#include "TestSupport.h"
 
 namespace kxtest {
 
@@ -159,6 +162,20 @@ Bytes Png(const PngLayout& s)
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
     PutChunk(png, "IEND", {});
     return png;
+}
+
+std::string Sketch(const kx::cDIBSection& surface)
+{
+    static const std::map<uint32_t, char> kLetters{{0x000000, 'K'}, {0xFFFFFF, 'W'}, {0xFF0000, 'R'},
+                                                   {0x00FF00, 'G'}, {0x0000FF, 'B'}, {0xFFFF00, 'Y'}};
+    std::string letters;
+    for (int y = 0; y < surface.Height(); ++y, letters += '/')
+        for (int x = 0; x < surface.Width(); ++x) {
+            const Bgr p = PixelAt(surface, x, y);
+            const auto letter = kLetters.find(uint32_t(p.r) << 16 | p.g << 8 | p.b);
+            letters += letter == kLetters.end() ? '?' : letter->second;
+        }
+    return letters;
 }
 
 Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components)

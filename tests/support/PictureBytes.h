@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+namespace kx {
+class cDIBSection;
+}
+
 namespace kxtest {
 
 using Bytes = std::vector<uint8_t>;
@@ -62,6 +66,10 @@ Bytes Png(const PngLayout& layout);
 
 // Start of image, a JFIF segment, a quantisation table, a frame header of `frameCode`
 // (8-bit samples, `components` components), a one-component scan of zeros, end of image.
+// The picture as letters, top row first, rows ended by '/': K black, W white,
+// R red, G green, B blue, Y yellow, ? any other colour.
+std::string Sketch(const kx::cDIBSection& surface);
+
 Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
 
 }  // namespace kxtest

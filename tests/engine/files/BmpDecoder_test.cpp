@@ -20,9 +20,6 @@ using kxtest::Hex;
 
 namespace {
 
-// The colours of the 3x2 test picture, blue-green-red.
-constexpr Bgr K{0, 0, 0}, R{0, 0, 255}, G{0, 255, 0}, B{255, 0, 0}, W{255, 255, 255}, Y{0, 255, 255};
-
 bool Decode(const Bytes& file, cDIBSection& surface)
 {
     return DecodeBmp(std::span<const uint8_t>(file), surface);
@@ -30,7 +27,6 @@ bool Decode(const Bytes& file, cDIBSection& surface)
 
 // Palette of the 4- and 8-bit fixtures: index 0 K, 1 R, 2 G, 3 B, 4 W, 5 Y.
 const std::vector<uint32_t> kPal{0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0xFFFF00};
-const std::vector<Bgr> kRgbWky{R, G, B, W, K, Y};
 
 // A 3x2 picture of palette indices.
 BmpLayout Indexed(uint16_t bits, uint32_t compression, const char* pixels)
@@ -43,58 +39,56 @@ TEST(BmpDecoder, DecodesEachVariantExactly)
     const Bytes pal8 = Hex("04000500 01020300");
     const struct {
         const char* name;
-        std::vector<Bgr> expected;  // top row, then bottom row
-        BmpLayout layout;           // pixels bottom row first, rows padded to 4 bytes
+        const char* expected;
+        BmpLayout layout;  // pixels bottom row first, rows padded to 4 bytes
     } cases[]{
-        {"1 bit", {K, R, K, R, K, R}, Indexed(1, 0, "a0000000 40000000")},
-        {"2 bits", {R, G, B, K, K, R}, Indexed(2, 0, "04000000 6c000000")},
-        {"4 bits", kRgbWky, Indexed(4, 0, "40500000 12300000")},
-        {"8 bits", kRgbWky, Indexed(8, 0, "04000500 01020300")},
-        {"core header", kRgbWky, {.bits = 8, .headerSize = 12, .palette = kPal, .pixels = pal8}},
-        {"OS/2 2.x header", kRgbWky, {.bits = 8, .headerSize = 16, .palette = kPal, .pixels = pal8}},
+        {"1 bit", "KRK/RKR/", Indexed(1, 0, "a0000000 40000000")},
+        {"2 bits", "RGB/KKR/", Indexed(2, 0, "04000000 6c000000")},
+        {"4 bits", "RGB/WKY/", Indexed(4, 0, "40500000 12300000")},
+        {"8 bits", "RGB/WKY/", Indexed(8, 0, "04000500 01020300")},
+        {"core header", "RGB/WKY/", {.bits = 8, .headerSize = 12, .palette = kPal, .pixels = pal8}},
+        {"OS/2 2.x header", "RGB/WKY/", {.bits = 8, .headerSize = 16, .palette = kPal, .pixels = pal8}},
         // Runs, an end of line, a literal padded to 16 bits, the end.
-        {"RLE8", kRgbWky, Indexed(8, 1, "0104 0100 0105 0000 000301020300 0001")},
+        {"RLE8", "RGB/WKY/", Indexed(8, 1, "0104 0100 0105 0000 000301020300 0001")},
         // A delta one row up leaves the skipped pixels black.
-        {"RLE8 delta", {K, K, B, W, W, K}, Indexed(8, 1, "0204 00020001 0103 0001")},
+        {"RLE8 delta", "KKB/WWK/", Indexed(8, 1, "0204 00020001 0103 0001")},
         // A run, a delta one pixel right, an end of line, a literal.
-        {"RLE4", kRgbWky, Indexed(4, 2, "0140 00020100 0150 0000 00031230 0001")},
-        {"16 bits 5-5-5", kRgbWky, {.bits = 16, .pixels = Hex("ff7f 0000 e07f 0000  007c e003 1f00 0000")}},
+        {"RLE4", "RGB/WKY/", Indexed(4, 2, "0140 00020100 0150 0000 00031230 0001")},
+        {"16 bits 5-5-5", "RGB/WKY/", {.bits = 16, .pixels = Hex("ff7f0000e07f0000 007ce0031f000000")}},
         {"16 bits 5-6-5 bit fields",
-         kRgbWky,
+         "RGB/WKY/",
          {.bits = 16,
           .compression = 3,
           .masks = {0xF800, 0x07E0, 0x1F},
           .pixels = Hex("ffff0000e0ff0000 00f8e0071f000000")}},
-        {"24 bits", kRgbWky, {.pixels = Hex("ffffff 000000 00ffff 000000  0000ff 00ff00 ff0000 000000")}},
-        {"top-down",
-         kRgbWky,
+        {"24 bits", "RGB/WKY/", {.pixels = Hex("ffffff00000000ffff000000 0000ff00ff00ff0000000000")}},
+        {"24 bits top-down",
+         "RGB/WKY/",
          {.height = -2, .pixels = Hex("0000ff00ff00ff0000000000 ffffff00000000ffff000000")}},
         // The fourth byte is unused, not alpha.
         {"32 bits",
-         kRgbWky,
-         {.bits = 32, .pixels = Hex("ffffff0900000009 00ffff09 0000ff0900ff0009ff000009")}},
+         "RGB/WKY/",
+         {.bits = 32, .pixels = Hex("ffffff090000000900ffff09 0000ff0900ff0009ff000009")}},
         {"32 bits V5 header, red in the low byte",
-         kRgbWky,
+         "RGB/WKY/",
          {.bits = 32,
           .compression = 3,
           .headerSize = 124,
           .masks = {0xFF, 0xFF00, 0xFF0000},
-          .pixels = Hex("ffffff00 00000000 ffff0000  ff000000 00ff0000 0000ff00")}},
+          .pixels = Hex("ffffff0000000000ffff0000 ff00000000ff00000000ff00")}},
         // Damaged but readable: clipped at the row's end, the rest black.
-        {"rle8_run_past_row", {G, K, K, W, W, W}, Indexed(8, 1, "0504 0101 0000 0102 0001")},
-        {"rle8_delta_past_row", {R, G, B, K, K, K}, Indexed(8, 1, "0002c800 0104 0000 000301020300 0001")},
-        {"rle8_truncated_literal", {R, K, K, W, K, Y}, Indexed(8, 1, "0104 0100 0105 0000 000301")},
+        {"rle8_run_past_row", "GKK/WWW/", Indexed(8, 1, "0504 0101 0000 0102 0001")},
+        {"rle8_delta_past_row", "RGB/KKK/", Indexed(8, 1, "0002c800 0104 0000 000301020300 0001")},
+        {"rle8_truncated_literal", "RKK/WKY/", Indexed(8, 1, "0104 0100 0105 0000 000301")},
         {"palette_index_beyond_palette",
-         {K, R, K, R, K, K},
+         "KRK/RKK/",
          {.bits = 8, .palette = {0, 0xFF0000}, .pixels = Hex("0109c800 0001ff00")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         cDIBSection surface;
         ASSERT_TRUE(Decode(Bmp(c.layout), surface));
-        ASSERT_EQ(surface.Width(), 3);
-        ASSERT_EQ(surface.Height(), 2);
-        EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
+        EXPECT_EQ(kxtest::Sketch(surface), c.expected);
     }
 }
 
@@ -167,16 +161,6 @@ bool DecodeSuite(const std::string& name, cDIBSection& surface)
 TEST(BmpDecoder, SuiteVariantsMatchTheirReference)
 {
     KX_SKIP_WITHOUT_CORPORA();
-    cDIBSection rgb24;
-    ASSERT_TRUE(DecodeSuite("g/rgb24", rgb24));
-    // Known pixels of the reference: the red, green and blue bars, black, grey.
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 0, 0), R);
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 32, 0), G);
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 64, 0), B);
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 0, 63), K);
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 96, 63), (Bgr{96, 96, 96}));
-    EXPECT_EQ(kxtest::PixelAt(rgb24, 126, 0), (Bgr{189, 159, 159}));
-
     const struct {
         const char* reference;
         int tolerance;
