@@ -98,9 +98,7 @@ constexpr double kSecondsPerFile = KX_COUNTING_MALLOC ? 1.0 : 5.0;
 // the decoders (the engine's probe keeps older readers' quirks): BMP core and
 // info headers, the PNG IHDR, the GIF logical screen and the first JPEG frame
 // header of any coding. 0 x 0 when the header does not say.
-struct Size {
-    int width = 0, height = 0;
-};
+using Size = std::pair<int, int>;  // width, height
 Size HeaderSize(const std::vector<uint8_t>& f)
 {
     const auto le16 = [&](size_t at) { return f[at] | f[at + 1] << 8; };
@@ -166,13 +164,12 @@ TEST(Corpus, EveryFileLoadsOrIsRefusedCleanlyInTimeAndMemory)
             // The probe calls every loaded file a picture of the loaded size,
             // which is the header's, turned upright.
             const kx::ImageInfo probed = kx::GetImageInfo(path);
+            const Size size{surface.Width(), surface.Height()};
             EXPECT_NE(probed.ImageType, kx::ImageTypeNone);
-            EXPECT_EQ(probed.Width, surface.Width());
-            EXPECT_EQ(probed.Height, surface.Height());
+            EXPECT_EQ(Size(probed.Width, probed.Height), size);
             Size header = HeaderSize(bytes);
-            if (probed.Orientation >= 5) std::swap(header.width, header.height);
-            EXPECT_EQ(surface.Width(), header.width);
-            EXPECT_EQ(surface.Height(), header.height);
+            if (probed.Orientation >= 5) std::swap(header.first, header.second);
+            EXPECT_EQ(header, size);
         } else {
             EXPECT_FALSE(surface.IsLive());
         }
