@@ -4,36 +4,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "PhotoFixtures.h"
 #include "PictureDecoders.h"
 #include "TestSupport.h"
 
-using kxtest::Bgr;
 using kxtest::Image;
 using kxtest::PixelAt;
 
 namespace {
-
-// A smooth picture, red growing to the right and green downward, with a
-// saturated blue top-left corner to check orientation.
-Image TestPicture(int width, int height)
-{
-    Image image{width, height, {}};
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const bool corner = x < 8 && y < 8;
-            image.bgr.push_back(corner ? 255 : 60);
-            image.bgr.push_back(static_cast<uint8_t>(corner ? 0 : y * 255 / height));
-            image.bgr.push_back(static_cast<uint8_t>(corner ? 0 : x * 255 / width));
-        }
-    return image;
-}
-
-std::vector<uint8_t> Encode(const Image& image)
-{
-    kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "p.jpg", image, 90, TJSAMP_420);
-    return kxtest::ReadFileBytes(dir / "p.jpg");
-}
 
 TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
 {
@@ -44,7 +22,7 @@ TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
     } kinds[] = {{"baseline 4:2:0", TJSAMP_420, false},
                  {"greyscale", TJSAMP_GRAY, false},
                  {"progressive 4:4:4", TJSAMP_444, true}};
-    const Image picture = TestPicture(37, 23);  // odd width: rows carry padding
+    const Image picture = kxtest::AsymmetricPicture(37, 23);  // odd width: rows carry padding
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.name);
         kxtest::TempDir dir;
@@ -59,13 +37,10 @@ TEST(DecodeJpeg, MatchesBareDecodeUprightForEachKind)
             for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
         EXPECT_EQ(differing, 0);
 
-        // The picture's top-left pixel sits at the start of the top memory row
-        // (rows are bottom-up); within 12 of the source at quality 90.
+        // The picture's black top-left pixel sits at the start of the top
+        // memory row (rows are bottom-up); within 12 of it at quality 90.
         const uint8_t* top = surface.Row(surface.Height() - 1);
-        const Bgr source = kind.subsamp == TJSAMP_GRAY ? Bgr{29, 29, 29} : Bgr{255, 0, 0};
-        EXPECT_NEAR(top[0], source.b, 12);
-        EXPECT_NEAR(top[1], source.g, 12);
-        EXPECT_NEAR(top[2], source.r, 12);
+        EXPECT_LE(std::max({top[0], top[1], top[2]}), 12);
     }
 }
 
@@ -79,7 +54,7 @@ size_t FindMarker(const std::vector<uint8_t>& file, uint8_t code)
 
 TEST(DecodeJpeg, TruncatedFileKeepsTheDecodedPart)
 {
-    const auto file = Encode(TestPicture(64, 128));
+    const auto file = kxtest::JpegOf(kxtest::AsymmetricPicture(64, 128));
     const size_t scan = FindMarker(file, 0xDA);
     ASSERT_NE(scan, 0u);
     // Half of the entropy-coded data: the upper MCU rows are complete.
@@ -98,7 +73,7 @@ std::vector<uint8_t> Patched(std::vector<uint8_t> file, size_t offset, std::vect
 
 TEST(DecodeJpeg, HostileFilesFail)
 {
-    const auto good = Encode(TestPicture(16, 16));
+    const auto good = kxtest::JpegOf(kxtest::AsymmetricPicture(16, 16));
     const size_t sof = FindMarker(good, 0xC0);  // FF C0, length, precision, height, width
     ASSERT_NE(sof, 0u);
     const struct {
