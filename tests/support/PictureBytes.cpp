@@ -79,7 +79,8 @@ Bytes Bmp(const BmpLayout& s)
 
 namespace {
 
-// Each index as a literal code, a clear code before the table would widen the codes.
+// Each index as a literal code of minCodeSize + 1 bits, with a clear code
+// before the decoder's table would grow to need wider codes.
 Bytes LiteralLzw(const std::vector<Bytes>& rows, int minCodeSize)
 {
     const uint32_t clear = 1u << minCodeSize;
@@ -127,8 +128,9 @@ Bytes Gif(const GifLayout& s)
     g.insert(g.end(), {uint8_t(s.interlace ? 0x40 : 0), uint8_t(minCodeSize)});
     const Bytes lzw = s.lzw.value_or(LiteralLzw(s.rows, minCodeSize));
     for (size_t at = 0; at < lzw.size(); at += 255) {
-        g.push_back(uint8_t(std::min<size_t>(255, lzw.size() - at)));
-        g.insert(g.end(), lzw.begin() + at, lzw.begin() + at + g.back());
+        const size_t count = std::min<size_t>(255, lzw.size() - at);
+        g.push_back(uint8_t(count));  // a sub-block
+        g.insert(g.end(), lzw.begin() + at, lzw.begin() + at + count);
     }
     g.insert(g.end(), {0, 0x3B});
     return g;
@@ -153,9 +155,12 @@ Bytes Png(const PngLayout& s)
         for (size_t y = y0; y < s.rows.size() && uint32_t(x0) < s.width; y += dy) {
             const Bytes& row = s.rows[y];
             raw.push_back(0);  // no filter
-            if (!s.interlace) raw.insert(raw.end(), row.begin(), row.end());
+            if (!s.interlace) {
+                raw.insert(raw.end(), row.begin(), row.end());
+                continue;
+            }
             const size_t pixelBytes = row.size() / s.width;
-            for (size_t x = x0; s.interlace && x < s.width; x += dx)
+            for (size_t x = x0; x < s.width; x += dx)
                 raw.insert(raw.end(), row.begin() + x * pixelBytes, row.begin() + (x + 1) * pixelBytes);
         }
     }
