@@ -51,9 +51,9 @@ struct Case {
     const char* name;
     Decoder decode;
     Bytes file;
-    bool loads;                            // the real picture behind the claim is fine
-    int64_t allowedBytes;                  // peak malloc allowed while decoding
-    std::vector<kxtest::Bgr> pixels = {};  // of what loads, when given
+    bool loads;                    // the real picture behind the claim is fine
+    int64_t allowedBytes;          // peak malloc allowed while decoding
+    const char* sketch = nullptr;  // of what loads, when given
 };
 
 void Check(const Case& c)
@@ -68,8 +68,8 @@ void Check(const Case& c)
 #if KX_COUNTING_MALLOC
     EXPECT_LE(kxtest::PeakBytes() - before, c.allowedBytes);
 #endif
-    if (!c.pixels.empty()) {
-        EXPECT_EQ(kxtest::AllPixels(surface), c.pixels);
+    if (c.sketch != nullptr) {
+        EXPECT_EQ(kxtest::Sketch(surface), c.sketch);
     }
 }
 
@@ -114,8 +114,7 @@ TEST(DecodeLimits, ExpandingStreamsStopAtThePicturesSize)
         {"png_ztxt_24MiB", kx::DecodePng, Png(100, 100, rows, {{"zTXt", textBomb}}), true, 12 * kMiB},
         {"png_iccp_24MiB", kx::DecodePng, Png(100, 100, rows, {{"iCCP", profileBomb}}), true, 12 * kMiB},
         {"png_idat_24MiB_for_10KB", kx::DecodePng, Png(100, 100, idatBomb), true, 2 * kMiB},
-        {"gif_1MiB_for_16_pixels", kx::DecodeGif, Gif(4, 4, 4, 4, lzw), true, kMiB,
-         std::vector<kxtest::Bgr>(16, {0, 0, 0})},
+        {"gif_1MiB_for_16_pixels", kx::DecodeGif, Gif(4, 4, 4, 4, lzw), true, kMiB, "KKKK/KKKK/KKKK/KKKK/"},
     };
     for (const Case& c : cases) Check(c);
 }
