@@ -198,32 +198,28 @@ TEST_F(FaultDrill, InputAndOutputTheSamePathIsReplacedWhole)
 
 TEST_F(FaultDrill, SourceChangingAfterTheProbeFailsCleanly)
 {
-    const std::string out = dir / "out.jpg";
-    const struct {
-        const char* what;
-        std::function<void(const std::string&)> change;
-    } changes[]{
-        {"deleted", [](const std::string& path) { fs::remove(path); }},
-        {"garbage",
-         [](const std::string& path) { kxtest::WriteFileBytes(path, std::vector<uint8_t>(5000, 0x5A)); }},
-        {"emptied", [](const std::string& path) { kxtest::WriteFileBytes(path, {}); }},
+    const std::string out = dir / "out.jpg", source = dir / "source.jpg";
+    const std::pair<const char*, std::function<void()>> changes[]{
+        {"deleted", [&] { fs::remove(source); }},
+        {"garbage", [&] { kxtest::WriteFileBytes(source, std::vector<uint8_t>(5000, 0x5A)); }},
+        {"emptied", [&] { kxtest::WriteFileBytes(source, {}); }},
         {"header only",
-         [](const std::string& path) {
-             auto bytes = kxtest::ReadFileBytes(path);
+         [&] {
+             std::vector<uint8_t> bytes = kxtest::ReadFileBytes(source);
              bytes.resize(40);  // SOI and the start of the tables: no frame
-             kxtest::WriteFileBytes(path, bytes);
+             kxtest::WriteFileBytes(source, bytes);
          }},
         {"now a folder",
-         [](const std::string& path) {
-             fs::remove(path);
-             fs::create_directory(path);
+         [&] {
+             fs::remove(source);
+             fs::create_directory(source);
          }},
     };
-    for (const auto& change : changes) {
-        SCOPED_TRACE(change.what);
-        const std::string source = Picture("source.jpg", 64, 48);
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(Picture("source.jpg", 64, 48), source);
         ASSERT_EQ(GetImageInfo(source).Width, 64);
-        change.change(source);
+        change();
         ExpectFailsLeavingAllAlone([&] { return ResizeImage(source, out, 32, 24, 90); }, ecInputNotLoaded);
         ExpectFailsLeavingAllAlone([&] { return ImageAddBorder(source, out, 0, 1, 1, 1, 1); },
                                    ecInputNotLoaded);
