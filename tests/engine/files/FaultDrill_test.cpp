@@ -87,29 +87,18 @@ protected:
     std::vector<std::string> reports;
 };
 
-// Sets a file-size limit for the process, as a full disk would stop writes,
-// with SIGXFSZ ignored so that the write fails instead of killing us.
-class FileSizeLimit {
-public:
+// A file-size limit for the process, as a full disk would stop writes, with
+// SIGXFSZ ignored so that the write fails instead of killing the test.
+struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes)
     {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        ::sigaction(SIGXFSZ, &ignore, &previousAction_);
-        ::getrlimit(RLIMIT_FSIZE, &previousLimit_);
-        struct rlimit limit = previousLimit_;
-        limit.rlim_cur = bytes;
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        const rlimit limit{bytes, previous.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
-        ::sigaction(SIGXFSZ, &previousAction_, nullptr);
-    }
-
-private:
-    struct sigaction previousAction_ {};
-    struct rlimit previousLimit_ {};
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &previous); }
+    rlimit previous{};
 };
 
 TEST_F(FaultDrill, DiskFullDuringEachOperationKeepsTheInputAndTheOldOutput)

@@ -386,8 +386,7 @@ TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
     EXPECT_EQ(dir.List().size(), 4u);  // in.tif and the three outputs
 }
 
-// Hostile files: cut short, a huge or zero declared size. Each is refused
-// by the loader; those with a lying header also by the probe.
+// Hostile files, a huge or zero declared size or cut short, are refused.
 TEST(ModernFormats, HostileFilesAreRefused)
 {
     TempDir dir;
@@ -430,32 +429,30 @@ TEST(ModernFormats, HostileFilesAreRefused)
         }
         return bytes;
     };
-    struct Case {
-        std::string name;
-        Bytes bytes;
-        bool probeRefuses;
+    // Those with a lying header first: the probe refuses them too.
+    std::vector<std::pair<std::string, Bytes>> cases = {
+        {"tiff-65535-square", tiffSized(65535, 65535)},
+        {"tiff-width-zero", tiffSized(0, kH)},
+        {"webp-vp8l-16384-square", patched(webp, 21, 0x0FFFFFFF, 4, false)},
+        {"webp-canvas-16m-square", patched(anim, 24, 0xFFFFFF, 3, false)},
+        {"heic-ispe-huge", ispeSized(heic, 60000, 60000)},
+        {"avif-ispe-zero", ispeSized(avif, 0, 0)},
     };
-    std::vector<Case> cases = {
-        {"tiff-65535-square", tiffSized(65535, 65535), true},
-        {"tiff-width-zero", tiffSized(0, kH), true},
-        {"webp-vp8l-16384-square", patched(webp, 21, 0x0FFFFFFF, 4, false), true},
-        {"webp-canvas-16m-square", patched(anim, 24, 0xFFFFFF, 3, false), true},
-        {"heic-ispe-huge", ispeSized(heic, 60000, 60000), true},
-        {"avif-ispe-zero", ispeSized(avif, 0, 0), true},
-    };
+    const size_t lying = cases.size();
     for (const auto& [name, bytes] : std::vector<std::pair<std::string, Bytes>>{
              {"tiff", tiff}, {"webp", webp}, {"anim", anim}, {"heic", heic}, {"avif", avif}})
         for (const size_t keep : {size_t{8}, size_t{16}, bytes.size() / 2, bytes.size() - 1})
-            cases.push_back({name + "-cut-to-" + std::to_string(keep),
-                             Bytes(bytes.begin(), bytes.begin() + keep), false});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        kxtest::WriteFileBytes(dir / c.name, c.bytes);
+            cases.push_back(
+                {name + "-cut-to-" + std::to_string(keep), Bytes(bytes.begin(), bytes.begin() + keep)});
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string path = dir / cases[i].first;
+        SCOPED_TRACE(path);
+        kxtest::WriteFileBytes(path, cases[i].second);
         kx::cDIBSection surface;
-        EXPECT_FALSE(kx::LoadPicture(dir / c.name, surface));
+        EXPECT_FALSE(kx::LoadPicture(path, surface));
         EXPECT_FALSE(surface.IsLive());
-        if (c.probeRefuses) {
-            EXPECT_EQ(kx::GetImageInfo(dir / c.name).ImageType, kx::ImageTypeNone);
+        if (i < lying) {
+            EXPECT_EQ(kx::GetImageInfo(path).ImageType, kx::ImageTypeNone);
         }
     }
 }
