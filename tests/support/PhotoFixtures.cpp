@@ -18,6 +18,20 @@ Image AsymmetricPicture(int width, int height)
     return image;
 }
 
+std::pair<int, int> StoredFor(int orientation, int ux, int uy, int w, int h)
+{
+    switch (orientation) {
+    case 2: return {w - 1 - ux, uy};
+    case 3: return {w - 1 - ux, h - 1 - uy};
+    case 4: return {ux, h - 1 - uy};
+    case 5: return {uy, ux};
+    case 6: return {uy, h - 1 - ux};
+    case 7: return {w - 1 - uy, h - 1 - ux};
+    case 8: return {w - 1 - uy, ux};
+    default: return {ux, uy};
+    }
+}
+
 Bytes JpegOf(const Image& image)
 {
     TempDir dir;

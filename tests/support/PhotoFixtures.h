@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -22,6 +23,10 @@ inline Bytes operator+(Bytes a, const Bytes& b)
 // A w x h picture whose every pixel differs from its neighbours and from its
 // mirror images, so that any wrong turn shows.
 Image AsymmetricPicture(int width, int height);
+
+// The stored pixel that upright pixel (ux, uy) shows in a picture stored
+// w x h with orientation tag 1 to 8 (any other value: as 1).
+std::pair<int, int> StoredFor(int orientation, int ux, int uy, int w, int h);
 
 // `image` encoded as a JPEG (quality 95, no chroma subsampling).
 Bytes JpegOf(const Image& image);

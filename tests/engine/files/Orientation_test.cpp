@@ -1,10 +1,7 @@
 // Camera photos stored on their side: the loader turns every orientation
-// upright with exact pixel moves, the probe reports the upright size (also
-// behind EXIF segments of up to 64 KB). The operations on the upright
-// picture are checked through the tool (kestrix_photo_options_test).
+// upright with exact pixel moves, and the probe reports the size the loader
+// gives (also behind EXIF segments of up to 64 KB).
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "Orientation.h"
 #include "PhotoFixtures.h"
@@ -52,70 +49,23 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
     kx::cDIBSection stored;
     WriteFileBytes(dir / "plain.jpg", plain);
     ASSERT_TRUE(kx::LoadPicture(dir / "plain.jpg", stored));
-    // Where upright pixel (x, y) of a w x h upright picture comes from in the
-    // stored picture (stored width kW, height kH).
-    using From = std::function<std::pair<int, int>(int x, int y)>;
-    const struct {
-        int orientation, width, height;
-        From from;
-    } cases[] = {
-        {1, kW, kH,
-         [](int x, int y) {
-             return std::pair{x, y};
-         }},
-        {2, kW, kH,
-         [](int x, int y) {
-             return std::pair{kW - 1 - x, y};
-         }},
-        {3, kW, kH,
-         [](int x, int y) {
-             return std::pair{kW - 1 - x, kH - 1 - y};
-         }},
-        {4, kW, kH,
-         [](int x, int y) {
-             return std::pair{x, kH - 1 - y};
-         }},
-        {5, kH, kW,
-         [](int x, int y) {
-             return std::pair{y, x};
-         }},
-        {6, kH, kW,
-         [](int x, int y) {
-             return std::pair{y, kH - 1 - x};
-         }},
-        {7, kH, kW,
-         [](int x, int y) {
-             return std::pair{kW - 1 - y, kH - 1 - x};
-         }},
-        {8, kH, kW,
-         [](int x, int y) {
-             return std::pair{kW - 1 - y, x};
-         }},
-        {9, kW, kH,
-         [](int x, int y) {
-             return std::pair{x, y};
-         }},  // out of range: as 1
-        {0, kW, kH,
-         [](int x, int y) {
-             return std::pair{x, y};
-         }},
-    };
     for (const bool little : {false, true}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE("orientation " + std::to_string(c.orientation) + (little ? " II" : " MM"));
-            const Bytes file = ExifJpeg(plain, OrientationTiff(uint16_t(c.orientation), little));
+        for (const int orientation : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}) {  // 9 and 0 are out of range: as 1
+            SCOPED_TRACE("orientation " + std::to_string(orientation) + (little ? " II" : " MM"));
+            const Bytes file = ExifJpeg(plain, OrientationTiff(uint16_t(orientation), little));
             Seen seen = ProbeAndLoad(dir, file);
             ASSERT_TRUE(seen.loaded);
-            EXPECT_EQ(seen.info.Orientation, c.orientation >= 1 && c.orientation <= 8 ? c.orientation : 1);
-            ASSERT_EQ(seen.surface.Width(), c.width);
-            ASSERT_EQ(seen.surface.Height(), c.height);
+            const bool valid = orientation >= 1 && orientation <= 8, quarter = valid && orientation >= 5;
+            EXPECT_EQ(seen.info.Orientation, valid ? orientation : 1);
+            ASSERT_EQ(seen.surface.Width(), quarter ? kH : kW);
+            ASSERT_EQ(seen.surface.Height(), quarter ? kW : kH);
             // The turn made on a decoded surface (for other formats) is the same.
             kx::cDIBSection turned;
             ASSERT_TRUE(kx::LoadPicture(dir / "plain.jpg", turned));
-            ASSERT_TRUE(kx::TurnUpright(turned, c.orientation));
-            for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x) {
-                    const auto [sx, sy] = c.from(x, y);
+            ASSERT_TRUE(kx::TurnUpright(turned, orientation));
+            for (int y = 0; y < seen.surface.Height(); ++y)
+                for (int x = 0; x < seen.surface.Width(); ++x) {
+                    const auto [sx, sy] = StoredFor(orientation, x, y, kW, kH);
                     ASSERT_EQ(PixelAt(seen.surface, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                     ASSERT_EQ(PixelAt(turned, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                 }
@@ -129,7 +79,7 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
     }
 }
 
-TEST(Orientation, TagsAndSegmentsTheProbeAndLoaderReadAlike)
+TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
 {
     TempDir dir;
     const Bytes plain = JpegOf(AsymmetricPicture(kW, kH));
@@ -137,38 +87,7 @@ TEST(Orientation, TagsAndSegmentsTheProbeAndLoaderReadAlike)
         return OrientationTiff(value, false, padding, type, count);
     };
     const Bytes whole = tiff(0);
-    const struct {
-        const char* name;
-        Bytes file;
-        int orientation;  // 6 turns a quarter: 21 x 37
-    } cases[] = {
-        // A segment length of 32768 and more once made the probe give up.
-        {"EXIF segment of 40 KB", ExifJpeg(plain, tiff(40960 - 8 - 26)), 6},
-        {"EXIF payload of 65,533 bytes", ExifJpeg(plain, tiff(65533 - 6 - 26)), 6},
-        {"orientation as a LONG", ExifJpeg(plain, tiff(0, 4)), 1},
-        {"two values", ExifJpeg(plain, tiff(0, 3, 2)), 1},
-        {"entry outside the block", ExifJpeg(plain, Bytes(whole.begin(), whole.begin() + 20)), 1},
-        {"second EXIF segment ignored", ExifJpeg(ExifJpeg(plain, tiff(0, 3, 1, 8)), OrientationTiff(1, true)),
-         1},
-        {"XMP before EXIF",
-         WithSegments(ExifJpeg(plain, tiff(0)),
-                      Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '))),
-         6},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Seen seen = ProbeAndLoad(dir, c.file);
-        ASSERT_TRUE(seen.loaded);
-        EXPECT_EQ(seen.info.ImageType, kx::ImageTypeJPEG);
-        EXPECT_EQ(seen.info.Orientation, c.orientation);
-        EXPECT_EQ(seen.surface.Width(), c.orientation == 6 ? kH : kW);
-    }
-}
-
-TEST(Orientation, ProbeGivesTheLoadedSizeOfWideAndTopDownPictures)
-{
-    TempDir dir;
-    // A 40000 x 8 logical screen with one black pixel; the rest is white.
+    // A 40000 x 8 GIF logical screen with one black pixel; the rest is white.
     const Bytes gif{'G', 'I', 'F',  '8',  '9', 'a', 0x40, 0x9C, 8, 0, 0x80, 0, 0,  // screen, 2 colours
                     0,   0,   0,    255,  255, 255,                                // black, white
                     ',', 0,   0,    0,    0,   1,   0,    1,    0, 0,              // 1 x 1 at 0, 0
@@ -181,14 +100,32 @@ TEST(Orientation, ProbeGivesTheLoadedSizeOfWideAndTopDownPictures)
     const struct {
         const char* name;
         Bytes file;
-        int width, height;
-    } cases[] = {{"40000 x 8 PNG", RgbPng(40000, 8), 40000, 8},
-                 {"40000 x 8 GIF", gif, 40000, 8},
-                 {"top-down BMP", bmp, 3, 2}};
+        int orientation, width, height;
+    } cases[] = {
+        // A segment length of 32768 and more once made the probe give up.
+        {"EXIF segment of 40 KB", ExifJpeg(plain, tiff(40960 - 8 - 26)), 6, kH, kW},
+        {"EXIF payload of 65,533 bytes", ExifJpeg(plain, tiff(65533 - 6 - 26)), 6, kH, kW},
+        {"orientation as a LONG", ExifJpeg(plain, tiff(0, 4)), 1, kW, kH},
+        {"two values", ExifJpeg(plain, tiff(0, 3, 2)), 1, kW, kH},
+        {"entry outside the block", ExifJpeg(plain, Bytes(whole.begin(), whole.begin() + 20)), 1, kW, kH},
+        {"second EXIF segment ignored", ExifJpeg(ExifJpeg(plain, tiff(0, 3, 1, 8)), OrientationTiff(1, true)),
+         1, kW, kH},
+        {"XMP before EXIF",
+         WithSegments(ExifJpeg(plain, tiff(0)),
+                      Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '))),
+         6, kH, kW},
+        {"40000 x 8 PNG", RgbPng(40000, 8), 1, 40000, 8},
+        {"40000 x 8 GIF", gif, 1, 40000, 8},
+        {"top-down BMP", bmp, 1, 3, 2},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Seen seen = ProbeAndLoad(dir, c.file);
         ASSERT_TRUE(seen.loaded);
+        if (c.file[0] == 0xFF) {
+            EXPECT_EQ(seen.info.ImageType, kx::ImageTypeJPEG);
+        }
+        EXPECT_EQ(seen.info.Orientation, c.orientation);
         EXPECT_EQ(seen.surface.Width(), c.width);
         EXPECT_EQ(seen.surface.Height(), c.height);
     }
