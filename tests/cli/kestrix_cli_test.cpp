@@ -1,44 +1,173 @@
-// The kestrix tool's single-picture commands, run as a user runs them: the
-// exit status, the line printed and the picture written for each command line.
+// The kestrix tool run as a user runs it, in a fresh folder that is its working
+// folder: each single-picture command line with its exit status, the line it
+// prints and the picture it writes; `kestrix batch` over one folder (each
+// method, the summary, Ctrl-C) and over a photo library: a tree of folders
+// mirrored into an output folder, split into shards (by hand and by the
+// deploy/ recipes), finished after a stop, dry runs and the JSON report. Every
+// way of splitting a run must write exactly the bytes of one run.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <optional>
+#include <regex>
+#include <sstream>
 
-#include "CliRun.h"
 #include "PhotoFixtures.h"
 #include "modImageInfo.h"
 #include "modMain.h"
 
+extern char** environ;
+
 namespace {
 
+namespace fs = std::filesystem;
 using kxtest::Bgr;
-constexpr Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0};
+using Tree = std::map<std::string, std::vector<uint8_t>>;  // relative path -> bytes
 
-class Cli : public kxtest::CliTest {};
+std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// Every file below `root`, hidden ones too.
+Tree Files(const std::string& root)
+{
+    Tree tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            tree[fs::relative(entry.path(), root)] = kxtest::ReadFileBytes(entry.path());
+    return tree;
+}
+
+std::vector<std::string> Names(const Tree& tree)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : tree) names.push_back(name);
+    return names;
+}
+
+// A picture as the tables write it: "WxH", then its format when not JPEG, its
+// EXIF orientation when not 1 and "+exif" for each EXIF segment it holds.
+std::string Describe(const std::string& path)
+{
+    const kx::ImageInfo info = kx::GetImageInfo(path);
+    const std::map<uint8_t, std::string> formats{{kx::ImageTypeJPEG, ""},
+                                                 {kx::ImageTypePNG, " png"},
+                                                 {kx::ImageTypeWEBP, " webp"},
+                                                 {kx::ImageTypeAVIF, " avif"}};
+    std::string text = std::to_string(info.Width) + "x" + std::to_string(info.Height);
+    text += formats.contains(info.ImageType) ? formats.at(info.ImageType) : " unknown";
+    if (info.Orientation != 1) text += " turned " + std::to_string(info.Orientation);
+    for (const auto& segment : kxtest::SegmentsOf(kxtest::ReadFileBytes(path)))
+        if (segment.code == 0xE1) text += " +exif";
+    return text;
+}
+
+struct Outcome {
+    int status = -1;  // the exit status; -1 when it did not exit normally
+    std::string out, err;
+};
+
+class Cli : public testing::Test {
+protected:
+    // Starts `program` with `args` in the folder, its output going to files there.
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& program = KESTRIX_CLI)
+    {
+        std::vector<std::string> all{program};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, "stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t child = 0;
+        const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return spawned == 0 ? child : 0;
+    }
+
+    // Waits for a program Spawn started and collects what it wrote.
+    Outcome Wait(pid_t child)
+    {
+        int wait = 0;
+        if (child <= 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
+        return {WEXITSTATUS(wait), Text(Bytes("DIR/stdout.txt")), Text(Bytes("DIR/stderr.txt"))};
+    }
+
+    // Runs kestrix with a command line written as one text: "@WxH" stands for
+    // a JPEG of that size, OUT for out.jpg and DIR for the folder.
+    Outcome Run(const std::string& command)
+    {
+        std::vector<std::string> args;
+        std::istringstream words(command);
+        for (std::string word; words >> word;) args.push_back(Expand(word));
+        return Wait(Spawn(args));
+    }
+
+    std::string Expand(std::string text)
+    {
+        if (text == "OUT") return out;
+        if (text.starts_with('@')) return Picture(text.substr(1));
+        for (size_t at = 0; (at = text.find("DIR", at)) != std::string::npos; at += dir.Path().size())
+            text.replace(at, 3, dir.Path());
+        return text;
+    }
+
+    // A JPEG of `size` (WxH) with a smooth mid-grey pattern, made once.
+    std::string Picture(const std::string& size)
+    {
+        const std::string path = dir / (size + ".jpg");
+        if (fs::exists(path)) return path;
+        const int width = std::stoi(size), height = std::stoi(size.substr(size.find('x') + 1));
+        kxtest::Image image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+        for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(96 + (i / 3) % 64);
+        kxtest::EncodeJpegFile(path, image, 95, 0 /* 4:4:4 */);
+        return path;
+    }
+
+    std::vector<uint8_t> Bytes(const std::string& path) { return kxtest::ReadFileBytes(Expand(path)); }
+
+    kxtest::TempDir dir;
+    const std::string out = dir / "out.jpg";
+};
 
 TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
 {
-    // A JPEG cut off half-way, a Photoshop file named .jpg, a read-only output.
-    kxtest::Image noisy{200, 150, std::vector<uint8_t>(200 * 150 * 3)};
-    for (size_t i = 0; i < noisy.bgr.size(); ++i) noisy.bgr[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
-    kxtest::EncodeJpegFile(dir / "full.jpg", noisy, 90, 2);
-    auto bytes = kxtest::ReadFileBytes(dir / "full.jpg");
+    // A JPEG cut off half-way, a Photoshop file named .jpg, a read-only output
+    // and a phone photo of 40 x 20 pixels stored on its side (EXIF orientation
+    // 6: 20 x 40 upright).
+    auto bytes = Bytes("@200x150");
     bytes.resize(bytes.size() / 2);
     kxtest::WriteFileBytes(dir / "cut.jpg", bytes);
     kxtest::WriteFileBytes(dir / "scan.jpg", {'8', 'B', 'P', 'S', 0, 1, 0, 0});
     kxtest::WriteFileBytes(dir / "kept.jpg", {1});
     ASSERT_EQ(::chmod((dir / "kept.jpg").c_str(), 0444), 0);
-
+    kxtest::WriteFileBytes(dir / "phone.jpg",
+                           kxtest::WithSegments(kxtest::JpegOf(kxtest::AsymmetricPicture(40, 20)),
+                                                kxtest::Segment(0xE1, std::string("Exif\0\0", 6),
+                                                                kxtest::OrientationTiff(6, true))));
+    const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
+                      belowOne = " is below 1: the smallest is 1 pixel",
+                      notWhole = " is not a whole number from 1 to 65535",
+                      exactlyOne =
+                          "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] "
+                          "is required";
+    constexpr Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0};
     struct Case {
         std::string command;
         int status;
         std::string line = "";           // standard error's first line after "kestrix: "; "" for none
-        std::string size = "";           // the picture written to OUT, WxH
+        std::string picture = "";        // OUT as Describe() gives it; "" for none
         std::optional<Bgr> corner = {};  // its top-left pixel
-        uint8_t type = kx::ImageTypeJPEG;
     };
     const Case cases[] = {
         // Each sub-command's size, WxH wherever a width and a height are asked,
@@ -70,6 +199,10 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
         {"percent @160x120 OUT 150 --shrink-only", 0, "", "160x120"},
         {"percent @160x120 OUT 50 --shrink-only --classic", 0, "", "80x60"},
+        // Upright and without the EXIF record unless told.
+        {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
+        {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
+        {"max-width DIR/phone.jpg OUT 10 --no-auto-orient", 0, "", "5x10 turned 6 +exif"},
         // Colours as hex, 0xBBGGRR, decimal codes (BGR) and names; black by default.
         {"border @40x30 OUT --all 16", 0, "", "72x62", Bgr{0, 0, 0}},
         {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},
@@ -81,27 +214,27 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"border @80x60 OUT --all 4 -c 0xFF0000", 0, "", "88x68", kBlue},
         {"border @80x60 OUT --all 4 -c WHITE", 0, "", "88x68", Bgr{255, 255, 255}},
         // --format whatever the output's name says.
-        {"percent @40x30 OUT 50 --format png", 0, "", "20x15", {}, kx::ImageTypePNG},
-        {"max-width @40x30 OUT --width 20 --format WEBP --quality 70", 0, "", "20x15", {}, kx::ImageTypeWEBP},
-        {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15", {}, kx::ImageTypeAVIF},
-        {"border @40x30 OUT --all 2 --format webp", 0, "", "44x34", {}, kx::ImageTypeWEBP},
-        {"text-at @40x30 OUT Hi --format png", 0, "", "40x30", {}, kx::ImageTypePNG},
+        {"percent @40x30 OUT 50 --format png", 0, "", "20x15 png"},
+        {"max-width @40x30 OUT --width 20 --format WEBP --quality 70", 0, "", "20x15 webp"},
+        {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15 avif"},
+        {"border @40x30 OUT --all 2 --format webp", 0, "", "44x34 webp"},
+        {"text-at @40x30 OUT Hi --format png", 0, "", "40x30 png"},
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
         // Usage errors: the value and what was wrong with it.
-        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768' is not a whole number from 1 to 65535"},
-        {"max-width @80x60 OUT --width abc", 2, "--width: 'abc' is not a whole number from 1 to 65535"},
-        {"max-width @80x60 OUT --width 0x10", 2, "--width: '0x10' is not a whole number from 1 to 65535"},
+        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768'" + notWhole},
+        {"max-width @80x60 OUT --width abc", 2, "--width: 'abc'" + notWhole},
+        {"max-width @80x60 OUT --width 0x10", 2, "--width: '0x10'" + notWhole},
         {"max-width @80x60 OUT --width 2147483648", 2,
          "--width: '2147483648' is too large: at most 65535 pixels"},
-        {"max-width @80x60 OUT --width -3", 2, "--width: '-3' is below 1: the smallest is 1 pixel"},
-        {"resize @80x60 OUT 0 10", 2, "WIDTH: '0' is below 1: the smallest is 1 pixel"},
+        {"max-width @80x60 OUT --width -3", 2, "--width: '-3'" + belowOne},
+        {"resize @80x60 OUT 0 10", 2, "WIDTH: '0'" + belowOne},
         {"resize @80x60 OUT 100000 100000", 2, "WIDTH: '100000' is too large: at most 65535 pixels"},
         {"resize @80x60 OUT 60000x60000", 2,
          "WxH: '60000x60000' is too large: at most 715827882 pixels in all"},
         {"resize @80x60 OUT 10 10 --quality 101", 2, "--quality: '101' is not a whole number from 1 to 100"},
         {"percent @80x60 OUT 0", 2, "PERCENT: '0' is below 1: the smallest is 1 percent"},
-        {"fit @80x60 OUT 10x0", 2, "WxH: '10x0': the height '0' is below 1: the smallest is 1 pixel"},
+        {"fit @80x60 OUT 10x0", 2, "WxH: '10x0': the height '0'" + belowOne},
         {"fit @80x60 OUT 40x30 --width 41", 2, "the width is given twice: 40 and --width 41"},
         {"fit @80x60 OUT --width 40", 2,
          "--height is required (or give the size as WIDTHxHEIGHT, e.g. 1024x768)"},
@@ -114,14 +247,10 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"text-at @80x60 OUT Hi --at middle", 2,
          "--at: 'middle' is not a place: use one of top-left, top-centre, top-right, middle-left, "
          "middle-centre, middle-right, bottom-left, bottom-centre, bottom-right"},
-        {"border @80x60 OUT -c 0x1000000", 2,
-         "--colour: '0x1000000' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name"},
-        {"border @80x60 OUT --colour #12345", 2,
-         "--colour: '#12345' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name"},
-        {"border @80x60 OUT --colour reddish", 2,
-         "--colour: 'reddish' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name"},
-        {"border @80x60 OUT --color #GG0000", 2,
-         "--colour: '#GG0000' is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name"},
+        {"border @80x60 OUT -c 0x1000000", 2, "--colour: '0x1000000'" + notAColour},
+        {"border @80x60 OUT --colour #12345", 2, "--colour: '#12345'" + notAColour},
+        {"border @80x60 OUT --colour reddish", 2, "--colour: 'reddish'" + notAColour},
+        {"border @80x60 OUT --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
         {"percent @80x60 DIR/x.bmp 50 --format bmp", 2,
          "--format: 'bmp' is not an output format: use jpeg, png, webp or avif"},
         {"resize @80x60 DIR/out.bmp 10x10", 2,
@@ -131,18 +260,15 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"shrink @80x60 OUT", 2, "unknown sub-command 'shrink'"},
         {"Resize @80x60 OUT 1 1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
         {"maxwidth @80x60 OUT 1", 2, "unknown sub-command 'maxwidth'; did you mean 'max-width'?"},
-        {"batch DIR --max-width 0", 2, "--max-width: '0' is below 1: the smallest is 1 pixel"},
+        {"batch DIR --max-width 0", 2, "--max-width: '0'" + belowOne},
         {"batch DIR --fit 70000x10", 2,
          "--fit: '70000x10': the width '70000' is too large: at most 65535 pixels"},
-        {"batch DIR --fit 10x0", 2, "--fit: '10x0': the height '0' is below 1: the smallest is 1 pixel"},
+        {"batch DIR --fit 10x0", 2, "--fit: '10x0': the height '0'" + belowOne},
         {"batch DIR --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768"},
         {"batch DIR --max-width 10 -j 0", 2, "--jobs: '0' is not a whole number from 1 to 1024"},
         {"batch --max-width 10", 2, "FOLDER is required"},
-        {"batch DIR", 2,
-         "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] is required"},
-        {"batch DIR --percent 50 --max-width 10", 2,
-         "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] is required "
-         "and 2 were given"},
+        {"batch DIR", 2, exactlyOne},
+        {"batch DIR --percent 50 --max-width 10", 2, exactlyOne + " and 2 were given"},
         // Input and output problems of every kind and mode, in the engine's words.
         {"max-width DIR/none.jpg OUT 10", 1, "DIR/none.jpg: no such file or folder"},
         {"max-width DIR/none.jpg OUT 10 --classic", 1, "DIR/none.jpg: no such file or folder"},
@@ -160,20 +286,14 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        std::filesystem::remove(out);
-        const kxtest::ProgramOutcome run = Run(c.command);
+        fs::remove(out);
+        const Outcome run = Run(c.command);
         EXPECT_EQ(run.status, c.status);
         const std::string first = run.err.substr(0, run.err.find('\n') + 1);
         EXPECT_EQ(first, c.line.empty() ? "" : "kestrix: " + Expand(c.line) + "\n") << run.err;
         EXPECT_EQ(c.status == 2 ? first : run.err, first) << "one line at most, no usage hint";
         EXPECT_EQ(run.out, "");
-        if (c.size.empty()) {
-            EXPECT_FALSE(std::filesystem::exists(out));
-            continue;
-        }
-        const kx::ImageInfo info = kx::GetImageInfo(out);
-        EXPECT_EQ(info.ImageType, c.type);
-        EXPECT_EQ(std::to_string(info.Width) + "x" + std::to_string(info.Height), c.size);
+        EXPECT_EQ(fs::exists(out) ? Describe(out) : "", c.picture);
         if (c.corner) {
             constexpr int kTolerance = 16;  // a JPEG at quality 90, in a flat corner
             const Bgr got = kxtest::DecodeJpegFile(out).At(1, 1);
@@ -183,11 +303,11 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         }
     }
     // Several inputs with -o DIR: each written as DIR/<name>.jpg.
-    std::filesystem::copy(Picture("20x10"), dir / "c.JPG");
-    std::filesystem::create_directory(dir / "several");
+    fs::copy(Picture("20x10"), dir / "c.JPG");
+    fs::create_directory(dir / "several");
     ASSERT_EQ(Run("max-width @40x30 DIR/c.JPG -o DIR/several 10").status, 0);
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "several/40x30.jpg").width, 10);
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "several/c.jpg").width, 10);
+    EXPECT_EQ(Describe(dir / "several/40x30.jpg"), "10x8");
+    EXPECT_EQ(Describe(dir / "several/c.jpg"), "10x5");
 }
 
 TEST_F(Cli, ClassicWritesTheLibraryMethodsBytesAndQualityIsNinetyUnlessTold)
@@ -243,7 +363,7 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
         SCOPED_TRACE(c.place);
         const std::vector<std::string> args{"text-at", dir / "black.jpg", out,        "XX",
                                             "--at",    c.place,           "--colour", "#FFFFFF"};
-        ASSERT_EQ(kxtest::RunProgram(KESTRIX_CLI, args, dir.Path()).status, 0);
+        ASSERT_EQ(Wait(Spawn(args)).status, 0);
         const kxtest::Image image = kxtest::DecodeJpegFile(out);
         long sumX = 0, sumY = 0, lit = 0;
         for (int y = 0; y < image.height; ++y)
@@ -258,37 +378,334 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
 TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
 {
     // Two borders of 20,000 overflow the 16-bit sum.
-    const kxtest::ProgramOutcome run = Run("border @40x30 OUT --top 20000 --bottom 20000");
+    const Outcome run = Run("border @40x30 OUT --top 20000 --bottom 20000");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "kestrix: Error in : ImageAddBorder\nkestrix: Error Number : 6\n"
                        "kestrix: Error Desc : Overflow\nkestrix: an unexpected error occurred with '" +
                            Picture("40x30") + "' (reported above)\n");
 }
 
-TEST_F(Cli, PhonePhotosAreTurnedUprightAndLoseTheirMetadataUnlessTold)
+class Batch : public Cli {
+protected:
+    void SetUp() override { fs::create_directory(dir / "photos"); }
+    // Copies a picture of `size` (WxH) into photos/ as `name`.
+    void Add(const std::string& size, const std::string& name)
+    {
+        fs::copy(Picture(size), dir / ("photos/" + name));
+    }
+};
+
+TEST_F(Batch, EachMethodWritesTheBytesOfItsSinglePictureCommand)
 {
-    // 40 x 20 pixels stored on its side (EXIF orientation 6): 20 x 40 upright.
-    kxtest::WriteFileBytes(dir / "in.jpg",
-                           kxtest::WithSegments(kxtest::JpegOf(kxtest::AsymmetricPicture(40, 20)),
-                                                kxtest::Segment(0xE1, std::string("Exif\0\0", 6),
-                                                                kxtest::OrientationTiff(6, true))));
+    Add("400x300", "p.jpg");
     const struct {
-        const char* options;
-        int width, height, orientation;  // of the output, as the probe reads it
-        long exifSegments;
-    } cases[] = {{"", 10, 20, 1, 0}, {"--keep-metadata", 10, 20, 1, 1}, {"--no-auto-orient", 5, 10, 6, 1}};
+        const char *options, *single, *size;
+    } cases[] = {
+        {"--resize 30x20 --classic", "resize @400x300 OUT 30 20 --classic", "30x20"},
+        {"--percent 50 --classic", "percent @400x300 OUT 50 --classic", "200x150"},
+        {"--max-width 40 --classic", "max-width @400x300 OUT 40 --classic", "40x30"},
+        {"--max-height 30 --classic", "max-height @400x300 OUT 30 --classic", "40x30"},
+        {"--fit 100X100 --classic", "fit @400x300 OUT 100 100 --classic", "100x76"},
+        {"--fill 50x20 --classic", "fill @400x300 OUT 50 20 --classic", "50x20"},
+        {"--max-width 40 --classic --quality 50", "max-width @400x300 OUT 40 --classic -q 50", "40x30"},
+        {"--max-width 41", "max-width @400x300 OUT --width 41", "41x31"},
+        {"--max-width 41 --filter exact", "max-width @400x300 OUT --width 41 --filter exact", "41x31"},
+        {"--fill 50x20", "fill @400x300 OUT --width 50 --height 20", "50x20"},
+        {"--percent 150 --shrink-only", "percent @400x300 OUT 100", "400x300"},
+        {"--max-width 999 --shrink-only", "percent @400x300 OUT 100", "400x300"},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
-        ASSERT_EQ(Run("max-width DIR/in.jpg OUT 10 " + std::string(c.options)).status, 0);
-        const kx::ImageInfo info = kx::GetImageInfo(out);
-        EXPECT_EQ(info.Width, c.width);
-        EXPECT_EQ(info.Height, c.height);
-        EXPECT_EQ(info.Orientation, c.orientation);
-        const auto segments = kxtest::SegmentsOf(Bytes(out));
-        EXPECT_EQ(
-            std::count_if(segments.begin(), segments.end(), [](const auto& s) { return s.code == 0xE1; }),
-            c.exifSegments);
+        ASSERT_EQ(Run(c.single).status, 0);
+        const Outcome run = Run("batch photos -j 1 " + std::string(c.options));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "Resized: 1 picture into photos/Resized\nSkipped: 0 files\nFailed:  0 pictures\n");
+        EXPECT_EQ(Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
+        const kxtest::Image image = kxtest::DecodeJpegFile(out);
+        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
     }
+}
+
+TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
+{
+    for (const char* name : {"a.jpg", "a.b.jpg"}) Add("40x30", name);
+    Add("200x100", "c.JPG");
+    for (const char* name : {"p.png", "q.PNG", "r.jpeg", "notes.txt", "README", "fake.jpg"})
+        kxtest::WriteFileBytes(dir / "photos/" + name, {'t', 'e', 'x', 't'});
+    // A JPEG header the probe accepts (a 64 x 48 baseline frame), then bytes no decoder can use.
+    std::vector<uint8_t> broken = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
+                                   3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
+    for (int i = 0; i < 200; ++i) broken.push_back(static_cast<uint8_t>(i * 37 + 11));
+    kxtest::WriteFileBytes(dir / "photos/bad.jpg", broken);
+
+    const Outcome run = Run("batch photos --max-width 20 --verbose -j 2");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "Resized: 3 pictures into photos/Resized\n"
+              "Skipped: 6 files: 1 .jpeg, 2 .png, 1 .txt and 1 without extension (only .jpg, .bmp and "
+              ".gif files are resized without --all-formats); 1 .jpg (not pictures)\n"
+              "  README\n  fake.jpg\n  notes.txt\n  p.png\n  q.PNG\n  r.jpeg\n"
+              "Overwritten: 1 output by a later file of the same name\n"
+              "  a.jpg: a.b.jpg, then a.jpg\n"
+              "Failed:  1 picture\n"
+              "  bad.jpg: corrupt data: the header gives no picture size\n");
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
+    EXPECT_EQ(Names(Files(dir / "photos/Resized")), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "photos/Resized/c.jpg").height, 10);
+
+    // Runs that cannot start say so in one line, print no summary and make no folder.
+    fs::create_directory(dir / "notes");
+    kxtest::WriteFileBytes(dir / "notes/list.txt", {'t'});
+    kxtest::WriteFileBytes(dir / "photos/Resized/Resized", {1});
+    const std::pair<std::string, std::string> starts[] = {
+        {"notes", "kestrix: no pictures found in notes\n"},
+        {"photos/Resized",
+         "kestrix: photos/Resized: cannot make the folder Resized (a file of that name is in the way)\n"},
+    };
+    for (const auto& [folder, message] : starts) {
+        const Outcome failed = Run("batch " + folder + " --percent 50");
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_EQ(failed.err, message);
+        EXPECT_EQ(failed.out, "");
+    }
+    EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
+}
+
+TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
+{
+    Add("400x300", "p.jpg");
+    ASSERT_EQ(Run("percent @400x300 DIR/photos/q.PNG 50 --format png").status, 0);
+    kxtest::WriteFileBytes(dir / "photos/r.webp", {'n'});
+    const struct {
+        const char *options, *skipped;
+        std::vector<std::string> outputs;
+    } cases[] = {
+        {"",
+         "Resized: 1 picture into photos/Resized\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and "
+         ".gif files are resized without --all-formats)\n",
+         {"p.jpg"}},
+        {"--all-formats",
+         "Resized: 2 pictures into photos/Resized\nSkipped: 1 file: 1 .webp (not pictures)\n",
+         {"p.jpg", "q.jpg"}},
+        {"--all-formats --format webp",
+         "Resized: 2 pictures into photos/Resized\nSkipped: 1 file: 1 .webp (not pictures)\n",
+         {"p.webp", "q.webp"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        fs::remove_all(dir / "photos/Resized");
+        const Outcome run = Run("batch photos --max-width 40 " + std::string(c.options));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, c.skipped + std::string("Failed:  0 pictures\n"));
+        EXPECT_EQ(Names(Files(dir / "photos/Resized")), c.outputs);
+    }
+    const Outcome kept = Run("batch photos --max-width 40 --all-formats --format webp --skip-existing");
+    EXPECT_NE(kept.out.find("Up to date: 2 pictures (kept)"), std::string::npos) << kept.out;
+    EXPECT_EQ(Text(Bytes("DIR/photos/Resized/q.webp")).substr(8, 4), "WEBP");
+}
+
+TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
+{
+    constexpr int kPictures = 16;
+    for (int i = 0; i < kPictures; ++i) Add("2400x1800", "p" + std::to_string(10 + i) + ".jpg");
+    const pid_t child = Spawn({"batch", "photos", "--max-width", "320", "-j", "2"});
+    ASSERT_GT(child, 0);
+    // Interrupted once the first picture is out (a bound, not a timing).
+    for (int wait = 0; wait < 60000; ++wait) {
+        std::error_code error;
+        bool any = false;
+        for (const auto& entry : fs::directory_iterator(dir / "photos/Resized", error))
+            any = any || entry.path().filename().string().front() != '.';
+        if (any) break;
+        ::usleep(1000);
+    }
+    ASSERT_EQ(::kill(child, SIGINT), 0);
+    const Outcome run = Wait(child);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.out.find("Stopped: "), std::string::npos);
+    const std::vector<std::string> written = Names(Files(dir / "photos/Resized"));
+    EXPECT_GE(written.size(), 1u);
+    EXPECT_LT(written.size(), static_cast<size_t>(kPictures));
+    for (const std::string& name : written) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(name.front(), '.');  // no temporary file of the engine left
+        EXPECT_TRUE(name.ends_with(".jpg"));
+        EXPECT_EQ(kxtest::DecodeJpegFile(dir / ("photos/Resized/" + name)).width, 320);
+    }
+}
+
+class Library : public Cli {
+protected:
+    // lib/ holds pictures whose outputs collide in two folders (x.bmp and
+    // x.gif, june/y.jpg and june/y.gif, the later name wins), the same name in
+    // two folders (x.bmp, june/x.bmp: no collision), a text file that sorts
+    // first among the x files, a hidden file, a hidden folder and a link to
+    // a folder (both left out).
+    void SetUp() override
+    {
+        const std::pair<const char*, int> pictures[] = {
+            {"a.jpg", 40},
+            {"x.bmp", 60},
+            {"x.gif", 80},
+            {"2024/z.jpg", 50},
+            {"2024/june/x.bmp", 70},
+            {"2024/june/y.jpg", 90},
+            {"2024/june/y.gif", 100},
+            {".hidden/h.jpg", 40},
+            {".h.jpg", 40},
+        };
+        for (const auto& [name, width] : pictures) {
+            // A JPEG `width` x 30 with a pattern of its own (its content, whatever its name).
+            fs::create_directories(fs::path(dir / ("lib/" + std::string(name))).parent_path());
+            kxtest::Image image{width, 30, std::vector<uint8_t>(static_cast<size_t>(width) * 30 * 3)};
+            for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(i * width / 7);
+            kxtest::EncodeJpegFile(dir / ("lib/" + std::string(name)), image, 90, 0);
+        }
+        kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
+        fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
+        ASSERT_EQ(Run("batch lib --recursive --output one-run --max-width 32").status, 0);
+        one = Files(dir / "one-run");
+    }
+
+    // Runs a shell command line in the folder with KESTRIX set; its exit status.
+    int Sh(const std::string& command)
+    {
+        return Wait(Spawn({"-c", "export KESTRIX='" KESTRIX_CLI "'; " + command}, "/bin/sh")).status;
+    }
+
+    Tree one;  // what one run writes
+};
+
+TEST_F(Library, OneRunMirrorsTheTreeAndLeavesHiddenLinkedAndOutputFoldersOut)
+{
+    EXPECT_EQ(Names(one), (std::vector<std::string>{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg",
+                                                    "a.jpg", "x.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);  // x.gif, 80 wide, won
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height,
+              11);  // y.jpg, 90 wide (y.gif: 10)
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/x.jpg").height, 14);
+    // Into the default FOLDER/Resized, twice: the output folder is never read back.
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "lib/Resized"), one);
+    // Without --recursive only the top folder, as Folvane does it.
+    ASSERT_EQ(Run("batch lib --output flat --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "flat"), (Tree{{"a.jpg", one.at("a.jpg")}, {"x.jpg", one.at("x.jpg")}}));
+    // An output folder that is the picture folder would replace pictures.
+    const Outcome same = Run("batch lib --output DIR/lib/ --max-width 32");
+    EXPECT_EQ(same.status, 2);
+    EXPECT_NE(same.err.find("would replace"), std::string::npos);
+}
+
+TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
+{
+    for (const int shards : {2, 3, 5}) {
+        const std::string out = "shards" + std::to_string(shards);
+        for (int i = 0; i < shards; ++i)
+            ASSERT_EQ(Run("batch lib --recursive --output " + out + " --max-width 32 -j " +
+                          std::to_string(1 + i % 2) + " --shard " + std::to_string(i) + "/" +
+                          std::to_string(shards))
+                          .status,
+                      0);
+        EXPECT_EQ(Files(dir / out), one) << shards << " shards";
+    }
+    const std::string deploy = KX_DEPLOY_DIR, options = " lib --recursive --output out --max-width 32";
+    // The Slurm job array's tasks, 1 to 3 (--array=1-3).
+    for (int task = 1; task <= 3; ++task)
+        ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
+                     " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" +
+                     options),
+                  0);
+    EXPECT_EQ(Files(dir / "out"), one) << "Slurm";
+    // The Indexed Job's container command, as its pods run it.
+    fs::remove_all(dir / "out");
+    std::smatch command;
+    const std::string manifest = Text(kxtest::ReadFileBytes(deploy + "/kubernetes-job.yaml"));
+    ASSERT_TRUE(std::regex_search(manifest, command, std::regex("- '(exec kestrix batch [^']*)'")));
+    for (int index = 0; index < 3; ++index)
+        ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 "
+                     "JOB_COMPLETION_INDEX=" +
+                     std::to_string(index) + " sh -c '" + command[1].str() + "'"),
+                  0);
+    ASSERT_EQ(Run("batch lib --recursive --output one-run-640 --skip-existing --max-width 640").status, 0);
+    EXPECT_EQ(Files(dir / "out"), Files(dir / "one-run-640")) << "Kubernetes";
+    // GNU parallel with three local workers.
+    fs::remove_all(dir / "out");
+    ASSERT_EQ(
+        Sh("HOSTS=3/: SHARDS=3 bash '" + deploy + "/parallel.sh'" + options + " --json 'report-{}.jsonl'"),
+        0);
+    EXPECT_EQ(Files(dir / "out"), one) << "GNU parallel";
+    EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
+}
+
+TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
+{
+    const std::string out = dir / "out",
+                      run = "batch lib --recursive --output out --max-width 32 --skip-existing";
+    ASSERT_EQ(Run(run).status, 0);
+    // As a run stopped half-way leaves it: one output never written, one cut
+    // short by a power cut; and since then a picture changed.
+    fs::remove(out + "/x.jpg");
+    fs::resize_file(out + "/a.jpg", 100);
+    fs::last_write_time(dir / "lib/2024/june/x.bmp",
+                        fs::last_write_time(out + "/2024/june/x.jpg") + std::chrono::seconds(5));
+    const auto kept = [&](const std::string& name) {
+        struct stat info {};
+        ::stat((out + "/" + name).c_str(), &info);
+        return std::pair{info.st_ino, info.st_mtim.tv_nsec + info.st_mtim.tv_sec * 1'000'000'000};
+    };
+    const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
+
+    ASSERT_EQ(Run(run + " --json run.jsonl").status, 0);
+    EXPECT_EQ(Files(out), one);
+    EXPECT_EQ(kept("2024/z.jpg"), z);
+    EXPECT_EQ(kept("2024/june/y.jpg"), y);
+    const std::string report = Text(Bytes("DIR/run.jsonl"));
+    const std::pair<const char*, const char*> outcomes[] = {{"x.bmp", "resized"},
+                                                            {"x.gif", "resized"},
+                                                            {"a.jpg", "resized"},
+                                                            {"2024/june/x.bmp", "resized"},
+                                                            {"2024/z.jpg", "up-to-date"},
+                                                            {"2024/june/y.jpg", "up-to-date"},
+                                                            {"2024/june/y.gif", "up-to-date"},
+                                                            {"x.about.txt", "not-a-picture"}};
+    for (const auto& [input, outcome] : outcomes)
+        EXPECT_TRUE(std::regex_search(report, std::regex("\"input\":\"lib/" + std::string(input) +
+                                                         "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
+            << input << " " << outcome << "\n"
+            << report;
+    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
+                          "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
+{
+    ASSERT_EQ(Run("batch lib --recursive --output out --max-width 32 --shard 1/2").status,
+              0);  // x.jpg, not a.jpg
+    const auto snapshot = [&] {
+        std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> all;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+            if (entry.path().filename() != "stdout.txt" && entry.path().filename() != "stderr.txt")
+                all[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
+                                     entry.last_write_time()};
+        return all;
+    };
+    const auto before = snapshot();
+    const Outcome said = Run("batch lib --recursive --output out --max-width 32 --skip-existing --dry-run"),
+                  json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json -");
+    EXPECT_EQ(said.status, 0);
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(snapshot(), before);
+    for (const char* line : {"resize  lib/a.jpg -> out/a.jpg (no output yet)\n",
+                             "keep    lib/x.gif -> out/x.jpg (output is up to date)\n",
+                             "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n"})
+        EXPECT_NE(said.out.find(line), std::string::npos) << line << said.out;
+    EXPECT_TRUE(std::regex_search(json.out, std::regex("^(\\{[^\n]*\\}\n){9}$"))) << "JSON lines only:\n"
+                                                                                  << json.out;
+    EXPECT_NE(
+        json.out.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
+        std::string::npos);
 }
 
 }  // namespace
