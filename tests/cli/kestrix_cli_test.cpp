@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -165,8 +166,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
     struct Case {
         std::string command;
         int status;
-        std::string line = "";           // standard error's first line after "kestrix: "; "" for none
-        std::string picture = "";        // OUT as Describe() gives it; "" for none
+        std::string line = "";     // standard error after "kestrix: " (of a usage error, its first line)
+        std::string picture = "";  // OUT as Describe() gives it; "" for none
         std::optional<Bgr> corner = {};  // its top-left pixel
     };
     const Case cases[] = {
@@ -283,15 +284,20 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
         {"batch DIR/missing --percent 50", 1, "DIR/missing: no such folder"},
         {"batch @40x30 --percent 50", 1, "DIR/40x30.jpg: not a folder"},
+        {"batch . --output DIR/ --max-width 32", 2,
+         "DIR/: the output folder is the picture folder: the outputs would replace the pictures"},
+        // Reports of unexpected errors, line by line: two borders of 20,000 overflow the 16-bit sum.
+        {"border @40x30 OUT --top 20000 --bottom 20000", 1,
+         "Error in : ImageAddBorder\nkestrix: Error Number : 6\nkestrix: Error Desc : Overflow\n"
+         "kestrix: an unexpected error occurred with 'DIR/40x30.jpg' (reported above)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         fs::remove(out);
         const Outcome run = Run(c.command);
         EXPECT_EQ(run.status, c.status);
-        const std::string first = run.err.substr(0, run.err.find('\n') + 1);
-        EXPECT_EQ(first, c.line.empty() ? "" : "kestrix: " + Expand(c.line) + "\n") << run.err;
-        EXPECT_EQ(c.status == 2 ? first : run.err, first) << "one line at most, no usage hint";
+        const std::string said = c.status == 2 ? run.err.substr(0, run.err.find('\n') + 1) : run.err;
+        EXPECT_EQ(said, c.line.empty() ? "" : "kestrix: " + Expand(c.line) + "\n") << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(fs::exists(out) ? Describe(out) : "", c.picture);
         if (c.corner) {
@@ -310,43 +316,28 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
     EXPECT_EQ(Describe(dir / "several/c.jpg"), "10x5");
 }
 
-TEST_F(Cli, ClassicWritesTheLibraryMethodsBytesAndQualityIsNinetyUnlessTold)
+TEST_F(Cli, ClassicWritesTheLibraryMethodsBytes)
 {
-    using Call = bool (*)(const std::string&, const std::string&);
-    const std::pair<std::string, Call> methods[] = {
-        {"max-width @160x120 OUT --width 10",
-         [](const auto& i, const auto& o) { return kx::ResizeMaxWidth(i, o, 10, 90); }},
-        {"max-height @160x120 OUT --height 50",
-         [](const auto& i, const auto& o) { return kx::ResizeMaxHeight(i, o, 50, 90); }},
-        {"fit @160x120 OUT --width 100 --height 50",
-         [](const auto& i, const auto& o) { return kx::ResizeWithDimensions(i, o, 50, 100, 90); }},
-        {"percent @160x120 OUT 37",
-         [](const auto& i, const auto& o) { return kx::PercentageResize(i, o, 37, 90); }},
-        {"resize @160x120 OUT --width 33 --height 71",
-         [](const auto& i, const auto& o) { return kx::ResizeImage(i, o, 71, 33, 90); }},
+    const std::string in = Picture("160x120"), ref = dir / "ref.jpg";
+    const std::pair<std::string, std::function<bool()>> methods[] = {
+        {"max-width @160x120 OUT --width 10", [&] { return kx::ResizeMaxWidth(in, ref, 10, 90); }},
+        {"max-height @160x120 OUT --height 50", [&] { return kx::ResizeMaxHeight(in, ref, 50, 90); }},
+        {"fit @160x120 OUT 100x50", [&] { return kx::ResizeWithDimensions(in, ref, 50, 100, 90); }},
+        {"percent @160x120 OUT 37", [&] { return kx::PercentageResize(in, ref, 37, 90); }},
+        {"resize @160x120 OUT 33x71", [&] { return kx::ResizeImage(in, ref, 71, 33, 90); }},
     };
-    const std::string ref = dir / "ref.jpg";
     for (const auto& [command, library] : methods) {
         SCOPED_TRACE(command);
-        ASSERT_TRUE(library(Picture("160x120"), ref));
+        ASSERT_TRUE(library());
         ASSERT_EQ(Run(command + " --classic").status, 0);
         EXPECT_EQ(Bytes(out), Bytes(ref));
         ASSERT_EQ(Run(command).status, 0);  // the modern default resamples differently
         EXPECT_NE(Bytes(out), Bytes(ref));
     }
-    const struct {
-        const char *first, *second;
-        bool same;
-    } pairs[] = {
-        {"resize @120x90 OUT 60 40", "resize @120x90 DIR/b.jpg 60 40 --quality 90", true},
-        {"resize @120x90 OUT 60 40", "resize @120x90 DIR/b.jpg 60 40 --quality 50", false},
-        {"max-width @160x120 OUT 10", "max-width @160x120 DIR/b.jpg 10 --filter exact", false},
-    };
-    for (const auto& p : pairs) {
-        SCOPED_TRACE(p.second);
-        ASSERT_EQ(Run(p.first).status, 0);
-        ASSERT_EQ(Run(p.second).status, 0);
-        EXPECT_EQ(Bytes(out) == Bytes("DIR/b.jpg"), p.same);
+    // --quality and --filter change the bytes.
+    for (const std::string other : {"--quality 50", "--filter exact"}) {
+        ASSERT_EQ(Run("resize @160x120 DIR/b.jpg 33x71 " + other).status, 0);
+        EXPECT_NE(Bytes(out), Bytes("DIR/b.jpg")) << other;
     }
 }
 
@@ -373,16 +364,6 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
         EXPECT_EQ(sumX / lit / 100, c.column);
         EXPECT_EQ(sumY / lit / 50, c.row);
     }
-}
-
-TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
-{
-    // Two borders of 20,000 overflow the 16-bit sum.
-    const Outcome run = Run("border @40x30 OUT --top 20000 --bottom 20000");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kestrix: Error in : ImageAddBorder\nkestrix: Error Number : 6\n"
-                       "kestrix: Error Desc : Overflow\nkestrix: an unexpected error occurred with '" +
-                           Picture("40x30") + "' (reported above)\n");
 }
 
 class Batch : public Cli {
@@ -421,8 +402,7 @@ TEST_F(Batch, EachMethodWritesTheBytesOfItsSinglePictureCommand)
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "Resized: 1 picture into photos/Resized\nSkipped: 0 files\nFailed:  0 pictures\n");
         EXPECT_EQ(Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
-        const kxtest::Image image = kxtest::DecodeJpegFile(out);
-        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
+        EXPECT_EQ(Describe(out), c.size);
     }
 }
 
@@ -430,13 +410,16 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
 {
     for (const char* name : {"a.jpg", "a.b.jpg"}) Add("40x30", name);
     Add("200x100", "c.JPG");
-    for (const char* name : {"p.png", "q.PNG", "r.jpeg", "notes.txt", "README", "fake.jpg"})
+    ASSERT_EQ(Run("percent @40x30 DIR/photos/q.PNG 50 --format png").status, 0);
+    for (const char* name : {"p.png", "r.jpeg", "notes.txt", "README", "fake.jpg"})
         kxtest::WriteFileBytes(dir / "photos/" + name, {'t', 'e', 'x', 't'});
     // A JPEG header the probe accepts (a 64 x 48 baseline frame), then bytes no decoder can use.
     std::vector<uint8_t> broken = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
                                    3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
     for (int i = 0; i < 200; ++i) broken.push_back(static_cast<uint8_t>(i * 37 + 11));
     kxtest::WriteFileBytes(dir / "photos/bad.jpg", broken);
+    const std::string failed =
+        "Failed:  1 picture\n  bad.jpg: corrupt data: the header gives no picture size\n";
 
     const Outcome run = Run("batch photos --max-width 20 --verbose -j 2");
     EXPECT_EQ(run.status, 1);
@@ -446,12 +429,23 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
               ".gif files are resized without --all-formats); 1 .jpg (not pictures)\n"
               "  README\n  fake.jpg\n  notes.txt\n  p.png\n  q.PNG\n  r.jpeg\n"
               "Overwritten: 1 output by a later file of the same name\n"
-              "  a.jpg: a.b.jpg, then a.jpg\n"
-              "Failed:  1 picture\n"
-              "  bad.jpg: corrupt data: the header gives no picture size\n");
+              "  a.jpg: a.b.jpg, then a.jpg\n" +
+                  failed);
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
     EXPECT_EQ(Names(Files(dir / "photos/Resized")), (std::vector<std::string>{"a.jpg", "c.jpg"}));
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "photos/Resized/c.jpg").height, 10);
+    EXPECT_EQ(Describe(dir / "photos/Resized/c.jpg"), "20x10");
+    // --all-formats reads every picture; --format names the outputs, and
+    // --skip-existing finds them by that name.
+    const std::string all = "batch photos --max-width 20 --all-formats --format webp --output webp";
+    EXPECT_EQ(Run(all).out, "Resized: 4 pictures into webp\n"
+                            "Skipped: 5 files: 1 .txt and 1 without extension (not a picture format that is "
+                            "read); 1 .jpeg, 1 .jpg and 1 .png (not pictures)\n"
+                            "Overwritten: 1 output by a later file of the same name\n"
+                            "  a.webp: a.b.jpg, then a.jpg\n" +
+                                failed);
+    EXPECT_EQ(Names(Files(dir / "webp")), (std::vector<std::string>{"a.webp", "c.webp", "q.webp"}));
+    EXPECT_EQ(Describe(dir / "webp/q.webp"), "20x15 webp");
+    EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
 
     // Runs that cannot start say so in one line, print no summary and make no folder.
     fs::create_directory(dir / "notes");
@@ -469,39 +463,6 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
         EXPECT_EQ(failed.out, "");
     }
     EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
-}
-
-TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
-{
-    Add("400x300", "p.jpg");
-    ASSERT_EQ(Run("percent @400x300 DIR/photos/q.PNG 50 --format png").status, 0);
-    kxtest::WriteFileBytes(dir / "photos/r.webp", {'n'});
-    const struct {
-        const char *options, *skipped;
-        std::vector<std::string> outputs;
-    } cases[] = {
-        {"",
-         "Resized: 1 picture into photos/Resized\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and "
-         ".gif files are resized without --all-formats)\n",
-         {"p.jpg"}},
-        {"--all-formats",
-         "Resized: 2 pictures into photos/Resized\nSkipped: 1 file: 1 .webp (not pictures)\n",
-         {"p.jpg", "q.jpg"}},
-        {"--all-formats --format webp",
-         "Resized: 2 pictures into photos/Resized\nSkipped: 1 file: 1 .webp (not pictures)\n",
-         {"p.webp", "q.webp"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.options);
-        fs::remove_all(dir / "photos/Resized");
-        const Outcome run = Run("batch photos --max-width 40 " + std::string(c.options));
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, c.skipped + std::string("Failed:  0 pictures\n"));
-        EXPECT_EQ(Names(Files(dir / "photos/Resized")), c.outputs);
-    }
-    const Outcome kept = Run("batch photos --max-width 40 --all-formats --format webp --skip-existing");
-    EXPECT_NE(kept.out.find("Up to date: 2 pictures (kept)"), std::string::npos) << kept.out;
-    EXPECT_EQ(Text(Bytes("DIR/photos/Resized/q.webp")).substr(8, 4), "WEBP");
 }
 
 TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
@@ -543,23 +504,16 @@ protected:
     // a folder (both left out).
     void SetUp() override
     {
-        const std::pair<const char*, int> pictures[] = {
-            {"a.jpg", 40},
-            {"x.bmp", 60},
-            {"x.gif", 80},
-            {"2024/z.jpg", 50},
-            {"2024/june/x.bmp", 70},
-            {"2024/june/y.jpg", 90},
-            {"2024/june/y.gif", 100},
-            {".hidden/h.jpg", 40},
-            {".h.jpg", 40},
-        };
-        for (const auto& [name, width] : pictures) {
-            // A JPEG `width` x 30 with a pattern of its own (its content, whatever its name).
-            fs::create_directories(fs::path(dir / ("lib/" + std::string(name))).parent_path());
+        const char* names[] = {"a.jpg",           "2024/z.jpg",    "x.bmp",
+                               "2024/june/x.bmp", "x.gif",         "2024/june/y.jpg",
+                               "2024/june/y.gif", ".hidden/h.jpg", ".h.jpg"};
+        for (int n = 0; n < 9; ++n) {
+            // A JPEG 40, 50, 60... pixels wide and 30 high with a pattern of its own.
+            const int width = 40 + 10 * n;
+            fs::create_directories(fs::path(dir / ("lib/" + std::string(names[n]))).parent_path());
             kxtest::Image image{width, 30, std::vector<uint8_t>(static_cast<size_t>(width) * 30 * 3)};
             for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(i * width / 7);
-            kxtest::EncodeJpegFile(dir / ("lib/" + std::string(name)), image, 90, 0);
+            kxtest::EncodeJpegFile(dir / ("lib/" + std::string(names[n])), image, 90, 0);
         }
         kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
         fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
@@ -590,10 +544,6 @@ TEST_F(Library, OneRunMirrorsTheTreeAndLeavesHiddenLinkedAndOutputFoldersOut)
     // Without --recursive only the top folder, as Folvane does it.
     ASSERT_EQ(Run("batch lib --output flat --max-width 32").status, 0);
     EXPECT_EQ(Files(dir / "flat"), (Tree{{"a.jpg", one.at("a.jpg")}, {"x.jpg", one.at("x.jpg")}}));
-    // An output folder that is the picture folder would replace pictures.
-    const Outcome same = Run("batch lib --output DIR/lib/ --max-width 32");
-    EXPECT_EQ(same.status, 2);
-    EXPECT_NE(same.err.find("would replace"), std::string::npos);
 }
 
 TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
@@ -637,7 +587,7 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
 }
 
-TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
+TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndDryRunsTouchNothing)
 {
     const std::string out = dir / "out",
                       run = "batch lib --recursive --output out --max-width 32 --skip-existing";
@@ -654,35 +604,7 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputs)
         return std::pair{info.st_ino, info.st_mtim.tv_nsec + info.st_mtim.tv_sec * 1'000'000'000};
     };
     const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
-
-    ASSERT_EQ(Run(run + " --json run.jsonl").status, 0);
-    EXPECT_EQ(Files(out), one);
-    EXPECT_EQ(kept("2024/z.jpg"), z);
-    EXPECT_EQ(kept("2024/june/y.jpg"), y);
-    const std::string report = Text(Bytes("DIR/run.jsonl"));
-    const std::pair<const char*, const char*> outcomes[] = {{"x.bmp", "resized"},
-                                                            {"x.gif", "resized"},
-                                                            {"a.jpg", "resized"},
-                                                            {"2024/june/x.bmp", "resized"},
-                                                            {"2024/z.jpg", "up-to-date"},
-                                                            {"2024/june/y.jpg", "up-to-date"},
-                                                            {"2024/june/y.gif", "up-to-date"},
-                                                            {"x.about.txt", "not-a-picture"}};
-    for (const auto& [input, outcome] : outcomes)
-        EXPECT_TRUE(std::regex_search(report, std::regex("\"input\":\"lib/" + std::string(input) +
-                                                         "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
-            << input << " " << outcome << "\n"
-            << report;
-    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
-                          "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
-              std::string::npos)
-        << report;
-}
-
-TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
-{
-    ASSERT_EQ(Run("batch lib --recursive --output out --max-width 32 --shard 1/2").status,
-              0);  // x.jpg, not a.jpg
+    // A dry run tells what would happen and touches nothing.
     const auto snapshot = [&] {
         std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> all;
         for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
@@ -692,20 +614,44 @@ TEST_F(Library, DryRunTellsWhatWouldHappenAndTouchesNothing)
         return all;
     };
     const auto before = snapshot();
-    const Outcome said = Run("batch lib --recursive --output out --max-width 32 --skip-existing --dry-run"),
+    const Outcome said = Run(run + " --dry-run"),
                   json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json -");
     EXPECT_EQ(said.status, 0);
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(snapshot(), before);
-    for (const char* line : {"resize  lib/a.jpg -> out/a.jpg (no output yet)\n",
-                             "keep    lib/x.gif -> out/x.jpg (output is up to date)\n",
-                             "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n"})
+    for (const char* line :
+         {"resize  lib/a.jpg -> out/a.jpg (output incomplete)\n",
+          "resize  lib/2024/june/x.bmp -> out/2024/june/x.jpg (picture changed since its output)\n",
+          "resize  lib/x.gif -> out/x.jpg (no output yet)\n",
+          "keep    lib/2024/z.jpg -> out/2024/z.jpg (output is up to date)\n",
+          "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n",
+          "Would resize: 4 pictures into out\nUp to date: 3 pictures (kept)\n"})
         EXPECT_NE(said.out.find(line), std::string::npos) << line << said.out;
     EXPECT_TRUE(std::regex_search(json.out, std::regex("^(\\{[^\n]*\\}\n){9}$"))) << "JSON lines only:\n"
                                                                                   << json.out;
     EXPECT_NE(
         json.out.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
         std::string::npos);
+
+    ASSERT_EQ(Run(run + " --json run.jsonl").status, 0);
+    EXPECT_EQ(Files(out), one);
+    EXPECT_EQ(kept("2024/z.jpg"), z);
+    EXPECT_EQ(kept("2024/june/y.jpg"), y);
+    const std::string report = Text(Bytes("DIR/run.jsonl"));
+    const std::map<std::string, std::vector<std::string>> outcomes{
+        {"resized", {"x.bmp", "x.gif", "a.jpg", "2024/june/x.bmp"}},
+        {"up-to-date", {"2024/z.jpg", "2024/june/y.jpg", "2024/june/y.gif"}},
+        {"not-a-picture", {"x.about.txt"}}};
+    for (const auto& [outcome, inputs] : outcomes)
+        for (const std::string& input : inputs)
+            EXPECT_TRUE(std::regex_search(
+                report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
+                << input << " " << outcome << "\n"
+                << report;
+    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
+                          "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
+              std::string::npos)
+        << report;
 }
 
 }  // namespace
