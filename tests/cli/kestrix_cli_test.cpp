@@ -1,10 +1,7 @@
-// The kestrix tool run as a user runs it, in a fresh folder that is its working
-// folder: each single-picture command line with its exit status, the line it
-// prints and the picture it writes; `kestrix batch` over one folder (each
-// method, the summary, Ctrl-C) and over a photo library: a tree of folders
-// mirrored into an output folder, split into shards (by hand and by the
-// deploy/ recipes), finished after a stop, dry runs and the JSON report. Every
-// way of splitting a run must write exactly the bytes of one run.
+// The kestrix tool run as a user runs it, in a fresh working folder: each
+// single-picture command line with its status, message and picture; `kestrix
+// batch` over a folder and over a photo library (mirrored trees, shards and the
+// deploy/ recipes, stopped runs finished, dry runs, the JSON report).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -80,10 +77,8 @@ protected:
     // Starts `program` with `args` in the folder, its output going to files there.
     pid_t Spawn(const std::vector<std::string>& args, const std::string& program = KESTRIX_CLI)
     {
-        std::vector<std::string> all{program};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& arg : all) argv.push_back(arg.data());
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};  // posix_spawn changes none of them
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -176,19 +171,15 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"max-width @400x300 OUT --width 10 --classic", 0, "", "10x6"},  // modern: 10x8
         {"max-height @400x300 OUT --height 150", 0, "", "200x150"},
         {"fit @1024x768 OUT 300 500", 0, "", "300x225"},
-        {"fit @80x60 OUT 40x40", 0, "", "40x30"},
         {"percent @1024x768 OUT --percent 33", 0, "", "338x253"},
         {"percent @80x60 OUT 50%", 0, "", "40x30"},
         {"resize @100x50 OUT 30 20", 0, "", "30x20"},
-        {"resize @80x60 OUT --width 30 --height 20", 0, "", "30x20"},
         {"resize @80x60 OUT 30X20 --width 30", 0, "", "30x20"},
         {"border @100x50 OUT --top 10 --bottom 20 --left 0 --right 5", 0, "", "105x80"},
         {"border @100x50 OUT --all 3 --left 0", 0, "", "103x56"},
         {"border @100x50 OUT --top -10", 0, "", "100x40"},
         {"border @80x60 OUT --quality 50 --all 1", 0, "", "82x62"},
         {"text @100x50 OUT Hi --top 5 --left 5", 0, "", "100x50"},
-        {"text-at @80x60 OUT Hi --at center", 0, "", "80x60"},
-        {"text-at @80x60 OUT Hi --at South-East", 0, "", "80x60"},
         // Modern by default; --filter and --shrink-only.
         {"max-width @160x120 OUT --width 10", 0, "", "10x8"},  // --classic: 10x7
         {"max-width @160x120 OUT --width 10 --filter exact", 0, "", "10x8"},
@@ -207,7 +198,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         // Colours as hex, 0xBBGGRR, decimal codes (BGR) and names; black by default.
         {"border @40x30 OUT --all 16", 0, "", "72x62", Bgr{0, 0, 0}},
         {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},
-        {"border @40x30 OUT --all 16 -c 255", 0, "", "72x62", kRed},
         {"border @40x30 OUT --all 16 --colour 16711680", 0, "", "72x62", kBlue},
         {"border @40x30 OUT --all 16 --colour #00Ff00", 0, "", "72x62", kGreen},
         {"border @80x60 OUT --all 4 -c red", 0, "", "88x68", kRed},
@@ -224,7 +214,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
         // Usage errors: the value and what was wrong with it.
         {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768'" + notWhole},
-        {"max-width @80x60 OUT --width abc", 2, "--width: 'abc'" + notWhole},
         {"max-width @80x60 OUT --width 0x10", 2, "--width: '0x10'" + notWhole},
         {"max-width @80x60 OUT --width 2147483648", 2,
          "--width: '2147483648' is too large: at most 65535 pixels"},
@@ -258,7 +247,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
          "'DIR/out.bmp': name the output .jpg, .jpeg, .png, .webp or .avif, or give --format"},
         {"", 2, "a sub-command is required"},
         {"frob", 2, "unknown sub-command 'frob'"},
-        {"shrink @80x60 OUT", 2, "unknown sub-command 'shrink'"},
         {"Resize @80x60 OUT 1 1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
         {"maxwidth @80x60 OUT 1", 2, "unknown sub-command 'maxwidth'; did you mean 'max-width'?"},
         {"batch DIR --max-width 0", 2, "--max-width: '0'" + belowOne},
@@ -349,7 +337,8 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
         const char* place;
         int column, row;  // thirds of the picture, 0 to 2
     } cases[] = {{"top-left", 0, 0},    {"Top_Center", 1, 0},    {"middle-centre", 1, 1},
-                 {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1}};
+                 {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1},
+                 {"center", 1, 1},      {"South-East", 2, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.place);
         const std::vector<std::string> args{"text-at", dir / "black.jpg", out,        "XX",
