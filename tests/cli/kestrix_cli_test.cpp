@@ -1,165 +1,350 @@
-// The kestrix tool run as a user runs it: a child process with its standard
-// output, standard error and exit status captured.
+// The kestrix tool run as a user runs it, in a fresh working folder: each
+// single-picture command line with its status, message and picture; `kestrix
+// batch` over a folder and over a photo library (mirrored trees, shards and the
+// deploy/ recipes, stopped runs finished, dry runs, the JSON report).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <functional>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
 
-#include "ChildProcess.h"
-#include "TestSupport.h"
+#include "PhotoFixtures.h"
+#include "modImageInfo.h"
+#include "modMain.h"
+
+extern char** environ;
 
 namespace {
 
+namespace fs = std::filesystem;
+using kxtest::Bgr;
+using Tree = std::map<std::string, std::vector<uint8_t>>;  // relative path -> bytes
+
+std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// Every file below `root`, hidden ones too.
+Tree Files(const std::string& root)
+{
+    Tree tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            tree[fs::relative(entry.path(), root)] = kxtest::ReadFileBytes(entry.path());
+    return tree;
+}
+
+std::vector<std::string> Names(const Tree& tree)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : tree) names.push_back(name);
+    return names;
+}
+
+// A picture as the tables write it: "WxH", then its format when not JPEG, its
+// EXIF orientation when not 1 and "+exif" for each EXIF segment it holds.
+std::string Describe(const std::string& path)
+{
+    const kx::ImageInfo info = kx::GetImageInfo(path);
+    const std::map<uint8_t, std::string> formats{{kx::ImageTypeJPEG, ""},
+                                                 {kx::ImageTypePNG, " png"},
+                                                 {kx::ImageTypeWEBP, " webp"},
+                                                 {kx::ImageTypeAVIF, " avif"}};
+    std::string text = std::to_string(info.Width) + "x" + std::to_string(info.Height);
+    text += formats.contains(info.ImageType) ? formats.at(info.ImageType) : " unknown";
+    if (info.Orientation != 1) text += " turned " + std::to_string(info.Orientation);
+    for (const auto& segment : kxtest::SegmentsOf(kxtest::ReadFileBytes(path)))
+        if (segment.code == 0xE1) text += " +exif";
+    return text;
+}
+
 struct Outcome {
-    int status = -1;
+    int status = -1;  // the exit status; -1 when it did not exit normally
     std::string out, err;
 };
 
-std::string ReadText(const std::string& path)
-{
-    const auto bytes = kxtest::ReadFileBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 class Cli : public testing::Test {
 protected:
-    // Runs kestrix with `args`; stdout and stderr go to files in the folder.
-    Outcome Run(const std::vector<std::string>& args)
+    // Starts `program` with `args` in the folder, its output going to files there.
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& program = KESTRIX_CLI)
     {
-        const kxtest::ProgramOutcome run = kxtest::RunProgram(KESTRIX_CLI, args, dir.Path());
-        return {run.status, run.out, run.err};
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};  // posix_spawn changes none of them
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
+        posix_spawn_file_actions_addopen(&actions, 1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, "stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t child = 0;
+        const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return spawned == 0 ? child : 0;
     }
 
-    // Starts kestrix with `args` and returns its process id, or 0.
-    pid_t Spawn(const std::vector<std::string>& args)
+    // Waits for a program Spawn started and collects what it wrote.
+    Outcome Wait(pid_t child)
     {
-        return kxtest::SpawnProgram(KESTRIX_CLI, args, dir.Path());
+        int wait = 0;
+        if (child <= 0 || waitpid(child, &wait, 0) != child || !WIFEXITED(wait)) return {};
+        return {WEXITSTATUS(wait), Text(Bytes("DIR/stdout.txt")), Text(Bytes("DIR/stderr.txt"))};
     }
 
-    // A JPEG of the given size with a smooth mid-grey pattern.
-    std::string Picture(int width, int height)
+    // Runs kestrix with a command line written as one text: "@WxH" stands for
+    // a JPEG of that size, OUT for out.jpg and DIR for the folder.
+    Outcome Run(const std::string& command)
     {
-        const std::string path = dir / ("in" + std::to_string(width) + "x" + std::to_string(height) + ".jpg");
-        if (std::filesystem::exists(path)) return path;
+        std::vector<std::string> args;
+        std::istringstream words(command);
+        for (std::string word; words >> word;) args.push_back(Expand(word));
+        return Wait(Spawn(args));
+    }
+
+    std::string Expand(std::string text)
+    {
+        if (text == "OUT") return out;
+        if (text.starts_with('@')) return Picture(text.substr(1));
+        for (size_t at = 0; (at = text.find("DIR", at)) != std::string::npos; at += dir.Path().size())
+            text.replace(at, 3, dir.Path());
+        return text;
+    }
+
+    // A JPEG of `size` (WxH) with a smooth mid-grey pattern, made once.
+    std::string Picture(const std::string& size)
+    {
+        const std::string path = dir / (size + ".jpg");
+        if (fs::exists(path)) return path;
+        const int width = std::stoi(size), height = std::stoi(size.substr(size.find('x') + 1));
         kxtest::Image image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
         for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(96 + (i / 3) % 64);
         kxtest::EncodeJpegFile(path, image, 95, 0 /* 4:4:4 */);
         return path;
     }
 
-    // The picture after `args` turned `width` x `height` into the output file.
-    kxtest::Image RunOn(const std::string& command, int width, int height,
-                        const std::vector<std::string>& args)
-    {
-        std::vector<std::string> all{command, Picture(width, height), output};
-        all.insert(all.end(), args.begin(), args.end());
-        const Outcome outcome = Run(all);
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        return kxtest::DecodeJpegFile(output);
-    }
+    std::vector<uint8_t> Bytes(const std::string& path) { return kxtest::ReadFileBytes(Expand(path)); }
 
     kxtest::TempDir dir;
-    const std::string output = dir / "out.jpg";
+    const std::string out = dir / "out.jpg";
 };
 
-TEST_F(Cli, EachSubCommandWritesTheExpectedSize)
+TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
 {
+    // A JPEG cut off half-way, a Photoshop file named .jpg, a read-only output
+    // and a phone photo of 40 x 20 pixels stored on its side (EXIF orientation
+    // 6: 20 x 40 upright).
+    auto bytes = Bytes("@200x150");
+    bytes.resize(bytes.size() / 2);
+    kxtest::WriteFileBytes(dir / "cut.jpg", bytes);
+    kxtest::WriteFileBytes(dir / "scan.jpg", {'8', 'B', 'P', 'S', 0, 1, 0, 0});
+    kxtest::WriteFileBytes(dir / "kept.jpg", {1});
+    ASSERT_EQ(::chmod((dir / "kept.jpg").c_str(), 0444), 0);
+    kxtest::WriteFileBytes(dir / "phone.jpg",
+                           kxtest::WithSegments(kxtest::JpegOf(kxtest::AsymmetricPicture(40, 20)),
+                                                kxtest::Segment(0xE1, std::string("Exif\0\0", 6),
+                                                                kxtest::OrientationTiff(6, true))));
+    const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
+                      belowOne = " is below 1: the smallest is 1 pixel",
+                      notWhole = " is not a whole number from 1 to 65535",
+                      exactlyOne =
+                          "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] "
+                          "is required";
+    constexpr Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0};
     struct Case {
-        const char* command;
-        int width, height;
-        std::vector<std::string> args;
-        int outWidth, outHeight;
-    };  // "fit" and "resize" read positional sizes as width, then height
+        std::string command;
+        int status;
+        std::string line = "";     // standard error after "kestrix: " (of a usage error, its first line)
+        std::string picture = "";  // OUT as Describe() gives it; "" for none
+        std::optional<Bgr> corner = {};  // its top-left pixel
+    };
     const Case cases[] = {
-        {"max-width", 400, 300, {"--width", "10", "--classic"}, 10, 6},  // modern: 10x8
-        {"max-width", 400, 300, {"10", "--classic"}, 10, 6},
-        {"max-height", 400, 300, {"--height", "150"}, 200, 150},
-        {"fit", 1024, 768, {"--height", "500", "--width", "300"}, 300, 225},
-        {"fit", 1024, 768, {"300", "500"}, 300, 225},
-        {"percent", 1024, 768, {"--percent", "33"}, 338, 253},
-        {"resize", 100, 50, {"--width", "30", "--height", "20"}, 30, 20},
-        {"resize", 100, 50, {"30", "20"}, 30, 20},
-        {"border", 100, 50, {"--top", "10", "--bottom", "20", "--left", "0", "--right", "5"}, 105, 80},
-        {"border", 100, 50, {"--all", "3", "--left", "0"}, 103, 56},
-        {"border", 100, 50, {"--top", "-10"}, 100, 40},
-        {"text", 100, 50, {"Hi", "--top", "5", "--left", "5"}, 100, 50},
-        {"text-at", 100, 50, {"Hi", "--at", "bottom-right"}, 100, 50},
+        // Each sub-command's size, WxH wherever a width and a height are asked,
+        // positional sizes read as width, then height.
+        {"max-width @400x300 OUT --width 10 --classic", 0, "", "10x6"},  // modern: 10x8
+        {"max-height @400x300 OUT --height 150", 0, "", "200x150"},
+        {"fit @1024x768 OUT 300 500", 0, "", "300x225"},
+        {"percent @1024x768 OUT --percent 33", 0, "", "338x253"},
+        {"percent @80x60 OUT 50%", 0, "", "40x30"},
+        {"resize @100x50 OUT 30 20", 0, "", "30x20"},
+        {"resize @80x60 OUT 30X20 --width 30", 0, "", "30x20"},
+        {"border @100x50 OUT --top 10 --bottom 20 --left 0 --right 5", 0, "", "105x80"},
+        {"border @100x50 OUT --all 3 --left 0", 0, "", "103x56"},
+        {"border @100x50 OUT --top -10", 0, "", "100x40"},
+        {"border @80x60 OUT --quality 50 --all 1", 0, "", "82x62"},
+        {"text @100x50 OUT Hi --top 5 --left 5", 0, "", "100x50"},
+        // Modern by default; --filter and --shrink-only.
+        {"max-width @160x120 OUT --width 10", 0, "", "10x8"},  // --classic: 10x7
+        {"max-width @160x120 OUT --width 10 --filter exact", 0, "", "10x8"},
+        {"max-width @160x120 OUT --width 10 --classic --filter lanczos", 0, "", "10x7"},
+        {"fill @160x120 OUT --width 30 --height 70", 0, "", "30x70"},
+        {"max-width @160x120 OUT --width 400", 0, "", "400x300"},
+        {"max-width @160x120 OUT --width 400 --shrink-only", 0, "", "160x120"},
+        {"max-height @160x120 OUT --height 121 --shrink-only", 0, "", "160x120"},
+        {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
+        {"percent @160x120 OUT 150 --shrink-only", 0, "", "160x120"},
+        {"percent @160x120 OUT 50 --shrink-only --classic", 0, "", "80x60"},
+        // Upright and without the EXIF record unless told.
+        {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
+        {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
+        {"max-width DIR/phone.jpg OUT 10 --no-auto-orient", 0, "", "5x10 turned 6 +exif"},
+        // Colours as hex, 0xBBGGRR, decimal codes (BGR) and names; black by default.
+        {"border @40x30 OUT --all 16", 0, "", "72x62", Bgr{0, 0, 0}},
+        {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},
+        {"border @40x30 OUT --all 16 --colour 16711680", 0, "", "72x62", kBlue},
+        {"border @40x30 OUT --all 16 --colour #00Ff00", 0, "", "72x62", kGreen},
+        {"border @80x60 OUT --all 4 -c red", 0, "", "88x68", kRed},
+        {"border @80x60 OUT --all 4 -c #0F0", 0, "", "88x68", kGreen},
+        {"border @80x60 OUT --all 4 -c 0xFF0000", 0, "", "88x68", kBlue},
+        {"border @80x60 OUT --all 4 -c WHITE", 0, "", "88x68", Bgr{255, 255, 255}},
+        // --format whatever the output's name says.
+        {"percent @40x30 OUT 50 --format png", 0, "", "20x15 png"},
+        {"max-width @40x30 OUT --width 20 --format WEBP --quality 70", 0, "", "20x15 webp"},
+        {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15 avif"},
+        {"border @40x30 OUT --all 2 --format webp", 0, "", "44x34 webp"},
+        {"text-at @40x30 OUT Hi --format png", 0, "", "40x30 png"},
+        // A truncated JPEG is written as far as it goes, with the decoder's word.
+        {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
+        // Usage errors: the value and what was wrong with it.
+        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768'" + notWhole},
+        {"max-width @80x60 OUT --width 0x10", 2, "--width: '0x10'" + notWhole},
+        {"max-width @80x60 OUT --width 2147483648", 2,
+         "--width: '2147483648' is too large: at most 65535 pixels"},
+        {"max-width @80x60 OUT --width -3", 2, "--width: '-3'" + belowOne},
+        {"resize @80x60 OUT 0 10", 2, "WIDTH: '0'" + belowOne},
+        {"resize @80x60 OUT 100000 100000", 2, "WIDTH: '100000' is too large: at most 65535 pixels"},
+        {"resize @80x60 OUT 60000x60000", 2,
+         "WxH: '60000x60000' is too large: at most 715827882 pixels in all"},
+        {"resize @80x60 OUT 10 10 --quality 101", 2, "--quality: '101' is not a whole number from 1 to 100"},
+        {"percent @80x60 OUT 0", 2, "PERCENT: '0' is below 1: the smallest is 1 percent"},
+        {"fit @80x60 OUT 10x0", 2, "WxH: '10x0': the height '0'" + belowOne},
+        {"fit @80x60 OUT 40x30 --width 41", 2, "the width is given twice: 40 and --width 41"},
+        {"fit @80x60 OUT --width 40", 2,
+         "--height is required (or give the size as WIDTHxHEIGHT, e.g. 1024x768)"},
+        {"fit @80x60 OUT --width 10 --height 5 --shrink-only", 2,
+         "The following argument was not expected: --shrink-only"},
+        {"max-width @80x60 OUT --width 10 --filter cubic", 2,
+         "--filter: Check cubic value in {exact->0,lanczos->1} OR {0,1} FAILED"},
+        {"border @80x60 OUT --top 32768", 2, "--top: '32768' is not a whole number from -32768 to 32767"},
+        {"text @80x60 OUT Hi --size nan", 2, "--size: 'nan' is not a number from 1 to 1000"},
+        {"text-at @80x60 OUT Hi --at middle", 2,
+         "--at: 'middle' is not a place: use one of top-left, top-centre, top-right, middle-left, "
+         "middle-centre, middle-right, bottom-left, bottom-centre, bottom-right"},
+        {"border @80x60 OUT -c 0x1000000", 2, "--colour: '0x1000000'" + notAColour},
+        {"border @80x60 OUT --colour #12345", 2, "--colour: '#12345'" + notAColour},
+        {"border @80x60 OUT --colour reddish", 2, "--colour: 'reddish'" + notAColour},
+        {"border @80x60 OUT --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
+        {"percent @80x60 DIR/x.bmp 50 --format bmp", 2,
+         "--format: 'bmp' is not an output format: use jpeg, png, webp or avif"},
+        {"resize @80x60 DIR/out.bmp 10x10", 2,
+         "'DIR/out.bmp': name the output .jpg, .jpeg, .png, .webp or .avif, or give --format"},
+        {"", 2, "a sub-command is required"},
+        {"frob", 2, "unknown sub-command 'frob'"},
+        {"Resize @80x60 OUT 1 1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
+        {"maxwidth @80x60 OUT 1", 2, "unknown sub-command 'maxwidth'; did you mean 'max-width'?"},
+        {"batch DIR --max-width 0", 2, "--max-width: '0'" + belowOne},
+        {"batch DIR --fit 70000x10", 2,
+         "--fit: '70000x10': the width '70000' is too large: at most 65535 pixels"},
+        {"batch DIR --fit 10x0", 2, "--fit: '10x0': the height '0'" + belowOne},
+        {"batch DIR --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768"},
+        {"batch DIR --max-width 10 -j 0", 2, "--jobs: '0' is not a whole number from 1 to 1024"},
+        {"batch --max-width 10", 2, "FOLDER is required"},
+        {"batch DIR", 2, exactlyOne},
+        {"batch DIR --percent 50 --max-width 10", 2, exactlyOne + " and 2 were given"},
+        // Input and output problems of every kind and mode, in the engine's words.
+        {"max-width DIR/none.jpg OUT 10", 1, "DIR/none.jpg: no such file or folder"},
+        {"max-width DIR/none.jpg OUT 10 --classic", 1, "DIR/none.jpg: no such file or folder"},
+        {"max-height DIR OUT 10 --classic", 1, "DIR: a folder, not a picture"},
+        {"text-at DIR OUT Hi", 1, "DIR: a folder, not a picture"},
+        {"resize DIR/scan.jpg OUT 10 10", 1,
+         "DIR/scan.jpg: a Photoshop picture, a format Kestrix does not read "
+         "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)"},
+        {"border @40x30 DIR/no/such/folder.jpg", 1,
+         "cannot write the output JPEG file 'DIR/no/such/folder.jpg': the output folder does not exist"},
+        {"border @40x30 DIR/kept.jpg", 1,
+         "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
+        {"batch DIR/missing --percent 50", 1, "DIR/missing: no such folder"},
+        {"batch @40x30 --percent 50", 1, "DIR/40x30.jpg: not a folder"},
+        {"batch . --output DIR/ --max-width 32", 2,
+         "DIR/: the output folder is the picture folder: the outputs would replace the pictures"},
+        // Reports of unexpected errors, line by line: two borders of 20,000 overflow the 16-bit sum.
+        {"border @40x30 OUT --top 20000 --bottom 20000", 1,
+         "Error in : ImageAddBorder\nkestrix: Error Number : 6\nkestrix: Error Desc : Overflow\n"
+         "kestrix: an unexpected error occurred with 'DIR/40x30.jpg' (reported above)"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.command) + " " + c.args.front());
-        const kxtest::Image image = RunOn(c.command, c.width, c.height, c.args);
-        EXPECT_EQ(image.width, c.outWidth);
-        EXPECT_EQ(image.height, c.outHeight);
+        SCOPED_TRACE(c.command);
+        fs::remove(out);
+        const Outcome run = Run(c.command);
+        EXPECT_EQ(run.status, c.status);
+        const std::string said = c.status == 2 ? run.err.substr(0, run.err.find('\n') + 1) : run.err;
+        EXPECT_EQ(said, c.line.empty() ? "" : "kestrix: " + Expand(c.line) + "\n") << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(fs::exists(out) ? Describe(out) : "", c.picture);
+        if (c.corner) {
+            constexpr int kTolerance = 16;  // a JPEG at quality 90, in a flat corner
+            const Bgr got = kxtest::DecodeJpegFile(out).At(1, 1);
+            EXPECT_NEAR(got.b, c.corner->b, kTolerance);
+            EXPECT_NEAR(got.g, c.corner->g, kTolerance);
+            EXPECT_NEAR(got.r, c.corner->r, kTolerance);
+        }
     }
+    // Several inputs with -o DIR: each written as DIR/<name>.jpg.
+    fs::copy(Picture("20x10"), dir / "c.JPG");
+    fs::create_directory(dir / "several");
+    ASSERT_EQ(Run("max-width @40x30 DIR/c.JPG -o DIR/several 10").status, 0);
+    EXPECT_EQ(Describe(dir / "several/40x30.jpg"), "10x8");
+    EXPECT_EQ(Describe(dir / "several/c.jpg"), "10x5");
 }
 
-TEST_F(Cli, QualityDefaultsToNinety)
+TEST_F(Cli, ClassicWritesTheLibraryMethodsBytes)
 {
-    const std::string in = Picture(120, 90);
-    auto bytesWith = [&](std::vector<std::string> quality) {
-        std::vector<std::string> args{"resize", in, output, "60", "40"};
-        args.insert(args.end(), quality.begin(), quality.end());
-        EXPECT_EQ(Run(args).status, 0);
-        return kxtest::ReadFileBytes(output);
+    const std::string in = Picture("160x120"), ref = dir / "ref.jpg";
+    const std::pair<std::string, std::function<bool()>> methods[] = {
+        {"max-width @160x120 OUT --width 10", [&] { return kx::ResizeMaxWidth(in, ref, 10, 90); }},
+        {"max-height @160x120 OUT --height 50", [&] { return kx::ResizeMaxHeight(in, ref, 50, 90); }},
+        {"fit @160x120 OUT 100x50", [&] { return kx::ResizeWithDimensions(in, ref, 50, 100, 90); }},
+        {"percent @160x120 OUT 37", [&] { return kx::PercentageResize(in, ref, 37, 90); }},
+        {"resize @160x120 OUT 33x71", [&] { return kx::ResizeImage(in, ref, 71, 33, 90); }},
     };
-    const auto byDefault = bytesWith({});
-    EXPECT_EQ(byDefault, bytesWith({"--quality", "90"}));
-    EXPECT_NE(byDefault, bytesWith({"--quality", "50"}));
-}
-
-TEST_F(Cli, ColoursAreHexOrDecimalCodes)
-{
-    struct Case {
-        std::vector<std::string> args;
-        kxtest::Bgr border;
-    };
-    const Case cases[] = {
-        {{"--colour", "#FF0000"}, {0, 0, 255}},
-        {{"--color", "#ff0000"}, {0, 0, 255}},
-        {{"-c", "255"}, {0, 0, 255}},
-        {{"--colour", "16711680"}, {255, 0, 0}},
-        {{"--colour", "#0000FF"}, {255, 0, 0}},
-        {{"--colour", "#00Ff00"}, {0, 255, 0}},
-        {{}, {0, 0, 0}},
-    };
-    constexpr int kTolerance = 12;  // JPEG at quality 100, far from any edge
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.empty() ? "default" : c.args.back());
-        std::vector<std::string> args{"--all", "16"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const kxtest::Image image = RunOn("border", 40, 30, args);
-        ASSERT_EQ(image.width, 72);
-        const kxtest::Bgr got = image.At(4, 4);
-        EXPECT_NEAR(got.b, c.border.b, kTolerance);
-        EXPECT_NEAR(got.g, c.border.g, kTolerance);
-        EXPECT_NEAR(got.r, c.border.r, kTolerance);
+    for (const auto& [command, library] : methods) {
+        SCOPED_TRACE(command);
+        ASSERT_TRUE(library());
+        ASSERT_EQ(Run(command + " --classic").status, 0);
+        EXPECT_EQ(Bytes(out), Bytes(ref));
+        ASSERT_EQ(Run(command).status, 0);  // the modern default resamples differently
+        EXPECT_NE(Bytes(out), Bytes(ref));
+    }
+    // --quality and --filter change the bytes.
+    for (const std::string other : {"--quality 50", "--filter exact"}) {
+        ASSERT_EQ(Run("resize @160x120 DIR/b.jpg 33x71 " + other).status, 0);
+        EXPECT_NE(Bytes(out), Bytes("DIR/b.jpg")) << other;
     }
 }
 
 TEST_F(Cli, TextGoesToTheNamedPlace)
 {
     // White text on black: the lit pixels' centre shows the third it landed in.
-    const std::string in = dir / "black.jpg";
-    kxtest::EncodeJpegFile(in, {300, 150, std::vector<uint8_t>(300 * 150 * 3, 0)}, 95, 0);
-    struct Case {
+    kxtest::EncodeJpegFile(dir / "black.jpg", {300, 150, std::vector<uint8_t>(300 * 150 * 3, 0)}, 95, 0);
+    const struct {
         const char* place;
-        int column, row;
-    };  // thirds of the picture, 0 to 2
-    const Case cases[] = {{"top-left", 0, 0},    {"Top_Center", 1, 0},    {"middle-centre", 1, 1},
-                          {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1}};
-    for (const Case& c : cases) {
+        int column, row;  // thirds of the picture, 0 to 2
+    } cases[] = {{"top-left", 0, 0},    {"Top_Center", 1, 0},    {"middle-centre", 1, 1},
+                 {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1},
+                 {"center", 1, 1},      {"South-East", 2, 2}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.place);
-        ASSERT_EQ(Run({"text-at", in, output, "XX", "--at", c.place, "--colour", "#FFFFFF"}).status, 0);
-        const kxtest::Image image = kxtest::DecodeJpegFile(output);
+        const std::vector<std::string> args{"text-at", dir / "black.jpg", out,        "XX",
+                                            "--at",    c.place,           "--colour", "#FFFFFF"};
+        ASSERT_EQ(Wait(Spawn(args)).status, 0);
+        const kxtest::Image image = kxtest::DecodeJpegFile(out);
         long sumX = 0, sumY = 0, lit = 0;
         for (int y = 0; y < image.height; ++y)
             for (int x = 0; x < image.width; ++x)
@@ -170,313 +355,292 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
     }
 }
 
-TEST_F(Cli, BadArgumentsAreUsageErrors)
-{
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{"border", "IN", "OUT", "--colour", "#12345"}, "'#12345' is not a colour"},
-        {{"border", "IN", "OUT", "--colour", "reddish"}, "'reddish' is not a colour"},
-        {{"border", "IN", "OUT", "--color", "#GG0000"}, "'#GG0000' is not a colour"},
-        {{"border", "IN", "OUT", "--top", "32768"},
-         "--top: '32768' is not a whole number from -32768 to 32767"},
-        {{"max-width", "IN", "OUT", "--width", "abc"}, "--width: 'abc' is not a whole number"},
-        {{"max-width", "IN", "OUT", "--width", "2147483648"}, "--width: '2147483648' is too large"},
-        {{"max-width", "IN", "OUT", "--width", "0x10"}, "--width: '0x10' is not a whole number"},
-        {{"resize", "IN", "OUT", "10", "10", "--quality", "101"},
-         "--quality: '101' is not a whole number from 1 to 100"},
-        {{"text-at", "IN", "OUT", "Hi", "--at", "middle"}, "'middle' is not a place"},
-        {{"text", "IN", "OUT", "Hi", "--size", "nan"}, "--size: 'nan' is not a number"},
-        {{"fit", "IN", "OUT", "--width", "10"}, "--height is required"},
-        {{"frob"}, "frob"},
-        {{}, "a sub-command is required"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        std::vector<std::string> args = c.args;
-        for (auto& arg : args) arg = arg == "IN" ? Picture(20, 10) : arg == "OUT" ? output : arg;
-        const Outcome outcome = Run(args);
-        EXPECT_EQ(outcome.status, 2);
-        EXPECT_EQ(outcome.err.rfind("kestrix: ", 0), 0u) << outcome.err;
-        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
-        EXPECT_FALSE(std::filesystem::exists(output));
-    }
-}
-
-TEST_F(Cli, EngineFailuresPrintOneLineAndExitOne)
-{
-    const std::string missing = dir / "missing.jpg";
-    const std::string in = Picture(40, 30);
-    const std::string psd = dir / "scan.jpg", readOnly = dir / "kept.jpg";
-    kxtest::WriteFileBytes(psd, {'8', 'B', 'P', 'S', 0, 1, 0, 0});
-    kxtest::WriteFileBytes(readOnly, {1});
-    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
-    struct Case {
-        std::vector<std::string> args;
-        std::string err;
-    };
-    const Case cases[] = {
-        {{"resize", missing, output, "10", "10"}, "kestrix: " + missing + ": no such file or folder\n"},
-        {{"resize", psd, output, "10", "10"},
-         "kestrix: " + psd +
-             ": a Photoshop picture, a format Kestrix does not read "
-             "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)\n"},
-        {{"border", in, dir / "no/such/folder.jpg"},
-         "kestrix: cannot write the output JPEG file '" + dir / "no/such/folder.jpg" +
-             "': the output folder does not exist\n"},
-        {{"border", in, readOnly},
-         "kestrix: cannot write the output JPEG file '" + readOnly + "': the file is read-only\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.err);
-        const Outcome outcome = Run(c.args);
-        EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(outcome.err, c.err);
-    }
-}
-
-TEST_F(Cli, ReportedErrorsArePrintedLineByLine)
-{
-    // Two borders of 20,000 overflow the 16-bit sum.
-    const std::string in = Picture(40, 30);
-    const Outcome outcome = Run({"border", in, output, "--top", "20000", "--bottom", "20000"});
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err.find("kestrix: Error in : ImageAddBorder\nkestrix: Error Number : 6\n"
-                               "kestrix: Error Desc : "),
-              0u)
-        << outcome.err;
-    EXPECT_EQ(outcome.err.find('\r'), std::string::npos);
-    const std::string last = "kestrix: an unexpected error occurred with '" + in + "' (reported above)\n";
-    ASSERT_GE(outcome.err.size(), last.size());
-    EXPECT_EQ(outcome.err.substr(outcome.err.size() - last.size()), last);
-    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 4);
-}
-
-// ---- batch ----------------------------------------------------------------
-
 class Batch : public Cli {
 protected:
-    void SetUp() override { ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0); }
-
-    // A JPEG header the probe accepts (a 64 x 48 baseline frame), then
-    // bytes no decoder can use.
-    void WriteBroken(const std::string& path)
+    void SetUp() override { fs::create_directory(dir / "photos"); }
+    // Copies a picture of `size` (WxH) into photos/ as `name`.
+    void Add(const std::string& size, const std::string& name)
     {
-        std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
-                                  3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
-        for (int i = 0; i < 200; ++i) b.push_back(static_cast<uint8_t>(i * 37 + 11));
-        kxtest::WriteFileBytes(path, b);
+        fs::copy(Picture(size), dir / ("photos/" + name));
     }
-
-    std::vector<std::string> Resized() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder + "/Resized"))
-            names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    const std::string folder = dir / "photos";
 };
 
-TEST_F(Batch, EachMethodOptionGivesItsSize)
+TEST_F(Batch, EachMethodWritesTheBytesOfItsSinglePictureCommand)
 {
-    std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
-    struct Case {
-        std::vector<std::string> method;
-        int width, height;
+    Add("400x300", "p.jpg");
+    const struct {
+        const char *options, *single, *size;
+    } cases[] = {
+        {"--resize 30x20 --classic", "resize @400x300 OUT 30 20 --classic", "30x20"},
+        {"--percent 50 --classic", "percent @400x300 OUT 50 --classic", "200x150"},
+        {"--max-width 40 --classic", "max-width @400x300 OUT 40 --classic", "40x30"},
+        {"--max-height 30 --classic", "max-height @400x300 OUT 30 --classic", "40x30"},
+        {"--fit 100X100 --classic", "fit @400x300 OUT 100 100 --classic", "100x76"},
+        {"--fill 50x20 --classic", "fill @400x300 OUT 50 20 --classic", "50x20"},
+        {"--max-width 40 --classic --quality 50", "max-width @400x300 OUT 40 --classic -q 50", "40x30"},
+        {"--max-width 41", "max-width @400x300 OUT --width 41", "41x31"},
+        {"--max-width 41 --filter exact", "max-width @400x300 OUT --width 41 --filter exact", "41x31"},
+        {"--fill 50x20", "fill @400x300 OUT --width 50 --height 20", "50x20"},
+        {"--percent 150 --shrink-only", "percent @400x300 OUT 100", "400x300"},
+        {"--max-width 999 --shrink-only", "percent @400x300 OUT 100", "400x300"},
     };
-    const Case cases[] =
-        {
-            {{"--resize", "30x20"}, 30, 20}, {{"--percent", "50"}, 200, 150},
-            {{"--max-width", "40"}, 40, 30}, {{"--max-height", "30"}, 40, 30},
-            {{"--fit", "100X100"}, 100, 76},  // as "kestrix fit --classic" gives it
-            {{"--fill", "50x20"}, 50, 20},
-        };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.method.front());
-        std::vector<std::string> args{"batch", folder + "/", "-j", "1", "--classic"};
-        args.insert(args.end(), c.method.begin(), c.method.end());
-        const Outcome outcome = Run(args);
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(outcome.out, "Resized: 1 picture into " + folder +
-                                   "/Resized\n"
-                                   "Skipped: 0 files\nFailed:  0 pictures\n");
-        const kxtest::Image image = kxtest::DecodeJpegFile(folder + "/Resized/p.jpg");
-        EXPECT_EQ(image.width, c.width);
-        EXPECT_EQ(image.height, c.height);
-    }
-    // Quality 90 unless told: the same bytes as the single-picture command.
-    ASSERT_EQ(Run({"max-width", folder + "/p.jpg", output, "--width", "40", "--classic"}).status, 0);
-    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--classic"}).status, 0);
-    EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
-    ASSERT_EQ(Run({"batch", folder, "--max-width", "40", "--classic", "--quality", "50"}).status, 0);
-    EXPECT_NE(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
-    // Without --classic, the single-picture command's modern bytes; the
-    // options of the modes as the single-picture commands take them.
-    struct Same {
-        std::vector<std::string> single, batch;
-    };
-    const Same same[] = {
-        {{"max-width", "--width", "41"}, {"--max-width", "41"}},
-        {{"max-width", "--width", "41", "--filter", "exact"}, {"--max-width", "41", "--filter", "exact"}},
-        {{"fill", "--width", "50", "--height", "20"}, {"--fill", "50x20"}},
-        {{"percent", "--percent", "100"}, {"--percent", "150", "--shrink-only"}},
-        {{"percent", "--percent", "100"}, {"--max-width", "999", "--shrink-only"}},
-    };
-    for (const Same& c : same) {
-        SCOPED_TRACE(c.batch.front());
-        std::vector<std::string> single{c.single.front(), folder + "/p.jpg", output};
-        single.insert(single.end(), c.single.begin() + 1, c.single.end());
-        std::vector<std::string> batch{"batch", folder};
-        batch.insert(batch.end(), c.batch.begin(), c.batch.end());
-        ASSERT_EQ(Run(single).status, 0);
-        ASSERT_EQ(Run(batch).status, 0);
-        EXPECT_EQ(kxtest::ReadFileBytes(folder + "/Resized/p.jpg"), kxtest::ReadFileBytes(output));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_EQ(Run(c.single).status, 0);
+        const Outcome run = Run("batch photos -j 1 " + std::string(c.options));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "Resized: 1 picture into photos/Resized\nSkipped: 0 files\nFailed:  0 pictures\n");
+        EXPECT_EQ(Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
+        EXPECT_EQ(Describe(out), c.size);
     }
 }
 
-TEST_F(Batch, AllFormatsTakesMoreFilesAndFormatNamesTheOutputs)
+TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
 {
-    std::filesystem::copy_file(Picture(400, 300), folder + "/p.jpg");
-    ASSERT_EQ(
-        Run({"percent", folder + "/p.jpg", folder + "/q.PNG", "--percent", "50", "--format", "png"}).status,
-        0);
-    kxtest::WriteFileBytes(folder + "/r.webp", {'n'});
-    struct Case {
-        std::vector<std::string> extra;
-        const char* summary;
-        std::vector<std::string> outputs;
-    };
-    const Case cases[] = {
-        {{},
-         "Resized: 1 picture into @\nSkipped: 2 files: 1 .png and 1 .webp (only .jpg, .bmp and .gif files "
-         "are "
-         "resized without --all-formats)\n",
-         {"p.jpg"}},
-        {{"--all-formats"},
-         "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
-         {"p.jpg", "q.jpg"}},
-        {{"--all-formats", "--format", "webp"},
-         "Resized: 2 pictures into @\nSkipped: 1 file: 1 .webp (not pictures)\n",
-         {"p.webp", "q.webp"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.extra.size());
-        std::filesystem::remove_all(folder + "/Resized");
-        std::vector<std::string> args{"batch", folder, "--max-width", "40"};
-        args.insert(args.end(), c.extra.begin(), c.extra.end());
-        const Outcome outcome = Run(args);
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        std::string summary = c.summary;
-        summary.replace(summary.find('@'), 1, folder + "/Resized");
-        EXPECT_EQ(outcome.out, summary + "Failed:  0 pictures\n");
-        EXPECT_EQ(Resized(), c.outputs);
-    }
-    const Outcome kept =
-        Run({"batch", folder, "--max-width", "40", "--all-formats", "--format", "webp", "--skip-existing"});
-    EXPECT_NE(kept.out.find("Up to date: 2 pictures (kept)"), std::string::npos) << kept.out;
-    const auto webp = kxtest::ReadFileBytes(folder + "/Resized/q.webp");
-    ASSERT_GT(webp.size(), 12u);
-    EXPECT_EQ(std::string(webp.begin() + 8, webp.begin() + 12), "WEBP");
-}
+    for (const char* name : {"a.jpg", "a.b.jpg"}) Add("40x30", name);
+    Add("200x100", "c.JPG");
+    ASSERT_EQ(Run("percent @40x30 DIR/photos/q.PNG 50 --format png").status, 0);
+    for (const char* name : {"p.png", "r.jpeg", "notes.txt", "README", "fake.jpg"})
+        kxtest::WriteFileBytes(dir / "photos/" + name, {'t', 'e', 'x', 't'});
+    // A JPEG header the probe accepts (a 64 x 48 baseline frame), then bytes no decoder can use.
+    std::vector<uint8_t> broken = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 48,   0, 64,
+                                   3,    1,    0x22, 0,    2,    0x11, 1, 3, 0x11, 1};
+    for (int i = 0; i < 200; ++i) broken.push_back(static_cast<uint8_t>(i * 37 + 11));
+    kxtest::WriteFileBytes(dir / "photos/bad.jpg", broken);
+    const std::string failed =
+        "Failed:  1 picture\n  bad.jpg: corrupt data: the header gives no picture size\n";
 
-TEST_F(Batch, SummaryNamesEachFailureAndTheStatusIsOne)
-{
-    std::filesystem::copy_file(Picture(400, 300), folder + "/a.jpg");
-    WriteBroken(folder + "/bad.jpg");
-    std::filesystem::copy_file(Picture(200, 100), folder + "/c.JPG");
-    kxtest::WriteFileBytes(folder + "/notes.txt", {'n'});
-    const Outcome outcome = Run({"batch", folder, "--max-width", "40", "-j", "2"});
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(
-        outcome.out,
-        "Resized: 2 pictures into " + folder +
-            "/Resized\n"
-            "Skipped: 1 file: 1 .txt (only .jpg, .bmp and .gif files are resized without --all-formats)\n"
-            "Failed:  1 picture\n"
-            "  bad.jpg: corrupt data: the header gives no picture size\n");
-    EXPECT_EQ(outcome.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
-    EXPECT_EQ(Resized(), (std::vector<std::string>{"a.jpg", "c.jpg"}));
-    EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/c.jpg").height, 20);
-}
+    const Outcome run = Run("batch photos --max-width 20 --verbose -j 2");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "Resized: 3 pictures into photos/Resized\n"
+              "Skipped: 6 files: 1 .jpeg, 2 .png, 1 .txt and 1 without extension (only .jpg, .bmp and "
+              ".gif files are resized without --all-formats); 1 .jpg (not pictures)\n"
+              "  README\n  fake.jpg\n  notes.txt\n  p.png\n  q.PNG\n  r.jpeg\n"
+              "Overwritten: 1 output by a later file of the same name\n"
+              "  a.jpg: a.b.jpg, then a.jpg\n" +
+                  failed);
+    EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
+    EXPECT_EQ(Names(Files(dir / "photos/Resized")), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(Describe(dir / "photos/Resized/c.jpg"), "20x10");
+    // --all-formats reads every picture; --format names the outputs, and
+    // --skip-existing finds them by that name.
+    const std::string all = "batch photos --max-width 20 --all-formats --format webp --output webp";
+    EXPECT_EQ(Run(all).out, "Resized: 4 pictures into webp\n"
+                            "Skipped: 5 files: 1 .txt and 1 without extension (not a picture format that is "
+                            "read); 1 .jpeg, 1 .jpg and 1 .png (not pictures)\n"
+                            "Overwritten: 1 output by a later file of the same name\n"
+                            "  a.webp: a.b.jpg, then a.jpg\n" +
+                                failed);
+    EXPECT_EQ(Names(Files(dir / "webp")), (std::vector<std::string>{"a.webp", "c.webp", "q.webp"}));
+    EXPECT_EQ(Describe(dir / "webp/q.webp"), "20x15 webp");
+    EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
 
-TEST_F(Batch, BadArgumentsAreUsageErrors)
-{
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{"batch", folder},
-         "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill]"},
-        {{"batch", folder, "--percent", "50", "--max-width", "10"}, "is required and 2 were given"},
-        {{"batch", folder, "--fit", "10x0"}, "'10x0': the height '0' is below 1"},
-        {{"batch", folder, "--resize", "10"}, "'10' is not a size"},
-        {{"batch", folder, "--max-width", "0"}, "--max-width: '0' is below 1"},
-        {{"batch", folder, "--max-width", "10", "-j", "0"}, "'0' is not a whole number from 1 to 1024"},
-        {{"batch", "--max-width", "10"}, "FOLDER is required"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        const Outcome outcome = Run(c.args);
-        EXPECT_EQ(outcome.status, 2);
-        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
-    }
-    // A run that cannot start says so in one line and prints no summary.
-    kxtest::WriteFileBytes(dir / "file.jpg", {1});
-    kxtest::WriteFileBytes(folder + "/Resized", {1});
-    std::filesystem::copy_file(Picture(20, 10), folder + "/p.jpg");  // a picture to resize
+    // Runs that cannot start say so in one line, print no summary and make no folder.
+    fs::create_directory(dir / "notes");
+    kxtest::WriteFileBytes(dir / "notes/list.txt", {'t'});
+    kxtest::WriteFileBytes(dir / "photos/Resized/Resized", {1});
     const std::pair<std::string, std::string> starts[] = {
-        {dir / "missing", "kestrix: " + (dir / "missing") + ": no such folder\n"},
-        {dir / "file.jpg", "kestrix: " + (dir / "file.jpg") + ": not a folder\n"},
-        {folder,
-         "kestrix: " + folder + ": cannot make the folder Resized (a file of that name is in the way)\n"},
+        {"notes", "kestrix: no pictures found in notes\n"},
+        {"photos/Resized",
+         "kestrix: photos/Resized: cannot make the folder Resized (a file of that name is in the way)\n"},
     };
-    for (const auto& [path, message] : starts) {
-        const Outcome outcome = Run({"batch", path, "--percent", "50"});
-        EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(outcome.err, message);
-        EXPECT_EQ(outcome.out, "");
+    for (const auto& [folder, message] : starts) {
+        const Outcome failed = Run("batch " + folder + " --percent 50");
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_EQ(failed.err, message);
+        EXPECT_EQ(failed.out, "");
     }
+    EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
 }
 
 TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
 {
     constexpr int kPictures = 16;
-    const std::string picture = Picture(2400, 1800);
-    for (int i = 0; i < kPictures; ++i)
-        std::filesystem::copy_file(picture, folder + "/p" + std::to_string(10 + i) + ".jpg");
-    const pid_t child = Spawn({"batch", folder, "--max-width", "320", "-j", "2"});
+    for (int i = 0; i < kPictures; ++i) Add("2400x1800", "p" + std::to_string(10 + i) + ".jpg");
+    const pid_t child = Spawn({"batch", "photos", "--max-width", "320", "-j", "2"});
     ASSERT_GT(child, 0);
     // Interrupted once the first picture is out (a bound, not a timing).
     for (int wait = 0; wait < 60000; ++wait) {
         std::error_code error;
         bool any = false;
-        for (const auto& entry : std::filesystem::directory_iterator(folder + "/Resized", error))
+        for (const auto& entry : fs::directory_iterator(dir / "photos/Resized", error))
             any = any || entry.path().filename().string().front() != '.';
         if (any) break;
         ::usleep(1000);
     }
     ASSERT_EQ(::kill(child, SIGINT), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_NE(ReadText(dir / "stdout.txt").find("Stopped: "), std::string::npos);
-
-    const std::vector<std::string> written = Resized();
+    const Outcome run = Wait(child);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.out.find("Stopped: "), std::string::npos);
+    const std::vector<std::string> written = Names(Files(dir / "photos/Resized"));
     EXPECT_GE(written.size(), 1u);
     EXPECT_LT(written.size(), static_cast<size_t>(kPictures));
     for (const std::string& name : written) {
         SCOPED_TRACE(name);
         EXPECT_NE(name.front(), '.');  // no temporary file of the engine left
         EXPECT_TRUE(name.ends_with(".jpg"));
-        EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + name).width, 320);
+        EXPECT_EQ(kxtest::DecodeJpegFile(dir / ("photos/Resized/" + name)).width, 320);
     }
+}
+
+class Library : public Cli {
+protected:
+    // lib/ holds pictures whose outputs collide in two folders (x.bmp and
+    // x.gif, june/y.jpg and june/y.gif, the later name wins), the same name in
+    // two folders (x.bmp, june/x.bmp: no collision), a text file that sorts
+    // first among the x files, a hidden file, a hidden folder and a link to
+    // a folder (both left out).
+    void SetUp() override
+    {
+        const char* names[] = {"a.jpg",           "2024/z.jpg",    "x.bmp",
+                               "2024/june/x.bmp", "x.gif",         "2024/june/y.jpg",
+                               "2024/june/y.gif", ".hidden/h.jpg", ".h.jpg"};
+        for (int n = 0; n < 9; ++n) {
+            // A JPEG 40, 50, 60... pixels wide and 30 high with a pattern of its own.
+            const int width = 40 + 10 * n;
+            fs::create_directories(fs::path(dir / ("lib/" + std::string(names[n]))).parent_path());
+            kxtest::Image image{width, 30, std::vector<uint8_t>(static_cast<size_t>(width) * 30 * 3)};
+            for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(i * width / 7);
+            kxtest::EncodeJpegFile(dir / ("lib/" + std::string(names[n])), image, 90, 0);
+        }
+        kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
+        fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
+        ASSERT_EQ(Run("batch lib --recursive --output one-run --max-width 32").status, 0);
+        one = Files(dir / "one-run");
+    }
+
+    // Runs a shell command line in the folder with KESTRIX set; its exit status.
+    int Sh(const std::string& command)
+    {
+        return Wait(Spawn({"-c", "export KESTRIX='" KESTRIX_CLI "'; " + command}, "/bin/sh")).status;
+    }
+
+    Tree one;  // what one run writes
+};
+
+TEST_F(Library, OneRunMirrorsTheTreeAndLeavesHiddenLinkedAndOutputFoldersOut)
+{
+    EXPECT_EQ(Names(one), (std::vector<std::string>{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg",
+                                                    "a.jpg", "x.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);  // x.gif, 80 wide, won
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height,
+              11);  // y.jpg, 90 wide (y.gif: 10)
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/x.jpg").height, 14);
+    // Into the default FOLDER/Resized, twice: the output folder is never read back.
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "lib/Resized"), one);
+    // Without --recursive only the top folder, as Folvane does it.
+    ASSERT_EQ(Run("batch lib --output flat --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "flat"), (Tree{{"a.jpg", one.at("a.jpg")}, {"x.jpg", one.at("x.jpg")}}));
+}
+
+TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
+{
+    for (const int shards : {2, 3, 5}) {
+        const std::string out = "shards" + std::to_string(shards);
+        for (int i = 0; i < shards; ++i)
+            ASSERT_EQ(Run("batch lib --recursive --output " + out + " --max-width 32 -j " +
+                          std::to_string(1 + i % 2) + " --shard " + std::to_string(i) + "/" +
+                          std::to_string(shards))
+                          .status,
+                      0);
+        EXPECT_EQ(Files(dir / out), one) << shards << " shards";
+    }
+    const std::string deploy = KX_DEPLOY_DIR, options = " lib --recursive --output out --max-width 32";
+    // The Slurm job array's tasks, 1 to 3 (--array=1-3).
+    for (int task = 1; task <= 3; ++task)
+        ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
+                     " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" +
+                     options),
+                  0);
+    EXPECT_EQ(Files(dir / "out"), one) << "Slurm";
+    // The Indexed Job's container command, as its pods run it.
+    fs::remove_all(dir / "out");
+    std::smatch command;
+    const std::string manifest = Text(kxtest::ReadFileBytes(deploy + "/kubernetes-job.yaml"));
+    ASSERT_TRUE(std::regex_search(manifest, command, std::regex("- '(exec kestrix batch [^']*)'")));
+    for (int index = 0; index < 3; ++index)
+        ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 "
+                     "JOB_COMPLETION_INDEX=" +
+                     std::to_string(index) + " sh -c '" + command[1].str() + "'"),
+                  0);
+    ASSERT_EQ(Run("batch lib --recursive --output one-run-640 --skip-existing --max-width 640").status, 0);
+    EXPECT_EQ(Files(dir / "out"), Files(dir / "one-run-640")) << "Kubernetes";
+    // GNU parallel with three local workers.
+    fs::remove_all(dir / "out");
+    ASSERT_EQ(
+        Sh("HOSTS=3/: SHARDS=3 bash '" + deploy + "/parallel.sh'" + options + " --json 'report-{}.jsonl'"),
+        0);
+    EXPECT_EQ(Files(dir / "out"), one) << "GNU parallel";
+    EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
+}
+
+TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndDryRunsTouchNothing)
+{
+    const std::string out = dir / "out",
+                      run = "batch lib --recursive --output out --max-width 32 --skip-existing";
+    ASSERT_EQ(Run(run).status, 0);
+    // As a run stopped half-way leaves it: one output never written, one cut
+    // short by a power cut; and since then a picture changed.
+    fs::remove(out + "/x.jpg");
+    fs::resize_file(out + "/a.jpg", 100);
+    fs::last_write_time(dir / "lib/2024/june/x.bmp",
+                        fs::last_write_time(out + "/2024/june/x.jpg") + std::chrono::seconds(5));
+    const auto kept = [&](const std::string& name) {
+        struct stat info {};
+        ::stat((out + "/" + name).c_str(), &info);
+        return std::pair{info.st_ino, info.st_mtim.tv_nsec + info.st_mtim.tv_sec * 1'000'000'000};
+    };
+    const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
+    // A dry run tells what would happen and touches nothing.
+    const auto snapshot = [&] {
+        std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> all;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+            if (entry.path().filename() != "stdout.txt" && entry.path().filename() != "stderr.txt")
+                all[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
+                                     entry.last_write_time()};
+        return all;
+    };
+    const auto before = snapshot();
+    const Outcome said = Run(run + " --dry-run"),
+                  json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json -");
+    EXPECT_EQ(said.status, 0);
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(snapshot(), before);
+    for (const char* line :
+         {"resize  lib/a.jpg -> out/a.jpg (output incomplete)\n",
+          "resize  lib/2024/june/x.bmp -> out/2024/june/x.jpg (picture changed since its output)\n",
+          "resize  lib/x.gif -> out/x.jpg (no output yet)\n",
+          "keep    lib/2024/z.jpg -> out/2024/z.jpg (output is up to date)\n",
+          "skip    lib/x.about.txt (not a JPG, BMP or GIF picture)\n",
+          "Would resize: 4 pictures into out\nUp to date: 3 pictures (kept)\n"})
+        EXPECT_NE(said.out.find(line), std::string::npos) << line << said.out;
+    EXPECT_TRUE(std::regex_search(json.out, std::regex("^(\\{[^\n]*\\}\n){9}$"))) << "JSON lines only:\n"
+                                                                                  << json.out;
+    EXPECT_NE(
+        json.out.find("\"input\":\"lib/x.bmp\",\"output\":\"never-made/x.jpg\",\"outcome\":\"would-resize\""),
+        std::string::npos);
+
+    ASSERT_EQ(Run(run + " --json run.jsonl").status, 0);
+    EXPECT_EQ(Files(out), one);
+    EXPECT_EQ(kept("2024/z.jpg"), z);
+    EXPECT_EQ(kept("2024/june/y.jpg"), y);
+    const std::string report = Text(Bytes("DIR/run.jsonl"));
+    const std::map<std::string, std::vector<std::string>> outcomes{
+        {"resized", {"x.bmp", "x.gif", "a.jpg", "2024/june/x.bmp"}},
+        {"up-to-date", {"2024/z.jpg", "2024/june/y.jpg", "2024/june/y.gif"}},
+        {"not-a-picture", {"x.about.txt"}}};
+    for (const auto& [outcome, inputs] : outcomes)
+        for (const std::string& input : inputs)
+            EXPECT_TRUE(std::regex_search(
+                report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
+                << input << " " << outcome << "\n"
+                << report;
+    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
+                          "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
+              std::string::npos)
+        << report;
 }
 
 }  // namespace
