@@ -79,17 +79,13 @@ TEST(TextRenderer, Ampersands)
     EXPECT_GT(added, 0);
 }
 
-TEST(TextRenderer, GlyphPixelsAreExactlyBlackInEveryStyle)
+// Underline and strike-out draw over the same glyphs, each across the whole
+// line. (The other styles' exact pixels are pinned by the fallback tests.)
+TEST(TextRenderer, UnderlineAndStrikeOutCrossTheWholeLine)
 {
     const std::string text = "Hamburgefonstiv &x \xC3\xA9\xE2\x82\xAC";
-    for (const LOGFONT& font : {Face("Sans", -16, 700), Face("Sans", -16, 400, 255),
-                                Face("Sans", -16, 700, 255), Face("Sans", -40)}) {
-        const kxtest::Ink r = DrawnText(font, text);
-        EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);
-    }
-    // Underline and strike-out draw over the same glyphs, each across the whole line.
-    const kxtest::Ink plain = DrawnText(Face("Sans"), text);
-    const kxtest::Ink lined = DrawnText(Face("Sans", -16, 400, 0, 255, 255), text);
+    const kxtest::Ink plain = DrawnText(Face("Sans", -40), text);
+    const kxtest::Ink lined = DrawnText(Face("Sans", -40, 400, 0, 255, 255), text);
     ASSERT_EQ(lined.ink.size(), plain.ink.size());
     for (size_t i = 0; i < plain.ink.size(); ++i) EXPECT_TRUE(!plain.ink[i] || lined.ink[i]);
     int fullRows = 0;
@@ -101,15 +97,12 @@ TEST(TextRenderer, GlyphPixelsAreExactlyBlackInEveryStyle)
     EXPECT_GE(fullRows, 2);
 }
 
+// Random bytes are the text fuzz target's; here invalid UTF-8 draws
+// replacement or .notdef boxes, and an unknown face falls back.
 TEST(TextRenderer, GarbageUnknownFacesAndEmptySurfaces)
 {
     const kxtest::Ink r = DrawnText(Face("Sans"), "\xFF\xFE\xC3\x28\xE2\x82\xF0\x9F\x98\xED\xA0\x80&\x80");
-    EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);  // U+FFFD or .notdef boxes
-    std::string noise;
-    for (unsigned i = 0, v = 12345; i < 2000; ++i)
-        noise.push_back(char((v = v * 1103515245u + 12345u) >> 16));
-    DrawnText(Face("Sans"), noise);
-
+    EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);
     EXPECT_GT(TextRenderer::Measure(Face("No Such Face Anywhere"), "abc").Width, 0);
     cDIBSection empty;
     TextRenderer::Draw(empty, Face("Sans"), "x", 10, 10);
