@@ -1,3 +1,5 @@
+#include "modErrorReport.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,39 +7,22 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "modErrorReport.h"
 
 using namespace kx;
 
-class ReportErrorTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        SetReportHandler([this](const std::string& text) { shown.push_back(text); });
-    }
-    void TearDown() override { SetReportHandler(nullptr); }
+TEST(ReportError, ShowsThreeLinesJoinedByCarriageReturnLineFeed)
+{
     std::vector<std::string> shown;
-};
-
-TEST_F(ReportErrorTest, ShowsThreeLinesJoinedByCarriageReturnLineFeed)
-{
+    SetReportHandler([&](const std::string& text) { shown.push_back(text); });
     ReportError("ProcessFolder", "Division by zero", 11);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0], "Error in : ProcessFolder\r\nError Number : 11\r\nError Desc : Division by zero");
-}
-
-TEST_F(ReportErrorTest, EmptyNameZeroAndNegativeNumbers)
-{
     ReportError("", "x", 0);
     ReportError("Main", "", -2147467259);
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0], "Error in : \r\nError Number : 0\r\nError Desc : x");
-    EXPECT_EQ(shown[1], "Error in : Main\r\nError Number : -2147467259\r\nError Desc : ");
-}
-
-TEST(ReportErrorDefault, WritesTheTextToStandardErrorWithoutAHandler)
-{
     SetReportHandler(nullptr);
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "Error in : ProcessFolder\r\nError Number : 11\r\nError Desc : Division by zero",
+                         "Error in : \r\nError Number : 0\r\nError Desc : x",
+                         "Error in : Main\r\nError Number : -2147467259\r\nError Desc : "}));
+    // Without a handler the text goes to standard error.
     testing::internal::CaptureStderr();
     ReportError("FileExists", "Overflow", 6);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -57,21 +42,15 @@ TEST(ExtractFileExtension, ReturnsTheLastComponent)
 TEST(FileExists, OnlyOrdinaryFilesExist)
 {
     kxtest::TempDir dir;
-    kxtest::WriteFileBytes(dir / "photo.jpg", {1});
-    kxtest::WriteFileBytes(dir / ".hidden.jpg", {1});
+    for (const char* name : {"photo.jpg", ".hidden.jpg", "locked.jpg"})
+        kxtest::WriteFileBytes(dir / name, {1});
+    ASSERT_EQ(::chmod((dir / "locked.jpg").c_str(), 0444), 0);
     ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
     ASSERT_EQ(::symlink((dir / "photo.jpg").c_str(), (dir / "link.jpg").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "folder").c_str(), (dir / "dirlink").c_str()), 0);
-    kxtest::WriteFileBytes(dir / "locked.jpg", {1});
-    ASSERT_EQ(::chmod((dir / "locked.jpg").c_str(), 0444), 0);
-
-    EXPECT_TRUE(FileExists(dir / "photo.jpg"));
-    EXPECT_TRUE(FileExists(dir / "link.jpg"));
-    EXPECT_TRUE(FileExists(dir / "locked.jpg"));
-    EXPECT_FALSE(FileExists(dir / ".hidden.jpg"));
-    EXPECT_FALSE(FileExists(dir / "folder"));
-    EXPECT_FALSE(FileExists(dir / "dirlink"));
-    EXPECT_FALSE(FileExists(dir / "missing.jpg"));
+    for (const char* name : {"photo.jpg", "link.jpg", "locked.jpg"})
+        EXPECT_TRUE(FileExists(dir / name)) << name;
+    for (const char* name : {".hidden.jpg", "folder", "dirlink", "missing.jpg", "photo.jpg/"})
+        EXPECT_FALSE(FileExists(dir / name)) << name;
     EXPECT_FALSE(FileExists("no-such-file-without-a-slash.jpg"));
-    EXPECT_FALSE(FileExists(dir / "photo.jpg/"));
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,10 @@
 #include <stdexcept>
 
 #include "RunTimeError.h"
+#include "TextRenderer.h"
+#include "mIntelJPEGLibrary.h"
+#include "modErrorReport.h"
+#include "modMain.h"
 
 namespace fs = std::filesystem;
 
@@ -135,6 +140,51 @@ void EncodeJpegFile(const std::string& path, const Image& image, int quality, in
     WriteFileBytes(path, std::vector<uint8_t>(out, out + size));
     tjFree(out);
     tjDestroy(handle);
+}
+
+kx::LOGFONT Face(const char* name, int32_t height, int32_t weight, uint8_t italic, uint8_t underline,
+                 uint8_t strikeOut)
+{
+    kx::LOGFONT font{.lfHeight = height,
+                     .lfWeight = weight,
+                     .lfItalic = italic,
+                     .lfUnderline = underline,
+                     .lfStrikeOut = strikeOut};
+    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s", name);
+    return font;
+}
+
+Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix)
+{
+    const kx::TextExtent extent = kx::TextRenderer::Measure(font, text, prefix);
+    Ink result{extent.Width, extent.Height, {}};
+    kx::cDIBSection surface;
+    if (!surface.Create(extent.Width, extent.Height)) return result;
+    surface.ColourFillDIB(255, 255, 255);
+    kx::TextRenderer::Draw(surface, font, text, extent.Width, extent.Height, prefix);
+    for (const Bgr pixel : AllPixels(surface)) {
+        EXPECT_TRUE((pixel == Bgr{0, 0, 0} || pixel == Bgr{255, 255, 255})) << text;
+        result.ink.push_back(pixel == Bgr{0, 0, 0});
+    }
+    return result;
+}
+
+void OperationsTest::SetUp()
+{
+    kx::SetReportHandler([this](const std::string& text) { reports.push_back(text); });
+    kx::ErrorCode() = 0;
+}
+
+void OperationsTest::TearDown() { kx::SetReportHandler(nullptr); }
+
+std::string OperationsTest::Picture(const std::string& name, int width, int height,
+                                    const std::function<Bgr(int x, int y)>& pixel)
+{
+    kx::cDIBSection surface;
+    EXPECT_TRUE(surface.Create(width, height));
+    FillPicture(surface, pixel);
+    EXPECT_TRUE(kx::SaveSurfaceAsJpeg(surface, dir / name, 95));
+    return dir / name;
 }
 
 }  // namespace kxtest

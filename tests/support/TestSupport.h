@@ -1,12 +1,15 @@
 // Small helpers for the tests: temporary folders, whole-file I/O, corpus
-// paths, surfaces filled from a function and JPEG decoding for checks.
+// paths, surfaces filled from a function, drawn texts and JPEG decoding.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "StdFont.h"
 #include "cDIBSection.h"
 
 namespace kxtest {
@@ -77,5 +80,36 @@ Image DecodeJpegFile(const std::string& path);
 // Encodes a top-down BGR image as a JPEG file with the bare library.
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
                     bool progressive = false);
+
+// A face as the text renderer takes it, `height` pixels (negative: character height).
+kx::LOGFONT Face(const char* name, int32_t height = -16, int32_t weight = 400, uint8_t italic = 0,
+                 uint8_t underline = 0, uint8_t strikeOut = 0);
+
+// A text drawn black on white at its measured size: which pixels are ink.
+// A pixel neither black nor white fails the test.
+struct Ink {
+    int width = 0, height = 0;
+    std::vector<bool> ink;
+    bool At(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < width && y < height && ink[size_t(y) * width + x];
+    }
+    bool operator==(const Ink&) const = default;
+};
+Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix = true);
+
+// A temporary folder, the result code cleared, and the engine's error
+// reports recorded instead of shown.
+class OperationsTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // A JPEG (quality 95) in the folder; pixel(x, y) gives its colours.
+    std::string Picture(const std::string& name, int width, int height,
+                        const std::function<Bgr(int x, int y)>& pixel);
+
+    TempDir dir;
+    std::vector<std::string> reports;
+};
 
 }  // namespace kxtest

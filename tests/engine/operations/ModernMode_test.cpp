@@ -2,14 +2,13 @@
 // filter with shrink-on-load, and the fill method.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "PictureLoader.h"
 #include "Proportions.h"
 #include "TestSupport.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
 #include "modMain.h"
 
 using namespace kx;
@@ -19,33 +18,9 @@ namespace {
 
 const EngineSettings kModern{.Filter = ResampleFilter::Lanczos, .TrueProportions = true};
 
-class ModernMode : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        SetReportHandler([this](const std::string& text) { reports.push_back(text); });
-        ErrorCode() = 0;
-    }
-    void TearDown() override { SetReportHandler(nullptr); }
+Bgr Pattern(int x, int y) { return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)}; }
 
-    // A JPEG of width x height; pixel(x, y) gives its colours.
-    std::string Picture(
-        const std::string& name, Long width, Long height,
-        const std::function<Bgr(int, int)>& pixel = [](int x, int y) {
-            return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)};
-        })
-    {
-        cDIBSection s;
-        EXPECT_TRUE(s.Create(width, height));
-        kxtest::FillPicture(s, pixel);
-        const std::string path = dir / name;
-        EXPECT_TRUE(SaveSurfaceAsJpeg(s, path, 95));
-        return path;
-    }
-
-    kxtest::TempDir dir;
-    std::vector<std::string> reports;
-};
+using ModernMode = kxtest::OperationsTest;
 
 }  // namespace
 
@@ -72,10 +47,9 @@ TEST(Proportions, TrueSizesRoundHalfToEvenAndNeverReachZero)
 
 TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
 {
-    struct Case {
+    const struct {
         Long w0, h0, wt, ht, denominator;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {4032, 3024, 640, 480, 2},  // 1/4 gives 1008 < 1280
         {4032, 3024, 320, 240, 4},  {4032, 3024, 252, 189, 8},  {4032, 3024, 253, 189, 4},
         {4000, 3000, 1000, 750, 2}, {4000, 3000, 1001, 750, 1}, {800, 600, 400, 300, 1},
@@ -83,14 +57,14 @@ TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
         {4000, 3000, 0, 0, 1},    // no target: every pixel
         {100, 100, 200, 200, 1},  // enlarged
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(ShrinkOnLoadDenominator(c.w0, c.h0, {c.wt, c.ht}), c.denominator)
             << c.w0 << "x" << c.h0 << " to " << c.wt << "x" << c.ht;
 }
 
 TEST_F(ModernMode, JpegDecodesScaledOnlyWhenAsked)
 {
-    const std::string jpeg = Picture("in.jpg", 101, 48);
+    const std::string jpeg = Picture("in.jpg", 101, 48, Pattern);
     cDIBSection s;
     PictureMetadata metadata;
     ASSERT_TRUE(LoadPicture(jpeg, s, metadata, true, {12, 6}));
@@ -99,37 +73,30 @@ TEST_F(ModernMode, JpegDecodesScaledOnlyWhenAsked)
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(101, 48));
 }
 
-TEST_F(ModernMode, OperationsGiveTrueSizesInOnePass)
+TEST_F(ModernMode, OperationsGiveTrueSizesInOnePassAndMissingInputIsNotLoaded)
 {
-    const std::string in = Picture("in.jpg", 160, 120), out = dir / "out.jpg";
-    const auto size = [&] {
-        const auto image = kxtest::DecodeJpegFile(out);
-        return std::pair(image.width, image.height);
+    const std::string in = Picture("in.jpg", 160, 120, Pattern), out = dir / "out.jpg";
+    const std::string missing = dir / "missing.jpg";
+    const struct {
+        std::function<bool(const std::string& from)> resize;
+        std::pair<int, int> expected;
+    } cases[] = {
+        {[&](auto& from) { return ResizeMaxWidth(from, out, 10, 90, kModern); },
+         {10, 8}},  // 7.5; whole percent 7
+        {[&](auto& from) { return ResizeMaxHeight(from, out, 50, 90, kModern); }, {67, 50}},
+        {[&](auto& from) { return ResizeWithDimensions(from, out, 60, 80, 90, kModern); }, {80, 60}},
+        {[&](auto& from) { return PercentageResize(from, out, 1, 90, kModern); }, {2, 1}},  // 1.2 and 1.6
+        {[&](auto& from) { return ResizeToFill(from, out, 30, 30, 90, kModern); }, {30, 30}},
+        {[&](auto& from) { return ResizeToFill(from, out, 30, 30, 90, EngineSettings{}); }, {30, 30}},
     };
-    ASSERT_TRUE(ResizeMaxWidth(in, out, 10, 90, kModern));
-    EXPECT_EQ(size(), std::pair(10, 8));  // 7.5 -> 8; whole percent gives 10x7
-    ASSERT_TRUE(ResizeMaxHeight(in, out, 50, 90, kModern));
-    EXPECT_EQ(size(), std::pair(67, 50));
-    ASSERT_TRUE(ResizeWithDimensions(in, out, 60, 80, 90, kModern));
-    EXPECT_EQ(size(), std::pair(80, 60));
-    ASSERT_TRUE(PercentageResize(in, out, 1, 90, kModern));
-    EXPECT_EQ(size(), std::pair(2, 1));  // 1.2 and 1.6; a 0.x side would be 1
-    ASSERT_TRUE(ResizeToFill(in, out, 30, 30, 90, kModern));
-    EXPECT_EQ(size(), std::pair(30, 30));
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(ModernMode, MissingInputIsInputNotLoadedWithoutReport)
-{
-    const std::string missing = dir / "missing.jpg", out = dir / "out.jpg";
-    EXPECT_FALSE(ResizeMaxWidth(missing, out, 10, 90, kModern));
-    EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
-    ErrorCode() = 0;
-    EXPECT_FALSE(ResizeMaxHeight(missing, out, 10, 90, kModern));
-    EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
-    ErrorCode() = 0;
-    EXPECT_FALSE(ResizeToFill(missing, out, 10, 10, 90, EngineSettings{}));
-    EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
+    for (const auto& c : cases) {
+        ErrorCode() = 0;
+        ASSERT_TRUE(c.resize(in));
+        const auto image = kxtest::DecodeJpegFile(out);
+        EXPECT_EQ(std::pair(image.width, image.height), c.expected);
+        EXPECT_FALSE(c.resize(missing));
+        EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
+    }
     EXPECT_TRUE(reports.empty());
 }
 
@@ -156,7 +123,7 @@ TEST_F(ModernMode, FillCropsTheMiddle)
 // Any number of threads resizing at once write the bytes one thread writes.
 TEST_F(ModernMode, SameBytesWhateverTheNumberOfWorkers)
 {
-    const std::string in = Picture("in.jpg", 300, 200);
+    const std::string in = Picture("in.jpg", 300, 200, Pattern);
     ASSERT_TRUE(ResizeMaxWidth(in, dir / "alone.jpg", 70, 90, kModern));
     const auto expected = kxtest::ReadFileBytes(dir / "alone.jpg");
     std::vector<std::thread> workers;

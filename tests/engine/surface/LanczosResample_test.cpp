@@ -1,8 +1,9 @@
+#include "LanczosResample.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 
-#include "LanczosResample.h"
 #include "TestSupport.h"
 
 using namespace kx;
@@ -23,11 +24,13 @@ cDIBSection Grey(int width, int height, int (*level)(int x, int y, int width))
 }
 
 int Checker(int x, int y, int) { return (x + y) % 2 ? 255 : 0; }
-int Step(int x, int, int width) { return x < width / 2 ? 0 : 255; }
 
 }  // namespace
 
-TEST(LanczosResample, KernelValues)
+// For each scale: every set of weights sums to exactly one, the sets mirror
+// each other, the middle set is symmetric about its centre, and the kernel
+// reaches 3 source pixels times the reduction on each side.
+TEST(LanczosResample, KernelAndWeights)
 {
     EXPECT_DOUBLE_EQ(Lanczos3(0.0), 1.0);
     EXPECT_NEAR(Lanczos3(1.5), -0.1350949, 1e-7);
@@ -35,49 +38,37 @@ TEST(LanczosResample, KernelValues)
     EXPECT_NEAR(Lanczos3(1.0), 0.0, 1e-15);
     EXPECT_EQ(Lanczos3(3.0), 0.0);
     EXPECT_EQ(Lanczos3(-4.0), 0.0);
-}
-
-// For each scale: every set of weights sums to exactly one, the sets mirror
-// each other, the middle set is symmetric about its centre, and the kernel
-// reaches 3 source pixels times the reduction on each side.
-TEST(LanczosResample, WeightsSumToOneAreSymmetricAndSpanTheWidenedKernel)
-{
-    struct Case {
+    const struct {
         Long source, target, middle;  // `middle`: an output away from the edges
         Long taps;                    // its number of non-zero taps
-    };
-    const Case cases[] = {
+    } cases[] = {
         {30, 10, 5, 13},    // 3:1, centre on a pixel: d = -8..8 less the zeros at +-3, +-6
         {80, 20, 10, 24},   // 4:1, centre between pixels: +-0.5 .. +-11.5
         {100, 50, 25, 12},  // 2:1: +-0.5 .. +-5.5
         {10, 20, 10, 6},    // enlarged 2x: plain Lanczos-3, 6 taps
         {12, 16, 8, 6},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.source << "->" << c.target);
         const LanczosAxis axis = LanczosWeights(c.source, c.target);
         ASSERT_EQ(axis.First.size(), static_cast<size_t>(c.target));
+        const auto weights = [&](Long i) { return &axis.Weights[static_cast<size_t>(i) * axis.Stride]; };
         for (Long i = 0; i < c.target; ++i) {
-            const int32_t* w = &axis.Weights[static_cast<size_t>(i) * axis.Stride];
             int64_t sum = 0;
-            for (Long k = 0; k < axis.Count[i]; ++k) sum += w[k];
-            EXPECT_EQ(sum, kLanczosWeightOne) << c.source << "->" << c.target << " at " << i;
+            for (Long k = 0; k < axis.Count[i]; ++k) sum += weights(i)[k];
+            EXPECT_EQ(sum, kLanczosWeightOne) << i;
             EXPECT_GE(axis.First[i], 0);
             EXPECT_LE(axis.First[i] + axis.Count[i], c.source);
-            // Output i mirrors output target - 1 - i.
-            const Long m = c.target - 1 - i;
+            const Long m = c.target - 1 - i;  // output i mirrors output m
             ASSERT_EQ(axis.Count[m], axis.Count[i]);
             EXPECT_EQ(axis.First[m], c.source - axis.First[i] - axis.Count[i]);
             for (Long k = 0; k < axis.Count[i]; ++k)
-                EXPECT_EQ(axis.Weights[static_cast<size_t>(m) * axis.Stride + axis.Count[i] - 1 - k], w[k]);
+                EXPECT_EQ(weights(m)[axis.Count[i] - 1 - k], weights(i)[k]);
         }
-        const int32_t* w = &axis.Weights[static_cast<size_t>(c.middle) * axis.Stride];
-        Long nonZero = 0;
-        for (Long k = 0; k < axis.Count[c.middle]; ++k) nonZero += w[k] != 0;
-        EXPECT_EQ(nonZero, c.taps) << c.source << "->" << c.target;
-        if (c.source % c.target == 0) {
-            for (Long k = 0; k < axis.Count[c.middle]; ++k)
-                EXPECT_NEAR(w[k], w[axis.Count[c.middle] - 1 - k], 1) << c.source << "->" << c.target;
-        }
+        const Long count = axis.Count[c.middle];
+        const int32_t* w = weights(c.middle);
+        EXPECT_EQ(count - std::count(w, w + count, 0), c.taps);
+        for (Long k = 0; c.source % c.target == 0 && k < count; ++k) EXPECT_NEAR(w[k], w[count - 1 - k], 1);
     }
 }
 
@@ -97,16 +88,16 @@ TEST(LanczosResample, FineCheckerboardBecomesFlatGrey)
 // flat on both sides, the middle pair adding up to white.
 TEST(LanczosResample, StepEdgeStaysSymmetric)
 {
-    const cDIBSection edge = Grey(40, 4, Step);
+    const cDIBSection edge = Grey(40, 4, [](int x, int, int width) { return x < width / 2 ? 0 : 255; });
     for (const Long width : {10L, 80L}) {
         const auto out = ResampleLanczos(edge, width, 4);
         ASSERT_TRUE(out);
-        EXPECT_EQ(kxtest::PixelAt(*out, 0, 1).g, 0);
-        EXPECT_EQ(kxtest::PixelAt(*out, width - 1, 1).g, 255);
+        const auto level = [&](int x) { return kxtest::PixelAt(*out, x, 1).g; };
+        EXPECT_EQ(level(0), 0);
+        EXPECT_EQ(level(width - 1), 255);
         for (int x = 0; x < width; ++x)
-            EXPECT_NEAR(kxtest::PixelAt(*out, x, 1).g + kxtest::PixelAt(*out, width - 1 - x, 1).g, 255, 1)
-                << width << " at " << x;
-        EXPECT_LT(kxtest::PixelAt(*out, width / 2 - 1, 1).g, kxtest::PixelAt(*out, width / 2, 1).g);
+            EXPECT_NEAR(level(x) + level(width - 1 - x), 255, 1) << width << ": " << x;
+        EXPECT_LT(level(width / 2 - 1), level(width / 2));
     }
 }
 
@@ -122,5 +113,5 @@ TEST(LanczosResample, SameSizeCopiesAndBadSizesGiveNoSurface)
     const cDIBSection dot = Grey(1, 1, [](int, int, int) { return 200; });
     const auto grown = ResampleLanczos(dot, 3, 2);
     ASSERT_TRUE(grown);
-    for (const Bgr p : kxtest::AllPixels(*grown)) EXPECT_EQ(p, (Bgr{200, 200, 200}));
+    EXPECT_EQ(kxtest::AllPixels(*grown), std::vector<Bgr>(6, Bgr{200, 200, 200}));
 }

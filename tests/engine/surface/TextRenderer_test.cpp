@@ -3,57 +3,50 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "StdFont.h"
 #include "TestSupport.h"
-#include "cDIBSection.h"
 
 using namespace kx;
-using kxtest::Bgr;
+using kxtest::DrawnText;
+using kxtest::Face;
 
 namespace {
 
-LOGFONT Font(int32_t height = -16, int32_t weight = 400, uint8_t italic = 0, uint8_t lines = 0)
+// FNV-1a over the extent and the ink, row by row.
+uint64_t Hash(const kxtest::Ink& drawn)
 {
-    LOGFONT font;
-    font.lfHeight = height;
-    font.lfWeight = weight;
-    font.lfItalic = italic;
-    font.lfUnderline = font.lfStrikeOut = lines;
-    std::strcpy(font.lfFaceName, "Sans");
-    return font;
+    uint64_t hash = 14695981039346656037u;
+    const auto mix = [&](uint64_t v) { hash = (hash ^ v) * 1099511628211u; };
+    mix(uint64_t(drawn.width));
+    mix(uint64_t(drawn.height));
+    for (const bool ink : drawn.ink) mix(ink);
+    return hash;
 }
 
-// A text drawn on white at its measured size; ink marks the black pixels.
-// Any pixel that is neither black nor white fails the test.
-struct Rendered {
-    TextExtent extent;
-    std::vector<bool> ink;
-    bool Ink(int x, int y) const { return ink[size_t(y) * extent.Width + x]; }
-    bool operator==(const Rendered& o) const
-    {
-        return extent.Width == o.extent.Width && extent.Height == o.extent.Height && ink == o.ink;
-    }
-};
-
-Rendered Render(const LOGFONT& font, const std::string& text, bool prefix = true)
+// The ink of a text cropped to its bounding box, as rows of '#' and '.'.
+std::string InkShape(const LOGFONT& font, const std::string& text)
 {
-    Rendered result{TextRenderer::Measure(font, text, prefix), {}};
-    cDIBSection surface;
-    if (!surface.Create(result.extent.Width, result.extent.Height)) return result;
-    surface.ColourFillDIB(255, 255, 255);
-    TextRenderer::Draw(surface, font, text, result.extent.Width, result.extent.Height, prefix);
-    for (int y = 0; y < result.extent.Height; ++y)
-        for (int x = 0; x < result.extent.Width; ++x) {
-            const Bgr pixel = kxtest::PixelAt(surface, x, y);
-            EXPECT_TRUE((pixel == Bgr{0, 0, 0} || pixel == Bgr{255, 255, 255})) << x << "," << y;
-            result.ink.push_back(pixel == Bgr{0, 0, 0});
-        }
-    return result;
+    const kxtest::Ink drawn = kxtest::DrawnText(font, text);
+    int left = drawn.width, right = -1, top = drawn.height, bottom = -1;
+    for (int y = 0; y < drawn.height; ++y)
+        for (int x = 0; x < drawn.width; ++x)
+            if (drawn.At(x, y)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    std::string shape;
+    for (int y = top; y <= bottom; ++y) {
+        for (int x = left; x <= right; ++x) shape += drawn.At(x, y) ? '#' : '.';
+        shape += '\n';
+    }
+    return shape;
 }
 
 }  // namespace
@@ -80,7 +73,7 @@ TEST(Utf8, DecodesAndReplacesInvalidSequences)
 
 TEST(TextRenderer, LinesBreakOnlyAtLineBreaks)
 {
-    const LOGFONT font = Font();
+    const LOGFONT font = Face("Sans");
     const TextExtent one = TextRenderer::Measure(font, "a");
     ASSERT_GT(one.Width, 0);
     EXPECT_EQ(TextRenderer::Measure(font, "a\nb").Height, 2 * one.Height);
@@ -88,31 +81,34 @@ TEST(TextRenderer, LinesBreakOnlyAtLineBreaks)
     EXPECT_EQ(TextRenderer::Measure(font, "a b").Height, one.Height);
     EXPECT_EQ(TextRenderer::Measure(font, "ab\nabc").Width, TextRenderer::Measure(font, "abc").Width);
     EXPECT_EQ(TextRenderer::Measure(font, "").Width, 0);
-    EXPECT_EQ(TextRenderer::Measure(Font(-(TextRenderer::MaxPixelHeight + 1)), "a").Height, 0);
+    EXPECT_EQ(TextRenderer::Measure(Face("Sans", -(TextRenderer::MaxPixelHeight + 1)), "a").Height, 0);
 
-    const Rendered lf = Render(font, "ab\ncd");
-    EXPECT_EQ(Render(font, "ab\r\ncd"), lf);
-    EXPECT_EQ(Render(font, "ab\rcd"), lf);
-    EXPECT_EQ(Render(font, std::string("ab\0cd", 5)), Render(font, "ab"));  // ends at a zero
+    const kxtest::Ink lf = DrawnText(font, "ab\ncd");
+    EXPECT_EQ(DrawnText(font, "ab\r\ncd"), lf);
+    EXPECT_EQ(DrawnText(font, "ab\rcd"), lf);
+    EXPECT_EQ(DrawnText(font, std::string("ab\0cd", 5)), DrawnText(font, "ab"));  // ends at a zero
 }
 
-TEST(TextRenderer, SingleAmpersandUnderlinesTheNextCharacter)
+TEST(TextRenderer, Ampersands)
 {
-    const LOGFONT font = Font();
-    const Rendered plain = Render(font, "ab");
-    const Rendered prefixed = Render(font, "a&b");
-    ASSERT_EQ(prefixed.extent.Width, plain.extent.Width);
-    ASSERT_EQ(prefixed.extent.Height, plain.extent.Height);
+    const LOGFONT font = Face("Sans");
+    EXPECT_EQ(DrawnText(font, "a&&b"), DrawnText(font, "a&b", false));
+    EXPECT_GT(DrawnText(font, "a&&b").width, DrawnText(font, "ab").width);
+    EXPECT_EQ(DrawnText(font, "ab&"), DrawnText(font, "ab"));
+    EXPECT_EQ(DrawnText(font, "ab&\ncd"), DrawnText(font, "ab\ncd"));
 
+    // A single ampersand adds an underline below the baseline of the next character only.
+    const kxtest::Ink plain = DrawnText(font, "ab"), prefixed = DrawnText(font, "a&b");
+    ASSERT_EQ(std::pair(prefixed.width, prefixed.height), std::pair(plain.width, plain.height));
     const int bStart = TextRenderer::Measure(font, "a").Width;
     int lowestInk = -1, added = 0;
-    for (int y = 0; y < plain.extent.Height; ++y)
-        for (int x = 0; x < plain.extent.Width; ++x)
-            if (plain.Ink(x, y)) lowestInk = y;
-    for (int y = 0; y < plain.extent.Height; ++y)
-        for (int x = 0; x < plain.extent.Width; ++x) {
-            EXPECT_TRUE(!plain.Ink(x, y) || prefixed.Ink(x, y));
-            if (prefixed.Ink(x, y) && !plain.Ink(x, y)) {
+    for (int y = 0; y < plain.height; ++y)
+        for (int x = 0; x < plain.width; ++x)
+            if (plain.At(x, y)) lowestInk = y;
+    for (int y = 0; y < plain.height; ++y)
+        for (int x = 0; x < plain.width; ++x) {
+            EXPECT_TRUE(!plain.At(x, y) || prefixed.At(x, y));
+            if (prefixed.At(x, y) && !plain.At(x, y)) {
                 ++added;
                 EXPECT_GE(x, bStart) << "underline reaches under the a";
                 EXPECT_GT(y, lowestInk) << "underline is not below the baseline";
@@ -121,65 +117,86 @@ TEST(TextRenderer, SingleAmpersandUnderlinesTheNextCharacter)
     EXPECT_GT(added, 0);
 }
 
-TEST(TextRenderer, DoubleAndTrailingAmpersands)
-{
-    const LOGFONT font = Font();
-    EXPECT_EQ(Render(font, "a&&b"), Render(font, "a&b", false));
-    EXPECT_GT(Render(font, "a&&b").extent.Width, Render(font, "ab").extent.Width);
-    EXPECT_EQ(Render(font, "ab&"), Render(font, "ab"));
-    EXPECT_EQ(Render(font, "ab&\ncd"), Render(font, "ab\ncd"));
-}
-
-TEST(TextRenderer, GlyphPixelsAreExactlyBlackInEveryStyle)
+// Underline and strike-out draw over the same glyphs, each across the whole
+// line. (The other styles' exact pixels are pinned by the fallback tests.)
+TEST(TextRenderer, UnderlineAndStrikeOutCrossTheWholeLine)
 {
     const std::string text = "Hamburgefonstiv &x \xC3\xA9\xE2\x82\xAC";
-    const Rendered plain = Render(Font(), text);
-    for (const LOGFONT& font :
-         {Font(-16, 700), Font(-16, 400, 255), Font(-16, 700, 255), Font(-16, 400, 0, 255), Font(-40)}) {
-        const Rendered r = Render(font, text);
-        EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);
-    }
-    // Underline and strike-out draw over the same glyphs.
-    const Rendered lined = Render(Font(-16, 400, 0, 255), text);
+    const kxtest::Ink plain = DrawnText(Face("Sans", -40), text);
+    const kxtest::Ink lined = DrawnText(Face("Sans", -40, 400, 0, 255, 255), text);
     ASSERT_EQ(lined.ink.size(), plain.ink.size());
     for (size_t i = 0; i < plain.ink.size(); ++i) EXPECT_TRUE(!plain.ink[i] || lined.ink[i]);
-    int fullRows = 0;  // the underline and the strike-out each cross the whole line
-    for (int y = 0; y < lined.extent.Height; ++y) {
+    int fullRows = 0;
+    for (int y = 0; y < lined.height; ++y) {
         bool full = true;
-        for (int x = 0; x < lined.extent.Width; ++x) full = full && lined.Ink(x, y);
+        for (int x = 0; x < lined.width; ++x) full = full && lined.At(x, y);
         fullRows += full;
     }
     EXPECT_GE(fullRows, 2);
 }
 
+// Random bytes are the text fuzz target's; here invalid UTF-8 draws
+// replacement or .notdef boxes, and an unknown face falls back.
 TEST(TextRenderer, GarbageUnknownFacesAndEmptySurfaces)
 {
-    const Rendered r = Render(Font(), "\xFF\xFE\xC3\x28\xE2\x82\xF0\x9F\x98\xED\xA0\x80&\x80");
-    EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);  // U+FFFD or .notdef boxes
-    std::string noise;
-    for (unsigned i = 0, v = 12345; i < 2000; ++i)
-        noise.push_back(char((v = v * 1103515245u + 12345u) >> 16));
-    Render(Font(), noise);
-
-    LOGFONT unknown = Font();
-    std::strcpy(unknown.lfFaceName, "No Such Face Anywhere");
-    EXPECT_GT(TextRenderer::Measure(unknown, "abc").Width, 0);
+    const kxtest::Ink r = DrawnText(Face("Sans"), "\xFF\xFE\xC3\x28\xE2\x82\xF0\x9F\x98\xED\xA0\x80&\x80");
+    EXPECT_GT(std::count(r.ink.begin(), r.ink.end(), true), 0);
+    EXPECT_GT(TextRenderer::Measure(Face("No Such Face Anywhere"), "abc").Width, 0);
     cDIBSection empty;
-    TextRenderer::Draw(empty, Font(), "x", 10, 10);
+    TextRenderer::Draw(empty, Face("Sans"), "x", 10, 10);
 }
 
 TEST(TextRenderer, ConcurrentDrawsMatchASingleDraw)
 {
-    const LOGFONT fonts[2] = {Font(), Font(-24, 700)};
+    const LOGFONT fonts[2] = {Face("Sans"), Face("Sans", -24, 700)};
     const std::string texts[2] = {"Thread &one", "Thread two"};
-    const Rendered expected[2] = {Render(fonts[0], texts[0]), Render(fonts[1], texts[1])};
+    const kxtest::Ink expected[2] = {DrawnText(fonts[0], texts[0]), DrawnText(fonts[1], texts[1])};
     std::vector<int> failures(4, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i)
-                if (!(Render(fonts[(t + i) % 2], texts[(t + i) % 2]) == expected[(t + i) % 2])) ++failures[t];
+                if (!(DrawnText(fonts[(t + i) % 2], texts[(t + i) % 2]) == expected[(t + i) % 2]))
+                    ++failures[t];
         });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures, std::vector<int>(4, 0));
+}
+
+// Characters the chosen face lacks come from a face fontconfig names for
+// them; texts the face covers are drawn exactly as before.
+TEST(TextFallback, CoveredTextsKeepTheirPixels)
+{
+    // Hashes of these renderings as they were before fallback faces existed
+    // (DejaVu Sans 2.37, the face "Sans" gives on Debian 12).
+    const std::string text = "Hamburgefonstiv &x \xC3\xA9\xE2\x82\xAC 0123";
+    const LOGFONT fonts[] = {Face("Sans"), Face("Sans", -16, 700), Face("Sans", -16, 400, 255),
+                             Face("Sans", -16, 700, 255, 255)};
+    const uint64_t hashes[] = {0xae2cc93225165c85u, 0xa908fdd12b9c6e7bu, 0x124bc1f62e630ceau,
+                               0xe08828d35ed2721cu};
+    for (size_t i = 0; i < std::size(fonts); ++i)
+        EXPECT_EQ(Hash(kxtest::DrawnText(fonts[i], text)), hashes[i]) << i;
+}
+
+TEST(TextFallback, MissingCharactersComeFromAFaceThatHasThem)
+{
+    // DejaVu Sans has no CJK characters; Droid Sans Fallback (fonts-droid-fallback) has.
+    const std::string write = "\xE5\x86\x99", truth = "\xE7\x9C\x9F";  // the two characters of "photo"
+    const LOGFONT sans = Face("Sans"), droid = Face("Droid Sans Fallback");
+    // Not the same empty box for both characters, but each one's own glyph,
+    // pixel for pixel as the fallback face draws it at the same size.
+    EXPECT_NE(InkShape(sans, write), InkShape(sans, truth));
+    EXPECT_EQ(InkShape(sans, write), InkShape(droid, write));
+    const std::string boldWrite = InkShape(Face("Sans", -16, 700), write);
+    EXPECT_EQ(boldWrite, InkShape(Face("Droid Sans Fallback", -16, 700), write));
+    EXPECT_NE(boldWrite, InkShape(sans, write));  // bold stays bold
+
+    // In a mixed text the covered part keeps its face: the text is as wide
+    // as its two parts, and its lines are tall enough for both faces.
+    const std::string latin = "Holiday \xE2\x80\x94 ";
+    const TextExtent mixed = TextRenderer::Measure(sans, latin + write + truth);
+    EXPECT_EQ(mixed.Width,
+              TextRenderer::Measure(sans, latin).Width + TextRenderer::Measure(droid, write + truth).Width);
+    EXPECT_GE(mixed.Height, TextRenderer::Measure(sans, latin).Height);
+    EXPECT_GE(mixed.Height, TextRenderer::Measure(droid, write).Height);
 }
