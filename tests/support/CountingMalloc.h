@@ -1,17 +1,15 @@
 // Counts the bytes malloc hands out and their high-water mark, so a test can
-// check that a decoder never allocated much more than the picture needs. The
+// check that a decoder never allocated much more than the picture needs (the
 // C libraries behind the decoders and the surface pool all allocate through
-// malloc. Under AddressSanitizer the sanitizer owns malloc (and its
-// quarantine would blur the numbers): KX_COUNTING_MALLOC is then 0 and there
-// is no count. Include this header in one source file of a test program
-// only: it replaces malloc for the whole program.
+// malloc). Include this header in one source file of a test program only: it
+// replaces malloc for the whole program. Under AddressSanitizer, which owns
+// malloc, KX_COUNTING_MALLOC is 0 and there is no count.
 #pragma once
 
 #include <malloc.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
 #include <cstdint>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -22,29 +20,27 @@
 #endif
 #endif
 
-#ifndef KX_SANITIZED
+#ifdef KX_SANITIZED
+#define KX_COUNTING_MALLOC 0
+#else
 #define KX_COUNTING_MALLOC 1
 namespace kxtest {
-namespace counting {
-inline std::atomic<int64_t> liveBytes{0};
-inline std::atomic<int64_t> peakBytes{0};
-inline void Counted(void* p)
+inline std::atomic<int64_t> liveBytes{0}, peakBytes{0};
+inline void* Counted(void* p)
 {
-    if (p == nullptr) return;
-    const int64_t now = liveBytes += static_cast<int64_t>(malloc_usable_size(p));
-    int64_t peak = peakBytes.load();
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {}
+    const int64_t now = liveBytes += p != nullptr ? static_cast<int64_t>(malloc_usable_size(p)) : 0;
+    for (int64_t peak = peakBytes.load(); now > peak && !peakBytes.compare_exchange_weak(peak, now);) {}
+    return p;
 }
 inline void Uncounted(void* p)
 {
-    if (p != nullptr) liveBytes -= static_cast<int64_t>(malloc_usable_size(p));
+    liveBytes -= p != nullptr ? static_cast<int64_t>(malloc_usable_size(p)) : 0;
 }
-}  // namespace counting
 // Bytes malloc has handed out and not taken back.
-inline int64_t LiveBytes() { return counting::liveBytes.load(); }
+inline int64_t LiveBytes() { return liveBytes.load(); }
 // The most bytes live at once since the last ResetPeak.
-inline int64_t PeakBytes() { return counting::peakBytes.load(); }
-inline void ResetPeak() { counting::peakBytes = counting::liveBytes.load(); }
+inline int64_t PeakBytes() { return peakBytes.load(); }
+inline void ResetPeak() { peakBytes = liveBytes.load(); }
 }  // namespace kxtest
 
 extern "C" {
@@ -54,44 +50,26 @@ void* __libc_realloc(void*, size_t);
 void* __libc_memalign(size_t, size_t);
 void __libc_free(void*);
 
-void* malloc(size_t size)
+void* malloc(size_t size) { return kxtest::Counted(__libc_malloc(size)); }
+void* calloc(size_t count, size_t size) { return kxtest::Counted(__libc_calloc(count, size)); }
+void* memalign(size_t alignment, size_t size) { return kxtest::Counted(__libc_memalign(alignment, size)); }
+void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+void free(void* p)
 {
-    void* p = __libc_malloc(size);
-    kxtest::counting::Counted(p);
-    return p;
-}
-void* calloc(size_t count, size_t size)
-{
-    void* p = __libc_calloc(count, size);
-    kxtest::counting::Counted(p);
-    return p;
+    kxtest::Uncounted(p);
+    __libc_free(p);
 }
 void* realloc(void* old, size_t size)
 {
-    kxtest::counting::Uncounted(old);
+    kxtest::Uncounted(old);
     void* p = __libc_realloc(old, size);
-    kxtest::counting::Counted(p != nullptr ? p : (size != 0 ? old : nullptr));
+    kxtest::Counted(p != nullptr ? p : (size != 0 ? old : nullptr));  // a failed realloc keeps `old`
     return p;
 }
-void free(void* p)
-{
-    kxtest::counting::Uncounted(p);
-    __libc_free(p);
-}
-void* memalign(size_t alignment, size_t size)
-{
-    void* p = __libc_memalign(alignment, size);
-    kxtest::counting::Counted(p);
-    return p;
-}
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
 int posix_memalign(void** out, size_t alignment, size_t size)
 {
     *out = memalign(alignment, size);
     return *out != nullptr ? 0 : ENOMEM;
 }
 }
-#endif
-#ifndef KX_COUNTING_MALLOC
-#define KX_COUNTING_MALLOC 0
 #endif

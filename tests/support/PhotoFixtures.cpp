@@ -1,9 +1,9 @@
 #include "PhotoFixtures.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "PictureBytes.h"
 
 namespace kxtest {
 
@@ -41,32 +41,22 @@ Bytes JpegOf(const Image& image)
 
 Bytes WithSegments(const Bytes& jpeg, const Bytes& segments)
 {
-    const size_t at = 4 + (size_t{jpeg[4]} << 8 | jpeg[5]);  // after SOI and APP0
-    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(at));
-    out.insert(out.end(), segments.begin(), segments.end());
-    out.insert(out.end(), jpeg.begin() + static_cast<ptrdiff_t>(at), jpeg.end());
-    return out;
+    const auto at = jpeg.begin() + 4 + (jpeg[4] << 8 | jpeg[5]);  // after SOI and APP0
+    return Concat({Bytes(jpeg.begin(), at), segments, Bytes(at, jpeg.end())});
 }
 
 Bytes Segment(uint8_t code, const std::string& header, const Bytes& body)
 {
-    const size_t length = 2 + header.size() + body.size();
-    Bytes out(2 + length);
-    out[0] = 0xFF;
-    out[1] = code;
-    out[2] = static_cast<uint8_t>(length >> 8);
-    out[3] = static_cast<uint8_t>(length);
-    std::copy(header.begin(), header.end(), out.begin() + 4);
-    std::copy(body.begin(), body.end(), out.begin() + 4 + static_cast<ptrdiff_t>(header.size()));
-    return out;
+    Bytes out{0xFF, code};
+    PutBE(out, static_cast<uint32_t>(2 + header.size() + body.size()), 2);
+    return Concat({out, Bytes(header.begin(), header.end()), body});
 }
 
 Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_t type, uint32_t count)
 {
     Bytes out;
     const auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.push_back(static_cast<uint8_t>(v >> 8 * (littleEndian ? i : bytes - 1 - i)));
+        littleEndian ? PutLE(out, v, bytes) : PutBE(out, v, bytes);
     };
     out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
     put(42, 2);
@@ -117,32 +107,12 @@ Bytes IccProfile(size_t bytes, const char* space)
     return p;
 }
 
-namespace {
-
-void AppendPng(png_structp png, png_bytep bytes, size_t count)
-{
-    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-    out->insert(out->end(), bytes, bytes + count);
-}
-
-}  // namespace
-
 Bytes RgbPng(int width, int height, const Bytes& profile)
 {
-    Bytes out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &out, AppendPng, nullptr);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!profile.empty())
-        png_set_iCCP(png, info, "test", 0, profile.data(), static_cast<png_uint_32>(profile.size()));
-    png_write_info(png, info);
-    Bytes row(static_cast<size_t>(width) * 3, 0x80);
-    for (int y = 0; y < height; ++y) png_write_row(png, row.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    PngLayout png{static_cast<uint32_t>(width), static_cast<uint32_t>(height), 8, 2};
+    png.rows.assign(static_cast<size_t>(height), Bytes(static_cast<size_t>(width) * 3, 0x80));
+    if (!profile.empty()) png.chunks = {{"iCCP", Concat({{'t', 'e', 's', 't', 0, 0}, Deflate(profile)})}};
+    return Png(png);
 }
 
 std::vector<JpegSegment> SegmentsOf(const Bytes& jpeg)

@@ -1,5 +1,5 @@
-// Camera-photo fixtures made in the tests: JPEG files with EXIF, XMP and ICC
-// segments, and a reader of the segments a written JPEG holds.
+// Camera-photo fixtures: JPEG files with EXIF, XMP and ICC segments, and a
+// reader of the segments a written JPEG holds.
 #pragma once
 
 #include <cstdint>
@@ -28,14 +28,12 @@ Image AsymmetricPicture(int width, int height);
 // w x h with orientation tag 1 to 8 (any other value: as 1).
 std::pair<int, int> StoredFor(int orientation, int ux, int uy, int w, int h);
 
-// `image` encoded as a JPEG (quality 95, no chroma subsampling).
-Bytes JpegOf(const Image& image);
+Bytes JpegOf(const Image& image);  // quality 95, no chroma subsampling
 
 // `jpeg` with `segments` (whole marker segments) inserted after its JFIF one.
 Bytes WithSegments(const Bytes& jpeg, const Bytes& segments);
 
-// One marker segment: 0xFF, code, length, payload.
-Bytes Segment(uint8_t code, const std::string& header, const Bytes& body);
+Bytes Segment(uint8_t code, const std::string& header, const Bytes& body);  // 0xFF, code, length, payload
 
 // A TIFF block (EXIF from its TIFF header on) whose IFD0 holds one entry:
 // tag 0x0112 of `type` and `count` with the 16-bit `value`, then `padding`
@@ -55,7 +53,7 @@ Bytes IccProfile(size_t bytes, const char* space);
 // `profile` is not empty.
 Bytes RgbPng(int width, int height, const Bytes& profile = {});
 
-// The segments of a JPEG file up to its first scan: code and payload.
+// The segments of a JPEG file up to its first scan.
 struct JpegSegment {
     uint8_t code;
     Bytes payload;
