@@ -2,13 +2,10 @@
 // folders that cannot be written or vanish, a source that changes after it was
 // probed. Each operation fails with its code, no user file is lost or damaged
 // and no temporary file remains. (The writer's own drills: mIntelJPEGLibrary_test.)
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -113,12 +110,8 @@ TEST_F(FaultDrill, DiskFullDuringEachOperationKeepsTheInputAndTheOldOutput)
     };
     for (const auto& [what, operation] : operations) {
         SCOPED_TRACE(what);
-        ExpectFailsLeavingAllAlone(
-            [&] {
-                const FileSizeLimit limit(4096);
-                return operation();
-            },
-            ecOutputNotWritten);
+        const FileSizeLimit limit(4096);  // reading the snapshots is not limited
+        ExpectFailsLeavingAllAlone(operation, ecOutputNotWritten);
     }
 }
 
@@ -134,42 +127,13 @@ TEST_F(FaultDrill, OutputFolderThatCannotBeWrittenIsRefused)
         dir / "missing/out.jpg",     // no such folder
         dir / "out/second.jpg",      // the vanished folder
         "/proc/kx-drill-out.jpg",    // a file system that takes no new files
-        "/sys/kx-drill-out.jpg",
+        "/sys/kx-drill-out.jpg",     // refused even to root, as a read-only folder is
     };
     for (const std::string& out : unwritable) {
         SCOPED_TRACE(out);
         ExpectFailsLeavingAllAlone([&] { return PercentageResize(input, out, 50, 90); }, ecOutputNotWritten);
         EXPECT_FALSE(fs::exists(out));
     }
-}
-
-TEST_F(FaultDrill, ReadOnlyOutputFolderIsRefused)
-{
-    const std::string locked = dir / "locked";
-    ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
-    auto resize = [&] { return ResizeImage(input, locked + "/out.jpg", 10, 10, 90); };
-    if (::geteuid() != 0) {
-        ExpectFailsLeavingAllAlone(resize, ecOutputNotWritten);
-        return;
-    }
-    // Root writes through permission bits, so the operation runs in a child
-    // process that has given up root for the unprivileged "nobody".
-    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-    const Snapshot before = Files();
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(254);
-        ErrorCode() = 0;
-        const bool done = resize();
-        ::_exit(done ? 255 : static_cast<int>(ErrorCode() & 0xFF));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_NE(WEXITSTATUS(status), 254) << "could not become nobody";
-    EXPECT_EQ(WEXITSTATUS(status), ecOutputNotWritten);
-    EXPECT_EQ(Files(), before);
 }
 
 TEST_F(FaultDrill, InputAndOutputTheSamePathIsReplacedWhole)
@@ -192,12 +156,7 @@ TEST_F(FaultDrill, SourceChangingAfterTheProbeFailsCleanly)
         {"deleted", [&] { fs::remove(source); }},
         {"garbage", [&] { kxtest::WriteFileBytes(source, std::vector<uint8_t>(5000, 0x5A)); }},
         {"emptied", [&] { kxtest::WriteFileBytes(source, {}); }},
-        {"header only",
-         [&] {
-             std::vector<uint8_t> bytes = kxtest::ReadFileBytes(source);
-             bytes.resize(40);  // SOI and the start of the tables: no frame
-             kxtest::WriteFileBytes(source, bytes);
-         }},
+        {"header only", [&] { fs::resize_file(source, 40); }},  // SOI and the start of the tables: no frame
         {"now a folder",
          [&] {
              fs::remove(source);
