@@ -89,21 +89,14 @@ Bytes IccSegments(const Bytes& profile, int chunks, const std::vector<int>& orde
 
 Bytes IccProfile(size_t bytes, const char* space)
 {
-    Bytes p(bytes, 0);
-    for (size_t i = 132; i < bytes; ++i) p[i] = static_cast<uint8_t>(i * 31 + i / 251);
-    const auto be32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-    };
-    be32(0, static_cast<uint32_t>(bytes));
-    be32(8, 0x02100000);  // version 2.1
-    std::memcpy(&p[12], "mntr", 4);
-    std::memcpy(&p[16], space, 4);
-    std::memcpy(&p[20], "XYZ ", 4);
-    std::memcpy(&p[36], "acsp", 4);
-    be32(68, 0x0000F6D6);  // the D50 illuminant
-    be32(72, 0x00010000);
-    be32(76, 0x0000D32D);
-    be32(128, 0);  // no tags
+    const auto text = [](const char* four) { return Bytes(four, four + 4); };
+    // Size, CMM, version 2.1, class, colour space, connection space, date, signature,
+    // platform to rendering intent, the D50 illuminant, creator to reserved, no tags.
+    Bytes size;
+    PutBE(size, static_cast<uint32_t>(bytes), 4);
+    Bytes p = Concat({size, Hex("00000000 02100000"), text("mntr"), text(space), text("XYZ "), Bytes(12),
+                      text("acsp"), Bytes(28), Hex("0000F6D6 00010000 0000D32D"), Bytes(52)});
+    for (size_t i = 132; i < bytes; ++i) p.push_back(static_cast<uint8_t>(i * 31 + i / 251));
     return p;
 }
 

@@ -13,13 +13,6 @@ namespace kxtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// a followed by b.
-inline Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // A w x h picture whose every pixel differs from its neighbours and from its
 // mirror images, so that any wrong turn shows.
 Image AsymmetricPicture(int width, int height);

@@ -68,22 +68,28 @@ Bytes CameraExif()
     return exif;
 }
 
+// The EXIF segment of CameraExif, then an XMP one holding `packet`.
+Bytes CameraSegments(const std::string& packet)
+{
+    return Concat(
+        {Segment(0xE1, "", CameraExif()), Segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29),
+                                                  Bytes(packet.begin(), packet.end()))});
+}
+
 }  // namespace
 
 TEST(ColourProfile, TheRgbProfileTravelsWholeAndAlone)
 {
     TempDir dir;
     const Bytes picture = JpegOf(AsymmetricPicture(16, 8));
-    const Bytes rgb = IccProfile(140000, "RGB ");  // three chunks
-    const Bytes small = IccProfile(1000, "RGB ");
-    const Bytes others = Segment(0xE1, "", CameraExif()) +
-                         Segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), Bytes(100, ' '));
+    const Bytes rgb = IccProfile(140000, "RGB "), small = IccProfile(1000, "RGB ");  // rgb: three chunks
+    const Bytes others = CameraSegments(std::string(100, ' '));
     const struct {
         const char* name;
         Bytes input;
         Bytes profile;  // expected in the output
     } cases[] = {
-        {"chunks in any order", WithSegments(picture, IccSegments(rgb, 3, {2, 3, 1}) + others), rgb},
+        {"chunks in any order", WithSegments(picture, Concat({IccSegments(rgb, 3, {2, 3, 1}), others})), rgb},
         {"one chunk", WithSegments(picture, IccSegments(small, 1, {1})), small},
         {"PNG iCCP", RgbPng(16, 8, small), small},
         {"CMYK profile", WithSegments(picture, IccSegments(IccProfile(1000, "CMYK"), 1, {1})), {}},
@@ -105,11 +111,7 @@ TEST(ColourProfile, KeepMetadataCarriesExifAndXmpBroughtUpToDate)
 {
     TempDir dir;
     const std::string xmp = "<x:xmpmeta><rdf:Description tiff:Orientation=\"6\"/></x:xmpmeta>";
-    WriteFileBytes(dir / "in.jpg",
-                   WithSegments(JpegOf(AsymmetricPicture(40, 20)),
-                                Segment(0xE1, "", CameraExif()) +
-                                    Segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29),
-                                            Bytes(xmp.begin(), xmp.end()))));
+    WriteFileBytes(dir / "in.jpg", WithSegments(JpegOf(AsymmetricPicture(40, 20)), CameraSegments(xmp)));
     const struct {
         const char* name;
         bool autoOrient;

@@ -128,21 +128,17 @@ Bytes WebpOf(int w, int h, bool alpha, bool lossless)
 }
 
 // An animation of `frames` frames: the first the opaque pattern, the others
-// the pattern with alpha, each replacing the last.
+// the pattern with alpha.
 Bytes WebpAnimation(int frames)
 {
     const Bytes first = WebpOf(kW, kH, false, true), other = WebpOf(kW, kH, true, true);
     WebPMux* mux = WebPMuxNew();
     for (int i = 0; i < frames; ++i) {
         const Bytes& still = i == 0 ? first : other;
-        const WebPMuxFrameInfo frame{{still.data(), still.size()},
-                                     0,
-                                     0,
-                                     40,
-                                     WEBP_CHUNK_ANMF,
-                                     WEBP_MUX_DISPOSE_NONE,
-                                     WEBP_MUX_NO_BLEND,
-                                     {}};
+        WebPMuxFrameInfo frame{};
+        frame.bitstream = {still.data(), still.size()};
+        frame.duration = 40;
+        frame.id = WEBP_CHUNK_ANMF;
         WebPMuxPushFrame(mux, &frame, 1);
     }
     const WebPMuxAnimParams loop{0xFFFFFFFF, 0};
