@@ -20,16 +20,10 @@ Image AsymmetricPicture(int width, int height)
 
 std::pair<int, int> StoredFor(int orientation, int ux, int uy, int w, int h)
 {
-    switch (orientation) {
-    case 2: return {w - 1 - ux, uy};
-    case 3: return {w - 1 - ux, h - 1 - uy};
-    case 4: return {ux, h - 1 - uy};
-    case 5: return {uy, ux};
-    case 6: return {uy, h - 1 - ux};
-    case 7: return {w - 1 - uy, h - 1 - ux};
-    case 8: return {w - 1 - uy, ux};
-    default: return {ux, uy};
-    }
+    const int o = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    const int x = o >= 5 ? uy : ux, y = o >= 5 ? ux : uy;  // 5 to 8 swap the axes, then
+    const bool mirrorX = o == 2 || o == 3 || o == 7 || o == 8, mirrorY = o == 3 || o == 4 || o == 6 || o == 7;
+    return {mirrorX ? w - 1 - x : x, mirrorY ? h - 1 - y : y};
 }
 
 Bytes JpegOf(const Image& image)

@@ -28,13 +28,10 @@ using kxtest::Bytes;
 using kxtest::PixelAt;
 using kxtest::TempDir;
 
-// A 6 x 4 picture in which every pixel differs, so any mirror or turn shows.
-Bgr Pattern(int x, int y)
-{
-    return {static_cast<uint8_t>(x * 40 + 5), static_cast<uint8_t>(y * 60 + 10),
-            static_cast<uint8_t>(250 - x * 20 - y * 30)};
-}
 constexpr int kW = 6, kH = 4;
+// Every pixel differs, so any mirror or turn shows.
+const kxtest::Image kPattern = kxtest::AsymmetricPicture(kW, kH);
+Bgr Pattern(int x, int y) { return kPattern.At(x, y); }
 
 // The smallest profile libpng takes for RGB: a header and no tags.
 const Bytes kIcc = kxtest::IccProfile(132, "RGB ");
