@@ -35,12 +35,6 @@ Bytes WrittenProfile(const std::vector<JpegSegment>& segments)
     return profile;
 }
 
-int CountOf(const std::vector<JpegSegment>& segments, uint8_t code)
-{
-    return static_cast<int>(std::count_if(segments.begin(), segments.end(),
-                                          [code](const JpegSegment& s) { return s.code == code; }));
-}
-
 // An EXIF record as a camera writes it, big-endian: IFD0 with orientation 6
 // and the EXIF and GPS pointers, IFD1 naming a 500-byte preview, the EXIF IFD
 // with pixel dimensions 40 (LONG) x 20 (SHORT), the GPS IFD with a latitude
@@ -103,7 +97,8 @@ TEST(ColourProfile, TheRgbProfileTravelsWholeAndAlone)
         ASSERT_TRUE(kx::ResizeImage(dir / "in", dir / "out.jpg", 4, 8, 90));
         const auto segments = SegmentsOf(ReadFileBytes(dir / "out.jpg"));
         EXPECT_EQ(WrittenProfile(segments), c.profile);
-        EXPECT_EQ(CountOf(segments, 0xE1), 0);  // no EXIF (no GPS position), no XMP
+        // No EXIF (no GPS position), no XMP.
+        EXPECT_EQ(std::ranges::count(segments, 0xE1, &JpegSegment::code), 0);
     }
 }
 
@@ -125,18 +120,17 @@ TEST(ColourProfile, KeepMetadataCarriesExifAndXmpBroughtUpToDate)
         settings.AutoOrient = c.autoOrient;
         ASSERT_TRUE(kx::ResizeMaxWidth(dir / "in.jpg", dir / "out.jpg", 10, 90, settings));
         const auto segments = SegmentsOf(ReadFileBytes(dir / "out.jpg"));
-        ASSERT_EQ(CountOf(segments, 0xE1), 2);
+        ASSERT_EQ(std::ranges::count(segments, 0xE1, &JpegSegment::code), 2);
         const Bytes& exif = segments[1].payload;  // after JFIF
         ExifData* data = exif_data_new();
-        ASSERT_NE(data, nullptr);
         exif_data_unset_option(data, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
         exif_data_load_data(data, exif.data(), static_cast<unsigned>(exif.size()));
         const ExifByteOrder order = exif_data_get_byte_order(data);
         const auto value = [&](ExifIfd ifd, ExifTag tag) -> long {
-            ExifEntry* e = exif_content_get_entry(data->ifd[ifd], tag);
-            if (!e) return -1;
-            return e->format == EXIF_FORMAT_LONG ? long(exif_get_long(e->data, order))
-                                                 : exif_get_short(e->data, order);
+            const ExifEntry* e = exif_content_get_entry(data->ifd[ifd], tag);
+            return !e                              ? -1L
+                   : e->format == EXIF_FORMAT_LONG ? long(exif_get_long(e->data, order))
+                                                   : exif_get_short(e->data, order);
         };
         EXPECT_EQ(value(EXIF_IFD_0, EXIF_TAG_ORIENTATION), c.orientation);
         EXPECT_EQ(value(EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION), c.width);

@@ -143,9 +143,8 @@ TEST_F(FaultDrill, InputAndOutputTheSamePathIsReplacedWhole)
     ASSERT_TRUE(PercentageResize(path, path, 50, 90));
     EXPECT_EQ(kxtest::DecodeJpegFile(path).width, 50);
     ASSERT_TRUE(ImageAddBorder(path, path, 0, 1, 2, 3, 4));
-    const auto bordered = kxtest::DecodeJpegFile(path);
-    EXPECT_EQ(bordered.width, 57);
-    EXPECT_EQ(bordered.height, 33);
+    const kxtest::Image bordered = kxtest::DecodeJpegFile(path);
+    EXPECT_EQ(std::pair(bordered.width, bordered.height), std::pair(57, 33));
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"input.jpg", "same.jpg"}));
 }
 

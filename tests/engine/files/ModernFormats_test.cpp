@@ -344,14 +344,18 @@ TEST(ModernFormats, HostileFilesAreRefused)
     }
 }
 
-// Format names and output extensions are checked through the command line.
-TEST(ModernFormats, AllFormatsTakesEveryReadExtensionInAnyCase)
+TEST(ModernFormats, FolderRulesAndFormatNames)
 {
     for (const char* taken :
          {"jpg", "JPG", "bmp", "gif", "png", "jpeg", "JPE", "webp", "heic", "HEIF", "avif", "tif", "Tiff"})
         EXPECT_TRUE(kx::TakenWithAllFormats(taken)) << taken;
     for (const char* left : {"", "jp", "jpgx", "heics", ".jpg"})
         EXPECT_FALSE(kx::TakenWithAllFormats(left)) << left;
+    for (const auto& [name, extension] :
+         {std::pair{"jpeg", ".jpg"}, {"JPG", ".jpg"}, {"png", ".png"}, {"WebP", ".webp"}, {"avif", ".avif"}})
+        EXPECT_EQ(kx::OutputFormatExtension(kx::OutputFormatNamed(name).value()), extension) << name;
+    EXPECT_EQ(kx::OutputFormatNamed("bmp"), std::nullopt);
+    EXPECT_EQ(kx::OutputFormatExtension(4), "");
 }
 
 }  // namespace

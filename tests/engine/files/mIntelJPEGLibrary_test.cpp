@@ -48,6 +48,8 @@ TEST(WriteJpeg, EncodesLikeTheBareLibraryUprightAtEveryRowPadding)
         ASSERT_TRUE(SaveSurfaceAsJpeg(s, dir / "engine.jpg", c.quality));
         kxtest::EncodeJpegFile(dir / "bare.jpg", topDown, c.quality, TJSAMP_420);
         EXPECT_EQ(kxtest::ReadFileBytes(dir / "engine.jpg"), kxtest::ReadFileBytes(dir / "bare.jpg"));
+        cDIBSection back;  // and the loader reads it back
+        EXPECT_TRUE(LoadPictureFile(back, dir / "engine.jpg"));
     }
 }
 
