@@ -6,7 +6,6 @@
 #include <libexif/exif-data.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,29 +34,20 @@ Bytes WrittenProfile(const std::vector<JpegSegment>& segments)
     return profile;
 }
 
-// An EXIF record as a camera writes it, big-endian: IFD0 with orientation 6
-// and the EXIF and GPS pointers, IFD1 naming a 500-byte preview, the EXIF IFD
-// with pixel dimensions 40 (LONG) x 20 (SHORT), the GPS IFD with a latitude
-// reference. Whole APP1 payload.
+// An EXIF record as a camera writes it, big-endian, as a whole APP1 payload.
+// IFD entries: tag, type (2 ASCII, 3 SHORT, 4 LONG), count, value left-justified.
 Bytes CameraExif()
 {
-    Bytes exif{'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8};
-    using Entry = std::array<uint32_t, 4>;  // tag, type, count, value
-    const auto ifd = [&](const std::vector<Entry>& entries, uint32_t next) {
-        PutBE(exif, static_cast<uint32_t>(entries.size()), 2);
-        for (const auto& [tag, type, count, value] : entries) {
-            PutBE(exif, tag, 2);
-            PutBE(exif, type, 2);
-            PutBE(exif, count, 4);
-            PutBE(exif, type == 4 ? value : value << 16, 4);  // left-justified
-        }
-        PutBE(exif, next, 4);
-    };
-    // Offsets from the TIFF header: IFD0 at 8, IFD1 at 50, EXIF at 80, GPS at 110, preview at 128.
-    ifd({{0x0112, 3, 1, 6}, {0x8769, 4, 1, 80}, {0x8825, 4, 1, 110}}, 50);
-    ifd({{0x0201, 4, 1, 128}, {0x0202, 4, 1, 500}}, 0);
-    ifd({{0xA002, 4, 1, 40}, {0xA003, 3, 1, 20}}, 0);
-    ifd({{0x0001, 2, 2, 'N' << 8}}, 0);  // GPSLatitudeRef "N"
+    Bytes exif = Concat({Hex("457869660000 4d4d 002a 00000008"),  // "Exif", TIFF header, IFD0 at 8
+                         // IFD0: orientation 6, the EXIF IFD at 80, the GPS IFD at 110; IFD1 at 50.
+                         Hex("0003 0112 0003 00000001 00060000 8769 0004 00000001 00000050"
+                             "     8825 0004 00000001 0000006e 00000032"),
+                         // IFD1: a 500-byte preview at 128.
+                         Hex("0002 0201 0004 00000001 00000080 0202 0004 00000001 000001f4 00000000"),
+                         // EXIF IFD: pixel dimensions 40 (LONG) x 20 (SHORT).
+                         Hex("0002 a002 0004 00000001 00000028 a003 0003 00000001 00140000 00000000"),
+                         // GPS IFD: latitude reference "N".
+                         Hex("0001 0001 0002 00000002 4e000000 00000000")});
     exif.resize(6 + 128 + 500, 0xD9);
     return exif;
 }
