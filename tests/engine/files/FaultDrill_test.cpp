@@ -20,7 +20,6 @@
 #include "modMain.h"
 
 using namespace kx;
-using kxtest::Bgr;
 using kxtest::TempDir;
 
 namespace {
@@ -44,18 +43,14 @@ protected:
     }
 
     // A noisy JPEG (so that it does not compress to nothing) in the folder.
-    std::string Picture(const std::string& name, Long width, Long height)
+    std::string Picture(const std::string& name, int width, int height)
     {
-        cDIBSection s;
-        EXPECT_TRUE(s.Create(width, height));
+        kxtest::Image noise{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
         uint32_t seed = 7;
-        kxtest::FillPicture(s, [&](int, int) {
-            seed = seed * 1103515245u + 12345u;
-            return Bgr{uint8_t(seed >> 16), uint8_t(seed >> 8), uint8_t(seed >> 24)};
-        });
-        const std::string path = dir / name;
-        EXPECT_TRUE(SaveSurfaceAsJpeg(s, path, 95));
-        return path;
+        for (uint8_t& byte : noise.bgr)
+            byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        kxtest::EncodeJpegFile(dir / name, noise, 95, 0);
+        return dir / name;
     }
 
     // Every file below the folder with its bytes.
