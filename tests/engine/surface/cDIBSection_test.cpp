@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ResamplePaths.h"
@@ -271,52 +272,46 @@ TEST(BlockCopy, PictureCoordinatesOnBottomUpRowsClippedToBothPictures)
     ASSERT_TRUE(big.Create(10, 6));
     ASSERT_TRUE(small.Create(3, 3));
     kxtest::FillPicture(source, [](int x, int y) { return Bgr{uint8_t(10 + x), uint8_t(20 + y), 7}; });
+    const auto expectPixels = [](const cDIBSection& s, std::vector<std::tuple<int, int, Bgr>> pixels) {
+        for (const auto& [x, y, colour] : pixels) EXPECT_EQ(PixelAt(s, x, y), colour) << x << "," << y;
+    };
     source.PaintPicture(big.hdc(), 4, 2, -1, -1, 0, 0, SRCCOPY);
     // The top-left pixel lands at picture (4, 2): memory row 6 - 3 = 3, bytes 12..14.
     EXPECT_EQ((Bgr{big.Row(3)[12], big.Row(3)[13], big.Row(3)[14]}), (Bgr{10, 20, 7}));
-    EXPECT_EQ(PixelAt(big, 7, 5), (Bgr{13, 23, 7}));
-    EXPECT_EQ(PixelAt(big, 3, 2), (Bgr{0, 0, 0}));
-    EXPECT_EQ(PixelAt(big, 8, 2), (Bgr{0, 0, 0}));
-
+    expectPixels(big, {{7, 5, {13, 23, 7}}, {3, 2, {}}, {8, 2, {}}});
     source.PaintPicture(small.hdc(), -2, 1, -1, -1, 0, 0, SRCCOPY);
-    EXPECT_EQ(PixelAt(small, 0, 1), (Bgr{12, 20, 7}));
-    EXPECT_EQ(PixelAt(small, 1, 2), (Bgr{13, 21, 7}));
-    EXPECT_EQ(PixelAt(small, 2, 1), (Bgr{0, 0, 0}));
-    EXPECT_EQ(PixelAt(small, 0, 0), (Bgr{0, 0, 0}));
-    small.LoadPictureBlt(source.hdc(), 3, 3, -1, -1, SRCCOPY);
-    EXPECT_EQ(PixelAt(small, 0, 0), (Bgr{13, 23, 7}));
-    EXPECT_EQ(PixelAt(small, 1, 0), (Bgr{0, 0, 0}));  // only one source pixel was left
-
+    expectPixels(small, {{0, 1, {12, 20, 7}}, {1, 2, {13, 21, 7}}, {2, 1, {}}, {0, 0, {}}});
+    small.LoadPictureBlt(source.hdc(), 3, 3, -1, -1, SRCCOPY);  // only one source pixel is left
+    expectPixels(small, {{0, 0, {13, 23, 7}}, {1, 0, {}}});
     copy.CreateFromPicture(source);
     ASSERT_EQ(std::pair(copy.Width(), copy.Height()), std::pair(4, 4));
     EXPECT_EQ(std::memcmp(copy.DIBSectionBitsPtr(), source.DIBSectionBitsPtr(), 4 * 12), 0);
 }
 
-// Worked examples: one channel shown, memory rows bottom first.
+// Worked examples from the blue channel of one 2 x 2 source, memory rows bottom first.
 TEST(Resample, WorkedExamplesGiveTheExactBytes)
 {
     using Rows = std::vector<std::vector<int>>;
+    cDIBSection source;
+    ASSERT_TRUE(source.Create(2, 2));
+    const uint8_t blue[2][2] = {{10, 20}, {11, 21}};
+    for (Long r = 0; r < 2; ++r)
+        for (Long x = 0; x < 2; ++x) source.Row(r)[3 * x] = blue[r][x];
     const struct {
-        Rows source;
         Long width, height;
         Rows expected;
     } cases[] = {
         // Two roundings, halves to even: row 1 has A = round(10.5) = 10, B = round(20.5) = 20.
-        {{{10, 20}, {11, 21}}, 4, 2, {{10, 12, 15, 18}, {10, 12, 15, 18}}},
-        // sx = sy = 0.33333334 in single precision.
-        {{{10, 20}, {11, 21}}, 3, 3, {{10, 13, 17}, {10, 13, 17}, {11, 14, 18}}},
+        {4, 2, {{10, 12, 15, 18}, {10, 12, 15, 18}}},
+        {3, 3, {{10, 13, 17}, {10, 13, 17}, {11, 14, 18}}},  // sx = sy = 0.33333334 in single precision
     };
     for (const auto& c : cases) {
-        cDIBSection source;
-        ASSERT_TRUE(source.Create(2, 2));
-        for (Long r = 0; r < 2; ++r)
-            for (Long x = 0; x < 2; ++x) source.Row(r)[3 * x] = static_cast<uint8_t>(c.source[r][x]);
         const auto result = source.Resample(c.height, c.width);
         ASSERT_TRUE(result);
-        Rows blue(static_cast<size_t>(result->Height()));
+        Rows rows(static_cast<size_t>(result->Height()));
         for (Long r = 0; r < result->Height(); ++r)
-            for (Long x = 0; x < result->Width(); ++x) blue[r].push_back(result->Row(r)[3 * x]);
-        EXPECT_EQ(blue, c.expected);
+            for (Long x = 0; x < result->Width(); ++x) rows[r].push_back(result->Row(r)[3 * x]);
+        EXPECT_EQ(rows, c.expected);
     }
 }
 
