@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,18 +132,6 @@ void EncodeJpegFile(const std::string& path, const Image& image, int quality, in
         throw std::runtime_error("encode failed");
     WriteFileBytes(path, std::vector<uint8_t>(out, out + size));
     tjFree(out);
-}
-
-kx::LOGFONT Face(const char* name, int32_t height, int32_t weight, uint8_t italic, uint8_t underline,
-                 uint8_t strikeOut)
-{
-    kx::LOGFONT font{.lfHeight = height,
-                     .lfWeight = weight,
-                     .lfItalic = italic,
-                     .lfUnderline = underline,
-                     .lfStrikeOut = strikeOut};
-    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s", name);
-    return font;
 }
 
 Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix)

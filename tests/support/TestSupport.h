@@ -77,10 +77,6 @@ std::pair<int, int> JpegSize(const std::string& path);
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
                     bool progressive = false);
 
-// A face as the text renderer takes it, `height` pixels (negative: character height).
-kx::LOGFONT Face(const char* name, int32_t height = -16, int32_t weight = 400, uint8_t italic = 0,
-                 uint8_t underline = 0, uint8_t strikeOut = 0);
-
 // A text drawn black on white at its measured size: which pixels are ink.
 // A pixel neither black nor white fails the test.
 struct Ink {

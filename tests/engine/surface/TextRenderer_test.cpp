@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -13,9 +14,21 @@
 
 using namespace kx;
 using kxtest::DrawnText;
-using kxtest::Face;
 
 namespace {
+
+// A face as the renderer takes it, `height` pixels (negative: character height).
+LOGFONT Face(const char* name, int32_t height = -16, int32_t weight = 400, uint8_t italic = 0,
+             uint8_t underline = 0, uint8_t strikeOut = 0)
+{
+    LOGFONT font{.lfHeight = height,
+                 .lfWeight = weight,
+                 .lfItalic = italic,
+                 .lfUnderline = underline,
+                 .lfStrikeOut = strikeOut};
+    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s", name);
+    return font;
+}
 
 // FNV-1a over the extent and the ink, row by row.
 uint64_t Hash(const kxtest::Ink& drawn)

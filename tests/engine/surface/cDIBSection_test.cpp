@@ -86,14 +86,11 @@ TEST(Drawing, FillExactColourReplacementAndNoiseLeaveRowEnds)
         Paint(surface, 37, 5);  // 111 pixel bytes and 1 row-end byte a row
         surface.RandomiseBits(grey);
         std::set<int> levels;
-        for (int r = 0; r < 5; ++r) {
-            const uint8_t* row = surface.Row(r);
-            EXPECT_EQ(row[111], kPad);
-            for (const uint8_t* p = row; p < row + 111; p += 3) {
-                EXPECT_TRUE(grey ? (p[0] == p[1] && p[1] == p[2]) : p[0] == 0);
-                levels.insert(p[1]);
-            }
+        for (const Bgr p : kxtest::AllPixels(surface)) {
+            EXPECT_TRUE(grey ? (p.b == p.g && p.g == p.r) : p.b == 0);
+            levels.insert(p.g);
         }
+        for (int r = 0; r < 5; ++r) EXPECT_EQ(surface.Row(r)[111], kPad);
         EXPECT_GT(levels.size(), 10u);
     }
 }
@@ -231,9 +228,7 @@ TEST(SurfaceLifeCycle, CreateClearUpAndRefusedSizes)
     EXPECT_EQ(std::vector<uint8_t>(s.DIBSectionBitsPtr(), s.DIBSectionBitsPtr() + 24),
               std::vector<uint8_t>(24));
     s.ClearUp();  // keeps the size, releases everything
-    EXPECT_EQ(s.hdc(), nullptr);
-    EXPECT_EQ(s.hDib(), nullptr);
-    EXPECT_EQ(s.DIBSectionBitsPtr(), nullptr);
+    EXPECT_TRUE(s.hdc() == nullptr && s.hDib() == nullptr && s.DIBSectionBitsPtr() == nullptr);
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(3, 2));
 
     EXPECT_FALSE(s.Create(0, 10));  // refused: empty, showing the request, not drawn on
