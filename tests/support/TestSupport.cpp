@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 #include "RunTimeError.h"
@@ -72,8 +72,6 @@ int32_t RaisedNumber(const std::function<void()>& call)
     return 0;
 }
 
-bool HaveCorpora() { return std::filesystem::is_directory(KX_CORPORA_DIR); }
-
 void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel)
 {
     for (int y = 0; y < surface.Height(); ++y) {
@@ -103,55 +101,37 @@ std::vector<Bgr> AllPixels(const kx::cDIBSection& surface)
 
 Image DecodeJpegFile(const std::string& path)
 {
+    if (!fs::is_regular_file(path)) return {};
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
     Image image;
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = ReadFileBytes(path);
-    } catch (...) {
-        return image;
-    }
-    tjhandle handle = tjInitDecompress();
-    int width = 0, height = 0, subsamp = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle, bytes.data(), bytes.size(), &width, &height, &subsamp, &colorspace) ==
-        0) {
-        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
-        if (tjDecompress2(handle, bytes.data(), bytes.size(), pixels.data(), width, 0, height, TJPF_BGR, 0) ==
-            0) {
-            image.width = width;
-            image.height = height;
-            image.bgr = std::move(pixels);
-        }
-    }
-    tjDestroy(handle);
+    int subsamp = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &image.width, &image.height, &subsamp,
+                            &colorspace) != 0)
+        return {};
+    image.bgr.resize(static_cast<size_t>(image.width) * image.height * 3);
+    if (tjDecompress2(handle.get(), bytes.data(), bytes.size(), image.bgr.data(), image.width, 0,
+                      image.height, TJPF_BGR, 0) != 0)
+        return {};
     return image;
+}
+
+std::pair<int, int> JpegSize(const std::string& path)
+{
+    const Image image = DecodeJpegFile(path);
+    return {image.width, image.height};
 }
 
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp, bool progressive)
 {
-    tjhandle handle = tjInitCompress();
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    int flags = progressive ? TJFLAG_PROGRESSIVE : 0;
-    if (tjCompress2(handle, image.bgr.data(), image.width, 0, image.height, TJPF_BGR, &out, &size, subsamp,
-                    quality, flags) != 0) {
-        tjDestroy(handle);
+    if (tjCompress2(handle.get(), image.bgr.data(), image.width, 0, image.height, TJPF_BGR, &out, &size,
+                    subsamp, quality, progressive ? TJFLAG_PROGRESSIVE : 0) != 0)
         throw std::runtime_error("encode failed");
-    }
     WriteFileBytes(path, std::vector<uint8_t>(out, out + size));
     tjFree(out);
-    tjDestroy(handle);
-}
-
-kx::LOGFONT Face(const char* name, int32_t height, int32_t weight, uint8_t italic, uint8_t underline,
-                 uint8_t strikeOut)
-{
-    kx::LOGFONT font{.lfHeight = height,
-                     .lfWeight = weight,
-                     .lfItalic = italic,
-                     .lfUnderline = underline,
-                     .lfStrikeOut = strikeOut};
-    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s", name);
-    return font;
 }
 
 Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix)
@@ -185,6 +165,19 @@ std::string OperationsTest::Picture(const std::string& name, int width, int heig
     FillPicture(surface, pixel);
     EXPECT_TRUE(kx::SaveSurfaceAsJpeg(surface, dir / name, 95));
     return dir / name;
+}
+
+bool OperationsTest::Resize(char method, const std::string& in, const std::string& out, int a, int b,
+                            const kx::EngineSettings& settings)
+{
+    switch (method) {
+    case 'w': return kx::ResizeMaxWidth(in, out, a, 90, settings);
+    case 'h': return kx::ResizeMaxHeight(in, out, a, 90, settings);
+    case 'f': return kx::ResizeWithDimensions(in, out, b, a, 90, settings);
+    case 'p': return kx::PercentageResize(in, out, a, 90, settings);
+    case 'r': return kx::ResizeImage(in, out, b, a, 90, settings);
+    default: return kx::ResizeToFill(in, out, b, a, 90, settings);
+    }
 }
 
 }  // namespace kxtest

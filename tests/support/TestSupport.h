@@ -1,14 +1,15 @@
-// Small helpers for the tests: temporary folders, whole-file I/O, corpus
-// paths, surfaces filled from a function, drawn texts and JPEG decoding.
+// Helpers shared by the tests: folders, files, surfaces, JPEGs, drawn texts.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "EngineSettings.h"
 #include "StdFont.h"
 #include "cDIBSection.h"
 
@@ -39,14 +40,10 @@ std::string CorpusPath(const std::string& relative);
 // The number of the run-time error that `call` raises; 0 when it raises none.
 int32_t RaisedNumber(const std::function<void()>& call);
 
-// True when the shared test corpora are where the build expects them.
-bool HaveCorpora();
-
-// Skips the test, saying why, when the shared corpora are missing. The first
-// statement of every test that reads them.
+// The first statement of every test that reads the shared corpora.
 #define KX_SKIP_WITHOUT_CORPORA()                                                                            \
     do {                                                                                                     \
-        if (!kxtest::HaveCorpora())                                                                          \
+        if (!std::filesystem::is_directory(KX_CORPORA_DIR))                                                  \
             GTEST_SKIP() << "the shared test corpora are missing (looked in " KX_CORPORA_DIR                 \
                             "; set KX_CORPORA_DIR when configuring)";                                        \
     } while (false)
@@ -56,12 +53,10 @@ struct Bgr {
     bool operator==(const Bgr&) const = default;
 };
 
-// Fills a live surface: pixel(x, y) in picture coordinates (y from the top).
+// Picture coordinates: y from the top.
 void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel);
-// The pixel at picture coordinates (x, y), y from the top.
 Bgr PixelAt(const kx::cDIBSection& surface, int x, int y);
-
-// Every pixel of a live surface, top row first.
+// Top row first.
 std::vector<Bgr> AllPixels(const kx::cDIBSection& surface);
 
 // A decoded JPEG: top-down rows of BGR bytes, no padding.
@@ -75,15 +70,12 @@ struct Image {
         return {p[0], p[1], p[2]};
     }
 };
-// Decodes a JPEG file with the bare library; an empty image on failure.
+// With the bare library; an empty image on failure.
 Image DecodeJpegFile(const std::string& path);
-// Encodes a top-down BGR image as a JPEG file with the bare library.
+// The width and height of a JPEG file; 0 x 0 when it does not decode.
+std::pair<int, int> JpegSize(const std::string& path);
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
                     bool progressive = false);
-
-// A face as the text renderer takes it, `height` pixels (negative: character height).
-kx::LOGFONT Face(const char* name, int32_t height = -16, int32_t weight = 400, uint8_t italic = 0,
-                 uint8_t underline = 0, uint8_t strikeOut = 0);
 
 // A text drawn black on white at its measured size: which pixels are ink.
 // A pixel neither black nor white fails the test.
@@ -98,8 +90,7 @@ struct Ink {
 };
 Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix = true);
 
-// A temporary folder, the result code cleared, and the engine's error
-// reports recorded instead of shown.
+// A temporary folder, the result code cleared, error reports recorded.
 class OperationsTest : public testing::Test {
 protected:
     void SetUp() override;
@@ -107,6 +98,10 @@ protected:
     // A JPEG (quality 95) in the folder; pixel(x, y) gives its colours.
     std::string Picture(const std::string& name, int width, int height,
                         const std::function<Bgr(int x, int y)>& pixel);
+    // `in` resized into `out` at quality 90 by `method` ('w' max width a, 'h' max
+    // height a, 'p' a percent; within 'f', exactly 'r' or filling 'F' a x b).
+    static bool Resize(char method, const std::string& in, const std::string& out, int a, int b = 0,
+                       const kx::EngineSettings& settings = {});
 
     TempDir dir;
     std::vector<std::string> reports;

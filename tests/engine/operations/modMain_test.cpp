@@ -2,8 +2,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <thread>
+#include <tuple>
 #include <vector>
 
+#include "PictureLoader.h"
+#include "Proportions.h"
 #include "TestSupport.h"
 #include "modErrorReport.h"
 #include "modMain.h"
@@ -14,6 +18,8 @@ using kxtest::Bgr;
 namespace {
 
 using Operations = kxtest::OperationsTest;
+using ModernMode = kxtest::OperationsTest;
+const EngineSettings kModern{.Filter = ResampleFilter::Lanczos, .TrueProportions = true};
 
 bool Near(Bgr a, Bgr b, int tolerance)
 {
@@ -22,44 +28,32 @@ bool Near(Bgr a, Bgr b, int tolerance)
 }
 
 Bgr Plain(int, int) { return {90, 120, 150}; }
+Bgr Pattern(int x, int y) { return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)}; }
 
 }  // namespace
 
 TEST_F(Operations, SizesFollowTheWholePercentage)
 {
-    using Resize = std::function<bool(const std::string& in, const std::string& out)>;
     const struct {
         int w0, h0;
-        Resize resize;
+        char method;
+        int a, b;
         std::pair<int, int> expected;
     } cases[] = {
-        {400, 300, [](auto& in, auto& out) { return ResizeMaxWidth(in, out, 10, 90); }, {10, 6}},  // p = 2
-        {1024,
-         768,
-         [](auto& in, auto& out) { return ResizeMaxWidth(in, out, 500, 90); },
-         {500, 376}},  // p = 49
-        {1024, 768, [](auto& in, auto& out) { return ResizeMaxHeight(in, out, 500, 90); }, {666, 500}},  // 65
-        {300, 200, [](auto& in, auto& out) { return ResizeMaxWidth(in, out, 640, 90); }, {640, 426}},  // 213
-        // round(337.92), round(253.44)
-        {1024, 768, [](auto& in, auto& out) { return PercentageResize(in, out, 33, 90); }, {338, 253}},
-        {1024, 768, [](auto& in, auto& out) { return PercentageResize(in, out, 100, 90); }, {1024, 768}},
-        // Fitting never enlarges: the height step gives 666x500, then p = 45.
-        {1024,
-         768,
-         [](auto& in, auto& out) { return ResizeWithDimensions(in, out, 500, 300, 90); },
-         {300, 225}},
-        // The height step is skipped, p = 15, round(1.5) = 2.
-        {2000, 10, [](auto& in, auto& out) { return ResizeWithDimensions(in, out, 500, 300, 90); }, {300, 2}},
-        {200,
-         100,
-         [](auto& in, auto& out) { return ResizeWithDimensions(in, out, 500, 300, 90); },
-         {200, 100}},
+        {400, 300, 'w', 10, 0, {10, 6}},       // p = 2
+        {1024, 768, 'w', 500, 0, {500, 376}},  // p = 49
+        {1024, 768, 'h', 500, 0, {666, 500}},  // p = 65
+        {300, 200, 'w', 640, 0, {640, 426}},   // p = 213
+        {1024, 768, 'p', 33, 0, {338, 253}},   // round(337.92), round(253.44)
+        {1024, 768, 'p', 100, 0, {1024, 768}},
+        {1024, 768, 'f', 300, 500, {300, 225}},  // never enlarges: the height step gives 666x500, then p = 45
+        {2000, 10, 'f', 300, 500, {300, 2}},     // the height step is skipped, p = 15, round(1.5) = 2
+        {200, 100, 'f', 300, 500, {200, 100}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.w0 << "x" << c.h0 << " to " << c.expected.first);
-        EXPECT_TRUE(c.resize(Picture("in.jpg", c.w0, c.h0, Plain), dir / "out.jpg"));
-        const auto image = kxtest::DecodeJpegFile(dir / "out.jpg");
-        EXPECT_EQ(std::pair(image.width, image.height), c.expected);
+        SCOPED_TRACE(testing::Message() << c.w0 << "x" << c.h0 << " " << c.method << c.a);
+        EXPECT_TRUE(Resize(c.method, Picture("in.jpg", c.w0, c.h0, Plain), dir / "out.jpg", c.a, c.b));
+        EXPECT_EQ(kxtest::JpegSize(dir / "out.jpg"), c.expected);
     }
     EXPECT_TRUE(reports.empty());
 }
@@ -84,6 +78,7 @@ TEST_F(Operations, ExpectedFailuresSetTheirCodesSilentlyAndWriteNothing)
         {"percentage 0", [&] { return PercentageResize(in, out, 0, 90); }, 5},
         {"border missing input", [&] { return ImageAddBorder(dir / "missing.bmp", out, 0, 1, 1, 1, 1); }, 1},
         {"quality 0", [&] { return ResizeImage(in, out, 10, 10, 0); }, 2},
+        {"quality 101", [&] { return ResizeImage(in, out, 10, 10, 101); }, 2},
         {"1 pixel wide", [&] { return ResizeImage(thin, out, 10, 10, 90); }, 7},
         {"empty surface", [&] { return ResizeMaxWidth(wide, out, 10, 90); }, 2},
     };
@@ -96,39 +91,128 @@ TEST_F(Operations, ExpectedFailuresSetTheirCodesSilentlyAndWriteNothing)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Operations, ColourCodesAndBorders)
+TEST_F(Operations, BorderColoursAndPlaces)
 {
     EXPECT_EQ(ColorCodeToRGB(255), (RGBBytes{255, 0, 0}));
-    EXPECT_EQ(ColorCodeToRGB(255 * 65536), (RGBBytes{0, 0, 255}));
     EXPECT_EQ(ColorCodeToRGB(0x01FF8040), (RGBBytes{64, 128, 255}));  // the fourth byte is ignored
     EXPECT_EQ(ColorCodeToRGB(-16777216), (RGBBytes{0, 0, 0}));        // a multiple of 2^24
-
+    EXPECT_EQ(ColorCodeToRGB(-1), (RGBBytes{0, 0, 0}));               // reported
     const Bgr inside{20, 200, 40}, blue{255, 0, 0};
     const std::string in = Picture("in.jpg", 100, 50, [&](int, int) { return inside; });
     EXPECT_TRUE(ImageAddBorder(in, dir / "framed.jpg", 255 * 65536, 10, 20, 0, 5));
     const auto image = kxtest::DecodeJpegFile(dir / "framed.jpg");
     ASSERT_EQ(std::pair(image.width, image.height), std::pair(105, 80));
-    EXPECT_TRUE(Near(image.At(50, 4), blue, 8));     // above the source
-    EXPECT_TRUE(Near(image.At(50, 15), inside, 8));  // the source starts at row 10
-    EXPECT_TRUE(Near(image.At(2, 55), inside, 8));   // and at column 0
-    EXPECT_TRUE(Near(image.At(50, 70), blue, 8));    // below it, from row 60
-    EXPECT_TRUE(Near(image.At(103, 30), blue, 8));   // right of it, from column 100
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Operations, UnexpectedErrorsAreReported)
-{
-    const std::string in = Picture("in.jpg", 10, 10, [](int, int) { return Bgr{200, 200, 200}; });
-    EXPECT_EQ(ColorCodeToRGB(-1), (RGBBytes{0, 0, 0}));
-    // A negative border colour is reported and drawn black.
+    // The source starts at row 10 and column 0, the border below it at row 60, right of it at column 100.
+    const std::tuple<int, int, Bgr> pixels[] = {
+        {50, 4, blue}, {50, 15, inside}, {2, 55, inside}, {50, 70, blue}, {103, 30, blue}};
+    for (const auto& [x, y, colour] : pixels) EXPECT_TRUE(Near(image.At(x, y), colour, 8)) << x << "," << y;
+    // A negative colour is reported and drawn black.
     EXPECT_TRUE(ImageAddBorder(in, dir / "out.jpg", -1, 4, 4, 4, 4));
-    const auto image = kxtest::DecodeJpegFile(dir / "out.jpg");
-    ASSERT_EQ(image.width, 18);
-    EXPECT_TRUE(Near(image.At(0, 0), {0, 0, 0}, 8));
+    EXPECT_TRUE(Near(kxtest::DecodeJpegFile(dir / "out.jpg").At(0, 0), {0, 0, 0}, 8));
     // Two borders of 20,000 overflow the Integer sum.
     EXPECT_FALSE(ImageAddBorder(in, dir / "out.jpg", 0, 20000, 20000, 0, 0));
     EXPECT_EQ(ErrorCode(), 0);
     EXPECT_EQ(reports, (std::vector<std::string>{FormatErrorReport("ColorCodeToRGB", "Overflow", 6),
                                                  FormatErrorReport("ColorCodeToRGB", "Overflow", 6),
                                                  FormatErrorReport("ImageAddBorder", "Overflow", 6)}));
+}
+
+TEST(Proportions, TrueSizesRoundHalfToEvenAndNeverReachZero)
+{
+    const PictureSize p1000{1000, 750}, p4000{4000, 3000};
+    EXPECT_EQ(ScaledToWidth(p1000, 333), (PictureSize{333, 250}));        // 249.75; whole percent gave 248
+    EXPECT_EQ(FittedWithin(p4000, 1024, 768), (PictureSize{1024, 768}));  // passes gave 1024x753
+    EXPECT_EQ(FittedWithin(p4000, 2000, 500), (PictureSize{667, 500}));   // 666.67
+    EXPECT_EQ(FittedWithin({800, 600}, 1024, 768), (PictureSize{800, 600}));  // fits: kept
+    EXPECT_EQ(FittedWithin({2000, 10}, 300, 500), (PictureSize{300, 2}));     // 1.5 -> 2
+    EXPECT_EQ(ScaledToWidth({400, 300}, 10), (PictureSize{10, 8}));           // 7.5 -> 8
+    EXPECT_EQ(ScaledToWidth({4, 5}, 2), (PictureSize{2, 2}));                 // 2.5 -> 2
+    EXPECT_EQ(ScaledToHeight({1024, 768}, 500), (PictureSize{667, 500}));
+    EXPECT_EQ(ScaledToWidth({10000, 10}, 10), (PictureSize{10, 1}));  // 0.01 -> at least 1
+    EXPECT_EQ(CoveringBox(p4000, 200, 200), (PictureSize{267, 200}));
+    EXPECT_EQ(CoveringBox({3000, 4000}, 300, 100), (PictureSize{300, 400}));
+    EXPECT_EQ(CentreCropOffset({267, 200}, 200, 200), (PictureSize{33, 0}));
+}
+
+TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
+{
+    const struct {
+        Long w0, h0, wt, ht, denominator;
+    } cases[] = {
+        {4032, 3024, 640, 480, 2},  // 1/4 gives 1008 < 1280
+        {4032, 3024, 320, 240, 4},  {4032, 3024, 252, 189, 8},  {4032, 3024, 253, 189, 4},
+        {4000, 3000, 1000, 750, 2}, {4000, 3000, 1001, 750, 1}, {800, 600, 400, 300, 1},
+        {8000, 100, 100, 10, 4},  // the height limits it: 100 / 8 rounds up to 13 < 20
+        {4000, 3000, 0, 0, 1},    // no target: every pixel
+        {100, 100, 200, 200, 1},  // enlarged
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShrinkOnLoadDenominator(c.w0, c.h0, {c.wt, c.ht}), c.denominator)
+            << c.w0 << "x" << c.h0 << " to " << c.wt << "x" << c.ht;
+}
+
+TEST_F(ModernMode, JpegDecodesScaledOnlyWhenAsked)
+{
+    const std::string jpeg = Picture("in.jpg", 101, 48, Pattern);
+    cDIBSection s;
+    PictureMetadata metadata;
+    ASSERT_TRUE(LoadPicture(jpeg, s, metadata, true, {12, 6}));
+    EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(26, 12));  // 1/4, sides rounded up
+    ASSERT_TRUE(LoadPicture(jpeg, s));
+    EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(101, 48));
+}
+
+TEST_F(ModernMode, OperationsGiveTrueSizesInOnePassAndMissingInputIsNotLoaded)
+{
+    const std::string in = Picture("in.jpg", 160, 120, Pattern), out = dir / "out.jpg";
+    const struct {
+        char method;
+        int a, b;
+        std::pair<int, int> expected;
+        EngineSettings settings = kModern;
+    } cases[] = {
+        {'w', 10, 0, {10, 8}},                                                      // 7.5; whole percent 7
+        {'h', 50, 0, {67, 50}},  {'f', 80, 60, {80, 60}},     {'p', 1, 0, {2, 1}},  // 1.2 and 1.6
+        {'F', 30, 30, {30, 30}}, {'F', 30, 30, {30, 30}, {}},  // filling is always true to the proportions
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        ErrorCode() = 0;
+        ASSERT_TRUE(Resize(c.method, in, out, c.a, c.b, c.settings));
+        EXPECT_EQ(kxtest::JpegSize(out), c.expected);
+        EXPECT_FALSE(Resize(c.method, dir / "missing.jpg", out, c.a, c.b, c.settings));
+        EXPECT_EQ(ErrorCode(), ecInputNotLoaded);
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
+// Three bands, red, green, blue from the left: filling a square keeps the middle one, with either filter.
+TEST_F(ModernMode, FillCropsTheMiddle)
+{
+    const std::string in = Picture("bands.jpg", 240, 80, [](int x, int) {
+        return x < 80 ? Bgr{0, 0, 255} : x < 160 ? Bgr{0, 255, 0} : Bgr{255, 0, 0};
+    });
+    const std::string out = dir / "out.jpg";
+    for (const EngineSettings& settings : {EngineSettings{}, kModern}) {
+        ASSERT_TRUE(ResizeToFill(in, out, 40, 40, 95, settings));
+        const auto image = kxtest::DecodeJpegFile(out);
+        ASSERT_EQ(std::pair(image.width, image.height), std::pair(40, 40));
+        for (const int x : {4, 20, 35})
+            EXPECT_TRUE(Near(image.At(x, 20), {0, 255, 0}, 24)) << x;  // edges blur
+    }
+}
+
+// Any number of threads resizing at once write the bytes one thread writes.
+TEST_F(ModernMode, SameBytesWhateverTheNumberOfWorkers)
+{
+    const std::string in = Picture("in.jpg", 300, 200, Pattern);
+    ASSERT_TRUE(ResizeMaxWidth(in, dir / "alone.jpg", 70, 90, kModern));
+    const auto expected = kxtest::ReadFileBytes(dir / "alone.jpg");
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 4; ++i)
+        workers.emplace_back(
+            [&, i] { ResizeMaxWidth(in, dir / ("w" + std::to_string(i) + ".jpg"), 70, 90, kModern); });
+    for (auto& worker : workers) worker.join();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(kxtest::ReadFileBytes(dir / ("w" + std::to_string(i) + ".jpg")), expected);
 }
