@@ -1,9 +1,6 @@
 // The main window and its boxes as a person finds them: access keys, Enter,
 // context menus, clipped texts, the web label and the folder chooser.
-#include <gtest/gtest.h>
-
 #include <QAbstractButton>
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -13,57 +10,17 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 #include <QToolTip>
-#include <functional>
 
-#include "Dialogs.h"
 #include "QtDialogs.h"
-#include "RecordingEngine.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
 #include "frmAbout.h"
-#include "frmMain.h"
-#include "modShared.h"
 
 using namespace folvane;
+using kxtest::WhenUp;
 
 namespace {
-
-// Every resize succeeds without touching a file.
-class NoEngine : public kxtest::RecordingEngine {
-public:
-    NoEngine() { succeed = true; }
-};
-
-// Answers No to every question, noting what the window showed at that moment.
-class WatchingDialogs : public IDialogs {
-public:
-    MessageAnswer ShowMessage(const std::string& text, const std::string&, MessageStyle) override
-    {
-        shown.push_back(text + (watch ? " | " + watch() : ""));
-        return MessageAnswer::No;
-    }
-    void Beep() override {}
-    std::string ChooseFolder(const std::string&) override { return folder; }
-    std::function<std::string()> watch;
-    std::vector<std::string> shown;
-    std::string folder;
-};
-
-// Plays the person at the next modal box or menu: `act` gets it once it is up.
-template <typename Widget>
-void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
-{
-    QObject::connect(&timer, &QTimer::timeout, [&timer, act] {
-        QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
-                                                        : QApplication::activeModalWidget();
-        if (auto* widget = qobject_cast<Widget*>(up); widget && widget->isVisible()) {
-            timer.stop();
-            act(widget);
-        }
-    });
-    timer.start(5);
-}
 
 class UrlCatcher : public QObject {
     Q_OBJECT
@@ -74,35 +31,7 @@ public:
     std::vector<QString> opened;
 };
 
-class KeyboardWindow : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        SetDialogs(&dialogs);
-        ResizeMethod = 0;
-        window = std::make_unique<frmMain>(engine);
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-    void TearDown() override
-    {
-        window.reset();
-        SetDialogs(nullptr);
-    }
-    // A folder and both sizes, ready to start.
-    void ReadyToStart(const std::string& folder = "/home/ann/Photos")
-    {
-        dialogs.folder = folder;
-        window->CmdBrowse->click();
-        window->txtHeight->setText("480");
-        window->txtWidth->setText("640");
-    }
-
-    WatchingDialogs dialogs;
-    NoEngine engine;
-    std::unique_ptr<frmMain> window;
-};
+using KeyboardWindow = kxtest::WindowTest;
 
 }  // namespace
 
@@ -113,28 +42,26 @@ TEST_F(KeyboardWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
     };
-    ReadyToStart();
-    dialogs.watch = [this] {  // the step pictures, the summary, the panel and the focus
-        std::string seen;
-        for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
-            seen += std::to_string(window->PictureOf(l));
-        return seen + " " + window->txtParam->text().toStdString() +
-               (window->fraMeter->isVisible() ? " meter" : "") +
-               (window->cmdProcess->hasFocus() ? " focused" : "");
-    };
     const Case cases[] = {{window->txtHeight, Qt::Key_P, Qt::AltModifier},
                           {window->cmdProcess, Qt::Key_Return, Qt::NoModifier},
                           {window->cmdProcess, Qt::Key_Enter, Qt::KeypadModifier}};
+    ReadyToStart();
+    // Whenever the press comes, step 4 must be on screen by then.
+    dialogs.watch = [this] {
+        return StepPictures() + " " + window->txtParam->text().toStdString() +
+               (window->fraMeter->isVisible() ? " meter" : "") +
+               (window->cmdProcess->hasFocus() ? " focused" : "");
+    };
     for (const Case& c : cases) {
         c.from->setFocus(Qt::TabFocusReason);
-        dialogs.shown.clear();
+        dialogs.boxes.clear(), dialogs.seen.clear();
         QTest::keyClick(c.from, c.key, c.modifiers);
-        // Whenever the press comes, step 4 must be on screen by then.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 1000)) << c.key;
-        EXPECT_EQ(dialogs.shown.size(), 1u);
-        EXPECT_EQ(dialogs.shown[0],
-                  "All the images in /home/ann/Photos\r\nwill be resized and put in "
-                  "/home/ann/Photos/Resized | 56744 Height & Width, 640 x 480 pixels. meter focused");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.seen.empty(); }, 1000)) << c.key;
+        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Would you like to continue...|All the images in "
+                                                          "/home/ann/Photos\r\nwill be resized and put in "
+                                                          "/home/ann/Photos/Resized|36"});
+        EXPECT_EQ(dialogs.seen,
+                  std::vector<std::string>{"56744 Height & Width, 640 x 480 pixels. meter focused"});
     }
     // Alt+A: the About button has the focus by the time its box is up.
     window->txtHeight->setFocus(Qt::TabFocusReason);
@@ -147,10 +74,13 @@ TEST_F(KeyboardWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
     EXPECT_EQ(focusedAtOpen, window->cmdAbout);
 }
 
-TEST_F(KeyboardWindow, ContextMenuCopyTakesTheSelectionAndPasteHasNoLengthLimit)
+TEST_F(KeyboardWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
 {
+    window->txtHeight->setText("1234");
+    Focus(window->txtHeight);
+    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
     window->txtWidth->setText("123456");
-    window->txtWidth->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(window->txtWidth, Qt::LeftButton, {}, QPoint(5, 5));
     QApplication::processEvents();
     EXPECT_EQ(window->txtWidth->selectedText(), "123456");
     window->txtWidth->setSelection(1, 3);
@@ -163,7 +93,6 @@ TEST_F(KeyboardWindow, ContextMenuCopyTakesTheSelectionAndPasteHasNoLengthLimit)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
     EXPECT_EQ(window->txtWidth->selectedText(), "234");
-
     // Another window in front and back again: the selection stays too.
     QWidget other;
     other.show();
@@ -185,7 +114,7 @@ TEST_F(KeyboardWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAs
                           "second week, camera two, the good ones only";
     for (const QString& folder : {QString("/home/ann/Photos"), words, "/" + QString(300, 'x')}) {
         ReadyToStart(folder.toStdString());
-        window->cmdProcess->setFocus(Qt::TabFocusReason);
+        Focus(window->cmdProcess);
         for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
             const QString full = label->text();
             EXPECT_TRUE(full.startsWith(folder));
@@ -253,6 +182,9 @@ TEST_F(KeyboardWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
                           {Qt::LeftButton, false, 0}};
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    // The box made for a window that is gone once crashed a second window.
+    frmAbout::Instance(window.get());
+    Open(engine);
     frmAbout& about = frmAbout::Instance(window.get());
     about.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
@@ -319,14 +251,6 @@ TEST_F(KeyboardWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
     SetDialogs(&dialogs);
     qputenv("HOME", oldHome);
     oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
-}
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
 
 #include "frmMainKeyboard_test.moc"

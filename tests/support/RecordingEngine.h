@@ -1,6 +1,7 @@
-// An engine that records each call of a batch run instead of resizing:
-// "<engine method> <in> <out> <its numbers, comma separated>", with the
-// numbers in the engine method's argument order and the quality last.
+// An engine that records each call of a batch run instead of resizing, and
+// says every picture was written: "<engine method> <in> <out> <its numbers,
+// comma separated>", with the numbers in the engine method's argument order
+// and the quality last. Read `calls` once the run is over.
 #pragma once
 
 #include <mutex>
@@ -21,25 +22,12 @@ public:
         if (row.UsesHeight) call += std::to_string(sizes.Height) + ",";
         if (row.UsesWidth) call += std::to_string(sizes.Width) + ",";
         if (row.UsesPercentage) call += std::to_string(sizes.Percentage) + ",";
-        call += std::to_string(quality);
-        BeforeRecord();
         std::lock_guard lock(mutex_);
-        calls.push_back(call);
-        return succeed;
+        calls.push_back(call + std::to_string(quality));
+        return true;
     }
 
-    std::vector<std::string> Calls()
-    {
-        std::lock_guard lock(mutex_);
-        return calls;
-    }
-
-    bool succeed = false;  // what every call returns
     std::vector<std::string> calls;
-
-protected:
-    // Called, outside the lock, before each call is recorded.
-    virtual void BeforeRecord() {}
 
 private:
     std::mutex mutex_;
