@@ -1,9 +1,17 @@
-// The main window driven as a person would: clicks, focus and typing, with
-// the dialogs scripted and recorded instead of shown.
+// The main window and its boxes driven as a person would: clicks, focus,
+// typing, access keys, context menus and the About box, with the dialogs
+// scripted and recorded instead of shown unless a test shows the real ones.
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QShortcut>
-#include <QTest>
+#include <QToolTip>
 #include <atomic>
 #include <condition_variable>
 #include <set>
@@ -12,14 +20,14 @@
 #include "QtDialogs.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
-#include "modShared.h"
+#include "frmAbout.h"
 #include "modStartup.h"
 
 using namespace folvane;
 using kxtest::OnUiThread;
+using kxtest::WhenUp;
 
 namespace {
-
 // Holds every picture until the test lets it go: the n-th picture to arrive
 // waits until n have been released. On the user-interface thread nobody
 // could open the gate; calls there are only counted.
@@ -92,6 +100,15 @@ protected:
     }
 };
 
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url.toString()); }
+
+public:
+    std::vector<QString> opened;
+};
+
 using MainWindow = kxtest::WindowTest;
 using StartUp = kxtest::DialogsTest;
 
@@ -144,9 +161,9 @@ TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
         QString width;
         bool startable;
     } cases[] = {{"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
-    Type(window->txtHeight, "480");
+    window->txtHeight->setText("480");
     for (const auto& c : cases) {
-        Type(window->txtWidth, c.width);
+        window->txtWidth->setText(c.width);
         EXPECT_EQ(window->cmdProcess->isEnabled(), c.startable) << c.width.toStdString();
     }
     dialogs.folder = "/";
@@ -164,16 +181,7 @@ TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
-TEST_F(MainWindow, StartWithoutAFolderAsksForOne)
-{
-    ReadyToStart("");  // the chooser was cancelled
-    ASSERT_TRUE(window->cmdProcess->isEnabled());
-    window->cmdProcess->click();
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
-                                 "Image Folder...|Please enter the Folder with the Images in to Resize|48"});
-}
-
-TEST_F(MainWindow, StartChecksTheMethodsFieldsInOrder)
+TEST_F(MainWindow, StartChecksTheFolderThenTheMethodsFieldsInOrder)
 {
     struct Case {
         int method;
@@ -185,8 +193,11 @@ TEST_F(MainWindow, StartChecksTheMethodsFieldsInOrder)
         {1, "480", "640", "0", "Percentage"}, {2, "-5", "640", "0", "Height"},
         {3, "abc", "5.5", "0", "Width"},      {4, "480", "abc", "0", "Width"},
     };
-    dialogs.folder = "/home/ann/Photos";
-    window->CmdBrowse->click();
+    ReadyToStart("");  // the chooser was cancelled
+    window->cmdProcess->click();
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
+                                 "Image Folder...|Please enter the Folder with the Images in to Resize|48"});
+    ReadyToStart();
     for (const Case& c : cases) {
         ResizeMethod = static_cast<int16_t>(c.method);
         window->txtHeight->setText(c.height);
@@ -209,7 +220,7 @@ TEST_F(MainWindow, TheConfirmationNamesBothFoldersAndYesRunsTheChosenMethod)
     dialogs.folder = dir.Path();
     window->CmdBrowse->click();
     window->chkMethod[3]->click();
-    Type(window->txtWidth, "640");
+    window->txtWidth->setText("640");
     const std::string question = "Would you like to continue...|All the images in " + dir.Path() +
                                  "\r\nwill be resized and put in " + dir.Path() + "/Resized|36";
     window->cmdProcess->click();  // No does nothing: not even the Resized folder
@@ -248,8 +259,8 @@ TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobDetails)
 TEST_F(MainWindow, JobSummariesWordForWord)
 {
     const auto summary = [&] { return window->txtParam->text().toStdString(); };
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
+    window->txtHeight->setText("480");
+    window->txtWidth->setText("640");
     window->txtPercentage->setText("50");
     const std::pair<int, std::string> summaries[] = {
         {0, "Height & Width, 640 x 480 pixels."},
@@ -273,15 +284,6 @@ TEST_F(MainWindow, JobSummariesWordForWord)
     window->NumberFour();
     EXPECT_EQ(summary(), "Height & Width, abc x 480 pixels.");
     EXPECT_EQ(window->txtDestFolder->text(), "/Resized");
-}
-
-TEST_F(MainWindow, SizeBoxSelectsItsWholeTextWhenClicked)
-{
-    window->txtHeight->setText("1234");
-    QTest::mouseClick(window->txtHeight, Qt::LeftButton, {}, QPoint(5, 5));
-    QApplication::processEvents();
-    EXPECT_TRUE(window->txtHeight->hasFocus());
-    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
 }
 
 TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
@@ -367,7 +369,7 @@ TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
     dialogs.folder = dir.Path();
     window->CmdBrowse->click();
     window->chkMethod[3]->click();
-    Type(window->txtWidth, "640");
+    window->txtWidth->setText("640");
     QtDialogs real(window.get());
     SetDialogs(&real);
     // Plays the person: reads each box and clicks its button.
@@ -398,33 +400,222 @@ TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
     EXPECT_EQ(engine.calls.size(), 1u);
 }
 
-TEST(QtDialogsFromWorkers, BoxesAreShownOnTheUiThreadOneAtATimeWhileTheirThreadsWait)
+TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
 {
-    RecordingQtDialogs dialogs;
-    std::vector<MessageAnswer> answers(3, MessageAnswer::No);
-    std::vector<std::thread> workers;
-    for (size_t i = 0; i < 3; ++i)
-        workers.emplace_back([&, i] {
-            answers[i] = dialogs.ShowMessage("Go on?", "Question", MessageStyle::Question);
-            dialogs.Beep();
-            ++dialogs.goneOn;
-        });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 3; }, 60000));
-    for (std::thread& worker : workers) worker.join();
-    ASSERT_EQ(dialogs.boxes.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_TRUE(dialogs.boxes[k].onUiThread);
-        // The box's own thread was still waiting when it closed.
-        EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));
-        EXPECT_EQ(answers[k], MessageAnswer::Yes);
+    struct Case {
+        QWidget* from;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    const Case cases[] = {{window->txtHeight, Qt::Key_P, Qt::AltModifier},
+                          {window->cmdProcess, Qt::Key_Return, Qt::NoModifier},
+                          {window->cmdProcess, Qt::Key_Enter, Qt::KeypadModifier}};
+    ReadyToStart();
+    // Whenever the press comes, step 4 must be on screen by then.
+    dialogs.watch = [this] {
+        return StepPictures() + " " + window->txtParam->text().toStdString() +
+               (window->fraMeter->isVisible() ? " meter" : "") +
+               (window->cmdProcess->hasFocus() ? " focused" : "");
+    };
+    for (const Case& c : cases) {
+        c.from->setFocus(Qt::TabFocusReason);
+        dialogs.boxes.clear(), dialogs.seen.clear();
+        QTest::keyClick(c.from, c.key, c.modifiers);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.seen.empty(); }, 1000)) << c.key;
+        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Would you like to continue...|All the images in "
+                                                          "/home/ann/Photos\r\nwill be resized and put in "
+                                                          "/home/ann/Photos/Resized|36"});
+        EXPECT_EQ(dialogs.seen,
+                  std::vector<std::string>{"56744 Height & Width, 640 x 480 pixels. meter focused"});
     }
-    EXPECT_EQ(dialogs.mostOpen, 1);
-    EXPECT_EQ(dialogs.rings, 3);
-    EXPECT_EQ(dialogs.ringsOffUiThread, 0);
-    // On the user-interface thread a box is shown straight away.
-    EXPECT_EQ(dialogs.ShowMessage("Done!", "Folvane", MessageStyle::Plain), MessageAnswer::Ok);
-    ASSERT_EQ(dialogs.boxes.size(), 4u);
-    EXPECT_TRUE(dialogs.boxes[3].onUiThread);
+    // Alt+A: the About button has the focus by the time its box is up.
+    window->txtHeight->setFocus(Qt::TabFocusReason);
+    QWidget* focusedAtOpen = nullptr;
+    QTimer person;
+    WhenUp<frmAbout>(person,
+                     [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
+    QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive(); }, 1000));
+    EXPECT_EQ(focusedAtOpen, window->cmdAbout);
+}
+
+TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
+{
+    window->txtHeight->setText("1234");
+    Focus(window->txtHeight);
+    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
+    window->txtWidth->setText("123456");
+    QTest::mouseClick(window->txtWidth, Qt::LeftButton, {}, QPoint(5, 5));
+    QApplication::processEvents();
+    EXPECT_EQ(window->txtWidth->selectedText(), "123456");
+    window->txtWidth->setSelection(1, 3);
+    QTimer person;
+    WhenUp<QMenu>(person, [](QMenu* menu) { QTest::keyClick(menu, Qt::Key_C); });  // "&Copy"
+    // A right click, as the platform reports it.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                 window->txtWidth->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(window->txtWidth, &rightClick);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+    // Another window in front and back again: the selection stays too.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_TRUE(window->txtWidth->hasFocus());
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+
+    QGuiApplication::clipboard()->setText(QString(40000, '7'));
+    QTest::keyClick(window->txtWidth, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(window->txtWidth->text().size(), 40003);  // "1" + the paste + "56", less "234"
+}
+
+TEST_F(MainWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsToolTip)
+{
+    const QString words = "/home/ann/Photos/Our summer holiday at the sea with the whole family and the dog, "
+                          "second week, camera two, the good ones only";
+    for (const QString& folder : {QString("/home/ann/Photos"), words, "/" + QString(300, 'x')}) {
+        ReadyToStart(folder.toStdString());
+        Focus(window->cmdProcess);
+        for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
+            const QString full = label->text();
+            EXPECT_TRUE(full.startsWith(folder));
+            const QStringList lines = label->ShownLines();
+            const QFontMetrics metrics(label->font());
+            ASSERT_FALSE(lines.isEmpty());
+            // Whole lines only, none wider than the label.
+            EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(),
+                      label->contentsRect().height());
+            for (const QString& line : lines)
+                EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
+            QString shown = lines.join("");
+            if (full.size() > 100) {  // more than its four lines hold: cut and marked
+                ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+                shown.chop(1);
+                EXPECT_TRUE(full.startsWith(shown));
+                EXPECT_GT(shown.size(), 60);
+            } else {
+                EXPECT_EQ(shown, full);
+            }
+            QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(label, &hover);
+            EXPECT_EQ(QToolTip::text(), full);
+        }
+    }
+}
+
+TEST_F(MainWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
+{
+    const QFont desktop = QApplication::font();
+    frmAbout& about = frmAbout::Instance(window.get());
+    for (double points : {8.0, 10.0, 12.0, 16.0}) {
+        QFont font = desktop;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        about.show();
+        for (int round = 0; round < 5; ++round)
+            QApplication::processEvents();  // layouts settle a level a round
+        for (QLabel* label : about.findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;
+            const QRect area = label->contentsRect();
+            const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
+            const QRect need =
+                label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
+            EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width())
+                << points << " pt: " << label->text().toStdString();
+            EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
+        }
+        EXPECT_GT(about.cmdOK->geometry().top(), about.lblURL->geometry().bottom());
+        about.hide();
+    }
+    QApplication::setFont(desktop);
+}
+
+TEST_F(MainWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
+{
+    struct Case {
+        Qt::MouseButton button;
+        bool releasedOnLabel;
+        size_t opened;
+    };
+    const Case cases[] = {{Qt::LeftButton, true, 1},
+                          {Qt::RightButton, true, 0},
+                          {Qt::MiddleButton, true, 0},
+                          {Qt::LeftButton, false, 0}};
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    // The box made for a window that is gone once crashed a second window.
+    frmAbout::Instance(window.get());
+    Open(engine);
+    frmAbout& about = frmAbout::Instance(window.get());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    for (const Case& c : cases) {
+        const size_t before = catcher.opened.size();
+        const QPoint on = about.lblURL->rect().center();
+        QTest::mousePress(about.lblURL, c.button, {}, on);
+        QTest::mouseRelease(about.lblURL, c.button, {}, c.releasedOnLabel ? on : QPoint(on.x(), -30));
+        EXPECT_EQ(catcher.opened.size() - before, c.opened) << c.button << c.releasedOnLabel;
+    }
+    EXPECT_EQ(catcher.opened, std::vector<QString>{kMakerWebAddress});
+    QDesktopServices::unsetUrlHandler("https");
+    about.hide();
+}
+
+TEST_F(MainWindow, MessageBoxesAreWideEnoughForTheirTitle)
+{
+    QtDialogs real(window.get());
+    int width = 0;
+    QTimer person;
+    WhenUp<QMessageBox>(person,
+                        [&](QMessageBox* b) { width = b->width(), b->button(QMessageBox::Ok)->click(); });
+    real.ShowMessage("Done!", "Folvane", MessageStyle::Plain);
+    // Room for the title beside the window's icon and its buttons.
+    const QFontMetrics metrics(QApplication::font());
+    EXPECT_GE(width, metrics.horizontalAdvance("Folvane") + 6 * metrics.height());
+}
+
+TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
+{
+    // A folder made first (removed when it begins with "-"), the folder chosen ("" cancels), where it opened.
+    struct Case {
+        const char *make, *choose, *openedAt;
+    };
+    const Case cases[] = {{"", "", ""},
+                          {"Pictures", "", "/Pictures"},
+                          {"Pictures/a", "/Pictures/a", "/Pictures"},
+                          {"", "", "/Pictures/a"} /* a cancel keeps the last */,
+                          {"-Pictures/a", "", "/Pictures"}};
+    kxtest::TempDir home;
+    const QString root = QString::fromStdString(home.Path());
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / ".config"));
+    QtDialogs real(window.get());
+    SetDialogs(&real);
+    for (const Case& c : cases) {
+        if (c.make[0] == '-')
+            QDir(root).rmdir(c.make + 1);
+        else if (c.make[0])
+            QDir(root).mkpath(c.make);
+        QString openedAt;
+        QTimer person;
+        WhenUp<QFileDialog>(person, [&](QFileDialog* chooser) {
+            openedAt = chooser->directory().absolutePath();
+            if (!c.choose[0]) return chooser->reject();
+            chooser->setDirectory(root + c.choose);
+            static_cast<QDialog*>(chooser)->accept();  // the Choose button
+        });
+        window->CmdBrowse->click();
+        EXPECT_EQ(openedAt, root + c.openedAt) << c.make;
+        EXPECT_EQ(window->txtSourceFolder->text(), c.choose[0] ? root + c.choose : QString());
+    }
+    SetDialogs(&dialogs);
+    qputenv("HOME", oldHome);
+    oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 TEST(QtDialogsFromWorkers, TheRealBoxIsModalOnTheUiThreadAndItsAnswerGoesBack)
@@ -481,7 +672,9 @@ TEST_F(StartUp, MissingEngineEndsInTheMessage)
     EXPECT_FALSE(objEngine());
 }
 
-TEST_F(StartUp, EngineReportsAreBoxesOnTheUiThreadThatWorkersWaitFor)
+// A report box, and the beep, are carried to the user-interface thread one at
+// a time while the asking worker waits; there they come straight away.
+TEST_F(StartUp, EngineReportsAndBeepsFromWorkersAreOnTheUiThreadOneAtATime)
 {
     RecordingQtDialogs boxes;
     SetDialogs(&boxes);
@@ -490,9 +683,10 @@ TEST_F(StartUp, EngineReportsAreBoxesOnTheUiThreadThatWorkersWaitFor)
     const auto resize = [&] {
         objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
                                     {100, 0, 0}, 90);
+        Dialogs().Beep();
         ++boxes.goneOn;
     };
-    resize();  // on the user-interface thread
+    resize();
     std::vector<std::thread> workers;
     for (int i = 0; i < 2; ++i) workers.emplace_back(resize);
     EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.goneOn == 3; }, 60000));
@@ -505,7 +699,12 @@ TEST_F(StartUp, EngineReportsAreBoxesOnTheUiThreadThatWorkersWaitFor)
                   "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
         EXPECT_EQ(boxes.boxes[k].style, MessageStyle::Critical);
         EXPECT_TRUE(boxes.boxes[k].onUiThread);
+        // The box's own thread was still waiting when it closed.
         EXPECT_LE(boxes.boxes[k].goneOnAtClose, static_cast<int>(k));
     }
     EXPECT_EQ(boxes.mostOpen, 1);
+    EXPECT_EQ(boxes.rings, 3);
+    EXPECT_EQ(boxes.ringsOffUiThread, 0);
 }
+
+#include "frmMain_test.moc"

@@ -75,18 +75,16 @@ TEST(FileNameParts, ExtensionAfterLastDotFrontBeforeFirstDot)
         const char* name;
         const char* extension;
         const char* front;
-    } cases[] = {
-        {"archive.tar.gz", "gz", "archive"},
-        {"photo.bmp", "bmp", "photo"},
-        {"my.photo.bmp", "bmp", "my"},
-        {"a.b.GIF", "GIF", "a"},
-        {".hidden", "hidden", ""},
-        {"noext", "", "noext"},
-        {"trailing.", "", "trailing"},
-        {"", "", ""},
-        {"/home/a.b/file", "b/file", "/home/a"},
-        {"\xC3\xA9t\xC3\xA9.jpg", "jpg", "\xC3\xA9t\xC3\xA9"},
-    };
+    } cases[] = {{"archive.tar.gz", "gz", "archive"},
+                 {"photo.bmp", "bmp", "photo"},
+                 {"my.photo.bmp", "bmp", "my"},
+                 {"a.b.GIF", "GIF", "a"},
+                 {".hidden", "hidden", ""},
+                 {"noext", "", "noext"},
+                 {"trailing.", "", "trailing"},
+                 {"", "", ""},
+                 {"/home/a.b/file", "b/file", "/home/a"},
+                 {"\xC3\xA9t\xC3\xA9.jpg", "jpg", "\xC3\xA9t\xC3\xA9"}};
     for (const auto& c : cases) {
         EXPECT_EQ(GetFileExtension(c.name), c.extension) << c.name;
         EXPECT_EQ(ExtractFileNameFront(c.name), c.front) << c.name;
