@@ -10,10 +10,11 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QShortcut>
 #include <QToolTip>
 #include <atomic>
-#include <condition_variable>
+#include <semaphore>
 #include <set>
 #include <thread>
 
@@ -28,9 +29,8 @@ using kxtest::OnUiThread;
 using kxtest::WhenUp;
 
 namespace {
-// Holds every picture until the test lets it go: the n-th picture to arrive
-// waits until n have been released. On the user-interface thread nobody
-// could open the gate; calls there are only counted.
+// Holds every picture until the test lets it go, one per release. On the
+// user-interface thread nobody could let it go; calls there are counted.
 class GatedEngine : public kxtest::RecordingEngine {
 public:
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
@@ -39,31 +39,13 @@ public:
         if (OnUiThread()) {
             ++callsOnUiThread;
         } else {
-            std::unique_lock lock(gateMutex);
-            const int number = ++arrived;
-            opened.wait(lock, [&] { return released >= number; });
+            ++arrived;
+            gate.acquire();
         }
         return RecordingEngine::Resize(method, in, out, sizes, quality);
     }
-    void Release(int count)
-    {
-        {
-            std::lock_guard lock(gateMutex);
-            released = count;
-        }
-        opened.notify_all();
-    }
-    int Arrived()
-    {
-        std::lock_guard lock(gateMutex);
-        return arrived;
-    }
-    std::atomic<int> callsOnUiThread{0};
-
-private:
-    std::mutex gateMutex;
-    std::condition_variable opened;
-    int arrived = 0, released = 0;
+    std::atomic<int> arrived{0}, callsOnUiThread{0};
+    std::counting_semaphore<> gate{0};
 };
 
 // Shows no real box: records where each box was shown and how many of the
@@ -319,7 +301,7 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
         captions.insert(runWindow.lblWorking->text());
         for (int k = 0; k <= 2; ++k)
             if (runWindow.fraMeter->geometry() == step(k)) stepsSeen.insert(k);
-        if (gated.Arrived() == 0) return;
+        if (gated.arrived == 0) return;
         if (!triedInput) {
             triedInput = true;
             QTest::keyClick(runWindow.txtWidth, Qt::Key_9);
@@ -328,10 +310,13 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
             closed = runWindow.close();
             return;
         }
-        if (released < 3 && runWindow.fraMeter->geometry() == step(released)) gated.Release(++released);
+        if (released < 3 && runWindow.fraMeter->geometry() == step(released)) {
+            ++released;
+            gated.gate.release();
+        }
         if (ticks == 20000) {  // never hang, whatever went wrong
             ADD_FAILURE() << "the meter never reached step " << released;
-            gated.Release(3);
+            gated.gate.release(3);
         }
     });
     timer.start(1);
@@ -362,7 +347,8 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
     window.reset();  // before its engine
 }
 
-TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
+// The real boxes: the question on this thread, "Done!" from the run's.
+TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInputAndTheirAnswersGoBack)
 {
     kxtest::TempDir dir;
     kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
@@ -372,9 +358,9 @@ TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
     window->txtWidth->setText("640");
     QtDialogs real(window.get());
     SetDialogs(&real);
-    // Plays the person: reads each box and clicks its button.
-    std::vector<QString> texts;
-    QMessageBox* clicked = nullptr;
+    // Plays the person: reads each box and clicks No to the first, then Yes and OK.
+    std::vector<QString> seen;
+    QPointer<QMessageBox> clicked;  // null once the box is gone
     QTimer person;
     QObject::connect(&person, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -385,18 +371,21 @@ TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
             return;
         }
         clicked = box;
-        texts.push_back(box->text());
-        QAbstractButton* button = box->button(QMessageBox::Yes);
+        seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()));
+        QAbstractButton* button = box->button(seen.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
         QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     person.start(1);
     window->cmdProcess->click();
+    EXPECT_TRUE(engine.calls.empty());
+    window->cmdProcess->click();
     person.stop();
     SetDialogs(&dialogs);
     const QString folder = QString::fromStdString(dir.Path());
-    EXPECT_EQ(texts, (std::vector<QString>{"All the images in " + folder + "\nwill be resized and put in " +
-                                               folder + "/Resized",
-                                           "Done!"}));
+    const QString question = "Would you like to continue...|All the images in " + folder +
+                             "\nwill be resized and put in " + folder +
+                             "/Resized|4";  // QMessageBox::Question
+    EXPECT_EQ(seen, (std::vector<QString>{question, question, "Folvane|Done!|0"}));
     EXPECT_EQ(engine.calls.size(), 1u);
 }
 
@@ -419,7 +408,8 @@ TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
     };
     for (const Case& c : cases) {
         c.from->setFocus(Qt::TabFocusReason);
-        dialogs.boxes.clear(), dialogs.seen.clear();
+        dialogs.boxes.clear();
+        dialogs.seen.clear();
         QTest::keyClick(c.from, c.key, c.modifiers);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.seen.empty(); }, 1000)) << c.key;
         EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Would you like to continue...|All the images in "
@@ -616,42 +606,6 @@ TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
     SetDialogs(&dialogs);
     qputenv("HOME", oldHome);
     oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
-}
-
-TEST(QtDialogsFromWorkers, TheRealBoxIsModalOnTheUiThreadAndItsAnswerGoesBack)
-{
-    QtDialogs dialogs;
-    std::atomic<bool> answered{false};
-    MessageAnswer answer = MessageAnswer::Yes;
-    QString text, title;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool modal = false, onUiThread = false;
-    // Plays the person: reads the box, then presses No.
-    QTimer person;
-    QObject::connect(&person, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        text = box->text();
-        title = box->windowTitle();
-        icon = box->icon();
-        modal = box->isModal();
-        onUiThread = OnUiThread();
-        box->button(QMessageBox::No)->click();
-    });
-    person.start(1);
-    std::thread worker([&] {
-        answer = dialogs.ShowMessage("All the images in /a\r\nwill be resized",
-                                     "Would you like to continue...", MessageStyle::Question);
-        answered = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 60000));
-    worker.join();
-    EXPECT_EQ(answer, MessageAnswer::No);
-    EXPECT_EQ(text, "All the images in /a\nwill be resized");
-    EXPECT_EQ(title, "Would you like to continue...");
-    EXPECT_EQ(icon, QMessageBox::Question);
-    EXPECT_TRUE(modal);
-    EXPECT_TRUE(onUiThread);
 }
 
 TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)

@@ -120,7 +120,9 @@ TEST_F(Batch, ResizesThePicturesAndStepsOncePerListedFile)
             if (name.ends_with(".gif")) WritePicture(folder + "/" + name, 6, 10, "PNG");
             if (name.ends_with(".txt")) kxtest::WriteFileBytes(folder + "/" + name, {'h', 'i'});
         }
-        shown.clear(), repaints.clear(), dialogs.boxes.clear();
+        shown.clear();
+        repaints.clear();
+        dialogs.boxes.clear();
         BatchOptions options;
         options.Workers = c.workers;
         EXPECT_EQ(Run(folder, {3, "0", "4", "0"}, options), RunEnd::Done);  // scale to width 4
