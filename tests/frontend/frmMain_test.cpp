@@ -659,6 +659,12 @@ TEST_F(StartUp, EngineReportsAndBeepsFromWorkersAreOnTheUiThreadOneAtATime)
     EXPECT_EQ(boxes.mostOpen, 1);
     EXPECT_EQ(boxes.rings, 3);
     EXPECT_EQ(boxes.ringsOffUiThread, 0);
+    // A question's answer goes back to the asking worker.
+    MessageAnswer answer = MessageAnswer::No;
+    std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.boxes.size() == 4; }, 60000));
+    asking.join();
+    EXPECT_EQ(answer, MessageAnswer::Yes);
 }
 
 #include "frmMain_test.moc"
