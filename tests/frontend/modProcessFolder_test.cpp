@@ -29,13 +29,7 @@ void WritePicture(const std::string& path, int w, int h, const char* format = "B
     ASSERT_TRUE(image.save(QString::fromStdString(path), format)) << path;
 }
 
-MeterState Meter(int32_t top, int32_t height, int32_t step, const char* caption)
-{
-    return {top, height, step, caption};
-}
-
 const std::string kDone = "Folvane|Done!|0";
-const std::string kOverflow = "Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow";
 
 class Batch : public kxtest::DialogsTest, public IProgressView {
 protected:
@@ -130,9 +124,9 @@ TEST_F(Batch, ResizesThePicturesAndStepsOncePerListedFile)
         // until "Done!" fills it; only "Done!" is not repainted at once.
         std::vector<MeterState> meters;
         for (int32_t i = 0; i <= static_cast<int32_t>(c.names.size()); ++i)
-            meters.push_back(Meter(5360 - c.step * i, 160 + c.step * i, c.step, "Working..."));
-        meters.push_back(Meter(630, 4890, c.step, "Done!"));
-        meters.push_back(Meter(5360, 160, c.step, "Ready!"));
+            meters.push_back(MeterState{5360 - c.step * i, 160 + c.step * i, c.step, "Working..."});
+        meters.push_back(MeterState{630, 4890, c.step, "Done!"});
+        meters.push_back(MeterState{5360, 160, c.step, "Ready!"});
         EXPECT_EQ(shown, meters);
         std::vector<bool> repaint(meters.size(), true);
         repaint[meters.size() - 2] = false;
@@ -214,8 +208,8 @@ TEST_F(Batch, ASizeBeyond32BitsEndsTheRunWhereItStandsReportedOnce)
         std::vector<std::string> names;
         MeterState meter;
     } cases[] = {
-        {1, {"0.txt", "a.bmp", "b.bmp"}, Meter(3783, 1737, 1577, "Working...")},
-        {4, {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"}, Meter(5360, 160, 788, "Working...")},
+        {1, {"0.txt", "a.bmp", "b.bmp"}, MeterState{3783, 1737, 1577, "Working..."}},
+        {4, {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"}, MeterState{5360, 160, 788, "Working..."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.workers);
@@ -229,7 +223,8 @@ TEST_F(Batch, ASizeBeyond32BitsEndsTheRunWhereItStandsReportedOnce)
         options.Workers = c.workers;
         reports.clear();
         EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine, options), RunEnd::Error);
-        EXPECT_EQ(reports, std::vector<std::string>{kOverflow});
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               "Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow"});
         EXPECT_TRUE(engine.calls.empty());
         EXPECT_EQ(CurrentMeter(), c.meter);
     }
@@ -326,7 +321,7 @@ TEST_F(Batch, TheStopFlagLeavesFilesNotStartedAlone)
     EXPECT_EQ(finished, (std::vector<std::string>{"a.bmp", "b.bmp"}));
     EXPECT_EQ(ListOrdinaryFiles(dir / "Resized"), (std::vector<std::string>{"a.jpg", "b.jpg"}));
     EXPECT_TRUE(dialogs.boxes.empty());  // no "Done!"
-    EXPECT_EQ(CurrentMeter(), Meter(2996, 2524, 1182, "Working..."));
+    EXPECT_EQ(CurrentMeter(), (MeterState{2996, 2524, 1182, "Working..."}));
     options.Workers = 4;  // raised before the run: nothing starts
     finished.clear();
     EXPECT_EQ(Run(dir.Path(), {3, "0", "4", "0"}, options), RunEnd::Stopped);
