@@ -2,6 +2,7 @@
 // typing, access keys, context menus and the About box, with the dialogs
 // scripted and recorded instead of shown unless a test shows the real ones.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -12,23 +13,48 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QShortcut>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QToolTip>
+#include <array>
 #include <atomic>
+#include <memory>
 #include <semaphore>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "QtDialogs.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
 #include "frmAbout.h"
+#include "frmMain.h"
+#include "modShared.h"
 #include "modStartup.h"
 
 using namespace folvane;
-using kxtest::OnUiThread;
-using kxtest::WhenUp;
 
 namespace {
+
+bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
+
+// Plays the person at the next modal box or menu that is a Widget: `act`
+// gets it once it is up.
+template <typename Widget>
+void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
+{
+    QObject::connect(&timer, &QTimer::timeout, [&timer, act] {
+        QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                        : QApplication::activeModalWidget();
+        if (auto* widget = qobject_cast<Widget*>(up); widget && widget->isVisible()) {
+            timer.stop();
+            act(widget);
+        }
+    });
+    timer.start(5);
+}
+
 // Holds every picture until the test lets it go, one per release. On the
 // user-interface thread nobody could let it go; calls there are counted.
 class GatedEngine : public kxtest::RecordingEngine {
@@ -48,38 +74,14 @@ public:
     std::counting_semaphore<> gate{0};
 };
 
-// Shows no real box: records where each box was shown and how many of the
-// asking threads had gone on by the time it closed. It turns the event loop
-// while "open", as a box does, so that other requests can pile up.
-class RecordingQtDialogs : public QtDialogs {
+// The real boxes; a beep counts 1 on the user-interface thread, 100 elsewhere.
+class RingCountingDialogs : public QtDialogs {
 public:
-    struct Box {
-        std::string text;
-        MessageStyle style;
-        bool onUiThread;
-        int goneOnAtClose;
-    };
-    std::vector<Box> boxes;
-    int open = 0, mostOpen = 0, rings = 0, ringsOffUiThread = 0;
-    std::atomic<int> goneOn{0};  // counted by the test's threads
+    using QtDialogs::QtDialogs;
+    int rings = 0;
 
 protected:
-    MessageAnswer ShowBox(const std::string& text, const std::string&, MessageStyle style) override
-    {
-        mostOpen = std::max(mostOpen, ++open);
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        boxes.push_back({text, style, OnUiThread(), goneOn.load()});
-        --open;
-        return style == MessageStyle::Question ? MessageAnswer::Yes : MessageAnswer::Ok;
-    }
-    void Ring() override
-    {
-        ++rings;
-        if (!OnUiThread()) ++ringsOffUiThread;
-    }
+    void Ring() override { rings += OnUiThread() ? 1 : 100; }
 };
 
 class UrlCatcher : public QObject {
@@ -91,10 +93,81 @@ public:
     std::vector<QString> opened;
 };
 
-using MainWindow = kxtest::WindowTest;
-using StartUp = kxtest::DialogsTest;
-
 const kxtest::Image kGrey{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
+
+// The main window as the program shows it, over a RecordingEngine.
+class MainWindow : public kxtest::DialogsTest {
+protected:
+    void SetUp() override
+    {
+        DialogsTest::SetUp();
+        ResizeMethod = 0;
+        Open(engine);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        DialogsTest::TearDown();
+    }
+    // Replaces the window by an active one over `other`, which must outlive it.
+    void Open(IResizeEngine& other)
+    {
+        window.reset();  // one window shows the meter at a time
+        window = std::make_unique<frmMain>(other);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QApplication::processEvents();
+    }
+    // Gives `widget` the focus as Tab does.
+    void Focus(QWidget* widget)
+    {
+        widget->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+    }
+    // Chooses `folder` with the Browse button and types height 480, width 640.
+    void ReadyToStart(const std::string& folder = "/home/ann/Photos")
+    {
+        dialogs.folder = folder;
+        window->CmdBrowse->click();
+        window->txtHeight->setText("480");
+        window->txtWidth->setText("640");
+    }
+    // The pictures of step markers 1 to 4 and of the help, as digits: "16781".
+    std::string StepPictures() const
+    {
+        std::string digits;
+        for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
+            digits += std::to_string(window->PictureOf(l));
+        return digits;
+    }
+    // The checked method boxes, then for height, width and percentage "H",
+    // "W", "P" when the box and its labels are enabled, "-" when all are
+    // disabled, "?" when they disagree: "3 -W-".
+    std::string SizeBoxes() const
+    {
+        std::string state;
+        for (int i = 0; i < 5; ++i)
+            if (window->chkMethod[i]->isChecked()) state += std::to_string(i);
+        const frmMain& w = *window;
+        const std::pair<char, std::vector<QWidget*>> rows[] = {
+            {'H', {w.txtHeight, w.lblHeight, w.lblPixels1}},
+            {'W', {w.txtWidth, w.lblWidth, w.lblPixels2}},
+            {'P', {w.txtPercentage, w.lblPercent, w.lblPercSymb}}};
+        state += " ";
+        for (const auto& [letter, widgets] : rows) {
+            const auto enabled =
+                std::count_if(widgets.begin(), widgets.end(), [](QWidget* x) { return x->isEnabled(); });
+            state += enabled == 3 ? letter : enabled == 0 ? '-' : '?';
+        }
+        return state;
+    }
+
+    kxtest::RecordingEngine engine;
+    std::unique_ptr<frmMain> window;
+};
+
+using StartUp = kxtest::DialogsTest;
 
 }  // namespace
 
@@ -109,7 +182,6 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndNothingToStart)
     EXPECT_TRUE(window->txtSourceFolder->text().isEmpty());
     EXPECT_TRUE(window->CmdBrowse->hasFocus());
     EXPECT_EQ(StepPictures(), "16781");
-    EXPECT_FALSE(window->fraMeter->isVisible());
     EXPECT_EQ(window->lblWorking->text(), "Ready!");
     EXPECT_EQ(window->chkMethod[0]->text(), "Height && Width");
     EXPECT_EQ(window->PictureOf(window->imgBanner), 5);
@@ -139,14 +211,12 @@ TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
 {
     // Only an enabled box holding exactly "0" keeps the start off; the
     // disabled percentage box holds "0" throughout.
-    const struct {
-        QString width;
-        bool startable;
-    } cases[] = {{"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
+    const std::pair<QString, bool> widths[] = {
+        {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
     window->txtHeight->setText("480");
-    for (const auto& c : cases) {
-        window->txtWidth->setText(c.width);
-        EXPECT_EQ(window->cmdProcess->isEnabled(), c.startable) << c.width.toStdString();
+    for (const auto& [width, startable] : widths) {
+        window->txtWidth->setText(width);
+        EXPECT_EQ(window->cmdProcess->isEnabled(), startable) << width.toStdString();
     }
     dialogs.folder = "/";
     window->CmdBrowse->click();
@@ -165,106 +235,66 @@ TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
 
 TEST_F(MainWindow, StartChecksTheFolderThenTheMethodsFieldsInOrder)
 {
-    struct Case {
-        int method;
-        QString height, width, percentage;
-        std::string field;
-    };
-    const Case cases[] = {
-        {0, "abc", "abc", "5", "Height"},     {0, "480", "0", "5", "Width"},
-        {1, "480", "640", "0", "Percentage"}, {2, "-5", "640", "0", "Height"},
-        {3, "abc", "5.5", "0", "Width"},      {4, "480", "abc", "0", "Width"},
-    };
+    // Method, height, width, percentage, the field the box names.
+    const std::array<const char*, 5> cases[] = {
+        {"0", "abc", "abc", "5", "Height"},     {"0", "480", "0", "5", "Width"},
+        {"1", "480", "640", "0", "Percentage"}, {"2", "-5", "640", "0", "Height"},
+        {"3", "abc", "5.5", "0", "Width"},      {"4", "480", "abc", "0", "Width"}};
     ReadyToStart("");  // the chooser was cancelled
     window->cmdProcess->click();
     EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
                                  "Image Folder...|Please enter the Folder with the Images in to Resize|48"});
     ReadyToStart();
-    for (const Case& c : cases) {
-        ResizeMethod = static_cast<int16_t>(c.method);
-        window->txtHeight->setText(c.height);
-        window->txtWidth->setText(c.width);
-        window->txtPercentage->setText(c.percentage);
+    for (const auto& [method, height, width, percentage, field] : cases) {
+        ResizeMethod = static_cast<int16_t>(method[0] - '0');
+        window->txtHeight->setText(height);
+        window->txtWidth->setText(width);
+        window->txtPercentage->setText(percentage);
         dialogs.boxes.clear();
         window->cmdProcess_Click();
-        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Error...|Please enter a valid " + c.field +
-                                                          " for the Images!|16"})
-            << c.method;
+        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Error...|Please enter a valid " +
+                                                          std::string(field) + " for the Images!|16"})
+            << method;
     }
     EXPECT_TRUE(engine.calls.empty());
 }
 
-TEST_F(MainWindow, TheConfirmationNamesBothFoldersAndYesRunsTheChosenMethod)
-{
-    kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "beach.jpg", kGrey, 90, 2);
-    kxtest::WriteFileBytes(dir / "notes.txt", {'x'});
-    dialogs.folder = dir.Path();
-    window->CmdBrowse->click();
-    window->chkMethod[3]->click();
-    window->txtWidth->setText("640");
-    const std::string question = "Would you like to continue...|All the images in " + dir.Path() +
-                                 "\r\nwill be resized and put in " + dir.Path() + "/Resized|36";
-    window->cmdProcess->click();  // No does nothing: not even the Resized folder
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{question});
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"beach.jpg", "notes.txt"}));
-    dialogs.answers = {MessageAnswer::Yes};
-    window->cmdProcess->click();
-    EXPECT_EQ(engine.calls, std::vector<std::string>{"ImageResizeMaxWidth " + dir / "beach.jpg " +
-                                                     dir.Path() + "/Resized/beach.jpg 640,90"});
-    EXPECT_EQ(dialogs.boxes, (std::vector<std::string>{question, question, "Folvane|Done!|0"}));
-    EXPECT_EQ(dialogs.beeps, 1);
-    EXPECT_EQ(window->lblWorking->text(), "Ready!");
-    EXPECT_EQ(window->fraMeter->geometry(), TwipsToPixels(6210, 5360, 280, 160));
-}
-
 TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobDetails)
 {
-    const struct {
-        QWidget* focus;
-        const char* pictures;
-        bool details;
-    } steps[] = {{window->chkMethod[2], "52782", false},
-                 {window->txtHeight, "56383", false},
-                 {window->cmdProcess, "56744", true},
-                 {window->CmdBrowse, "16781", false}};
+    const std::pair<QWidget*, const char*> steps[] = {{window->chkMethod[2], "52782"},
+                                                      {window->txtHeight, "56383"},
+                                                      {window->cmdProcess, "56744"},
+                                                      {window->CmdBrowse, "16781"}};
     ReadyToStart();
-    for (const auto& s : steps) {
-        Focus(s.focus);
-        EXPECT_EQ(StepPictures(), s.pictures);
-        EXPECT_EQ(window->fraMeter->isVisible(), s.details) << s.pictures;
-        EXPECT_EQ(window->txtParam->isVisible(), s.details) << s.pictures;
+    for (const auto& [focus, pictures] : steps) {
+        Focus(focus);
+        EXPECT_EQ(StepPictures(), pictures);
+        const bool details = focus == window->cmdProcess;
+        EXPECT_EQ(window->fraMeter->isVisible(), details) << pictures;
+        EXPECT_EQ(window->txtParam->isVisible(), details) << pictures;
     }
     EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
 }
 
 TEST_F(MainWindow, JobSummariesWordForWord)
 {
-    const auto summary = [&] { return window->txtParam->text().toStdString(); };
+    const auto summary = [&](int box) {
+        for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
+        window->NumberFour();
+        return window->txtParam->text().toStdString();
+    };
     window->txtHeight->setText("480");
     window->txtWidth->setText("640");
     window->txtPercentage->setText("50");
-    const std::pair<int, std::string> summaries[] = {
-        {0, "Height & Width, 640 x 480 pixels."},
-        {1, "Percentage enlargment/reduction, 50%."},
-        {2, "Scale to Height, 480 pixels."},
-        {3, "Scale to width, 640 pixels."},
-        {4, "Maximum allowed size = 640 x 480 pixels."},
-    };
-    for (const auto& [box, text] : summaries) {
-        for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
-        window->NumberFour();
-        EXPECT_EQ(summary(), text);
-    }
-    // Texts as typed, even ones the start would refuse.
-    for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == 0);
-    window->txtWidth->setText("abc");
-    window->NumberFour();
-    EXPECT_EQ(summary(), "Height & Width, abc x 480 pixels.");
+    EXPECT_EQ(summary(0), "Height & Width, 640 x 480 pixels.");
+    EXPECT_EQ(summary(1), "Percentage enlargment/reduction, 50%.");
+    EXPECT_EQ(summary(2), "Scale to Height, 480 pixels.");
+    EXPECT_EQ(summary(3), "Scale to width, 640 pixels.");
+    EXPECT_EQ(summary(4), "Maximum allowed size = 640 x 480 pixels.");
+    window->txtWidth->setText("abc");  // texts as typed, even ones the start would refuse
+    EXPECT_EQ(summary(0), "Height & Width, abc x 480 pixels.");
     // No box checked: the summary stays, the destination is rewritten.
-    window->chkMethod[0]->setChecked(false);
-    window->NumberFour();
-    EXPECT_EQ(summary(), "Height & Width, abc x 480 pixels.");
+    EXPECT_EQ(summary(-1), "Height & Width, abc x 480 pixels.");
     EXPECT_EQ(window->txtDestFolder->text(), "/Resized");
 }
 
@@ -274,43 +304,39 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) kxtest::EncodeJpegFile(dir / name, kGrey, 90, 2);
     GatedEngine gated;
     Open(gated);
-    frmMain& runWindow = *window;
-    dialogs.folder = dir.Path();
-    runWindow.CmdBrowse->click();
-    runWindow.chkMethod[3]->click();
-    runWindow.txtWidth->setText("640");
+    ReadyToStart(dir.Path());
+    window->chkMethod[3]->click();
     int shortcuts = 0;
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), &runWindow);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), window.get());
     QObject::connect(shortcut, &QShortcut::activated, [&] { ++shortcuts; });
-    QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
     ASSERT_EQ(shortcuts, 1);
     dialogs.answers = {MessageAnswer::Yes};
+    dialogs.watch = [] { return std::string(OnUiThread() ? "ui" : "run"); };
 
     // With three files the column grows 1577 twips a step.
     auto step = [](int k) { return TwipsToPixels(6210, 5360 - 1577 * k, 280, 160 + 1577 * k); };
     int ticks = 0, released = 0;
-    bool triedInput = false, closed = true;
-    std::set<QString> captions;
+    bool triedInput = false, closed = true, working = false;
     std::set<int> stepsSeen;
     // Ticks on this thread while the run goes on; it lets the pictures go one
     // by one, each once the window shows the step before it.
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (!runWindow.Running()) return;
+        if (!window->Running() || gated.arrived == 0) return;
         ++ticks;
-        captions.insert(runWindow.lblWorking->text());
+        working = working || window->lblWorking->text() == "Working...";
         for (int k = 0; k <= 2; ++k)
-            if (runWindow.fraMeter->geometry() == step(k)) stepsSeen.insert(k);
-        if (gated.arrived == 0) return;
+            if (window->fraMeter->geometry() == step(k)) stepsSeen.insert(k);
         if (!triedInput) {
             triedInput = true;
-            QTest::keyClick(runWindow.txtWidth, Qt::Key_9);
-            QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
-            QTest::mouseClick(runWindow.chkMethod[2], Qt::LeftButton);
-            closed = runWindow.close();
+            QTest::keyClick(window->txtWidth, Qt::Key_9);
+            QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
+            QTest::mouseClick(window->chkMethod[2], Qt::LeftButton);
+            closed = window->close();
             return;
         }
-        if (released < 3 && runWindow.fraMeter->geometry() == step(released)) {
+        if (released < 3 && window->fraMeter->geometry() == step(released)) {
             ++released;
             gated.gate.release();
         }
@@ -320,73 +346,93 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
         }
     });
     timer.start(1);
-    runWindow.cmdProcess->click();
+    window->cmdProcess->click();
     timer.stop();
 
-    EXPECT_GE(ticks, 3);
     EXPECT_EQ(released, 3);
     EXPECT_EQ(stepsSeen, (std::set<int>{0, 1, 2}));
-    EXPECT_TRUE(captions.count("Working..."));
-    // The click, the typing, the shortcut and the close all went nowhere.
+    EXPECT_TRUE(working);
+    // The typing, the shortcut, the click and the close all went nowhere.
     EXPECT_EQ(shortcuts, 1);
     EXPECT_FALSE(closed);
-    EXPECT_TRUE(runWindow.isVisible());
-    EXPECT_EQ(ResizeMethod, 3);
     EXPECT_EQ(SizeBoxes(), "3 -W-");
-    EXPECT_EQ(runWindow.txtWidth->text(), "640");
-    // The question, then "Done!" from the run's own thread.
-    EXPECT_EQ(dialogs.onUiThread, (std::vector<bool>{true, false}));
+    EXPECT_EQ(window->txtWidth->text(), "640");
+    // The question on this thread, then "Done!" from the run's own thread.
+    EXPECT_EQ(dialogs.seen, (std::vector<std::string>{"ui", "run"}));
     EXPECT_EQ(dialogs.boxes.back(), "Folvane|Done!|0");
     EXPECT_EQ(dialogs.beeps, 1);
     EXPECT_EQ(gated.calls.size(), 3u);
     EXPECT_EQ(gated.callsOnUiThread, 0);
     // The last meter change of the run is shown once it is over.
-    EXPECT_EQ(runWindow.lblWorking->text(), "Ready!");
-    EXPECT_EQ(runWindow.fraMeter->geometry(), step(0));
-    EXPECT_FALSE(runWindow.Running());
+    EXPECT_EQ(window->lblWorking->text(), "Ready!");
+    EXPECT_EQ(window->fraMeter->geometry(), step(0));
+    EXPECT_FALSE(window->Running());
     window.reset();  // before its engine
 }
 
-// The real boxes: the question on this thread, "Done!" from the run's.
-TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInputAndTheirAnswersGoBack)
+// The real boxes of a run over the program's own engine, answered No, then
+// Yes: the engine's reports from the workers and "Done!" come to this thread
+// one at a time while their thread waits, each box as wide as its title needs.
+TEST_F(MainWindow, TheRealBoxesOfARunComeOneAtATimeAndTheirAnswersGoBack)
 {
     kxtest::TempDir dir;
     kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
-    dialogs.folder = dir.Path();
-    window->CmdBrowse->click();
-    window->chkMethod[3]->click();
-    window->txtWidth->setText("640");
-    QtDialogs real(window.get());
+    // A GIF screen 8 wide and 0 high: scaled to a height, a division by zero.
+    for (const char* name : {"b.gif", "c.gif"})
+        kxtest::WriteFileBytes(dir / name, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 0, 0, 0x80, 0, 0});
+    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
+    Open(*objEngine().methods);
+    ReadyToStart(dir.Path());
+    window->chkMethod[2]->click();
+    RingCountingDialogs real(window.get());
     SetDialogs(&real);
-    // Plays the person: reads each box and clicks No to the first, then Yes and OK.
     std::vector<QString> seen;
+    int mostOpen = 0, narrow = 0;
     QPointer<QMessageBox> clicked;  // null once the box is gone
     QTimer person;
     QObject::connect(&person, &QTimer::timeout, [&] {
+        int open = 0;
+        for (QMessageBox* b : window->findChildren<QMessageBox*>()) open += b->isVisible();
+        mostOpen = std::max(mostOpen, open);
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
         if (box == clicked) {  // the click went nowhere; close it anyway
             ADD_FAILURE() << box->text().toStdString();
-            box->done(0);
-            return;
+            return box->done(0);
         }
         clicked = box;
         seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()));
+        // Room for the title beside the window's icon and its buttons.
+        const QFontMetrics metrics(QApplication::font());
+        narrow += box->width() < metrics.horizontalAdvance(box->windowTitle()) + 6 * metrics.height();
         QAbstractButton* button = box->button(seen.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
         QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     person.start(1);
+    window->cmdProcess->click();  // No does nothing: not even the Resized folder
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.gif", "c.gif"}));
     window->cmdProcess->click();
-    EXPECT_TRUE(engine.calls.empty());
-    window->cmdProcess->click();
-    person.stop();
-    SetDialogs(&dialogs);
     const QString folder = QString::fromStdString(dir.Path());
     const QString question = "Would you like to continue...|All the images in " + folder +
                              "\nwill be resized and put in " + folder +
                              "/Resized|4";  // QMessageBox::Question
-    EXPECT_EQ(seen, (std::vector<QString>{question, question, "Folvane|Done!|0"}));
-    EXPECT_EQ(engine.calls.size(), 1u);
+    const QString report =
+        "Error...|Error in : ResizeMaxHeight\nError Number : 11\nError Desc : Division by zero|3";
+    EXPECT_EQ(seen, (std::vector<QString>{question, question, report, report, "Folvane|Done!|0"}));
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_EQ(narrow, 0);
+    EXPECT_EQ(real.rings, 1);
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").height, 480);
+    MessageAnswer answer = MessageAnswer::No;
+    std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 60000));
+    asking.join();
+    EXPECT_EQ(answer, MessageAnswer::Yes);
+    person.stop();
+    SetDialogs(&dialogs);
+    window.reset();  // before its engine
+    CloseApp();
+    EXPECT_FALSE(objEngine());
 }
 
 TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
@@ -526,15 +572,11 @@ TEST_F(MainWindow, AboutBoxHoldsEveryTextAtLargeDesktopFonts)
 
 TEST_F(MainWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
 {
-    struct Case {
-        Qt::MouseButton button;
-        bool releasedOnLabel;
-        size_t opened;
-    };
-    const Case cases[] = {{Qt::LeftButton, true, 1},
-                          {Qt::RightButton, true, 0},
-                          {Qt::MiddleButton, true, 0},
-                          {Qt::LeftButton, false, 0}};
+    // Button, released on the label, pages opened.
+    const std::tuple<Qt::MouseButton, bool, size_t> cases[] = {{Qt::LeftButton, true, 1},
+                                                               {Qt::RightButton, true, 0},
+                                                               {Qt::MiddleButton, true, 0},
+                                                               {Qt::LeftButton, false, 0}};
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "Open");
     // The box made for a window that is gone once crashed a second window.
@@ -543,42 +585,26 @@ TEST_F(MainWindow, TheWebLabelOpensOnlyOnALeftClickReleasedOnIt)
     frmAbout& about = frmAbout::Instance(window.get());
     about.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    for (const Case& c : cases) {
+    for (const auto& [button, releasedOnLabel, opened] : cases) {
         const size_t before = catcher.opened.size();
         const QPoint on = about.lblURL->rect().center();
-        QTest::mousePress(about.lblURL, c.button, {}, on);
-        QTest::mouseRelease(about.lblURL, c.button, {}, c.releasedOnLabel ? on : QPoint(on.x(), -30));
-        EXPECT_EQ(catcher.opened.size() - before, c.opened) << c.button << c.releasedOnLabel;
+        QTest::mousePress(about.lblURL, button, {}, on);
+        QTest::mouseRelease(about.lblURL, button, {}, releasedOnLabel ? on : QPoint(on.x(), -30));
+        EXPECT_EQ(catcher.opened.size() - before, opened) << button << releasedOnLabel;
     }
     EXPECT_EQ(catcher.opened, std::vector<QString>{kMakerWebAddress});
     QDesktopServices::unsetUrlHandler("https");
     about.hide();
 }
 
-TEST_F(MainWindow, MessageBoxesAreWideEnoughForTheirTitle)
-{
-    QtDialogs real(window.get());
-    int width = 0;
-    QTimer person;
-    WhenUp<QMessageBox>(person,
-                        [&](QMessageBox* b) { width = b->width(), b->button(QMessageBox::Ok)->click(); });
-    real.ShowMessage("Done!", "Folvane", MessageStyle::Plain);
-    // Room for the title beside the window's icon and its buttons.
-    const QFontMetrics metrics(QApplication::font());
-    EXPECT_GE(width, metrics.horizontalAdvance("Folvane") + 6 * metrics.height());
-}
-
 TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
 {
     // A folder made first (removed when it begins with "-"), the folder chosen ("" cancels), where it opened.
-    struct Case {
-        const char *make, *choose, *openedAt;
-    };
-    const Case cases[] = {{"", "", ""},
-                          {"Pictures", "", "/Pictures"},
-                          {"Pictures/a", "/Pictures/a", "/Pictures"},
-                          {"", "", "/Pictures/a"} /* a cancel keeps the last */,
-                          {"-Pictures/a", "", "/Pictures"}};
+    const std::array<const char*, 3> cases[] = {{"", "", ""},
+                                                {"Pictures", "", "/Pictures"},
+                                                {"Pictures/a", "/Pictures/a", "/Pictures"},
+                                                {"", "", "/Pictures/a"} /* a cancel keeps the last */,
+                                                {"-Pictures/a", "", "/Pictures"}};
     kxtest::TempDir home;
     const QString root = QString::fromStdString(home.Path());
     const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
@@ -586,22 +612,19 @@ TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / ".config"));
     QtDialogs real(window.get());
     SetDialogs(&real);
-    for (const Case& c : cases) {
-        if (c.make[0] == '-')
-            QDir(root).rmdir(c.make + 1);
-        else if (c.make[0])
-            QDir(root).mkpath(c.make);
-        QString openedAt;
+    for (const auto& [make, choose, openedAt] : cases) {
+        make[0] == '-' ? QDir(root).rmdir(make + 1) : QDir().mkpath(root + "/" + make);
+        QString at;
         QTimer person;
         WhenUp<QFileDialog>(person, [&](QFileDialog* chooser) {
-            openedAt = chooser->directory().absolutePath();
-            if (!c.choose[0]) return chooser->reject();
-            chooser->setDirectory(root + c.choose);
+            at = chooser->directory().absolutePath();
+            if (!choose[0]) return chooser->reject();
+            chooser->setDirectory(root + choose);
             static_cast<QDialog*>(chooser)->accept();  // the Choose button
         });
         window->CmdBrowse->click();
-        EXPECT_EQ(openedAt, root + c.openedAt) << c.make;
-        EXPECT_EQ(window->txtSourceFolder->text(), c.choose[0] ? root + c.choose : QString());
+        EXPECT_EQ(at, root + openedAt) << make;
+        EXPECT_EQ(window->txtSourceFolder->text(), choose[0] ? root + choose : QString());
     }
     SetDialogs(&dialogs);
     qputenv("HOME", oldHome);
@@ -624,47 +647,6 @@ TEST_F(StartUp, MissingEngineEndsInTheMessage)
     EXPECT_EQ(dialogs.boxes,
               std::vector<std::string>{"Error...|The Kestrix DLL cannot be found, Closing Application|16"});
     EXPECT_FALSE(objEngine());
-}
-
-// A report box, and the beep, are carried to the user-interface thread one at
-// a time while the asking worker waits; there they come straight away.
-TEST_F(StartUp, EngineReportsAndBeepsFromWorkersAreOnTheUiThreadOneAtATime)
-{
-    RecordingQtDialogs boxes;
-    SetDialogs(&boxes);
-    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
-    // A missing picture scaled to a height: the engine reports a division by zero.
-    const auto resize = [&] {
-        objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
-                                    {100, 0, 0}, 90);
-        Dialogs().Beep();
-        ++boxes.goneOn;
-    };
-    resize();
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 2; ++i) workers.emplace_back(resize);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.goneOn == 3; }, 60000));
-    for (std::thread& worker : workers) worker.join();
-    CloseApp();
-    EXPECT_FALSE(objEngine());
-    ASSERT_EQ(boxes.boxes.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(boxes.boxes[k].text,
-                  "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
-        EXPECT_EQ(boxes.boxes[k].style, MessageStyle::Critical);
-        EXPECT_TRUE(boxes.boxes[k].onUiThread);
-        // The box's own thread was still waiting when it closed.
-        EXPECT_LE(boxes.boxes[k].goneOnAtClose, static_cast<int>(k));
-    }
-    EXPECT_EQ(boxes.mostOpen, 1);
-    EXPECT_EQ(boxes.rings, 3);
-    EXPECT_EQ(boxes.ringsOffUiThread, 0);
-    // A question's answer goes back to the asking worker.
-    MessageAnswer answer = MessageAnswer::No;
-    std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.boxes.size() == 4; }, 60000));
-    asking.join();
-    EXPECT_EQ(answer, MessageAnswer::Yes);
 }
 
 #include "frmMain_test.moc"

@@ -1,8 +1,7 @@
 #include "WindowDriver.h"
 
-#include <QThread>
-
-namespace kxtest {
+#include <QApplication>
+#include <memory>
 
 namespace {
 
@@ -25,34 +24,3 @@ private:
 testing::Environment* const kApplication = testing::AddGlobalTestEnvironment(new Application);
 
 }  // namespace
-
-bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
-
-std::string WindowTest::StepPictures() const
-{
-    std::string digits;
-    for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
-        digits += std::to_string(window->PictureOf(l));
-    return digits;
-}
-
-std::string WindowTest::SizeBoxes() const
-{
-    std::string state;
-    for (int i = 0; i < 5; ++i)
-        if (window->chkMethod[i]->isChecked()) state += std::to_string(i);
-    const folvane::frmMain& w = *window;
-    const std::pair<char, std::vector<QWidget*>> rows[] = {
-        {'H', {w.txtHeight, w.lblHeight, w.lblPixels1}},
-        {'W', {w.txtWidth, w.lblWidth, w.lblPixels2}},
-        {'P', {w.txtPercentage, w.lblPercent, w.lblPercSymb}}};
-    state += " ";
-    for (const auto& [letter, widgets] : rows) {
-        const auto enabled =
-            std::count_if(widgets.begin(), widgets.end(), [](QWidget* x) { return x->isEnabled(); });
-        state += enabled == 3 ? letter : enabled == 0 ? '-' : '?';
-    }
-    return state;
-}
-
-}  // namespace kxtest
