@@ -55,10 +55,14 @@ void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
     timer.start(5);
 }
 
-// Holds every picture until the test lets it go, one per release. On the
-// user-interface thread nobody could let it go; calls there are counted.
-class GatedEngine : public kxtest::RecordingEngine {
+// Holds every picture until the test lets it go, one per release, then
+// hands it to `inner`. On the user-interface thread nobody could let it go;
+// calls there are counted.
+class GatedEngine : public kx::batch::Engine {
 public:
+    explicit GatedEngine(kx::batch::Engine& inner)
+        : inner_(inner)
+    {}
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
@@ -68,10 +72,13 @@ public:
             ++arrived;
             gate.acquire();
         }
-        return RecordingEngine::Resize(method, in, out, sizes, quality);
+        return inner_.Resize(method, in, out, sizes, quality);
     }
     std::atomic<int> arrived{0}, callsOnUiThread{0};
     std::counting_semaphore<> gate{0};
+
+private:
+    kx::batch::Engine& inner_;
 };
 
 // The real boxes; a beep counts 1 on the user-interface thread, 100 elsewhere.
@@ -287,31 +294,58 @@ TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
     EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
 }
 
-TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
+// A run over the program's own engine with the real boxes, answered No, then
+// Yes. Meanwhile the window paints and moves the meter but takes no input;
+// the engine's reports from the workers and "Done!" come to this thread one
+// at a time while their thread waits, each box as wide as its title needs.
+TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
 {
     kxtest::TempDir dir;
-    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) kxtest::EncodeJpegFile(dir / name, kGrey, 90, 2);
-    GatedEngine gated;
+    kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
+    // A GIF screen 8 wide and 0 high: scaled to a height, a division by zero.
+    for (const char* name : {"b.gif", "c.gif"})
+        kxtest::WriteFileBytes(dir / name, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 0, 0, 0x80, 0, 0});
+    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
+    GatedEngine gated(*objEngine().methods);
     Open(gated);
     ReadyToStart(dir.Path());
-    window->chkMethod[3]->click();
+    window->chkMethod[2]->click();
     int shortcuts = 0;
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), window.get());
     QObject::connect(shortcut, &QShortcut::activated, [&] { ++shortcuts; });
     QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
     ASSERT_EQ(shortcuts, 1);
-    dialogs.answers = {MessageAnswer::Yes};
-    dialogs.watch = [] { return std::string(OnUiThread() ? "ui" : "run"); };
+    RingCountingDialogs real(window.get());
+    SetDialogs(&real);
 
     // With three files the column grows 1577 twips a step.
     auto step = [](int k) { return TwipsToPixels(6210, 5360 - 1577 * k, 280, 160 + 1577 * k); };
-    int ticks = 0, released = 0;
+    int ticks = 0, released = 0, mostOpen = 0, narrow = 0;
     bool triedInput = false, closed = true, working = false;
     std::set<int> stepsSeen;
-    // Ticks on this thread while the run goes on; it lets the pictures go one
-    // by one, each once the window shows the step before it.
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
+    std::vector<QString> seen;
+    QPointer<QMessageBox> clicked;  // null once the box is gone
+    // Plays the person on this thread: answers each box, tries the window
+    // once, and lets the pictures go one by one, each once the window shows
+    // the step before it.
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        int open = 0;
+        for (QMessageBox* b : window->findChildren<QMessageBox*>()) open += b->isVisible();
+        mostOpen = std::max(mostOpen, open);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (box == clicked) {  // the click went nowhere; close it anyway
+                ADD_FAILURE() << box->text().toStdString();
+                return box->done(0);
+            }
+            clicked = box;
+            seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()));
+            // Room for the title beside the window's icon and its buttons.
+            const QFontMetrics metrics(QApplication::font());
+            narrow += box->width() < metrics.horizontalAdvance(box->windowTitle()) + 6 * metrics.height();
+            QAbstractButton* button = box->button(seen.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
+            return QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
+        }
         if (!window->Running() || gated.arrived == 0) return;
         ++ticks;
         working = working || window->lblWorking->text() == "Working...";
@@ -319,9 +353,9 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
             if (window->fraMeter->geometry() == step(k)) stepsSeen.insert(k);
         if (!triedInput) {
             triedInput = true;
-            QTest::keyClick(window->txtWidth, Qt::Key_9);
+            QTest::keyClick(window->txtHeight, Qt::Key_9);
             QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
-            QTest::mouseClick(window->chkMethod[2], Qt::LeftButton);
+            QTest::mouseClick(window->chkMethod[3], Qt::LeftButton);
             closed = window->close();
             return;
         }
@@ -334,9 +368,10 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
             gated.gate.release(3);
         }
     });
-    timer.start(1);
+    person.start(1);
+    window->cmdProcess->click();  // No does nothing: not even the Resized folder
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.gif", "c.gif"}));
     window->cmdProcess->click();
-    timer.stop();
 
     EXPECT_EQ(released, 3);
     EXPECT_EQ(stepsSeen, (std::set<int>{0, 1, 2}));
@@ -344,63 +379,8 @@ TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
     // The typing, the shortcut, the click and the close all went nowhere.
     EXPECT_EQ(shortcuts, 1);
     EXPECT_FALSE(closed);
-    EXPECT_EQ(SizeBoxes(), "3 -W-");
-    EXPECT_EQ(window->txtWidth->text(), "640");
-    // The question on this thread, then "Done!" from the run's own thread.
-    EXPECT_EQ(dialogs.seen, (std::vector<std::string>{"ui", "run"}));
-    EXPECT_EQ(dialogs.boxes.back(), "Folvane|Done!|0");
-    EXPECT_EQ(dialogs.beeps, 1);
-    EXPECT_EQ(gated.calls.size(), 3u);
-    EXPECT_EQ(gated.callsOnUiThread, 0);
-    // The last meter change of the run is shown once it is over.
-    EXPECT_EQ(window->lblWorking->text(), "Ready!");
-    EXPECT_EQ(window->fraMeter->geometry(), step(0));
-    EXPECT_FALSE(window->Running());
-    window.reset();  // before its engine
-}
-
-// The real boxes of a run over the program's own engine, answered No, then
-// Yes: the engine's reports from the workers and "Done!" come to this thread
-// one at a time while their thread waits, each box as wide as its title needs.
-TEST_F(MainWindow, TheRealBoxesOfARunComeOneAtATimeAndTheirAnswersGoBack)
-{
-    kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
-    // A GIF screen 8 wide and 0 high: scaled to a height, a division by zero.
-    for (const char* name : {"b.gif", "c.gif"})
-        kxtest::WriteFileBytes(dir / name, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 0, 0, 0x80, 0, 0});
-    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
-    Open(*objEngine().methods);
-    ReadyToStart(dir.Path());
-    window->chkMethod[2]->click();
-    RingCountingDialogs real(window.get());
-    SetDialogs(&real);
-    std::vector<QString> seen;
-    int mostOpen = 0, narrow = 0;
-    QPointer<QMessageBox> clicked;  // null once the box is gone
-    QTimer person;
-    QObject::connect(&person, &QTimer::timeout, [&] {
-        int open = 0;
-        for (QMessageBox* b : window->findChildren<QMessageBox*>()) open += b->isVisible();
-        mostOpen = std::max(mostOpen, open);
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        if (box == clicked) {  // the click went nowhere; close it anyway
-            ADD_FAILURE() << box->text().toStdString();
-            return box->done(0);
-        }
-        clicked = box;
-        seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()));
-        // Room for the title beside the window's icon and its buttons.
-        const QFontMetrics metrics(QApplication::font());
-        narrow += box->width() < metrics.horizontalAdvance(box->windowTitle()) + 6 * metrics.height();
-        QAbstractButton* button = box->button(seen.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
-        QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
-    });
-    person.start(1);
-    window->cmdProcess->click();  // No does nothing: not even the Resized folder
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.gif", "c.gif"}));
-    window->cmdProcess->click();
+    EXPECT_EQ(SizeBoxes(), "2 H--");
+    EXPECT_EQ(window->txtHeight->text(), "480");
     const QString folder = QString::fromStdString(dir.Path());
     const QString question = "Would you like to continue...|All the images in " + folder +
                              "\nwill be resized and put in " + folder +
@@ -411,7 +391,13 @@ TEST_F(MainWindow, TheRealBoxesOfARunComeOneAtATimeAndTheirAnswersGoBack)
     EXPECT_EQ(mostOpen, 1);
     EXPECT_EQ(narrow, 0);
     EXPECT_EQ(real.rings, 1);
+    EXPECT_EQ(gated.callsOnUiThread, 0);
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").height, 480);
+    // The last meter change of the run is shown once it is over.
+    EXPECT_EQ(window->lblWorking->text(), "Ready!");
+    EXPECT_EQ(window->fraMeter->geometry(), step(0));
+    EXPECT_FALSE(window->Running());
+    // A question from another thread gets its answer back.
     MessageAnswer answer = MessageAnswer::No;
     std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 60000));
