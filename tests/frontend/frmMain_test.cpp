@@ -193,20 +193,16 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
     EXPECT_EQ(window->chkMethod[0]->text(), "Height && Width");
     EXPECT_EQ(window->PictureOf(window->imgBanner), 5);
     // Clicking the checked box unchecks it and keeps its method.
-    const struct {
-        int click;
-        const char* boxes;
-        QWidget* focus;
-    } clicks[] = {{3, "3 -W-", window->txtWidth},
-                  {1, "1 --P", window->txtPercentage},
-                  {3, "3 -W-", window->txtWidth},
-                  {3, " -W-", nullptr}};
-    for (const auto& c : clicks) {
-        window->chkMethod[c.click]->click();
+    const std::tuple<int, const char*, QWidget*> clicks[] = {{3, "3 -W-", window->txtWidth},
+                                                             {1, "1 --P", window->txtPercentage},
+                                                             {3, "3 -W-", window->txtWidth},
+                                                             {3, " -W-", nullptr}};
+    for (const auto& [click, boxes, focus] : clicks) {
+        window->chkMethod[click]->click();
         QApplication::processEvents();
-        EXPECT_EQ(ResizeMethod, c.click);
-        EXPECT_EQ(SizeBoxes(), c.boxes);
-        EXPECT_TRUE(!c.focus || c.focus->hasFocus()) << c.boxes;
+        EXPECT_EQ(ResizeMethod, click);
+        EXPECT_EQ(SizeBoxes(), boxes);
+        EXPECT_TRUE(!focus || focus->hasFocus()) << boxes;
     }
 }
 
@@ -422,14 +418,13 @@ TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
     dialogs.watch = [this] { return StepPictures() + (window->cmdProcess->hasFocus() ? " focused" : ""); };
     for (const auto& [from, key, modifiers] : presses) {
         from->setFocus(Qt::TabFocusReason);
-        const size_t before = dialogs.seen.size();
+        const size_t before = dialogs.boxes.size();
         QTest::keyClick(from, key, modifiers);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.seen.size() > before; }, 1000)) << key;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() > before; }, 1000)) << key;
     }
-    EXPECT_EQ(dialogs.seen, std::vector<std::string>(3, "56744 focused"));
     EXPECT_EQ(dialogs.boxes, std::vector<std::string>(3, "Would you like to continue...|All the images in "
                                                          "/home/ann/Photos\r\nwill be resized and put in "
-                                                         "/home/ann/Photos/Resized|36"));
+                                                         "/home/ann/Photos/Resized|36 56744 focused"));
     // Alt+A: the About button has the focus by the time its box is up.
     window->txtHeight->setFocus(Qt::TabFocusReason);
     QWidget* focusedAtOpen = nullptr;
@@ -443,9 +438,6 @@ TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
 
 TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
 {
-    window->txtHeight->setText("1234");
-    Focus(window->txtHeight);
-    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
     window->txtWidth->setText("123456");
     QTest::mouseClick(window->txtWidth, Qt::LeftButton, {}, QPoint(5, 5));
     QApplication::processEvents();
@@ -484,24 +476,20 @@ TEST_F(MainWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsTool
         Focus(window->cmdProcess);
         for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
             const QString full = label->text();
-            EXPECT_TRUE(full.startsWith(folder));
             const QStringList lines = label->ShownLines();
             const QFontMetrics metrics(label->font());
-            ASSERT_FALSE(lines.isEmpty());
             // Whole lines only, none wider than the label.
             EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(),
                       label->contentsRect().height());
             for (const QString& line : lines)
                 EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
+            // More than its four lines hold: cut and marked.
+            const bool cut = full.size() > 100;
             QString shown = lines.join("");
-            if (full.size() > 100) {  // more than its four lines hold: cut and marked
-                ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
-                shown.chop(1);
-                EXPECT_TRUE(full.startsWith(shown));
-                EXPECT_GT(shown.size(), 60);
-            } else {
-                EXPECT_EQ(shown, full);
-            }
+            EXPECT_EQ(shown.endsWith(QChar(0x2026)), cut) << shown.toStdString();
+            shown.chop(cut ? 1 : 0);
+            EXPECT_TRUE(full.startsWith(shown));
+            EXPECT_GE(shown.size(), cut ? 61 : full.size());
             QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(label, &hover);
             EXPECT_EQ(QToolTip::text(), full);

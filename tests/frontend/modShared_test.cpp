@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -12,44 +13,37 @@ using SharedModule = kxtest::DialogsTest;
 
 TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
 {
-    const struct {
-        const char* text;
-        bool expected;
-    } cases[] = {
+    const std::pair<const char*, bool> cases[] = {
         {"", false},          {"0", true},     {"007", true}, {"123", true},
         {"-5", false},        {"5.5", false},  {" 5", false}, {"5 ", false},
         {"12a4", false},      {"a123", false}, {"+1", false}, {"\xEF\xBC\x91", false},  // fullwidth 1
         {"1\xC3\xA9", false},                                                           // "1é"
     };
-    for (const auto& c : cases) EXPECT_EQ(isNumber(c.text), c.expected) << '"' << c.text << '"';
+    for (const auto& [text, expected] : cases) EXPECT_EQ(isNumber(text), expected) << '"' << text << '"';
     EXPECT_TRUE(isNumber(std::string(40000, '7')));  // no length limit
 }
 
 TEST(isDigit, ComparesBetweenZeroAndNineByteByByte)
 {
-    // "/" and ":" are the bytes either side of the digits; a longer text
-    // compares as a whole.
+    // "/" and ":" are the bytes either side of the digits; longer texts compare whole.
     for (const char* digit : {"0", "9", "5a"}) EXPECT_TRUE(isDigit(digit)) << digit;
     for (const char* other : {"/", ":", "", "\xC3\xA9"}) EXPECT_FALSE(isDigit(other)) << other;
 }
 
 TEST_F(SharedModule, ValidNumberEntryBoxesNonNumbersAndZeroAndReportsOverflow)
 {
-    for (const char* text : {"0", "000", "", "abc", "-5", " 640"})
-        EXPECT_FALSE(ValidNumberEntry("Width", text)) << text;
-    EXPECT_EQ(dialogs.boxes,
-              std::vector<std::string>(6, "Error...|Please enter a valid Width for the Images!|16"));
-    EXPECT_TRUE(reports.empty());
-    // Above 32 bits: an overflow reported under isNumber, no box.
-    for (const char* text : {"99999999999", "2147483648"})
-        EXPECT_FALSE(ValidNumberEntry("Height", text)) << text;
-    EXPECT_EQ(reports, std::vector<std::string>(
-                           2, "Error in : isNumber\r\nError Number : 6\r\nError Desc : Overflow"));
     EXPECT_TRUE(ValidNumberEntry("Width", "640"));
     EXPECT_TRUE(ValidNumberEntry("Percentage", "0050"));
     EXPECT_TRUE(ValidNumberEntry("Height", "2147483647"));
-    EXPECT_EQ(dialogs.boxes.size(), 6u);
-    EXPECT_EQ(reports.size(), 2u);
+    for (const char* text : {"0", "000", "", "abc", "-5", " 640"})
+        EXPECT_FALSE(ValidNumberEntry("Width", text)) << text;
+    // Above 32 bits: an overflow reported under isNumber, no box.
+    for (const char* text : {"99999999999", "2147483648"})
+        EXPECT_FALSE(ValidNumberEntry("Height", text)) << text;
+    EXPECT_EQ(dialogs.boxes,
+              std::vector<std::string>(6, "Error...|Please enter a valid Width for the Images!|16"));
+    EXPECT_EQ(reports, std::vector<std::string>(
+                           2, "Error in : isNumber\r\nError Number : 6\r\nError Desc : Overflow"));
 }
 
 TEST(TextToLong, ConvertsLikeTheRunTime)
@@ -71,19 +65,16 @@ TEST(TextToLong, ConvertsLikeTheRunTime)
 
 TEST(FileNameParts, ExtensionAfterLastDotFrontBeforeFirstDot)
 {
-    const struct {
-        const char* name;
-        const char* extension;
-        const char* front;
-    } cases[] = {{"archive.tar.gz", "gz", "archive"},
-                 {".hidden", "hidden", ""},
-                 {"noext", "", "noext"},
-                 {"trailing.", "", "trailing"},
-                 {"", "", ""},
-                 {"/home/a.b/file", "b/file", "/home/a"},
-                 {"\xC3\xA9t\xC3\xA9.jpg", "jpg", "\xC3\xA9t\xC3\xA9"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(GetFileExtension(c.name), c.extension) << c.name;
-        EXPECT_EQ(ExtractFileNameFront(c.name), c.front) << c.name;
+    // Name, extension, front.
+    const std::array<const char*, 3> cases[] = {{"archive.tar.gz", "gz", "archive"},
+                                                {".hidden", "hidden", ""},
+                                                {"noext", "", "noext"},
+                                                {"trailing.", "", "trailing"},
+                                                {"", "", ""},
+                                                {"/home/a.b/file", "b/file", "/home/a"},
+                                                {"\xC3\xA9t\xC3\xA9.jpg", "jpg", "\xC3\xA9t\xC3\xA9"}};
+    for (const auto& [name, extension, front] : cases) {
+        EXPECT_EQ(GetFileExtension(name), extension) << name;
+        EXPECT_EQ(ExtractFileNameFront(name), front) << name;
     }
 }

@@ -14,36 +14,32 @@ void LoadPictures() { Q_INIT_RESOURCE(pictures); }
 
 namespace {
 
-const std::string kPictures = KX_PICTURES_DIR;
-
-const std::pair<const char*, QSize> kPicturesInList[] = {
-    {"step1_current.png", {32, 32}}, {"step2_current.png", {32, 32}}, {"step3_current.png", {32, 32}},
-    {"step4_current.png", {32, 32}}, {"step1_other.png", {32, 32}},   {"step2_other.png", {32, 32}},
-    {"step3_other.png", {32, 32}},   {"step4_other.png", {32, 32}},   {"browse_folder.png", {16, 16}},
-    {"help_step1.jpg", {206, 379}},  {"help_step2.jpg", {206, 379}},  {"help_step3.jpg", {206, 379}},
-    {"help_step4.jpg", {206, 379}},  {"banner.jpg", {56, 350}},       {"folvane.png", {32, 32}},
-    {"folvane_256.png", {256, 256}},
-};
-
-// The program shows them from its compiled-in resources.
 TEST(Pictures, TheResourcesHoldExactlyThesePicturesEachOfThePixelSizeOfItsControl)
 {
+    std::vector<std::pair<std::string, QSize>> pictures = {{"browse_folder.png", {16, 16}},
+                                                           {"banner.jpg", {56, 350}},
+                                                           {"folvane.png", {32, 32}},
+                                                           {"folvane_256.png", {256, 256}}};
+    for (const char* step : {"1", "2", "3", "4"}) {
+        pictures.push_back({"step" + std::string(step) + "_current.png", {32, 32}});
+        pictures.push_back({"step" + std::string(step) + "_other.png", {32, 32}});
+        pictures.push_back({"help_step" + std::string(step) + ".jpg", {206, 379}});
+    }
     LoadPictures();
-    for (const auto& [name, size] : kPicturesInList) {
-        QImageReader reader(QString(":/pictures/") + name);
-        EXPECT_EQ(reader.format(), std::string(name).ends_with(".png") ? "png" : "jpeg") << name;
+    for (const auto& [name, size] : pictures) {
+        QImageReader reader(QString::fromStdString(":/pictures/" + name));
+        EXPECT_EQ(reader.format(), name.ends_with(".png") ? "png" : "jpeg") << name;
         EXPECT_EQ(reader.size(), size) << name;
     }
-    EXPECT_EQ(QDir(":/pictures").entryList().size(), std::ssize(kPicturesInList));
+    EXPECT_EQ(QDir(":/pictures").entryList().size(), std::ssize(pictures));
 }
 
-// The backdrop's pixel (0, 0) is window pixel (242, 10): the picture control
-// sits at (240, 8) with a 2-pixel border. The progress column covers window
-// columns 414..432 and rows 42..367 when full, so in the backdrop the tube's
-// channel is columns 172..190, rows 32..357, with the walls just outside it.
+// The backdrop's pixel (0, 0) is window pixel (242, 10); the full progress
+// column covers window columns 414..432, rows 42..367, so the tube's channel
+// is backdrop columns 172..190, rows 32..357, its walls just outside.
 TEST(Pictures, GaugeTubeFramesTheProgressColumn)
 {
-    const kxtest::Image backdrop = kxtest::DecodeJpegFile(kPictures + "/help_step4.jpg");
+    const kxtest::Image backdrop = kxtest::DecodeJpegFile(KX_PICTURES_DIR "/help_step4.jpg");
     ASSERT_EQ(backdrop.width, 206);
     ASSERT_EQ(backdrop.height, 379);
     // JPEG at high quality: allow a little ringing next to the dark walls.
@@ -57,16 +53,12 @@ TEST(Pictures, GaugeTubeFramesTheProgressColumn)
     };
     for (int y = 32; y <= 357; ++y)
         for (int x = 172; x <= 190; ++x) ASSERT_TRUE(light(x, y)) << "channel pixel " << x << "," << y;
-    for (int y : {40, 200, 350}) {
-        EXPECT_TRUE(dark(171, y)) << "left wall at row " << y;
-        EXPECT_TRUE(dark(191, y)) << "right wall at row " << y;
-    }
-    // Closed at the bottom by a white box right below the channel ...
+    for (int y : {40, 200, 350}) EXPECT_TRUE(dark(171, y) && dark(191, y)) << "walls at row " << y;
+    // Closed at the bottom by a white box right below the channel, open at
+    // the top: orange field above the tube's lips.
     for (int x : {170, 181, 192}) EXPECT_TRUE(light(x, 363)) << "bottom box at column " << x;
-    // ... and open at the top: orange field above the tube's lips.
     const kxtest::Bgr above = backdrop.At(181, 12);
-    EXPECT_GT(above.r, 200);
-    EXPECT_LT(above.b, 90);
+    EXPECT_TRUE(above.r > 200 && above.b < 90);
 }
 
 }  // namespace

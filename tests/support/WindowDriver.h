@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -40,22 +39,19 @@ private:
     std::mutex mutex_;
 };
 
-// Records each box as "title|text|style number", and what `watch` gives as
-// it comes up; answers questions from `answers` (No once they run out); the
-// chooser gives `folder`. Safe to call from a run's threads.
+// Records each box as "title|text|style number", then " " and what `watch`
+// gives as it comes up, if set; answers No to questions; the chooser gives
+// `folder`. Safe to call from a run's threads.
 class FakeDialogs : public folvane::IDialogs {
 public:
     folvane::MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                                        folvane::MessageStyle style) override
     {
         std::lock_guard lock(mutex_);
-        boxes.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)));
-        if (watch) seen.push_back(watch());
-        if (style != folvane::MessageStyle::Question) return folvane::MessageAnswer::Ok;
-        if (answers.empty()) return folvane::MessageAnswer::No;
-        const folvane::MessageAnswer answer = answers.front();
-        answers.pop_front();
-        return answer;
+        boxes.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)) +
+                        (watch ? " " + watch() : ""));
+        return style == folvane::MessageStyle::Question ? folvane::MessageAnswer::No
+                                                        : folvane::MessageAnswer::Ok;
     }
     void Beep() override
     {
@@ -67,9 +63,8 @@ public:
         chooserTitle = title;
         return folder;
     }
-    std::vector<std::string> boxes, seen;
+    std::vector<std::string> boxes;
     std::function<std::string()> watch;
-    std::deque<folvane::MessageAnswer> answers;
     std::string folder, chooserTitle;
     int beeps = 0;
 
