@@ -206,33 +206,9 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
     }
 }
 
-TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
-{
-    // Only an enabled box holding exactly "0" keeps the start off; the
-    // disabled percentage box holds "0" throughout.
-    const std::pair<QString, bool> widths[] = {
-        {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
-    window->txtHeight->setText("480");
-    for (const auto& [width, startable] : widths) {
-        window->txtWidth->setText(width);
-        EXPECT_EQ(window->cmdProcess->isEnabled(), startable) << width.toStdString();
-    }
-    dialogs.folder = "/";
-    window->CmdBrowse->click();
-    QApplication::processEvents();
-    EXPECT_EQ(dialogs.chooserTitle, "Please select a folder:");
-    EXPECT_EQ(window->txtSourceFolder->text(), "/");
-    EXPECT_FALSE(window->cmdProcess->isEnabled());
-    EXPECT_TRUE(window->chkMethod[0]->hasFocus());
-    dialogs.folder = "/home/ann/Tom & Jerry";  // shown literally, no access key
-    window->CmdBrowse->click();
-    EXPECT_TRUE(window->cmdProcess->isEnabled());
-    EXPECT_EQ(window->txtSourceFolder->text(), "/home/ann/Tom & Jerry");
-    EXPECT_EQ(window->txtSourceFolder->textFormat(), Qt::PlainText);
-    EXPECT_TRUE(dialogs.boxes.empty());
-}
-
-TEST_F(MainWindow, StartChecksTheFolderThenTheMethodsFieldsInOrder)
+// The start checks the folder, then the method's fields in order; the button
+// is on unless an enabled size box holds exactly "0" or the folder is the root.
+TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot)
 {
     // Method, height, width, percentage, the field the box names.
     const std::array<const char*, 5> cases[] = {
@@ -256,6 +232,29 @@ TEST_F(MainWindow, StartChecksTheFolderThenTheMethodsFieldsInOrder)
             << method;
     }
     EXPECT_TRUE(engine.calls.empty());
+    dialogs.boxes.clear();
+    // Only an enabled box holding exactly "0" keeps the start off; the
+    // disabled percentage box holds "0" throughout.
+    const std::pair<QString, bool> widths[] = {
+        {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
+    window->txtHeight->setText("480");
+    for (const auto& [width, startable] : widths) {
+        window->txtWidth->setText(width);
+        EXPECT_EQ(window->cmdProcess->isEnabled(), startable) << width.toStdString();
+    }
+    dialogs.folder = "/";
+    window->CmdBrowse->click();
+    QApplication::processEvents();
+    EXPECT_EQ(dialogs.chooserTitle, "Please select a folder:");
+    EXPECT_EQ(window->txtSourceFolder->text(), "/");
+    EXPECT_FALSE(window->cmdProcess->isEnabled());
+    EXPECT_TRUE(window->chkMethod[0]->hasFocus());
+    dialogs.folder = "/home/ann/Tom & Jerry";  // shown literally, no access key
+    window->CmdBrowse->click();
+    EXPECT_TRUE(window->cmdProcess->isEnabled());
+    EXPECT_EQ(window->txtSourceFolder->text(), "/home/ann/Tom & Jerry");
+    EXPECT_EQ(window->txtSourceFolder->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)

@@ -31,26 +31,17 @@ void WritePicture(const std::string& path, int w, int h)
     ASSERT_TRUE(image.save(QString::fromStdString(path), path.ends_with(".bmp") ? "BMP" : "PNG")) << path;
 }
 
-// In `folder`, made now: an 8 x 4 picture for each ".bmp", a 6 x 10 one for
-// each ".gif" and ".png", and two bytes of text for any other name.
+// In `folder`, made now: an 8 x 4 picture for each name but the ".txt" and
+// ".jpg" ones, which hold two bytes of text.
 void WriteFiles(const std::string& folder, const Names& names)
 {
     ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
     for (const std::string& name : names) {
-        if (name.ends_with(".bmp"))
-            WritePicture(folder + "/" + name, 8, 4);
-        else if (name.ends_with(".gif") || name.ends_with(".png"))
-            WritePicture(folder + "/" + name, 6, 10);
-        else
+        if (name.ends_with(".txt") || name.ends_with(".jpg"))
             kxtest::WriteFileBytes(folder + "/" + name, {'h', 'i'});
+        else
+            WritePicture(folder + "/" + name, 8, 4);
     }
-}
-
-BatchOptions Workers(unsigned count)
-{
-    BatchOptions options;
-    options.Workers = count;
-    return options;
 }
 
 const std::string kDone = "Folvane|Done!|0";
@@ -75,7 +66,7 @@ protected:
         repaints.push_back(repaintNow);
     }
     // Runs the real engine, loaded as the program loads it, scaling to width 4.
-    RunEnd Run(const std::string& folder, BatchOptions options = {})
+    RunEnd Run(const std::string& folder, const BatchOptions& options = {4, kBatchQuality, nullptr, {}})
     {
         std::string why;
         std::optional<EngineLibrary> library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
@@ -123,7 +114,7 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
         shown.clear();
         repaints.clear();
         dialogs.boxes.clear();
-        EXPECT_EQ(Run(folder, Workers(4)), RunEnd::Done);
+        EXPECT_EQ(Run(folder), RunEnd::Done);
         // The column ends a step or so short of full until "Done!" fills it;
         // only "Done!" is not repainted at once.
         std::vector<MeterState> meters;
@@ -177,47 +168,35 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Batch, ASizeBeyond32BitsEndsTheRunWhereItStandsReportedOnce)
+// A run-time error ends the run with one report where it stands: a folder
+// that is missing or cannot be made, before the meter moves; a size beyond
+// 32 bits, alone after the file before it ("0.txt" sorts first), with four
+// workers before any file is done, reported once though every worker meets it.
+TEST_F(Batch, ARunTimeErrorEndsTheRunWhereItStandsReportedOnce)
 {
-    // Alone, the file before the error steps ("0.txt" sorts first); with
-    // four workers every one meets the overflow, none finishes a file, and
-    // only the first overflow is reported.
-    const std::tuple<unsigned, Names, MeterState> cases[] = {
-        {1, {"0.txt", "a.bmp", "b.bmp"}, {3783, 1737, 1577, "Working..."}},
-        {4, {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"}, {5360, 160, 788, "Working..."}},
+    WriteFiles(dir / "1", {"0.txt", "a.bmp", "b.bmp"});
+    WriteFiles(dir / "4", {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"});
+    const std::tuple<std::string, unsigned, std::string, std::optional<MeterState>> cases[] = {
+        {dir / "missing", 1, "76\r\nError Desc : Path not found", std::nullopt},
+        // Refused even to root: no folder can be made at the top of sysfs.
+        {"/sys", 1, "75\r\nError Desc : Path/File access error", std::nullopt},
+        {dir / "1", 1, "6\r\nError Desc : Overflow", MeterState{3783, 1737, 1577, "Working..."}},
+        {dir / "4", 4, "6\r\nError Desc : Overflow", MeterState{5360, 160, 788, "Working..."}},
     };
-    for (const auto& [workers, names, meter] : cases) {
-        const std::string folder = dir / std::to_string(workers);
-        WriteFiles(folder, names);
+    for (const auto& [folder, workers, report, meter] : cases) {
+        if (folder == "/sys" && ::access("/sys/kernel", F_OK) != 0) continue;  // no sysfs here
         RecordingEngine engine;
         reports.clear();
-        EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine, Workers(workers)),
+        shown.clear();
+        EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine,
+                                {workers, kBatchQuality, nullptr, {}}),
                   RunEnd::Error);
-        EXPECT_EQ(reports, Names{"Error in : ProcessFolder\r\nError Number : 6\r\nError Desc : Overflow"});
+        EXPECT_EQ(reports, Names{"Error in : ProcessFolder\r\nError Number : " + report}) << folder;
         EXPECT_TRUE(engine.calls.empty());
-        EXPECT_EQ(CurrentMeter(), meter) << workers;
+        EXPECT_EQ(shown.empty() ? std::nullopt : std::optional(CurrentMeter()), meter) << folder;
     }
     EXPECT_TRUE(dialogs.boxes.empty());
     EXPECT_EQ(dialogs.beeps, 0);
-}
-
-TEST_F(Batch, AFolderThatIsMissingOrCannotBeMadeEndsBeforeTheMeterMoves)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {dir / "missing", "Error in : ProcessFolder\r\nError Number : 76\r\nError Desc : Path not found"},
-        // Refused even to root: no folder can be made at the top of sysfs.
-        {"/sys", "Error in : ProcessFolder\r\nError Number : 75\r\nError Desc : Path/File access error"}};
-    const MeterState before = CurrentMeter();
-    for (const auto& [folder, report] : cases) {
-        if (::access("/sys/kernel", F_OK) != 0 && folder == "/sys") continue;  // no sysfs here
-        RecordingEngine engine;
-        reports.clear();
-        ProcessFolder(folder, {0, "1", "1", "1"}, engine);
-        EXPECT_EQ(reports, Names{report});
-    }
-    EXPECT_TRUE(dialogs.boxes.empty());
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(CurrentMeter(), before);
 }
 
 TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
@@ -231,7 +210,7 @@ TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
     kxtest::WriteFileBytes(dir / "y.gif", {'G', 'I', 'F', '8', '9', 'a', 8, 0, 8, 0, 0x80, 0, 0, 1, 2, 3});
     kxtest::WriteFileBytes(dir / "notes.txt", {'n'});
     for (const unsigned workers : {1u, 2u, 4u}) {
-        EXPECT_EQ(Run(dir.Path(), Workers(workers)), RunEnd::Done);
+        EXPECT_EQ(Run(dir.Path(), {workers, kBatchQuality, nullptr, {}}), RunEnd::Done);
         std::filesystem::rename(dir / "Resized", dir / ("Resized-" + std::to_string(workers)));
     }
     const std::string one = dir / "Resized-1";
@@ -253,11 +232,10 @@ TEST_F(Batch, TheStopFlagLeavesFilesNotStartedAlone)
     WriteFiles(dir / "in", {"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
     std::atomic<bool> stop{false};
     Names finished;
-    BatchOptions options{
-        .Workers = 1, .Quality = kBatchQuality, .Stop = &stop, .FileDone = [&](const FileReport& report) {
-            finished.push_back(report.Name);
-            if (finished.size() == 2) stop = true;
-        }};
+    BatchOptions options{1, kBatchQuality, &stop, [&](const FileReport& report) {
+                             finished.push_back(report.Name);
+                             if (finished.size() == 2) stop = true;
+                         }};
     EXPECT_EQ(Run(dir / "in", options), RunEnd::Stopped);
     EXPECT_EQ(finished, (Names{"a.bmp", "b.bmp"}));
     EXPECT_EQ(ListOrdinaryFiles(dir / "in/Resized"), (Names{"a.jpg", "b.jpg"}));
