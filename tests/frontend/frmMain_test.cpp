@@ -1,6 +1,5 @@
-// The main window and its boxes driven as a person would: clicks, focus,
-// typing, access keys, context menus and the About box, with the dialogs
-// scripted and recorded instead of shown unless a test shows the real ones.
+// The main window and its boxes driven as a person would, with the dialogs
+// scripted and recorded unless a test shows the real ones.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -36,8 +35,7 @@ namespace {
 
 bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
 
-// Plays the person at the next modal box or menu that is a Widget: `act`
-// gets it once it is up.
+// Plays the person at the next modal box or menu that is a Widget, once up.
 template <typename Widget>
 void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
 {
@@ -52,9 +50,8 @@ void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
     timer.start(5);
 }
 
-// Holds every picture until the test lets it go, one per release, then
-// hands it to `inner`. On the user-interface thread nobody could let it go;
-// calls there are counted.
+// Holds each picture until the test lets it go, then hands it to `inner`; on
+// the user-interface thread nobody could let it go, so calls there are counted.
 class GatedEngine : public kx::batch::Engine {
 public:
     explicit GatedEngine(kx::batch::Engine& inner)
@@ -145,9 +142,8 @@ protected:
             digits += std::to_string(window->PictureOf(l));
         return digits;
     }
-    // The checked method boxes, then for height, width and percentage "H",
-    // "W", "P" when the box and its labels are enabled, "-" when all are
-    // disabled, "?" when they disagree: "3 -W-".
+    // The checked method boxes, then per size box "H", "W", "P" with its labels
+    // enabled, "-" all disabled, "?" mixed: "3 -W-".
     std::string SizeBoxes() const
     {
         std::string state;
@@ -203,8 +199,7 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
     }
 }
 
-// The start checks the folder, then the method's fields in order; the button
-// is on unless an enabled size box holds exactly "0" or the folder is the root.
+// The start checks the folder, then the method's fields; "0" or the root keeps it off.
 TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot)
 {
     // Method, height, width, percentage, the field the box names.
@@ -230,8 +225,7 @@ TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot
     }
     EXPECT_TRUE(engine.calls.empty());
     dialogs.boxes.clear();
-    // Only an enabled box holding exactly "0" keeps the start off; the
-    // disabled percentage box holds "0" throughout.
+    // Only an enabled box holding exactly "0" counts; the percentage box is off.
     const std::pair<QString, bool> widths[] = {
         {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
     window->txtHeight->setText("480");
@@ -286,10 +280,8 @@ TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
     EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
 }
 
-// A run over the program's own engine with the real boxes, answered No, then
-// Yes. Meanwhile the window paints and moves the meter but takes no input;
-// the engine's reports from the workers and "Done!" come to this thread one
-// at a time while their thread waits, each box as wide as its title needs.
+// A run over the program's own engine with the real boxes: the workers' reports
+// and "Done!" come to this thread one at a time while their thread waits.
 TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
 {
     kxtest::TempDir dir;
@@ -316,9 +308,7 @@ TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
     bool triedInput = false, closed = true;
     std::vector<QString> seen;
     QPointer<QMessageBox> clicked;  // null once the box is gone
-    // Plays the person on this thread: answers each box, tries the window
-    // once, and lets the pictures go one by one, each once the window shows
-    // the step before it.
+    // Answers each box, tries the window once, lets each picture go once the step before it shows.
     QTimer person;
     QObject::connect(&person, &QTimer::timeout, [&] {
         int open = 0;

@@ -1,6 +1,5 @@
-// The desktop program's batch run over the Qt-free batch core: the meter's
-// twips, the boxes and reports, the texts as typed and the stop flag. The
-// listing and the outputs themselves are the core's, tested with it.
+// What the desktop program's batch run adds to the batch core (tested with the
+// core): the meter's twips, boxes and reports, texts as typed, the stop flag.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,10 +159,8 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
     EXPECT_TRUE(reports.empty());
 }
 
-// A run-time error ends the run with one report where it stands: a folder
-// that is missing or cannot be made, before the meter moves; a size beyond
-// 32 bits, alone after the file before it ("0.txt" sorts first), with four
-// workers before any file is done, reported once though every worker meets it.
+// One report where the run stands: a bad folder before the meter moves; an
+// overflow alone after "0.txt", with four workers before any file is done.
 TEST_F(Batch, ARunTimeErrorEndsTheRunWhereItStandsReportedOnce)
 {
     WriteFiles(dir / "1", {"0.txt", "a.bmp", "b.bmp"});

@@ -1,6 +1,5 @@
-// Drives the desktop program in tests: an engine and dialogs that record
-// instead of acting. A test program that links this gets its QApplication
-// (offscreen unless the environment names a platform) before its first test.
+// An engine and dialogs that record instead of acting; linking this gives a
+// test program its QApplication (offscreen unless told otherwise).
 #pragma once
 
 #include <gtest/gtest.h>
