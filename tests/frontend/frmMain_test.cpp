@@ -60,12 +60,8 @@ public:
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
-        if (OnUiThread()) {
-            ++callsOnUiThread;
-        } else {
-            ++arrived;
-            gate.acquire();
-        }
+        ++(OnUiThread() ? callsOnUiThread : arrived);
+        if (!OnUiThread()) gate.acquire();
         return inner_.Resize(method, in, out, sizes, quality);
     }
     std::atomic<int> arrived{0}, callsOnUiThread{0};

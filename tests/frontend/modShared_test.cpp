@@ -53,7 +53,7 @@ TEST(TextToLong, ConvertsLikeTheRunTime)
                                                       {"-2147483648", INT32_MIN},
                                                       {"+2147483647", INT32_MAX},
                                                       {std::string(50, '0') + "7", 7}};
-    for (const auto& c : values) EXPECT_EQ(TextToLong(c.first), c.second) << c.first;
+    for (const auto& [text, value] : values) EXPECT_EQ(TextToLong(text), value) << text;
     // Overflow (6) outside 32 bits, type mismatch (13) for any other text.
     const std::pair<const char*, int32_t> raised[] = {
         {"2147483648", 6}, {"-2147483649", 6}, {"99999999999999999999999", 6},
