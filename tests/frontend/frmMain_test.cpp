@@ -528,11 +528,11 @@ TEST_F(MainWindow, AboutBoxHoldsItsTextsAndOpensThePageOnALeftClick)
 
 TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
 {
-    // A folder made first (removed when it begins with "-"), the folder chosen ("" cancels), where it opened.
+    // A folder made first ("-": removed), the folder chosen ("" cancels, keeping the last), where it opened.
     const std::array<const char*, 3> cases[] = {{"", "", ""},
                                                 {"Pictures", "", "/Pictures"},
                                                 {"Pictures/a", "/Pictures/a", "/Pictures"},
-                                                {"", "", "/Pictures/a"} /* a cancel keeps the last */,
+                                                {"", "", "/Pictures/a"},
                                                 {"-Pictures/a", "", "/Pictures"}};
     kxtest::TempDir home;
     const QString root = QString::fromStdString(home.Path());
