@@ -1,25 +1,30 @@
-// The main window driven as a person would: clicks, focus and typing, with
-// the dialogs scripted and recorded instead of shown.
-#include <gtest/gtest.h>
-
+// The main window and its boxes driven as a person would, with the dialogs
+// scripted and recorded unless a test shows the real ones.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QShortcut>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QToolTip>
+#include <array>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <set>
+#include <semaphore>
 #include <thread>
+#include <tuple>
 
-#include "Dialogs.h"
 #include "QtDialogs.h"
-#include "RecordingEngine.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
+#include "frmAbout.h"
 #include "frmMain.h"
 #include "modShared.h"
 #include "modStartup.h"
@@ -28,247 +33,202 @@ using namespace folvane;
 
 namespace {
 
-// The application lives in main(), so that it goes before Qt's own statics.
-QApplication& App() { return *qApp; }
-
-struct Shown {
-    std::string text, title;
-    MessageStyle style;
-    bool onUiThread;
-};
-
 bool OnUiThread() { return QThread::currentThread() == qApp->thread(); }
 
-// Safe to call from a run's threads; read the records once the run is over.
-class ScriptedDialogs : public IDialogs {
-public:
-    MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageStyle style) override
-    {
-        std::lock_guard lock(mutex);
-        shown.push_back({text, title, style, OnUiThread()});
-        if (style != MessageStyle::Question) return MessageAnswer::Ok;
-        const MessageAnswer a = answers.empty() ? MessageAnswer::No : answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return a;
-    }
-    void Beep() override
-    {
-        std::lock_guard lock(mutex);
-        ++beeps;
-    }
-    std::string ChooseFolder(const std::string& title) override
-    {
-        chooserTitle = title;
-        return folder;
-    }
-    std::vector<Shown> shown;
-    std::deque<MessageAnswer> answers;
-    std::string folder;
-    std::string chooserTitle;
-    int beeps = 0;
-    std::mutex mutex;
-};
-
-// Records the engine calls of a run instead of resizing; every call succeeds.
-class RecordingEngine : public kxtest::RecordingEngine {
-public:
-    RecordingEngine() { succeed = true; }
-    std::vector<bool> onUiThread;
-
-protected:
-    void BeforeRecord() override
-    {
-        std::lock_guard lock(threadMutex);
-        onUiThread.push_back(OnUiThread());
-    }
-    std::mutex threadMutex;
-};
-
-// Holds every picture until the test lets it go: the n-th picture to arrive
-// waits until n have been released.
-class GatedEngine : public RecordingEngine {
-public:
-    void BeforeRecord() override
-    {
-        // On the user-interface thread nobody could open the gate.
-        if (!OnUiThread()) {
-            std::unique_lock lock(gateMutex);
-            const int number = ++arrived;
-            opened.wait(lock, [&] { return released >= number; });
+// Plays the person at the next modal box or menu that is a Widget, once up.
+template <typename Widget>
+void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
+{
+    QObject::connect(&timer, &QTimer::timeout, [&timer, act] {
+        QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                        : QApplication::activeModalWidget();
+        if (auto* widget = qobject_cast<Widget*>(up); widget && widget->isVisible()) {
+            timer.stop();
+            act(widget);
         }
-        RecordingEngine::BeforeRecord();
-    }
-    void Release(int count)
+    });
+    timer.start(5);
+}
+
+// Holds each picture until the test lets it go, then hands it to `inner`; on
+// the user-interface thread nobody could let it go, so calls there are counted.
+class GatedEngine : public kx::batch::Engine {
+public:
+    explicit GatedEngine(kx::batch::Engine& inner)
+        : inner_(inner)
+    {}
+    bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
     {
-        {
-            std::lock_guard lock(gateMutex);
-            released = count;
-        }
-        opened.notify_all();
+        ++(OnUiThread() ? callsOnUiThread : arrived);
+        if (!OnUiThread()) gate.acquire();
+        return inner_.Resize(method, in, out, sizes, quality);
     }
-    int Arrived()
-    {
-        std::lock_guard lock(gateMutex);
-        return arrived;
-    }
+    std::atomic<int> arrived{0}, callsOnUiThread{0};
+    std::counting_semaphore<> gate{0};
 
 private:
-    std::mutex gateMutex;
-    std::condition_variable opened;
-    int arrived = 0, released = 0;
+    kx::batch::Engine& inner_;
 };
 
-// Shows no real box: records where each box was shown and how many of the
-// asking threads had gone on by the time it closed. It turns the event loop
-// while "open", as a box does, so that other requests can pile up.
-class RecordingQtDialogs : public QtDialogs {
+// The real boxes; a beep counts 1 on the user-interface thread, 100 elsewhere.
+class RingCountingDialogs : public QtDialogs {
 public:
-    struct Box {
-        std::string text;
-        MessageStyle style;
-        bool onUiThread;
-        int goneOnAtClose;
-    };
-    std::vector<Box> boxes;
-    int open = 0, mostOpen = 0, rings = 0, ringsOffUiThread = 0;
-    std::atomic<int> goneOn{0};  // counted by the test's threads
+    using QtDialogs::QtDialogs;
+    int rings = 0;
 
 protected:
-    MessageAnswer ShowBox(const std::string& text, const std::string&, MessageStyle style) override
-    {
-        mostOpen = std::max(mostOpen, ++open);
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        boxes.push_back({text, style, OnUiThread(), goneOn.load()});
-        --open;
-        return style == MessageStyle::Question ? MessageAnswer::Yes : MessageAnswer::Ok;
-    }
-    void Ring() override
-    {
-        ++rings;
-        if (!OnUiThread()) ++ringsOffUiThread;
-    }
+    void Ring() override { rings += OnUiThread() ? 1 : 100; }
 };
 
-class MainWindow : public testing::Test {
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url.toString()); }
+
+public:
+    std::vector<QString> opened;
+};
+
+const kxtest::Image kGrey{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
+
+// The main window as the program shows it, over a RecordingEngine.
+class MainWindow : public kxtest::DialogsTest {
 protected:
     void SetUp() override
     {
-        App();
-        SetDialogs(&dialogs);
+        DialogsTest::SetUp();
         ResizeMethod = 0;
-        window = std::make_unique<frmMain>(engine);
+        Open(engine);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        DialogsTest::TearDown();
+    }
+    // Replaces the window by an active one over `other`, which must outlive it.
+    void Open(IResizeEngine& other)
+    {
+        window.reset();  // one window shows the meter at a time
+        window = std::make_unique<frmMain>(other);
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         QApplication::processEvents();
     }
-    void TearDown() override
+    // Gives `widget` the focus as Tab does.
+    void Focus(QWidget* widget)
     {
-        window.reset();
-        SetDialogs(nullptr);
-    }
-    void Focus(QWidget* w)
-    {
-        w->setFocus(Qt::TabFocusReason);
+        widget->setFocus(Qt::TabFocusReason);
         QApplication::processEvents();
     }
-    void Type(QLineEdit* box, const QString& text)
+    // Chooses `folder` with the Browse button and types height 480, width 640.
+    void ReadyToStart(const std::string& folder = "/home/ann/Photos")
     {
-        box->setText(text);
-        QApplication::processEvents();
+        dialogs.folder = folder;
+        window->CmdBrowse->click();
+        window->txtHeight->setText("480");
+        window->txtWidth->setText("640");
     }
-    std::vector<int> StepPictures()
+    // The pictures of step markers 1 to 4 and of the help, as digits: "16781".
+    std::string StepPictures() const
     {
-        return {window->PictureOf(window->ImgNo1), window->PictureOf(window->ImgNo2),
-                window->PictureOf(window->ImgNo3), window->PictureOf(window->ImgNo4),
-                window->PictureOf(window->imgHelp)};
+        std::string digits;
+        for (QLabel* l : {window->ImgNo1, window->ImgNo2, window->ImgNo3, window->ImgNo4, window->imgHelp})
+            digits += std::to_string(window->PictureOf(l));
+        return digits;
     }
-    std::string Param() { return window->txtParam->text().toStdString(); }
+    // The checked method boxes, then per size box "H", "W", "P" with its labels
+    // enabled, "-" all disabled, "?" mixed: "3 -W-".
+    std::string SizeBoxes() const
+    {
+        std::string state;
+        for (int i = 0; i < 5; ++i)
+            if (window->chkMethod[i]->isChecked()) state += std::to_string(i);
+        const frmMain& w = *window;
+        const std::pair<char, std::vector<QWidget*>> rows[] = {
+            {'H', {w.txtHeight, w.lblHeight, w.lblPixels1}},
+            {'W', {w.txtWidth, w.lblWidth, w.lblPixels2}},
+            {'P', {w.txtPercentage, w.lblPercent, w.lblPercSymb}}};
+        state += " ";
+        for (const auto& [letter, widgets] : rows) {
+            const auto enabled =
+                std::count_if(widgets.begin(), widgets.end(), [](QWidget* x) { return x->isEnabled(); });
+            state += enabled == 3 ? letter : enabled == 0 ? '-' : '?';
+        }
+        return state;
+    }
 
-    ScriptedDialogs dialogs;
-    RecordingEngine engine;
+    kxtest::RecordingEngine engine;
     std::unique_ptr<frmMain> window;
 };
 
+using StartUp = kxtest::DialogsTest;
+
 }  // namespace
 
-TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndNothingToStart)
+TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
 {
     EXPECT_EQ(window->windowTitle(), "Folvane...");
     EXPECT_EQ(window->size(), QSize(526, 398));  // 7890 x 5970 twips
-    EXPECT_TRUE(window->chkMethod[0]->isChecked());
-    for (int i = 1; i < 5; ++i) EXPECT_FALSE(window->chkMethod[i]->isChecked());
-    EXPECT_EQ(ResizeMethod, 0);
-    EXPECT_TRUE(window->txtHeight->isEnabled());
-    EXPECT_TRUE(window->txtWidth->isEnabled());
-    EXPECT_FALSE(window->txtPercentage->isEnabled());
-    EXPECT_FALSE(window->lblPercent->isEnabled());
+    EXPECT_EQ(SizeBoxes(), "0 HW-");
     for (QLineEdit* box : {window->txtHeight, window->txtWidth, window->txtPercentage})
         EXPECT_EQ(box->text(), "0");
     EXPECT_FALSE(window->cmdProcess->isEnabled());
     EXPECT_TRUE(window->txtSourceFolder->text().isEmpty());
     EXPECT_TRUE(window->CmdBrowse->hasFocus());
-    EXPECT_EQ(StepPictures(), (std::vector<int>{1, 6, 7, 8, 1}));
-    EXPECT_FALSE(window->fraMeter->isVisible());
+    EXPECT_EQ(StepPictures(), "16781");
     EXPECT_EQ(window->lblWorking->text(), "Ready!");
     EXPECT_EQ(window->chkMethod[0]->text(), "Height && Width");
     EXPECT_EQ(window->PictureOf(window->imgBanner), 5);
-}
-
-TEST_F(MainWindow, MethodBoxesAreExclusiveAndChooseTheSizeBoxes)
-{
-    window->chkMethod[3]->click();
-    QApplication::processEvents();
-    EXPECT_EQ(ResizeMethod, 3);
-    EXPECT_FALSE(window->chkMethod[0]->isChecked());
-    EXPECT_TRUE(window->chkMethod[3]->isChecked());
-    EXPECT_FALSE(window->txtHeight->isEnabled());
-    EXPECT_TRUE(window->txtWidth->isEnabled());
-    EXPECT_FALSE(window->txtPercentage->isEnabled());
-    EXPECT_TRUE(window->txtWidth->hasFocus());
-
-    window->chkMethod[1]->click();
-    QApplication::processEvents();
-    EXPECT_EQ(ResizeMethod, 1);
-    EXPECT_TRUE(window->chkMethod[1]->isChecked());
-    EXPECT_FALSE(window->chkMethod[3]->isChecked());
-    EXPECT_TRUE(window->txtPercentage->isEnabled());
-    EXPECT_TRUE(window->lblPercSymb->isEnabled());
-    EXPECT_FALSE(window->txtWidth->isEnabled());
-    EXPECT_FALSE(window->lblPixels2->isEnabled());
-    EXPECT_TRUE(window->txtPercentage->hasFocus());
-
-    window->chkMethod[3]->click();
-    QApplication::processEvents();
-    EXPECT_EQ(ResizeMethod, 3);
-    EXPECT_FALSE(window->chkMethod[1]->isChecked());
-
     // Clicking the checked box unchecks it and keeps its method.
-    window->chkMethod[3]->click();
-    QApplication::processEvents();
-    EXPECT_EQ(ResizeMethod, 3);
-    for (QCheckBox* box : window->chkMethod) EXPECT_FALSE(box->isChecked());
-    EXPECT_TRUE(window->txtWidth->isEnabled());
+    const std::tuple<int, const char*, QWidget*> clicks[] = {{3, "3 -W-", window->txtWidth},
+                                                             {1, "1 --P", window->txtPercentage},
+                                                             {3, "3 -W-", window->txtWidth},
+                                                             {3, " -W-", nullptr}};
+    for (const auto& [click, boxes, focus] : clicks) {
+        window->chkMethod[click]->click();
+        QApplication::processEvents();
+        EXPECT_EQ(ResizeMethod, click);
+        EXPECT_EQ(SizeBoxes(), boxes);
+        EXPECT_TRUE(!focus || focus->hasFocus()) << boxes;
+    }
 }
 
-TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
+// The start checks the folder, then the method's fields; "0" or the root keeps it off.
+TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot)
 {
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
-    EXPECT_TRUE(window->cmdProcess->isEnabled());
-    Type(window->txtWidth, "0");
-    EXPECT_FALSE(window->cmdProcess->isEnabled());
-    Type(window->txtWidth, "00");
-    EXPECT_TRUE(window->cmdProcess->isEnabled());
-    Type(window->txtWidth, "");
-    EXPECT_TRUE(window->cmdProcess->isEnabled());
-    Type(window->txtWidth, " 0");
-    EXPECT_TRUE(window->ValidateEntries());
-    EXPECT_EQ(window->txtPercentage->text(), "0");  // disabled: never looked at
-
+    // Method, height, width, percentage, the field the box names.
+    const std::array<const char*, 5> cases[] = {
+        {"0", "abc", "abc", "5", "Height"},     {"0", "480", "0", "5", "Width"},
+        {"1", "480", "640", "0", "Percentage"}, {"2", "-5", "640", "0", "Height"},
+        {"3", "abc", "5.5", "0", "Width"},      {"4", "480", "abc", "0", "Width"}};
+    ReadyToStart("");  // the chooser was cancelled
+    window->cmdProcess->click();
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
+                                 "Image Folder...|Please enter the Folder with the Images in to Resize|48"});
+    ReadyToStart();
+    for (const auto& [method, height, width, percentage, field] : cases) {
+        ResizeMethod = static_cast<int16_t>(method[0] - '0');
+        window->txtHeight->setText(height);
+        window->txtWidth->setText(width);
+        window->txtPercentage->setText(percentage);
+        dialogs.boxes.clear();
+        window->cmdProcess_Click();
+        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Error...|Please enter a valid " +
+                                                          std::string(field) + " for the Images!|16"})
+            << method;
+    }
+    EXPECT_TRUE(engine.calls.empty());
+    dialogs.boxes.clear();
+    // Only an enabled box holding exactly "0" counts; the percentage box is off.
+    const std::pair<QString, bool> widths[] = {
+        {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
+    window->txtHeight->setText("480");
+    for (const auto& [width, startable] : widths) {
+        window->txtWidth->setText(width);
+        EXPECT_EQ(window->cmdProcess->isEnabled(), startable) << width.toStdString();
+    }
     dialogs.folder = "/";
     window->CmdBrowse->click();
     QApplication::processEvents();
@@ -276,354 +236,328 @@ TEST_F(MainWindow, ValidateEntriesLooksOnlyAtEnabledBoxesAndRefusesTheRoot)
     EXPECT_EQ(window->txtSourceFolder->text(), "/");
     EXPECT_FALSE(window->cmdProcess->isEnabled());
     EXPECT_TRUE(window->chkMethod[0]->hasFocus());
-    dialogs.folder = "/home";
+    dialogs.folder = "/home/ann/Tom & Jerry";  // shown literally, no access key
     window->CmdBrowse->click();
     EXPECT_TRUE(window->cmdProcess->isEnabled());
-    EXPECT_TRUE(dialogs.shown.empty());
-}
-
-TEST_F(MainWindow, StartWithoutAFolderAsksForOne)
-{
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
-    dialogs.folder = "";  // the chooser was cancelled
-    window->CmdBrowse->click();
-    EXPECT_TRUE(window->cmdProcess->isEnabled());
-    window->cmdProcess->click();
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "Please enter the Folder with the Images in to Resize");
-    EXPECT_EQ(dialogs.shown[0].title, "Image Folder...");
-    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Exclamation);
-}
-
-TEST_F(MainWindow, StartChecksTheMethodsFieldsInOrder)
-{
-    struct Case {
-        int method;
-        QString height, width, percentage;
-        std::string message;
-    };
-    const Case cases[] = {
-        {0, "abc", "abc", "5", "Please enter a valid Height for the Images!"},
-        {0, "480", "0", "5", "Please enter a valid Width for the Images!"},
-        {1, "480", "640", "0", "Please enter a valid Percentage for the Images!"},
-        {2, "-5", "640", "0", "Please enter a valid Height for the Images!"},
-        {3, "abc", "5.5", "0", "Please enter a valid Width for the Images!"},
-        {4, "480", "abc", "0", "Please enter a valid Width for the Images!"},
-    };
-    dialogs.folder = "/home/ann/Photos";
-    window->CmdBrowse->click();
-    for (const Case& c : cases) {
-        ResizeMethod = static_cast<int16_t>(c.method);
-        window->txtHeight->setText(c.height);
-        window->txtWidth->setText(c.width);
-        window->txtPercentage->setText(c.percentage);
-        dialogs.shown.clear();
-        window->cmdProcess_Click();
-        ASSERT_EQ(dialogs.shown.size(), 1u) << c.method;
-        EXPECT_EQ(dialogs.shown[0].text, c.message);
-        EXPECT_EQ(dialogs.shown[0].title, "Error...");
-    }
-    EXPECT_TRUE(engine.calls.empty());
-}
-
-TEST_F(MainWindow, ConfirmationNamesBothFoldersAndNoDoesNothing)
-{
-    kxtest::TempDir dir;
-    dialogs.folder = dir.Path();
-    window->CmdBrowse->click();
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
-    dialogs.answers = {MessageAnswer::No};
-    window->cmdProcess->click();
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "All the images in " + dir.Path() + "\r\nwill be resized and put in " +
-                                         dir.Path() + "/Resized");
-    EXPECT_EQ(dialogs.shown[0].title, "Would you like to continue...");
-    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Question);
-    EXPECT_TRUE(dir.List().empty());  // no Resized folder
-}
-
-TEST_F(MainWindow, YesRunsTheFolderWithTheChosenMethod)
-{
-    kxtest::TempDir dir;
-    kxtest::Image image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
-    kxtest::EncodeJpegFile(dir / "beach.jpg", image, 90, 2);
-    kxtest::WriteFileBytes(dir / "notes.txt", {'x'});
-    dialogs.folder = dir.Path();
-    window->CmdBrowse->click();
-    window->chkMethod[3]->click();
-    Type(window->txtWidth, "640");
-    dialogs.answers = {MessageAnswer::Yes};
-    window->cmdProcess->click();
-    ASSERT_EQ(engine.calls.size(), 1u);
-    EXPECT_EQ(engine.calls[0],
-              "ImageResizeMaxWidth " + dir.Path() + "/beach.jpg " + dir.Path() + "/Resized/beach.jpg 640,90");
-    EXPECT_EQ(dialogs.shown.back().text, "Done!");
-    EXPECT_EQ(dialogs.shown.back().title, "Folvane");
-    EXPECT_EQ(dialogs.beeps, 1);
-    EXPECT_EQ(window->lblWorking->text(), "Ready!");
-    EXPECT_EQ(window->fraMeter->geometry(), TwipsToPixels(6210, 5360, 280, 160));
-}
-
-TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobSummary)
-{
-    dialogs.folder = "/home/ann/Photos";
-    window->CmdBrowse->click();
-    Focus(window->chkMethod[2]);
-    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 2, 7, 8, 2}));
-    Focus(window->txtHeight);
-    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 6, 3, 8, 3}));
-    EXPECT_FALSE(window->fraMeter->isVisible());
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
-    Focus(window->cmdProcess);
-    EXPECT_EQ(StepPictures(), (std::vector<int>{5, 6, 7, 4, 4}));
-    EXPECT_TRUE(window->fraMeter->isVisible());
-    EXPECT_TRUE(window->txtParam->isVisible());
-    EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
-    EXPECT_EQ(Param(), "Height & Width, 640 x 480 pixels.");
-    Focus(window->CmdBrowse);
-    EXPECT_EQ(StepPictures(), (std::vector<int>{1, 6, 7, 8, 1}));
-    EXPECT_FALSE(window->txtParam->isVisible());
-}
-
-TEST_F(MainWindow, JobSummariesWordForWord)
-{
-    Type(window->txtHeight, "480");
-    Type(window->txtWidth, "640");
-    window->txtPercentage->setText("50");
-    const std::pair<int, std::string> summaries[] = {
-        {0, "Height & Width, 640 x 480 pixels."},
-        {1, "Percentage enlargment/reduction, 50%."},
-        {2, "Scale to Height, 480 pixels."},
-        {3, "Scale to width, 640 pixels."},
-        {4, "Maximum allowed size = 640 x 480 pixels."},
-    };
-    for (const auto& [box, summary] : summaries) {
-        for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
-        window->NumberFour();
-        EXPECT_EQ(Param(), summary);
-    }
-    // Texts as typed, even ones the start would refuse.
-    for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == 0);
-    window->txtWidth->setText("abc");
-    window->NumberFour();
-    EXPECT_EQ(Param(), "Height & Width, abc x 480 pixels.");
-    // No box checked: the summary stays, the destination is rewritten.
-    window->chkMethod[0]->setChecked(false);
-    window->NumberFour();
-    EXPECT_EQ(Param(), "Height & Width, abc x 480 pixels.");
-    EXPECT_EQ(window->txtDestFolder->text(), "/Resized");
-}
-
-TEST_F(MainWindow, SizeBoxSelectsItsWholeTextOnFocusByKeyboardAndMouse)
-{
-    window->txtWidth->setText("640");
-    Focus(window->txtWidth);
-    EXPECT_EQ(window->txtWidth->selectedText(), "640");
-    window->txtHeight->setText("1234");
-    QTest::mouseClick(window->txtHeight, Qt::LeftButton, {}, QPoint(5, 5));
-    QApplication::processEvents();
-    EXPECT_TRUE(window->txtHeight->hasFocus());
-    EXPECT_EQ(window->txtHeight->selectedText(), "1234");
-}
-
-TEST_F(MainWindow, ValueLabelsShowAmpersandsLiterally)
-{
-    dialogs.folder = "/home/ann/Tom & Jerry";
-    window->CmdBrowse->click();
     EXPECT_EQ(window->txtSourceFolder->text(), "/home/ann/Tom & Jerry");
     EXPECT_EQ(window->txtSourceFolder->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(dialogs.boxes.empty());
 }
 
-TEST_F(MainWindow, DuringARunTheWindowPaintsAndMovesTheMeterButTakesNoInput)
+TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
+{
+    const std::pair<QWidget*, const char*> steps[] = {{window->chkMethod[2], "52782"},
+                                                      {window->txtHeight, "56383"},
+                                                      {window->cmdProcess, "56744"},
+                                                      {window->CmdBrowse, "16781"}};
+    ReadyToStart();
+    for (const auto& [focus, pictures] : steps) {
+        Focus(focus);
+        EXPECT_EQ(StepPictures(), pictures);
+        const bool details = focus == window->cmdProcess;
+        EXPECT_EQ(window->fraMeter->isVisible(), details) << pictures;
+        EXPECT_EQ(window->txtParam->isVisible(), details) << pictures;
+    }
+    const auto summary = [&](int box) {
+        for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
+        window->NumberFour();
+        return window->txtParam->text().toStdString();
+    };
+    window->txtPercentage->setText("50");
+    EXPECT_EQ(summary(0), "Height & Width, 640 x 480 pixels.");
+    EXPECT_EQ(summary(1), "Percentage enlargment/reduction, 50%.");
+    EXPECT_EQ(summary(2), "Scale to Height, 480 pixels.");
+    EXPECT_EQ(summary(3), "Scale to width, 640 pixels.");
+    EXPECT_EQ(summary(4), "Maximum allowed size = 640 x 480 pixels.");
+    window->txtWidth->setText("abc");  // texts as typed, even ones the start would refuse
+    EXPECT_EQ(summary(0), "Height & Width, abc x 480 pixels.");
+    // No box checked: the summary stays, the destination is written.
+    EXPECT_EQ(summary(-1), "Height & Width, abc x 480 pixels.");
+    EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
+}
+
+// A run over the program's own engine with the real boxes: the workers' reports
+// and "Done!" come to this thread one at a time while their thread waits.
+TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
 {
     kxtest::TempDir dir;
-    kxtest::Image image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
-    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) kxtest::EncodeJpegFile(dir / name, image, 90, 2);
-    GatedEngine gated;
-    window.reset();  // one window shows the meter at a time
-    window = std::make_unique<frmMain>(gated);
-    frmMain& runWindow = *window;
-    runWindow.show();
-    QApplication::setActiveWindow(&runWindow);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&runWindow));
-    dialogs.folder = dir.Path();
-    runWindow.CmdBrowse->click();
-    runWindow.chkMethod[3]->click();
-    runWindow.txtWidth->setText("640");
+    kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
+    // A GIF screen 8 wide and 0 high: scaled to a height, a division by zero.
+    for (const char* name : {"b.gif", "c.gif"})
+        kxtest::WriteFileBytes(dir / name, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 0, 0, 0x80, 0, 0});
+    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
+    GatedEngine gated(*objEngine().methods);
+    Open(gated);
+    ReadyToStart(dir.Path());
+    window->chkMethod[2]->click();
     int shortcuts = 0;
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), &runWindow);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), window.get());
     QObject::connect(shortcut, &QShortcut::activated, [&] { ++shortcuts; });
-    QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
     ASSERT_EQ(shortcuts, 1);
-    dialogs.answers = {MessageAnswer::Yes};
+    RingCountingDialogs real(window.get());
+    SetDialogs(&real);
 
     // With three files the column grows 1577 twips a step.
     auto step = [](int k) { return TwipsToPixels(6210, 5360 - 1577 * k, 280, 160 + 1577 * k); };
-    int ticks = 0, released = 0;
+    int ticks = 0, released = 0, mostOpen = 0;
     bool triedInput = false, closed = true;
-    std::set<QString> captions;
-    std::set<int> stepsSeen;
-    // Ticks on this thread while the run goes on; it lets the pictures go one
-    // by one, each once the window shows the step before it.
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (!runWindow.Running()) return;
+    std::vector<QString> seen;
+    QPointer<QMessageBox> clicked;  // null once the box is gone
+    // Answers each box, tries the window once, lets each picture go once the step before it shows.
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        int open = 0;
+        for (QMessageBox* b : window->findChildren<QMessageBox*>()) open += b->isVisible();
+        mostOpen = std::max(mostOpen, open);
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (box == clicked) {  // the click went nowhere; close it anyway
+                ADD_FAILURE() << box->text().toStdString();
+                return box->done(0);
+            }
+            clicked = box;
+            // With the window's caption: the meter is shown before each box.
+            seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()) + " " +
+                           window->lblWorking->text());
+            // Room for the title beside the window's icon and its buttons.
+            const QFontMetrics metrics(QApplication::font());
+            EXPECT_GE(box->width(), metrics.horizontalAdvance(box->windowTitle()) + 6 * metrics.height());
+            QAbstractButton* button = box->button(seen.size() == 1 ? QMessageBox::No : QMessageBox::Yes);
+            return QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
+        }
+        if (!window->Running() || gated.arrived == 0) return;
         ++ticks;
-        captions.insert(runWindow.lblWorking->text());
-        for (int k = 0; k <= 2; ++k)
-            if (runWindow.fraMeter->geometry() == step(k)) stepsSeen.insert(k);
-        if (gated.Arrived() == 0) return;
         if (!triedInput) {
             triedInput = true;
-            QTest::keyClick(runWindow.txtWidth, Qt::Key_9);
-            QTest::keyClick(&runWindow, Qt::Key_K, Qt::ControlModifier);
-            QTest::mouseClick(runWindow.chkMethod[2], Qt::LeftButton);
-            closed = runWindow.close();
+            QTest::keyClick(window->txtHeight, Qt::Key_9);
+            QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
+            QTest::mouseClick(window->chkMethod[3], Qt::LeftButton);
+            closed = window->close();
             return;
         }
-        if (released < 3 && runWindow.fraMeter->geometry() == step(released)) gated.Release(++released);
+        if (released < 3 && window->fraMeter->geometry() == step(released)) {
+            ++released;
+            gated.gate.release();
+        }
         if (ticks == 20000) {  // never hang, whatever went wrong
             ADD_FAILURE() << "the meter never reached step " << released;
-            gated.Release(3);
+            gated.gate.release(3);
         }
     });
-    timer.start(1);
-    runWindow.cmdProcess->click();
-    timer.stop();
+    person.start(1);
+    window->cmdProcess->click();  // No does nothing: not even the Resized folder
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.gif", "c.gif"}));
+    window->cmdProcess->click();
 
-    EXPECT_GE(ticks, 3);
-    EXPECT_EQ(released, 3);
-    EXPECT_EQ(stepsSeen, (std::set<int>{0, 1, 2}));
-    EXPECT_TRUE(captions.count("Working..."));
-    // The click, the typing, the shortcut and the close all went nowhere.
+    EXPECT_EQ(released, 3);  // each step shown while the run went on
+    // The typing, the shortcut, the click and the close all went nowhere.
     EXPECT_EQ(shortcuts, 1);
     EXPECT_FALSE(closed);
-    EXPECT_TRUE(runWindow.isVisible());
-    EXPECT_EQ(ResizeMethod, 3);
-    EXPECT_FALSE(runWindow.chkMethod[2]->isChecked());
-    EXPECT_TRUE(runWindow.chkMethod[3]->isChecked());
-    EXPECT_EQ(runWindow.txtWidth->text(), "640");
-    // The question, then "Done!" from the run's own thread.
-    ASSERT_EQ(dialogs.shown.size(), 2u);
-    EXPECT_TRUE(dialogs.shown[0].onUiThread);
-    EXPECT_EQ(dialogs.shown[1].text, "Done!");
-    EXPECT_FALSE(dialogs.shown[1].onUiThread);
-    EXPECT_EQ(dialogs.beeps, 1);
-    EXPECT_EQ(gated.calls.size(), 3u);
-    EXPECT_EQ(std::count(gated.onUiThread.begin(), gated.onUiThread.end(), true), 0);
+    EXPECT_EQ(SizeBoxes(), "2 H--");
+    EXPECT_EQ(window->txtHeight->text(), "480");
+    const QString folder = QString::fromStdString(dir.Path());
+    const QString question = "Would you like to continue...|All the images in " + folder +
+                             "\nwill be resized and put in " + folder +
+                             "/Resized|4";  // QMessageBox::Question
+    const QString report =
+        "Error...|Error in : ResizeMaxHeight\nError Number : 11\nError Desc : Division by zero|3";
+    EXPECT_EQ(seen, (std::vector<QString>{question + " Ready!", question + " Ready!", report + " Working...",
+                                          report + " Working...", "Folvane|Done!|0 Done!"}));
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_EQ(real.rings, 1);
+    EXPECT_EQ(gated.callsOnUiThread, 0);
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").height, 480);
     // The last meter change of the run is shown once it is over.
-    EXPECT_EQ(runWindow.lblWorking->text(), "Ready!");
-    EXPECT_EQ(runWindow.fraMeter->geometry(), step(0));
-    EXPECT_FALSE(runWindow.Running());
-    window.reset();  // before its engine
-}
-
-TEST_F(MainWindow, TheBoxesOfARunStillTakeTheirInput)
-{
-    kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "a.jpg", kxtest::Image{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)}, 90, 2);
-    dialogs.folder = dir.Path();
-    window->CmdBrowse->click();
-    window->chkMethod[3]->click();
-    Type(window->txtWidth, "640");
-    QtDialogs real(window.get());
-    SetDialogs(&real);
-    // Plays the person: reads each box and clicks its button.
-    std::vector<QString> texts;
-    QMessageBox* clicked = nullptr;
-    QTimer person;
-    QObject::connect(&person, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        if (box == clicked) {  // the click went nowhere; close it anyway
-            ADD_FAILURE() << box->text().toStdString();
-            box->done(0);
-            return;
-        }
-        clicked = box;
-        texts.push_back(box->text());
-        QAbstractButton* button = box->button(QMessageBox::Yes);
-        QTest::mouseClick(button ? button : box->button(QMessageBox::Ok), Qt::LeftButton);
-    });
-    person.start(1);
-    window->cmdProcess->click();
+    EXPECT_EQ(window->lblWorking->text(), "Ready!");
+    EXPECT_EQ(window->fraMeter->geometry(), step(0));
+    EXPECT_FALSE(window->Running());
+    // A question from another thread gets its answer back.
+    MessageAnswer answer = MessageAnswer::No;
+    std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 60000));
+    asking.join();
+    EXPECT_EQ(answer, MessageAnswer::Yes);
     person.stop();
     SetDialogs(&dialogs);
-    const QString folder = QString::fromStdString(dir.Path());
-    EXPECT_EQ(texts, (std::vector<QString>{"All the images in " + folder + "\nwill be resized and put in " +
-                                               folder + "/Resized",
-                                           "Done!"}));
-    EXPECT_EQ(engine.calls.size(), 1u);
+    window.reset();                             // before its engine
+    QTimer::singleShot(0, [] { CloseApp(); });  // as the program ends: the engine goes, then the loop
+    QApplication::exec();
+    EXPECT_FALSE(objEngine());
 }
 
-TEST(QtDialogsFromWorkers, BoxesAreShownOnTheUiThreadOneAtATimeWhileTheirThreadsWait)
+TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
 {
-    RecordingQtDialogs dialogs;
-    std::vector<MessageAnswer> answers(3, MessageAnswer::No);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 3; ++i)
-        workers.emplace_back([&, i] {
-            answers[static_cast<size_t>(i)] =
-                dialogs.ShowMessage("Go on?", "Question", MessageStyle::Question);
-            dialogs.Beep();
-            ++dialogs.goneOn;
-        });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 3; }, 60000));
-    for (std::thread& worker : workers) worker.join();
-    ASSERT_EQ(dialogs.boxes.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_TRUE(dialogs.boxes[k].onUiThread);
-        // The box's own thread was still waiting when it closed.
-        EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));
-        EXPECT_EQ(answers[k], MessageAnswer::Yes);
+    const std::tuple<QWidget*, Qt::Key, Qt::KeyboardModifiers> presses[] = {
+        {window->txtHeight, Qt::Key_P, Qt::AltModifier},
+        {window->cmdProcess, Qt::Key_Return, Qt::NoModifier},
+        {window->cmdProcess, Qt::Key_Enter, Qt::KeypadModifier}};
+    ReadyToStart();
+    // Whenever the press comes, step 4 must be on screen by then.
+    dialogs.watch = [this] { return StepPictures() + (window->cmdProcess->hasFocus() ? " focused" : ""); };
+    for (const auto& [from, key, modifiers] : presses) {
+        from->setFocus(Qt::TabFocusReason);
+        const size_t before = dialogs.boxes.size();
+        QTest::keyClick(from, key, modifiers);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() > before; }, 1000)) << key;
     }
-    EXPECT_EQ(dialogs.mostOpen, 1);
-    EXPECT_EQ(dialogs.rings, 3);
-    EXPECT_EQ(dialogs.ringsOffUiThread, 0);
-
-    // On the user-interface thread a box is shown straight away.
-    EXPECT_EQ(dialogs.ShowMessage("Done!", "Folvane", MessageStyle::Plain), MessageAnswer::Ok);
-    ASSERT_EQ(dialogs.boxes.size(), 4u);
-    EXPECT_TRUE(dialogs.boxes[3].onUiThread);
+    EXPECT_EQ(dialogs.boxes, std::vector<std::string>(3, "Would you like to continue...|All the images in "
+                                                         "/home/ann/Photos\r\nwill be resized and put in "
+                                                         "/home/ann/Photos/Resized|36 56744 focused"));
+    // Alt+A: the About button has the focus by the time its box is up.
+    window->txtHeight->setFocus(Qt::TabFocusReason);
+    QWidget* focusedAtOpen = nullptr;
+    QTimer person;
+    WhenUp<frmAbout>(person,
+                     [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
+    QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive(); }, 1000));
+    EXPECT_EQ(focusedAtOpen, window->cmdAbout);
 }
 
-TEST(QtDialogsFromWorkers, TheRealBoxIsModalOnTheUiThreadAndItsAnswerGoesBack)
+TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
 {
-    QtDialogs dialogs;
-    std::atomic<bool> answered{false};
-    MessageAnswer answer = MessageAnswer::Yes;
-    QString text, title;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool modal = false, onUiThread = false;
-    // Plays the person: reads the box, then presses No.
+    window->txtWidth->setText("123456");
+    QTest::mouseClick(window->txtWidth, Qt::LeftButton, {}, QPoint(5, 5));
+    QApplication::processEvents();
+    EXPECT_EQ(window->txtWidth->selectedText(), "123456");
+    window->txtWidth->setSelection(1, 3);
     QTimer person;
-    QObject::connect(&person, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        text = box->text();
-        title = box->windowTitle();
-        icon = box->icon();
-        modal = box->isModal();
-        onUiThread = OnUiThread();
-        box->button(QMessageBox::No)->click();
-    });
-    person.start(1);
-    std::thread worker([&] {
-        answer = dialogs.ShowMessage("All the images in /a\r\nwill be resized",
-                                     "Would you like to continue...", MessageStyle::Question);
-        answered = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 60000));
-    worker.join();
-    EXPECT_EQ(answer, MessageAnswer::No);
-    EXPECT_EQ(text, "All the images in /a\nwill be resized");
-    EXPECT_EQ(title, "Would you like to continue...");
-    EXPECT_EQ(icon, QMessageBox::Question);
-    EXPECT_TRUE(modal);
-    EXPECT_TRUE(onUiThread);
+    WhenUp<QMenu>(person, [](QMenu* menu) { QTest::keyClick(menu, Qt::Key_C); });  // "&Copy"
+    // A right click, as the platform reports it.
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                 window->txtWidth->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(window->txtWidth, &rightClick);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+    // Another window in front and back again: the selection stays too.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_TRUE(window->txtWidth->hasFocus());
+    EXPECT_EQ(window->txtWidth->selectedText(), "234");
+
+    QGuiApplication::clipboard()->setText(QString(40000, '7'));
+    QTest::keyClick(window->txtWidth, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(window->txtWidth->text().size(), 40003);  // "1" + the paste + "56", less "234"
+}
+
+TEST_F(MainWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsToolTip)
+{
+    const QString words = "/home/ann/Photos/Our summer holiday at the sea with the whole family and the dog, "
+                          "second week, camera two, the good ones only";
+    for (const QString& folder : {QString("/home/ann/Photos"), words, "/" + QString(300, 'x')}) {
+        ReadyToStart(folder.toStdString());
+        Focus(window->cmdProcess);
+        for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
+            const QString full = label->text();
+            const QStringList lines = label->ShownLines();
+            const QFontMetrics metrics(label->font());
+            // Whole lines only, none wider than the label.
+            EXPECT_LE((lines.size() - 1) * metrics.lineSpacing() + metrics.height(),
+                      label->contentsRect().height());
+            for (const QString& line : lines)
+                EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
+            // More than its four lines hold: cut and marked.
+            const bool cut = full.size() > 100;
+            QString shown = lines.join("");
+            EXPECT_EQ(shown.endsWith(QChar(0x2026)), cut) << shown.toStdString();
+            shown.chop(cut ? 1 : 0);
+            EXPECT_TRUE(full.startsWith(shown));
+            EXPECT_GE(shown.size(), cut ? 61 : full.size());
+            QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(label, &hover);
+            EXPECT_EQ(QToolTip::text(), full);
+        }
+    }
+}
+
+// The About box holds every text at large desktop fonts, and its web label
+// opens only on a left click released on it.
+TEST_F(MainWindow, AboutBoxHoldsItsTextsAndOpensThePageOnALeftClick)
+{
+    // The box made for a window that is gone once crashed a second window.
+    frmAbout::Instance(window.get());
+    Open(engine);
+    frmAbout& about = frmAbout::Instance(window.get());
+    const QFont desktop = QApplication::font();
+    for (double points : {8.0, 10.0, 12.0, 16.0}) {
+        QFont font = desktop;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        about.show();
+        for (int round = 0; round < 5; ++round)
+            QApplication::processEvents();  // layouts settle a level a round
+        for (QLabel* label : about.findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;
+            const QRect area = label->contentsRect();
+            const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
+            const QRect need =
+                label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
+            EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width())
+                << points << " pt: " << label->text().toStdString();
+            EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
+        }
+        EXPECT_GT(about.cmdOK->geometry().top(), about.lblURL->geometry().bottom());
+        about.hide();
+    }
+    QApplication::setFont(desktop);
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    // Button, released on the label, pages opened.
+    const std::tuple<Qt::MouseButton, bool, size_t> cases[] = {{Qt::LeftButton, true, 1},
+                                                               {Qt::RightButton, true, 0},
+                                                               {Qt::MiddleButton, true, 0},
+                                                               {Qt::LeftButton, false, 0}};
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    for (const auto& [button, releasedOnLabel, opened] : cases) {
+        const size_t before = catcher.opened.size();
+        const QPoint on = about.lblURL->rect().center();
+        QTest::mousePress(about.lblURL, button, {}, on);
+        QTest::mouseRelease(about.lblURL, button, {}, releasedOnLabel ? on : QPoint(on.x(), -30));
+        EXPECT_EQ(catcher.opened.size() - before, opened) << button << releasedOnLabel;
+    }
+    EXPECT_EQ(catcher.opened, std::vector<QString>{kMakerWebAddress});
+    QDesktopServices::unsetUrlHandler("https");
+    about.hide();
+}
+
+TEST_F(MainWindow, FolderChooserOpensAtTheLastFolderElsePicturesElseHome)
+{
+    // A folder made first ("-": removed), the folder chosen ("" cancels, keeping the last), where it opened.
+    const std::array<const char*, 3> cases[] = {{"", "", ""},
+                                                {"Pictures", "", "/Pictures"},
+                                                {"Pictures/a", "/Pictures/a", "/Pictures"},
+                                                {"", "", "/Pictures/a"},
+                                                {"-Pictures/a", "", "/Pictures"}};
+    kxtest::TempDir home;
+    const QString root = QString::fromStdString(home.Path());
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / ".config"));
+    QtDialogs real(window.get());
+    SetDialogs(&real);
+    for (const auto& [make, choose, openedAt] : cases) {
+        make[0] == '-' ? QDir(root).rmdir(make + 1) : QDir().mkpath(root + "/" + make);
+        QString at;
+        QTimer person;
+        WhenUp<QFileDialog>(person, [&](QFileDialog* chooser) {
+            at = chooser->directory().absolutePath();
+            if (!choose[0]) return chooser->reject();
+            chooser->setDirectory(root + choose);
+            static_cast<QDialog*>(chooser)->accept();  // the Choose button
+        });
+        window->CmdBrowse->click();
+        EXPECT_EQ(at, root + openedAt) << make;
+        EXPECT_EQ(window->txtSourceFolder->text(), choose[0] ? root + choose : QString());
+    }
+    SetDialogs(&dialogs);
+    qputenv("HOME", oldHome);
+    oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
@@ -633,75 +567,15 @@ TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
     EXPECT_EQ(TwipsToPixels(6210, 5360 - 1577, 280, 160 + 1577).bottom(), 367);
 }
 
-TEST(StartUp, MissingEngineEndsInTheMessage)
+TEST_F(StartUp, MissingEngineEndsInTheMessage)
 {
-    App();
-    ScriptedDialogs dialogs;
-    SetDialogs(&dialogs);
     EXPECT_FALSE(CreateEngine([](std::string* why) {
         *why = "not here";
         return std::optional<EngineLibrary>();
     }));
-    SetDialogs(nullptr);
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "The Kestrix DLL cannot be found, Closing Application");
-    EXPECT_EQ(dialogs.shown[0].title, "Error...");
-    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
+    EXPECT_EQ(dialogs.boxes,
+              std::vector<std::string>{"Error...|The Kestrix DLL cannot be found, Closing Application|16"});
     EXPECT_FALSE(objEngine());
 }
 
-TEST(StartUp, TheBuiltEngineLoadsAndItsReportsReachTheBox)
-{
-    App();
-    ScriptedDialogs dialogs;
-    SetDialogs(&dialogs);
-    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
-    ASSERT_TRUE(objEngine());
-    // A missing picture scaled to a height: the engine reports a division by zero.
-    objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
-                                {100, 0, 0}, 90);
-    CloseApp();
-    SetDialogs(nullptr);
-    EXPECT_FALSE(objEngine());
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text,
-              "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
-    EXPECT_EQ(dialogs.shown[0].style, MessageStyle::Critical);
-}
-
-TEST(StartUp, EngineReportsFromWorkersAreBoxesOnTheUiThreadThatTheWorkersWaitFor)
-{
-    App();
-    RecordingQtDialogs dialogs;
-    SetDialogs(&dialogs);
-    ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 2; ++i)
-        workers.emplace_back([&] {
-            objEngine().methods->Resize(kx::batch::Method::MaxHeight, "/no/such/picture.bmp", "/tmp/out.jpg",
-                                        {100, 0, 0}, 90);
-            ++dialogs.goneOn;
-        });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.goneOn == 2; }, 60000));
-    for (std::thread& worker : workers) worker.join();
-    CloseApp();
-    SetDialogs(nullptr);
-    ASSERT_EQ(dialogs.boxes.size(), 2u);
-    for (size_t k = 0; k < 2; ++k) {
-        EXPECT_EQ(dialogs.boxes[k].text,
-                  "Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : Division by zero");
-        EXPECT_EQ(dialogs.boxes[k].style, MessageStyle::Critical);
-        EXPECT_TRUE(dialogs.boxes[k].onUiThread);
-        EXPECT_LE(dialogs.boxes[k].goneOnAtClose, static_cast<int>(k));
-    }
-    EXPECT_EQ(dialogs.mostOpen, 1);
-}
-
-int main(int argc, char** argv)
-{
-    // Tests never need a display, wherever they are run from.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+#include "frmMain_test.moc"
