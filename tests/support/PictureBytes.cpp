@@ -141,29 +141,13 @@ Bytes Png(const PngLayout& s)
     Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, header;
     PutBE(header, s.width, 4);
     PutBE(header, s.height, 4);
-    header.insert(header.end(), {s.depth, s.colourType, 0, 0, uint8_t(s.interlace)});
+    header.insert(header.end(), {s.depth, s.colourType, 0, 0, 0});
     PutChunk(png, "IHDR", header);
     if (!s.palette.empty()) PutChunk(png, "PLTE", s.palette);
     if (!s.transparency.empty()) PutChunk(png, "tRNS", s.transparency);
     for (const auto& [type, data] : s.chunks) PutChunk(png, type, data);
-    // The whole picture, then the Adam7 passes: first column, first row, column step, row step.
-    static constexpr int kPasses[8][4]{{0, 0, 1, 1}, {0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
-                                       {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     Bytes raw;
-    for (int p = s.interlace ? 1 : 0; p < (s.interlace ? 8 : 1); ++p) {
-        const auto& [x0, y0, dx, dy] = kPasses[p];
-        for (size_t y = y0; y < s.rows.size() && uint32_t(x0) < s.width; y += dy) {
-            const Bytes& row = s.rows[y];
-            raw.push_back(0);  // no filter
-            if (!s.interlace) {
-                raw.insert(raw.end(), row.begin(), row.end());
-                continue;
-            }
-            const size_t pixelBytes = row.size() / s.width;
-            for (size_t x = x0; x < s.width; x += dx)
-                raw.insert(raw.end(), row.begin() + x * pixelBytes, row.begin() + (x + 1) * pixelBytes);
-        }
-    }
+    for (const Bytes& row : s.rows) raw = Concat({raw, {0}, row});  // no filter
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
     PutChunk(png, "IEND", {});
     return png;

@@ -58,7 +58,6 @@ struct PngLayout {
     std::vector<Bytes> rows = {};  // packed samples, 16-bit ones big-endian, without the filter byte
     Bytes palette = {};            // red, green, blue of each entry
     Bytes transparency = {};       // tRNS as stored
-    bool interlace = false;        // Adam7 passes cut from the rows (8 bits a sample or more)
     std::vector<std::pair<std::string, Bytes>> chunks = {};  // before IDAT
     std::optional<Bytes> data = {};  // IDAT's inflated bytes as given, instead of the filtered rows
 };

@@ -64,7 +64,9 @@ void Replay(const std::string& target, const std::vector<uint8_t>& input, const 
     }
 }
 
-TEST(FuzzRegression, EveryKeptInputRunsCleanly)
+// The kept inputs, then what the fuzzers learned (merged down to the inputs
+// that each add coverage).
+TEST(FuzzRegression, EveryKeptAndLearnedInputRunsCleanly)
 {
     ASSERT_TRUE(fs::is_directory(kRegressions));
     kxtest::TempDir dir;
@@ -77,17 +79,10 @@ TEST(FuzzRegression, EveryKeptInputRunsCleanly)
         ASSERT_NE(target, kTargets.end()) << "no fuzz target of that name";
         Replay(*target, kxtest::ReadFileBytes(entry.path()), dir);
     }
-}
-
-// What the fuzzers learned, merged down to the inputs that each add coverage.
-TEST(FuzzRegression, EveryLearnedInputRunsCleanly)
-{
-    kxtest::TempDir dir;
     for (const std::string& target : kTargets) {
-        const fs::path folder = kLearned / target;
-        ASSERT_TRUE(fs::is_directory(folder)) << folder;
+        ASSERT_TRUE(fs::is_directory(kLearned / target)) << target;
         int inputs = 0;
-        for (const auto& entry : fs::directory_iterator(folder)) {
+        for (const auto& entry : fs::directory_iterator(kLearned / target)) {
             SCOPED_TRACE(entry.path().string());
             Replay(target, kxtest::ReadFileBytes(entry.path()), dir);
             ++inputs;
