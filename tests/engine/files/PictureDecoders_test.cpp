@@ -1,0 +1,299 @@
+// The GIF, PNG and JPEG decoders on small files, and every decoder against
+// hostile files and decompression bombs.
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "CountingMalloc.h"
+#include "PhotoFixtures.h"
+#include "PictureBytes.h"
+#include "PictureDecoders.h"
+#include "PictureLoader.h"
+#include "TestSupport.h"
+#include "modImageInfo.h"
+
+namespace {
+
+using kxtest::Bgr;
+using kxtest::Bytes;
+using kxtest::Concat;
+using kxtest::PixelAt;
+
+constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0};
+
+TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
+{
+    // The default colour table is red, green, blue, black.
+    const struct {
+        const char* name;
+        kxtest::GifLayout layout;
+        const char* expected;
+    } cases[] = {
+        {"offset, 2 transparent", {4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2}, "WWWW/WRGW/WKRG/"},
+        {"clipped at the screen's right and bottom", {3, 2, 2, 1, 2, 2, {{1, 2}, {3, 3}}}, "WWW/WWG/"},
+        {"screen of zero size takes the frame's extent", {0, 0, 1, 0, 1, 2, {{2}, {1}}}, "WB/WG/"},
+        {"beyond the table", {4, 1, 0, 0, 4, 1, {{0, 1, 2, 3}}, -1, false, {0xFF0000, 0x00FF00}}, "RGKK/"},
+        // Stored rows 0, 4 | 2 | 1, 3, 5 hold the picture rows' own numbers.
+        {"interlaced", {1, 6, 0, 0, 1, 6, {{0}, {0}, {2}, {1}, {3}, {1}}, -1, true}, "R/G/B/K/R/G/"},
+    };
+    for (const auto& c : cases) {
+        kx::cDIBSection surface;
+        ASSERT_TRUE(kx::DecodeGif(kxtest::Gif(c.layout), surface)) << c.name;
+        EXPECT_EQ(kxtest::Sketch(surface), c.expected) << c.name;
+    }
+}
+
+TEST(DecodeGif, TruncatedDataKeepsDecodedRowsAndLeavesTheRestWhite)
+{
+    // 64 x 64 varied indices, so that the data spans many sub-blocks.
+    kxtest::GifLayout layout{64, 64, 0, 0, 64, 64, std::vector<Bytes>(64, Bytes(64))};
+    layout.colours.resize(256);
+    for (uint32_t i = 0; i < 256; ++i) layout.colours[i] = i << 16 | (255 - i) << 8 | i / 2;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) layout.rows[y][x] = uint8_t((x * 37 + y * 91) ^ (x * y));
+    Bytes file = kxtest::Gif(layout);
+    file.resize(file.size() / 2);
+    kx::cDIBSection surface;
+    ASSERT_TRUE(kx::DecodeGif(file, surface));
+    EXPECT_EQ(PixelAt(surface, 5, 0), (Bgr{92, 70, 185}));  // index 185
+    EXPECT_EQ(PixelAt(surface, 5, 63), kWhite);
+}
+
+// The header probe takes any file that starts with "GIF" for a GIF, whatever
+// its version field says, and so does giflib; the loader must too, or a
+// folder run would size such a picture and then fail to read it.
+TEST(LoadPicture, TakesAGifWhateverItsVersionSays)
+{
+    Bytes gif = kxtest::Gif({2, 1, 0, 0, 2, 1, {{0, 1}}});
+    gif[3] = '6';
+    kxtest::TempDir dir;
+    const std::string path = dir / "odd-version.gif";
+    kxtest::WriteFileBytes(path, gif);
+    EXPECT_EQ(kx::GetImageInfo(path).ImageType, kx::ImageTypeGIF);
+    kx::cDIBSection surface;
+    ASSERT_TRUE(kx::LoadPicture(path, surface));
+    EXPECT_EQ(kxtest::Sketch(surface), "RG/");
+}
+
+TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
+{
+    // Half alpha (128) over white: (c * 128 + 255 * 127 + 127) / 255, so
+    // 0 gives 127, 100 gives 177, 200 gives 227 and 255 stays 255.
+    const struct {
+        const char* name;
+        kxtest::PngLayout layout;  // colour types: 0 grey, 2 RGB, 3 palette, 4 grey-alpha, 6 RGBA
+        std::vector<Bgr> expected;
+    } cases[] = {
+        {"grey 1-bit", {3, 1, 1, 0, {{0xA0}}}, {kWhite, kBlack, kWhite}},
+        {"grey, tRNS key 16", {2, 1, 8, 0, {{16, 17}}, {}, {0, 16}}, {kWhite, {17, 17, 17}}},
+        {"palette 2-bit, tRNS",
+         {3, 1, 2, 3, {{0x18}}, {255, 0, 0, 0, 255, 0, 0, 0, 255}, {255, 128}},
+         {{0, 0, 255}, {127, 255, 127}, {255, 0, 0}}},
+        {"RGB", {2, 1, 8, 2, {{1, 2, 3, 250, 251, 252}}}, {{3, 2, 1}, {252, 251, 250}}},
+        {"RGBA",
+         {3, 1, 8, 6, {{200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255}}},
+         {{127, 177, 227}, kWhite, {30, 20, 10}}},
+        {"grey-alpha", {2, 1, 8, 4, {{0, 128, 200, 255}}}, {{127, 127, 127}, {200, 200, 200}}},
+        {"RGB 16-bit, high bytes",
+         {1, 1, 16, 2, {{0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}}},
+         {{0xFF, 0xAB, 0x12}}},
+        {"two rows, top first", {1, 2, 8, 0, {{0}, {255}}}, {kBlack, kWhite}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kx::cDIBSection surface;
+        ASSERT_TRUE(kx::DecodePng(kxtest::Png(c.layout), surface));
+        ASSERT_EQ(surface.Width(), int(c.layout.width));
+        ASSERT_EQ(surface.Height(), int(c.layout.height));
+        EXPECT_EQ(kxtest::AllPixels(surface), c.expected);
+    }
+}
+
+// One kind stands for all: every colour JPEG takes the same library call.
+TEST(DecodeJpeg, MatchesBareDecodeUpright)
+{
+    const kxtest::Image picture = kxtest::AsymmetricPicture(37, 23);  // odd width: rows carry padding
+    kxtest::TempDir dir;
+    kxtest::EncodeJpegFile(dir / "p.jpg", picture, 90, TJSAMP_420, false);
+    kx::cDIBSection surface;
+    ASSERT_TRUE(kx::DecodeJpeg(kxtest::ReadFileBytes(dir / "p.jpg"), surface));
+    const kxtest::Image bare = kxtest::DecodeJpegFile(dir / "p.jpg");  // top-down
+    ASSERT_EQ(surface.Width(), bare.width);
+    ASSERT_EQ(surface.Height(), bare.height);
+    int differing = 0;
+    for (int y = 0; y < bare.height; ++y)
+        for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
+    EXPECT_EQ(differing, 0);
+    // The picture's black top-left pixel sits at the start of the top memory
+    // row (rows are bottom-up); within 12 of it at quality 90.
+    const uint8_t* top = surface.Row(surface.Height() - 1);
+    EXPECT_LE(std::max({top[0], top[1], top[2]}), 12);
+}
+
+// The offset of the first marker FF <code> after the start of the file.
+size_t FindMarker(const Bytes& file, uint8_t code)
+{
+    for (size_t i = 2; i + 9 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == code) return i;
+    return 0;
+}
+
+TEST(DecodeJpeg, TruncatedFileKeepsTheDecodedPart)
+{
+    const auto file = kxtest::JpegOf(kxtest::AsymmetricPicture(64, 128));
+    const size_t scan = FindMarker(file, 0xDA);
+    ASSERT_NE(scan, 0u);
+    // Half of the entropy-coded data: the upper MCU rows are complete.
+    const Bytes cut(file.begin(), file.begin() + scan + (file.size() - scan) / 2);
+    kx::cDIBSection full, partial;
+    ASSERT_TRUE(kx::DecodeJpeg(file, full));
+    ASSERT_TRUE(kx::DecodeJpeg(cut, partial));
+    for (int x = 0; x < 64; ++x) EXPECT_EQ(PixelAt(partial, x, 0), PixelAt(full, x, 0));
+}
+
+using Decoder = bool (*)(std::span<const uint8_t>, kx::cDIBSection&);
+
+constexpr int64_t kMiB = int64_t{1} << 20;
+
+// Headers claiming a size, with a palette and 64 bytes of pixels.
+Bytes BmpClaim(int32_t width, int32_t height, uint16_t bits, uint32_t compression)
+{
+    const std::vector<uint32_t> palette(bits <= 8 ? 1u << bits : 0, 0x808080);
+    return kxtest::Bmp({width, height, bits, compression, 40, palette, {}, Bytes(64)});
+}
+
+// Black and white, `lzw` as the data of the image (2-bit minimum code size).
+Bytes GifData(uint16_t screenW, uint16_t screenH, uint16_t imageW, uint16_t imageH, const Bytes& lzw)
+{
+    return kxtest::Gif({screenW, screenH, 0, 0, imageW, imageH, {}, -1, false, {0, 0xFFFFFF}, lzw});
+}
+
+// 8-bit grey, `raw` as the inflated image data, `chunks` before it.
+Bytes GreyPng(uint32_t width, uint32_t height, const Bytes& raw,
+              std::vector<std::pair<std::string, Bytes>> chunks = {})
+{
+    return kxtest::Png({width, height, 8, 0, {}, {}, {}, chunks, raw});
+}
+
+// keyword, 0, method 0, then the deflated text (zTXt) or profile (iCCP).
+Bytes CompressedChunk(const std::string& keyword, const Bytes& inflated)
+{
+    return Concat({Bytes(keyword.begin(), keyword.end()), {0, 0}, kxtest::Deflate(inflated)});
+}
+
+Bytes GreyJpeg(uint16_t width, uint16_t height) { return kxtest::Jpeg(0xC0, width, height, 1); }
+
+Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
+{
+    std::copy(bytes.begin(), bytes.end(), file.begin() + offset);
+    return file;
+}
+
+// Malformed files are refused. Bombs are refused before the large allocation
+// or decode within the memory the real picture needs (malloc's peak where the
+// build counts it): headers claiming sizes within the surface limit (about 2
+// GiB) but far beyond what a file this small can describe, and streams that
+// expand far beyond the picture (ancillary chunks over the chunk limit are
+// dropped, image data beyond the last row is never inflated, GIF data beyond
+// the frame is left alone).
+TEST(PictureDecoders, HostileFilesAndBombs)
+{
+    // A 2 x 2 GIF: 6 + 7 bytes of header, 12 of colour table, 10 of image
+    // descriptor, then the data and the trailer.
+    const Bytes gif = kxtest::Gif({2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}});
+    const Bytes head(gif.begin(), gif.begin() + 25), desc(gif.begin() + 25, gif.begin() + 35);
+    const Bytes data(gif.begin() + 35, gif.end());
+    ASSERT_EQ(desc[0], 0x2C);
+    kxtest::PngLayout png{16, 16, 8, 2, std::vector<Bytes>(16)};
+    for (int y = 0; y < 16; ++y)
+        for (int i = 0; i < 48; ++i) png.rows[y].push_back(uint8_t(i * 7919 + y * 31));
+    const Bytes goodPng = kxtest::Png(png);
+    Bytes badCrc = goodPng;
+    badCrc[goodPng.size() / 2] ^= 0x55;  // inside IDAT
+    png.width = 0;
+    const Bytes jpeg = kxtest::JpegOf(kxtest::AsymmetricPicture(16, 16));
+    const size_t sof = FindMarker(jpeg, 0xC0);  // FF C0, length, precision, height, width
+    ASSERT_NE(sof, 0u);
+
+    // 100 x 100 grey: 10100 bytes of filtered rows, surface 30 KB.
+    const Bytes rows(100 * 101, 0);
+    const Bytes textBomb = CompressedChunk("Comment", Bytes(size_t{24} * kMiB, 'a'));
+    const Bytes profileBomb = CompressedChunk("icc", Bytes(size_t{24} * kMiB, 0));
+    Bytes idatBomb = rows;
+    idatBomb.resize(size_t{24} * kMiB, 0);
+    // With 2-bit pixels the codes start 3 bits wide; "clear, 0, 0" repeated
+    // keeps them there: 8 repeats are 16 black pixels in 9 bytes. A 4 x 4
+    // frame with a megabyte of such data and no end code.
+    const Bytes sixteenPixels{0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x00, 0x01, 0x02};
+    Bytes lzw;
+    while (lzw.size() < kMiB) lzw.insert(lzw.end(), sixteenPixels.begin(), sixteenPixels.end());
+
+    const struct {
+        const char* name;
+        Decoder decode;
+        Bytes file;
+        bool loads = false;            // the real picture behind the claim is fine
+        int64_t allowedBytes = kMiB;   // peak malloc allowed while decoding
+        const char* sketch = nullptr;  // of what loads, when given
+    } cases[]{
+        {"gif_base", kx::DecodeGif, gif, true, kMiB, "RG/GR/"},
+        {"gif_lzw_garbage", kx::DecodeGif, Concat({head, desc, {2, 3, 0xFF, 0xFF, 0xFF, 0, 0x3B}})},
+        {"gif_no_colour_table", kx::DecodeGif,
+         kxtest::Gif({2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}, -1, false, {}})},
+        {"gif_no_image", kx::DecodeGif, Concat({head, {0x3B}})},
+        {"gif_truncated_screen_descriptor", kx::DecodeGif, {'G', 'I', 'F', '8', '9', 'a', 2, 0}},
+        {"gif_truncated_before_image_data", kx::DecodeGif, Concat({head, desc})},
+        {"gif_unknown_record", kx::DecodeGif, Concat({head, {0x99}, desc, data})},
+        {"not_a_gif", kx::DecodeGif, {'G', 'I', 'X', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0}},
+        {"gif_empty_file", kx::DecodeGif, {}},
+        {"png_ihdr_zero_width", kx::DecodePng, kxtest::Png(png)},
+        {"png_truncated_idat", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + goodPng.size() / 2)},
+        {"png_idat_crc_wrong", kx::DecodePng, badCrc},
+        {"png_signature_only", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + 8)},
+        {"not_a_png", kx::DecodePng, Bytes(40, 'P')},
+        {"png_empty_file", kx::DecodePng, {}},
+        {"jpeg_header_zero_width", kx::DecodeJpeg, Patched(jpeg, sof + 7, {0, 0})},
+        {"jpeg_lossless_frame", kx::DecodeJpeg, Patched(jpeg, sof + 1, {0xC3})},
+        {"jpeg_precision_12", kx::DecodeJpeg, Patched(jpeg, sof + 4, {12})},
+        {"jpeg_truncated_in_header", kx::DecodeJpeg, Bytes(jpeg.begin(), jpeg.begin() + sof + 6)},
+        {"jpeg_no_frame", kx::DecodeJpeg, {0xFF, 0xD8, 0xFF, 0xD9}},
+        {"not_a_jpeg", kx::DecodeJpeg, Bytes(64, 0xFF)},
+        {"jpeg_empty_file", kx::DecodeJpeg, {}},
+        {"bmp_24bit_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 24, 0)},
+        {"bmp_rle8_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 8, 1)},
+        {"bmp_topdown_20000x-20000", kx::DecodeBmp, BmpClaim(20000, -20000, 24, 0)},
+        {"bmp_over_surface_limit", kx::DecodeBmp, BmpClaim(65535, 65535, 1, 0)},
+        {"bmp_width_beyond_side_limit", kx::DecodeBmp, BmpClaim(70000, 1, 24, 0)},
+        {"gif_screen_20000x20000", kx::DecodeGif, GifData(20000, 20000, 1, 1, {0x44, 0x01})},
+        {"gif_image_beyond_screen_0", kx::DecodeGif, GifData(0, 0, 20000, 20000, {0x44, 0x01})},
+        {"jpeg_20000x20000", kx::DecodeJpeg, GreyJpeg(20000, 20000), false, 2 * kMiB},
+        {"jpeg_65535x65535", kx::DecodeJpeg, GreyJpeg(65535, 65535), false, 2 * kMiB},
+        {"png_20000x20000", kx::DecodePng, GreyPng(20000, 20000, Bytes(20001, 0)), false, 2 * kMiB},
+        {"png_over_side_limit", kx::DecodePng, GreyPng(70000, 1, Bytes(70001, 0)), false, 2 * kMiB},
+        {"png_ztxt_24MiB", kx::DecodePng, GreyPng(100, 100, rows, {{"zTXt", textBomb}}), true, 12 * kMiB},
+        {"png_iccp_24MiB", kx::DecodePng, GreyPng(100, 100, rows, {{"iCCP", profileBomb}}), true, 12 * kMiB},
+        {"png_idat_24MiB_for_10KB", kx::DecodePng, GreyPng(100, 100, idatBomb), true, 2 * kMiB},
+        {"gif_1MiB_for_16_pixels", kx::DecodeGif, GifData(4, 4, 4, 4, lzw), true, kMiB,
+         "KKKK/KKKK/KKKK/KKKK/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kx::cDIBSection surface;
+#if KX_COUNTING_MALLOC
+        const int64_t before = kxtest::LiveBytes();
+        kxtest::ResetPeak();
+#endif
+        EXPECT_EQ(c.decode(c.file, surface), c.loads);
+#if KX_COUNTING_MALLOC
+        EXPECT_LE(kxtest::PeakBytes() - before, c.allowedBytes);
+#endif
+        if (c.sketch != nullptr) {
+            EXPECT_EQ(kxtest::Sketch(surface), c.sketch);
+        }
+    }
+}
+
+}  // namespace
