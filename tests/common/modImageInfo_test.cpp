@@ -5,10 +5,11 @@
 #include "TestSupport.h"
 #include "modImageInfo.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -50,14 +51,7 @@ int64_t FindIn(const kxtest::TempDir& dir, const Bytes& bytes)
     return FindJPEGStart(file);
 }
 
-int OpenDescriptors()
-{
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir != nullptr && readdir(dir) != nullptr) ++count;
-    if (dir != nullptr) closedir(dir);
-    return count;
-}
+int OpenDescriptors() { return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); }
 
 const Info kNone{255, 0, 0, 0};
 
@@ -134,12 +128,6 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
 // included, to the end of however large a file.
 TEST(FindJPEGStart, ComparesThreeBytesAnywhereInTheFile)
 {
-    static_assert(ProbeFile::kBlockSize == 65536);
-    const auto at = [](size_t offset) {  // within the first block's end, split 2 + 1, 1 + 2, in the next
-        Bytes bytes(70000, 0x00);
-        std::copy_n(Bytes{0xFF, 0xD8, 0xFF}.begin(), 3, bytes.begin() + offset);
-        return bytes;
-    };
     const struct {
         Bytes bytes;
         int64_t start;
@@ -150,16 +138,18 @@ TEST(FindJPEGStart, ComparesThreeBytesAnywhereInTheFile)
         {{0xFF, 0xD8, 0xFF}, 0},
         {{0x00, 0x00, 0xFF, 0xD8, 0xFF}, 2},  // the last three bytes
         {{0xFF, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF}, 1},
-        {at(65533), 65533},
-        {at(65534), 65534},
-        {at(65535), 65535},
-        {at(65536), 65536},
         // Only the near miss on the boundary, then a marker in the next block.
         {Concat({Bytes(65535, 0), {0xFF, 0xD8, 0xFE}, Bytes(65533, 0), {0xFF, 0xD8, 0xFF}}), 131071},
-        {Bytes(5 * 1048576, 0x00), -1},
     };
     kxtest::TempDir dir;
     for (const auto& c : cases) EXPECT_EQ(FindIn(dir, c.bytes), c.start) << c.bytes.size() << " bytes";
+    static_assert(ProbeFile::kBlockSize == 65536);
+    for (size_t at :
+         {65533, 65534, 65535, 65536}) {  // the first block's end, split 2 + 1 and 1 + 2, the next
+        Bytes bytes(70000, 0x00);
+        std::copy_n(Bytes{0xFF, 0xD8, 0xFF}.begin(), 3, bytes.begin() + at);
+        EXPECT_EQ(FindIn(dir, bytes), int64_t(at));
+    }
 }
 
 TEST(GetImageInfo, UnreadableAndShortFiles)

@@ -9,16 +9,6 @@
 
 namespace kxtest {
 
-void PutLE(Bytes& out, uint32_t value, int count)
-{
-    for (int i = 0; i < count; ++i) out.push_back(uint8_t(value >> (8 * i)));
-}
-
-void PutBE(Bytes& out, uint32_t value, int count)
-{
-    for (int i = count - 1; i >= 0; --i) out.push_back(uint8_t(value >> (8 * i)));
-}
-
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
@@ -43,6 +33,51 @@ Bytes Deflate(const Bytes& raw)
     out.resize(size);
     return out;
 }
+
+namespace {
+
+// Appends the low `count` bytes of `value`, least (LE) or most (BE) significant first.
+void PutLE(Bytes& out, uint32_t value, int count)
+{
+    for (int i = 0; i < count; ++i) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+void PutBE(Bytes& out, uint32_t value, int count)
+{
+    for (int i = count - 1; i >= 0; --i) out.push_back(uint8_t(value >> (8 * i)));
+}
+
+// Each index as a literal code of minCodeSize + 1 bits, with a clear code
+// before the decoder's table would grow to need wider codes.
+Bytes LiteralLzw(const std::vector<Bytes>& rows, int minCodeSize)
+{
+    const uint32_t clear = 1u << minCodeSize;
+    Bytes out;
+    uint32_t pending = 0, literals = 0;
+    int bits = 0;
+    auto put = [&](uint32_t code) {
+        pending |= code << bits;
+        for (bits += minCodeSize + 1; bits >= 8; bits -= 8, pending >>= 8) out.push_back(uint8_t(pending));
+    };
+    for (const Bytes& row : rows)
+        for (uint8_t index : row) {
+            if (literals++ % (clear - 2) == 0) put(clear);
+            put(index);
+        }
+    put(clear + 1);
+    if (bits > 0) out.push_back(uint8_t(pending));
+    return out;
+}
+
+void PutChunk(Bytes& png, const std::string& type, const Bytes& data)
+{
+    PutBE(png, uint32_t(data.size()), 4);
+    const Bytes body = Concat({Bytes(type.begin(), type.end()), data});
+    png.insert(png.end(), body.begin(), body.end());
+    PutBE(png, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4);
+}
+
+}  // namespace
 
 Bytes Bmp(const BmpLayout& s)
 {
@@ -76,40 +111,6 @@ Bytes Bmp(const BmpLayout& s)
     f.insert(f.end(), s.pixels.begin(), s.pixels.end());
     return f;
 }
-
-namespace {
-
-// Each index as a literal code of minCodeSize + 1 bits, with a clear code
-// before the decoder's table would grow to need wider codes.
-Bytes LiteralLzw(const std::vector<Bytes>& rows, int minCodeSize)
-{
-    const uint32_t clear = 1u << minCodeSize;
-    Bytes out;
-    uint32_t pending = 0, literals = 0;
-    int bits = 0;
-    auto put = [&](uint32_t code) {
-        pending |= code << bits;
-        for (bits += minCodeSize + 1; bits >= 8; bits -= 8, pending >>= 8) out.push_back(uint8_t(pending));
-    };
-    for (const Bytes& row : rows)
-        for (uint8_t index : row) {
-            if (literals++ % (clear - 2) == 0) put(clear);
-            put(index);
-        }
-    put(clear + 1);
-    if (bits > 0) out.push_back(uint8_t(pending));
-    return out;
-}
-
-void PutChunk(Bytes& png, const std::string& type, const Bytes& data)
-{
-    PutBE(png, uint32_t(data.size()), 4);
-    const Bytes body = Concat({Bytes(type.begin(), type.end()), data});
-    png.insert(png.end(), body.begin(), body.end());
-    PutBE(png, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4);
-}
-
-}  // namespace
 
 Bytes Gif(const GifLayout& s)
 {

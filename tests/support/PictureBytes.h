@@ -18,9 +18,6 @@ namespace kxtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Appends the low `count` bytes of `value`, least (LE) or most (BE) significant first.
-void PutLE(Bytes& out, uint32_t value, int count);
-void PutBE(Bytes& out, uint32_t value, int count);
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Hex(std::string_view digits);  // "ff00 0a": spaces ignored
 Bytes Deflate(const Bytes& raw);     // a zlib stream
@@ -65,10 +62,10 @@ Bytes Png(const PngLayout& layout);
 
 // Start of image, a JFIF segment, a quantisation table, a frame header of `frameCode`
 // (8-bit samples, `components` components), a one-component scan of zeros, end of image.
+Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
+
 // The picture as letters, top row first, rows ended by '/': K black, W white,
 // R red, G green, B blue, Y yellow, ? any other colour.
 std::string Sketch(const kx::cDIBSection& surface);
-
-Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
 
 }  // namespace kxtest

@@ -43,7 +43,6 @@ TEST(BmpDecoder, DecodesEachVariantExactly)
         BmpLayout layout;  // pixels bottom row first, rows padded to 4 bytes
     } cases[]{
         {"1 bit", "KRK/RKR/", Indexed(1, 0, "a0000000 40000000")},
-        {"2 bits", "RGB/KKR/", Indexed(2, 0, "04000000 6c000000")},
         {"4 bits", "RGB/WKY/", Indexed(4, 0, "40500000 12300000")},
         {"8 bits", "RGB/WKY/", Indexed(8, 0, "04000500 01020300")},
         {"core header", "RGB/WKY/", {.bits = 8, .headerSize = 12, .palette = kPal, .pixels = pal8}},
@@ -123,17 +122,13 @@ TEST(BmpDecoder, RefusesMalformedFiles)
         {"header_size_unknown", Bmp({.headerSize = 100, .pixels = px})},
         {"header_cut_short", Bytes(good.begin(), good.begin() + 30)},
         {"zero_width", Bmp({.width = 0, .pixels = px})},
-        {"negative_width", Bmp({.width = -3, .pixels = px})},
-        {"zero_height", Bmp({.height = 0, .pixels = px})},
         {"height_int32_min", Bmp({.height = INT32_MIN, .pixels = px})},
         {"bad_planes", Bmp({.pixels = px, .planes = 2})},
         {"bad_bit_count", Bmp({.bits = 12, .pixels = px})},
-        {"bit_count_64", Bmp({.bits = 64, .pixels = px})},
         {"rle8_with_4_bits", Bmp({.bits = 4, .compression = 1, .palette = kPal, .pixels = {0, 1}})},
         {"rle4_with_8_bits", Bmp({.bits = 8, .compression = 2, .palette = kPal, .pixels = {0, 1}})},
         {"bit_fields_with_24_bits", Bmp({.compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}, .pixels = px})},
         {"jpeg_inside", Bmp({.compression = 4, .pixels = px})},
-        {"png_inside", Bmp({.compression = 5, .pixels = px})},
         {"os2_huffman", Bmp({.bits = 16, .compression = 3, .headerSize = 64, .pixels = px})},
         {"rle8_top_down",
          Bmp({.height = -2, .bits = 8, .compression = 1, .palette = kPal, .pixels = {0, 1}})},
@@ -146,40 +141,6 @@ TEST(BmpDecoder, RefusesMalformedFiles)
     for (const auto& c : cases) {
         cDIBSection surface;
         EXPECT_FALSE(Decode(c.file, surface)) << c.name;
-    }
-}
-
-// The suite renders one picture in every variant: a few per branch against
-// their reference, the rest only through the corpus walk. 5- and 6-bit
-// channels are within half a step of 255 / 31, 10-bit ones within 1.
-TEST(BmpDecoder, SuiteVariantsMatchTheirReference)
-{
-    KX_SKIP_WITHOUT_CORPORA();
-    const struct {
-        const char *name, *reference;
-        int tolerance;
-    } cases[]{
-        {"g/rgb32bf", "g/rgb24", 0},      {"q/rgb32h52", "g/rgb24", 0},    {"q/rgb24largepal", "g/rgb24", 0},
-        {"q/rgb32-111110", "g/rgb24", 1}, {"g/rgb16-565", "g/rgb24", 4},   {"q/rgba16-5551", "g/rgb24", 4},
-        {"g/pal8rle", "g/pal8", 0},       {"q/pal8os2v2-16", "g/pal8", 0}, {"q/pal8offs", "g/pal8", 0},
-        {"g/pal4rle", "g/pal4", 0},
-    };
-    const auto decode = [](const std::string& name, cDIBSection& surface) {
-        return Decode(kxtest::ReadFileBytes(kxtest::CorpusPath("bmpsuite/" + name + ".bmp")), surface);
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        cDIBSection surface, reference;
-        ASSERT_TRUE(decode(c.name, surface));
-        ASSERT_TRUE(decode(c.reference, reference));
-        const std::vector<Bgr> pixels = kxtest::AllPixels(surface), expected = kxtest::AllPixels(reference);
-        ASSERT_EQ(pixels.size(), size_t{127 * 64});
-        ASSERT_EQ(expected.size(), size_t{127 * 64});
-        int worst = 0;
-        for (size_t i = 0; i < pixels.size(); ++i)
-            worst = std::max({worst, std::abs(pixels[i].b - expected[i].b),
-                              std::abs(pixels[i].g - expected[i].g), std::abs(pixels[i].r - expected[i].r)});
-        EXPECT_LE(worst, c.tolerance);
     }
 }
 
@@ -200,7 +161,6 @@ TEST(BmpLoader, ReadsPlainRowsInPlaceExactlyAsTheDecoder)
         {.width = 5, .height = 3, .pixels = rows(0)},
         {.width = 5, .height = -3, .pixels = rows(0)},
         {.width = 5, .height = 3, .headerSize = 12, .pixels = rows(0)},
-        {.width = 5, .height = 3, .headerSize = 124, .pixels = rows(0)},
         {.width = 5, .height = 3, .pixels = rows(7), .offset = 14 + 40 + 7},  // a gap before the rows
         {.width = 5, .height = -3, .pixels = rows(70000), .offset = 14 + 40 + 70000},  // rows beyond 64 KiB
     };
