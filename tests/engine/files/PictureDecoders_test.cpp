@@ -1,9 +1,11 @@
-// The GIF, PNG and JPEG decoders on small files, and every decoder against
-// hostile files and decompression bombs.
+// The BMP, GIF, PNG and JPEG decoders on small files laid out byte by byte,
+// and every decoder against malformed files and decompression bombs.
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,11 +20,132 @@
 namespace {
 
 using kxtest::Bgr;
+using kxtest::Bmp;
+using kxtest::BmpLayout;
 using kxtest::Bytes;
 using kxtest::Concat;
+using kxtest::Hex;
 using kxtest::PixelAt;
 
 constexpr Bgr kWhite{255, 255, 255}, kBlack{0, 0, 0};
+
+// Palette of the 4- and 8-bit fixtures: index 0 K, 1 R, 2 G, 3 B, 4 W, 5 Y.
+const std::vector<uint32_t> kPal{0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0xFFFF00};
+
+// A 3x2 picture of palette indices.
+BmpLayout Indexed(uint16_t bits, uint32_t compression, const char* pixels)
+{
+    return {.bits = bits, .compression = compression, .palette = kPal, .pixels = Hex(pixels)};
+}
+
+TEST(BmpDecoder, DecodesEachVariantExactly)
+{
+    const Bytes pal8 = Hex("04000500 01020300");
+    const struct {
+        const char* name;
+        BmpLayout layout;  // pixels bottom row first, rows padded to 4 bytes
+        const char* expected = "RGB/WKY/";
+    } cases[]{
+        {"1 bit", Indexed(1, 0, "a0000000 40000000"), "KRK/RKR/"},
+        {"4 bits", Indexed(4, 0, "40500000 12300000")},
+        {"8 bits", Indexed(8, 0, "04000500 01020300")},
+        {"core header", {.bits = 8, .headerSize = 12, .palette = kPal, .pixels = pal8}},
+        {"OS/2 2.x header", {.bits = 8, .headerSize = 16, .palette = kPal, .pixels = pal8}},
+        // Runs, an end of line, a literal padded to 16 bits, the end.
+        {"RLE8", Indexed(8, 1, "0104 0100 0105 0000 000301020300 0001")},
+        // A delta one row up leaves the skipped pixels black.
+        {"RLE8 delta", Indexed(8, 1, "0204 00020001 0103 0001"), "KKB/WWK/"},
+        // A run, a delta one pixel right, an end of line, a literal.
+        {"RLE4", Indexed(4, 2, "0140 00020100 0150 0000 00031230 0001")},
+        {"16 bits 5-5-5", {.bits = 16, .pixels = Hex("ff7f0000e07f0000 007ce0031f000000")}},
+        {"16 bits 5-6-5 bit fields",
+         {.bits = 16,
+          .compression = 3,
+          .masks = {0xF800, 0x7E0, 0x1F},
+          .pixels = Hex("ffff0000e0ff0000 00f8e0071f000000")}},
+        {"24 bits", {.pixels = Hex("ffffff00000000ffff000000 0000ff00ff00ff0000000000")}},
+        {"top-down", {.height = -2, .pixels = Hex("0000ff00ff00ff0000000000 ffffff00000000ffff000000")}},
+        // The fourth byte is unused, not alpha.
+        {"32 bits", {.bits = 32, .pixels = Hex("ffffff090000000900ffff09 0000ff0900ff0009ff000009")}},
+        {"32 bits V5 header, red in the low byte",
+         {.bits = 32,
+          .compression = 3,
+          .headerSize = 124,
+          .masks = {0xFF, 0xFF00, 0xFF0000},
+          .pixels = Hex("ffffff0000000000ffff0000 ff00000000ff00000000ff00")}},
+        // Damaged but readable: clipped at the row's end, the rest black.
+        {"rle8_run_past_row", Indexed(8, 1, "0504 0101 0000 0102 0001"), "GKK/WWW/"},
+        {"rle8_delta_past_row", Indexed(8, 1, "0002c800 0104 0000 000301020300 0001"), "RGB/KKK/"},
+        {"rle8_truncated_literal", Indexed(8, 1, "0104 0100 0105 0000 000301"), "RKK/WKY/"},
+        {"beyond palette",
+         {.bits = 8, .palette = {0, 0xFF0000}, .pixels = Hex("0109c800 0001ff00")},
+         "KRK/RKK/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kx::cDIBSection surface;
+        ASSERT_TRUE(kx::DecodeBmp(Bmp(c.layout), surface));
+        EXPECT_EQ(kxtest::Sketch(surface), c.expected);
+    }
+}
+
+TEST(BmpDecoder, ScalesBitFieldsToFullRange)
+{
+    // 3-bit red 4 -> round(4 * 255 / 7) = 146, 3-bit green 1 -> 36, no blue mask -> 0.
+    // Red 0x80000003 * 255 / 0xFFFFFFFF = 127.5000002 -> 128; 1-bit green 1 -> 255; 2-bit blue 1 -> 85.
+    const struct {
+        uint16_t bits;
+        std::vector<uint32_t> masks;  // red, green, blue
+        const char* pixel;
+        Bgr expected;
+    } cases[]{{16, {7, 0x38, 0}, "0c00", {0, 36, 146}}, {32, {0xFFFFFFFF, 1, 6}, "03000080", {85, 255, 128}}};
+    for (const auto& c : cases) {
+        const BmpLayout layout{.width = 1, .height = 1, .bits = c.bits, .compression = 3, .masks = c.masks};
+        kx::cDIBSection surface;
+        ASSERT_TRUE(kx::DecodeBmp(kxtest::Concat({Bmp(layout), Hex(c.pixel), {0, 0}}), surface));
+        EXPECT_EQ(kxtest::PixelAt(surface, 0, 0), c.expected) << c.bits << " bits";
+    }
+}
+
+// The loader reads the rows of an uncompressed 24-bit BMP straight from the
+// file into the surface; the result must be the decoder's, byte for byte,
+// padding included, and a file one byte short must be refused by both.
+TEST(BmpLoader, ReadsPlainRowsInPlaceExactlyAsTheDecoder)
+{
+    // 5 pixels a row: 15 bytes and one byte of padding, set in the file.
+    auto rows = [](size_t junk) {
+        Bytes bytes(junk, 0xEE);
+        for (int i = 0; i < 3 * 16; ++i) bytes.push_back(uint8_t(i * 37 + 11));
+        return bytes;
+    };
+    const BmpLayout cases[]{
+        {.width = 5, .height = 3, .pixels = rows(0)},
+        {.width = 5, .height = -3, .pixels = rows(0)},
+        {.width = 5, .height = 3, .headerSize = 12, .pixels = rows(0)},
+        {.width = 5, .height = 3, .pixels = rows(7), .offset = 14 + 40 + 7},  // a gap before the rows
+        {.width = 5, .height = -3, .pixels = rows(70000), .offset = 14 + 40 + 70000},  // rows beyond 64 KiB
+    };
+    kxtest::TempDir dir;
+    const std::string path = dir / "plain.bmp";
+    for (const BmpLayout& layout : cases) {
+        SCOPED_TRACE(layout.pixels.size() + layout.headerSize);
+        Bytes file = Bmp(layout);
+        kxtest::WriteFileBytes(path, file);
+        kx::cDIBSection decoded, loaded;
+        ASSERT_TRUE(kx::DecodeBmp(file, decoded));
+        ASSERT_TRUE(kx::LoadPicture(path, loaded));
+        ASSERT_EQ(loaded.Width(), 5);
+        ASSERT_EQ(loaded.Height(), 3);
+        for (kx::Long y = 0; y < 3; ++y)
+            EXPECT_TRUE(std::equal(decoded.Row(y), decoded.Row(y) + 16, loaded.Row(y))) << "row " << y;
+
+        file.pop_back();
+        kxtest::WriteFileBytes(path, file);
+        EXPECT_FALSE(kx::DecodeBmp(file, decoded));
+        EXPECT_FALSE(kx::LoadPicture(path, loaded));
+        EXPECT_FALSE(loaded.IsLive());
+    }
+}
 
 TEST(DecodeGif, PlacesFrameOnScreenWithTransparencyAndClipping)
 {
@@ -201,6 +324,9 @@ Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
 // the frame is left alone).
 TEST(PictureDecoders, HostileFilesAndBombs)
 {
+    const Bytes px(24, 0x55), bmp = Bmp({.pixels = px});
+    Bytes badSignature = bmp;
+    badSignature[1] = 'A';
     // A 2 x 2 GIF: 6 + 7 bytes of header, 12 of colour table, 10 of image
     // descriptor, then the data and the trailer.
     const Bytes gif = kxtest::Gif({2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}});
@@ -239,6 +365,29 @@ TEST(PictureDecoders, HostileFilesAndBombs)
         int64_t allowedBytes = kMiB;   // peak malloc allowed while decoding
         const char* sketch = nullptr;  // of what loads, when given
     } cases[]{
+        {"bmp_bad_signature", kx::DecodeBmp, badSignature},
+        {"bmp_header_size_unknown", kx::DecodeBmp, Bmp({.headerSize = 100, .pixels = px})},
+        {"bmp_header_cut_short", kx::DecodeBmp, Bytes(bmp.begin(), bmp.begin() + 30)},
+        {"bmp_zero_width", kx::DecodeBmp, Bmp({.width = 0, .pixels = px})},
+        {"bmp_height_int32_min", kx::DecodeBmp, Bmp({.height = INT32_MIN, .pixels = px})},
+        {"bmp_bad_planes", kx::DecodeBmp, Bmp({.pixels = px, .planes = 2})},
+        {"bmp_bad_bit_count", kx::DecodeBmp, Bmp({.bits = 12, .pixels = px})},
+        {"bmp_rle8_with_4_bits", kx::DecodeBmp,
+         Bmp({.bits = 4, .compression = 1, .palette = kPal, .pixels = {0, 1}})},
+        {"bmp_rle4_with_8_bits", kx::DecodeBmp,
+         Bmp({.bits = 8, .compression = 2, .palette = kPal, .pixels = {0, 1}})},
+        {"bmp_bit_fields_with_24_bits", kx::DecodeBmp,
+         Bmp({.compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}, .pixels = px})},
+        {"bmp_jpeg_inside", kx::DecodeBmp, Bmp({.compression = 4, .pixels = px})},
+        {"bmp_os2_huffman", kx::DecodeBmp,
+         Bmp({.bits = 16, .compression = 3, .headerSize = 64, .pixels = px})},
+        {"bmp_rle8_top_down", kx::DecodeBmp,
+         Bmp({.height = -2, .bits = 8, .compression = 1, .palette = kPal, .pixels = {0, 1}})},
+        {"bmp_rle8_no_data", kx::DecodeBmp, Bmp({.bits = 8, .compression = 1, .palette = kPal})},
+        {"bmp_pixel_offset_past_end", kx::DecodeBmp, Bmp({.pixels = px, .offset = 14 + 40 + 24 + 1})},
+        {"bmp_pixel_offset_inside_header", kx::DecodeBmp, Bmp({.pixels = px, .offset = 30})},
+        {"bmp_truncated_rows", kx::DecodeBmp, Bytes(bmp.begin(), bmp.end() - 1)},
+        {"bmp_palette_missing", kx::DecodeBmp, Bmp({.bits = 8, .pixels = px})},
         {"gif_base", kx::DecodeGif, gif, true, kMiB, "RG/GR/"},
         {"gif_lzw_garbage", kx::DecodeGif, Concat({head, desc, {2, 3, 0xFF, 0xFF, 0xFF, 0, 0x3B}})},
         {"gif_no_colour_table", kx::DecodeGif,
