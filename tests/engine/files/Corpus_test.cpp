@@ -111,20 +111,15 @@ TEST(Corpus, PicturesMatchTheReferenceRenderingsTheirSetsShip)
         double mean;
     } cases[]{
         {"bmpsuite/g/rgb32bf.bmp", rgb24, 0, 0},
-        {"bmpsuite/q/rgb32h52.bmp", rgb24, 0, 0},
-        {"bmpsuite/q/rgb24largepal.bmp", rgb24, 0, 0},
         {"bmpsuite/q/rgb32-111110.bmp", rgb24, 1, 1},
         {"bmpsuite/g/rgb16-565.bmp", rgb24, 4, 4},
-        {"bmpsuite/q/rgba16-5551.bmp", rgb24, 4, 4},
         {"bmpsuite/g/pal8rle.bmp", pal8, 0, 0},
         {"bmpsuite/q/pal8os2v2-16.bmp", pal8, 0, 0},
-        {"bmpsuite/q/pal8offs.bmp", pal8, 0, 0},
         {"bmpsuite/g/pal4rle.bmp", "bmpsuite/g/pal4.bmp", 0, 0},
         {j + "ycck.jpg", j + "ycck.png", 3, 0.5},
         {j + "rgb.jpg", j + "rgb.png", 3, 0.5},
         {j + "grayscale_24x16_sampling2x2.jpg", j + "grayscale_24x16_sampling2x2.png", 3, 0.5},
         {j + "partial_progressive.jpg", j + "partial_progressive.png", 3, 0.5},
-        {j + "progressive-missing-dc.jpg", j + "progressive-missing-dc.png", 3, 0.5},
         {j + "extraneous-data.jpg", j + "extraneous-data.png", 3, 0.5},
     };
     for (const auto& c : cases) {

@@ -1,7 +1,5 @@
-// Replays the inputs that once broke a fuzz target (tests/data/fuzz-regressions,
-// named <target>-<what>) and what the fuzzers learned (tests/data/fuzz-corpus/
-// <target>) through the same call as the target; under the sanitizers in CI
-// any out-of-bounds read or undefined behaviour fails the test.
+// Replays the inputs that once broke a fuzz target (data/fuzz-regressions/<target>-<what>) and what the
+// fuzzers learned (data/fuzz-corpus/<target>); under the sanitizers any memory fault fails the test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,8 +62,6 @@ void Replay(const std::string& target, const std::vector<uint8_t>& input, const 
     }
 }
 
-// The kept inputs, then what the fuzzers learned (merged down to the inputs
-// that each add coverage).
 TEST(FuzzRegression, EveryKeptAndLearnedInputRunsCleanly)
 {
     ASSERT_TRUE(fs::is_directory(kRegressions));

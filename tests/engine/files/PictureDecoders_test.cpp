@@ -48,7 +48,6 @@ TEST(BmpDecoder, DecodesEachVariantExactly)
     } cases[]{
         {"1 bit", Indexed(1, 0, "a0000000 40000000"), "KRK/RKR/"},
         {"4 bits", Indexed(4, 0, "40500000 12300000")},
-        {"8 bits", Indexed(8, 0, "04000500 01020300")},
         {"core header", {.bits = 8, .headerSize = 12, .palette = kPal, .pixels = pal8}},
         {"OS/2 2.x header", {.bits = 8, .headerSize = 16, .palette = kPal, .pixels = pal8}},
         // Runs, an end of line, a literal padded to 16 bits, the end.
@@ -235,7 +234,8 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
     }
 }
 
-// One kind stands for all: every colour JPEG takes the same library call.
+// One kind stands for all: every colour JPEG takes the same library call. The
+// surface's rows are bottom-up, the bare decode's top-down.
 TEST(DecodeJpeg, MatchesBareDecodeUpright)
 {
     const kxtest::Image picture = kxtest::AsymmetricPicture(37, 23);  // odd width: rows carry padding
@@ -250,10 +250,6 @@ TEST(DecodeJpeg, MatchesBareDecodeUpright)
     for (int y = 0; y < bare.height; ++y)
         for (int x = 0; x < bare.width; ++x) differing += PixelAt(surface, x, y) != bare.At(x, y);
     EXPECT_EQ(differing, 0);
-    // The picture's black top-left pixel sits at the start of the top memory
-    // row (rows are bottom-up); within 12 of it at quality 90.
-    const uint8_t* top = surface.Row(surface.Height() - 1);
-    EXPECT_LE(std::max({top[0], top[1], top[2]}), 12);
 }
 
 // The offset of the first marker FF <code> after the start of the file.
@@ -315,13 +311,12 @@ Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
     return file;
 }
 
-// Malformed files are refused. Bombs are refused before the large allocation
-// or decode within the memory the real picture needs (malloc's peak where the
-// build counts it): headers claiming sizes within the surface limit (about 2
-// GiB) but far beyond what a file this small can describe, and streams that
-// expand far beyond the picture (ancillary chunks over the chunk limit are
-// dropped, image data beyond the last row is never inflated, GIF data beyond
-// the frame is left alone).
+// Malformed files are refused. Bombs (claims within the surface limit, about
+// 2 GiB, but far beyond what so small a file holds; streams that expand far
+// beyond the picture) are refused before the large allocation or decode
+// within the memory the real picture needs, as malloc's peak shows where the
+// build counts it: ancillary chunks over the chunk limit are dropped, image
+// data beyond the last row is never inflated, GIF data beyond the frame is left alone.
 TEST(PictureDecoders, HostileFilesAndBombs)
 {
     const Bytes px(24, 0x55), bmp = Bmp({.pixels = px});
@@ -337,8 +332,6 @@ TEST(PictureDecoders, HostileFilesAndBombs)
     for (int y = 0; y < 16; ++y)
         for (int i = 0; i < 48; ++i) png.rows[y].push_back(uint8_t(i * 7919 + y * 31));
     const Bytes goodPng = kxtest::Png(png);
-    Bytes badCrc = goodPng;
-    badCrc[goodPng.size() / 2] ^= 0x55;  // inside IDAT
     png.width = 0;
     const Bytes jpeg = kxtest::JpegOf(kxtest::AsymmetricPicture(16, 16));
     const size_t sof = FindMarker(jpeg, 0xC0);  // FF C0, length, precision, height, width
@@ -384,7 +377,6 @@ TEST(PictureDecoders, HostileFilesAndBombs)
         {"bmp_rle8_top_down", kx::DecodeBmp,
          Bmp({.height = -2, .bits = 8, .compression = 1, .palette = kPal, .pixels = {0, 1}})},
         {"bmp_rle8_no_data", kx::DecodeBmp, Bmp({.bits = 8, .compression = 1, .palette = kPal})},
-        {"bmp_pixel_offset_past_end", kx::DecodeBmp, Bmp({.pixels = px, .offset = 14 + 40 + 24 + 1})},
         {"bmp_pixel_offset_inside_header", kx::DecodeBmp, Bmp({.pixels = px, .offset = 30})},
         {"bmp_truncated_rows", kx::DecodeBmp, Bytes(bmp.begin(), bmp.end() - 1)},
         {"bmp_palette_missing", kx::DecodeBmp, Bmp({.bits = 8, .pixels = px})},
@@ -393,24 +385,20 @@ TEST(PictureDecoders, HostileFilesAndBombs)
         {"gif_no_colour_table", kx::DecodeGif,
          kxtest::Gif({2, 2, 0, 0, 2, 2, {{0, 1}, {1, 0}}, -1, false, {}})},
         {"gif_no_image", kx::DecodeGif, Concat({head, {0x3B}})},
-        {"gif_truncated_screen_descriptor", kx::DecodeGif, {'G', 'I', 'F', '8', '9', 'a', 2, 0}},
         {"gif_truncated_before_image_data", kx::DecodeGif, Concat({head, desc})},
         {"gif_unknown_record", kx::DecodeGif, Concat({head, {0x99}, desc, data})},
         {"not_a_gif", kx::DecodeGif, {'G', 'I', 'X', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0}},
         {"gif_empty_file", kx::DecodeGif, {}},
         {"png_ihdr_zero_width", kx::DecodePng, kxtest::Png(png)},
         {"png_truncated_idat", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + goodPng.size() / 2)},
-        {"png_idat_crc_wrong", kx::DecodePng, badCrc},
         {"png_signature_only", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + 8)},
         {"not_a_png", kx::DecodePng, Bytes(40, 'P')},
-        {"png_empty_file", kx::DecodePng, {}},
         {"jpeg_header_zero_width", kx::DecodeJpeg, Patched(jpeg, sof + 7, {0, 0})},
         {"jpeg_lossless_frame", kx::DecodeJpeg, Patched(jpeg, sof + 1, {0xC3})},
         {"jpeg_precision_12", kx::DecodeJpeg, Patched(jpeg, sof + 4, {12})},
         {"jpeg_truncated_in_header", kx::DecodeJpeg, Bytes(jpeg.begin(), jpeg.begin() + sof + 6)},
         {"jpeg_no_frame", kx::DecodeJpeg, {0xFF, 0xD8, 0xFF, 0xD9}},
         {"not_a_jpeg", kx::DecodeJpeg, Bytes(64, 0xFF)},
-        {"jpeg_empty_file", kx::DecodeJpeg, {}},
         {"bmp_24bit_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 24, 0)},
         {"bmp_rle8_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 8, 1)},
         {"bmp_topdown_20000x-20000", kx::DecodeBmp, BmpClaim(20000, -20000, 24, 0)},
