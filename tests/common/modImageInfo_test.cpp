@@ -79,7 +79,6 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
         // PNG: the bit depth by colour type, sizes up to what the loader takes.
         {"png depth 8 type 2", Png({800, 600, 8, 2}), {1, 800, 600, 24}},
         {"png depth 1 type 3", Png({800, 600, 1, 3}), {1, 800, 600, 8}},
-        {"png depth 16 type 0", Png({800, 600, 16, 0}), {1, 800, 600, 16}},
         {"png depth 8 type 4", Png({800, 600, 8, 4}), {1, 800, 600, 16}},
         {"png depth 16 type 6", Png({800, 600, 16, 6}), {1, 800, 600, 64}},
         {"png depth 255 type 0", Png({800, 600, 255, 0}), {1, 800, 600, 255}},
@@ -90,7 +89,7 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
         {"png beyond 31 bits", Png({0x80000000u, 8, 8, 2}), kNone},
         {"png rows beyond 2^31 bytes", Png({40000, 40000, 8, 2}), kNone},
         // A failed PNG or BMP reader falls through to the JPEG search.
-        {"jpeg behind a failed png",
+        {"behind a failed png",
          Concat({Png({70000, 600, 8, 2}), Jpeg(0xC0, 320, 240, 3)}),
          {3, 320, 240, 24}},
         // GIF and BMP.
@@ -123,7 +122,6 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
     const int descriptors = OpenDescriptors();
     for (const auto& c : cases) EXPECT_EQ(Of(Probe(dir, c.file)), c.expected) << c.name;
     EXPECT_EQ(OpenDescriptors(), descriptors) << "the probe closes the file on every path";
-    EXPECT_EQ(FindIn(dir, behind), 100);
 }
 
 // Three bytes anywhere, a marker split across the probe's 64 KiB blocks
@@ -145,9 +143,9 @@ TEST(FindJPEGStart, ComparesThreeBytesAnywhereInTheFile)
     };
     kxtest::TempDir dir;
     for (const auto& c : cases) EXPECT_EQ(FindIn(dir, c.bytes), c.start) << c.bytes.size() << " bytes";
+    // The first block's last bytes, split 2 + 1 and 1 + 2, the next block.
     static_assert(ProbeFile::kBlockSize == 65536);
-    for (size_t at :
-         {65533, 65534, 65535, 65536}) {  // the first block's end, split 2 + 1 and 1 + 2, the next
+    for (size_t at : {65533, 65534, 65535, 65536}) {
         Bytes bytes(70000, 0x00);
         std::copy_n(Bytes{0xFF, 0xD8, 0xFF}.begin(), 3, bytes.begin() + at);
         EXPECT_EQ(FindIn(dir, bytes), int64_t(at));

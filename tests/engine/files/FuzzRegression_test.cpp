@@ -48,16 +48,14 @@ void Replay(const std::string& target, const std::vector<uint8_t>& input, const 
     kxtest::WriteFileBytes(path, bytes);
     const kx::ImageInfo info = kx::GetImageInfo(path);
     if (info.ImageType == kx::ImageTypeNone) {
-        EXPECT_EQ(info.Width, 0);
-        EXPECT_EQ(info.Height, 0);
+        EXPECT_EQ(std::pair(info.Width, info.Height), std::pair(0, 0));
     }
     if (target == "probe") return;
     kx::cDIBSection decoded, loaded;
     const bool ok = kDecoders.at(target)(bytes, decoded);
     ASSERT_EQ(kx::LoadPicture(path, loaded), ok);
     if (ok) {
-        EXPECT_EQ(loaded.Width(), decoded.Width());
-        EXPECT_EQ(loaded.Height(), decoded.Height());
+        EXPECT_EQ(std::pair(loaded.Width(), loaded.Height()), std::pair(decoded.Width(), decoded.Height()));
         EXPECT_TRUE(kxtest::AllPixels(loaded) == kxtest::AllPixels(decoded));
     }
 }
