@@ -108,8 +108,7 @@ Bytes Gif(const GifLayout& s)
     int tableBits = 1;
     while ((1u << tableBits) < s.colours.size()) ++tableBits;
     Bytes g{'G', 'I', 'F', '8', '9', 'a'};
-    Put(g, s.screenWidth, 2);
-    Put(g, s.screenHeight, 2);
+    for (int side : {s.screenWidth, s.screenHeight}) Put(g, uint32_t(side), 2);
     g.insert(g.end(), {uint8_t(s.colours.empty() ? 0 : 0x80 | (tableBits - 1)), 0, 0});
     if (!s.colours.empty())
         for (uint32_t i = 0; i < 1u << tableBits; ++i)
@@ -132,8 +131,7 @@ Bytes Gif(const GifLayout& s)
 Bytes Png(const PngLayout& s)
 {
     Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, header;
-    Put(header, s.width, 4, true);
-    Put(header, s.height, 4, true);
+    for (uint32_t side : {s.width, s.height}) Put(header, side, 4, true);
     header.insert(header.end(), {s.depth, s.colourType, 0, 0, 0});
     PutChunk(png, "IHDR", header);
     if (!s.palette.empty()) PutChunk(png, "PLTE", s.palette);
@@ -165,12 +163,9 @@ Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t component
     Bytes j{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
     j.insert(j.end(), {0xFF, 0xDB, 0, 67, 0});
     j.resize(j.size() + 64, 1);
-    j.insert(j.end(), {0xFF, frameCode});
-    Put(j, 8 + 3 * components, 2, true);
-    j.push_back(8);
-    Put(j, height, 2, true);
-    Put(j, width, 2, true);
-    j.push_back(components);
+    // Frame header: length, sample precision, height, width, components.
+    j.insert(j.end(), {0xFF, frameCode, 0, uint8_t(8 + 3 * components), 8, uint8_t(height >> 8),
+                       uint8_t(height), uint8_t(width >> 8), uint8_t(width), components});
     for (int c = 1; c <= components; ++c) j.insert(j.end(), {uint8_t(c), 0x11, 0});
     j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0});
     j.resize(j.size() + 200, 0);
