@@ -92,7 +92,6 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
         {"behind a failed png",
          Concat({Png({70000, 600, 8, 2}), Jpeg(0xC0, 320, 240, 3)}),
          {3, 320, 240, 24}},
-        // GIF and BMP.
         {"gif 256 colours", Gif(320, 200, 256), {2, 320, 200, 8}},
         {"gif 40000 wide", Gif(40000, 8, 2), {2, 40000, 8, 1}},
         {"bmp", Bmp(640, 480), {4, 640, 480, 24}},

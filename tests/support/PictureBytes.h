@@ -36,8 +36,7 @@ struct BmpLayout {
 };
 Bytes Bmp(const BmpLayout& layout);
 
-// One image on a logical screen, with a global colour table (none when empty)
-// and, for a transparent index, a graphic control extension before it.
+// One image on a screen, a global colour table (none when empty), a control extension for `transparent`.
 struct GifLayout {
     int screenWidth, screenHeight, left, top, width, height;
     std::vector<Bytes> rows = {};  // colour indices in stored order (interlaced when `interlace`)

@@ -196,7 +196,7 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
         kxtest::PngLayout layout;  // colour types: 0 grey, 2 RGB, 3 palette, 4 grey-alpha, 6 RGBA
         std::vector<Bgr> expected;
     } cases[] = {
-        {"grey 1-bit", {3, 1, 1, 0, {{0xA0}}}, {kWhite, kBlack, kWhite}},
+        {"1-bit", {3, 2, 1, 0, {{0xA0}, {0x40}}}, {kWhite, kBlack, kWhite, kBlack, kWhite, kBlack}},
         {"grey, tRNS key 16", {2, 1, 8, 0, {{16, 17}}, {}, {0, 16}}, {kWhite, {17, 17, 17}}},
         {"palette 2-bit, tRNS",
          {3, 1, 2, 3, {{0x18}}, {255, 0, 0, 0, 255, 0, 0, 0, 255}, {255, 128}},
@@ -208,7 +208,6 @@ TEST(DecodePng, EveryColourTypeAndDepthDecodesExactly)
         {"RGB 16-bit, high bytes",
          {1, 1, 16, 2, {{0x12, 0x34, 0xAB, 0xCD, 0xFF, 0x00}}},
          {{0xFF, 0xAB, 0x12}}},
-        {"two rows, top first", {1, 2, 8, 0, {{0}, {255}}}, {kBlack, kWhite}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,12 +293,10 @@ Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
     return file;
 }
 
-// Malformed files are refused. Bombs (claims within the surface limit, about
-// 2 GiB, but far beyond what so small a file holds; streams that expand far
-// beyond the picture) are refused before the large allocation or decode
-// within the memory the real picture needs, as malloc's peak shows where the
-// build counts it: ancillary chunks over the chunk limit are dropped, image
-// data beyond the last row is never inflated, GIF data beyond the frame is left alone.
+// Malformed files are refused. Bombs (claims within the surface limit of about 2 GiB but far beyond
+// what so small a file holds; streams expanding far beyond the picture) are refused before the large
+// allocation or decode within the real picture's memory (malloc's peak, where the build counts it):
+// oversized ancillary chunks are dropped, data beyond the last row or the GIF frame is left alone.
 TEST(PictureDecoders, HostileFilesAndBombs)
 {
     const Bytes px(24, 0x55), bmp = Bmp({.pixels = px});
@@ -311,11 +308,9 @@ TEST(PictureDecoders, HostileFilesAndBombs)
     const Bytes head(gif.begin(), gif.begin() + 25), desc(gif.begin() + 25, gif.begin() + 35);
     const Bytes data(gif.begin() + 35, gif.end());
     ASSERT_EQ(desc[0], 0x2C);
-    kxtest::PngLayout png{16, 16, 8, 2, std::vector<Bytes>(16)};
-    for (int y = 0; y < 16; ++y)
-        for (int i = 0; i < 48; ++i) png.rows[y].push_back(uint8_t(i * 7919 + y * 31));
-    const Bytes goodPng = kxtest::Png(png);
-    png.width = 0;
+    Bytes noise(16 * 49);  // 16 rows of a filter byte (0) and 48 grey samples
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = i % 49 == 0 ? 0 : uint8_t(i * 7919);
+    const Bytes goodPng = GreyPng(48, 16, noise);
     const Bytes jpeg = kxtest::JpegOf(kxtest::AsymmetricPicture(16, 16));
     const size_t sof = FindMarker(jpeg, 0xC0);  // FF C0, length, precision, height, width
     ASSERT_NE(sof, 0u);
@@ -371,16 +366,13 @@ TEST(PictureDecoders, HostileFilesAndBombs)
         {"gif_truncated_before_image_data", kx::DecodeGif, Concat({head, desc})},
         {"gif_unknown_record", kx::DecodeGif, Concat({head, {0x99}, desc, data})},
         {"not_a_gif", kx::DecodeGif, {'G', 'I', 'X', '8', '9', 'a', 2, 0, 2, 0, 0, 0, 0}},
-        {"gif_empty_file", kx::DecodeGif, {}},
-        {"png_ihdr_zero_width", kx::DecodePng, kxtest::Png(png)},
+        {"png_ihdr_zero_width", kx::DecodePng, GreyPng(0, 16, noise)},
         {"png_truncated_idat", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + goodPng.size() / 2)},
-        {"png_signature_only", kx::DecodePng, Bytes(goodPng.begin(), goodPng.begin() + 8)},
         {"not_a_png", kx::DecodePng, Bytes(40, 'P')},
         {"jpeg_header_zero_width", kx::DecodeJpeg, Patched(jpeg, sof + 7, {0, 0})},
         {"jpeg_lossless_frame", kx::DecodeJpeg, Patched(jpeg, sof + 1, {0xC3})},
         {"jpeg_precision_12", kx::DecodeJpeg, Patched(jpeg, sof + 4, {12})},
         {"jpeg_truncated_in_header", kx::DecodeJpeg, Bytes(jpeg.begin(), jpeg.begin() + sof + 6)},
-        {"jpeg_no_frame", kx::DecodeJpeg, {0xFF, 0xD8, 0xFF, 0xD9}},
         {"not_a_jpeg", kx::DecodeJpeg, Bytes(64, 0xFF)},
         {"bmp_24bit_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 24, 0)},
         {"bmp_rle8_20000x20000", kx::DecodeBmp, BmpClaim(20000, 20000, 8, 1)},
