@@ -5,10 +5,13 @@
 #include "TestSupport.h"
 #include "modImageInfo.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace kx;
@@ -29,17 +32,9 @@ using kxtest::Concat;
 using kxtest::Jpeg;
 using kxtest::Png;
 
-struct Expected {
-    int type, width, height, depth;
-};
+using Info = std::tuple<int, int, int, int>;  // type, width, height, bit depth
 
-void ExpectInfo(const ImageInfo& info, Expected e, const std::string& what)
-{
-    EXPECT_EQ(info.ImageType, e.type) << what;
-    EXPECT_EQ(info.Width, e.width) << what;
-    EXPECT_EQ(info.Height, e.height) << what;
-    EXPECT_EQ(info.BitDepth, e.depth) << what;
-}
+Info Of(const ImageInfo& i) { return {i.ImageType, i.Width, i.Height, i.BitDepth}; }
 
 ImageInfo Probe(const kxtest::TempDir& dir, const Bytes& bytes)
 {
@@ -56,16 +51,9 @@ int64_t FindIn(const kxtest::TempDir& dir, const Bytes& bytes)
     return FindJPEGStart(file);
 }
 
-int OpenDescriptors()
-{
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (dir != nullptr && readdir(dir) != nullptr) ++count;
-    if (dir != nullptr) closedir(dir);
-    return count;
-}
+int OpenDescriptors() { return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})); }
 
-const Expected kNone{255, 0, 0, 0};
+const Info kNone{255, 0, 0, 0};
 
 }  // namespace
 
@@ -86,42 +74,32 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
     const struct {
         const char* name;
         Bytes file;
-        Expected expected;
+        Info expected;
     } cases[]{
         // PNG: the bit depth by colour type, sizes up to what the loader takes.
         {"png depth 8 type 2", Png({800, 600, 8, 2}), {1, 800, 600, 24}},
-        {"png depth 8 type 6", Png({800, 600, 8, 6}), {1, 800, 600, 32}},
         {"png depth 1 type 3", Png({800, 600, 1, 3}), {1, 800, 600, 8}},
-        {"png depth 8 type 3", Png({800, 600, 8, 3}), {1, 800, 600, 8}},
-        {"png depth 16 type 0", Png({800, 600, 16, 0}), {1, 800, 600, 16}},
         {"png depth 8 type 4", Png({800, 600, 8, 4}), {1, 800, 600, 16}},
         {"png depth 16 type 6", Png({800, 600, 16, 6}), {1, 800, 600, 64}},
         {"png depth 255 type 0", Png({800, 600, 255, 0}), {1, 800, 600, 255}},
         {"png type 5 does not exist", Png({800, 600, 8, 5}), kNone},
-        {"png 384 bits do not fit a byte", Png({800, 600, 128, 2}), kNone},
         {"png 256 bits do not fit a byte", Png({800, 600, 64, 6}), kNone},
-        {"png 40000 wide", Png({40000, 8, 8, 2}), {1, 40000, 8, 24}},
         {"png 65535 high", Png({800, 65535, 8, 2}), {1, 800, 65535, 24}},
         {"png beyond the loader", Png({65536 + 1234, 8, 8, 2}), kNone},
         {"png beyond 31 bits", Png({0x80000000u, 8, 8, 2}), kNone},
         {"png rows beyond 2^31 bytes", Png({40000, 40000, 8, 2}), kNone},
         // A failed PNG or BMP reader falls through to the JPEG search.
-        {"jpeg behind a failed png",
+        {"behind a failed png",
          Concat({Png({70000, 600, 8, 2}), Jpeg(0xC0, 320, 240, 3)}),
          {3, 320, 240, 24}},
-        // GIF and BMP.
         {"gif 256 colours", Gif(320, 200, 256), {2, 320, 200, 8}},
-        {"gif 2 colours", Gif(320, 200, 2), {2, 320, 200, 1}},
         {"gif 40000 wide", Gif(40000, 8, 2), {2, 40000, 8, 1}},
         {"bmp", Bmp(640, 480), {4, 640, 480, 24}},
         {"top-down bmp", Bmp(640, -480), {4, 640, 480, 24}},
-        {"bmp 40000 wide", Bmp(40000, 2), {4, 40000, 2, 24}},
         {"bmp negative width", Bmp(-640, 480), kNone},
         {"jpeg behind a failed bmp", Concat({Bmp(70000, -480), Jpeg(0xC0, 16, 8, 1)}), {3, 16, 8, 8}},
         // JPEG: frame headers of every coding count; tables and reserved codes do not.
         {"baseline", Jpeg(0xC0, 1024, 768, 3), {3, 1024, 768, 24}},
-        {"grey", Jpeg(0xC0, 1024, 768, 1), {3, 1024, 768, 8}},
-        {"progressive", Jpeg(0xC2, 99, 77, 3), {3, 99, 77, 24}},
         {"31 components", Jpeg(0xC1, 99, 77, 31), {3, 99, 77, 248}},
         {"32 components", Jpeg(0xC0, 99, 77, 32), kNone},
         {"jpeg 40000 wide", Jpeg(0xC0, 40000, 77, 3), {3, 40000, 77, 24}},
@@ -136,90 +114,66 @@ TEST(GetImageInfo, ReadsEachFormatsHeader)
         {"runs off at 32768", {0xFF, 0xD8, 0xFF, 0xE0, 0x80, 0x00, 0, 0, 0}, kNone},
         {"frame cut short", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8}, kNone},
         {"at offset 100", behind, {3, 300, 200, 24}},
+        {"start of image at the end", {0x00, 0xFF, 0xD8, 0xFF}, kNone},
+        {"after 5 MB", Concat({Bytes(5 * 1048576, 0x00), Jpeg(0xC0, 640, 480, 3)}), {3, 640, 480, 24}},
     };
     kxtest::TempDir dir;
-    for (const auto& c : cases) ExpectInfo(Probe(dir, c.file), c.expected, c.name);
-    EXPECT_EQ(FindIn(dir, behind), 100);
+    const int descriptors = OpenDescriptors();
+    for (const auto& c : cases) EXPECT_EQ(Of(Probe(dir, c.file)), c.expected) << c.name;
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "the probe closes the file on every path";
 }
 
+// Three bytes anywhere, a marker split across the probe's 64 KiB blocks
+// included, to the end of however large a file.
 TEST(FindJPEGStart, ComparesThreeBytesAnywhereInTheFile)
 {
+    const struct {
+        Bytes bytes;
+        int64_t start;
+    } cases[]{
+        {{}, -1},
+        {{0xFF, 0xD8}, -1},
+        {{0xFF, 0xD8, 0xFE, 0xFF}, -1},
+        {{0xFF, 0xD8, 0xFF}, 0},
+        {{0x00, 0x00, 0xFF, 0xD8, 0xFF}, 2},  // the last three bytes
+        {{0xFF, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF}, 1},
+        // Only the near miss on the boundary, then a marker in the next block.
+        {Concat({Bytes(65535, 0), {0xFF, 0xD8, 0xFE}, Bytes(65533, 0), {0xFF, 0xD8, 0xFF}}), 131071},
+    };
     kxtest::TempDir dir;
-    EXPECT_EQ(FindIn(dir, {}), -1);
-    EXPECT_EQ(FindIn(dir, {0xFF, 0xD8}), -1);
-    EXPECT_EQ(FindIn(dir, {0xFF, 0xD8, 0xFE, 0xFF}), -1);
-    EXPECT_EQ(FindIn(dir, {0xFF, 0xD8, 0xFF}), 0);
-    EXPECT_EQ(FindIn(dir, {0x00, 0x00, 0xFF, 0xD8, 0xFF}), 2);  // the last three bytes
-    EXPECT_EQ(FindIn(dir, {0xFF, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF}), 1);
-
-    // A start of image with nothing after it: found, but no frame.
-    ExpectInfo(Probe(dir, {0x00, 0xFF, 0xD8, 0xFF}), kNone, "marker at the end");
-}
-
-TEST(FindJPEGStart, MarkersAcrossTheBlockBoundary)
-{
-    kxtest::TempDir dir;
+    for (const auto& c : cases) EXPECT_EQ(FindIn(dir, c.bytes), c.start) << c.bytes.size() << " bytes";
+    // The first block's last bytes, split 2 + 1 and 1 + 2, the next block.
     static_assert(ProbeFile::kBlockSize == 65536);
-    // Within the first block's last bytes, split 2 + 1, split 1 + 2, in the next.
     for (size_t at : {65533, 65534, 65535, 65536}) {
         Bytes bytes(70000, 0x00);
-        bytes[at] = 0xFF;
-        bytes[at + 1] = 0xD8;
-        bytes[at + 2] = 0xFF;
-        EXPECT_EQ(FindIn(dir, bytes), int64_t(at)) << "marker at " << at;
+        std::copy_n(Bytes{0xFF, 0xD8, 0xFF}.begin(), 3, bytes.begin() + at);
+        EXPECT_EQ(FindIn(dir, bytes), int64_t(at));
     }
-    // Only the near miss on the boundary, then a marker in the next block.
-    const Bytes nearMiss = Concat({Bytes(65535, 0), {0xFF, 0xD8, 0xFE}, Bytes(65533, 0), {0xFF, 0xD8, 0xFF}});
-    EXPECT_EQ(FindIn(dir, nearMiss), 131071);
-}
-
-TEST(FindJPEGStart, LargeFileIsScannedToItsEnd)
-{
-    kxtest::TempDir dir;
-    const Bytes zeros(5 * 1048576, 0x00), bytes = Concat({zeros, Jpeg(0xC0, 640, 480, 3)});
-    EXPECT_EQ(FindIn(dir, zeros), -1);
-    EXPECT_EQ(FindIn(dir, bytes), 5242880);
-    ExpectInfo(Probe(dir, bytes), {3, 640, 480, 24}, "jpeg after 5 MB");
 }
 
 TEST(GetImageInfo, UnreadableAndShortFiles)
 {
     kxtest::TempDir dir;
-    ExpectInfo(Probe(dir, {}), kNone, "empty");
-    ExpectInfo(Probe(dir, {0x42, 0x4D, 0x00}), kNone, "three-byte BM");
-    ExpectInfo(Probe(dir, {0x42, 0x4D}), kNone, "two-byte BM");
+    EXPECT_EQ(Of(Probe(dir, {})), kNone);
+    EXPECT_EQ(Of(Probe(dir, {0x42, 0x4D})), kNone);
     kxtest::WriteFileBytes(dir / "bm3", {0x42, 0x4D, 0x00});
     ProbeFile shortFile(dir / "bm3");
-    EXPECT_EQ(GetBMPInfo(shortFile).ImageType, 255);
     EXPECT_EQ(kxtest::RaisedNumber([&] { shortFile.At(3); }), 62);
+    const int descriptors = OpenDescriptors();
 
     kxtest::TempDir empty;
-    ExpectInfo(GetImageInfo(empty / "missing.png"), kNone, "missing");
+    EXPECT_EQ(Of(GetImageInfo(empty / "missing.png")), kNone);
     EXPECT_TRUE(empty.List().empty()) << "the probe must not create the file";
     EXPECT_EQ(kxtest::RaisedNumber([&] { ProbeFile f(empty / "missing.png"); }), errFileNotFound);
 
-    ExpectInfo(GetImageInfo(dir.Path()), kNone, "folder");
+    EXPECT_EQ(Of(GetImageInfo(dir.Path())), kNone);
     EXPECT_EQ(kxtest::RaisedNumber([&] { ProbeFile f(dir.Path()); }), errPathFileAccess);
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-    ExpectInfo(GetImageInfo(dir / "pipe"), kNone, "named pipe");
+    EXPECT_EQ(Of(GetImageInfo(dir / "pipe")), kNone);
 
     const std::string readOnly = dir / "readonly.gif";
     kxtest::WriteFileBytes(readOnly, Gif(3, 4, 0));
     chmod(readOnly.c_str(), 0444);
-    ExpectInfo(GetImageInfo(readOnly), {2, 3, 4, 1}, "read-only file");
-}
-
-TEST(GetImageInfo, ClosesTheFileOnEveryPath)
-{
-    kxtest::TempDir dir;
-    const int before = OpenDescriptors();
-    for (int i = 0; i < 20; ++i) {
-        Probe(dir, Bmp(640, 480));
-        Probe(dir, Bmp(640, -480));
-        Probe(dir, Png({800, 600, 8, 9}));
-        Probe(dir, {0x42, 0x4D, 0x00});
-        GetImageInfo(dir / "missing");
-        GetImageInfo(dir.Path());
-    }
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(Of(GetImageInfo(readOnly)), Info(2, 3, 4, 1));
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "the probe closes the file on every path";
 }

@@ -9,16 +9,6 @@
 
 namespace kxtest {
 
-void PutLE(Bytes& out, uint32_t value, int count)
-{
-    for (int i = 0; i < count; ++i) out.push_back(uint8_t(value >> (8 * i)));
-}
-
-void PutBE(Bytes& out, uint32_t value, int count)
-{
-    for (int i = count - 1; i >= 0; --i) out.push_back(uint8_t(value >> (8 * i)));
-}
-
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
@@ -44,40 +34,13 @@ Bytes Deflate(const Bytes& raw)
     return out;
 }
 
-Bytes Bmp(const BmpLayout& s)
-{
-    Bytes f{'B', 'M'};
-    const bool core = s.headerSize == 12;
-    const bool masksInHeader = s.headerSize >= 52;
-    const uint32_t start = 14 + s.headerSize + (masksInHeader ? 0 : 4 * uint32_t(s.masks.size())) +
-                           uint32_t(s.palette.size()) * (core ? 3 : 4);
-    PutLE(f, start + uint32_t(s.pixels.size()), 4);  // file size
-    PutLE(f, 0, 4);                                  // reserved
-    PutLE(f, s.offset.value_or(start), 4);           // offset of the pixels
-    PutLE(f, s.headerSize, 4);
-    PutLE(f, uint32_t(s.width), core ? 2 : 4);
-    PutLE(f, uint32_t(s.height), core ? 2 : 4);
-    PutLE(f, s.planes, 2);
-    PutLE(f, s.bits, 2);
-    if (!core) {
-        PutLE(f, s.compression, 4);
-        PutLE(f, uint32_t(s.pixels.size()), 4);   // image size
-        PutLE(f, 2835, 4);                        // pixels a metre, across
-        PutLE(f, 2835, 4);                        // and down
-        PutLE(f, uint32_t(s.palette.size()), 4);  // colours used
-        PutLE(f, 0, 4);                           // important colours
-        if (masksInHeader)
-            for (size_t i = 0; i < 3; ++i) PutLE(f, i < s.masks.size() ? s.masks[i] : 0, 4);
-        f.resize(14 + s.headerSize);  // V4 and V5 colour space fields: zero
-        if (!masksInHeader)
-            for (uint32_t m : s.masks) PutLE(f, m, 4);
-    }
-    for (uint32_t c : s.palette) PutLE(f, c, core ? 3 : 4);  // blue, green, red (, reserved)
-    f.insert(f.end(), s.pixels.begin(), s.pixels.end());
-    return f;
-}
-
 namespace {
+
+// Appends the low `count` bytes of `value`, least significant first or, when `big`, last.
+void Put(Bytes& out, uint32_t value, int count, bool big = false)
+{
+    for (int i = 0; i < count; ++i) out.push_back(uint8_t(value >> (8 * (big ? count - 1 - i : i))));
+}
 
 // Each index as a literal code of minCodeSize + 1 bits, with a clear code
 // before the decoder's table would grow to need wider codes.
@@ -103,27 +66,56 @@ Bytes LiteralLzw(const std::vector<Bytes>& rows, int minCodeSize)
 
 void PutChunk(Bytes& png, const std::string& type, const Bytes& data)
 {
-    PutBE(png, uint32_t(data.size()), 4);
+    Put(png, uint32_t(data.size()), 4, true);
     const Bytes body = Concat({Bytes(type.begin(), type.end()), data});
     png.insert(png.end(), body.begin(), body.end());
-    PutBE(png, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4);
+    Put(png, uint32_t(crc32(0, body.data(), uInt(body.size()))), 4, true);
 }
 
 }  // namespace
+
+Bytes Bmp(const BmpLayout& s)
+{
+    Bytes f{'B', 'M'};
+    const bool core = s.headerSize == 12;
+    const bool masksInHeader = s.headerSize >= 52;
+    const uint32_t start = 14 + s.headerSize + (masksInHeader ? 0 : 4 * uint32_t(s.masks.size())) +
+                           uint32_t(s.palette.size()) * (core ? 3 : 4);
+    // File size, reserved, offset of the pixels, header size; width, height; planes, bits a pixel.
+    for (uint32_t value : {start + uint32_t(s.pixels.size()), 0u, s.offset.value_or(start), s.headerSize})
+        Put(f, value, 4);
+    for (int32_t side : {s.width, s.height}) Put(f, uint32_t(side), core ? 2 : 4);
+    Put(f, s.planes, 2);
+    Put(f, s.bits, 2);
+    if (!core) {
+        // Compression, image size, pixels a metre across and down, colours used, important colours.
+        for (uint32_t value :
+             {s.compression, uint32_t(s.pixels.size()), 2835u, 2835u, uint32_t(s.palette.size()), 0u})
+            Put(f, value, 4);
+        if (masksInHeader)
+            for (size_t i = 0; i < 3; ++i) Put(f, i < s.masks.size() ? s.masks[i] : 0, 4);
+        f.resize(14 + s.headerSize);  // V4 and V5 colour space fields: zero
+        if (!masksInHeader)
+            for (uint32_t m : s.masks) Put(f, m, 4);
+    }
+    for (uint32_t c : s.palette) Put(f, c, core ? 3 : 4);  // blue, green, red (, reserved)
+    f.insert(f.end(), s.pixels.begin(), s.pixels.end());
+    return f;
+}
 
 Bytes Gif(const GifLayout& s)
 {
     int tableBits = 1;
     while ((1u << tableBits) < s.colours.size()) ++tableBits;
     Bytes g{'G', 'I', 'F', '8', '9', 'a'};
-    PutLE(g, s.screenWidth, 2);
-    PutLE(g, s.screenHeight, 2);
+    for (int side : {s.screenWidth, s.screenHeight}) Put(g, uint32_t(side), 2);
     g.insert(g.end(), {uint8_t(s.colours.empty() ? 0 : 0x80 | (tableBits - 1)), 0, 0});
     if (!s.colours.empty())
-        for (uint32_t i = 0; i < 1u << tableBits; ++i) PutBE(g, i < s.colours.size() ? s.colours[i] : 0, 3);
+        for (uint32_t i = 0; i < 1u << tableBits; ++i)
+            Put(g, i < s.colours.size() ? s.colours[i] : 0, 3, true);
     if (s.transparent >= 0) g.insert(g.end(), {0x21, 0xF9, 4, 1, 0, 0, uint8_t(s.transparent), 0});
     g.push_back(0x2C);
-    for (int v : {s.left, s.top, s.width, s.height}) PutLE(g, uint32_t(v), 2);
+    for (int v : {s.left, s.top, s.width, s.height}) Put(g, uint32_t(v), 2);
     const int minCodeSize = std::max(2, tableBits);
     g.insert(g.end(), {uint8_t(s.interlace ? 0x40 : 0), uint8_t(minCodeSize)});
     const Bytes lzw = s.lzw.value_or(LiteralLzw(s.rows, minCodeSize));
@@ -139,31 +131,14 @@ Bytes Gif(const GifLayout& s)
 Bytes Png(const PngLayout& s)
 {
     Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, header;
-    PutBE(header, s.width, 4);
-    PutBE(header, s.height, 4);
-    header.insert(header.end(), {s.depth, s.colourType, 0, 0, uint8_t(s.interlace)});
+    for (uint32_t side : {s.width, s.height}) Put(header, side, 4, true);
+    header.insert(header.end(), {s.depth, s.colourType, 0, 0, 0});
     PutChunk(png, "IHDR", header);
     if (!s.palette.empty()) PutChunk(png, "PLTE", s.palette);
     if (!s.transparency.empty()) PutChunk(png, "tRNS", s.transparency);
     for (const auto& [type, data] : s.chunks) PutChunk(png, type, data);
-    // The whole picture, then the Adam7 passes: first column, first row, column step, row step.
-    static constexpr int kPasses[8][4]{{0, 0, 1, 1}, {0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
-                                       {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     Bytes raw;
-    for (int p = s.interlace ? 1 : 0; p < (s.interlace ? 8 : 1); ++p) {
-        const auto& [x0, y0, dx, dy] = kPasses[p];
-        for (size_t y = y0; y < s.rows.size() && uint32_t(x0) < s.width; y += dy) {
-            const Bytes& row = s.rows[y];
-            raw.push_back(0);  // no filter
-            if (!s.interlace) {
-                raw.insert(raw.end(), row.begin(), row.end());
-                continue;
-            }
-            const size_t pixelBytes = row.size() / s.width;
-            for (size_t x = x0; x < s.width; x += dx)
-                raw.insert(raw.end(), row.begin() + x * pixelBytes, row.begin() + (x + 1) * pixelBytes);
-        }
-    }
+    for (const Bytes& row : s.rows) raw = Concat({raw, {0}, row});  // no filter
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
     PutChunk(png, "IEND", {});
     return png;
@@ -188,12 +163,9 @@ Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t component
     Bytes j{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
     j.insert(j.end(), {0xFF, 0xDB, 0, 67, 0});
     j.resize(j.size() + 64, 1);
-    j.insert(j.end(), {0xFF, frameCode});
-    PutBE(j, 8 + 3 * components, 2);
-    j.push_back(8);
-    PutBE(j, height, 2);
-    PutBE(j, width, 2);
-    j.push_back(components);
+    // Frame header: length, sample precision, height, width, components.
+    j.insert(j.end(), {0xFF, frameCode, 0, uint8_t(8 + 3 * components), 8, uint8_t(height >> 8),
+                       uint8_t(height), uint8_t(width >> 8), uint8_t(width), components});
     for (int c = 1; c <= components; ++c) j.insert(j.end(), {uint8_t(c), 0x11, 0});
     j.insert(j.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0});
     j.resize(j.size() + 200, 0);

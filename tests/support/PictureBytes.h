@@ -18,9 +18,6 @@ namespace kxtest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Appends the low `count` bytes of `value`, least (LE) or most (BE) significant first.
-void PutLE(Bytes& out, uint32_t value, int count);
-void PutBE(Bytes& out, uint32_t value, int count);
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Hex(std::string_view digits);  // "ff00 0a": spaces ignored
 Bytes Deflate(const Bytes& raw);     // a zlib stream
@@ -39,8 +36,7 @@ struct BmpLayout {
 };
 Bytes Bmp(const BmpLayout& layout);
 
-// One image on a logical screen, with a global colour table (none when empty)
-// and, for a transparent index, a graphic control extension before it.
+// One image on a screen, a global colour table (none when empty), a control extension for `transparent`.
 struct GifLayout {
     int screenWidth, screenHeight, left, top, width, height;
     std::vector<Bytes> rows = {};  // colour indices in stored order (interlaced when `interlace`)
@@ -58,7 +54,6 @@ struct PngLayout {
     std::vector<Bytes> rows = {};  // packed samples, 16-bit ones big-endian, without the filter byte
     Bytes palette = {};            // red, green, blue of each entry
     Bytes transparency = {};       // tRNS as stored
-    bool interlace = false;        // Adam7 passes cut from the rows (8 bits a sample or more)
     std::vector<std::pair<std::string, Bytes>> chunks = {};  // before IDAT
     std::optional<Bytes> data = {};  // IDAT's inflated bytes as given, instead of the filtered rows
 };
@@ -66,10 +61,10 @@ Bytes Png(const PngLayout& layout);
 
 // Start of image, a JFIF segment, a quantisation table, a frame header of `frameCode`
 // (8-bit samples, `components` components), a one-component scan of zeros, end of image.
+Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
+
 // The picture as letters, top row first, rows ended by '/': K black, W white,
 // R red, G green, B blue, Y yellow, ? any other colour.
 std::string Sketch(const kx::cDIBSection& surface);
-
-Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
 
 }  // namespace kxtest
