@@ -1,7 +1,5 @@
-// The kestrix tool run as a user runs it, in a fresh working folder: each
-// single-picture command line with its status, message and picture; `kestrix
-// batch` over a folder and over a photo library (mirrored trees, shards and the
-// deploy/ recipes, stopped runs finished, dry runs, the JSON report).
+// The kestrix tool run as a user runs it, in a fresh working folder: single-picture
+// command lines and `kestrix batch` over a folder and over a photo library.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -30,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using kxtest::Bgr;
 using Tree = std::map<std::string, std::vector<uint8_t>>;  // relative path -> bytes
+using Strings = std::vector<std::string>;
 
 std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -43,9 +42,9 @@ Tree Files(const std::string& root)
     return tree;
 }
 
-std::vector<std::string> Names(const Tree& tree)
+Strings Names(const Tree& tree)
 {
-    std::vector<std::string> names;
+    Strings names;
     for (const auto& [name, bytes] : tree) names.push_back(name);
     return names;
 }
@@ -75,7 +74,7 @@ struct Outcome {
 class Cli : public testing::Test {
 protected:
     // Starts `program` with `args` in the folder, its output going to files there.
-    pid_t Spawn(const std::vector<std::string>& args, const std::string& program = KESTRIX_CLI)
+    pid_t Spawn(const Strings& args, const std::string& program = KESTRIX_CLI)
     {
         std::vector<char*> argv{const_cast<char*>(program.c_str())};  // posix_spawn changes none of them
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -103,7 +102,7 @@ protected:
     // a JPEG of that size, OUT for out.jpg and DIR for the folder.
     Outcome Run(const std::string& command)
     {
-        std::vector<std::string> args;
+        Strings args;
         std::istringstream words(command);
         for (std::string word; words >> word;) args.push_back(Expand(word));
         return Wait(Spawn(args));
@@ -139,24 +138,22 @@ protected:
 TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
 {
     // A JPEG cut off half-way, a Photoshop file named .jpg, a read-only output
-    // and a phone photo of 40 x 20 pixels stored on its side (EXIF orientation
-    // 6: 20 x 40 upright).
+    // and a 40 x 20 phone photo stored on its side (EXIF orientation 6).
     auto bytes = Bytes("@200x150");
     bytes.resize(bytes.size() / 2);
     kxtest::WriteFileBytes(dir / "cut.jpg", bytes);
     kxtest::WriteFileBytes(dir / "scan.jpg", {'8', 'B', 'P', 'S', 0, 1, 0, 0});
     kxtest::WriteFileBytes(dir / "kept.jpg", {1});
     ASSERT_EQ(::chmod((dir / "kept.jpg").c_str(), 0444), 0);
+    // A folder without pictures, and one whose Resized folder a file blocks.
+    for (const char* folder : {"notes", "blocked"}) fs::create_directory(dir / folder);
+    fs::copy(Picture("40x30"), dir / "blocked/p.jpg");
+    for (const char* file : {"notes/list.txt", "blocked/Resized"}) kxtest::WriteFileBytes(dir / file, {'t'});
+    const auto exif = kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(6, true));
     kxtest::WriteFileBytes(dir / "phone.jpg",
-                           kxtest::WithSegments(kxtest::JpegOf(kxtest::AsymmetricPicture(40, 20)),
-                                                kxtest::Segment(0xE1, std::string("Exif\0\0", 6),
-                                                                kxtest::OrientationTiff(6, true))));
+                           kxtest::WithSegments(kxtest::JpegOf(kxtest::AsymmetricPicture(40, 20)), exif));
     const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
-                      belowOne = " is below 1: the smallest is 1 pixel",
-                      notWhole = " is not a whole number from 1 to 65535",
-                      exactlyOne =
-                          "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] "
-                          "is required";
+                      belowOne = " is below 1: the smallest is 1 pixel";
     constexpr Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0};
     struct Case {
         std::string command;
@@ -166,60 +163,43 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         std::optional<Bgr> corner = {};  // its top-left pixel
     };
     const Case cases[] = {
-        // Each sub-command's size, WxH wherever a width and a height are asked,
-        // positional sizes read as width, then height.
+        // Sizes: WxH or two numbers wherever a width and a height are asked.
         {"max-width @400x300 OUT --width 10 --classic", 0, "", "10x6"},  // modern: 10x8
-        {"max-height @400x300 OUT --height 150", 0, "", "200x150"},
+        {"max-width @160x120 OUT --width 10", 0, "", "10x8"},            // --classic: 10x7
         {"fit @1024x768 OUT 300 500", 0, "", "300x225"},
         {"percent @1024x768 OUT --percent 33", 0, "", "338x253"},
         {"percent @80x60 OUT 50%", 0, "", "40x30"},
-        {"resize @100x50 OUT 30 20", 0, "", "30x20"},
         {"resize @80x60 OUT 30X20 --width 30", 0, "", "30x20"},
-        {"border @100x50 OUT --top 10 --bottom 20 --left 0 --right 5", 0, "", "105x80"},
-        {"border @100x50 OUT --all 3 --left 0", 0, "", "103x56"},
-        {"border @100x50 OUT --top -10", 0, "", "100x40"},
-        {"border @80x60 OUT --quality 50 --all 1", 0, "", "82x62"},
+        {"border @100x50 OUT --top 10 --bottom 20 --left 0 --right 5", 0, "", "105x80", Bgr{0, 0, 0}},
+        {"border @100x50 OUT --all 3 --left 0 --top -10 --quality 50", 0, "", "103x43"},
         {"text @100x50 OUT Hi --top 5 --left 5", 0, "", "100x50"},
-        // Modern by default; --filter and --shrink-only.
-        {"max-width @160x120 OUT --width 10", 0, "", "10x8"},  // --classic: 10x7
-        {"max-width @160x120 OUT --width 10 --filter exact", 0, "", "10x8"},
-        {"max-width @160x120 OUT --width 10 --classic --filter lanczos", 0, "", "10x7"},
-        {"fill @160x120 OUT --width 30 --height 70", 0, "", "30x70"},
         {"max-width @160x120 OUT --width 400", 0, "", "400x300"},
         {"max-width @160x120 OUT --width 400 --shrink-only", 0, "", "160x120"},
         {"max-height @160x120 OUT --height 121 --shrink-only", 0, "", "160x120"},
         {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
         {"percent @160x120 OUT 150 --shrink-only", 0, "", "160x120"},
-        {"percent @160x120 OUT 50 --shrink-only --classic", 0, "", "80x60"},
         // Upright and without the EXIF record unless told.
         {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
         {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient", 0, "", "5x10 turned 6 +exif"},
-        // Colours as hex, 0xBBGGRR, decimal codes (BGR) and names; black by default.
-        {"border @40x30 OUT --all 16", 0, "", "72x62", Bgr{0, 0, 0}},
+        // Colours as #RRGGBB, #RGB, 0xBBGGRR, decimal codes (BGR) and names.
         {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},
         {"border @40x30 OUT --all 16 --colour 16711680", 0, "", "72x62", kBlue},
-        {"border @40x30 OUT --all 16 --colour #00Ff00", 0, "", "72x62", kGreen},
-        {"border @80x60 OUT --all 4 -c red", 0, "", "88x68", kRed},
         {"border @80x60 OUT --all 4 -c #0F0", 0, "", "88x68", kGreen},
         {"border @80x60 OUT --all 4 -c 0xFF0000", 0, "", "88x68", kBlue},
-        {"border @80x60 OUT --all 4 -c WHITE", 0, "", "88x68", Bgr{255, 255, 255}},
+        {"border @80x60 OUT --all 4 -c Red", 0, "", "88x68", kRed},
         // --format whatever the output's name says.
         {"percent @40x30 OUT 50 --format png", 0, "", "20x15 png"},
         {"max-width @40x30 OUT --width 20 --format WEBP --quality 70", 0, "", "20x15 webp"},
         {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15 avif"},
         {"border @40x30 OUT --all 2 --format webp", 0, "", "44x34 webp"},
-        {"text-at @40x30 OUT Hi --format png", 0, "", "40x30 png"},
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
         // Usage errors: the value and what was wrong with it.
-        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768'" + notWhole},
-        {"max-width @80x60 OUT --width 0x10", 2, "--width: '0x10'" + notWhole},
+        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768' is not a whole number from 1 to 65535"},
         {"max-width @80x60 OUT --width 2147483648", 2,
          "--width: '2147483648' is too large: at most 65535 pixels"},
         {"max-width @80x60 OUT --width -3", 2, "--width: '-3'" + belowOne},
-        {"resize @80x60 OUT 0 10", 2, "WIDTH: '0'" + belowOne},
-        {"resize @80x60 OUT 100000 100000", 2, "WIDTH: '100000' is too large: at most 65535 pixels"},
         {"resize @80x60 OUT 60000x60000", 2,
          "WxH: '60000x60000' is too large: at most 715827882 pixels in all"},
         {"resize @80x60 OUT 10 10 --quality 101", 2, "--quality: '101' is not a whole number from 1 to 100"},
@@ -228,11 +208,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"fit @80x60 OUT 40x30 --width 41", 2, "the width is given twice: 40 and --width 41"},
         {"fit @80x60 OUT --width 40", 2,
          "--height is required (or give the size as WIDTHxHEIGHT, e.g. 1024x768)"},
-        {"fit @80x60 OUT --width 10 --height 5 --shrink-only", 2,
-         "The following argument was not expected: --shrink-only"},
-        {"max-width @80x60 OUT --width 10 --filter cubic", 2,
-         "--filter: Check cubic value in {exact->0,lanczos->1} OR {0,1} FAILED"},
-        {"border @80x60 OUT --top 32768", 2, "--top: '32768' is not a whole number from -32768 to 32767"},
         {"text @80x60 OUT Hi --size nan", 2, "--size: 'nan' is not a number from 1 to 1000"},
         {"text-at @80x60 OUT Hi --at middle", 2,
          "--at: 'middle' is not a place: use one of top-left, top-centre, top-right, middle-left, "
@@ -248,19 +223,13 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"", 2, "a sub-command is required"},
         {"frob", 2, "unknown sub-command 'frob'"},
         {"Resize @80x60 OUT 1 1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
-        {"maxwidth @80x60 OUT 1", 2, "unknown sub-command 'maxwidth'; did you mean 'max-width'?"},
-        {"batch DIR --max-width 0", 2, "--max-width: '0'" + belowOne},
         {"batch DIR --fit 70000x10", 2,
          "--fit: '70000x10': the width '70000' is too large: at most 65535 pixels"},
-        {"batch DIR --fit 10x0", 2, "--fit: '10x0': the height '0'" + belowOne},
         {"batch DIR --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768"},
-        {"batch DIR --max-width 10 -j 0", 2, "--jobs: '0' is not a whole number from 1 to 1024"},
-        {"batch --max-width 10", 2, "FOLDER is required"},
-        {"batch DIR", 2, exactlyOne},
-        {"batch DIR --percent 50 --max-width 10", 2, exactlyOne + " and 2 were given"},
+        {"batch DIR", 2,
+         "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] is required"},
         // Input and output problems of every kind and mode, in the engine's words.
         {"max-width DIR/none.jpg OUT 10", 1, "DIR/none.jpg: no such file or folder"},
-        {"max-width DIR/none.jpg OUT 10 --classic", 1, "DIR/none.jpg: no such file or folder"},
         {"max-height DIR OUT 10 --classic", 1, "DIR: a folder, not a picture"},
         {"text-at DIR OUT Hi", 1, "DIR: a folder, not a picture"},
         {"resize DIR/scan.jpg OUT 10 10", 1,
@@ -272,6 +241,10 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
         {"batch DIR/missing --percent 50", 1, "DIR/missing: no such folder"},
         {"batch @40x30 --percent 50", 1, "DIR/40x30.jpg: not a folder"},
+        // Runs that cannot start say so in one line, print no summary and make no folder.
+        {"batch DIR/notes --percent 50", 1, "no pictures found in DIR/notes"},
+        {"batch DIR/blocked --percent 50", 1,
+         "DIR/blocked: cannot make the folder Resized (a file of that name is in the way)"},
         {"batch . --output DIR/ --max-width 32", 2,
          "DIR/: the output folder is the picture folder: the outputs would replace the pictures"},
         // Reports of unexpected errors, line by line: two borders of 20,000 overflow the 16-bit sum.
@@ -288,45 +261,19 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         EXPECT_EQ(said, c.line.empty() ? "" : "kestrix: " + Expand(c.line) + "\n") << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(fs::exists(out) ? Describe(out) : "", c.picture);
-        if (c.corner) {
-            constexpr int kTolerance = 16;  // a JPEG at quality 90, in a flat corner
-            const Bgr got = kxtest::DecodeJpegFile(out).At(1, 1);
-            EXPECT_NEAR(got.b, c.corner->b, kTolerance);
-            EXPECT_NEAR(got.g, c.corner->g, kTolerance);
-            EXPECT_NEAR(got.r, c.corner->r, kTolerance);
+        if (c.corner) {  // a JPEG at quality 90, in a flat corner: within 16
+            const Bgr got = kxtest::DecodeJpegFile(out).At(1, 1), want = *c.corner;
+            EXPECT_LE(
+                std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}), 16);
         }
     }
+    EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
     // Several inputs with -o DIR: each written as DIR/<name>.jpg.
     fs::copy(Picture("20x10"), dir / "c.JPG");
     fs::create_directory(dir / "several");
     ASSERT_EQ(Run("max-width @40x30 DIR/c.JPG -o DIR/several 10").status, 0);
     EXPECT_EQ(Describe(dir / "several/40x30.jpg"), "10x8");
     EXPECT_EQ(Describe(dir / "several/c.jpg"), "10x5");
-}
-
-TEST_F(Cli, ClassicWritesTheLibraryMethodsBytes)
-{
-    const std::string in = Picture("160x120"), ref = dir / "ref.jpg";
-    const std::pair<std::string, std::function<bool()>> methods[] = {
-        {"max-width @160x120 OUT --width 10", [&] { return kx::ResizeMaxWidth(in, ref, 10, 90); }},
-        {"max-height @160x120 OUT --height 50", [&] { return kx::ResizeMaxHeight(in, ref, 50, 90); }},
-        {"fit @160x120 OUT 100x50", [&] { return kx::ResizeWithDimensions(in, ref, 50, 100, 90); }},
-        {"percent @160x120 OUT 37", [&] { return kx::PercentageResize(in, ref, 37, 90); }},
-        {"resize @160x120 OUT 33x71", [&] { return kx::ResizeImage(in, ref, 71, 33, 90); }},
-    };
-    for (const auto& [command, library] : methods) {
-        SCOPED_TRACE(command);
-        ASSERT_TRUE(library());
-        ASSERT_EQ(Run(command + " --classic").status, 0);
-        EXPECT_EQ(Bytes(out), Bytes(ref));
-        ASSERT_EQ(Run(command).status, 0);  // the modern default resamples differently
-        EXPECT_NE(Bytes(out), Bytes(ref));
-    }
-    // --quality and --filter change the bytes.
-    for (const std::string other : {"--quality 50", "--filter exact"}) {
-        ASSERT_EQ(Run("resize @160x120 DIR/b.jpg 33x71 " + other).status, 0);
-        EXPECT_NE(Bytes(out), Bytes("DIR/b.jpg")) << other;
-    }
 }
 
 TEST_F(Cli, TextGoesToTheNamedPlace)
@@ -336,14 +283,12 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
     const struct {
         const char* place;
         int column, row;  // thirds of the picture, 0 to 2
-    } cases[] = {{"top-left", 0, 0},    {"Top_Center", 1, 0},    {"middle-centre", 1, 1},
-                 {"BottomRight", 2, 2}, {"bottom-center", 1, 2}, {"middle left", 0, 1},
-                 {"center", 1, 1},      {"South-East", 2, 2}};
+    } cases[] = {{"Top_Center", 1, 0}, {"middle left", 0, 1}, {"BottomRight", 2, 2}, {"south-west", 0, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.place);
-        const std::vector<std::string> args{"text-at", dir / "black.jpg", out,        "XX",
-                                            "--at",    c.place,           "--colour", "#FFFFFF"};
-        ASSERT_EQ(Wait(Spawn(args)).status, 0);
+        ASSERT_EQ(
+            Wait(Spawn({"text-at", dir / "black.jpg", out, "XX", "--at", c.place, "-c", "#FFFFFF"})).status,
+            0);
         const kxtest::Image image = kxtest::DecodeJpegFile(out);
         long sumX = 0, sumY = 0, lit = 0;
         for (int y = 0; y < image.height; ++y)
@@ -365,34 +310,49 @@ protected:
     }
 };
 
-TEST_F(Batch, EachMethodWritesTheBytesOfItsSinglePictureCommand)
+TEST_F(Batch, EachMethodWritesTheLibrarysAndItsSinglePictureCommandsBytes)
 {
     Add("400x300", "p.jpg");
-    const struct {
-        const char *options, *single, *size;
-    } cases[] = {
-        {"--resize 30x20 --classic", "resize @400x300 OUT 30 20 --classic", "30x20"},
-        {"--percent 50 --classic", "percent @400x300 OUT 50 --classic", "200x150"},
-        {"--max-width 40 --classic", "max-width @400x300 OUT 40 --classic", "40x30"},
-        {"--max-height 30 --classic", "max-height @400x300 OUT 30 --classic", "40x30"},
-        {"--fit 100X100 --classic", "fit @400x300 OUT 100 100 --classic", "100x76"},
-        {"--fill 50x20 --classic", "fill @400x300 OUT 50 20 --classic", "50x20"},
-        {"--max-width 40 --classic --quality 50", "max-width @400x300 OUT 40 --classic -q 50", "40x30"},
-        {"--max-width 41", "max-width @400x300 OUT --width 41", "41x31"},
-        {"--max-width 41 --filter exact", "max-width @400x300 OUT --width 41 --filter exact", "41x31"},
-        {"--fill 50x20", "fill @400x300 OUT --width 50 --height 20", "50x20"},
-        {"--percent 150 --shrink-only", "percent @400x300 OUT 100", "400x300"},
-        {"--max-width 999 --shrink-only", "percent @400x300 OUT 100", "400x300"},
+    // --classic writes the library's bytes: its outputs, named after the batch options.
+    const std::string in = Picture("400x300");
+    const auto ref = [&](const std::string& options) { return dir / (options + ".ref"); };
+    ASSERT_TRUE(kx::ResizeImage(in, ref("--resize 30x20 --classic"), 20, 30, 90));
+    ASSERT_TRUE(kx::PercentageResize(in, ref("--percent 37 --classic"), 37, 90));
+    ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic"), 40, 90));
+    ASSERT_TRUE(kx::ResizeMaxHeight(in, ref("--max-height 30 --classic"), 30, 90));
+    ASSERT_TRUE(kx::ResizeWithDimensions(in, ref("--fit 100X50 --classic"), 50, 100, 90));
+    ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic --quality 50"), 40, 50));
+    // Batch writes the bytes of the single command with the same options.
+    const std::pair<std::string, std::string> cases[] = {
+        {"--resize 30x20 --classic", "30x20"},
+        {"--percent 37 --classic", "148x111"},
+        {"--max-width 40 --classic", "40x30"},
+        {"--max-height 30 --classic", "40x30"},
+        {"--fit 100X50 --classic", "68x50"},  // 17 percent of the width
+        {"--fill 50x20 --classic", "50x20"},
+        {"--max-width 40 --classic --quality 50", "40x30"},
+        {"--max-width 40", "40x30"},
+        {"--max-width 40 --filter exact", "40x30"},
+        {"--fill 50x20", "50x20"},
+        {"--percent 150 --shrink-only", "400x300"},
+        {"--max-width 999 --shrink-only", "400x300"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.options);
-        ASSERT_EQ(Run(c.single).status, 0);
-        const Outcome run = Run("batch photos -j 1 " + std::string(c.options));
+    std::map<std::string, std::vector<uint8_t>> written;
+    for (const auto& [options, size] : cases) {
+        SCOPED_TRACE(options);
+        const size_t space = options.find(' ');
+        ASSERT_EQ(Run(options.substr(2, space - 2) + " @400x300 OUT" + options.substr(space)).status, 0);
+        const Outcome run = Run("batch photos -j 1 " + options);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "Resized: 1 picture into photos/Resized\nSkipped: 0 files\nFailed:  0 pictures\n");
-        EXPECT_EQ(Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
-        EXPECT_EQ(Describe(out), c.size);
+        EXPECT_EQ(written[options] = Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
+        EXPECT_EQ(Describe(out), size);
+        const bool classic = fs::exists(ref(options));
+        EXPECT_EQ(classic ? kxtest::ReadFileBytes(ref(options)) : written[options], Bytes(out));
     }
+    // The modern default and --filter each resample differently.
+    EXPECT_NE(written["--max-width 40"], written["--max-width 40 --classic"]);
+    EXPECT_NE(written["--max-width 40"], written["--max-width 40 --filter exact"]);
 }
 
 TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
@@ -421,7 +381,7 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
               "  a.jpg: a.b.jpg, then a.jpg\n" +
                   failed);
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
-    EXPECT_EQ(Names(Files(dir / "photos/Resized")), (std::vector<std::string>{"a.jpg", "c.jpg"}));
+    EXPECT_EQ(Names(Files(dir / "photos/Resized")), (Strings{"a.jpg", "c.jpg"}));
     EXPECT_EQ(Describe(dir / "photos/Resized/c.jpg"), "20x10");
     // --all-formats reads every picture; --format names the outputs, and
     // --skip-existing finds them by that name.
@@ -432,26 +392,9 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
                             "Overwritten: 1 output by a later file of the same name\n"
                             "  a.webp: a.b.jpg, then a.jpg\n" +
                                 failed);
-    EXPECT_EQ(Names(Files(dir / "webp")), (std::vector<std::string>{"a.webp", "c.webp", "q.webp"}));
+    EXPECT_EQ(Names(Files(dir / "webp")), (Strings{"a.webp", "c.webp", "q.webp"}));
     EXPECT_EQ(Describe(dir / "webp/q.webp"), "20x15 webp");
     EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
-
-    // Runs that cannot start say so in one line, print no summary and make no folder.
-    fs::create_directory(dir / "notes");
-    kxtest::WriteFileBytes(dir / "notes/list.txt", {'t'});
-    kxtest::WriteFileBytes(dir / "photos/Resized/Resized", {1});
-    const std::pair<std::string, std::string> starts[] = {
-        {"notes", "kestrix: no pictures found in notes\n"},
-        {"photos/Resized",
-         "kestrix: photos/Resized: cannot make the folder Resized (a file of that name is in the way)\n"},
-    };
-    for (const auto& [folder, message] : starts) {
-        const Outcome failed = Run("batch " + folder + " --percent 50");
-        EXPECT_EQ(failed.status, 1);
-        EXPECT_EQ(failed.err, message);
-        EXPECT_EQ(failed.out, "");
-    }
-    EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
 }
 
 TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
@@ -473,7 +416,7 @@ TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
     const Outcome run = Wait(child);
     EXPECT_EQ(run.status, 130);
     EXPECT_NE(run.out.find("Stopped: "), std::string::npos);
-    const std::vector<std::string> written = Names(Files(dir / "photos/Resized"));
+    const Strings written = Names(Files(dir / "photos/Resized"));
     EXPECT_GE(written.size(), 1u);
     EXPECT_LT(written.size(), static_cast<size_t>(kPictures));
     for (const std::string& name : written) {
@@ -488,9 +431,8 @@ class Library : public Cli {
 protected:
     // lib/ holds pictures whose outputs collide in two folders (x.bmp and
     // x.gif, june/y.jpg and june/y.gif, the later name wins), the same name in
-    // two folders (x.bmp, june/x.bmp: no collision), a text file that sorts
-    // first among the x files, a hidden file, a hidden folder and a link to
-    // a folder (both left out).
+    // two folders (no collision), a text file that sorts first among the x
+    // files, a hidden file, a hidden folder and a link to a folder (left out).
     void SetUp() override
     {
         const char* names[] = {"a.jpg",           "2024/z.jpg",    "x.bmp",
@@ -519,38 +461,27 @@ protected:
     Tree one;  // what one run writes
 };
 
-TEST_F(Library, OneRunMirrorsTheTreeAndLeavesHiddenLinkedAndOutputFoldersOut)
+TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
 {
-    EXPECT_EQ(Names(one), (std::vector<std::string>{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg",
-                                                    "a.jpg", "x.jpg"}));
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);  // x.gif, 80 wide, won
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height,
-              11);  // y.jpg, 90 wide (y.gif: 10)
-    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/x.jpg").height, 14);
-    // Into the default FOLDER/Resized, twice: the output folder is never read back.
-    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
-    EXPECT_EQ(Files(dir / "lib/Resized"), one);
-    // Without --recursive only the top folder, as Folvane does it.
-    ASSERT_EQ(Run("batch lib --output flat --max-width 32").status, 0);
-    EXPECT_EQ(Files(dir / "flat"), (Tree{{"a.jpg", one.at("a.jpg")}, {"x.jpg", one.at("x.jpg")}}));
-}
-
-TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
-{
-    for (const int shards : {2, 3, 5}) {
-        const std::string out = "shards" + std::to_string(shards);
-        for (int i = 0; i < shards; ++i)
-            ASSERT_EQ(Run("batch lib --recursive --output " + out + " --max-width 32 -j " +
-                          std::to_string(1 + i % 2) + " --shard " + std::to_string(i) + "/" +
-                          std::to_string(shards))
+    EXPECT_EQ(Names(one), (Strings{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg", "x.jpg"}));
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);            // x.gif, 80 wide, won
+    EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height, 11);  // y.jpg, 90 wide
+    for (const int shards : {2, 3}) {
+        const std::string folder = "shards" + std::to_string(shards);
+        for (int i = 0; i < shards; ++i) {
+            const std::string shard = std::to_string(i) + "/" + std::to_string(shards);
+            const std::string jobs = std::to_string(1 + i % 2);
+            ASSERT_EQ(Run("batch lib --recursive --output " + folder + " --max-width 32 -j " + jobs +
+                          " --shard " + shard)
                           .status,
                       0);
-        EXPECT_EQ(Files(dir / out), one) << shards << " shards";
+        }
+        EXPECT_EQ(Files(dir / folder), one) << shards << " shards";
     }
     const std::string deploy = KX_DEPLOY_DIR, options = " lib --recursive --output out --max-width 32";
     // The Slurm job array's tasks, 1 to 3 (--array=1-3).
-    for (int task = 1; task <= 3; ++task)
-        ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + std::to_string(task) +
+    for (const std::string task : {"1", "2", "3"})
+        ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + task +
                      " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" +
                      options),
                   0);
@@ -560,10 +491,10 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
     std::smatch command;
     const std::string manifest = Text(kxtest::ReadFileBytes(deploy + "/kubernetes-job.yaml"));
     ASSERT_TRUE(std::regex_search(manifest, command, std::regex("- '(exec kestrix batch [^']*)'")));
-    for (int index = 0; index < 3; ++index)
+    for (const std::string index : {"0", "1", "2"})
         ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 "
                      "JOB_COMPLETION_INDEX=" +
-                     std::to_string(index) + " sh -c '" + command[1].str() + "'"),
+                     index + " sh -c '" + command[1].str() + "'"),
                   0);
     ASSERT_EQ(Run("batch lib --recursive --output one-run-640 --skip-existing --max-width 640").status, 0);
     EXPECT_EQ(Files(dir / "out"), Files(dir / "one-run-640")) << "Kubernetes";
@@ -574,6 +505,9 @@ TEST_F(Library, ShardsAndTheDeployRecipesWriteExactlyWhatOneRunWrites)
         0);
     EXPECT_EQ(Files(dir / "out"), one) << "GNU parallel";
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
+    // Into the default FOLDER/Resized, twice: the output folder is never read back.
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "lib/Resized"), one);
 }
 
 TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndDryRunsTouchNothing)
@@ -626,21 +560,14 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndD
     EXPECT_EQ(Files(out), one);
     EXPECT_EQ(kept("2024/z.jpg"), z);
     EXPECT_EQ(kept("2024/june/y.jpg"), y);
+    // y.gif is up to date by its group's decision, which y.jpg (its output's last input) made.
     const std::string report = Text(Bytes("DIR/run.jsonl"));
-    const std::map<std::string, std::vector<std::string>> outcomes{
-        {"resized", {"x.bmp", "x.gif", "a.jpg", "2024/june/x.bmp"}},
-        {"up-to-date", {"2024/z.jpg", "2024/june/y.jpg", "2024/june/y.gif"}},
-        {"not-a-picture", {"x.about.txt"}}};
-    for (const auto& [outcome, inputs] : outcomes)
-        for (const std::string& input : inputs)
-            EXPECT_TRUE(std::regex_search(
-                report, std::regex("\"input\":\"lib/" + input + "\",[^\n]*\"outcome\":\"" + outcome + "\"")))
-                << input << " " << outcome << "\n"
-                << report;
-    EXPECT_NE(report.find("{\"totals\":{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,"
-                          "\"not_pictures\":1,\"would_resize\":0,\"ms\":"),
-              std::string::npos)
-        << report;
+    for (const char* line :
+         {"\"input\":\"lib/x.bmp\",[^\n]*\"resized\"", "\"lib/2024/june/y.gif\",[^\n]*\"up-to-date\"",
+          "\"lib/x.about.txt\",[^\n]*\"not-a-picture\"",
+          "\\{\"totals\":\\{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,\"not_pictures\":1,"
+          "\"would_resize\":0,\"ms\":"})
+        EXPECT_TRUE(std::regex_search(report, std::regex(line))) << line << "\n" << report;
 }
 
 }  // namespace
