@@ -146,7 +146,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
     kxtest::WriteFileBytes(dir / "kept.jpg", {1});
     ASSERT_EQ(::chmod((dir / "kept.jpg").c_str(), 0444), 0);
     // A folder without pictures, and one whose Resized folder a file blocks.
-    for (const char* folder : {"notes", "blocked"}) fs::create_directory(dir / folder);
+    for (const char* folder : {"notes", "blocked", "several"}) fs::create_directory(dir / folder);
+    fs::copy(Picture("20x10"), dir / "c.JPG");
     fs::copy(Picture("40x30"), dir / "blocked/p.jpg");
     for (const char* file : {"notes/list.txt", "blocked/Resized"}) kxtest::WriteFileBytes(dir / file, {'t'});
     const auto exif = kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(6, true));
@@ -174,10 +175,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"border @100x50 OUT --all 3 --left 0 --top -10 --quality 50", 0, "", "103x43"},
         {"text @100x50 OUT Hi --top 5 --left 5", 0, "", "100x50"},
         {"max-width @160x120 OUT --width 400", 0, "", "400x300"},
-        {"max-width @160x120 OUT --width 400 --shrink-only", 0, "", "160x120"},
         {"max-height @160x120 OUT --height 121 --shrink-only", 0, "", "160x120"},
         {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
-        {"percent @160x120 OUT 150 --shrink-only", 0, "", "160x120"},
         // Upright and without the EXIF record unless told.
         {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
         {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
@@ -196,42 +195,39 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
         // Usage errors: the value and what was wrong with it.
-        {"max-width @80x60 OUT 1024x768", 2, "WIDTH: '1024x768' is not a whole number from 1 to 65535"},
-        {"max-width @80x60 OUT --width 2147483648", 2,
-         "--width: '2147483648' is too large: at most 65535 pixels"},
-        {"max-width @80x60 OUT --width -3", 2, "--width: '-3'" + belowOne},
-        {"resize @80x60 OUT 60000x60000", 2,
-         "WxH: '60000x60000' is too large: at most 715827882 pixels in all"},
-        {"resize @80x60 OUT 10 10 --quality 101", 2, "--quality: '101' is not a whole number from 1 to 100"},
-        {"percent @80x60 OUT 0", 2, "PERCENT: '0' is below 1: the smallest is 1 percent"},
-        {"fit @80x60 OUT 10x0", 2, "WxH: '10x0': the height '0'" + belowOne},
-        {"fit @80x60 OUT 40x30 --width 41", 2, "the width is given twice: 40 and --width 41"},
-        {"fit @80x60 OUT --width 40", 2,
-         "--height is required (or give the size as WIDTHxHEIGHT, e.g. 1024x768)"},
-        {"text @80x60 OUT Hi --size nan", 2, "--size: 'nan' is not a number from 1 to 1000"},
-        {"text-at @80x60 OUT Hi --at middle", 2,
+        {"max-width i o 1024x768", 2, "WIDTH: '1024x768' is not a whole number from 1 to 65535"},
+        {"max-width i o --width 2147483648", 2, "--width: '2147483648' is too large: at most 65535 pixels"},
+        {"max-width i o --width -3", 2, "--width: '-3'" + belowOne},
+        {"resize i o 60000x60000", 2, "WxH: '60000x60000' is too large: at most 715827882 pixels in all"},
+        {"resize i o 10 10 --quality 101", 2, "--quality: '101' is not a whole number from 1 to 100"},
+        {"percent i o 0", 2, "PERCENT: '0' is below 1: the smallest is 1 percent"},
+        {"fit i o 10x0", 2, "WxH: '10x0': the height '0'" + belowOne},
+        {"fit i o 40x30 --width 41", 2, "the width is given twice: 40 and --width 41"},
+        {"fit i o --width 40", 2, "--height is required (or give the size as WIDTHxHEIGHT, e.g. 1024x768)"},
+        {"text i o Hi --size nan", 2, "--size: 'nan' is not a number from 1 to 1000"},
+        {"text-at i o Hi --at middle", 2,
          "--at: 'middle' is not a place: use one of top-left, top-centre, top-right, middle-left, "
          "middle-centre, middle-right, bottom-left, bottom-centre, bottom-right"},
-        {"border @80x60 OUT -c 0x1000000", 2, "--colour: '0x1000000'" + notAColour},
-        {"border @80x60 OUT --colour #12345", 2, "--colour: '#12345'" + notAColour},
-        {"border @80x60 OUT --colour reddish", 2, "--colour: 'reddish'" + notAColour},
-        {"border @80x60 OUT --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
-        {"percent @80x60 DIR/x.bmp 50 --format bmp", 2,
+        {"border i o -c 0x1000000", 2, "--colour: '0x1000000'" + notAColour},
+        {"border i o --colour #12345", 2, "--colour: '#12345'" + notAColour},
+        {"border i o --colour reddish", 2, "--colour: 'reddish'" + notAColour},
+        {"border i o --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
+        {"fit i o 1x1 --format bmp", 2,
          "--format: 'bmp' is not an output format: use jpeg, png, webp or avif"},
-        {"resize @80x60 DIR/out.bmp 10x10", 2,
-         "'DIR/out.bmp': name the output .jpg, .jpeg, .png, .webp or .avif, or give --format"},
+        {"resize i o.bmp 1x1", 2,
+         "'o.bmp': name the output .jpg, .jpeg, .png, .webp or .avif, or give --format"},
         {"", 2, "a sub-command is required"},
         {"frob", 2, "unknown sub-command 'frob'"},
-        {"Resize @80x60 OUT 1 1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
-        {"batch DIR --fit 70000x10", 2,
+        {"Resize i o 1x1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
+        {"batch d --fit 70000x10", 2,
          "--fit: '70000x10': the width '70000' is too large: at most 65535 pixels"},
-        {"batch DIR --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768"},
-        {"batch DIR", 2,
+        {"batch d --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768"},
+        {"batch d", 2,
          "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] is required"},
+        {"max-width @40x30 DIR/c.JPG -o DIR/several 10", 0},  // checked below
         // Input and output problems of every kind and mode, in the engine's words.
         {"max-width DIR/none.jpg OUT 10", 1, "DIR/none.jpg: no such file or folder"},
         {"max-height DIR OUT 10 --classic", 1, "DIR: a folder, not a picture"},
-        {"text-at DIR OUT Hi", 1, "DIR: a folder, not a picture"},
         {"resize DIR/scan.jpg OUT 10 10", 1,
          "DIR/scan.jpg: a Photoshop picture, a format Kestrix does not read "
          "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)"},
@@ -269,9 +265,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
     }
     EXPECT_FALSE(fs::exists(dir / "notes/Resized"));
     // Several inputs with -o DIR: each written as DIR/<name>.jpg.
-    fs::copy(Picture("20x10"), dir / "c.JPG");
-    fs::create_directory(dir / "several");
-    ASSERT_EQ(Run("max-width @40x30 DIR/c.JPG -o DIR/several 10").status, 0);
     EXPECT_EQ(Describe(dir / "several/40x30.jpg"), "10x8");
     EXPECT_EQ(Describe(dir / "several/c.jpg"), "10x5");
 }
@@ -283,12 +276,10 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
     const struct {
         const char* place;
         int column, row;  // thirds of the picture, 0 to 2
-    } cases[] = {{"Top_Center", 1, 0}, {"middle left", 0, 1}, {"BottomRight", 2, 2}, {"south-west", 0, 2}};
+    } cases[] = {{"Top_Center", 1, 0}, {"middleleft", 0, 1}, {"Bottom-Right", 2, 2}, {"south-west", 0, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.place);
-        ASSERT_EQ(
-            Wait(Spawn({"text-at", dir / "black.jpg", out, "XX", "--at", c.place, "-c", "#FFFFFF"})).status,
-            0);
+        ASSERT_EQ(Run("text-at DIR/black.jpg OUT XX -c #FFFFFF --at " + std::string(c.place)).status, 0);
         const kxtest::Image image = kxtest::DecodeJpegFile(out);
         long sumX = 0, sumY = 0, lit = 0;
         for (int y = 0; y < image.height; ++y)
@@ -304,9 +295,9 @@ class Batch : public Cli {
 protected:
     void SetUp() override { fs::create_directory(dir / "photos"); }
     // Copies a picture of `size` (WxH) into photos/ as `name`.
-    void Add(const std::string& size, const std::string& name)
+    void Add(const std::string& size, const std::string& as)
     {
-        fs::copy(Picture(size), dir / ("photos/" + name));
+        fs::copy(Picture(size), dir / ("photos/" + as));
     }
 };
 
@@ -322,13 +313,13 @@ TEST_F(Batch, EachMethodWritesTheLibrarysAndItsSinglePictureCommandsBytes)
     ASSERT_TRUE(kx::ResizeMaxHeight(in, ref("--max-height 30 --classic"), 30, 90));
     ASSERT_TRUE(kx::ResizeWithDimensions(in, ref("--fit 100X50 --classic"), 50, 100, 90));
     ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic --quality 50"), 40, 50));
-    // Batch writes the bytes of the single command with the same options.
+    // Batch writes the bytes of the single command with the same options (fit: 17 percent of the width).
     const std::pair<std::string, std::string> cases[] = {
         {"--resize 30x20 --classic", "30x20"},
         {"--percent 37 --classic", "148x111"},
         {"--max-width 40 --classic", "40x30"},
         {"--max-height 30 --classic", "40x30"},
-        {"--fit 100X50 --classic", "68x50"},  // 17 percent of the width
+        {"--fit 100X50 --classic", "68x50"},
         {"--fill 50x20 --classic", "50x20"},
         {"--max-width 40 --classic --quality 50", "40x30"},
         {"--max-width 40", "40x30"},
@@ -466,18 +457,13 @@ TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
     EXPECT_EQ(Names(one), (Strings{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg", "x.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);            // x.gif, 80 wide, won
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height, 11);  // y.jpg, 90 wide
-    for (const int shards : {2, 3}) {
-        const std::string folder = "shards" + std::to_string(shards);
-        for (int i = 0; i < shards; ++i) {
-            const std::string shard = std::to_string(i) + "/" + std::to_string(shards);
-            const std::string jobs = std::to_string(1 + i % 2);
-            ASSERT_EQ(Run("batch lib --recursive --output " + folder + " --max-width 32 -j " + jobs +
-                          " --shard " + shard)
-                          .status,
-                      0);
-        }
-        EXPECT_EQ(Files(dir / folder), one) << shards << " shards";
-    }
+    for (const std::string shard : {"0/2 -j 1", "1/2 -j 2", "0/3", "1/3", "2/3"})
+        ASSERT_EQ(
+            Run("batch lib --recursive --max-width 32 --output " + shard.substr(2, 1) + " --shard " + shard)
+                .status,
+            0);
+    EXPECT_EQ(Files(dir / "2"), one) << "2 shards";
+    EXPECT_EQ(Files(dir / "3"), one) << "3 shards";
     const std::string deploy = KX_DEPLOY_DIR, options = " lib --recursive --output out --max-width 32";
     // The Slurm job array's tasks, 1 to 3 (--array=1-3).
     for (const std::string task : {"1", "2", "3"})
