@@ -16,6 +16,7 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "PhotoFixtures.h"
 #include "modImageInfo.h"
@@ -295,9 +296,9 @@ class Batch : public Cli {
 protected:
     void SetUp() override { fs::create_directory(dir / "photos"); }
     // Copies a picture of `size` (WxH) into photos/ as `name`.
-    void Add(const std::string& size, const std::string& as)
+    void Add(const std::string& wxh, const std::string& as)
     {
-        fs::copy(Picture(size), dir / ("photos/" + as));
+        fs::copy(Picture(wxh), dir / ("photos/" + as));
     }
 };
 
@@ -312,21 +313,15 @@ TEST_F(Batch, EachMethodWritesTheLibrarysAndItsSinglePictureCommandsBytes)
     ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic"), 40, 90));
     ASSERT_TRUE(kx::ResizeMaxHeight(in, ref("--max-height 30 --classic"), 30, 90));
     ASSERT_TRUE(kx::ResizeWithDimensions(in, ref("--fit 100X50 --classic"), 50, 100, 90));
-    ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic --quality 50"), 40, 50));
+    ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic -q 50"), 40, 50));
     // Batch writes the bytes of the single command with the same options (fit: 17 percent of the width).
     const std::pair<std::string, std::string> cases[] = {
-        {"--resize 30x20 --classic", "30x20"},
-        {"--percent 37 --classic", "148x111"},
-        {"--max-width 40 --classic", "40x30"},
-        {"--max-height 30 --classic", "40x30"},
-        {"--fit 100X50 --classic", "68x50"},
-        {"--fill 50x20 --classic", "50x20"},
-        {"--max-width 40 --classic --quality 50", "40x30"},
-        {"--max-width 40", "40x30"},
-        {"--max-width 40 --filter exact", "40x30"},
-        {"--fill 50x20", "50x20"},
-        {"--percent 150 --shrink-only", "400x300"},
-        {"--max-width 999 --shrink-only", "400x300"},
+        {"--resize 30x20 --classic", "30x20"},       {"--percent 37 --classic", "148x111"},
+        {"--max-width 40 --classic", "40x30"},       {"--max-height 30 --classic", "40x30"},
+        {"--fit 100X50 --classic", "68x50"},         {"--fill 50x20 --classic", "50x20"},
+        {"--max-width 40 --classic -q 50", "40x30"}, {"--max-width 40", "40x30"},
+        {"--max-width 40 --filter exact", "40x30"},  {"--fill 50x20", "50x20"},
+        {"--percent 150 --shrink-only", "400x300"},  {"--max-width 999 --shrink-only", "400x300"},
     };
     std::map<std::string, std::vector<uint8_t>> written;
     for (const auto& [options, size] : cases) {
@@ -443,10 +438,12 @@ protected:
         one = Files(dir / "one-run");
     }
 
-    // Runs a shell command line in the folder with KESTRIX set; its exit status.
+    // Runs a shell command line in the folder with KESTRIX and DEPLOY set; its exit status.
     int Sh(const std::string& command)
     {
-        return Wait(Spawn({"-c", "export KESTRIX='" KESTRIX_CLI "'; " + command}, "/bin/sh")).status;
+        return Wait(Spawn({"-c", "export KESTRIX='" KESTRIX_CLI "' DEPLOY='" KX_DEPLOY_DIR "'; " + command},
+                          "/bin/sh"))
+            .status;
     }
 
     Tree one;  // what one run writes
@@ -457,39 +454,36 @@ TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
     EXPECT_EQ(Names(one), (Strings{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg", "x.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);            // x.gif, 80 wide, won
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height, 11);  // y.jpg, 90 wide
-    for (const std::string shard : {"0/2 -j 1", "1/2 -j 2", "0/3", "1/3", "2/3"})
-        ASSERT_EQ(
-            Run("batch lib --recursive --max-width 32 --output " + shard.substr(2, 1) + " --shard " + shard)
-                .status,
-            0);
-    EXPECT_EQ(Files(dir / "2"), one) << "2 shards";
-    EXPECT_EQ(Files(dir / "3"), one) << "3 shards";
-    const std::string deploy = KX_DEPLOY_DIR, options = " lib --recursive --output out --max-width 32";
-    // The Slurm job array's tasks, 1 to 3 (--array=1-3).
-    for (const std::string task : {"1", "2", "3"})
-        ASSERT_EQ(Sh("SLURM_ARRAY_TASK_ID=" + task +
-                     " SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash '" + deploy + "/slurm-batch.sh'" +
-                     options),
-                  0);
-    EXPECT_EQ(Files(dir / "out"), one) << "Slurm";
-    // The Indexed Job's container command, as its pods run it.
-    fs::remove_all(dir / "out");
-    std::smatch command;
-    const std::string manifest = Text(kxtest::ReadFileBytes(deploy + "/kubernetes-job.yaml"));
-    ASSERT_TRUE(std::regex_search(manifest, command, std::regex("- '(exec kestrix batch [^']*)'")));
-    for (const std::string index : {"0", "1", "2"})
-        ASSERT_EQ(Sh("PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3 "
-                     "JOB_COMPLETION_INDEX=" +
-                     index + " sh -c '" + command[1].str() + "'"),
-                  0);
+    // Shards and the deploy recipes, each into out/: the Slurm job array's tasks 1 to 3 (--array=1-3),
+    // the Indexed Job's container command as its three pods run it, GNU parallel with three workers.
+    std::smatch pod;
+    const std::string manifest = Text(kxtest::ReadFileBytes(KX_DEPLOY_DIR "/kubernetes-job.yaml"));
+    ASSERT_TRUE(std::regex_search(manifest, pod, std::regex("- '(exec kestrix batch [^']*)'")));
     ASSERT_EQ(Run("batch lib --recursive --output one-run-640 --skip-existing --max-width 640").status, 0);
-    EXPECT_EQ(Files(dir / "out"), Files(dir / "one-run-640")) << "Kubernetes";
-    // GNU parallel with three local workers.
-    fs::remove_all(dir / "out");
-    ASSERT_EQ(
-        Sh("HOSTS=3/: SHARDS=3 bash '" + deploy + "/parallel.sh'" + options + " --json 'report-{}.jsonl'"),
-        0);
-    EXPECT_EQ(Files(dir / "out"), one) << "GNU parallel";
+    const std::string options = " lib --recursive --output out --max-width 32";
+    const auto each = [](const std::string& values, const std::string& body) {
+        return "for v in " + values + "; do " + body + " || exit 1; done";
+    };
+    const std::tuple<std::string, std::string, Tree> recipes[] = {
+        {"2 shards", each("'0/2 -j 1' '1/2 -j 2'", "\"$KESTRIX\" batch" + options + " --shard $v"), one},
+        {"3 shards", each("0/3 1/3 2/3", "\"$KESTRIX\" batch" + options + " --shard $v"), one},
+        {"Slurm",
+         each("1 2 3", "SLURM_ARRAY_TASK_ID=$v SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=3 bash "
+                       "\"$DEPLOY/slurm-batch.sh\"" +
+                           options),
+         one},
+        {"Kubernetes",
+         "export PATH=\"$(dirname \"$KESTRIX\"):$PATH\" PHOTOS=lib THUMBS=out WORKERS=1 SHARDS=3; " +
+             each("0 1 2", "JOB_COMPLETION_INDEX=$v sh -c '" + pod[1].str() + "'"),
+         Files(dir / "one-run-640")},
+        {"GNU parallel",
+         "HOSTS=3/: SHARDS=3 bash \"$DEPLOY/parallel.sh\"" + options + " --json 'report-{}.jsonl'", one},
+    };
+    for (const auto& [name, recipe, expected] : recipes) {
+        fs::remove_all(dir / "out");
+        ASSERT_EQ(Sh(recipe), 0) << name;
+        EXPECT_EQ(Files(dir / "out"), expected) << name;
+    }
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
     // Into the default FOLDER/Resized, twice: the output folder is never read back.
     for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
@@ -514,20 +508,13 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndD
     };
     const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
     // A dry run tells what would happen and touches nothing.
-    const auto snapshot = [&] {
-        std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> all;
-        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
-            if (entry.path().filename() != "stdout.txt" && entry.path().filename() != "stderr.txt")
-                all[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
-                                     entry.last_write_time()};
-        return all;
-    };
-    const auto before = snapshot();
+    const Tree before = Files(out);
     const Outcome said = Run(run + " --dry-run"),
                   json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json -");
     EXPECT_EQ(said.status, 0);
     EXPECT_EQ(json.status, 0);
-    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(Files(out), before);
+    EXPECT_FALSE(fs::exists(dir / "never-made"));
     for (const char* line :
          {"resize  lib/a.jpg -> out/a.jpg (output incomplete)\n",
           "resize  lib/2024/june/x.bmp -> out/2024/june/x.jpg (picture changed since its output)\n",
