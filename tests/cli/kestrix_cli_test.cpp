@@ -131,6 +131,12 @@ protected:
     }
 
     std::vector<uint8_t> Bytes(const std::string& path) { return kxtest::ReadFileBytes(Expand(path)); }
+    // Copies a picture of `wxh` into photos/ as `as`.
+    void Add(const std::string& wxh, const std::string& as)
+    {
+        fs::create_directory(dir / "photos");
+        fs::copy(Picture(wxh), dir / ("photos/" + as));
+    }
 
     kxtest::TempDir dir;
     const std::string out = dir / "out.jpg";
@@ -292,17 +298,7 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
     }
 }
 
-class Batch : public Cli {
-protected:
-    void SetUp() override { fs::create_directory(dir / "photos"); }
-    // Copies a picture of `size` (WxH) into photos/ as `name`.
-    void Add(const std::string& wxh, const std::string& as)
-    {
-        fs::copy(Picture(wxh), dir / ("photos/" + as));
-    }
-};
-
-TEST_F(Batch, EachMethodWritesTheLibrarysAndItsSinglePictureCommandsBytes)
+TEST_F(Cli, EachMethodWritesTheLibrarysBytesAndBatchThoseOfItsSinglePictureCommand)
 {
     Add("400x300", "p.jpg");
     // --classic writes the library's bytes: its outputs, named after the batch options.
@@ -341,7 +337,7 @@ TEST_F(Batch, EachMethodWritesTheLibrarysAndItsSinglePictureCommandsBytes)
     EXPECT_NE(written["--max-width 40"], written["--max-width 40 --filter exact"]);
 }
 
-TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
+TEST_F(Cli, BatchSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
 {
     for (const char* name : {"a.jpg", "a.b.jpg"}) Add("40x30", name);
     Add("200x100", "c.JPG");
@@ -383,7 +379,7 @@ TEST_F(Batch, TheSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
     EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
 }
 
-TEST_F(Batch, CtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
+TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
 {
     constexpr int kPictures = 16;
     for (int i = 0; i < kPictures; ++i) Add("2400x1800", "p" + std::to_string(10 + i) + ".jpg");
@@ -424,13 +420,9 @@ protected:
         const char* names[] = {"a.jpg",           "2024/z.jpg",    "x.bmp",
                                "2024/june/x.bmp", "x.gif",         "2024/june/y.jpg",
                                "2024/june/y.gif", ".hidden/h.jpg", ".h.jpg"};
-        for (int n = 0; n < 9; ++n) {
-            // A JPEG 40, 50, 60... pixels wide and 30 high with a pattern of its own.
-            const int width = 40 + 10 * n;
+        for (int n = 0; n < 9; ++n) {  // JPEGs 40, 50, 60... pixels wide and 30 high
             fs::create_directories(fs::path(dir / ("lib/" + std::string(names[n]))).parent_path());
-            kxtest::Image image{width, 30, std::vector<uint8_t>(static_cast<size_t>(width) * 30 * 3)};
-            for (size_t i = 0; i < image.bgr.size(); ++i) image.bgr[i] = static_cast<uint8_t>(i * width / 7);
-            kxtest::EncodeJpegFile(dir / ("lib/" + std::string(names[n])), image, 90, 0);
+            fs::copy(Picture(std::to_string(40 + 10 * n) + "x30"), dir / ("lib/" + std::string(names[n])));
         }
         kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
         fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
@@ -501,11 +493,7 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndD
     fs::resize_file(out + "/a.jpg", 100);
     fs::last_write_time(dir / "lib/2024/june/x.bmp",
                         fs::last_write_time(out + "/2024/june/x.jpg") + std::chrono::seconds(5));
-    const auto kept = [&](const std::string& name) {
-        struct stat info {};
-        ::stat((out + "/" + name).c_str(), &info);
-        return std::pair{info.st_ino, info.st_mtim.tv_nsec + info.st_mtim.tv_sec * 1'000'000'000};
-    };
+    const auto kept = [&](const char* name) { return fs::last_write_time(out + "/" + name); };
     const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
     // A dry run tells what would happen and touches nothing.
     const Tree before = Files(out);
