@@ -280,21 +280,20 @@ TEST_F(Cli, TextGoesToTheNamedPlace)
 {
     // White text on black: the lit pixels' centre shows the third it landed in.
     kxtest::EncodeJpegFile(dir / "black.jpg", {300, 150, std::vector<uint8_t>(300 * 150 * 3, 0)}, 95, 0);
-    const struct {
-        const char* place;
-        int column, row;  // thirds of the picture, 0 to 2
-    } cases[] = {{"Top_Center", 1, 0}, {"middleleft", 0, 1}, {"Bottom-Right", 2, 2}, {"south-west", 0, 2}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.place);
-        ASSERT_EQ(Run("text-at DIR/black.jpg OUT XX -c #FFFFFF --at " + std::string(c.place)).status, 0);
+    // A place and the third of the picture, column then row, 0 to 2, that it names.
+    const std::tuple<std::string, int, int> cases[] = {
+        {"Top_Center", 1, 0}, {"middleleft", 0, 1}, {"Bottom-Right", 2, 2}, {"south-west", 0, 2}};
+    for (const auto& [place, column, row] : cases) {
+        SCOPED_TRACE(place);
+        ASSERT_EQ(Run("text-at DIR/black.jpg OUT XX -c #FFFFFF --at " + place).status, 0);
         const kxtest::Image image = kxtest::DecodeJpegFile(out);
         long sumX = 0, sumY = 0, lit = 0;
         for (int y = 0; y < image.height; ++y)
             for (int x = 0; x < image.width; ++x)
                 if (image.At(x, y).g > 128) sumX += x, sumY += y, ++lit;
         ASSERT_GT(lit, 0);
-        EXPECT_EQ(sumX / lit / 100, c.column);
-        EXPECT_EQ(sumY / lit / 50, c.row);
+        EXPECT_EQ(sumX / lit / 100, column);
+        EXPECT_EQ(sumY / lit / 50, row);
     }
 }
 
