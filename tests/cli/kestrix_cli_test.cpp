@@ -2,7 +2,6 @@
 // command lines and `kestrix batch` over a folder and over a photo library.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -74,21 +73,19 @@ struct Outcome {
 
 class Cli : public testing::Test {
 protected:
-    // Starts `program` with `args` in the folder, its output going to files there.
-    pid_t Spawn(const Strings& args, const std::string& program = KESTRIX_CLI)
+    // Starts a shell command line in the folder, with KESTRIX and DEPLOY set and
+    // its output going to files there.
+    pid_t Spawn(const std::string& command)
     {
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};  // posix_spawn changes none of them
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-        posix_spawn_file_actions_addopen(&actions, 1, "stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, "stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const std::string line = "cd '" + dir.Path() +
+                                 "' || exit 99; exec >stdout.txt 2>stderr.txt; export KESTRIX='" KESTRIX_CLI
+                                 "' DEPLOY='" KX_DEPLOY_DIR "'; " +
+                                 command;
+        const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
         pid_t child = 0;
-        const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return spawned == 0 ? child : 0;
+        return posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0
+                   ? child
+                   : 0;
     }
 
     // Waits for a program Spawn started and collects what it wrote.
@@ -103,10 +100,10 @@ protected:
     // a JPEG of that size, OUT for out.jpg and DIR for the folder.
     Outcome Run(const std::string& command)
     {
-        Strings args;
+        std::string line = "exec \"$KESTRIX\"";
         std::istringstream words(command);
-        for (std::string word; words >> word;) args.push_back(Expand(word));
-        return Wait(Spawn(args));
+        for (std::string word; words >> word;) line += " '" + Expand(word) + "'";
+        return Wait(Spawn(line));
     }
 
     std::string Expand(std::string text)
@@ -382,7 +379,7 @@ TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
 {
     constexpr int kPictures = 16;
     for (int i = 0; i < kPictures; ++i) Add("2400x1800", "p" + std::to_string(10 + i) + ".jpg");
-    const pid_t child = Spawn({"batch", "photos", "--max-width", "320", "-j", "2"});
+    const pid_t child = Spawn("exec \"$KESTRIX\" batch photos --max-width 320 -j 2");
     ASSERT_GT(child, 0);
     // Interrupted once the first picture is out (a bound, not a timing).
     for (int wait = 0; wait < 60000; ++wait) {
@@ -429,14 +426,6 @@ protected:
         one = Files(dir / "one-run");
     }
 
-    // Runs a shell command line in the folder with KESTRIX and DEPLOY set; its exit status.
-    int Sh(const std::string& command)
-    {
-        return Wait(Spawn({"-c", "export KESTRIX='" KESTRIX_CLI "' DEPLOY='" KX_DEPLOY_DIR "'; " + command},
-                          "/bin/sh"))
-            .status;
-    }
-
     Tree one;  // what one run writes
 };
 
@@ -472,7 +461,7 @@ TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
     };
     for (const auto& [name, recipe, expected] : recipes) {
         fs::remove_all(dir / "out");
-        ASSERT_EQ(Sh(recipe), 0) << name;
+        ASSERT_EQ(Wait(Spawn(recipe)).status, 0) << name;
         EXPECT_EQ(Files(dir / "out"), expected) << name;
     }
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
