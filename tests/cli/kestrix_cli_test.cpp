@@ -382,14 +382,13 @@ TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
     const pid_t child = Spawn("exec \"$KESTRIX\" batch photos --max-width 320 -j 2");
     ASSERT_GT(child, 0);
     // Interrupted once the first picture is out (a bound, not a timing).
-    for (int wait = 0; wait < 60000; ++wait) {
+    const auto anyOut = [&] {
         std::error_code error;
-        bool any = false;
         for (const auto& entry : fs::directory_iterator(dir / "photos/Resized", error))
-            any = any || entry.path().filename().string().front() != '.';
-        if (any) break;
-        ::usleep(1000);
-    }
+            if (entry.path().filename().string().front() != '.') return true;
+        return false;
+    };
+    for (int wait = 0; wait < 60000 && !anyOut(); ++wait) ::usleep(1000);
     ASSERT_EQ(::kill(child, SIGINT), 0);
     const Outcome run = Wait(child);
     EXPECT_EQ(run.status, 130);
@@ -405,32 +404,21 @@ TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
     }
 }
 
-class Library : public Cli {
-protected:
-    // lib/ holds pictures whose outputs collide in two folders (x.bmp and
-    // x.gif, june/y.jpg and june/y.gif, the later name wins), the same name in
-    // two folders (no collision), a text file that sorts first among the x
-    // files, a hidden file, a hidden folder and a link to a folder (left out).
-    void SetUp() override
-    {
-        const char* names[] = {"a.jpg",           "2024/z.jpg",    "x.bmp",
-                               "2024/june/x.bmp", "x.gif",         "2024/june/y.jpg",
-                               "2024/june/y.gif", ".hidden/h.jpg", ".h.jpg"};
-        for (int n = 0; n < 9; ++n) {  // JPEGs 40, 50, 60... pixels wide and 30 high
-            fs::create_directories(fs::path(dir / ("lib/" + std::string(names[n]))).parent_path());
-            fs::copy(Picture(std::to_string(40 + 10 * n) + "x30"), dir / ("lib/" + std::string(names[n])));
-        }
-        kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
-        fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
-        ASSERT_EQ(Run("batch lib --recursive --output one-run --max-width 32").status, 0);
-        one = Files(dir / "one-run");
-    }
-
-    Tree one;  // what one run writes
-};
-
-TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
+// lib/ holds pictures whose outputs collide in two folders (x.bmp and x.gif, june/y.jpg and
+// june/y.gif: the later name wins), the same name in two folders (no collision), a text file
+// that sorts first among the x files, a hidden file, a hidden folder and a link to a folder.
+TEST_F(Cli, ALibraryIsMirroredAlikeByOneRunShardsTheDeployRecipesAndAStoppedRunFinished)
 {
+    const char* names[] = {"a.jpg",           "2024/z.jpg",      "x.bmp",         "2024/june/x.bmp", "x.gif",
+                           "2024/june/y.jpg", "2024/june/y.gif", ".hidden/h.jpg", ".h.jpg"};
+    for (int n = 0; n < 9; ++n) {  // JPEGs 40, 50, 60... pixels wide and 30 high
+        fs::create_directories(fs::path(dir / ("lib/" + std::string(names[n]))).parent_path());
+        fs::copy(Picture(std::to_string(40 + 10 * n) + "x30"), dir / ("lib/" + std::string(names[n])));
+    }
+    kxtest::WriteFileBytes(dir / "lib/x.about.txt", {'n'});
+    fs::create_directory_symlink(dir / "lib/2024", dir / "lib/linked");
+    ASSERT_EQ(Run("batch lib --recursive --output one-run --max-width 32").status, 0);
+    const Tree one = Files(dir / "one-run");
     EXPECT_EQ(Names(one), (Strings{"2024/june/x.jpg", "2024/june/y.jpg", "2024/z.jpg", "a.jpg", "x.jpg"}));
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/x.jpg").height, 12);            // x.gif, 80 wide, won
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "one-run/2024/june/y.jpg").height, 11);  // y.jpg, 90 wide
@@ -465,31 +453,23 @@ TEST_F(Library, OneRunMirrorsTheTreeAndShardsAndTheDeployRecipesWriteTheSame)
         EXPECT_EQ(Files(dir / "out"), expected) << name;
     }
     EXPECT_TRUE(fs::exists(dir / "report-2.jsonl"));
-    // Into the default FOLDER/Resized, twice: the output folder is never read back.
-    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
-    EXPECT_EQ(Files(dir / "lib/Resized"), one);
-}
-
-TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndDryRunsTouchNothing)
-{
-    const std::string out = dir / "out",
-                      run = "batch lib --recursive --output out --max-width 32 --skip-existing";
-    ASSERT_EQ(Run(run).status, 0);
-    // As a run stopped half-way leaves it: one output never written, one cut
+    // out/ as a run stopped half-way leaves it: one output never written, one cut
     // short by a power cut; and since then a picture changed.
-    fs::remove(out + "/x.jpg");
-    fs::resize_file(out + "/a.jpg", 100);
+    const std::string folder = dir / "out",
+                      run = "batch lib --recursive --output out --max-width 32 --skip-existing";
+    fs::remove(folder + "/x.jpg");
+    fs::resize_file(folder + "/a.jpg", 100);
     fs::last_write_time(dir / "lib/2024/june/x.bmp",
-                        fs::last_write_time(out + "/2024/june/x.jpg") + std::chrono::seconds(5));
-    const auto kept = [&](const char* name) { return fs::last_write_time(out + "/" + name); };
+                        fs::last_write_time(folder + "/2024/june/x.jpg") + std::chrono::seconds(5));
+    const auto kept = [&](const char* name) { return fs::last_write_time(folder + "/" + name); };
     const auto z = kept("2024/z.jpg"), y = kept("2024/june/y.jpg");
     // A dry run tells what would happen and touches nothing.
-    const Tree before = Files(out);
+    const Tree before = Files(folder);
     const Outcome said = Run(run + " --dry-run"),
                   json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json -");
     EXPECT_EQ(said.status, 0);
     EXPECT_EQ(json.status, 0);
-    EXPECT_EQ(Files(out), before);
+    EXPECT_EQ(Files(folder), before);
     EXPECT_FALSE(fs::exists(dir / "never-made"));
     for (const char* line :
          {"resize  lib/a.jpg -> out/a.jpg (output incomplete)\n",
@@ -506,7 +486,7 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndD
         std::string::npos);
 
     ASSERT_EQ(Run(run + " --json run.jsonl").status, 0);
-    EXPECT_EQ(Files(out), one);
+    EXPECT_EQ(Files(folder), one);
     EXPECT_EQ(kept("2024/z.jpg"), z);
     EXPECT_EQ(kept("2024/june/y.jpg"), y);
     // y.gif is up to date by its group's decision, which y.jpg (its output's last input) made.
@@ -517,6 +497,9 @@ TEST_F(Library, SkipExistingFinishesAStoppedRunWithoutRedoingCompleteOutputsAndD
           "\\{\"totals\":\\{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,\"not_pictures\":1,"
           "\"would_resize\":0,\"ms\":"})
         EXPECT_TRUE(std::regex_search(report, std::regex(line))) << line << "\n" << report;
+    // Into the default FOLDER/Resized, twice: the output folder is never read back.
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
+    EXPECT_EQ(Files(dir / "lib/Resized"), one);
 }
 
 }  // namespace
