@@ -230,6 +230,7 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         // Input and output problems of every kind and mode, in the engine's words.
         {"max-width DIR/none.jpg OUT 10", 1, "DIR/none.jpg: no such file or folder"},
         {"max-height DIR OUT 10 --classic", 1, "DIR: a folder, not a picture"},
+        {"text-at DIR OUT Hi", 1, "DIR: a folder, not a picture"},
         {"resize DIR/scan.jpg OUT 10 10", 1,
          "DIR/scan.jpg: a Photoshop picture, a format Kestrix does not read "
          "(Kestrix reads JPEG, PNG, GIF, BMP, HEIF, AVIF, WebP and TIFF)"},
