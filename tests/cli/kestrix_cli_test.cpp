@@ -193,6 +193,7 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         {"border @80x60 OUT --all 4 -c Red", 0, "", "88x68", kRed},
         // --format whatever the output's name says.
         {"max-width @40x30 OUT --width 20 --format WEBP --quality 70", 0, "", "20x15 webp"},
+        {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15 avif"},
         {"border @40x30 OUT --all 2 --format webp", 0, "", "44x34 webp"},
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
@@ -301,15 +302,16 @@ TEST_F(Cli, EachMethodWritesTheLibrarysBytesAndBatchThoseOfItsSinglePictureComma
     const std::string in = Picture("400x300");
     const auto ref = [&](const std::string& options) { return dir / (options + ".ref"); };
     ASSERT_TRUE(kx::ResizeImage(in, ref("--resize 30x20 --classic"), 20, 30, 90));
-    ASSERT_TRUE(kx::ResizeWithDimensions(in, ref("--fit 100X50 --classic"), 50, 100, 90));
+    ASSERT_TRUE(kx::ResizeWithDimensions(in, ref("--fit 50X60 --classic"), 60, 50, 90));
     ASSERT_TRUE(kx::ResizeMaxWidth(in, ref("--max-width 40 --classic -q 50"), 40, 50));
-    // Batch writes the bytes of the single command with the same options (fit: 17 percent of the width).
+    // Batch writes the bytes of the single command with the same options. Fit: 60 high (80x60), then
+    // 50 wide at 62 percent (62.5 to even) of that.
     const std::pair<std::string, std::string> cases[] = {
         {"--resize 30x20 --classic", "30x20"},       {"--percent 37 --classic", "148x111"},
         {"--max-width 40 --classic", "40x30"},       {"--max-height 30 --classic", "40x30"},
-        {"--fit 100X50 --classic", "68x50"},         {"--fill 50x20 --classic", "50x20"},
+        {"--fit 50X60 --classic", "50x37"},          {"--fill 50x20 --classic", "50x20"},
         {"--max-width 40 --classic -q 50", "40x30"}, {"--max-width 40", "40x30"},
-        {"--max-width 40 --filter exact", "40x30"},  {"--fill 50x20", "50x20"},
+        {"--max-width 40 --filter exact", "40x30"},  {"--fill 20x50", "20x50"},
         {"--percent 150 --shrink-only", "400x300"},  {"--max-width 999 --shrink-only", "400x300"},
     };
     std::map<std::string, std::vector<uint8_t>> written;
