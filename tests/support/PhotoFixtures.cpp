@@ -42,16 +42,14 @@ Bytes WithSegments(const Bytes& jpeg, const Bytes& segments)
 Bytes Segment(uint8_t code, const std::string& header, const Bytes& body)
 {
     Bytes out{0xFF, code};
-    PutBE(out, static_cast<uint32_t>(2 + header.size() + body.size()), 2);
+    Put(out, static_cast<uint32_t>(2 + header.size() + body.size()), 2, true);
     return Concat({out, Bytes(header.begin(), header.end()), body});
 }
 
 Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_t type, uint32_t count)
 {
     Bytes out;
-    const auto put = [&](uint32_t v, int bytes) {
-        littleEndian ? PutLE(out, v, bytes) : PutBE(out, v, bytes);
-    };
+    const auto put = [&](uint32_t v, int bytes) { Put(out, v, bytes, !littleEndian); };
     out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
     put(42, 2);
     put(8, 4);  // IFD0
@@ -87,7 +85,7 @@ Bytes IccProfile(size_t bytes, const char* space)
     // Size, CMM, version 2.1, class, colour space, connection space, date, signature,
     // platform to rendering intent, the D50 illuminant, creator to reserved, no tags.
     Bytes size;
-    PutBE(size, static_cast<uint32_t>(bytes), 4);
+    Put(size, static_cast<uint32_t>(bytes), 4, true);
     Bytes p = Concat({size, Hex("00000000 02100000"), text("mntr"), text(space), text("XYZ "), Bytes(12),
                       text("acsp"), Bytes(28), Hex("0000F6D6 00010000 0000D32D"), Bytes(52)});
     for (size_t i = 132; i < bytes; ++i) p.push_back(static_cast<uint8_t>(i * 31 + i / 251));
