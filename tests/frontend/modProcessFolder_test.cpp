@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QImage>
-#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,8 +20,7 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-// A w x h picture in one grey: a ".bmp" is a BMP, any other name a PNG (the
-// run goes by content), whatever its name.
+// A w x h grey picture: a ".bmp" is a BMP, any other name a PNG (the run goes by content).
 void WritePicture(const std::string& path, int w, int h)
 {
     QImage image(w, h, QImage::Format_RGB888);
@@ -30,8 +28,7 @@ void WritePicture(const std::string& path, int w, int h)
     ASSERT_TRUE(image.save(QString::fromStdString(path), path.ends_with(".bmp") ? "BMP" : "PNG")) << path;
 }
 
-// In `folder`, made now: an 8 x 4 picture for each name but the ".txt" and
-// ".jpg" ones, which hold two bytes of text.
+// Makes `folder` with an 8 x 4 picture of each name, but ".txt" and ".jpg" hold text.
 void WriteFiles(const std::string& folder, const Names& names)
 {
     ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
@@ -127,16 +124,6 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Batch, AFileNamedResizedStandsForTheFolder)
-{
-    kxtest::WriteFileBytes(dir / "Resized", {'k', 'e', 'e', 'p'});
-    WritePicture(dir / "a.bmp", 4, 4);
-    Run(dir.Path());
-    EXPECT_EQ(dialogs.boxes, Names{kDone});  // no "Cannot Create" either
-    EXPECT_EQ(kxtest::ReadFileBytes(dir / "Resized"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(dir.List(), (Names{"Resized", "a.bmp"}));
-}
-
 TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
 {
     WritePicture(dir / "a.bmp", 4, 4);
@@ -216,39 +203,15 @@ TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
     }
 }
 
-TEST_F(Batch, TheStopFlagLeavesFilesNotStartedAlone)
-{
-    WriteFiles(dir / "in", {"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
-    std::atomic<bool> stop{false};
-    Names finished;
-    BatchOptions options{1, kBatchQuality, &stop, [&](const FileReport& report) {
-                             finished.push_back(report.Name);
-                             if (finished.size() == 2) stop = true;
-                         }};
-    EXPECT_EQ(Run(dir / "in", options), RunEnd::Stopped);
-    EXPECT_EQ(finished, (Names{"a.bmp", "b.bmp"}));
-    EXPECT_EQ(ListOrdinaryFiles(dir / "in/Resized"), (Names{"a.jpg", "b.jpg"}));
-    EXPECT_TRUE(dialogs.boxes.empty());  // no "Done!"
-    EXPECT_EQ(CurrentMeter(), (MeterState{2996, 2524, 1182, "Working..."}));
-    options.Workers = 4;  // raised before the run: nothing starts
-    finished.clear();
-    EXPECT_EQ(Run(dir / "in", options), RunEnd::Stopped);
-    EXPECT_TRUE(finished.empty());
-}
-
+// An existing file is taken for the folder; the hidden, missing or
+// differently spelt are not.
 TEST(FolderExists, FoldersAndFilesButNotHiddenOrMissingNames)
 {
     kxtest::TempDir dir;
-    ASSERT_EQ(::mkdir((dir / "Resized").c_str(), 0777), 0);
-    ASSERT_EQ(::mkdir((dir / ".cache").c_str(), 0777), 0);
+    WriteFiles(dir / "Resized", {});
+    WriteFiles(dir / ".cache", {});
     kxtest::WriteFileBytes(dir / "file", {1});
     for (const char* yes : {"Resized", "file"}) EXPECT_TRUE(FolderExists(dir / yes)) << yes;
     for (const char* no : {".cache", "missing", "Resized/", "resized"})
         EXPECT_FALSE(FolderExists(dir / no)) << no;
-}
-
-TEST(ValidExtension, OnlyJpgBmpAndGifInAnyCase)
-{
-    for (const char* yes : {"jpg", "JPG", "Bmp", "gIF"}) EXPECT_TRUE(ValidExtension(yes)) << yes;
-    for (const char* no : {"jpeg", "png", "tif", "", "jpg ", "bmp/x"}) EXPECT_FALSE(ValidExtension(no)) << no;
 }

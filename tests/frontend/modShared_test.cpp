@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -51,20 +50,4 @@ TEST(TextToLong, ConvertsLikeTheRunTime)
         {"2147483648", 6}, {"-2147483649", 6}, {"", 13}, {"  ", 13}, {"-", 13}, {"12a", 13}, {"5.5", 13}};
     for (const auto& c : raised)
         EXPECT_EQ(kxtest::RaisedNumber([&] { TextToLong(c.first); }), c.second) << c.first;
-}
-
-TEST(FileNameParts, ExtensionAfterLastDotFrontBeforeFirstDot)
-{
-    // Name, extension, front.
-    const std::array<const char*, 3> cases[] = {{"a.tar.gz", "gz", "a"},
-                                                {".hidden", "hidden", ""},
-                                                {"noext", "", "noext"},
-                                                {"trailing.", "", "trailing"},
-                                                {"", "", ""},
-                                                {"/h/a.b/f", "b/f", "/h/a"},
-                                                {"\xC3\xA9.jpg", "jpg", "\xC3\xA9"}};
-    for (const auto& [name, extension, front] : cases) {
-        EXPECT_EQ(GetFileExtension(name), extension) << name;
-        EXPECT_EQ(ExtractFileNameFront(name), front) << name;
-    }
 }

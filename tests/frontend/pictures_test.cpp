@@ -4,8 +4,6 @@
 #include <QImageReader>
 #include <string>
 
-#include "TestSupport.h"
-
 // Their registration lives in the windows' library.
 void LoadPictures() { Q_INIT_RESOURCE(pictures); }
 
@@ -29,23 +27,6 @@ TEST(Pictures, TheResourcesHoldExactlyThesePicturesEachOfThePixelSizeOfItsContro
         EXPECT_EQ(reader.size(), size) << name;
     }
     EXPECT_EQ(QDir(":/pictures").entryList().size(), std::ssize(pictures));
-}
-
-// The backdrop's (0, 0) is window pixel (242, 10): the full progress column,
-// window columns 414..432 and rows 42..367, is its tube's light channel, walled
-// in dark either side (the JPEG may ring a little next to the walls).
-TEST(Pictures, GaugeTubeFramesTheProgressColumn)
-{
-    const kxtest::Image backdrop = kxtest::DecodeJpegFile(KX_PICTURES_DIR "/help_step4.jpg");
-    const auto light = [&](int x, int y) {
-        return std::min({backdrop.At(x, y).r, backdrop.At(x, y).g, backdrop.At(x, y).b}) >= 190;
-    };
-    const auto dark = [&](int x, int y) {
-        return backdrop.At(x, y).r + backdrop.At(x, y).g + backdrop.At(x, y).b <= 300;
-    };
-    for (int y = 32; y <= 357; ++y)
-        for (int x = 172; x <= 190; ++x) ASSERT_TRUE(light(x, y)) << "channel pixel " << x << "," << y;
-    for (int y : {40, 200, 350}) EXPECT_TRUE(dark(171, y) && dark(191, y)) << "walls at row " << y;
 }
 
 }  // namespace
