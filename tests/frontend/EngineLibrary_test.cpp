@@ -12,7 +12,6 @@ TEST(EngineLibrary, TheBuiltEngineLoadsAMovedLibraryStaysLoadedAndOthersAreRefus
     std::string why;
     std::optional<EngineLibrary> loaded = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
     ASSERT_TRUE(loaded) << why;
-    EXPECT_EQ(loaded->Path(), KESTRIX_LIBRARY);
     EngineLibrary library = std::move(*loaded);
     loaded.reset();
     EXPECT_STREQ(library.Api().Version(), FOLVANE_VERSION);

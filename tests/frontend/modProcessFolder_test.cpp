@@ -1,5 +1,5 @@
 // What the desktop program's batch run adds to the batch core (tested with the
-// core): the meter's twips, boxes and reports, texts as typed, the stop flag.
+// core): the meter's twips, boxes and reports, texts as typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,10 +56,7 @@ protected:
         SetProgressView(nullptr);
         DialogsTest::TearDown();
     }
-    void ShowMeter(const MeterState& meter, bool repaintNow) override
-    {
-        shown.push_back({meter, repaintNow});
-    }
+    void ShowMeter(const MeterState& meter, bool now) override { shown.push_back({meter, now}); }
     // Runs the real engine, loaded as the program loads it, scaling to width 4.
     RunEnd Run(const std::string& folder, const BatchOptions& options = {4, kBatchQuality, nullptr, {}})
     {
@@ -92,32 +89,28 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
 
 TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
 {
-    const struct {
-        Names names;
-        int32_t listed, step;  // 4730 twips over the listed files
-        Names outputs;
-    } cases[] = {
+    // The names, how many are listed, the step (4730 twips over them), the outputs.
+    const std::tuple<Names, int32_t, int32_t, Names> cases[] = {
         {{}, 0, 0, {}},  // an empty folder completes normally
-        {{".h.bmp", "a.bmp", "b.txt", "c.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
-        const std::string folder = dir / std::to_string(c.step);
-        WriteFiles(folder, c.names);
+        {{".h.bmp", "a.bmp", "b.txt", "c.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}}};
+    for (const auto& [names, listed, step, outputs] : cases) {
+        SCOPED_TRACE(step);
+        const std::string folder = dir / std::to_string(step);
+        WriteFiles(folder, names);
         shown.clear();
         dialogs.boxes.clear();
         EXPECT_EQ(Run(folder), RunEnd::Done);
         // The column ends a step or so short of full until "Done!" fills it;
         // only "Done!" is not repainted at once.
         std::vector<std::pair<MeterState, bool>> meters;
-        for (int32_t i = 0; i <= c.listed; ++i)
-            meters.push_back({{5360 - c.step * i, 160 + c.step * i, c.step, "Working..."}, true});
-        meters.push_back({{630, 4890, c.step, "Done!"}, false});
-        meters.push_back({{5360, 160, c.step, "Ready!"}, true});
+        for (int32_t i = 0; i <= listed; ++i)
+            meters.push_back({{5360 - step * i, 160 + step * i, step, "Working..."}, true});
+        meters.push_back({{630, 4890, step, "Done!"}, false});
+        meters.push_back({{5360, 160, step, "Ready!"}, true});
         EXPECT_EQ(shown, meters);
         EXPECT_EQ(dialogs.boxes, Names{kDone});
-        EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), c.outputs);
-        for (const std::string& output : c.outputs)
+        EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), outputs);
+        for (const std::string& output : outputs)
             EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + output).width, 4) << output;
     }
     EXPECT_EQ(dialogs.beeps, 2);
@@ -129,11 +122,11 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
     WritePicture(dir / "a.bmp", 4, 4);
     const std::string files = " " + dir / "a.bmp " + dir / "Resized/a.jpg ";
     const std::pair<ResizeJob, std::string> cases[] = {
-        {{0, "120", "160", "x"}, "ImageResize" + files + "120,160,90"},
-        {{1, "99999999999", "abc", "50"}, "ImagePercentageResize" + files + "50,90"},
-        {{2, "120", "abc", "x"}, "ImageResizeMaxHeight" + files + "120,90"},
-        {{3, "abc", "160", "x"}, "ImageResizeMaxWidth" + files + "160,90"},
-        {{4, "120", "160", "x"}, "ImageResizeWithinDimensions" + files + "120,160,90"},
+        {{0, "120", "160", "x"}, "ImageResize" + files + "120,160,0,90"},
+        {{1, "99999999999", "abc", "50"}, "ImagePercentageResize" + files + "0,0,50,90"},
+        {{2, "120", "abc", "x"}, "ImageResizeMaxHeight" + files + "120,0,0,90"},
+        {{3, "abc", "160", "x"}, "ImageResizeMaxWidth" + files + "0,160,0,90"},
+        {{4, "120", "160", "x"}, "ImageResizeWithinDimensions" + files + "120,160,0,90"},
         {{5, "abc", "abc", "abc"}, ""},  // no such method: nothing
         {{-1, "abc", "abc", "abc"}, ""},
     };
