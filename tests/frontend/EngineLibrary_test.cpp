@@ -7,7 +7,7 @@
 
 using namespace folvane;
 
-TEST(EngineLibrary, TheBuiltEngineLoadsAMovedLibraryStaysLoadedAndOthersAreRefusedSayingWhy)
+TEST(EngineLibrary, LoadsTheBuiltEngineRefusesOthersSayingWhyAndSearchesBesideAndBelowTheProgram)
 {
     std::string why;
     std::optional<EngineLibrary> loaded = EngineLibrary::LoadFrom(KESTRIX_LIBRARY, &why);
@@ -21,12 +21,7 @@ TEST(EngineLibrary, TheBuiltEngineLoadsAMovedLibraryStaysLoadedAndOthersAreRefus
     EXPECT_NE(why.find("No such file"), std::string::npos) << why;
     EXPECT_FALSE(EngineLibrary::LoadFrom("libc.so.6", &why));
     EXPECT_EQ(why, "libc.so.6: not the Kestrix engine, the function cKestrix_Create is missing");
-}
-
-// Beside and below the program first; from the build tree, where the engine
-// is in neither place, the search may still find an installed one.
-TEST(EngineLibrary, TheSearchLooksBesideAndBelowTheProgramAndSaysWhereItLooked)
-{
+    // Below, then beside the program; from the build tree it may find an installed engine.
     const auto paths = EngineLibrary::CandidatePaths("/opt/folvane/bin/folvane");
     ASSERT_GE(paths.size(), 2u);
     EXPECT_EQ(paths.front(), "/opt/folvane/bin/../lib/libkestrix.so.1");
@@ -35,9 +30,8 @@ TEST(EngineLibrary, TheSearchLooksBesideAndBelowTheProgramAndSaysWhereItLooked)
     EXPECT_EQ(paths.at(1), "/opt/folvane/bin/../lib/x86_64-linux-gnu/libkestrix.so.1");
 #endif
     EXPECT_TRUE(EngineLibrary::CandidatePaths("").empty());
-    std::string why;
-    if (std::optional<EngineLibrary> library = EngineLibrary::Load(&why)) {
-        EXPECT_NE(library->CreateObject(), nullptr);
+    if (std::optional<EngineLibrary> found = EngineLibrary::Load(&why)) {
+        EXPECT_NE(found->CreateObject(), nullptr);
     } else {
         EXPECT_EQ(why.rfind("The engine library libkestrix.so.1 could not be loaded:", 0), 0u) << why;
         EXPECT_NE(why.find("\nlibkestrix.so.1: "), std::string::npos) << why;

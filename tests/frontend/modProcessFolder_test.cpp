@@ -15,7 +15,6 @@
 #include "modProcessFolder.h"
 
 using namespace folvane;
-using kxtest::RecordingEngine;
 using Names = std::vector<std::string>;
 
 namespace {
@@ -131,7 +130,7 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
         {{-1, "abc", "abc", "abc"}, ""},
     };
     for (const auto& [job, call] : cases) {
-        RecordingEngine engine;
+        kxtest::RecordingEngine engine;
         ProcessFolder(dir.Path(), job, engine);
         EXPECT_EQ(engine.calls, call.empty() ? Names{} : Names{call}) << job.ResizeMethod;
     }
@@ -154,7 +153,7 @@ TEST_F(Batch, ARunTimeErrorEndsTheRunWhereItStandsReportedOnce)
     };
     for (const auto& [folder, workers, report, meter] : cases) {
         if (folder == "/sys" && ::access("/sys/kernel", F_OK) != 0) continue;  // no sysfs here
-        RecordingEngine engine;
+        kxtest::RecordingEngine engine;
         reports.clear();
         shown.clear();
         EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine,

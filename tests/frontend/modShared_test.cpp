@@ -39,11 +39,9 @@ TEST_F(SharedModule, ValidNumberEntryBoxesNonNumbersAndZeroAndReportsOverflow)
 
 TEST(TextToLong, ConvertsLikeTheRunTime)
 {
-    const std::pair<const char*, int32_t> values[] = {{"640", 640},
-                                                      {" 0042 ", 42},
-                                                      {"-2147483648", INT32_MIN},
-                                                      {"+2147483647", INT32_MAX},
-                                                      {"00000000000000000007", 7}};
+    const std::pair<const char*, int32_t> values[] = {
+        {"640", 640},        {" 0042 ", 42}, {"-2147483648", INT32_MIN}, {"+2147483647", INT32_MAX},
+        {"000000000007", 7}, {" -12", -12}};
     for (const auto& [text, value] : values) EXPECT_EQ(TextToLong(text), value) << text;
     // Overflow (6) outside 32 bits, type mismatch (13) for any other text.
     const std::pair<const char*, int32_t> raised[] = {

@@ -26,15 +26,13 @@ public:
         std::string numbers;
         for (int32_t n : {sizes.Height, sizes.Width, sizes.Percentage, quality})
             numbers += "," + std::to_string(n);
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
         calls.push_back(std::string(kx::batch::SpecOf(method).EngineName) + " " + in + " " + out + " " +
                         numbers.substr(1));
         return true;
     }
     std::vector<std::string> calls;
-
-private:
-    std::mutex mutex_;
+    std::mutex mutex;
 };
 
 // Records each box as "title|text|style number", then " " and what `watch`
@@ -44,7 +42,7 @@ public:
     folvane::MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                                        folvane::MessageStyle style) override
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
         boxes.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)) +
                         (watch ? " " + watch() : ""));
         return style == folvane::MessageStyle::Question ? folvane::MessageAnswer::No
@@ -60,9 +58,7 @@ public:
     std::function<std::string()> watch;
     std::string folder, chooserTitle;
     std::atomic<int> beeps = 0;
-
-private:
-    std::mutex mutex_;
+    std::mutex mutex;
 };
 
 // Installs FakeDialogs and collects the error reports of one test.
@@ -72,7 +68,7 @@ protected:
     {
         folvane::SetDialogs(&dialogs);
         kx::SetReportHandler([this](const std::string& text) {
-            std::lock_guard lock(reportsMutex);
+            std::lock_guard lock(dialogs.mutex);
             reports.push_back(text);
         });
     }
@@ -83,7 +79,6 @@ protected:
     }
     FakeDialogs dialogs;
     std::vector<std::string> reports;
-    std::mutex reportsMutex;
 };
 
 }  // namespace kxtest
