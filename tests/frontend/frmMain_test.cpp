@@ -18,7 +18,6 @@
 #include <array>
 #include <atomic>
 #include <semaphore>
-#include <thread>
 #include <tuple>
 
 #include "QtDialogs.h"
@@ -50,35 +49,19 @@ void WhenUp(QTimer& timer, std::function<void(Widget*)> act)
     timer.start(5);
 }
 
-// Holds each picture until the test lets it go, then hands it to `inner`; on
-// the user-interface thread nobody could let it go, so calls there are counted.
+// Holds each picture until the test lets it go (calls on the user-interface thread are only counted).
 class GatedEngine : public kx::batch::Engine {
 public:
-    explicit GatedEngine(kx::batch::Engine& inner)
-        : inner_(inner)
-    {}
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
         ++(OnUiThread() ? callsOnUiThread : arrived);
         if (!OnUiThread()) gate.acquire();
-        return inner_.Resize(method, in, out, sizes, quality);
+        return inner->Resize(method, in, out, sizes, quality);
     }
     std::atomic<int> arrived{0}, callsOnUiThread{0};
     std::counting_semaphore<> gate{0};
-
-private:
-    kx::batch::Engine& inner_;
-};
-
-// The real boxes; a beep counts 1 on the user-interface thread, 100 elsewhere.
-class RingCountingDialogs : public QtDialogs {
-public:
-    using QtDialogs::QtDialogs;
-    int rings = 0;
-
-protected:
-    void Ring() override { rings += OnUiThread() ? 1 : 100; }
+    kx::batch::Engine* inner = nullptr;
 };
 
 class UrlCatcher : public QObject {
@@ -89,8 +72,6 @@ public slots:
 public:
     std::vector<QString> opened;
 };
-
-const kxtest::Image kGrey{8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)};
 
 // The main window as the program shows it, over a RecordingEngine.
 class MainWindow : public kxtest::DialogsTest {
@@ -114,12 +95,6 @@ protected:
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        QApplication::processEvents();
-    }
-    // Gives `widget` the focus as Tab does.
-    void Focus(QWidget* widget)
-    {
-        widget->setFocus(Qt::TabFocusReason);
         QApplication::processEvents();
     }
     // Chooses `folder` with the Browse button and types height 480, width 640.
@@ -146,15 +121,13 @@ protected:
         for (int i = 0; i < 5; ++i)
             if (window->chkMethod[i]->isChecked()) state += std::to_string(i);
         const frmMain& w = *window;
-        const std::pair<char, std::vector<QWidget*>> rows[] = {
-            {'H', {w.txtHeight, w.lblHeight, w.lblPixels1}},
-            {'W', {w.txtWidth, w.lblWidth, w.lblPixels2}},
-            {'P', {w.txtPercentage, w.lblPercent, w.lblPercSymb}}};
+        const std::array<QWidget*, 3> rows[] = {{w.txtHeight, w.lblHeight, w.lblPixels1},
+                                                {w.txtWidth, w.lblWidth, w.lblPixels2},
+                                                {w.txtPercentage, w.lblPercent, w.lblPercSymb}};
         state += " ";
-        for (const auto& [letter, widgets] : rows) {
-            const auto enabled =
-                std::count_if(widgets.begin(), widgets.end(), [](QWidget* x) { return x->isEnabled(); });
-            state += enabled == 3 ? letter : enabled == 0 ? '-' : '?';
+        for (int row = 0; row < 3; ++row) {
+            const int on = rows[row][0]->isEnabled() + rows[row][1]->isEnabled() + rows[row][2]->isEnabled();
+            state += on == 3 ? "HWP"[row] : on == 0 ? '-' : '?';
         }
         return state;
     }
@@ -172,20 +145,14 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
     EXPECT_EQ(window->windowTitle(), "Folvane...");
     EXPECT_EQ(window->size(), QSize(526, 398));  // 7890 x 5970 twips
     EXPECT_EQ(SizeBoxes(), "0 HW-");
-    for (QLineEdit* box : {window->txtHeight, window->txtWidth, window->txtPercentage})
-        EXPECT_EQ(box->text(), "0");
-    EXPECT_FALSE(window->cmdProcess->isEnabled());
-    EXPECT_TRUE(window->txtSourceFolder->text().isEmpty());
+    EXPECT_EQ(window->txtHeight->text() + window->txtWidth->text() + window->txtPercentage->text(), "000");
     EXPECT_TRUE(window->CmdBrowse->hasFocus());
-    EXPECT_EQ(StepPictures(), "16781");
-    EXPECT_EQ(window->lblWorking->text(), "Ready!");
     EXPECT_EQ(window->chkMethod[0]->text(), "Height && Width");
-    EXPECT_EQ(window->PictureOf(window->imgBanner), 5);
     // Clicking the checked box unchecks it and keeps its method.
-    const std::tuple<int, const char*, QWidget*> clicks[] = {{3, "3 -W-", window->txtWidth},
-                                                             {1, "1 --P", window->txtPercentage},
-                                                             {3, "3 -W-", window->txtWidth},
-                                                             {3, " -W-", nullptr}};
+    const frmMain& w = *window;
+    const std::tuple<int, const char*, QWidget*> clicks[] = {
+        {3, "3 -W-", w.txtWidth},  {1, "1 --P", w.txtPercentage}, {4, "4 HW-", w.txtHeight},
+        {2, "2 H--", w.txtHeight}, {3, "3 -W-", w.txtWidth},      {3, " -W-", nullptr}};
     for (const auto& [click, boxes, focus] : clicks) {
         window->chkMethod[click]->click();
         QApplication::processEvents();
@@ -219,7 +186,6 @@ TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot
                                                           std::string(field) + " for the Images!|16"})
             << method;
     }
-    EXPECT_TRUE(engine.calls.empty());
     dialogs.boxes.clear();
     // Only an enabled box holding exactly "0" counts; the percentage box is off.
     const std::pair<QString, bool> widths[] = {
@@ -246,17 +212,18 @@ TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot
 
 TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
 {
-    const std::pair<QWidget*, const char*> steps[] = {{window->chkMethod[2], "52782"},
-                                                      {window->txtHeight, "56383"},
-                                                      {window->cmdProcess, "56744"},
-                                                      {window->CmdBrowse, "16781"}};
+    const std::pair<QWidget*, const char*> steps[] = {
+        {window->chkMethod[2], "52782"}, {window->txtHeight, "56383"}, {window->cmdProcess, "56744"},
+        {window->CmdBrowse, "16781"},    {window->txtWidth, "56383"},  {window->chkMethod[0], "52782"}};
     ReadyToStart();
     for (const auto& [focus, pictures] : steps) {
-        Focus(focus);
+        focus->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
         EXPECT_EQ(StepPictures(), pictures);
-        const bool details = focus == window->cmdProcess;
-        EXPECT_EQ(window->fraMeter->isVisible(), details) << pictures;
-        EXPECT_EQ(window->txtParam->isVisible(), details) << pictures;
+        // Step 4 alone shows the meter and the job.
+        EXPECT_EQ(window->fraMeter->isVisible() + window->txtParam->isVisible(),
+                  focus == window->cmdProcess ? 2 : 0)
+            << pictures;
     }
     const auto summary = [&](int box) {
         for (int i = 0; i < 5; ++i) window->chkMethod[i]->setChecked(i == box);
@@ -264,15 +231,12 @@ TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
         return window->txtParam->text().toStdString();
     };
     window->txtPercentage->setText("50");
-    EXPECT_EQ(summary(0), "Height & Width, 640 x 480 pixels.");
-    EXPECT_EQ(summary(1), "Percentage enlargment/reduction, 50%.");
-    EXPECT_EQ(summary(2), "Scale to Height, 480 pixels.");
-    EXPECT_EQ(summary(3), "Scale to width, 640 pixels.");
-    EXPECT_EQ(summary(4), "Maximum allowed size = 640 x 480 pixels.");
+    const char* summaries[] = {"Height & Width, 640 x 480 pixels.", "Percentage enlargment/reduction, 50%.",
+                               "Scale to Height, 480 pixels.", "Scale to width, 640 pixels.",
+                               "Maximum allowed size = 640 x 480 pixels."};
+    for (int box = 0; box < 5; ++box) EXPECT_EQ(summary(box), summaries[box]);
     window->txtWidth->setText("abc");  // texts as typed, even ones the start would refuse
     EXPECT_EQ(summary(0), "Height & Width, abc x 480 pixels.");
-    // No box checked: the summary stays, the destination is written.
-    EXPECT_EQ(summary(-1), "Height & Width, abc x 480 pixels.");
     EXPECT_EQ(window->txtDestFolder->text(), "/home/ann/Photos/Resized");
 }
 
@@ -281,21 +245,22 @@ TEST_F(MainWindow, EachStepShowsItsPicturesAndStepFourTheJobWordForWord)
 TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
 {
     kxtest::TempDir dir;
-    kxtest::EncodeJpegFile(dir / "a.jpg", kGrey, 90, 2);
+    kxtest::EncodeJpegFile(dir / "a.jpg", {8, 8, std::vector<uint8_t>(8 * 8 * 3, 99)}, 90, 2);
     // A GIF screen 8 wide and 0 high: scaled to a height, a division by zero.
     for (const char* name : {"b.gif", "c.gif"})
         kxtest::WriteFileBytes(dir / name, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 0, 0, 0x80, 0, 0});
     ASSERT_TRUE(CreateEngine([](std::string* why) { return EngineLibrary::LoadFrom(KESTRIX_LIBRARY, why); }));
-    GatedEngine gated(*objEngine().methods);
+    GatedEngine gated;
+    gated.inner = objEngine().methods.get();
     Open(gated);
     ReadyToStart(dir.Path());
     window->chkMethod[2]->click();
     int shortcuts = 0;
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), window.get());
-    QObject::connect(shortcut, &QShortcut::activated, [&] { ++shortcuts; });
+    QObject::connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), window.get()), &QShortcut::activated,
+                     [&] { ++shortcuts; });
     QTest::keyClick(window.get(), Qt::Key_K, Qt::ControlModifier);
     ASSERT_EQ(shortcuts, 1);
-    RingCountingDialogs real(window.get());
+    QtDialogs real(window.get());
     SetDialogs(&real);
 
     // With three files the column grows 1577 twips a step.
@@ -307,14 +272,12 @@ TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
     // Answers each box, tries the window once, lets each picture go once the step before it shows.
     QTimer person;
     QObject::connect(&person, &QTimer::timeout, [&] {
-        int open = 0;
-        for (QMessageBox* b : window->findChildren<QMessageBox*>()) open += b->isVisible();
-        mostOpen = std::max(mostOpen, open);
+        const QList<QMessageBox*> boxes = window->findChildren<QMessageBox*>();
+        mostOpen = std::max<int>(mostOpen,
+                                 std::count_if(boxes.begin(), boxes.end(), std::mem_fn(&QWidget::isVisible)));
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            if (box == clicked) {  // the click went nowhere; close it anyway
-                ADD_FAILURE() << box->text().toStdString();
-                return box->done(0);
-            }
+            if (box == clicked) ADD_FAILURE() << "the click went nowhere: " << box->text().toStdString();
+            if (box == clicked) return box->done(0);
             clicked = box;
             // With the window's caption: the meter is shown before each box.
             seen.push_back(box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()) + " " +
@@ -364,19 +327,12 @@ TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
     EXPECT_EQ(seen, (std::vector<QString>{question + " Ready!", question + " Ready!", report + " Working...",
                                           report + " Working...", "Folvane|Done!|0 Done!"}));
     EXPECT_EQ(mostOpen, 1);
-    EXPECT_EQ(real.rings, 1);
     EXPECT_EQ(gated.callsOnUiThread, 0);
     EXPECT_EQ(kxtest::DecodeJpegFile(dir / "Resized/a.jpg").height, 480);
     // The last meter change of the run is shown once it is over.
     EXPECT_EQ(window->lblWorking->text(), "Ready!");
     EXPECT_EQ(window->fraMeter->geometry(), step(0));
     EXPECT_FALSE(window->Running());
-    // A question from another thread gets its answer back.
-    MessageAnswer answer = MessageAnswer::No;
-    std::thread asking([&] { answer = Dialogs().ShowMessage("Go on?", "Question", MessageStyle::Question); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 60000));
-    asking.join();
-    EXPECT_EQ(answer, MessageAnswer::Yes);
     person.stop();
     SetDialogs(&dialogs);
     window.reset();                             // before its engine
@@ -403,15 +359,6 @@ TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
     EXPECT_EQ(dialogs.boxes, std::vector<std::string>(3, "Would you like to continue...|All the images in "
                                                          "/home/ann/Photos\r\nwill be resized and put in "
                                                          "/home/ann/Photos/Resized|36 56744 focused"));
-    // Alt+A: the About button has the focus by the time its box is up.
-    window->txtHeight->setFocus(Qt::TabFocusReason);
-    QWidget* focusedAtOpen = nullptr;
-    QTimer person;
-    WhenUp<frmAbout>(person,
-                     [&](frmAbout* about) { focusedAtOpen = window->focusWidget(), about->reject(); });
-    QTest::keyClick(window->txtHeight, Qt::Key_A, Qt::AltModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive(); }, 1000));
-    EXPECT_EQ(focusedAtOpen, window->cmdAbout);
 }
 
 TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
@@ -430,16 +377,6 @@ TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !person.isActive() && !QApplication::activePopupWidget(); }));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "234");
     EXPECT_EQ(window->txtWidth->selectedText(), "234");
-    // Another window in front and back again: the selection stays too.
-    QWidget other;
-    other.show();
-    QApplication::setActiveWindow(&other);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    QApplication::setActiveWindow(window.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    EXPECT_TRUE(window->txtWidth->hasFocus());
-    EXPECT_EQ(window->txtWidth->selectedText(), "234");
-
     QGuiApplication::clipboard()->setText(QString(40000, '7'));
     QTest::keyClick(window->txtWidth, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(window->txtWidth->text().size(), 40003);  // "1" + the paste + "56", less "234"
@@ -451,7 +388,8 @@ TEST_F(MainWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsTool
                           "second week, camera two, the good ones only";
     for (const QString& folder : {QString("/home/ann/Photos"), words, "/" + QString(300, 'x')}) {
         ReadyToStart(folder.toStdString());
-        Focus(window->cmdProcess);
+        window->cmdProcess->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
         for (ValueLabel* label : {window->txtSourceFolder, window->txtDestFolder}) {
             const QString full = label->text();
             const QStringList lines = label->ShownLines();
@@ -461,13 +399,10 @@ TEST_F(MainWindow, LongValuesShowWholeLinesEndInAnEllipsisAndKeepTheirTextAsTool
                       label->contentsRect().height());
             for (const QString& line : lines)
                 EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width());
-            // More than its four lines hold: cut and marked.
-            const bool cut = full.size() > 100;
-            QString shown = lines.join("");
-            EXPECT_EQ(shown.endsWith(QChar(0x2026)), cut) << shown.toStdString();
-            shown.chop(cut ? 1 : 0);
-            EXPECT_TRUE(full.startsWith(shown));
-            EXPECT_GE(shown.size(), cut ? 61 : full.size());
+            const bool cut = full.size() > 100;  // more than its four lines hold: cut and marked
+            const QString shown = lines.join("");
+            EXPECT_EQ(shown, cut ? full.left(shown.size() - 1) + QChar(0x2026) : full);
+            EXPECT_GE(shown.size(), cut ? 62 : full.size());
             QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(label, &hover);
             EXPECT_EQ(QToolTip::text(), full);
@@ -497,9 +432,9 @@ TEST_F(MainWindow, AboutBoxHoldsItsTextsAndOpensThePageOnALeftClick)
             const int flags = label->wordWrap() ? Qt::TextWordWrap : Qt::TextSingleLine;
             const QRect need =
                 label->fontMetrics().boundingRect(QRect(0, 0, area.width(), 9999), flags, label->text());
-            EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width())
+            EXPECT_TRUE(need.height() <= area.height() && need.width() <= area.width() &&
+                        about.rect().contains(label->geometry()))
                 << points << " pt: " << label->text().toStdString();
-            EXPECT_TRUE(about.rect().contains(label->geometry())) << label->text().toStdString();
         }
         EXPECT_GT(about.cmdOK->geometry().top(), about.lblURL->geometry().bottom());
         about.hide();
@@ -507,19 +442,16 @@ TEST_F(MainWindow, AboutBoxHoldsItsTextsAndOpensThePageOnALeftClick)
     QApplication::setFont(desktop);
     about.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    // Button, released on the label, pages opened.
-    const std::tuple<Qt::MouseButton, bool, size_t> cases[] = {{Qt::LeftButton, true, 1},
-                                                               {Qt::RightButton, true, 0},
-                                                               {Qt::MiddleButton, true, 0},
-                                                               {Qt::LeftButton, false, 0}};
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "Open");
-    for (const auto& [button, releasedOnLabel, opened] : cases) {
-        const size_t before = catcher.opened.size();
-        const QPoint on = about.lblURL->rect().center();
+    // Only the last, a left click released on the label, opens the page.
+    const QPoint on = about.lblURL->rect().center(), off(on.x(), -30);
+    const std::pair<Qt::MouseButton, QPoint> clicks[] = {
+        {Qt::RightButton, on}, {Qt::MiddleButton, on}, {Qt::LeftButton, off}, {Qt::LeftButton, on}};
+    for (const auto& [button, release] : clicks) {
         QTest::mousePress(about.lblURL, button, {}, on);
-        QTest::mouseRelease(about.lblURL, button, {}, releasedOnLabel ? on : QPoint(on.x(), -30));
-        EXPECT_EQ(catcher.opened.size() - before, opened) << button << releasedOnLabel;
+        QTest::mouseRelease(about.lblURL, button, {}, release);
+        EXPECT_EQ(catcher.opened.size(), size_t(button == Qt::LeftButton && release == on)) << button;
     }
     EXPECT_EQ(catcher.opened, std::vector<QString>{kMakerWebAddress});
     QDesktopServices::unsetUrlHandler("https");
@@ -569,10 +501,7 @@ TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
 
 TEST_F(StartUp, MissingEngineEndsInTheMessage)
 {
-    EXPECT_FALSE(CreateEngine([](std::string* why) {
-        *why = "not here";
-        return std::optional<EngineLibrary>();
-    }));
+    EXPECT_FALSE(CreateEngine([](std::string*) { return std::optional<EngineLibrary>(); }));
     EXPECT_EQ(dialogs.boxes,
               std::vector<std::string>{"Error...|The Kestrix DLL cannot be found, Closing Application|16"});
     EXPECT_FALSE(objEngine());

@@ -1,11 +1,10 @@
 // What the desktop program's batch run adds to the batch core (tested with the
-// core): the meter's twips, boxes and reports, texts as typed, the stop flag.
+// core): the meter's twips, boxes and reports, texts as typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QImage>
-#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,13 +15,11 @@
 #include "modProcessFolder.h"
 
 using namespace folvane;
-using kxtest::RecordingEngine;
 using Names = std::vector<std::string>;
 
 namespace {
 
-// A w x h picture in one grey: a ".bmp" is a BMP, any other name a PNG (the
-// run goes by content), whatever its name.
+// A w x h grey picture: a ".bmp" is a BMP, any other name a PNG (the run goes by content).
 void WritePicture(const std::string& path, int w, int h)
 {
     QImage image(w, h, QImage::Format_RGB888);
@@ -30,8 +27,7 @@ void WritePicture(const std::string& path, int w, int h)
     ASSERT_TRUE(image.save(QString::fromStdString(path), path.ends_with(".bmp") ? "BMP" : "PNG")) << path;
 }
 
-// In `folder`, made now: an 8 x 4 picture for each name but the ".txt" and
-// ".jpg" ones, which hold two bytes of text.
+// Makes `folder` with an 8 x 4 picture of each name, but ".txt" and ".jpg" hold text.
 void WriteFiles(const std::string& folder, const Names& names)
 {
     ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
@@ -59,10 +55,7 @@ protected:
         SetProgressView(nullptr);
         DialogsTest::TearDown();
     }
-    void ShowMeter(const MeterState& meter, bool repaintNow) override
-    {
-        shown.push_back({meter, repaintNow});
-    }
+    void ShowMeter(const MeterState& meter, bool now) override { shown.push_back({meter, now}); }
     // Runs the real engine, loaded as the program loads it, scaling to width 4.
     RunEnd Run(const std::string& folder, const BatchOptions& options = {4, kBatchQuality, nullptr, {}})
     {
@@ -95,46 +88,32 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
 
 TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
 {
-    const struct {
-        Names names;
-        int32_t listed, step;  // 4730 twips over the listed files
-        Names outputs;
-    } cases[] = {
+    // The names, how many are listed, the step (4730 twips over them), the outputs.
+    const std::tuple<Names, int32_t, int32_t, Names> cases[] = {
         {{}, 0, 0, {}},  // an empty folder completes normally
-        {{".h.bmp", "a.bmp", "b.txt", "c.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
-        const std::string folder = dir / std::to_string(c.step);
-        WriteFiles(folder, c.names);
+        {{".h.bmp", "a.bmp", "b.txt", "c.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}}};
+    for (const auto& [names, listed, step, outputs] : cases) {
+        SCOPED_TRACE(step);
+        const std::string folder = dir / std::to_string(step);
+        WriteFiles(folder, names);
         shown.clear();
         dialogs.boxes.clear();
         EXPECT_EQ(Run(folder), RunEnd::Done);
         // The column ends a step or so short of full until "Done!" fills it;
         // only "Done!" is not repainted at once.
         std::vector<std::pair<MeterState, bool>> meters;
-        for (int32_t i = 0; i <= c.listed; ++i)
-            meters.push_back({{5360 - c.step * i, 160 + c.step * i, c.step, "Working..."}, true});
-        meters.push_back({{630, 4890, c.step, "Done!"}, false});
-        meters.push_back({{5360, 160, c.step, "Ready!"}, true});
+        for (int32_t i = 0; i <= listed; ++i)
+            meters.push_back({{5360 - step * i, 160 + step * i, step, "Working..."}, true});
+        meters.push_back({{630, 4890, step, "Done!"}, false});
+        meters.push_back({{5360, 160, step, "Ready!"}, true});
         EXPECT_EQ(shown, meters);
         EXPECT_EQ(dialogs.boxes, Names{kDone});
-        EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), c.outputs);
-        for (const std::string& output : c.outputs)
+        EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), outputs);
+        for (const std::string& output : outputs)
             EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + output).width, 4) << output;
     }
     EXPECT_EQ(dialogs.beeps, 2);
     EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Batch, AFileNamedResizedStandsForTheFolder)
-{
-    kxtest::WriteFileBytes(dir / "Resized", {'k', 'e', 'e', 'p'});
-    WritePicture(dir / "a.bmp", 4, 4);
-    Run(dir.Path());
-    EXPECT_EQ(dialogs.boxes, Names{kDone});  // no "Cannot Create" either
-    EXPECT_EQ(kxtest::ReadFileBytes(dir / "Resized"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(dir.List(), (Names{"Resized", "a.bmp"}));
 }
 
 TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
@@ -142,16 +121,16 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
     WritePicture(dir / "a.bmp", 4, 4);
     const std::string files = " " + dir / "a.bmp " + dir / "Resized/a.jpg ";
     const std::pair<ResizeJob, std::string> cases[] = {
-        {{0, "120", "160", "x"}, "ImageResize" + files + "120,160,90"},
-        {{1, "99999999999", "abc", "50"}, "ImagePercentageResize" + files + "50,90"},
-        {{2, "120", "abc", "x"}, "ImageResizeMaxHeight" + files + "120,90"},
-        {{3, "abc", "160", "x"}, "ImageResizeMaxWidth" + files + "160,90"},
-        {{4, "120", "160", "x"}, "ImageResizeWithinDimensions" + files + "120,160,90"},
+        {{0, "120", "160", "x"}, "ImageResize" + files + "120,160,0,90"},
+        {{1, "99999999999", "abc", "50"}, "ImagePercentageResize" + files + "0,0,50,90"},
+        {{2, "120", "abc", "x"}, "ImageResizeMaxHeight" + files + "120,0,0,90"},
+        {{3, "abc", "160", "x"}, "ImageResizeMaxWidth" + files + "0,160,0,90"},
+        {{4, "120", "160", "x"}, "ImageResizeWithinDimensions" + files + "120,160,0,90"},
         {{5, "abc", "abc", "abc"}, ""},  // no such method: nothing
         {{-1, "abc", "abc", "abc"}, ""},
     };
     for (const auto& [job, call] : cases) {
-        RecordingEngine engine;
+        kxtest::RecordingEngine engine;
         ProcessFolder(dir.Path(), job, engine);
         EXPECT_EQ(engine.calls, call.empty() ? Names{} : Names{call}) << job.ResizeMethod;
     }
@@ -174,7 +153,7 @@ TEST_F(Batch, ARunTimeErrorEndsTheRunWhereItStandsReportedOnce)
     };
     for (const auto& [folder, workers, report, meter] : cases) {
         if (folder == "/sys" && ::access("/sys/kernel", F_OK) != 0) continue;  // no sysfs here
-        RecordingEngine engine;
+        kxtest::RecordingEngine engine;
         reports.clear();
         shown.clear();
         EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine,
@@ -216,39 +195,15 @@ TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
     }
 }
 
-TEST_F(Batch, TheStopFlagLeavesFilesNotStartedAlone)
-{
-    WriteFiles(dir / "in", {"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
-    std::atomic<bool> stop{false};
-    Names finished;
-    BatchOptions options{1, kBatchQuality, &stop, [&](const FileReport& report) {
-                             finished.push_back(report.Name);
-                             if (finished.size() == 2) stop = true;
-                         }};
-    EXPECT_EQ(Run(dir / "in", options), RunEnd::Stopped);
-    EXPECT_EQ(finished, (Names{"a.bmp", "b.bmp"}));
-    EXPECT_EQ(ListOrdinaryFiles(dir / "in/Resized"), (Names{"a.jpg", "b.jpg"}));
-    EXPECT_TRUE(dialogs.boxes.empty());  // no "Done!"
-    EXPECT_EQ(CurrentMeter(), (MeterState{2996, 2524, 1182, "Working..."}));
-    options.Workers = 4;  // raised before the run: nothing starts
-    finished.clear();
-    EXPECT_EQ(Run(dir / "in", options), RunEnd::Stopped);
-    EXPECT_TRUE(finished.empty());
-}
-
+// An existing file is taken for the folder; the hidden, missing or
+// differently spelt are not.
 TEST(FolderExists, FoldersAndFilesButNotHiddenOrMissingNames)
 {
     kxtest::TempDir dir;
-    ASSERT_EQ(::mkdir((dir / "Resized").c_str(), 0777), 0);
-    ASSERT_EQ(::mkdir((dir / ".cache").c_str(), 0777), 0);
+    WriteFiles(dir / "Resized", {});
+    WriteFiles(dir / ".cache", {});
     kxtest::WriteFileBytes(dir / "file", {1});
     for (const char* yes : {"Resized", "file"}) EXPECT_TRUE(FolderExists(dir / yes)) << yes;
     for (const char* no : {".cache", "missing", "Resized/", "resized"})
         EXPECT_FALSE(FolderExists(dir / no)) << no;
-}
-
-TEST(ValidExtension, OnlyJpgBmpAndGifInAnyCase)
-{
-    for (const char* yes : {"jpg", "JPG", "Bmp", "gIF"}) EXPECT_TRUE(ValidExtension(yes)) << yes;
-    for (const char* no : {"jpeg", "png", "tif", "", "jpg ", "bmp/x"}) EXPECT_FALSE(ValidExtension(no)) << no;
 }

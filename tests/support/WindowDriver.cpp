@@ -14,8 +14,6 @@ public:
         app_ = std::make_unique<QApplication>(argc_, argv_);
     }
     void TearDown() override { app_.reset(); }
-
-private:
     int argc_ = 1;
     char name_[5] = "test";
     char* argv_[2] = {name_, nullptr};

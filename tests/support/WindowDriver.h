@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -15,48 +16,39 @@
 
 namespace kxtest {
 
-// Records each call of a run instead of resizing, and says every picture was
-// written: "<engine method> <in> <out> <its numbers in the method's argument
-// order, comma separated>,<quality>".
+// Records each call instead of resizing, and says every picture was written:
+// "<engine method> <in> <out> <height>,<width>,<percentage>,<quality>".
 class RecordingEngine : public kx::batch::Engine {
 public:
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
-        const kx::batch::MethodSpec& row = kx::batch::SpecOf(method);
-        std::string call = std::string(row.EngineName) + " " + in + " " + out + " ";
-        if (row.UsesHeight) call += std::to_string(sizes.Height) + ",";
-        if (row.UsesWidth) call += std::to_string(sizes.Width) + ",";
-        if (row.UsesPercentage) call += std::to_string(sizes.Percentage) + ",";
-        std::lock_guard lock(mutex_);
-        calls.push_back(call + std::to_string(quality));
+        std::string numbers;
+        for (int32_t n : {sizes.Height, sizes.Width, sizes.Percentage, quality})
+            numbers += "," + std::to_string(n);
+        std::lock_guard lock(mutex);
+        calls.push_back(std::string(kx::batch::SpecOf(method).EngineName) + " " + in + " " + out + " " +
+                        numbers.substr(1));
         return true;
     }
     std::vector<std::string> calls;
-
-private:
-    std::mutex mutex_;
+    std::mutex mutex;
 };
 
 // Records each box as "title|text|style number", then " " and what `watch`
-// gives as it comes up, if set; answers No to questions; the chooser gives
-// `folder`. Safe to call from a run's threads.
+// gives, if set; answers No to questions; the chooser gives `folder`.
 class FakeDialogs : public folvane::IDialogs {
 public:
     folvane::MessageAnswer ShowMessage(const std::string& text, const std::string& title,
                                        folvane::MessageStyle style) override
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
         boxes.push_back(title + "|" + text + "|" + std::to_string(static_cast<int>(style)) +
                         (watch ? " " + watch() : ""));
         return style == folvane::MessageStyle::Question ? folvane::MessageAnswer::No
                                                         : folvane::MessageAnswer::Ok;
     }
-    void Beep() override
-    {
-        std::lock_guard lock(mutex_);
-        ++beeps;
-    }
+    void Beep() override { ++beeps; }
     std::string ChooseFolder(const std::string& title) override
     {
         chooserTitle = title;
@@ -65,10 +57,8 @@ public:
     std::vector<std::string> boxes;
     std::function<std::string()> watch;
     std::string folder, chooserTitle;
-    int beeps = 0;
-
-private:
-    std::mutex mutex_;
+    std::atomic<int> beeps = 0;
+    std::mutex mutex;
 };
 
 // Installs FakeDialogs and collects the error reports of one test.
@@ -78,7 +68,7 @@ protected:
     {
         folvane::SetDialogs(&dialogs);
         kx::SetReportHandler([this](const std::string& text) {
-            std::lock_guard lock(reportsMutex);
+            std::lock_guard lock(dialogs.mutex);
             reports.push_back(text);
         });
     }
@@ -89,7 +79,6 @@ protected:
     }
     FakeDialogs dialogs;
     std::vector<std::string> reports;
-    std::mutex reportsMutex;
 };
 
 }  // namespace kxtest
