@@ -18,7 +18,7 @@ TEST(RoundHalfEven, TiesGoToTheEvenNeighbour)
     for (const auto& [value, rounded] : cases) EXPECT_EQ(RoundHalfEven(value), rounded) << value;
 }
 
-TEST(CheckedMath, OutOfRangeResultsRaiseOverflow)
+TEST(CheckedMath, OutOfRangeResultsRaiseOverflowAndErrorsCarryTheirDescription)
 {
     EXPECT_EQ(CheckedAdd<Integer>(20000, 12767), 32767);
     EXPECT_EQ(CheckedCast<Byte>(255), 255);
@@ -33,10 +33,6 @@ TEST(CheckedMath, OutOfRangeResultsRaiseOverflow)
     EXPECT_EQ(RaisedNumber([] { RoundTo<Long>(std::nan("")); }), errOverflow);
     EXPECT_EQ(RaisedNumber([] { CheckedDivide(640, 0.0); }), errDivisionByZero);
     EXPECT_EQ(RaisedNumber([] { CheckedDivide(0, 0.0); }), errOverflow);  // zero over zero
-}
-
-// Division by zero and Path/File access error are pinned by the C interface and folder reports.
-TEST(RunTimeError, CarriesTheStandardDescription)
-{
+    // Division by zero and Path/File access error are pinned by the C interface and folder reports.
     EXPECT_EQ(RunTimeError(errSubscript).Description(), "Subscript out of range");
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -74,10 +75,8 @@ void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)
     for (int y = 0; y < surface.Height(); ++y) {
         uint8_t* row = surface.PictureRow(y);
         for (int x = 0; x < surface.Width(); ++x) {
-            Bgr p = pixel(x, y);
-            row[3 * x] = p.b;
-            row[3 * x + 1] = p.g;
-            row[3 * x + 2] = p.r;
+            const Bgr p = pixel(x, y);
+            std::memcpy(row + 3 * x, &p, 3);
         }
     }
 }

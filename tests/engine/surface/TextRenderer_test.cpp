@@ -32,8 +32,7 @@ uint64_t Hash(const kxtest::Ink& drawn)
 {
     uint64_t hash = 14695981039346656037u;
     const auto mix = [&](uint64_t v) { hash = (hash ^ v) * 1099511628211u; };
-    mix(uint64_t(drawn.width));
-    mix(uint64_t(drawn.height));
+    for (const int side : {drawn.width, drawn.height}) mix(uint64_t(side));
     for (const bool ink : drawn.ink) mix(ink);
     return hash;
 }
