@@ -14,9 +14,7 @@
 #include "cDIBSection.h"
 
 using namespace kx;
-using kxtest::Bgr;
-using kxtest::PixelAt;
-using kxtest::RaisedNumber;
+using namespace kxtest;
 
 namespace {
 
@@ -33,26 +31,24 @@ void Paint(cDIBSection& surface, Long w, Long h)
 {
     ASSERT_TRUE(surface.Create(w, h));
     std::memset(surface.DIBSectionBitsPtr(), kPad, size_t(surface.BytesPerScanLine()) * h);
-    kxtest::FillPicture(surface, [](int, int) { return kPaint; });
+    FillPicture(surface, [](int, int) { return kPaint; });
 }
 
 // The renderer's own drawing of a text in the test font.
-kxtest::Ink RenderBlock(const std::string& text)
+Ink RenderBlock(const std::string& text)
 {
-    return kxtest::DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
+    return DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
 }
 
-// Checks the whole picture after a text overlay: glyph pixels of the block
-// with its top-left at picture (left, top) are `colour`, every other pixel
-// kPaint; a glyph pixel behind a row's last pixel writes its bytes there.
-// Returns the number of such row-end bytes.
-int ExpectOverlay(const cDIBSection& surface, const kxtest::Ink& block, int top, int left, Bgr colour)
+// Glyph pixels of the block at picture (left, top) are `colour`, all else kPaint; glyph
+// pixels behind a row's last pixel write its bytes there. Returns how many such bytes.
+int ExpectOverlay(const cDIBSection& surface, const Ink& block, int top, int left, Bgr colour)
 {
     int wrong = 0, rowEndWrites = 0;
     const uint8_t colourBytes[3] = {colour.b, colour.g, colour.r};
     for (int y = 0; y < surface.Height(); ++y) {
         for (int x = 0; x < surface.Width(); ++x)
-            wrong += kxtest::PixelAt(surface, x, y) != (block.At(x - left, y - top) ? colour : kPaint);
+            wrong += PixelAt(surface, x, y) != (block.At(x - left, y - top) ? colour : kPaint);
         const uint8_t* row = surface.PictureRow(y);
         for (int p = 3 * surface.Width(); p < surface.BytesPerScanLine(); ++p) {
             const bool written = block.At(p / 3 - left, y - top);
@@ -76,17 +72,17 @@ TEST(Drawing, FillExactColourReplacementAndNoiseLeaveRowEnds)
 
     // Old colour white; each near miss differs in one channel by one step.
     const Bgr pixels[] = {{255, 255, 255}, {254, 255, 255}, {255, 254, 255}, {255, 255, 254}, {0, 0, 0}};
-    kxtest::FillPicture(surface, [&](int x, int) { return pixels[x]; });
+    FillPicture(surface, [&](int x, int) { return pixels[x]; });
     EXPECT_TRUE(surface.ConvertColour(255, 255, 255, 0, 0, 255));
     const Bgr converted[] = {{255, 0, 0}, {254, 255, 255}, {255, 254, 255}, {255, 255, 254}, {0, 0, 0}};
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(kxtest::PixelAt(surface, x, 0), converted[x]) << x;
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(PixelAt(surface, x, 0), converted[x]) << x;
 
     // Colour noise has no blue, grey noise equal channels.
     for (bool grey : {false, true}) {
         Paint(surface, 37, 5);  // 111 pixel bytes and 1 row-end byte a row
         surface.RandomiseBits(grey);
         std::set<int> levels;
-        for (const Bgr p : kxtest::AllPixels(surface)) {
+        for (const Bgr p : AllPixels(surface)) {
             EXPECT_TRUE(grey ? (p.b == p.g && p.g == p.r) : p.b == 0);
             levels.insert(p.g);
         }
@@ -148,7 +144,7 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
                  {"Clipped text", 9, 8, 7, 32767, -32768}};
     int rowEndWrites = 0;
     for (const auto& c : cases) {
-        const kxtest::Ink block = RenderBlock(c.text);
+        const Ink block = RenderBlock(c.text);
         ASSERT_GT(block.width, 0);
         cDIBSection picture;
         Paint(picture, 99, 50);
@@ -159,31 +155,18 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
     EXPECT_GT(rowEndWrites, 0);
 }
 
-TEST(AddTextToImage, EmptyGarbageAndOversizedTexts)
+TEST(AddTextToImage, EmptyTextsDrawNothing)
 {
     cDIBSection picture;
     Paint(picture, 40, 20);
     EXPECT_TRUE(picture.AddTextToImage("", TestFont(), 0, 0, 0, 10, 10));
     EXPECT_TRUE(picture.AddTextToImageUsingSpecPostion("", TestFont(), 0, 0, 0, MiddleCentre));
-    ExpectOverlay(picture, kxtest::Ink{}, 0, 0, {0, 0, 0});
-
-    // Only what fits the 2000-pixel-wide scratch surface is drawn.
-    const std::string wide(400, 'W');
-    ASSERT_GT(RenderBlock(wide).width, 2100);
-    cDIBSection large;
-    Paint(large, 2600, 30);
-    EXPECT_TRUE(large.AddTextToImage(wide, TestFont(), 0, 0, 0, 10, 100));
-    int inkInside = 0, inkBeyond = 0;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 2600; ++x)
-            if (kxtest::PixelAt(large, x, y) != kPaint) ++(x < 2100 ? inkInside : inkBeyond);
-    EXPECT_GT(inkInside, 0);
-    EXPECT_EQ(inkBeyond, 0);
+    ExpectOverlay(picture, Ink{}, 0, 0, {0, 0, 0});
 }
 
 TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
 {
-    const kxtest::Ink block = RenderBlock("Place");
+    const Ink block = RenderBlock("Place");
     ASSERT_GT(block.width, 0);
     // The picture is the block plus the slack; the block's top row lands two rows above top.
     const auto expectPlace = [&](Long txtPos, int slackW, int slackH, int blockTop, int left) {
@@ -211,7 +194,6 @@ TEST(SurfaceLifeCycle, CreateClearUpAndRefusedSizes)
     std::memset(s.DIBSectionBitsPtr(), 0xAB, 5 * 16);
     ASSERT_TRUE(s.Create(3, 2));             // a new black surface in place of the old one
     EXPECT_EQ(s.Header().biSizeImage, 24u);  // rows of 9 bytes padded to 12
-    EXPECT_EQ(s.BytesPerScanLine(), 12);
     EXPECT_EQ(std::vector<uint8_t>(s.DIBSectionBitsPtr(), s.DIBSectionBitsPtr() + 24),
               std::vector<uint8_t>(24));
     s.ClearUp();  // keeps the size, releases everything
@@ -251,7 +233,7 @@ TEST(BlockCopy, PictureCoordinatesOnBottomUpRowsClippedToBothPictures)
     ASSERT_TRUE(source.Create(4, 4));
     ASSERT_TRUE(big.Create(10, 6));
     ASSERT_TRUE(small.Create(3, 3));
-    kxtest::FillPicture(source, [](int x, int y) { return Bgr{uint8_t(10 + x), uint8_t(20 + y), 7}; });
+    FillPicture(source, [](int x, int y) { return Bgr{uint8_t(10 + x), uint8_t(20 + y), 7}; });
     const auto expectPixels = [](const cDIBSection& s, std::vector<std::tuple<int, int, Bgr>> pixels) {
         for (const auto& [x, y, colour] : pixels) EXPECT_EQ(PixelAt(s, x, y), colour) << x << "," << y;
     };
@@ -304,9 +286,7 @@ TEST(Resample, OnePixelWideOrHighSourcesAndRefusedSizes)
     EXPECT_EQ(RaisedNumber([&] { flat.Resample(3, 5); }), errSubscript);
     cDIBSection picture;  // at its own size: copied byte for byte
     ASSERT_TRUE(picture.Create(7, 5));
-    kxtest::FillPicture(picture, [](int x, int y) {
-        return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)};
-    });
+    FillPicture(picture, [](int x, int y) { return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)}; });
     const auto copy = picture.Resample(5, 7);
     ASSERT_TRUE(copy);
     EXPECT_EQ(std::memcmp(copy->DIBSectionBitsPtr(), picture.DIBSectionBitsPtr(), 5 * 24), 0);
