@@ -71,8 +71,7 @@ Image DecodeJpegFile(const std::string& path);
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
                     bool progressive = false);
 
-// A text drawn black on white at its measured size: which pixels are ink.
-// A pixel neither black nor white fails the test.
+// A text drawn black on white at its measured size: which pixels are ink (grey fails the test).
 struct Ink {
     int width = 0, height = 0;
     std::vector<bool> ink;

@@ -1,5 +1,4 @@
-// The engine as a client program sees it: through kestrix.h and the shared
-// library only.
+// The engine as a client program sees it: through kestrix.h and the shared library only.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -38,8 +38,7 @@ protected:
         EXPECT_TRUE(SaveSurfaceAsJpeg(surface, dir / name, 95));
         return dir / name;
     }
-    // `in` resized into `out` at quality 90 by `method` ('w' max width a, 'h' max
-    // height a, 'p' a percent; within 'f' or filling 'F' a x b).
+    // At quality 90: 'w' max width a, 'h' max height a, 'p' a percent, within 'f' or filling 'F' a x b.
     static bool Resize(char method, const std::string& in, const std::string& out, int a, int b = 0,
                        const EngineSettings& settings = {})
     {
@@ -55,7 +54,6 @@ protected:
     kxtest::TempDir dir;
     std::vector<std::string> reports;
 };
-using ModernMode = Operations;
 
 bool Near(Bgr a, Bgr b, int tolerance)
 {
@@ -178,7 +176,7 @@ TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
             << c.w0 << "x" << c.h0 << " to " << c.wt << "x" << c.ht;
 }
 
-TEST_F(ModernMode, OperationsGiveTrueSizesInOnePassAndMissingInputIsNotLoaded)
+TEST_F(Operations, ModernModeGivesTrueSizesInOnePassAndMissingInputIsNotLoaded)
 {
     const std::string in = Picture("in.jpg", 160, 120, Pattern), out = dir / "out.jpg";
     const struct {
@@ -203,7 +201,7 @@ TEST_F(ModernMode, OperationsGiveTrueSizesInOnePassAndMissingInputIsNotLoaded)
 }
 
 // Three bands, red, green, blue from the left: filling a square keeps the middle one, with either filter.
-TEST_F(ModernMode, FillCropsTheMiddle)
+TEST_F(Operations, FillCropsTheMiddleWithEitherFilter)
 {
     const std::string in = Picture("bands.jpg", 240, 80, [](int x, int) {
         return x < 80 ? Bgr{0, 0, 255} : x < 160 ? Bgr{0, 255, 0} : Bgr{255, 0, 0};
@@ -219,7 +217,7 @@ TEST_F(ModernMode, FillCropsTheMiddle)
 }
 
 // Any number of threads resizing at once write the bytes one thread writes.
-TEST_F(ModernMode, SameBytesWhateverTheNumberOfWorkers)
+TEST_F(Operations, ModernModeWritesTheSameBytesWhateverTheNumberOfWorkers)
 {
     const std::string in = Picture("in.jpg", 300, 200, Pattern);
     ASSERT_TRUE(ResizeMaxWidth(in, dir / "alone.jpg", 70, 90, kModern));

@@ -68,8 +68,7 @@ TEST(LanczosResample, KernelAndWeights)
     }
 }
 
-// A one-pixel checkerboard reduced 4x is flat grey, not a coarser pattern; at its own
-// size it is copied; a single source pixel spreads evenly.
+// A one-pixel checkerboard reduced is flat grey; at its own size it is copied; one pixel spreads evenly.
 TEST(LanczosResample, CheckerboardDotAndSizes)
 {
     const cDIBSection board = Grey(64, 48, Checker);
@@ -82,7 +81,6 @@ TEST(LanczosResample, CheckerboardDotAndSizes)
     ASSERT_TRUE(copy);
     EXPECT_EQ(kxtest::AllPixels(*copy), kxtest::AllPixels(board));
     EXPECT_FALSE(ResampleLanczos(board, 0, 5));
-    EXPECT_FALSE(ResampleLanczos(board, 5, -1));
     const auto grown = ResampleLanczos(Grey(1, 1, [](int, int, int) { return 200; }), 3, 2);
     ASSERT_TRUE(grown);
     EXPECT_EQ(kxtest::AllPixels(*grown), std::vector<Bgr>(6, Bgr{200, 200, 200}));

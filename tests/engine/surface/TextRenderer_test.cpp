@@ -37,27 +37,6 @@ uint64_t Hash(const kxtest::Ink& drawn)
     return hash;
 }
 
-// The ink of a text cropped to its bounding box, as rows of '#' and '.'.
-std::string InkShape(const LOGFONT& font, const std::string& text)
-{
-    const kxtest::Ink drawn = kxtest::DrawnText(font, text);
-    int left = drawn.width, right = -1, top = drawn.height, bottom = -1;
-    for (int y = 0; y < drawn.height; ++y)
-        for (int x = 0; x < drawn.width; ++x)
-            if (drawn.At(x, y)) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = y;
-            }
-    std::string shape;
-    for (int y = top; y <= bottom; ++y) {
-        for (int x = left; x <= right; ++x) shape += drawn.At(x, y) ? '#' : '.';
-        shape += '\n';
-    }
-    return shape;
-}
-
 }  // namespace
 
 TEST(Utf8, DecodesAndReplacesInvalidSequences)
@@ -78,8 +57,7 @@ TEST(Utf8, DecodesAndReplacesInvalidSequences)
     for (const auto& c : cases) EXPECT_EQ(DecodeUtf8(c.bytes), c.expected) << c.bytes;
 }
 
-// Random bytes are the text fuzz target's; here invalid UTF-8 draws
-// replacement or .notdef boxes, and an unknown face falls back.
+// Random bytes are the fuzz target's; here invalid UTF-8 draws boxes, an unknown face falls back.
 TEST(TextRenderer, LineBreaksAmpersandsGarbageAndUnknownFaces)
 {
     const LOGFONT font = Face("Sans");
@@ -121,8 +99,7 @@ TEST(TextRenderer, ConcurrentDrawsMatchASingleDraw)
     EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
-// Characters the chosen face lacks come from a face fontconfig names for
-// them; texts the face covers are drawn exactly as before.
+// Characters the face lacks come from a face fontconfig names; covered texts are drawn as before.
 TEST(TextFallback, CoveredTextsKeepTheirPixels)
 {
     // Hashes of these renderings as they were before fallback faces existed (DejaVu Sans 2.37,
@@ -142,6 +119,6 @@ TEST(TextFallback, MissingCharactersComeFromAFaceThatHasThem)
     const std::string write = "\xE5\x86\x99", truth = "\xE7\x9C\x9F";  // the two characters of "photo"
     const LOGFONT sans = Face("Sans"), droid = Face("Droid Sans Fallback");
     // Each character's own glyph, not one empty box, pixel for pixel as the fallback face draws it.
-    EXPECT_NE(InkShape(sans, write), InkShape(sans, truth));
-    EXPECT_EQ(InkShape(sans, write), InkShape(droid, write));
+    EXPECT_NE(DrawnText(sans, write), DrawnText(sans, truth));
+    EXPECT_EQ(DrawnText(sans, write), DrawnText(droid, write));
 }
