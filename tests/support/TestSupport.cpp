@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,9 +14,6 @@
 
 #include "RunTimeError.h"
 #include "TextRenderer.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
-#include "modMain.h"
 
 namespace fs = std::filesystem;
 
@@ -77,10 +75,8 @@ void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)
     for (int y = 0; y < surface.Height(); ++y) {
         uint8_t* row = surface.PictureRow(y);
         for (int x = 0; x < surface.Width(); ++x) {
-            Bgr p = pixel(x, y);
-            row[3 * x] = p.b;
-            row[3 * x + 1] = p.g;
-            row[3 * x + 2] = p.r;
+            const Bgr p = pixel(x, y);
+            std::memcpy(row + 3 * x, &p, 3);
         }
     }
 }
@@ -116,12 +112,6 @@ Image DecodeJpegFile(const std::string& path)
     return image;
 }
 
-std::pair<int, int> JpegSize(const std::string& path)
-{
-    const Image image = DecodeJpegFile(path);
-    return {image.width, image.height};
-}
-
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp, bool progressive)
 {
     const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
@@ -147,37 +137,6 @@ Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix)
         result.ink.push_back(pixel == Bgr{0, 0, 0});
     }
     return result;
-}
-
-void OperationsTest::SetUp()
-{
-    kx::SetReportHandler([this](const std::string& text) { reports.push_back(text); });
-    kx::ErrorCode() = 0;
-}
-
-void OperationsTest::TearDown() { kx::SetReportHandler(nullptr); }
-
-std::string OperationsTest::Picture(const std::string& name, int width, int height,
-                                    const std::function<Bgr(int x, int y)>& pixel)
-{
-    kx::cDIBSection surface;
-    EXPECT_TRUE(surface.Create(width, height));
-    FillPicture(surface, pixel);
-    EXPECT_TRUE(kx::SaveSurfaceAsJpeg(surface, dir / name, 95));
-    return dir / name;
-}
-
-bool OperationsTest::Resize(char method, const std::string& in, const std::string& out, int a, int b,
-                            const kx::EngineSettings& settings)
-{
-    switch (method) {
-    case 'w': return kx::ResizeMaxWidth(in, out, a, 90, settings);
-    case 'h': return kx::ResizeMaxHeight(in, out, a, 90, settings);
-    case 'f': return kx::ResizeWithDimensions(in, out, b, a, 90, settings);
-    case 'p': return kx::PercentageResize(in, out, a, 90, settings);
-    case 'r': return kx::ResizeImage(in, out, b, a, 90, settings);
-    default: return kx::ResizeToFill(in, out, b, a, 90, settings);
-    }
 }
 
 }  // namespace kxtest

@@ -1,4 +1,3 @@
-// Helpers shared by the tests: folders, files, surfaces, JPEGs, drawn texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "EngineSettings.h"
 #include "StdFont.h"
 #include "cDIBSection.h"
 
@@ -20,8 +18,6 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     // Names in the folder, sorted.
@@ -64,21 +60,18 @@ struct Image {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> bgr;
+    std::pair<int, int> Size() const { return {width, height}; }
     Bgr At(int x, int y) const
     {
         const uint8_t* p = &bgr[(static_cast<size_t>(y) * width + x) * 3];
         return {p[0], p[1], p[2]};
     }
 };
-// With the bare library; an empty image on failure.
 Image DecodeJpegFile(const std::string& path);
-// The width and height of a JPEG file; 0 x 0 when it does not decode.
-std::pair<int, int> JpegSize(const std::string& path);
 void EncodeJpegFile(const std::string& path, const Image& image, int quality, int subsamp,
                     bool progressive = false);
 
-// A text drawn black on white at its measured size: which pixels are ink.
-// A pixel neither black nor white fails the test.
+// A text drawn black on white at its measured size: which pixels are ink (grey fails the test).
 struct Ink {
     int width = 0, height = 0;
     std::vector<bool> ink;
@@ -89,22 +82,5 @@ struct Ink {
     bool operator==(const Ink&) const = default;
 };
 Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix = true);
-
-// A temporary folder, the result code cleared, error reports recorded.
-class OperationsTest : public testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    // A JPEG (quality 95) in the folder; pixel(x, y) gives its colours.
-    std::string Picture(const std::string& name, int width, int height,
-                        const std::function<Bgr(int x, int y)>& pixel);
-    // `in` resized into `out` at quality 90 by `method` ('w' max width a, 'h' max
-    // height a, 'p' a percent; within 'f', exactly 'r' or filling 'F' a x b).
-    static bool Resize(char method, const std::string& in, const std::string& out, int a, int b = 0,
-                       const kx::EngineSettings& settings = {});
-
-    TempDir dir;
-    std::vector<std::string> reports;
-};
 
 }  // namespace kxtest

@@ -9,14 +9,10 @@
 #include <vector>
 
 #include "ResamplePaths.h"
-#include "StdFont.h"
 #include "TestSupport.h"
-#include "cDIBSection.h"
 
 using namespace kx;
-using kxtest::Bgr;
-using kxtest::PixelAt;
-using kxtest::RaisedNumber;
+using namespace kxtest;
 
 namespace {
 
@@ -33,26 +29,24 @@ void Paint(cDIBSection& surface, Long w, Long h)
 {
     ASSERT_TRUE(surface.Create(w, h));
     std::memset(surface.DIBSectionBitsPtr(), kPad, size_t(surface.BytesPerScanLine()) * h);
-    kxtest::FillPicture(surface, [](int, int) { return kPaint; });
+    FillPicture(surface, [](int, int) { return kPaint; });
 }
 
 // The renderer's own drawing of a text in the test font.
-kxtest::Ink RenderBlock(const std::string& text)
+Ink RenderBlock(const std::string& text)
 {
-    return kxtest::DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
+    return DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
 }
 
-// Checks the whole picture after a text overlay: glyph pixels of the block
-// with its top-left at picture (left, top) are `colour`, every other pixel
-// kPaint; a glyph pixel behind a row's last pixel writes its bytes there.
-// Returns the number of such row-end bytes.
-int ExpectOverlay(const cDIBSection& surface, const kxtest::Ink& block, int top, int left, Bgr colour)
+// Glyph pixels of the block at picture (left, top) are `colour`, all else kPaint; glyph
+// pixels behind a row's last pixel write its bytes there. Returns how many such bytes.
+int ExpectOverlay(const cDIBSection& surface, const Ink& block, int top, int left, Bgr colour)
 {
     int wrong = 0, rowEndWrites = 0;
     const uint8_t colourBytes[3] = {colour.b, colour.g, colour.r};
     for (int y = 0; y < surface.Height(); ++y) {
         for (int x = 0; x < surface.Width(); ++x)
-            wrong += kxtest::PixelAt(surface, x, y) != (block.At(x - left, y - top) ? colour : kPaint);
+            wrong += PixelAt(surface, x, y) != (block.At(x - left, y - top) ? colour : kPaint);
         const uint8_t* row = surface.PictureRow(y);
         for (int p = 3 * surface.Width(); p < surface.BytesPerScanLine(); ++p) {
             const bool written = block.At(p / 3 - left, y - top);
@@ -76,17 +70,17 @@ TEST(Drawing, FillExactColourReplacementAndNoiseLeaveRowEnds)
 
     // Old colour white; each near miss differs in one channel by one step.
     const Bgr pixels[] = {{255, 255, 255}, {254, 255, 255}, {255, 254, 255}, {255, 255, 254}, {0, 0, 0}};
-    kxtest::FillPicture(surface, [&](int x, int) { return pixels[x]; });
+    FillPicture(surface, [&](int x, int) { return pixels[x]; });
     EXPECT_TRUE(surface.ConvertColour(255, 255, 255, 0, 0, 255));
     const Bgr converted[] = {{255, 0, 0}, {254, 255, 255}, {255, 254, 255}, {255, 255, 254}, {0, 0, 0}};
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(kxtest::PixelAt(surface, x, 0), converted[x]) << x;
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(PixelAt(surface, x, 0), converted[x]) << x;
 
     // Colour noise has no blue, grey noise equal channels.
     for (bool grey : {false, true}) {
         Paint(surface, 37, 5);  // 111 pixel bytes and 1 row-end byte a row
         surface.RandomiseBits(grey);
         std::set<int> levels;
-        for (const Bgr p : kxtest::AllPixels(surface)) {
+        for (const Bgr p : AllPixels(surface)) {
             EXPECT_TRUE(grey ? (p.b == p.g && p.g == p.r) : p.b == 0);
             levels.insert(p.g);
         }
@@ -103,33 +97,23 @@ TEST(LogFontFromStdFont, HeightStyleNameAndCharacterSet)
         EXPECT_EQ(LogFontFromStdFont(StdFont{.Size = size}, 96).lfHeight, height) << size;
     EXPECT_EQ(MulDiv(1, 3, 2), 2);  // halves away from zero
     EXPECT_EQ(MulDiv(-1, 3, 2), -2);
-    EXPECT_EQ(MulDiv(5, 1, 0), -1);
-    EXPECT_EQ(MulDiv(2147483647, 2, 1), -1);
 
-    StdFont font = TestFont("Verdana", 255);
-    for (const bool styled : {false, true}) {
-        font.Bold = font.Italic = font.Underline = font.Strikethrough = styled;
-        const LOGFONT f = LogFontFromStdFont(font, 96);
-        EXPECT_EQ(std::vector<int>({f.lfWeight, f.lfItalic, f.lfUnderline, f.lfStrikeOut, f.lfCharSet}),
-                  std::vector<int>({styled ? 700 : 400, styled * 255, styled * 255, styled * 255, 255}));
-    }
+    const LOGFONT f = LogFontFromStdFont(
+        {.Bold = true, .Italic = true, .Underline = true, .Strikethrough = true, .Charset = 255}, 96);
+    EXPECT_EQ(std::vector<int>({f.lfWeight, f.lfItalic, f.lfUnderline, f.lfStrikeOut, f.lfCharSet}),
+              std::vector<int>({700, 255, 255, 255, 255}));
 
     std::string accented;  // 20 two-byte characters: whole characters up to 31 bytes
     for (int i = 0; i < 20; ++i) accented += "\xC3\xA9";
-    const std::pair<std::string, std::string> names[] = {{"Verdana", "Verdana"},
-                                                         {std::string(31, 'a'), std::string(31, 'a')},
-                                                         {std::string(32, 'b'), std::string(31, 'b')},
-                                                         {std::string(33, 'c'), std::string(31, 'c')},
-                                                         {accented, accented.substr(0, 30)}};
-    for (const auto& [name, stored] : names)
-        EXPECT_EQ(std::string(LogFontFromStdFont(TestFont(name), 96).lfFaceName), stored);
+    for (const auto& [name, kept] :
+         {std::pair{std::string(31, 'a'), 31}, {std::string(32, 'b'), 31}, {accented, 30}})
+        EXPECT_EQ(std::string(LogFontFromStdFont(TestFont(name), 96).lfFaceName), name.substr(0, kept));
 
     // Errors pass through both text operations to their caller.
     cDIBSection picture;
     Paint(picture, 40, 20);
     for (const auto& [testFont, number] :
-         {std::pair{TestFont(std::string(34, 'd')), 9}, std::pair{TestFont("Sans", 256), 6},
-          std::pair{TestFont("Sans", -1), 6}}) {
+         {std::pair{TestFont(std::string(34, 'd')), 9}, {TestFont("Sans", 256), 6}}) {
         const StdFont& font = testFont;  // clang 14 cannot capture a structured binding
         EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImage("a", font, 0, 0, 0, 1, 1); }), number);
         EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImageUsingSpecPostion("a", font, 0, 0, 0, 0); }),
@@ -137,8 +121,7 @@ TEST(LogFontFromStdFont, HeightStyleNameAndCharacterSet)
     }
 }
 
-// A 99-pixel row holds 297 pixel bytes and 3 row-end bytes, where glyphs
-// beyond the last pixel write.
+// A 99-pixel row holds 297 pixel bytes and 3 row-end bytes, where glyphs beyond the last pixel write.
 TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
 {
     const struct {
@@ -150,12 +133,11 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
                  {"Wi&de\nlines", 255, 0, 0, 12, 7},
                  {"Clipped text", 9, 8, 7, -3, -5},
                  {"Clipped text", 9, 8, 7, 5, 60},
-                 {"Clipped text", 9, 8, 7, -100, 0},
-                 {"Clipped text", 9, 8, 7, 32767, -32768}};
+                 {"Clipped text", 9, 8, 7, 32767, -32768},
+                 {"", 0, 0, 0, 10, 10}};  // empty: nothing drawn
     int rowEndWrites = 0;
     for (const auto& c : cases) {
-        const kxtest::Ink block = RenderBlock(c.text);
-        ASSERT_GT(block.width, 0);
+        const Ink block = RenderBlock(c.text);
         cDIBSection picture;
         Paint(picture, 99, 50);
         EXPECT_TRUE(
@@ -165,31 +147,9 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
     EXPECT_GT(rowEndWrites, 0);
 }
 
-TEST(AddTextToImage, EmptyGarbageAndOversizedTexts)
-{
-    cDIBSection picture;
-    Paint(picture, 40, 20);
-    EXPECT_TRUE(picture.AddTextToImage("", TestFont(), 0, 0, 0, 10, 10));
-    EXPECT_TRUE(picture.AddTextToImageUsingSpecPostion("", TestFont(), 0, 0, 0, MiddleCentre));
-    ExpectOverlay(picture, kxtest::Ink{}, 0, 0, {0, 0, 0});
-
-    // Only what fits the 2000-pixel-wide scratch surface is drawn.
-    const std::string wide(400, 'W');
-    ASSERT_GT(RenderBlock(wide).width, 2100);
-    cDIBSection large;
-    Paint(large, 2600, 30);
-    EXPECT_TRUE(large.AddTextToImage(wide, TestFont(), 0, 0, 0, 10, 100));
-    int inkInside = 0, inkBeyond = 0;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 2600; ++x)
-            if (kxtest::PixelAt(large, x, y) != kPaint) ++(x < 2100 ? inkInside : inkBeyond);
-    EXPECT_GT(inkInside, 0);
-    EXPECT_EQ(inkBeyond, 0);
-}
-
 TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
 {
-    const kxtest::Ink block = RenderBlock("Place");
+    const Ink block = RenderBlock("Place");
     ASSERT_GT(block.width, 0);
     // The picture is the block plus the slack; the block's top row lands two rows above top.
     const auto expectPlace = [&](Long txtPos, int slackW, int slackH, int blockTop, int left) {
@@ -208,40 +168,24 @@ TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
     expectPlace(-1, 41, 37, -2, 0);
     for (const auto& [slack, centred] : {std::pair{5, 2}, {7, 4}, {3, 2}, {4, 2}, {9, 4}})
         expectPlace(MiddleCentre, slack, slack, centred - 2, centred);
-
-    cDIBSection wide;  // positions beyond 32767 do not fit an Integer
-    ASSERT_TRUE(wide.Create(70000, 1));
-    EXPECT_TRUE(wide.AddTextToImageUsingSpecPostion("a", TestFont(), 0, 0, 0, TopLeft));
-    for (const Long place : {TopCentre, TopRight})
-        EXPECT_EQ(RaisedNumber([&] { wide.AddTextToImageUsingSpecPostion("a", TestFont(), 0, 0, 0, place); }),
-                  6);
 }
 
 TEST(SurfaceLifeCycle, CreateClearUpAndRefusedSizes)
 {
     cDIBSection s;
-    ASSERT_TRUE(s.Create(5, 5));
-    std::memset(s.DIBSectionBitsPtr(), 0xAB, 5 * 16);
-    ASSERT_TRUE(s.Create(3, 2));             // a new black surface in place of the old one
+    ASSERT_TRUE(s.Create(3, 2));
     EXPECT_EQ(s.Header().biSizeImage, 24u);  // rows of 9 bytes padded to 12
-    EXPECT_EQ(s.BytesPerScanLine(), 12);
-    EXPECT_EQ(std::vector<uint8_t>(s.DIBSectionBitsPtr(), s.DIBSectionBitsPtr() + 24),
-              std::vector<uint8_t>(24));
-    s.ClearUp();  // keeps the size, releases everything
+    s.ClearUp();                             // keeps the size, releases everything
     EXPECT_TRUE(s.hdc() == nullptr && s.hDib() == nullptr && s.DIBSectionBitsPtr() == nullptr);
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(3, 2));
 
     EXPECT_FALSE(s.Create(0, 10));  // refused: empty, showing the request, not drawn on
-    EXPECT_EQ(s.hdc(), nullptr);
     EXPECT_EQ(std::pair(s.Width(), s.Height()), std::pair(0, 10));
     EXPECT_TRUE(s.ColourFillDIB(1, 2, 3));
     EXPECT_TRUE(s.ConvertColour(0, 0, 0, 1, 2, 3));
     s.RandomiseBits(true);
     EXPECT_TRUE(s.AddTextToImage("Text", TestFont(), 0, 0, 0, 5, 5));
     EXPECT_FALSE(s.AddTextToImageUsingSpecPostion("Text", TestFont(), 0, 0, 0, TopLeft));
-    EXPECT_FALSE(s.Create(-4, 10));
-    EXPECT_FALSE(s.Create(10, -4));
-    EXPECT_FALSE(s.IsLive());
     EXPECT_EQ(RaisedNumber([&] { s.Create(40000, 40000); }), errOverflow);  // beyond 32-bit byte counts
     EXPECT_EQ(RaisedNumber([&] { s.Create(INT32_MAX, 1); }), errOverflow);
     EXPECT_EQ(s.DIBSectionBitsPtr(), nullptr);
@@ -262,11 +206,11 @@ TEST(SurfaceLifeCycle, ReusedMemoryStartsBlackAgain)
 
 TEST(BlockCopy, PictureCoordinatesOnBottomUpRowsClippedToBothPictures)
 {
-    cDIBSection source, big, small, copy;
+    cDIBSection source, big, small;
     ASSERT_TRUE(source.Create(4, 4));
     ASSERT_TRUE(big.Create(10, 6));
     ASSERT_TRUE(small.Create(3, 3));
-    kxtest::FillPicture(source, [](int x, int y) { return Bgr{uint8_t(10 + x), uint8_t(20 + y), 7}; });
+    FillPicture(source, [](int x, int y) { return Bgr{uint8_t(10 + x), uint8_t(20 + y), 7}; });
     const auto expectPixels = [](const cDIBSection& s, std::vector<std::tuple<int, int, Bgr>> pixels) {
         for (const auto& [x, y, colour] : pixels) EXPECT_EQ(PixelAt(s, x, y), colour) << x << "," << y;
     };
@@ -278,9 +222,6 @@ TEST(BlockCopy, PictureCoordinatesOnBottomUpRowsClippedToBothPictures)
     expectPixels(small, {{0, 1, {12, 20, 7}}, {1, 2, {13, 21, 7}}, {2, 1, {}}, {0, 0, {}}});
     small.LoadPictureBlt(source.hdc(), 3, 3, -1, -1, SRCCOPY);  // only one source pixel is left
     expectPixels(small, {{0, 0, {13, 23, 7}}, {1, 0, {}}});
-    copy.CreateFromPicture(source);
-    ASSERT_EQ(std::pair(copy.Width(), copy.Height()), std::pair(4, 4));
-    EXPECT_EQ(std::memcmp(copy.DIBSectionBitsPtr(), source.DIBSectionBitsPtr(), 4 * 12), 0);
 }
 
 // Worked examples from the blue channel of one 2 x 2 source, memory rows bottom first.
@@ -317,17 +258,13 @@ TEST(Resample, OnePixelWideOrHighSourcesAndRefusedSizes)
     ASSERT_TRUE(flat.Create(5, 1));
     EXPECT_EQ(RaisedNumber([&] { thin.Resample(5, 3); }), errSubscript);
     EXPECT_EQ(RaisedNumber([&] { flat.Resample(3, 5); }), errSubscript);
-    EXPECT_TRUE(thin.Resample(5, 1));  // at its own size: copied without error
-    cDIBSection picture;               // as any picture: byte for byte
+    cDIBSection picture;  // at its own size: copied byte for byte
     ASSERT_TRUE(picture.Create(7, 5));
-    kxtest::FillPicture(picture, [](int x, int y) {
-        return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)};
-    });
+    FillPicture(picture, [](int x, int y) { return Bgr{uint8_t(x * 37), uint8_t(y * 51), uint8_t(x ^ y)}; });
     const auto copy = picture.Resample(5, 7);
     ASSERT_TRUE(copy);
     EXPECT_EQ(std::memcmp(copy->DIBSectionBitsPtr(), picture.DIBSectionBitsPtr(), 5 * 24), 0);
     EXPECT_EQ(flat.Resample(4, 0), nullptr);
-    EXPECT_EQ(flat.Resample(0, 4), nullptr);
 }
 
 namespace {
