@@ -42,26 +42,16 @@ Bytes WithSegments(const Bytes& jpeg, const Bytes& segments)
 Bytes Segment(uint8_t code, const std::string& header, const Bytes& body)
 {
     Bytes out{0xFF, code};
-    PutBE(out, static_cast<uint32_t>(2 + header.size() + body.size()), 2);
+    Put(out, static_cast<uint32_t>(2 + header.size() + body.size()), 2, true);
     return Concat({out, Bytes(header.begin(), header.end()), body});
 }
 
 Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_t type, uint32_t count)
 {
-    Bytes out;
-    const auto put = [&](uint32_t v, int bytes) {
-        littleEndian ? PutLE(out, v, bytes) : PutBE(out, v, bytes);
-    };
-    out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
-    put(42, 2);
-    put(8, 4);  // IFD0
-    put(1, 2);  // one entry
-    put(0x0112, 2);
-    put(type, 2);
-    put(count, 4);
-    put(value, 2);  // left-justified in the value field
-    put(0, 2);
-    put(0, 4);  // no IFD1
+    Bytes out(2, littleEndian ? 'I' : 'M');
+    // 42, IFD0 at 8 with one entry: tag, type, count, the value left-justified; no IFD1.
+    const uint32_t values[]{42, 8, 1, 0x0112, type, count, value, 0, 0}, widths[]{2, 4, 2, 2, 2, 4, 2, 2, 4};
+    for (int i = 0; i < 9; ++i) Put(out, values[i], int(widths[i]), !littleEndian);
     out.resize(out.size() + padding, 0xA5);
     return out;
 }
@@ -87,7 +77,7 @@ Bytes IccProfile(size_t bytes, const char* space)
     // Size, CMM, version 2.1, class, colour space, connection space, date, signature,
     // platform to rendering intent, the D50 illuminant, creator to reserved, no tags.
     Bytes size;
-    PutBE(size, static_cast<uint32_t>(bytes), 4);
+    Put(size, static_cast<uint32_t>(bytes), 4, true);
     Bytes p = Concat({size, Hex("00000000 02100000"), text("mntr"), text(space), text("XYZ "), Bytes(12),
                       text("acsp"), Bytes(28), Hex("0000F6D6 00010000 0000D32D"), Bytes(52)});
     for (size_t i = 132; i < bytes; ++i) p.push_back(static_cast<uint8_t>(i * 31 + i / 251));

@@ -34,13 +34,12 @@ Bytes Deflate(const Bytes& raw)
     return out;
 }
 
-namespace {
-
-// Appends the low `count` bytes of `value`, least significant first or, when `big`, last.
-void Put(Bytes& out, uint32_t value, int count, bool big = false)
+void Put(Bytes& out, uint32_t value, int count, bool big)
 {
     for (int i = 0; i < count; ++i) out.push_back(uint8_t(value >> (8 * (big ? count - 1 - i : i))));
 }
+
+namespace {
 
 // Each index as a literal code of minCodeSize + 1 bits, with a clear code
 // before the decoder's table would grow to need wider codes.

@@ -21,6 +21,8 @@ using Bytes = std::vector<uint8_t>;
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Hex(std::string_view digits);  // "ff00 0a": spaces ignored
 Bytes Deflate(const Bytes& raw);     // a zlib stream
+// Appends the low `count` bytes of `value`, least significant first or, when `big`, last.
+void Put(Bytes& out, uint32_t value, int count, bool big = false);
 
 struct BmpLayout {
     int32_t width = 3;
