@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PictureBytes.h"
 
 namespace kxtest {
 

@@ -82,10 +82,8 @@ TEST(Corpus, EveryFileLoadsOrIsRefusedCleanlyInTimeAndMemory)
     }
 }
 
-// Corpus pictures against the renderings their sets ship: BMP variants (10-bit
-// channels within 1) and JPEGs whose YCCK inversion and damaged-file handling
-// are ours. Decoders round the inverse DCT and the chroma upsampling apart: 3
-// levels in a channel and half a level on average.
+// Against the renderings their sets ship: BMP variants (10-bit channels within 1), JPEGs whose YCCK
+// inversion and damaged-file handling are ours (decoders round apart: 3 levels, half a level on average).
 TEST(Corpus, PicturesMatchTheReferenceRenderingsTheirSetsShip)
 {
     KX_SKIP_WITHOUT_CORPORA();

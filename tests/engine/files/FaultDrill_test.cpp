@@ -1,7 +1,6 @@
-// Fault drills through the engine's operations: the disk filling up, output
-// folders that cannot be written or vanish, a source that changes after it was
-// probed. Each operation fails with its code, no user file is lost or damaged
-// and no temporary file remains. (The writer's own drills: mIntelJPEGLibrary_test.)
+// Fault drills through the engine's operations: the disk filling up, output folders that cannot be
+// written or vanish, a source that changes after it was probed. Each operation fails with its code,
+// no user file is lost or damaged and no temporary file remains.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>

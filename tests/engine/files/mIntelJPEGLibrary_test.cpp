@@ -1,6 +1,5 @@
 // The JPEG writer one save at a time: its bytes, its errors, and what it does
-// to a file already at the path. The drills through the operations are in
-// FaultDrill_test.
+// to a file already at the path (the drills through the operations: FaultDrill_test).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,12 +17,6 @@ using kxtest::TempDir;
 namespace {
 
 const std::vector<uint8_t> kOldContent = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
-
-// The number of the writer's error, or 0 when it raised none.
-int32_t WriterError(cDIBSection& surface, const std::string& path, Long quality)
-{
-    return kxtest::RaisedNumber([&] { WriteJpeg(surface, path, quality); });
-}
 
 }  // namespace
 
@@ -119,7 +112,7 @@ TEST(WriteJpeg, FailedSavesRaiseTheWriterErrorAndLeaveWhatWasThere)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.path << " q" << c.quality);
         EXPECT_FALSE(SaveSurfaceAsJpeg(c.surface, c.path, c.quality));
-        EXPECT_EQ(WriterError(c.surface, c.path, c.quality), c.error);
+        EXPECT_EQ(kxtest::RaisedNumber([&] { WriteJpeg(c.surface, c.path, c.quality); }), c.error);
     }
     try {
         WriteJpeg(s, dir / "old.jpg", 0);
