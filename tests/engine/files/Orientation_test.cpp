@@ -51,8 +51,8 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
                 ProbeAndLoad(dir, ExifJpeg(plain, OrientationTiff(uint16_t(orientation), little)), info);
             const bool valid = orientation >= 1 && orientation <= 8, quarter = valid && orientation >= 5;
             EXPECT_EQ(info.Orientation, valid ? orientation : 1);
-            ASSERT_EQ(upright.Width(), quarter ? kH : kW);
-            ASSERT_EQ(upright.Height(), quarter ? kW : kH);
+            ASSERT_EQ(std::pair(upright.Width(), upright.Height()),
+                      quarter ? std::pair(kH, kW) : std::pair(kW, kH));
             // The turn made on a decoded surface (for other formats) is the same.
             kx::cDIBSection turned;
             ASSERT_TRUE(kx::LoadPicture(dir / "plain.jpg", turned));
@@ -63,12 +63,6 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
                     ASSERT_EQ(PixelAt(upright, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                     ASSERT_EQ(PixelAt(turned, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                 }
-            // Without turning: the stored pixels and the tag's value.
-            kx::PictureMetadata metadata;
-            kx::cDIBSection asStored;
-            ASSERT_TRUE(kx::LoadPicture(dir / "picture", asStored, metadata, false));
-            EXPECT_EQ(AllPixels(asStored), AllPixels(stored));
-            EXPECT_EQ(metadata.Orientation, info.Orientation);
         }
     }
 }
