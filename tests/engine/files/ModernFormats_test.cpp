@@ -40,8 +40,7 @@ const Bytes kIcc = kxtest::IccProfile(132, "RGB ");
 uint8_t ColumnAlpha(int x) { return static_cast<uint8_t>(x % 3 == 0 ? 255 : x % 3 == 1 ? 0 : 128); }
 
 // The pattern as 8-bit RGB TIFF pages written by libtiff (the colour models
-// are libtiff's to convert; our decoder only turns and blends), with alpha 0
-// in even columns when `alpha`.
+// are libtiff's to convert; our decoder only turns and blends), alpha by column when `alpha`.
 Bytes TiffOf(bool alpha, int orientation = 1, int pages = 1, const Bytes& icc = {})
 {
     const TempDir dir;
@@ -60,7 +59,7 @@ Bytes TiffOf(bool alpha, int orientation = 1, int pages = 1, const Bytes& icc = 
             Bytes row;
             for (int x = 0; x < kW; ++x) {
                 row.insert(row.end(), {Pattern(x, y).r, Pattern(x, y).g, Pattern(x, y).b});
-                if (alpha) row.push_back(x % 2 ? 255 : 0);
+                if (alpha) row.push_back(ColumnAlpha(x));
             }
             TIFFWriteScanline(tif, row.data(), y, 0);
         }
@@ -162,8 +161,7 @@ TEST(ModernFormats, EachInputFormatLoadsUprightAndExactly)
     for (int o = 1; o <= 8; ++o)
         cases.push_back({"tiff " + std::to_string(o), TiffOf(false, o), kx::ImageTypeTIFF, Upright(o, Opaque),
                          o >= 5 ? kH : kW, o >= 5 ? kW : kH});
-    const auto tiffAlpha = [](int x) -> uint8_t { return x % 2 ? 255 : 0; };
-    cases.insert(cases.end(), {{"tiff alpha", TiffOf(true), kx::ImageTypeTIFF, Upright(1, tiffAlpha)},
+    cases.insert(cases.end(), {{"tiff alpha", TiffOf(true), kx::ImageTypeTIFF, Upright(1, ColumnAlpha)},
                                {"tiff pages", TiffOf(false, 1, 1000, kIcc), kx::ImageTypeTIFF,
                                 Upright(1, Opaque), kW, kH, kIcc},
                                {"webp alpha", WebpOf(true), kx::ImageTypeWEBP, Upright(1, ColumnAlpha)},
@@ -299,10 +297,8 @@ TEST(ModernFormats, FolderRulesAndFormatNames)
         EXPECT_TRUE(kx::TakenWithAllFormats(taken)) << taken;
     for (const char* left : {"", "jp", "jpgx", "heics", ".jpg"})
         EXPECT_FALSE(kx::TakenWithAllFormats(left)) << left;
-    for (const auto& [name, extension] :
-         {std::pair{"jpeg", ".jpg"}, {"JPG", ".jpg"}, {"png", ".png"}, {"WebP", ".webp"}, {"avif", ".avif"}})
-        EXPECT_EQ(kx::OutputFormatExtension(kx::OutputFormatNamed(name).value()), extension) << name;
-    EXPECT_EQ(kx::OutputFormatNamed("bmp"), std::nullopt);
+    // The other names and extensions: the command line's --format table.
+    EXPECT_EQ(kx::OutputFormatExtension(kx::OutputFormatNamed("JPEG").value()), ".jpg");
     EXPECT_EQ(kx::OutputFormatExtension(4), "");
     // A phone's HEIC, by its brands (heic, mif1), is HEIF coded with HEVC, not AVIF.
     bool avif = true;
