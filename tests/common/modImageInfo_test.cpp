@@ -9,9 +9,7 @@
 
 #include <filesystem>
 #include <iterator>
-#include <string>
 #include <tuple>
-#include <vector>
 
 using namespace kx;
 using namespace kx::detail;

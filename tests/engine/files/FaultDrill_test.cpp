@@ -13,13 +13,10 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
 #include "modImageInfo.h"
 #include "modMain.h"
 
 using namespace kx;
-using kxtest::TempDir;
 
 namespace {
 
@@ -29,11 +26,6 @@ using Snapshot = std::map<std::string, std::vector<uint8_t>>;
 
 class FaultDrill : public kxtest::OperationsTest {
 protected:
-    void SetUp() override
-    {
-        OperationsTest::SetUp();
-        input = Noise("input.jpg", 120, 80);
-    }
     void TearDown() override
     {
         OperationsTest::TearDown();
@@ -58,8 +50,7 @@ protected:
         return files;
     }
 
-    // Runs an operation that must fail with `code` and leave every file
-    // exactly as it was.
+    // Runs an operation that must fail with `code` and leave every file exactly as it was.
     void ExpectFailsLeavingAllAlone(const std::function<bool()>& operation, Long code)
     {
         const Snapshot before = Files();
@@ -69,7 +60,7 @@ protected:
         EXPECT_EQ(Files(), before);
     }
 
-    std::string input;
+    const std::string input = Noise("input.jpg", 120, 80);
 };
 
 // A file-size limit for the process, as a full disk would stop writes, with

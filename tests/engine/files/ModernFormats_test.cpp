@@ -31,7 +31,6 @@ using kxtest::TempDir;
 constexpr int kW = 6, kH = 4;
 // Every pixel differs, so any mirror or turn shows.
 const kxtest::Image kPattern = kxtest::AsymmetricPicture(kW, kH);
-Bgr Pattern(int x, int y) { return kPattern.At(x, y); }
 
 // The smallest profile libpng takes for RGB: a header and no tags.
 const Bytes kIcc = kxtest::IccProfile(132, "RGB ");
@@ -58,7 +57,7 @@ Bytes TiffOf(bool alpha, int orientation = 1, int pages = 1, const Bytes& icc = 
         for (int y = 0; y < kH; ++y) {
             Bytes row;
             for (int x = 0; x < kW; ++x) {
-                row.insert(row.end(), {Pattern(x, y).r, Pattern(x, y).g, Pattern(x, y).b});
+                row.insert(row.end(), {kPattern.At(x, y).r, kPattern.At(x, y).g, kPattern.At(x, y).b});
                 if (alpha) row.push_back(ColumnAlpha(x));
             }
             TIFFWriteScanline(tif, row.data(), y, 0);
@@ -69,8 +68,7 @@ Bytes TiffOf(bool alpha, int orientation = 1, int pages = 1, const Bytes& icc = 
     return kxtest::ReadFileBytes(dir / "p.tif");
 }
 
-// The pattern turned upright for `orientation` over white, with alpha by
-// stored column, top row first.
+// The pattern turned upright for `orientation` over white, alpha by stored column, top row first.
 std::vector<Bgr> Upright(int orientation, uint8_t (*alpha)(int x))
 {
     std::vector<Bgr> pixels;
@@ -78,7 +76,7 @@ std::vector<Bgr> Upright(int orientation, uint8_t (*alpha)(int x))
     for (int uy = 0; uy < (quarter ? kW : kH); ++uy)
         for (int ux = 0; ux < (quarter ? kH : kW); ++ux) {
             const auto [x, y] = kxtest::StoredFor(orientation, ux, uy, kW, kH);
-            const Bgr p = Pattern(x, y);
+            const Bgr p = kPattern.At(x, y);
             pixels.push_back(
                 {kx::OverWhite(p.b, alpha(x)), kx::OverWhite(p.g, alpha(x)), kx::OverWhite(p.r, alpha(x))});
         }
@@ -86,8 +84,7 @@ std::vector<Bgr> Upright(int orientation, uint8_t (*alpha)(int x))
 }
 uint8_t Opaque(int) { return 255; }
 
-// Loads `path`, handing over its metadata, and checks that the probe agrees
-// on the size and says `type`.
+// Loads `path`, handing over its metadata; the probe must agree on the size and say `type`.
 kx::cDIBSection LoadAndProbe(const std::string& path, uint8_t type, kx::PictureMetadata& metadata)
 {
     kx::cDIBSection surface;
@@ -105,7 +102,7 @@ Bytes WebpOf(bool alpha)
     Bytes bgra;
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
-            const Bgr c = Pattern(x, y);
+            const Bgr c = kPattern.At(x, y);
             bgra.insert(bgra.end(), {c.b, c.g, c.r, alpha ? ColumnAlpha(x) : uint8_t{255}});
         }
     uint8_t* out = nullptr;
@@ -115,8 +112,7 @@ Bytes WebpOf(bool alpha)
     return bytes;
 }
 
-// An animation of `frames` frames: the first the opaque pattern, the others
-// the pattern with alpha.
+// An animation of `frames` frames: the first the opaque pattern, the others with alpha.
 Bytes WebpAnimation(int frames)
 {
     const Bytes first = WebpOf(false), other = WebpOf(true);

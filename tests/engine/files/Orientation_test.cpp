@@ -5,7 +5,6 @@
 
 #include "Orientation.h"
 #include "PhotoFixtures.h"
-#include "PictureBytes.h"
 #include "PictureLoader.h"
 #include "modImageInfo.h"
 

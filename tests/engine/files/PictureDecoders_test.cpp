@@ -13,7 +13,6 @@
 
 #include "CountingMalloc.h"
 #include "PhotoFixtures.h"
-#include "PictureBytes.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
 #include "TestSupport.h"
@@ -233,8 +232,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         // A run, a delta one pixel right, an end of line, a literal.
         {"bmp_rle4", Indexed(4, 2, "0140 00020100 0150 0000 00031230 0001"), rgb},
         {"bmp_16_bits_555", Bmp({.bits = 16, .pixels = Hex("ff7f0000e07f0000 007ce0031f000000")}), rgb},
-        {"bmp_565_bit_fields", fields(16, 40, {0xF800, 0x7E0, 0x1F}, "ffff0000e0ff0000 00f8e0071f000000"),
-         rgb},
+        {"bmp_565_fields", fields(16, 40, {0xF800, 0x7E0, 0x1F}, "ffff0000e0ff0000 00f8e0071f000000"), rgb},
         {"bmp_24_bits", Bmp({.pixels = Hex("ffffff00000000ffff000000 0000ff00ff00ff0000000000")}), rgb},
         {"bmp_top_down",
          Bmp({.height = -2, .pixels = Hex("0000ff00ff00ff0000000000 ffffff00000000ffff000000")}), rgb},
@@ -252,8 +250,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         {"gif_offset_2_transparent", Gif({4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2}), "WWWW/WRGW/WKRG/"},
         {"gif_clipped_at_right_and_bottom", Gif({3, 2, 2, 1, 2, 2, {{1, 2}, {3, 3}}}), "WWW/WWG/"},
         {"gif_screen_0_takes_the_frame", Gif({0, 0, 1, 0, 1, 2, {{2}, {1}}}), "WB/WG/"},
-        {"gif_beyond_the_table", Gif({4, 1, 0, 0, 4, 1, {{0, 1, 2, 3}}, -1, false, {0xFF0000, 0x00FF00}}),
-         "RGKK/"},
+        {"gif_beyond_table", Gif({4, 1, 0, 0, 4, 1, {{0, 1, 2, 3}}, -1, false, {0xFF0000, 0xFF00}}), "RGKK/"},
         // Stored rows 0, 4 | 2 | 1, 3, 5 hold the picture rows' own numbers.
         {"gif_interlaced", Gif({1, 6, 0, 0, 1, 6, {{0}, {0}, {2}, {1}, {3}, {1}}, -1, true}), "R/G/B/K/R/G/"},
         {"bmp_bad_signature", Patched(bmp, 1, {'A'})},
