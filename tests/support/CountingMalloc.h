@@ -1,9 +1,6 @@
-// Counts the bytes malloc hands out and their high-water mark, so a test can
-// check that a decoder never allocated much more than the picture needs (the
-// C libraries behind the decoders and the surface pool all allocate through
-// malloc). Include this header in one source file of a test program only: it
-// replaces malloc for the whole program. Under AddressSanitizer, which owns
-// malloc, KX_COUNTING_MALLOC is 0 and there is no count.
+// Counts the bytes malloc hands out and their high-water mark, for the decoders' memory
+// checks. It replaces malloc for the whole program: include it in one source file of a test
+// program only. Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
 #pragma once
 
 #include <malloc.h>
@@ -36,9 +33,7 @@ inline void Uncounted(void* p)
 {
     liveBytes -= p != nullptr ? static_cast<int64_t>(malloc_usable_size(p)) : 0;
 }
-// Bytes malloc has handed out and not taken back.
-inline int64_t LiveBytes() { return liveBytes.load(); }
-// The most bytes live at once since the last ResetPeak.
+inline int64_t LiveBytes() { return liveBytes.load(); }  // handed out and not taken back
 inline int64_t PeakBytes() { return peakBytes.load(); }
 inline void ResetPeak() { peakBytes = liveBytes.load(); }
 }  // namespace kxtest

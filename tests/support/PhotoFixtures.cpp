@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PictureBytes.h"
 
 namespace kxtest {
 
@@ -48,18 +47,10 @@ Bytes Segment(uint8_t code, const std::string& header, const Bytes& body)
 
 Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding, uint16_t type, uint32_t count)
 {
-    Bytes out;
-    const auto put = [&](uint32_t v, int bytes) { Put(out, v, bytes, !littleEndian); };
-    out.insert(out.end(), {uint8_t(littleEndian ? 'I' : 'M'), uint8_t(littleEndian ? 'I' : 'M')});
-    put(42, 2);
-    put(8, 4);  // IFD0
-    put(1, 2);  // one entry
-    put(0x0112, 2);
-    put(type, 2);
-    put(count, 4);
-    put(value, 2);  // left-justified in the value field
-    put(0, 2);
-    put(0, 4);  // no IFD1
+    Bytes out(2, littleEndian ? 'I' : 'M');
+    // 42, IFD0 at 8 with one entry: tag, type, count, the value left-justified; no IFD1.
+    const uint32_t values[]{42, 8, 1, 0x0112, type, count, value, 0, 0}, widths[]{2, 4, 2, 2, 2, 4, 2, 2, 4};
+    for (int i = 0; i < 9; ++i) Put(out, values[i], int(widths[i]), !littleEndian);
     out.resize(out.size() + padding, 0xA5);
     return out;
 }

@@ -1,20 +1,15 @@
-// Camera-photo fixtures: JPEG files with EXIF, XMP and ICC segments, and a
-// reader of the segments a written JPEG holds.
+// Camera-photo fixtures: JPEG files with EXIF, XMP and ICC segments, and a reader of their segments.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <utility>
-#include <vector>
 
+#include "PictureBytes.h"
 #include "TestSupport.h"
 
 namespace kxtest {
 
-using Bytes = std::vector<uint8_t>;
-
-// A w x h picture whose every pixel differs from its neighbours and from its
-// mirror images, so that any wrong turn shows.
+// A w x h picture whose every pixel differs from its neighbours and mirror images: a wrong turn shows.
 Image AsymmetricPicture(int width, int height);
 
 // The stored pixel that upright pixel (ux, uy) shows in a picture stored
@@ -28,22 +23,18 @@ Bytes WithSegments(const Bytes& jpeg, const Bytes& segments);
 
 Bytes Segment(uint8_t code, const std::string& header, const Bytes& body);  // 0xFF, code, length, payload
 
-// A TIFF block (EXIF from its TIFF header on) whose IFD0 holds one entry:
-// tag 0x0112 of `type` and `count` with the 16-bit `value`, then `padding`
-// unreferenced bytes.
+// A TIFF block (EXIF from its TIFF header on) whose IFD0 holds one entry: tag 0x0112 of
+// `type` and `count` with the 16-bit `value`, then `padding` unreferenced bytes.
 Bytes OrientationTiff(uint16_t value, bool littleEndian, size_t padding = 0, uint16_t type = 3,
                       uint32_t count = 1);
 
-// The APP2 "ICC_PROFILE" segments of `profile` split into `chunks` parts,
-// of which those numbered in `order` (from 1) are written in that order.
+// The APP2 "ICC_PROFILE" segments of `profile` in `chunks` parts, those numbered in `order` (from 1).
 Bytes IccSegments(const Bytes& profile, int chunks, const std::vector<int>& order);
 
-// A profile of `bytes` bytes (a multiple of 4, at least 132) whose header
-// names `space` ("RGB ", "CMYK", "GRAY") and that libpng accepts.
+// A profile libpng accepts of `bytes` bytes (4n, at least 132) for `space` ("RGB ", "CMYK", "GRAY").
 Bytes IccProfile(size_t bytes, const char* space);
 
-// A w x h RGB PNG (every pixel 0x80 grey) with an iCCP chunk when
-// `profile` is not empty.
+// A w x h RGB PNG (every pixel 0x80 grey) with an iCCP chunk when `profile` is not empty.
 Bytes RgbPng(int width, int height, const Bytes& profile = {});
 
 // The segments of a JPEG file up to its first scan.

@@ -1,5 +1,5 @@
-// Small BMP, GIF, PNG and JPEG files laid out byte by byte, for decoder and
-// header probe tests: each builder writes exactly the fields its layout names.
+// Small BMP, GIF, PNG and JPEG files laid out byte by byte, each builder writing exactly
+// the fields its layout names.
 #pragma once
 
 #include <cstdint>
@@ -61,12 +61,12 @@ struct PngLayout {
 };
 Bytes Png(const PngLayout& layout);
 
-// Start of image, a JFIF segment, a quantisation table, a frame header of `frameCode`
-// (8-bit samples, `components` components), a one-component scan of zeros, end of image.
+// SOI, JFIF, a quantisation table, a frame header of `frameCode` (8-bit samples,
+// `components` components), a one-component scan of zeros, EOI.
 Bytes Jpeg(uint8_t frameCode, uint16_t width, uint16_t height, uint8_t components);
 
-// The picture as letters, top row first, rows ended by '/': K black, W white,
-// R red, G green, B blue, Y yellow, ? any other colour.
+// The picture as letters, top row first, rows ended by '/': K black, W white, R red, G green,
+// B blue, Y yellow, ? any other colour.
 std::string Sketch(const kx::cDIBSection& surface);
 
 }  // namespace kxtest

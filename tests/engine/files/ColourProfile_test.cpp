@@ -1,7 +1,6 @@
-// What travels from a camera photo into its resized copy: the RGB colour
-// profile, whole and in order, and by default nothing else; with
-// KeepMetadata the EXIF record (orientation, preview and pixel dimensions
-// brought up to date) and the XMP packet.
+// What travels from a camera photo into its resized copy: the RGB colour profile, whole and in order,
+// and by default nothing else; with KeepMetadata the EXIF record (orientation, preview and pixel
+// dimensions brought up to date) and the XMP packet.
 #include <gtest/gtest.h>
 #include <libexif/exif-data.h>
 
@@ -11,7 +10,6 @@
 #include <string>
 
 #include "PhotoFixtures.h"
-#include "PictureBytes.h"
 #include "modMain.h"
 
 using namespace kxtest;

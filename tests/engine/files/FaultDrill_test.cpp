@@ -1,7 +1,6 @@
-// Fault drills through the engine's operations: the disk filling up, output
-// folders that cannot be written or vanish, a source that changes after it was
-// probed. Each operation fails with its code, no user file is lost or damaged
-// and no temporary file remains. (The writer's own drills: mIntelJPEGLibrary_test.)
+// Fault drills through the engine's operations: the disk filling up, output folders that cannot be
+// written or vanish, a source that changes after it was probed. Each operation fails with its code,
+// no user file is lost or damaged and no temporary file remains.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -14,13 +13,10 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
 #include "modImageInfo.h"
 #include "modMain.h"
 
 using namespace kx;
-using kxtest::TempDir;
 
 namespace {
 
@@ -28,29 +24,20 @@ namespace fs = std::filesystem;
 
 using Snapshot = std::map<std::string, std::vector<uint8_t>>;
 
-class FaultDrill : public testing::Test {
+class FaultDrill : public kxtest::OperationsTest {
 protected:
-    void SetUp() override
-    {
-        SetReportHandler([this](const std::string& text) { reports.push_back(text); });
-        ErrorCode() = 0;
-        input = Picture("input.jpg", 120, 80);
-    }
     void TearDown() override
     {
-        SetReportHandler(nullptr);
+        OperationsTest::TearDown();
         EXPECT_TRUE(reports.empty()) << reports.front();
     }
 
     // A noisy JPEG (so that it does not compress to nothing) in the folder.
-    std::string Picture(const std::string& name, int width, int height)
+    std::string Noise(const std::string& name, int width, int height)
     {
-        kxtest::Image noise{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
         uint32_t seed = 7;
-        for (uint8_t& byte : noise.bgr)
-            byte = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
-        kxtest::EncodeJpegFile(dir / name, noise, 95, 0);
-        return dir / name;
+        const auto next = [&] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+        return Picture(name, width, height, [&](int, int) { return kxtest::Bgr{next(), next(), next()}; });
     }
 
     // Every file below the folder with its bytes.
@@ -63,8 +50,7 @@ protected:
         return files;
     }
 
-    // Runs an operation that must fail with `code` and leave every file
-    // exactly as it was.
+    // Runs an operation that must fail with `code` and leave every file exactly as it was.
     void ExpectFailsLeavingAllAlone(const std::function<bool()>& operation, Long code)
     {
         const Snapshot before = Files();
@@ -74,9 +60,7 @@ protected:
         EXPECT_EQ(Files(), before);
     }
 
-    TempDir dir;
-    std::string input;
-    std::vector<std::string> reports;
+    const std::string input = Noise("input.jpg", 120, 80);
 };
 
 // A file-size limit for the process, as a full disk would stop writes, with
@@ -95,7 +79,7 @@ struct FileSizeLimit {
 
 TEST_F(FaultDrill, DiskFullDuringEachOperationKeepsTheInputAndTheOldOutput)
 {
-    const std::string out = Picture("output.jpg", 30, 20);
+    const std::string out = Noise("output.jpg", 30, 20);
     const StdFont font;
     const std::pair<const char*, std::function<bool()>> operations[]{
         {"exact size", [&] { return ResizeImage(input, out, 300, 400, 100); }},
@@ -134,7 +118,7 @@ TEST_F(FaultDrill, OutputFolderThatCannotBeWrittenIsRefused)
 TEST_F(FaultDrill, InputAndOutputTheSamePathIsReplacedWhole)
 {
     // The picture is read whole before the result is written over it.
-    const std::string path = Picture("same.jpg", 100, 60);
+    const std::string path = Noise("same.jpg", 100, 60);
     ASSERT_TRUE(PercentageResize(path, path, 50, 90));
     EXPECT_EQ(kxtest::DecodeJpegFile(path).width, 50);
     ASSERT_TRUE(ImageAddBorder(path, path, 0, 1, 2, 3, 4));
@@ -159,7 +143,7 @@ TEST_F(FaultDrill, SourceChangingAfterTheProbeFailsCleanly)
     };
     for (const auto& [what, change] : changes) {
         SCOPED_TRACE(what);
-        ASSERT_EQ(Picture("source.jpg", 64, 48), source);
+        ASSERT_EQ(Noise("source.jpg", 64, 48), source);
         ASSERT_EQ(GetImageInfo(source).Width, 64);
         change();
         ExpectFailsLeavingAllAlone([&] { return ResizeImage(source, out, 32, 24, 90); }, ecInputNotLoaded);

@@ -5,7 +5,6 @@
 
 #include "Orientation.h"
 #include "PhotoFixtures.h"
-#include "PictureBytes.h"
 #include "PictureLoader.h"
 #include "modImageInfo.h"
 
@@ -51,8 +50,8 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
                 ProbeAndLoad(dir, ExifJpeg(plain, OrientationTiff(uint16_t(orientation), little)), info);
             const bool valid = orientation >= 1 && orientation <= 8, quarter = valid && orientation >= 5;
             EXPECT_EQ(info.Orientation, valid ? orientation : 1);
-            ASSERT_EQ(upright.Width(), quarter ? kH : kW);
-            ASSERT_EQ(upright.Height(), quarter ? kW : kH);
+            ASSERT_EQ(std::pair(upright.Width(), upright.Height()),
+                      quarter ? std::pair(kH, kW) : std::pair(kW, kH));
             // The turn made on a decoded surface (for other formats) is the same.
             kx::cDIBSection turned;
             ASSERT_TRUE(kx::LoadPicture(dir / "plain.jpg", turned));
@@ -63,12 +62,6 @@ TEST(Orientation, EveryTagGivesTheUprightPictureExactly)
                     ASSERT_EQ(PixelAt(upright, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                     ASSERT_EQ(PixelAt(turned, x, y), PixelAt(stored, sx, sy)) << x << "," << y;
                 }
-            // Without turning: the stored pixels and the tag's value.
-            kx::PictureMetadata metadata;
-            kx::cDIBSection asStored;
-            ASSERT_TRUE(kx::LoadPicture(dir / "picture", asStored, metadata, false));
-            EXPECT_EQ(AllPixels(asStored), AllPixels(stored));
-            EXPECT_EQ(metadata.Orientation, info.Orientation);
         }
     }
 }
@@ -80,6 +73,8 @@ TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
     const auto tiff = [](size_t padding, uint16_t type = 3, uint32_t count = 1, uint16_t value = 6) {
         return OrientationTiff(value, false, padding, type, count);
     };
+    Bytes gif = Gif({40000, 8, 0, 0, 1, 1, {{3}}});
+    gif[3] = '6';  // the loader takes any version, as the probe and giflib do (it once refused them)
     const Bytes whole = tiff(0), xmp = Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '));
     const struct {
         const char* name;
@@ -97,7 +92,7 @@ TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
         {"XMP before EXIF", WithSegments(ExifJpeg(plain, whole), xmp), 6, kH, kW},
         // Wide and top-down pictures of other formats.
         {"40000 x 8 PNG", RgbPng(40000, 8), 1, 40000, 8},
-        {"40000 x 8 GIF", Gif({40000, 8, 0, 0, 1, 1, {{3}}}), 1, 40000, 8},
+        {"40000 x 8 GIF of version 69a", gif, 1, 40000, 8},
         {"top-down BMP", Bmp({.height = -2, .pixels = Bytes(24, 0x33)}), 1, 3, 2},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,5 @@
 // The JPEG writer one save at a time: its bytes, its errors, and what it does
-// to a file already at the path. The drills through the operations are in
-// FaultDrill_test.
+// to a file already at the path (the drills through the operations: FaultDrill_test).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,24 +7,13 @@
 
 #include <tuple>
 
-#include "TestSupport.h"
+#include "PhotoFixtures.h"
 #include "mIntelJPEGLibrary.h"
 
 using namespace kx;
-using kxtest::Bgr;
 using kxtest::TempDir;
 
-namespace {
-
 const std::vector<uint8_t> kOldContent = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
-
-// The number of the writer's error, or 0 when it raised none.
-int32_t WriterError(cDIBSection& surface, const std::string& path, Long quality)
-{
-    return kxtest::RaisedNumber([&] { WriteJpeg(surface, path, quality); });
-}
-
-}  // namespace
 
 // The surface's rows are bottom-up and padded to 4 bytes (1, 2, 3 or none
 // here): the file must hold exactly what the bare library makes of the same
@@ -38,13 +26,10 @@ TEST(WriteJpeg, EncodesLikeTheBareLibraryUprightAtEveryRowPadding)
     } cases[] = {{37, 23, 50}, {37, 23, 90}, {37, 23, 100}, {1, 3, 95}, {2, 3, 95}, {3, 3, 95}, {40, 16, 90}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " q" << c.quality);
+        const kxtest::Image topDown = kxtest::AsymmetricPicture(c.width, c.height);
         cDIBSection s;
         ASSERT_TRUE(s.Create(c.width, c.height));
-        kxtest::FillPicture(s, [](int x, int y) {
-            return Bgr{uint8_t(x * 7), uint8_t(y * 11), uint8_t(x * y)};
-        });
-        kxtest::Image topDown{c.width, c.height, {}};
-        for (const Bgr p : kxtest::AllPixels(s)) topDown.bgr.insert(topDown.bgr.end(), {p.b, p.g, p.r});
+        kxtest::FillPicture(s, [&](int x, int y) { return topDown.At(x, y); });
         ASSERT_TRUE(SaveSurfaceAsJpeg(s, dir / "engine.jpg", c.quality));
         kxtest::EncodeJpegFile(dir / "bare.jpg", topDown, c.quality, TJSAMP_420);
         EXPECT_EQ(kxtest::ReadFileBytes(dir / "engine.jpg"), kxtest::ReadFileBytes(dir / "bare.jpg"));
@@ -109,17 +94,13 @@ TEST(WriteJpeg, FailedSavesRaiseTheWriterErrorAndLeaveWhatWasThere)
         Long quality;
         cDIBSection& surface;
         int32_t error;
-    } cases[] = {{dir / "old.jpg", 0, s, 26001},
-                 {dir / "old.jpg", 101, s, 26001},
-                 {dir / "old.jpg", -5, s, 26001},
-                 {dir / "old.jpg", 90, never, 26001},
-                 {dir / "locked.jpg", 90, s, 75},
-                 {dir / "folder.jpg", 90, s, 75},
-                 {dir / "no/such/folder/x.jpg", 90, s, 26001}};
+    } cases[] = {{dir / "old.jpg", 0, s, 26001},      {dir / "old.jpg", 101, s, 26001},
+                 {dir / "old.jpg", 90, never, 26001}, {dir / "locked.jpg", 90, s, 75},
+                 {dir / "folder.jpg", 90, s, 75},     {dir / "no/such/folder/x.jpg", 90, s, 26001}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.path << " q" << c.quality);
         EXPECT_FALSE(SaveSurfaceAsJpeg(c.surface, c.path, c.quality));
-        EXPECT_EQ(WriterError(c.surface, c.path, c.quality), c.error);
+        EXPECT_EQ(kxtest::RaisedNumber([&] { WriteJpeg(c.surface, c.path, c.quality); }), c.error);
     }
     try {
         WriteJpeg(s, dir / "old.jpg", 0);
