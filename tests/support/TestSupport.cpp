@@ -14,6 +14,8 @@
 
 #include "RunTimeError.h"
 #include "TextRenderer.h"
+#include "mIntelJPEGLibrary.h"
+#include "modErrorReport.h"
 
 namespace fs = std::filesystem;
 
@@ -137,6 +139,23 @@ Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix)
         result.ink.push_back(pixel == Bgr{0, 0, 0});
     }
     return result;
+}
+
+OperationsTest::OperationsTest()
+{
+    kx::SetReportHandler([this](const std::string& text) { reports.push_back(text); });
+}
+
+OperationsTest::~OperationsTest() { kx::SetReportHandler(nullptr); }
+
+std::string OperationsTest::Picture(const std::string& name, int width, int height,
+                                    const std::function<Bgr(int x, int y)>& pixel)
+{
+    kx::cDIBSection surface;
+    EXPECT_TRUE(surface.Create(width, height));
+    FillPicture(surface, pixel);
+    EXPECT_TRUE(kx::SaveSurfaceAsJpeg(surface, dir / name, 95));
+    return dir / name;
 }
 
 }  // namespace kxtest

@@ -83,4 +83,17 @@ struct Ink {
 };
 Ink DrawnText(const kx::LOGFONT& font, const std::string& text, bool prefix = true);
 
+// A temporary folder and the engine's error reports recorded.
+class OperationsTest : public testing::Test {
+protected:
+    OperationsTest();
+    ~OperationsTest() override;
+    // A JPEG (quality 95) in the folder; pixel(x, y) gives its colours.
+    std::string Picture(const std::string& name, int width, int height,
+                        const std::function<Bgr(int x, int y)>& pixel);
+
+    TempDir dir;
+    std::vector<std::string> reports;
+};
+
 }  // namespace kxtest

@@ -20,24 +20,8 @@ namespace {
 
 const EngineSettings kModern{.Filter = ResampleFilter::Lanczos, .TrueProportions = true};
 
-// A temporary folder, error reports recorded.
-class Operations : public testing::Test {
+class Operations : public kxtest::OperationsTest {
 protected:
-    Operations()
-    {
-        SetReportHandler([this](const std::string& t) { reports.push_back(t); });
-    }
-    ~Operations() override { SetReportHandler(nullptr); }
-    // A JPEG (quality 95) in the folder; pixel(x, y) gives its colours.
-    std::string Picture(const std::string& name, int width, int height,
-                        const std::function<Bgr(int x, int y)>& pixel)
-    {
-        cDIBSection surface;
-        EXPECT_TRUE(surface.Create(width, height));
-        kxtest::FillPicture(surface, pixel);
-        EXPECT_TRUE(SaveSurfaceAsJpeg(surface, dir / name, 95));
-        return dir / name;
-    }
     // At quality 90: 'w' max width a, 'h' max height a, 'p' a percent, within 'f' or filling 'F' a x b.
     static bool Resize(char method, const std::string& in, const std::string& out, int a, int b = 0,
                        const EngineSettings& settings = {})
@@ -50,9 +34,6 @@ protected:
         default: return ResizeToFill(in, out, b, a, 90, settings);
         }
     }
-
-    kxtest::TempDir dir;
-    std::vector<std::string> reports;
 };
 
 bool Near(Bgr a, Bgr b, int tolerance)
