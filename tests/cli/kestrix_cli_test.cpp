@@ -27,20 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using kxtest::Bgr;
-using Tree = std::map<std::string, std::vector<uint8_t>>;  // relative path -> bytes
+using kxtest::Tree;
 using Strings = std::vector<std::string>;
 
 std::string Text(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
-// Every file below `root`, hidden ones too.
-Tree Files(const std::string& root)
-{
-    Tree tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            tree[fs::relative(entry.path(), root)] = kxtest::ReadFileBytes(entry.path());
-    return tree;
-}
+Tree Files(const std::string& root) { return kxtest::FilesBelow(root); }
 
 Strings Names(const Tree& tree)
 {
@@ -263,8 +255,7 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPicture)
         EXPECT_EQ(fs::exists(out) ? Describe(out) : "", c.picture);
         if (c.corner) {  // a JPEG at quality 90, in a flat corner: within 16
             const Bgr got = kxtest::DecodeJpegFile(out).At(1, 1), want = *c.corner;
-            EXPECT_LE(
-                std::max({std::abs(got.b - want.b), std::abs(got.g - want.g), std::abs(got.r - want.r)}), 16);
+            EXPECT_LE(kxtest::Difference(got, want), 16);
         }
     }
     EXPECT_FALSE(fs::exists(dir / "notes/Resized"));

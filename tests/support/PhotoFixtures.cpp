@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 namespace kxtest {
 
 Image AsymmetricPicture(int width, int height)

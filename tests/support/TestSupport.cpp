@@ -158,4 +158,17 @@ std::string OperationsTest::Picture(const std::string& name, int width, int heig
     return dir / name;
 }
 
+int Difference(Bgr a, Bgr b)
+{
+    return std::max({std::abs(a.b - b.b), std::abs(a.g - b.g), std::abs(a.r - b.r)});
+}
+
+Tree FilesBelow(const std::string& root)
+{
+    Tree tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) tree[fs::relative(entry.path(), root)] = ReadFileBytes(entry.path());
+    return tree;
+}
+
 }  // namespace kxtest

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ private:
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// Every file below `root`, hidden ones too, by its path from there, with its bytes.
+using Tree = std::map<std::string, std::vector<uint8_t>>;
+Tree FilesBelow(const std::string& root);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // A path below the shared test corpora ("bmpsuite/g/pal8.bmp").
@@ -48,6 +52,8 @@ struct Bgr {
     uint8_t b, g, r;
     bool operator==(const Bgr&) const = default;
 };
+// The largest difference between the two colours' channels.
+int Difference(Bgr a, Bgr b);
 
 // Picture coordinates: y from the top.
 void FillPicture(kx::cDIBSection& surface, const std::function<Bgr(int x, int y)>& pixel);

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using Snapshot = std::map<std::string, std::vector<uint8_t>>;
-
 class FaultDrill : public kxtest::OperationsTest {
 protected:
     void TearDown() override
@@ -40,20 +38,12 @@ protected:
         return Picture(name, width, height, [&](int, int) { return kxtest::Bgr{next(), next(), next()}; });
     }
 
-    // Every file below the folder with its bytes.
-    Snapshot Files() const
-    {
-        Snapshot files;
-        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
-            if (entry.is_regular_file())
-                files[fs::relative(entry.path(), dir.Path())] = kxtest::ReadFileBytes(entry.path());
-        return files;
-    }
+    kxtest::Tree Files() const { return kxtest::FilesBelow(dir.Path()); }
 
     // Runs an operation that must fail with `code` and leave every file exactly as it was.
     void ExpectFailsLeavingAllAlone(const std::function<bool()>& operation, Long code)
     {
-        const Snapshot before = Files();
+        const kxtest::Tree before = Files();
         ErrorCode() = 0;
         EXPECT_FALSE(operation());
         EXPECT_EQ(ErrorCode(), code);

@@ -208,11 +208,8 @@ TEST(ModernFormats, EachOutputFormatReadsBackWithItsProfile)
         const kx::cDIBSection back = LoadAndProbe(out, c.type, metadata);
         const std::vector<Bgr> got = kxtest::AllPixels(back), want = Upright(1, Opaque);
         ASSERT_EQ(got.size(), want.size());
-        for (size_t i = 0; i < got.size(); ++i) {
-            const int difference = std::max({std::abs(got[i].b - want[i].b), std::abs(got[i].g - want[i].g),
-                                             std::abs(got[i].r - want[i].r)});
-            EXPECT_LE(difference, c.tolerance) << "pixel " << i;
-        }
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_LE(kxtest::Difference(got[i], want[i]), c.tolerance) << "pixel " << i;
         // The input's profile travels (libpng reads back only profiles with
         // tags, so for PNG its chunk is looked for).
         const Bytes bytes = kxtest::ReadFileBytes(out);

@@ -36,12 +36,6 @@ protected:
     }
 };
 
-bool Near(Bgr a, Bgr b, int tolerance)
-{
-    return std::abs(a.b - b.b) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.r - b.r) <= tolerance;
-}
-
 Bgr Plain(int, int) { return {90, 120, 150}; }
 Bgr Pattern(int x, int y) { return Bgr{uint8_t(x * 7), uint8_t(y * 5), uint8_t((x ^ y) * 3)}; }
 
@@ -118,10 +112,11 @@ TEST_F(Operations, BorderColoursAndPlaces)
     // The source starts at row 10 and column 0, the border below it at row 60, right of it at column 100.
     const std::tuple<int, int, Bgr> pixels[] = {
         {50, 4, blue}, {50, 15, inside}, {2, 55, inside}, {50, 70, blue}, {103, 30, blue}};
-    for (const auto& [x, y, colour] : pixels) EXPECT_TRUE(Near(image.At(x, y), colour, 8)) << x << "," << y;
+    for (const auto& [x, y, colour] : pixels)
+        EXPECT_LE(kxtest::Difference(image.At(x, y), colour), 8) << x << "," << y;
     // A negative colour is reported and drawn black.
     EXPECT_TRUE(ImageAddBorder(in, dir / "out.jpg", -1, 4, 4, 4, 4));
-    EXPECT_TRUE(Near(kxtest::DecodeJpegFile(dir / "out.jpg").At(0, 0), {0, 0, 0}, 8));
+    EXPECT_LE(kxtest::Difference(kxtest::DecodeJpegFile(dir / "out.jpg").At(0, 0), {0, 0, 0}), 8);
     // Two borders of 20,000 overflowing their sum is the command-line tests' report.
     EXPECT_EQ(reports, (std::vector<std::string>(2, FormatErrorReport("ColorCodeToRGB", "Overflow", 6))));
 }
@@ -193,7 +188,7 @@ TEST_F(Operations, FillCropsTheMiddleWithEitherFilter)
         const auto image = kxtest::DecodeJpegFile(out);
         ASSERT_EQ(image.Size(), std::pair(40, 40));
         for (const int x : {4, 20, 35})
-            EXPECT_TRUE(Near(image.At(x, 20), {0, 255, 0}, 24)) << x;  // edges blur
+            EXPECT_LE(kxtest::Difference(image.At(x, 20), {0, 255, 0}), 24) << x;  // edges blur
     }
 }
 
