@@ -8,24 +8,12 @@
 #include <memory>
 
 #include "DecodeLimits.h"
+#include "HeifHandles.h"
 #include "ModernDecoders.h"
 
 namespace kx {
 
 namespace {
-
-struct ContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HandleDeleter {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-struct ImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
-};
-struct OptionsDeleter {
-    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
-};
 
 uint32_t BigEndian32(const uint8_t* p)
 {
@@ -52,7 +40,7 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
 {
     try {
         if (!LooksLikeHeif(file)) return false;
-        std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+        HeifContext context(heif_context_alloc());
         if (!context) return false;
         // libheif's own limit, a square of this side: a first line of defence
         // before the checks below.
@@ -63,7 +51,7 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         heif_image_handle* rawHandle = nullptr;
         if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
             return false;
-        const std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+        const HeifHandle handle(rawHandle);
 
         // The upright size (after rotation and crop): checked before anything
         // of the picture's size is allocated.
@@ -82,7 +70,7 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             return false;
 
         const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-        std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+        HeifDecodingOptions options(heif_decoding_options_alloc());
         if (!options) return false;
         options->convert_hdr_to_8bit = 1;
         heif_image* rawImage = nullptr;
@@ -91,7 +79,7 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                               options.get())
                 .code != heif_error_Ok)
             return false;
-        const std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
+        const HeifImage image(rawImage);
         if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
             heif_image_get_height(image.get(), heif_channel_interleaved) != height ||
             heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "HeifHandles.h"
 #include "mIntelJPEGLibrary.h"
 
 namespace kx {
@@ -125,16 +126,6 @@ std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::s
 
 // ---- AVIF ----
 
-struct HeifContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HeifEncoderDeleter {
-    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
-};
-struct HeifImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
-};
-
 heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
 {
     auto* out = static_cast<std::vector<uint8_t>*>(user);
@@ -145,13 +136,13 @@ heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
 
 std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc)
 {
-    const std::unique_ptr<heif_context, HeifContextDeleter> context(heif_context_alloc());
+    const HeifContext context(heif_context_alloc());
     if (!context) return {};
     heif_encoder* rawEncoder = nullptr;
     if (heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &rawEncoder).code !=
         heif_error_Ok)
         return {};
-    const std::unique_ptr<heif_encoder, HeifEncoderDeleter> encoder(rawEncoder);
+    const HeifEncoder encoder(rawEncoder);
     if (heif_encoder_set_lossy_quality(encoder.get(), quality).code != heif_error_Ok) return {};
 
     const int width = surface.Width(), height = surface.Height();
@@ -159,7 +150,7 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
     if (heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage).code !=
         heif_error_Ok)
         return {};
-    const std::unique_ptr<heif_image, HeifImageDeleter> image(rawImage);
+    const HeifImage image(rawImage);
     if (heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8).code != heif_error_Ok)
         return {};
     int stride = 0;
