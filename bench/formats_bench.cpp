@@ -9,12 +9,14 @@
 #include <webp/encode.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "BenchPictures.h"
+#include "HeifHandles.h"
 #include "PictureWriters.h"
 #include "mIntelJPEGLibrary.h"
 
@@ -37,6 +39,41 @@ const kx::cDIBSection& Photo(int width, int height)
         kxbench::FillPhotoLike(s);
     }
     return s;
+}
+
+heif_error Append(heif_context*, const void* data, size_t size, void* user)
+{
+    auto* out = static_cast<std::vector<uint8_t>*>(user);
+    out->insert(out->end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+}
+
+// Encodes BGR rows (`row(y)`) with libheif alone: what our writer is measured against.
+std::vector<uint8_t> BareHeifEncode(const std::function<const uint8_t*(int)>& row, int width, int height,
+                                    heif_compression_format compression, int quality)
+{
+    const kx::HeifContext context(heif_context_alloc());
+    heif_encoder* rawEncoder = nullptr;
+    heif_context_get_encoder_for_format(context.get(), compression, &rawEncoder);
+    const kx::HeifEncoder encoder(rawEncoder);
+    heif_encoder_set_lossy_quality(encoder.get(), quality);
+    heif_image* rawImage = nullptr;
+    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage);
+    const kx::HeifImage image(rawImage);
+    heif_image_add_plane(rawImage, heif_channel_interleaved, width, height, 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(rawImage, heif_channel_interleaved, &stride);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* in = row(y) + 3 * x;
+            uint8_t* out = plane + y * stride + 3 * x;
+            out[0] = in[2], out[1] = in[1], out[2] = in[0];
+        }
+    heif_context_encode_image(context.get(), rawImage, encoder.get(), nullptr, nullptr);
+    std::vector<uint8_t> bytes;
+    heif_writer writer{1, Append};
+    heif_context_write(context.get(), &writer, &bytes);
+    return bytes;
 }
 
 // The photo as a file of `format` ("heic", "avif", "webp", "tif"), made once.
@@ -67,29 +104,8 @@ std::string PhotoFile(const std::string& format)
     std::vector<uint8_t> bytes;
     if (format == "webp") bytes = kx::EncodeSurface(s, kx::OutputFormat::Webp, 85);
     if (format == "avif") bytes = kx::EncodeSurface(s, kx::OutputFormat::Avif, 60);
-    if (format == "heic") {  // as AVIF, with the HEVC encoder
-        heif_context* context = heif_context_alloc();
-        heif_encoder* encoder = nullptr;
-        heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
-        heif_encoder_set_lossy_quality(encoder, 60);
-        heif_image* image = nullptr;
-        heif_image_create(4000, 3000, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
-        heif_image_add_plane(image, heif_channel_interleaved, 4000, 3000, 8);
-        int stride = 0;
-        uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-        for (int y = 0; y < 3000; ++y)
-            for (int x = 0; x < 4000; ++x) {
-                const uint8_t* in = s.PictureRow(y) + 3 * x;
-                uint8_t* out = plane + y * stride + 3 * x;
-                out[0] = in[2], out[1] = in[1], out[2] = in[0];
-            }
-        heif_context_encode_image(context, image, encoder, nullptr, nullptr);
-        heif_context_write_to_file(context, path.c_str());
-        heif_image_release(image);
-        heif_encoder_release(encoder);
-        heif_context_free(context);
-        return path;
-    }
+    if (format == "heic")  // as AVIF, with the HEVC encoder
+        bytes = BareHeifEncode([&](int y) { return s.PictureRow(y); }, 4000, 3000, heif_compression_HEVC, 60);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return path;
 }
@@ -188,40 +204,12 @@ void BM_BareWebpEncode(benchmark::State& state)
 }
 BENCHMARK(BM_BareWebpEncode)->Unit(benchmark::kMillisecond);
 
-heif_error Append(heif_context*, const void* data, size_t size, void* user)
-{
-    auto* out = static_cast<std::vector<uint8_t>*>(user);
-    out->insert(out->end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-    return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
-}
-
 void BM_BareAvifEncode(benchmark::State& state)
 {
     const std::vector<uint8_t>& rows = TopDownBgr();
     for (auto _ : state) {
-        heif_context* context = heif_context_alloc();
-        heif_encoder* encoder = nullptr;
-        heif_context_get_encoder_for_format(context, heif_compression_AV1, &encoder);
-        heif_encoder_set_lossy_quality(encoder, 85);
-        heif_image* image = nullptr;
-        heif_image_create(1600, 1200, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
-        heif_image_add_plane(image, heif_channel_interleaved, 1600, 1200, 8);
-        int stride = 0;
-        uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-        for (int y = 0; y < 1200; ++y)
-            for (int x = 0; x < 1600; ++x) {
-                const uint8_t* in = rows.data() + (y * 1600 + x) * 3;
-                uint8_t* out = plane + y * stride + x * 3;
-                out[0] = in[2], out[1] = in[1], out[2] = in[0];
-            }
-        heif_context_encode_image(context, image, encoder, nullptr, nullptr);
-        std::vector<uint8_t> bytes;
-        heif_writer writer{1, Append};
-        heif_context_write(context, &writer, &bytes);
-        benchmark::DoNotOptimize(bytes.size());
-        heif_image_release(image);
-        heif_encoder_release(encoder);
-        heif_context_free(context);
+        const auto row = [&](int y) { return rows.data() + y * 1600 * 3; };
+        benchmark::DoNotOptimize(BareHeifEncode(row, 1600, 1200, heif_compression_AV1, 85).size());
     }
 }
 BENCHMARK(BM_BareAvifEncode)->Unit(benchmark::kMillisecond);
