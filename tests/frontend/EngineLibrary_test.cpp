@@ -18,7 +18,6 @@ TEST(EngineLibrary, LoadsTheBuiltEngineRefusesOthersSayingWhyAndSearchesBesideAn
     EXPECT_NE(library.CreateObject(), nullptr);
     EXPECT_FALSE(EngineLibrary::LoadFrom("/nonexistent/folder/libkestrix.so.1", &why));
     EXPECT_EQ(why.rfind("/nonexistent/folder/libkestrix.so.1: ", 0), 0u) << why;
-    EXPECT_NE(why.find("No such file"), std::string::npos) << why;
     EXPECT_FALSE(EngineLibrary::LoadFrom("libc.so.6", &why));
     EXPECT_EQ(why, "libc.so.6: not the Kestrix engine, the function cKestrix_Create is missing");
     // Below, then beside the program; from the build tree it may find an installed engine.

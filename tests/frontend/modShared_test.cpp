@@ -14,10 +14,9 @@ TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
 {
     // "/" and ":" are the bytes either side of the digits; "\xEF\xBC\x91" is a fullwidth 1.
     const std::pair<const char*, bool> cases[] = {
-        {"", false},     {"0", true},     {"007", true},        {"123", true},
-        {"-5", false},   {"5.5", false},  {" 5", false},        {"5 ", false},
-        {"12a4", false}, {"a123", false}, {"+1", false},        {"/", false},
-        {":", false},    {"9/", false},   {"1\xC3\xA9", false}, {"\xEF\xBC\x91", false}};
+        {"", false},   {"007", true},   {"-5", false},        {"5.5", false},
+        {" 5", false}, {"12a4", false}, {"+1", false},        {"/", false},
+        {":", false},  {"9/", false},   {"1\xC3\xA9", false}, {"\xEF\xBC\x91", false}};
     for (const auto& [text, expected] : cases) EXPECT_EQ(isNumber(text), expected) << '"' << text << '"';
     EXPECT_TRUE(isNumber(std::string(40000, '7')));  // no length limit
 }
@@ -39,10 +38,8 @@ TEST_F(SharedModule, ValidNumberEntryBoxesNonNumbersAndZeroAndReportsOverflow)
 
 TEST(TextToLong, ConvertsLikeTheRunTime)
 {
-    const std::pair<const char*, int32_t> values[] = {
-        {"640", 640},        {" 0042 ", 42}, {"-2147483648", INT32_MIN}, {"+2147483647", INT32_MAX},
-        {"000000000007", 7}, {" -12", -12}};
-    for (const auto& [text, value] : values) EXPECT_EQ(TextToLong(text), value) << text;
+    EXPECT_EQ(TextToLong(" -2147483648 "), INT32_MIN);
+    EXPECT_EQ(TextToLong("+000000000007"), 7);
     // Overflow (6) outside 32 bits, type mismatch (13) for any other text.
     const std::pair<const char*, int32_t> raised[] = {
         {"2147483648", 6}, {"-2147483649", 6}, {"", 13}, {"  ", 13}, {"-", 13}, {"12a", 13}, {"5.5", 13}};
