@@ -188,15 +188,3 @@ TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
                 << many << "/" << name;
     }
 }
-
-// An existing file is taken for the folder; the hidden, missing or
-// differently spelt are not.
-TEST_F(Batch, FolderExistsForFoldersAndFilesButNotHiddenOrMissingNames)
-{
-    WriteFiles(dir / "Resized", {});
-    WriteFiles(dir / ".cache", {});
-    kxtest::WriteFileBytes(dir / "file", {1});
-    for (const char* yes : {"Resized", "file"}) EXPECT_TRUE(FolderExists(dir / yes)) << yes;
-    for (const char* no : {".cache", "missing", "Resized/", "resized"})
-        EXPECT_FALSE(FolderExists(dir / no)) << no;
-}

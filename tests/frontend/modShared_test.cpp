@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
 #include "WindowDriver.h"
 #include "modShared.h"
 
@@ -34,15 +33,4 @@ TEST_F(SharedModule, ValidNumberEntryBoxesNonNumbersAndZeroAndReportsOverflow)
               std::vector<std::string>(6, "Error...|Please enter a valid Width for the Images!|16"));
     EXPECT_EQ(reports, std::vector<std::string>(
                            2, "Error in : isNumber\r\nError Number : 6\r\nError Desc : Overflow"));
-}
-
-TEST(TextToLong, ConvertsLikeTheRunTime)
-{
-    EXPECT_EQ(TextToLong(" -2147483648 "), INT32_MIN);
-    EXPECT_EQ(TextToLong("+000000000007"), 7);
-    // Overflow (6) outside 32 bits, type mismatch (13) for any other text.
-    const std::pair<const char*, int32_t> raised[] = {
-        {"2147483648", 6}, {"-2147483649", 6}, {"", 13}, {"  ", 13}, {"-", 13}, {"12a", 13}, {"5.5", 13}};
-    for (const auto& c : raised)
-        EXPECT_EQ(kxtest::RaisedNumber([&] { TextToLong(c.first); }), c.second) << c.first;
 }
