@@ -18,6 +18,7 @@
 #include <atomic>
 #include <semaphore>
 #include <tuple>
+#include <utility>
 
 #include "QtDialogs.h"
 #include "TestSupport.h"
@@ -28,6 +29,7 @@
 #include "modStartup.h"
 
 using namespace folvane;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -161,21 +163,19 @@ TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot
         {"3", "abc", "5.5", "0", "Width"},      {"4", "480", "abc", "0", "Width"}};
     ReadyToStart("");  // the chooser was cancelled
     window->cmdProcess->click();
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>{
-                                 "Image Folder...|Please enter the Folder with the Images in to Resize|48"});
+    EXPECT_EQ(std::exchange(dialogs.boxes, {}),
+              Strings{"Image Folder...|Please enter the Folder with the Images in to Resize|48"});
     ReadyToStart();
     for (const auto& [method, height, width, percentage, field] : cases) {
         ResizeMethod = static_cast<int16_t>(method[0] - '0');
         window->txtHeight->setText(height);
         window->txtWidth->setText(width);
         window->txtPercentage->setText(percentage);
-        dialogs.boxes.clear();
         window->cmdProcess_Click();
-        EXPECT_EQ(dialogs.boxes, std::vector<std::string>{"Error...|Please enter a valid " +
-                                                          std::string(field) + " for the Images!|16"})
+        EXPECT_EQ(std::exchange(dialogs.boxes, {}),
+                  Strings{"Error...|Please enter a valid " + std::string(field) + " for the Images!|16"})
             << method;
     }
-    dialogs.boxes.clear();
     // Only an enabled box holding exactly "0" counts; the percentage box is off.
     const std::pair<QString, bool> widths[] = {
         {"640", true}, {"0", false}, {"00", true}, {"", true}, {" 0", true}};
@@ -291,7 +291,7 @@ TEST_F(MainWindow, ARunMovesTheMeterTakesNoInputAndItsRealBoxesAnswerBack)
     });
     person.start(1);
     window->cmdProcess->click();  // No does nothing: not even the Resized folder
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.gif", "c.gif"}));
+    EXPECT_EQ(dir.List(), (Strings{"a.jpg", "b.gif", "c.gif"}));
     window->cmdProcess->click();
 
     EXPECT_EQ(released, 3);  // each step shown while the run went on
@@ -337,9 +337,9 @@ TEST_F(MainWindow, AccessKeysAndEnterFocusTheButtonBeforePressingIt)
         QTest::keyClick(from, key, modifiers);
         ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() > before; }, 1000)) << key;
     }
-    EXPECT_EQ(dialogs.boxes, std::vector<std::string>(3, "Would you like to continue...|All the images in "
-                                                         "/home/ann/Photos\r\nwill be resized and put in "
-                                                         "/home/ann/Photos/Resized|36 56744 focused"));
+    EXPECT_EQ(dialogs.boxes, Strings(3, "Would you like to continue...|All the images in "
+                                        "/home/ann/Photos\r\nwill be resized and put in "
+                                        "/home/ann/Photos/Resized|36 56744 focused"));
 }
 
 TEST_F(MainWindow, SizeBoxesSelectAllOnlyOnARealFocusAndTakeAPasteOfAnyLength)
@@ -476,8 +476,7 @@ TEST(MeterGeometry, TwipsBecomePixelsWithTheBottomEdgeFixed)
 TEST_F(MainWindow, MissingEngineEndsInTheMessage)
 {
     EXPECT_FALSE(CreateEngine([](std::string*) { return std::optional<EngineLibrary>(); }));
-    EXPECT_EQ(dialogs.boxes,
-              std::vector<std::string>{"Error...|The Kestrix DLL cannot be found, Closing Application|16"});
+    EXPECT_EQ(dialogs.boxes, Strings{"Error...|The Kestrix DLL cannot be found, Closing Application|16"});
     EXPECT_FALSE(objEngine());
 }
 

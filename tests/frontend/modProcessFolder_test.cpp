@@ -7,6 +7,7 @@
 #include <QImage>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EngineLibrary.h"
@@ -81,7 +82,6 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
         StartMeter(count, "Working...");
         EXPECT_EQ(CurrentMeter().lngMeterStep, step) << count;
     }
-    ResetMeter();
 }
 
 TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
@@ -94,8 +94,6 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
         SCOPED_TRACE(step);
         const std::string folder = dir / std::to_string(step);
         WriteFiles(folder, names);
-        shown.clear();
-        dialogs.boxes.clear();
         EXPECT_EQ(Run(folder), RunEnd::Done);
         // The column ends a step or so short of full until "Done!" fills it;
         // only "Done!" is not repainted at once.
@@ -104,8 +102,8 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
             meters.push_back({{5360 - step * i, 160 + step * i, step, "Working..."}, true});
         meters.push_back({{630, 4890, step, "Done!"}, false});
         meters.push_back({{5360, 160, step, "Ready!"}, true});
-        EXPECT_EQ(shown, meters);
-        EXPECT_EQ(dialogs.boxes, Names{"Folvane|Done!|0"});
+        EXPECT_EQ(std::exchange(shown, {}), meters);
+        EXPECT_EQ(std::exchange(dialogs.boxes, {}), Names{"Folvane|Done!|0"});
         EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), outputs);
         for (const std::string& output : outputs)
             EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + output).width, 4) << output;

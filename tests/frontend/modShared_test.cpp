@@ -9,7 +9,7 @@
 using namespace folvane;
 using SharedModule = kxtest::DialogsTest;
 
-TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
+TEST_F(SharedModule, isNumberTakesOnlyAsciiDigitsAndValidNumberEntryBoxesTheRestAndZeroAndReportsOverflow)
 {
     // "/" and ":" are the bytes either side of the digits; "\xEF\xBC\x91" is a fullwidth 1.
     const std::pair<const char*, bool> cases[] = {
@@ -18,10 +18,6 @@ TEST(isNumber, AcceptsOnlyNonEmptyAsciiDigitStrings)
         {":", false},  {"9/", false},   {"1\xC3\xA9", false}, {"\xEF\xBC\x91", false}};
     for (const auto& [text, expected] : cases) EXPECT_EQ(isNumber(text), expected) << '"' << text << '"';
     EXPECT_TRUE(isNumber(std::string(40000, '7')));  // no length limit
-}
-
-TEST_F(SharedModule, ValidNumberEntryBoxesNonNumbersAndZeroAndReportsOverflow)
-{
     for (const char* text : {"640", "0050", "2147483647"})
         EXPECT_TRUE(ValidNumberEntry("Width", text)) << text;
     for (const char* text : {"0", "000", "", "abc", "-5", " 640"})
