@@ -18,7 +18,6 @@ TEST(EngineLibrary, LoadsTheBuiltEngineRefusesOthersSayingWhyAndSearchesBesideAn
     EXPECT_NE(library.CreateObject(), nullptr);
     EXPECT_FALSE(EngineLibrary::LoadFrom("/nonexistent/folder/libkestrix.so.1", &why));
     EXPECT_EQ(why.rfind("/nonexistent/folder/libkestrix.so.1: ", 0), 0u) << why;
-    EXPECT_NE(why.find("No such file"), std::string::npos) << why;
     EXPECT_FALSE(EngineLibrary::LoadFrom("libc.so.6", &why));
     EXPECT_EQ(why, "libc.so.6: not the Kestrix engine, the function cKestrix_Create is missing");
     // Below, then beside the program; from the build tree it may find an installed engine.
@@ -26,9 +25,6 @@ TEST(EngineLibrary, LoadsTheBuiltEngineRefusesOthersSayingWhyAndSearchesBesideAn
     ASSERT_GE(paths.size(), 2u);
     EXPECT_EQ(paths.front(), "/opt/folvane/bin/../lib/libkestrix.so.1");
     EXPECT_EQ(paths.back(), "/opt/folvane/bin/libkestrix.so.1");
-#if defined(__x86_64__) && !defined(__ILP32__)
-    EXPECT_EQ(paths.at(1), "/opt/folvane/bin/../lib/x86_64-linux-gnu/libkestrix.so.1");
-#endif
     EXPECT_TRUE(EngineLibrary::CandidatePaths("").empty());
     if (std::optional<EngineLibrary> found = EngineLibrary::Load(&why)) {
         EXPECT_NE(found->CreateObject(), nullptr);

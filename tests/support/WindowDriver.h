@@ -23,12 +23,11 @@ public:
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
-        std::string numbers;
+        std::string call = std::string(kx::batch::SpecOf(method).EngineName) + " " + in + " " + out + " ";
         for (int32_t n : {sizes.Height, sizes.Width, sizes.Percentage, quality})
-            numbers += "," + std::to_string(n);
+            call += std::to_string(n) + ",";
         std::lock_guard lock(mutex);
-        calls.push_back(std::string(kx::batch::SpecOf(method).EngineName) + " " + in + " " + out + " " +
-                        numbers.substr(1));
+        calls.push_back(call.substr(0, call.size() - 1));
         return true;
     }
     std::vector<std::string> calls;
