@@ -1,22 +1,15 @@
 // The engine as a client program sees it: through kestrix.h and the shared library only.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
+#include "PictureBytes.h"
 #include "TestSupport.h"
 #include "kestrix.h"
-
-namespace {
-
-void Record(const char* text, void* user) { static_cast<std::vector<std::string>*>(user)->push_back(text); }
-
-}  // namespace
 
 // Each method's result, the calling thread's code and reason, and no output
 // after a failure; a NULL object is a fresh object with the default settings.
@@ -24,16 +17,14 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
 {
     kxtest::TempDir dir;
     std::vector<std::string> reports;
-    Kestrix_SetReportHandler(Record, &reports);
+    Kestrix_SetReportHandler(
+        [](const char* text, void* to) { static_cast<decltype(reports)*>(to)->push_back(text); }, &reports);
     cKestrix* engine = cKestrix_Create();
     ASSERT_NE(engine, nullptr);
     const std::string in = dir / "in.jpg", out = dir / "out.jpg", huge = dir / "huge.bmp";
     kxtest::EncodeJpegFile(in, {200, 100, std::vector<uint8_t>(200 * 100 * 3, 0)}, 95, 0);
-    // The headers of a 24-bit BMP of 70000 x 1 pixels (0x11170 wide).
-    std::vector<uint8_t> bmp(54, 0);
-    bmp[0] = 'B', bmp[1] = 'M', bmp[10] = 54, bmp[14] = 40, bmp[18] = 0x70, bmp[19] = 0x11, bmp[20] = 1;
-    bmp[22] = 1, bmp[26] = 1, bmp[28] = 24;
-    kxtest::WriteFileBytes(huge, bmp);
+    // The headers of a 24-bit BMP of 70000 x 1 pixels.
+    kxtest::WriteFileBytes(huge, kxtest::Bmp({.width = 70000, .height = 1}));
     const char *i = in.c_str(), *o = out.c_str();
     const TEXT_POSITION outside = TEXT_POSITION(15);  // C callers may pass any place: drawn at the origin
     struct Case {
@@ -66,7 +57,7 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-        std::remove(o);
+        std::filesystem::remove(out);
         EXPECT_EQ(c.call(), c.code == KESTRIX_OK ? KESTRIX_TRUE : KESTRIX_FALSE);
         EXPECT_EQ(cKestrix_ErrorCode(engine), c.code);
         EXPECT_EQ(cKestrix_ErrorCode(nullptr), c.code);
