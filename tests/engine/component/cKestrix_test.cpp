@@ -19,13 +19,14 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
     std::vector<std::string> reports;
     Kestrix_SetReportHandler(
         [](const char* text, void* to) { static_cast<decltype(reports)*>(to)->push_back(text); }, &reports);
-    cKestrix* engine = cKestrix_Create();
-    ASSERT_NE(engine, nullptr);
+    cKestrix* e = cKestrix_Create();
+    ASSERT_NE(e, nullptr);
     const std::string in = dir / "in.jpg", out = dir / "out.jpg", huge = dir / "huge.bmp";
     kxtest::EncodeJpegFile(in, {200, 100, std::vector<uint8_t>(200 * 100 * 3, 0)}, 95, 0);
     // The headers of a 24-bit BMP of 70000 x 1 pixels.
     kxtest::WriteFileBytes(huge, kxtest::Bmp({.width = 70000, .height = 1}));
-    const char *i = in.c_str(), *o = out.c_str();
+    const std::string height = "the height must be 1 or more";
+    const char *i = in.c_str(), *o = out.c_str(), *width = "the width must be 1 or more";
     const TEXT_POSITION outside = TEXT_POSITION(15);  // C callers may pass any place: drawn at the origin
     struct Case {
         std::function<KestrixBool()> call;
@@ -34,32 +35,27 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
     };
     // Percent, text, border and the omitted quality are the command-line tests'.
     const Case cases[] = {
-        {[&] { return cKestrix_ImageResizeMaxWidth(engine, i, o, 0, 90); }, KESTRIX_BAD_WIDTH,
-         "the width must be 1 or more"},
-        {[&] { return cKestrix_ImageResizeWithinDimensions(engine, i, o, 0, 0, 90); }, KESTRIX_BAD_HEIGHT,
-         "the height must be 1 or more"},
-        {[&] { return cKestrix_ImageResize(engine, huge.c_str(), o, 4, 4, 90); }, KESTRIX_INPUT_NOT_LOADED,
+        {[&] { return cKestrix_ImageResizeMaxWidth(e, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
+        {[&] { return cKestrix_ImageResizeWithinDimensions(e, i, o, 0, 0, 90); }, KESTRIX_BAD_HEIGHT, height},
+        {[&] { return cKestrix_ImageResize(e, huge.c_str(), o, 4, 4, 90); }, KESTRIX_INPUT_NOT_LOADED,
          "the picture is 70000 x 1 pixels; the engine takes at most 65535 pixels a side and 2147483647 bytes "
          "of pixels"},
-        {[&] { return cKestrix_ImageResize(engine, nullptr, nullptr, 10, 10, 90); }, KESTRIX_INPUT_NOT_LOADED,
+        {[&] { return cKestrix_ImageResize(e, nullptr, nullptr, 10, 10, 90); }, KESTRIX_INPUT_NOT_LOADED,
          "no such file or folder"},
-        {[&] { return cKestrix_ImageResize(engine, i, nullptr, 10, 10, 90); }, KESTRIX_OUTPUT_NOT_WRITTEN,
+        {[&] { return cKestrix_ImageResize(e, i, nullptr, 10, 10, 90); }, KESTRIX_OUTPUT_NOT_WRITTEN,
          "the output folder does not exist"},
-        {[&] {
-             return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, i, o, "H", nullptr, 0, outside);
-         },
+        {[&] { return cKestrix_AddTextToImageUsingSpecifiedPosition(e, i, o, "H", nullptr, 0, outside); },
          KESTRIX_OK, ""},
-        {[&] { return cKestrix_ImageResizeMaxWidth(nullptr, i, o, 0, 90); }, KESTRIX_BAD_WIDTH,
-         "the width must be 1 or more"},
+        {[&] { return cKestrix_ImageResizeMaxWidth(nullptr, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
         // The probe gives a missing file the size 0: scaling to a height divides by it.
-        {[&] { return cKestrix_ImageResizeMaxHeight(engine, (dir / "missing.bmp").c_str(), o, 100, 90); },
+        {[&] { return cKestrix_ImageResizeMaxHeight(e, (dir / "missing.bmp").c_str(), o, 100, 90); },
          KESTRIX_UNEXPECTED_ERROR, "an unexpected error (reported)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         std::filesystem::remove(out);
         EXPECT_EQ(c.call(), c.code == KESTRIX_OK ? KESTRIX_TRUE : KESTRIX_FALSE);
-        EXPECT_EQ(cKestrix_ErrorCode(engine), c.code);
+        EXPECT_EQ(cKestrix_ErrorCode(e), c.code);
         EXPECT_EQ(cKestrix_ErrorCode(nullptr), c.code);
         EXPECT_EQ(Kestrix_LastErrorText(), c.reason);
         EXPECT_EQ(std::filesystem::exists(out), c.code == KESTRIX_OK);
@@ -69,16 +65,16 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
                                        "Division by zero"});
 
     // Another thread's code and reason are its own.
-    cKestrix_ImageResizeMaxWidth(engine, i, o, 0, 90);
+    cKestrix_ImageResizeMaxWidth(e, i, o, 0, 90);
     std::thread([&] {
         EXPECT_STREQ(Kestrix_LastErrorText(), "");
-        cKestrix_ImageResizeMaxHeight(engine, i, o, 0, 90);
-        EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_BAD_HEIGHT);
-        EXPECT_STREQ(Kestrix_LastErrorText(), "the height must be 1 or more");
+        cKestrix_ImageResizeMaxHeight(e, i, o, 0, 90);
+        EXPECT_EQ(cKestrix_ErrorCode(e), KESTRIX_BAD_HEIGHT);
+        EXPECT_EQ(Kestrix_LastErrorText(), height);
     }).join();
-    EXPECT_EQ(cKestrix_ErrorCode(engine), KESTRIX_BAD_WIDTH);
-    EXPECT_EQ(Kestrix_LastErrorText(), std::string("the width must be 1 or more"));
+    EXPECT_EQ(cKestrix_ErrorCode(e), KESTRIX_BAD_WIDTH);
+    EXPECT_STREQ(Kestrix_LastErrorText(), width);
     Kestrix_SetReportHandler(nullptr, nullptr);
-    cKestrix_Release(engine);
+    cKestrix_Release(e);
     cKestrix_Release(nullptr);
 }
