@@ -94,8 +94,7 @@ TEST(CheckOutput, RedoesMissingOlderAndIncompleteOutputsOnly)
     using namespace std::string_literals;
     const std::string png = "\x89PNG\r\n\x1A\n\0\0\0\0IEND\xAE\x42\x60\x82"s;
     const std::string webp = "RIFF\x06\0\0\0WEBPab"s;
-    const std::string avif = "\0\0\0\x10"
-                             "ftypavif\0\0\0\0\0\0\0\x08mdat"s;
+    const std::string avif = "\0\0\0\020ftypavif\0\0\0\0\0\0\0\010mdat"s;  // octal: 16 and 8
     const auto at = [](const std::string& path, time_t seconds, long nanoseconds = 0) {
         const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "PictureBytes.h"
@@ -28,13 +29,8 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
     const std::string height = "the height must be 1 or more";
     const char *i = in.c_str(), *o = out.c_str(), *width = "the width must be 1 or more";
     const TEXT_POSITION outside = TEXT_POSITION(15);  // C callers may pass any place: drawn at the origin
-    struct Case {
-        std::function<KestrixBool()> call;
-        int32_t code;
-        std::string reason;
-    };
     // Percent, text, border and the omitted quality are the command-line tests'.
-    const Case cases[] = {
+    const std::tuple<std::function<KestrixBool()>, int32_t, std::string> cases[] = {
         {[&] { return cKestrix_ImageResizeMaxWidth(e, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
         {[&] { return cKestrix_ImageResizeWithinDimensions(e, i, o, 0, 0, 90); }, KESTRIX_BAD_HEIGHT, height},
         {[&] { return cKestrix_ImageResize(e, huge.c_str(), o, 4, 4, 90); }, KESTRIX_INPUT_NOT_LOADED,
@@ -46,26 +42,25 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
          "the output folder does not exist"},
         {[&] { return cKestrix_AddTextToImageUsingSpecifiedPosition(e, i, o, "H", nullptr, 0, outside); },
          KESTRIX_OK, ""},
-        {[&] { return cKestrix_ImageResizeMaxWidth(nullptr, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
         // The probe gives a missing file the size 0: scaling to a height divides by it.
         {[&] { return cKestrix_ImageResizeMaxHeight(e, (dir / "missing.bmp").c_str(), o, 100, 90); },
          KESTRIX_UNEXPECTED_ERROR, "an unexpected error (reported)"},
+        {[&] { return cKestrix_ImageResizeMaxWidth(nullptr, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    for (size_t n = 0; n < std::size(cases); ++n) {
+        SCOPED_TRACE(testing::Message() << "case " << n);
+        const auto& [call, code, reason] = cases[n];
         std::filesystem::remove(out);
-        EXPECT_EQ(c.call(), c.code == KESTRIX_OK ? KESTRIX_TRUE : KESTRIX_FALSE);
-        EXPECT_EQ(cKestrix_ErrorCode(e), c.code);
-        EXPECT_EQ(cKestrix_ErrorCode(nullptr), c.code);
-        EXPECT_EQ(Kestrix_LastErrorText(), c.reason);
-        EXPECT_EQ(std::filesystem::exists(out), c.code == KESTRIX_OK);
+        EXPECT_EQ(call(), code == KESTRIX_OK ? KESTRIX_TRUE : KESTRIX_FALSE);
+        EXPECT_EQ(std::pair(cKestrix_ErrorCode(e), cKestrix_ErrorCode(nullptr)), std::pair(code, code));
+        EXPECT_EQ(Kestrix_LastErrorText(), reason);
+        EXPECT_EQ(std::filesystem::exists(out), code == KESTRIX_OK);
     }
     EXPECT_EQ(reports,
               std::vector<std::string>{"Error in : ResizeMaxHeight\r\nError Number : 11\r\nError Desc : "
                                        "Division by zero"});
 
-    // Another thread's code and reason are its own.
-    cKestrix_ImageResizeMaxWidth(e, i, o, 0, 90);
+    // Another thread's code and reason are its own (this one's: the last case's).
     std::thread([&] {
         EXPECT_STREQ(Kestrix_LastErrorText(), "");
         cKestrix_ImageResizeMaxHeight(e, i, o, 0, 90);
