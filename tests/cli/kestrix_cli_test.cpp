@@ -40,6 +40,7 @@ Strings Names(const Tree& tree) { return {std::views::keys(tree).begin(), std::v
 std::string Describe(const std::string& path)
 {
     const kx::ImageInfo info = kx::GetImageInfo(path);
+    // Indexed by ImageType (1 PNG to 8 TIFF); other values throw.
     const std::array<const char*, 9> formats{"?",     " png",  " gif",  "",     " bmp",
                                              " heif", " avif", " webp", " tiff"};
     auto text = std::to_string(info.Width) + "x" + std::to_string(info.Height) + formats.at(info.ImageType);
