@@ -137,9 +137,7 @@ TEST(Proportions, TrueSizesRoundHalfToEvenAndNeverReachZero)
     EXPECT_EQ(FittedWithin({2000, 10}, 300, 500), (PictureSize{300, 2}));     // 1.5 -> 2
     EXPECT_EQ(ScaledToWidth({4, 5}, 2), (PictureSize{2, 2}));                 // 2.5 -> 2
     EXPECT_EQ(ScaledToWidth({10000, 10}, 10), (PictureSize{10, 1}));          // 0.01 -> at least 1
-    EXPECT_EQ(CoveringBox(p4000, 200, 200), (PictureSize{267, 200}));
     EXPECT_EQ(CoveringBox({3000, 4000}, 300, 100), (PictureSize{300, 400}));
-    EXPECT_EQ(CentreCropOffset({267, 200}, 200, 200), (PictureSize{33, 0}));
 }
 
 TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
@@ -148,10 +146,9 @@ TEST(ShrinkOnLoad, LargestScaleThatKeepsTwiceTheTarget)
         Long w0, h0, wt, ht, denominator;
     } cases[] = {
         {4032, 3024, 252, 189, 8},  {4032, 3024, 253, 189, 4},  // 1/8 gives 504 >= 504
-        {4000, 3000, 1000, 750, 2}, {4000, 3000, 1001, 750, 1}, {800, 600, 400, 300, 1},
+        {4000, 3000, 1000, 750, 2}, {4000, 3000, 1001, 750, 1},
         {8000, 100, 100, 10, 4},  // the height limits it: 100 / 8 rounds up to 13 < 20
         {4000, 3000, 0, 0, 1},    // no target: every pixel
-        {100, 100, 200, 200, 1},  // enlarged
     };
     for (const auto& c : cases)
         EXPECT_EQ(ShrinkOnLoadDenominator(c.w0, c.h0, {c.wt, c.ht}), c.denominator)
@@ -164,10 +161,9 @@ TEST_F(Operations, FillCropsTheMiddleWithEitherFilter)
     const std::string in = Picture("bands.jpg", 240, 80, [](int x, int) {
         return x < 80 ? Bgr{0, 0, 255} : x < 160 ? Bgr{0, 255, 0} : Bgr{255, 0, 0};
     });
-    const std::string out = dir / "out.jpg";
     for (const EngineSettings& settings : {EngineSettings{}, kModern}) {
-        ASSERT_TRUE(ResizeToFill(in, out, 40, 40, 95, settings));
-        const auto image = kxtest::DecodeJpegFile(out);
+        ASSERT_TRUE(ResizeToFill(in, dir / "out.jpg", 40, 40, 95, settings));
+        const auto image = kxtest::DecodeJpegFile(dir / "out.jpg");
         ASSERT_EQ(image.Size(), std::pair(40, 40));
         for (const int x : {4, 20, 35})
             EXPECT_LE(kxtest::Difference(image.At(x, 20), {0, 255, 0}), 24) << x;  // edges blur

@@ -32,12 +32,6 @@ void Paint(cDIBSection& surface, Long w, Long h)
     FillPicture(surface, [](int, int) { return kPaint; });
 }
 
-// The renderer's own drawing of a text in the test font.
-Ink RenderBlock(const std::string& text)
-{
-    return DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
-}
-
 // Glyph pixels of the block at picture (left, top) are `colour`, all else kPaint; glyph
 // pixels behind a row's last pixel write its bytes there. Returns how many such bytes.
 int ExpectOverlay(const cDIBSection& surface, const Ink& block, int top, int left, Bgr colour)
@@ -127,12 +121,10 @@ TEST(LogFontFromStdFont, HeightStyleNameAndCharacterSet)
     // Errors pass through both text operations to their caller.
     cDIBSection picture;
     Paint(picture, 40, 20);
-    for (const auto& [testFont, number] :
-         {std::pair{TestFont(std::string(34, 'd')), 9}, {TestFont("Sans", 256), 6}}) {
-        const StdFont& font = testFont;  // clang 14 cannot capture a structured binding
-        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImage("a", font, 0, 0, 0, 1, 1); }), number);
-        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImageUsingSpecPostion("a", font, 0, 0, 0, 0); }),
-                  number);
+    for (const auto& c : {std::pair{TestFont(std::string(34, 'd')), 9}, {TestFont("Sans", 256), 6}}) {
+        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImage("a", c.first, 0, 0, 0, 1, 1); }), c.second);
+        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImageUsingSpecPostion("a", c.first, 0, 0, 0, 0); }),
+                  c.second);
     }
 }
 
@@ -151,7 +143,7 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
                  {"", 0, 0, 0, 10, 10}};  // empty: nothing drawn
     int rowEndWrites = 0;
     for (const auto& c : cases) {
-        const Ink block = RenderBlock(c.text);
+        const Ink block = DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), c.text);
         cDIBSection picture;
         Paint(picture, 99, 50);
         EXPECT_TRUE(
@@ -163,7 +155,7 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
 
 TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
 {
-    const Ink block = RenderBlock("Place");
+    const Ink block = DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), "Place");
     ASSERT_GT(block.width, 0);
     // The picture is the block plus the slack; the block's top row lands two rows above top.
     const auto expectPlace = [&](Long txtPos, int slackW, int slackH, int blockTop, int left) {
