@@ -1,6 +1,6 @@
 #include "BatchRun.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,40 +10,21 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "PictureFormats.h"
-#include "RunTimeError.h"
 #include "modImageInfo.h"
 
 namespace kx::batch {
 
 namespace {
 
-// The run-time error for a failed folder operation.
-[[noreturn]] void RaiseForErrno(int error)
+Problem ProblemOf(Problem::Kind kind, int error, std::string reason = {})
 {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR: kx::Raise(kx::errPathNotFound);
-    case EACCES: kx::Raise(kx::errPermissionDenied);
-    default: kx::Raise(kx::errPathFileAccess);
-    }
-}
-
-bool IsOrdinaryFile(const std::string& folder, const dirent& entry)
-{
-    if (entry.d_name[0] == '.') return false;  // hidden, and "." and ".."
-    if (entry.d_type == DT_REG) return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
-    // A link counts when it leads to a regular file; some file systems do
-    // not tell the type at all.
-    struct stat info {};
-    const std::string path = folder + "/" + entry.d_name;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return {kind, error, reason.empty() && error != 0 ? std::strerror(error) : std::move(reason)};
 }
 
 }  // namespace
@@ -58,42 +39,97 @@ int32_t KestrixEngine::LastErrorCode() { return api_.ErrorCode(object_); }
 
 std::string KestrixEngine::LastErrorText() { return api_.LastErrorText(); }
 
-std::vector<std::string> ListOrdinaryFiles(const std::string& folder)
+std::string SummaryOf(Method method, const std::string& width, const std::string& height,
+                      const std::string& percentage)
 {
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), &::closedir);
-    if (!listing) RaiseForErrno(errno);
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(listing.get());
-        if (!entry) {
-            if (errno != 0) RaiseForErrno(errno);
-            break;
+    std::string text;
+    for (const char* c = SpecOf(method).Summary; *c != '\0'; ++c) {
+        const bool field = c[0] == '%' && (c[1] == 'W' || c[1] == 'H' || c[1] == 'P');
+        if (!field) {
+            text += *c;
+            continue;
         }
-        if (IsOrdinaryFile(folder, *entry)) names.emplace_back(entry->d_name);
+        ++c;
+        text += *c == 'W' ? width : *c == 'H' ? height : percentage;
     }
-    // Byte order, so that a run is repeatable and a later name wins an output.
-    std::sort(names.begin(), names.end());
-    return names;
+    return text;
 }
 
-void MakeFolder(const std::string& path)
+bool KeepsOwnSize(Method method, const std::string& in, const Sizes& sizes)
 {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) RaiseForErrno(errno);
+    if (!SpecOf(method).CanEnlarge) return false;
+    if (method == Method::Percent) return sizes.Percentage > 100;
+    const int32_t requested = method == Method::MaxWidth ? sizes.Width : sizes.Height;
+    if (requested <= 0) return false;  // the engine reports the size
+    const ImageInfo info = GetImageInfo(in);
+    const int32_t side = method == Method::MaxWidth ? info.Width : info.Height;
+    return side > 0 && side <= requested;
 }
 
-std::string FrontName(const std::string& name)
+const char* ProblemText(Problem::Kind kind)
+{
+    switch (kind) {
+    case Problem::Kind::None: return "";
+    case Problem::Kind::NoSuchFolder: return "no such folder";
+    case Problem::Kind::NotAFolder: return "not a folder";
+    case Problem::Kind::Unreadable: return "cannot read the folder";
+    case Problem::Kind::CannotMakeFolder: return "cannot make the folder";
+    case Problem::Kind::NoPictures: return "no pictures found";
+    }
+    return "";
+}
+
+Problem MakeFolder(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        return ProblemOf(Problem::Kind::CannotMakeFolder, errno);
+    return {};
+}
+
+Problem MakeFolders(const std::string& path)
+{
+    const auto make = [](const std::string& folder, const auto& self) -> bool {
+        if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
+        const size_t slash = folder.rfind('/');
+        if (errno != ENOENT || slash == std::string::npos || slash == 0) return false;
+        return self(folder.substr(0, slash), self) && (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST);
+    };
+    if (!make(path, make)) return ProblemOf(Problem::Kind::CannotMakeFolder, errno);
+    return {};
+}
+
+Problem MakeOutputFolder(const std::string& path)
+{
+    if (Problem problem = MakeFolders(path)) return problem;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return {};
+    return ProblemOf(Problem::Kind::CannotMakeFolder, EEXIST, "a file of that name is in the way");
+}
+
+Problem CheckSourceFolder(const std::string& source)
+{
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return {Problem::Kind::NoSuchFolder, errno, {}};
+        return ProblemOf(Problem::Kind::Unreadable, errno);
+    }
+    if (!S_ISDIR(info.st_mode)) return {Problem::Kind::NotAFolder, ENOTDIR, {}};
+    if (::access(source.c_str(), R_OK | X_OK) != 0) return ProblemOf(Problem::Kind::Unreadable, errno);
+    return {};
+}
+
+std::string OutputName(const std::string& name, const std::string& extension, Naming naming)
 {
     const size_t slash = name.rfind('/');
-    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    return last.substr(0, last.find('.'));
-}
-
-std::string OutputName(const std::string& name, const std::string& extension)
-{
-    const size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-    return folder + FrontName(name) + extension;
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string output = name.substr(0, start);
+    std::string last = name.substr(start);
+    if (naming == Naming::FirstDot) {
+        last.resize(std::min(last.size(), last.find('.')));
+    } else if (const size_t dot = last.rfind('.'); dot != std::string::npos && dot > 0) {
+        last.resize(dot);
+    }
+    return output + last + extension;
 }
 
 std::string ExtensionOf(const std::string& path)
@@ -102,24 +138,23 @@ std::string ExtensionOf(const std::string& path)
     return dot == std::string::npos ? std::string() : path.substr(dot + 1);
 }
 
-bool HasPictureExtension(const std::string& extension)
-{
-    if (extension.size() != 3) return false;
-    std::string upper = extension;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return upper == "JPG" || upper == "BMP" || upper == "GIF";
-}
-
 bool TakesExtension(const std::string& extension, bool allFormats)
 {
-    return allFormats ? kx::TakenWithAllFormats(extension) : HasPictureExtension(extension);
+    return allFormats ? kx::TakenWithAllFormats(extension) : kx::TakenClassically(extension);
 }
 
-bool IsResizableImage(const std::string& path, bool allFormats)
+FileKind Classify(const std::string& path, bool allFormats, std::string* reason)
 {
-    if (!TakesExtension(ExtensionOf(path), allFormats)) return false;
-    return kx::GetImageInfo(path).ImageType < kx::ImageTypeNone;
+    if (!TakesExtension(ExtensionOf(path), allFormats)) return FileKind::NotTaken;
+    if (kx::GetImageInfo(path).ImageType < kx::ImageTypeNone) return FileKind::Picture;
+    // No picture to the probe: perhaps because it cannot be opened at all.
+    const int file = ::open(path.c_str(), O_RDONLY);
+    if (file >= 0) {
+        ::close(file);
+        return FileKind::NotAPicture;
+    }
+    if (reason) *reason = errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
+    return FileKind::Unopenable;
 }
 
 std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& outputs)
@@ -134,14 +169,24 @@ std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& o
     return groups;
 }
 
-FileResult ResizePicture(Engine& engine, Method method, const Sizes& sizes, int32_t quality,
-                         const std::string& name, const std::string& in, const std::string& out)
+namespace {
+
+// Has the engine resize one picture, or keep its size under shrink-only,
+// and times it.
+FileResult ResizePicture(Engine& engine, const Job& job, const FileTask& task)
 {
     FileResult result;
-    result.Name = name;
-    result.Output = out;
+    result.Name = task.Name;
+    result.Output = task.Out;
     const auto start = std::chrono::steady_clock::now();
-    if (engine.Resize(method, in, out, sizes, quality)) {
+    Method method = job.method;
+    Sizes sizes = task.sizes;
+    if (job.ShrinkOnly && KeepsOwnSize(method, task.In, sizes)) {
+        method = Method::Percent;
+        sizes = Sizes{};
+        sizes.Percentage = 100;
+    }
+    if (engine.Resize(method, task.In, task.Out, sizes, job.Quality)) {
         result.Outcome = FileOutcome::Resized;
     } else {
         // Read at once, on this thread, before any other engine call.
@@ -155,8 +200,11 @@ FileResult ResizePicture(Engine& engine, Method method, const Sizes& sizes, int3
     return result;
 }
 
-namespace {
-
+// Runs work(index) for every index of every group on `workers` threads (the
+// calling thread is one of them). A group's indexes run in order on one
+// thread. `finished` is called with each result, one call at a time. When
+// `stop` becomes true, or work throws, no further index is started and those
+// under way finish.
 class Pool {
 public:
     Pool(const std::vector<std::vector<size_t>>& groups, const std::atomic<bool>* stop,
@@ -170,7 +218,8 @@ public:
         for (const auto& group : groups) total_ += group.size();
     }
 
-    PoolEnd Run(unsigned workers)
+    // True when every index was done; rethrows the first exception of `work`.
+    bool Run(unsigned workers)
     {
         if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
         const size_t useful = std::min<size_t>(workers, groups_.size());
@@ -184,7 +233,8 @@ public:
         }
         Work();
         for (std::thread& thread : threads) thread.join();
-        return {visited_ == total_ && !error_, error_};
+        if (error_) std::rethrow_exception(error_);
+        return visited_ == total_;
     }
 
 private:
@@ -198,7 +248,7 @@ private:
                     if (Stopping()) return;
                     const FileResult result = work_(index);
                     std::lock_guard lock(finishedMutex_);
-                    if (finished_) finished_(result);
+                    finished_(result);
                     ++visited_;
                 }
             }
@@ -221,84 +271,44 @@ private:
     std::exception_ptr error_;
 };
 
-}  // namespace
-
-PoolEnd RunPool(const std::vector<std::vector<size_t>>& groups, unsigned workers,
-                const std::atomic<bool>* stop, const std::function<FileResult(size_t)>& work,
-                const std::function<void(const FileResult&)>& finished)
+std::string Joined(const std::string& folder, const std::string& name)
 {
-    return Pool(groups, stop, work, finished).Run(workers);
-}
-
-bool RunFiles(const std::string& source, const std::string& destination,
-              const std::vector<std::string>& names, const Job& job, Engine& engine, Observer& observer)
-{
-    std::vector<std::string> outputs;
-    outputs.reserve(names.size());
-    for (const std::string& name : names) outputs.push_back(OutputName(name, job.Extension));
-    observer.Started(names.size());
-    const PoolEnd end = RunPool(
-        GroupByOutput(outputs), job.Workers, job.Stop,
-        [&](size_t index) {
-            const std::string in = source + "/" + names[index];
-            if (!IsResizableImage(in, job.AllFormats)) return SkippedFile(names[index]);
-            return ResizePicture(engine, job.method, job.sizes, job.Quality, names[index], in,
-                                 destination + "/" + outputs[index]);
-        },
-        [&](const FileResult& result) { observer.FileDone(result); });
-    if (end.Error) std::rethrow_exception(end.Error);
-    return end.Complete;
-}
-
-namespace {
-
-StartProblem Fail(std::string* detail, StartProblem problem, const char* why)
-{
-    if (detail) *detail = why;
-    return problem;
+    return folder.empty() ? name : folder + "/" + name;
 }
 
 }  // namespace
 
-StartProblem CheckSourceFolder(const std::string& source, std::string* detail)
+bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& observer, const FileHook& hook)
 {
-    const auto fail = [detail](StartProblem problem, const char* why) { return Fail(detail, problem, why); };
-    struct stat info {};
-    if (::stat(source.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return StartProblem::NoSuchFolder;
-        return fail(StartProblem::SourceUnreadable, std::strerror(errno));
+    std::vector<std::vector<size_t>> groups = GroupByOutput(files.Outputs);
+    std::vector<std::vector<size_t>> membersOf;  // with InOrder: each file's own output group
+    if (job.InOrder) {
+        membersOf.resize(files.Names.size());
+        for (const auto& group : groups)
+            for (const size_t index : group) membersOf[index] = group;
+        groups.clear();
+        for (size_t i = 0; i < files.Names.size(); ++i) groups.push_back({i});
     }
-    if (!S_ISDIR(info.st_mode)) return StartProblem::NotAFolder;
-    if (::access(source.c_str(), R_OK | X_OK) != 0)
-        return fail(StartProblem::SourceUnreadable, std::strerror(errno));
-    return StartProblem::None;
-}
+    std::vector<const std::vector<size_t>*> groupOf(files.Names.size());
+    for (const auto& group : groups)
+        for (const size_t index : group) groupOf[index] = &group;
 
-StartProblem PrepareFolders(const std::string& source, std::string* detail)
-{
-    const auto fail = [detail](StartProblem problem, const char* why) { return Fail(detail, problem, why); };
-    if (const StartProblem problem = CheckSourceFolder(source, detail); problem != StartProblem::None)
-        return problem;
-    struct stat info {};
-    const std::string destination = source + "/Resized";
-    if (::mkdir(destination.c_str(), 0777) != 0) {
-        if (errno != EEXIST) return fail(StartProblem::CannotMakeResized, std::strerror(errno));
-        if (::stat(destination.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-            return fail(StartProblem::CannotMakeResized, "a file of that name is in the way");
-    }
-    return StartProblem::None;
-}
-
-const char* StartProblemText(StartProblem problem)
-{
-    switch (problem) {
-    case StartProblem::None: return "";
-    case StartProblem::NoSuchFolder: return "no such folder";
-    case StartProblem::NotAFolder: return "not a folder";
-    case StartProblem::SourceUnreadable: return "cannot read the folder";
-    case StartProblem::CannotMakeResized: return "cannot make the folder Resized";
-    }
-    return "";
+    observer.Started(files.Names.size());
+    const std::function<FileResult(size_t)> work = [&](size_t index) {
+        FileTask task{index,
+                      files.Names[index],
+                      Joined(files.Source, files.Names[index]),
+                      Joined(files.Destination, files.Outputs[index]),
+                      job.InOrder ? membersOf[index] : *groupOf[index],
+                      job.sizes};
+        if (hook)
+            if (std::optional<FileResult> decided = hook(task)) return *std::move(decided);
+        return ResizePicture(engine, job, task);
+    };
+    const std::function<void(const FileResult&)> finished = [&](const FileResult& result) {
+        observer.FileDone(result);
+    };
+    return Pool(groups, job.Stop, work, finished).Run(job.InOrder ? 1 : job.Workers);
 }
 
 void StopOnInterrupt(std::atomic<bool>& stop, const char* notice)

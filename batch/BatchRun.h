@@ -1,18 +1,17 @@
 // The batch run shared by the desktop program and the command-line tool:
-// list a folder, pick the pictures, name their outputs, and resize them on a
-// pool of workers that can be stopped. It knows nothing of windows or
-// terminals: a front end watches a run through an Observer.
+// pick the pictures of a list of files, name their outputs, and resize them
+// on a pool of workers that can be stopped. It knows nothing of windows or
+// terminals: a front end watches a run through an Observer and decides what
+// becomes of each file through a per-file hook.
 //
-// A run is built from separate steps so that a front end can replace one
-// (a recursive listing, say) and keep the others:
-//   ListOrdinaryFiles -> OutputName -> GroupByOutput -> RunPool(ResizeFile)
-// RunFolder puts them together with the folder rules of both front ends.
+// Expected failures (a missing folder, one that cannot be made) are told as
+// a Problem; exceptions are for the unexpected.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,11 +57,31 @@ private:
     cKestrix* object_;
 };
 
+// ---- Problems -------------------------------------------------------------
+// Why a step that may fail in the ordinary course of things did not succeed.
+struct Problem {
+    enum class Kind {
+        None,
+        NoSuchFolder,      // the picture folder does not exist
+        NotAFolder,        // it is a file
+        Unreadable,        // it cannot be listed
+        CannotMakeFolder,  // the output folder cannot be made
+        NoPictures,        // a folder without a picture to resize
+    };
+    Kind What = Kind::None;
+    int Errno = 0;       // the system's error number, 0 when there is none
+    std::string Reason;  // the system's words or what is in the way; may be empty
+    explicit operator bool() const { return What != Kind::None; }
+};
+
+// A user-facing text for a problem, without the path or the reason.
+const char* ProblemText(Problem::Kind kind);
+
 // ---- Results --------------------------------------------------------------
 enum class FileOutcome {
     Resized,  // the engine wrote the output
     Skipped,  // not a picture the run resizes
-    Failed,   // the engine refused it; ErrorCode and Reason say why
+    Failed,   // the engine refused it, or it could not be opened; ErrorCode and Reason say why
     // Only in runs over whole libraries (LibraryRun.h):
     UpToDate,     // its output is current and was kept
     WouldResize,  // a dry run would have resized it
@@ -71,22 +90,25 @@ enum class FileOutcome {
 struct FileResult {
     std::string Name;  // as listed, relative to the source folder
     FileOutcome Outcome = FileOutcome::Skipped;
-    int32_t ErrorCode = 0;     // the engine's code for a failed picture
-    std::string Reason;        // the engine's reason for it, may be empty
-    std::string Output;        // the output path of a picture, else empty
-    int64_t Milliseconds = 0;  // time spent on the file
+    bool TakenExtension = false;  // skipped although its extension is a picture's
+    int32_t ErrorCode = 0;        // the engine's code for a failed picture
+    std::string Reason;           // the engine's reason for it, may be empty
+    std::string Output;           // the output path of a picture, else empty
+    int64_t Milliseconds = 0;     // time spent on the file
 };
 
 // The result of a file the run does not resize.
-inline FileResult SkippedFile(const std::string& name)
+inline FileResult SkippedFile(const std::string& name, bool takenExtension = false)
 {
     FileResult result;
     result.Name = name;
+    result.TakenExtension = takenExtension;
     return result;
 }
 
-// Told about a run as it goes. FileDone comes from the worker threads, one
-// call at a time, in the order files finish.
+// Told about a run as it goes. Started comes first, on the calling thread;
+// FileDone from the worker threads, one call at a time, in the order files
+// finish.
 class Observer {
 public:
     virtual ~Observer() = default;
@@ -94,38 +116,49 @@ public:
     virtual void FileDone(const FileResult& result) = 0;
 };
 
-// ---- Steps ----------------------------------------------------------------
-// The ordinary files of a folder: regular files or links to them, not hidden
-// (no leading "."), never folders; sorted by name byte by byte. Raises path
-// not found (76), permission denied (70) or path/file access (75).
-std::vector<std::string> ListOrdinaryFiles(const std::string& folder);
-
+// ---- Folders, names and extensions ----------------------------------------
 // Creates one folder level (its parent must exist) with the permissions the
-// umask leaves of 0777; a folder or file already there is no error. Raises
-// as ListOrdinaryFiles does.
-void MakeFolder(const std::string& path);
+// umask leaves of 0777; a folder or file already there is no problem.
+Problem MakeFolder(const std::string& path);
 
-// The text before the first "." of the last path component ("a.b.bmp" gives
-// "a"); the whole component when it has no ".".
-std::string FrontName(const std::string& name);
+// Creates `path` and the folders above it that are missing.
+Problem MakeFolders(const std::string& path);
 
-// The output of a listed name: its folder part, FrontName + `extension`
-// ("sub/x.y.gif" gives "sub/x.jpg"; with ".webp", "sub/x.webp").
-std::string OutputName(const std::string& name, const std::string& extension = ".jpg");
+// MakeFolders, and a file in the way of `path` is a problem.
+Problem MakeOutputFolder(const std::string& path);
 
-// True for the extensions "jpg", "bmp" and "gif" in any case.
-bool HasPictureExtension(const std::string& extension);
+// Checks that `source` is a folder that can be listed.
+Problem CheckSourceFolder(const std::string& source);
+
+// How an output is named after its picture.
+enum class Naming {
+    FirstDot,  // the desktop program's: up to the first "." ("a.b.bmp" gives "a")
+    LastDot,   // the single-picture commands': up to the last "." ("a.b.bmp" gives "a.b")
+};
+
+// The output of a listed name: its folder part, the name cut by `naming`,
+// and `extension` ("sub/x.y.gif" gives "sub/x.jpg"). LastDot keeps a name
+// whose only "." leads it.
+std::string OutputName(const std::string& name, const std::string& extension, Naming naming);
 
 // The text after the last "." of a path, empty when there is none.
 std::string ExtensionOf(const std::string& path);
 
-// The extensions a run takes: HasPictureExtension's, and with `allFormats`
-// also png, jpeg, jpe, webp, heic, heif, avif, tif and tiff (any case).
+// The extensions a run takes (any case): jpg, bmp and gif, and with
+// `allFormats` also png, jpeg, jpe, webp, heic, heif, avif, tif and tiff.
 bool TakesExtension(const std::string& extension, bool allFormats);
 
-// True when the run takes the path's extension and the header probe
-// recognises its content (any format it reads, whatever the extension).
-bool IsResizableImage(const std::string& path, bool allFormats = false);
+// What a run makes of a file.
+enum class FileKind {
+    Picture,      // taken, and the header probe recognises its content
+    NotTaken,     // its extension is not taken
+    NotAPicture,  // taken, but its content is no picture the probe knows
+    Unopenable,   // taken, but it cannot be opened
+};
+
+// Looks at the file at `path`; `reason` gets why an Unopenable file cannot
+// be opened ("permission denied").
+FileKind Classify(const std::string& path, bool allFormats, std::string* reason = nullptr);
 
 // Indexes of `outputs` grouped by equal value, each group in input order and
 // the groups in the order of their first member. A run does a group's files
@@ -133,61 +166,48 @@ bool IsResizableImage(const std::string& path, bool allFormats = false);
 // output wins, as it would one at a time.
 std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& outputs);
 
-// Has the engine resize one picture and times it. Does not check the file.
-FileResult ResizePicture(Engine& engine, Method method, const Sizes& sizes, int32_t quality,
-                         const std::string& name, const std::string& in, const std::string& out);
-
-// How a pool ended: every index done, or stopped early by the stop flag or
-// by an exception (the first one thrown by `work`).
-struct PoolEnd {
-    bool Complete = false;
-    std::exception_ptr Error;
-};
-
-// Runs work(index) for every index of every group on `workers` threads (the
-// calling thread is one of them; 0 means one per processor). A group's
-// indexes run in order on one thread. `finished` is called with each result,
-// one call at a time. When `stop` becomes true, or work throws, no further
-// index is started and those under way finish.
-PoolEnd RunPool(const std::vector<std::vector<size_t>>& groups, unsigned workers,
-                const std::atomic<bool>* stop, const std::function<FileResult(size_t)>& work,
-                const std::function<void(const FileResult&)>& finished);
-
-// ---- The whole run --------------------------------------------------------
+// ---- The run --------------------------------------------------------------
 struct Job {
     Method method = Method::Resize;
     Sizes sizes;
     int32_t Quality = kDefaultQuality;
+    bool ShrinkOnly = false;                  // never enlarge (KeepsOwnSize)
     unsigned Workers = 0;                     // 0: one per processor
+    bool InOrder = false;                     // one file at a time, in list order
     const std::atomic<bool>* Stop = nullptr;  // may be null
     bool AllFormats = false;                  // take every format's extensions (TakesExtension)
     std::string Extension = ".jpg";           // of the outputs (OutputName)
 };
 
-// Resizes every resizable picture among `names` (relative to `source`) into
-// `destination` under OutputName. Files that are not pictures are reported
-// as Skipped. True when every name was visited (not stopped).
-bool RunFiles(const std::string& source, const std::string& destination,
-              const std::vector<std::string>& names, const Job& job, Engine& engine, Observer& observer);
-
-// Why a folder run cannot start.
-enum class StartProblem {
-    None,
-    NoSuchFolder,       // the source folder does not exist
-    NotAFolder,         // the source is a file
-    SourceUnreadable,   // the source cannot be listed
-    CannotMakeResized,  // the output folder cannot be made
+// The files of a run: each name (relative to Source, or a path when Source
+// is empty) writes the output of the same index (relative to Destination,
+// or a path when it is empty).
+struct FileList {
+    std::string Source, Destination;
+    std::vector<std::string> Names, Outputs;
 };
 
-// Checks that `source` is a folder that can be listed.
-StartProblem CheckSourceFolder(const std::string& source, std::string* detail = nullptr);
+// One file as the per-file hook sees it.
+struct FileTask {
+    size_t Index;                      // in the list
+    const std::string& Name;           // as listed
+    std::string In, Out;               // the picture's path and its output's
+    const std::vector<size_t>& Group;  // the files writing the same output, in list order
+    Sizes sizes;                       // the job's; the hook may change them
+};
 
-// Checks the source folder and makes source/Resized when missing (one
-// level). `detail` gets the system's reason where there is more to say.
-StartProblem PrepareFolders(const std::string& source, std::string* detail = nullptr);
+// Decides one file before the engine is called: a result ends the file there
+// (skipped, kept, failed); nothing lets the engine resize it. Called on the
+// worker threads; a group's files in order on one thread.
+using FileHook = std::function<std::optional<FileResult>(FileTask& task)>;
 
-// A user-facing text for a start problem, without the path.
-const char* StartProblemText(StartProblem problem);
+// Resizes the files of `files` by the job, telling `observer`. Files writing
+// one output are done in list order by one worker. When the stop flag rises,
+// or the hook or the engine throws, no further file is started and those
+// under way finish; the first exception is then thrown here. True when every
+// file was visited.
+bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& observer,
+              const FileHook& hook = {});
 
 // ---- Stopping -------------------------------------------------------------
 // Blocks SIGINT in the calling thread (call it before starting any other

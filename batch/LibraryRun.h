@@ -26,24 +26,25 @@ struct LibraryJob {
     Shard Part;                 // only the pictures of this shard
 };
 
-// Lists `source`, keeps the files of the job's shard (by OutputName) and
-// runs them on the pool: a group of files writing one output is kept
+// A library run ready to go: the files of the job's shard, in listing order.
+struct LibraryPlan {
+    Problem Error;  // why the run cannot start
+    FileList Files;
+    std::vector<UnreadableFolder> Unreadable;  // folders below the top one
+};
+
+// Checks the picture folder `source`, lists it (leaving `destination` out)
+// and keeps the files of the job's shard. A folder run (not recursive) of a
+// folder without a picture is NoPictures. Unless a dry run, then makes the
+// output folder with the folders above it that are missing.
+LibraryPlan PrepareLibrary(const std::string& source, const std::string& destination, const LibraryJob& job);
+
+// Runs a plan on the pool: a group of files writing one output is kept
 // (UpToDate) when that output is current, else done in listing order.
 // Output folders are made as needed; a dry run makes none and calls no
 // engine (pictures are still probed, so it tells pictures from the rest).
-// Folders below `source` that cannot be read go to `unreadable`.
-// `destination` is left out of the listing. True when not stopped.
-bool RunLibrary(const std::string& source, const std::string& destination, const LibraryJob& job,
-                Engine& engine, Observer& observer, std::vector<UnreadableFolder>& unreadable);
-
-// Checks the picture folder and, unless a dry run (`make` false), makes the
-// output folder: as PrepareFolders does when it is the default
-// FOLDER/Resized, else with the folders above it that are missing.
-StartProblem PrepareLibrary(const std::string& source, const std::string& destination, bool make,
-                            bool isDefaultResized, std::string* detail = nullptr);
-
-// Creates `path` and the folders above it that are missing.
-// False, with errno set, when one cannot be made.
-bool MakeFolders(const std::string& path);
+// A file with a picture's extension that cannot be opened fails. True when
+// not stopped.
+bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, Observer& observer);
 
 }  // namespace kx::batch

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <set>
-#include <system_error>
 #include <utility>
 
 namespace kx::batch {
@@ -33,17 +32,18 @@ int ListOne(const std::string& path, const std::string& relative, std::vector<st
         if (!entry) return errno;
         if (entry->d_name[0] == '.') continue;  // hidden, and "." and ".."
         unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN || type == DT_LNK) {
-            struct stat info {};
-            // A link counts as what it points to for files, never for folders.
-            if (::fstatat(fd, entry->d_name, &info, type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISREG(info.st_mode))
-                type = DT_REG;
-            else if (S_ISDIR(info.st_mode) && entry->d_type != DT_LNK)
-                type = DT_DIR;
-            else
-                continue;
+        struct stat info {};
+        // Some file systems do not tell the type at all.
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISLNK(info.st_mode)   ? DT_LNK
+                   : S_ISREG(info.st_mode) ? DT_REG
+                   : S_ISDIR(info.st_mode) ? DT_DIR
+                                           : 0;
         }
+        // A link counts as what it points to for files, never for folders.
+        if (type == DT_LNK)
+            type = ::fstatat(fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode) ? DT_REG : 0;
         if (type == DT_REG)
             names.push_back(prefix + entry->d_name);
         else if (type == DT_DIR)
@@ -69,7 +69,7 @@ TreeListing ListTree(const std::string& top, bool recursive, const std::string& 
         if (::stat(path.c_str(), &info) == 0 && !skip.emplace(info.st_dev, info.st_ino).second) continue;
         std::vector<std::string> folders;
         if (const int error = ListOne(path, relative, listing.Names, folders); error != 0) {
-            if (relative.empty()) throw std::system_error(error, std::generic_category(), top);
+            if (relative.empty()) listing.Error = {Problem::Kind::Unreadable, error, std::strerror(error)};
             listing.Unreadable.push_back({relative, std::strerror(error)});
         }
         if (recursive) pending.insert(pending.end(), folders.begin(), folders.end());

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "BatchRun.h"
+
 namespace kx::batch {
 
 // A folder below the top one that could not be read, and why.
@@ -21,12 +23,12 @@ struct TreeListing {
     // folder keep the order of a flat listing.
     std::vector<std::string> Names;
     std::vector<UnreadableFolder> Unreadable;
+    Problem Error;  // the top folder itself could not be listed (Unreadable)
 };
 
 // Lists `top` (and its sub-folders when `recursive`). `excluded`, when not
 // empty, names a folder that is left out wherever it appears in the tree
 // (compared by identity, so any path to it will do; it need not exist).
-// Throws std::system_error when `top` itself cannot be listed.
 TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded = {});
 
 }  // namespace kx::batch

@@ -42,27 +42,24 @@ using kx::batch::FileOutcome;
 using kx::batch::FileResult;
 using kx::batch::Method;
 
-// How each method is asked for on the command line, in the order of --help.
-// A method of two sizes takes WIDTHxHEIGHT, one of one size a whole number.
+// The help of each method's option, in the order of --help. A method of two
+// sizes takes WIDTHxHEIGHT, one of one size a whole number.
 struct MethodOption {
     Method method;
-    const char* name;
-    const char* typeName;
     const char* help;
 };
 constexpr MethodOption kMethodOptions[] = {
-    {Method::Resize, "--resize", "WxH", "Resize to exactly WIDTHxHEIGHT; the proportions are not kept"},
-    {Method::Percent, "--percent", "N", "Scale to PERCENT percent of the size"},
-    {Method::MaxWidth, "--max-width", "WIDTH", "Scale to WIDTH pixels wide, keeping the proportions"},
-    {Method::MaxHeight, "--max-height", "HEIGHT", "Scale to HEIGHT pixels high, keeping the proportions"},
-    {Method::Fit, "--fit", "WxH", "Shrink to fit within WIDTHxHEIGHT, keeping the proportions"},
-    {Method::Fill, "--fill", "WxH", "Cover WIDTHxHEIGHT keeping the proportions, then crop the centre to it"},
+    {Method::Resize, "Resize to exactly WIDTHxHEIGHT; the proportions are not kept"},
+    {Method::Percent, "Scale to PERCENT percent of the size"},
+    {Method::MaxWidth, "Scale to WIDTH pixels wide, keeping the proportions"},
+    {Method::MaxHeight, "Scale to HEIGHT pixels high, keeping the proportions"},
+    {Method::Fit, "Shrink to fit within WIDTHxHEIGHT, keeping the proportions"},
+    {Method::Fill, "Cover WIDTHxHEIGHT keeping the proportions, then crop the centre to it"},
 };
 
-bool TakesTwoSizes(Method method)
+const char* TypeName(const kx::batch::MethodSpec& row)
 {
-    const kx::batch::MethodSpec& row = kx::batch::SpecOf(method);
-    return row.UsesWidth && row.UsesHeight;
+    return row.TwoSides() ? "WxH" : row.UsesPercentage ? "N" : row.UsesWidth ? "WIDTH" : "HEIGHT";
 }
 
 struct BatchJob {
@@ -82,31 +79,6 @@ struct BatchJob {
     int32_t format = KESTRIX_FORMAT_JPEG;
 };
 
-// The engine with --shrink-only: a picture that max-width, max-height or
-// percent would enlarge keeps its own size (a 100 percent resize).
-class ShrinkOnlyEngine : public kx::batch::Engine {
-public:
-    explicit ShrinkOnlyEngine(kx::batch::Engine& engine)
-        : engine_(engine)
-    {}
-    bool Resize(Method method, const std::string& in, const std::string& out, const kx::batch::Sizes& sizes,
-                int32_t quality) override
-    {
-        const bool own = (method == Method::Percent && sizes.Percentage > 100) ||
-                         (method == Method::MaxWidth && WithinAlready(in, sizes.Width, true)) ||
-                         (method == Method::MaxHeight && WithinAlready(in, sizes.Height, false));
-        if (!own) return engine_.Resize(method, in, out, sizes, quality);
-        kx::batch::Sizes same;
-        same.Percentage = 100;
-        return engine_.Resize(Method::Percent, in, out, same, quality);
-    }
-    int32_t LastErrorCode() override { return engine_.LastErrorCode(); }
-    std::string LastErrorText() override { return engine_.LastErrorText(); }
-
-private:
-    kx::batch::Engine& engine_;
-};
-
 // One worker per processor this process may run on (a Slurm task or a
 // pinned container sees only its own).
 unsigned ProcessorsToUse()
@@ -124,11 +96,12 @@ kx::batch::Job RunJob(const BatchJob& given)
     kx::batch::Job job;
     job.Quality = given.quality;
     job.Workers = given.workers;
+    job.ShrinkOnly = given.modes.shrinkOnly;
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
         if (given.values[i].empty()) continue;
         job.method = kMethodOptions[i].method;
         const kx::batch::MethodSpec& row = kx::batch::SpecOf(job.method);
-        if (TakesTwoSizes(job.method)) {
+        if (row.TwoSides()) {
             const auto [width, height] = *ParseSize(given.values[i]);
             job.sizes.Width = width;
             job.sizes.Height = height;
@@ -157,27 +130,13 @@ kx::batch::ReportOutcome ReportOutcomeOf(FileOutcome outcome)
 
 constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
 
-// Why a listed file was skipped: its extension is not taken, or it is not
-// a picture although its extension is.
+// How a skipped file is grouped in the summary: its extension in lower case.
 std::string SkipGroup(const std::string& name)
 {
     std::string extension = kx::batch::ExtensionOf(name);
     if (extension.empty()) return "without extension";
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return "." + extension;
-}
-
-// A file the run skipped as no picture although its extension is a
-// picture's, because it could not be opened: its reason, else empty.
-std::string OpenProblem(const std::string& path, bool allFormats)
-{
-    if (!kx::batch::TakesExtension(kx::batch::ExtensionOf(path), allFormats)) return {};
-    const int file = ::open(path.c_str(), O_RDONLY);
-    if (file >= 0) {
-        ::close(file);
-        return {};
-    }
-    return errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
 }
 
 // Counts what the run did, draws the progress bar, writes the JSON report
@@ -196,21 +155,12 @@ public:
 
     void Started(size_t files) override { total_ = files; }
 
-    void FileDone(const FileResult& given) override
+    void FileDone(const FileResult& result) override
     {
-        FileResult result = given;
-        if (result.Outcome == FileOutcome::Skipped) {
-            if (std::string problem = OpenProblem(folder_ + "/" + result.Name, allFormats_);
-                !problem.empty()) {
-                result.Outcome = FileOutcome::Failed;
-                result.ErrorCode = KESTRIX_INPUT_NOT_LOADED;
-                result.Reason = problem;
-            }
-        }
         ++done_;
         switch (result.Outcome) {
         case FileOutcome::Resized: resized_.push_back(result); break;
-        case FileOutcome::Skipped: skipped_.push_back(result.Name); break;
+        case FileOutcome::Skipped: skipped_.push_back({result.Name, result.TakenExtension}); break;
         case FileOutcome::Failed: failures_.push_back(result); break;
         case FileOutcome::UpToDate: ++upToDate_; break;
         case FileOutcome::WouldResize: ++wouldResize_; break;
@@ -265,7 +215,7 @@ public:
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
         out << "Skipped: " << Count(skipped_.size(), "file") << SkipSummary() << '\n';
         if (verbose_)
-            for (const std::string& name : skipped_) out << "  " << name << '\n';
+            for (const auto& [name, taken] : skipped_) out << "  " << name << '\n';
         PrintOverwritten(out);
         out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
@@ -300,10 +250,7 @@ private:
     std::string SkipSummary() const
     {
         std::map<std::string, size_t> notTaken, notPictures;
-        for (const std::string& name : skipped_) {
-            const bool taken = kx::batch::TakesExtension(kx::batch::ExtensionOf(name), allFormats_);
-            ++(taken ? notPictures : notTaken)[SkipGroup(name)];
-        }
+        for (const auto& [name, taken] : skipped_) ++(taken ? notPictures : notTaken)[SkipGroup(name)];
         const auto list = [](const std::map<std::string, size_t>& groups) {
             std::string text;
             size_t i = 0;
@@ -362,8 +309,8 @@ private:
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0;
     std::vector<FileResult> resized_, failures_;
-    std::vector<std::string> skipped_;
-    std::vector<std::string> plan_;  // a dry run's lines
+    std::vector<std::pair<std::string, bool>> skipped_;  // with "its extension is taken"
+    std::vector<std::string> plan_;                      // a dry run's lines
 };
 
 // Raised by Ctrl-C.
@@ -396,33 +343,30 @@ int RunBatch(const BatchJob& given)
         std::cerr << "kestrix: " << given.output << ": " << overlap << '\n';
         return kExitUsage;
     }
-    // A folder without a picture gets no Resized folder (a tree is looked
-    // through only as it is run).
-    std::vector<std::string> names;
-    try {
-        names = kx::batch::ListOrdinaryFiles(folder);
-    } catch (...) {
-        // The folder's problem is told below.
-    }
-    if (!given.recursive && !names.empty() &&
-        std::none_of(names.begin(), names.end(), [&](const std::string& name) {
-            const std::string path = folder + "/" + name;
-            return kx::batch::IsResizableImage(path, given.allFormats) ||
-                   !OpenProblem(path, given.allFormats).empty();
-        })) {
-        std::cerr << "kestrix: no pictures found in " << given.folder << '\n';
-        return kExitFailure;
-    }
-
-    std::string detail;
-    const kx::batch::StartProblem problem =
-        kx::batch::PrepareLibrary(folder, destination, !given.dryRun, given.output.empty(), &detail);
-    if (problem != kx::batch::StartProblem::None) {
-        const bool aboutOutput =
-            problem == kx::batch::StartProblem::CannotMakeResized && !given.output.empty();
-        std::cerr << "kestrix: " << (aboutOutput ? given.output : given.folder) << ": "
-                  << (aboutOutput ? "cannot make the output folder" : kx::batch::StartProblemText(problem))
-                  << (detail.empty() ? "" : " (" + detail + ")") << '\n';
+    kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
+    kx::batch::LibraryJob job;
+    job.Run = RunJob(given);
+    job.Run.AllFormats = given.allFormats;
+    job.Run.Extension = std::string(kx::OutputFormatExtension(given.format));
+    job.Run.Stop = &stopRequested;
+    if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
+    job.Recursive = given.recursive;
+    job.SkipExisting = given.skipExisting;
+    job.DryRun = given.dryRun;
+    if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
+    const kx::batch::LibraryPlan plan = kx::batch::PrepareLibrary(folder, destination, job);
+    if (const kx::batch::Problem& problem = plan.Error) {
+        using Kind = kx::batch::Problem::Kind;
+        const bool aboutOutput = problem.What == Kind::CannotMakeFolder && !given.output.empty();
+        const std::string text =
+            problem.What == Kind::CannotMakeFolder
+                ? (aboutOutput ? "cannot make the output folder" : "cannot make the folder Resized")
+                : kx::batch::ProblemText(problem.What);
+        if (problem.What == Kind::NoPictures)
+            std::cerr << "kestrix: " << text << " in " << given.folder << '\n';
+        else
+            std::cerr << "kestrix: " << (aboutOutput ? given.output : given.folder) << ": " << text
+                      << (problem.Reason.empty() ? "" : " (" + problem.Reason + ")") << '\n';
         return kExitFailure;
     }
 
@@ -436,8 +380,6 @@ int RunBatch(const BatchJob& given)
     }
     std::optional<kx::batch::JsonReport> json;
     if (!given.json.empty()) json.emplace(given.json == "-" ? std::cout : jsonFile);
-    kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
-
     const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
     const std::unique_ptr<cKestrix, decltype(api.Release)> object(api.Create(), api.Release);
     if (!object) {
@@ -446,29 +388,15 @@ int RunBatch(const BatchJob& given)
     }
     ApplyModes(object.get(), given.modes);
     cKestrix_SetOutputFormat(object.get(), given.format);
-    kx::batch::KestrixEngine kestrix(api, object.get());
-    ShrinkOnlyEngine shrinkOnly(kestrix);
-    kx::batch::Engine& engine =
-        given.modes.shrinkOnly ? static_cast<kx::batch::Engine&>(shrinkOnly) : kestrix;
-    kx::batch::LibraryJob job;
-    job.Run = RunJob(given);
-    job.Run.AllFormats = given.allFormats;
-    job.Run.Extension = std::string(kx::OutputFormatExtension(given.format));
-    job.Run.Stop = &stopRequested;
-    if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
-    job.Recursive = given.recursive;
-    job.SkipExisting = given.skipExisting;
-    job.DryRun = given.dryRun;
-    if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
+    kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
                 given.allFormats);
     try {
-        std::vector<kx::batch::UnreadableFolder> unreadable;
-        const bool complete = kx::batch::RunLibrary(folder, destination, job, engine, tally, unreadable);
-        for (const auto& missed : unreadable) tally.Unreadable(missed);
+        const bool complete = kx::batch::RunLibrary(plan, job, engine, tally);
+        for (const auto& missed : plan.Unreadable) tally.Unreadable(missed);
         return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete,
                              given.skipExisting);
-    } catch (const kx::RunTimeError& error) {
+    } catch (const kx::RunTimeError& error) {  // the unexpected: out of memory, say
         std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
         std::cerr << "kestrix: " << given.folder << ": " << error.what() << '\n';
@@ -514,12 +442,12 @@ void AddBatchCommand(CLI::App& app, Action& action)
 
     CLI::Option_group* method = command->add_option_group("Method", "How every picture is resized");
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
-        const MethodOption& row = kMethodOptions[i];
-        method->add_option(row.name, job->values[i], row.help)
-            ->transform(TakesTwoSizes(row.method)       ? Box()
-                        : row.method == Method::Percent ? Percent()
-                                                        : Side())
-            ->type_name(row.typeName);
+        const kx::batch::MethodSpec& row = kx::batch::SpecOf(kMethodOptions[i].method);
+        method->add_option(std::string("--") + row.Name, job->values[i], kMethodOptions[i].help)
+            ->transform(row.TwoSides()       ? Box()
+                        : row.UsesPercentage ? Percent()
+                                             : Side())
+            ->type_name(TypeName(row));
     }
     method->require_option(1);
 

@@ -2,12 +2,14 @@
 #include "Commands.h"
 
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Arguments.h"
+#include "BatchRun.h"
 #include "EngineCall.h"
 #include "Modes.h"
 #include "PictureFormats.h"
@@ -91,13 +93,6 @@ struct ResizeJob {
     ResampleModes modes;
 };
 
-// A picture that --shrink-only keeps at its own size: a 100 percent resize.
-KestrixBool OwnSize(cKestrix* engine, const ResizeJob& job)
-{
-    return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(), 100,
-                                          job.quality);
-}
-
 // The quality of a border or text output: --quality, else 90, or 100 with
 // --classic (the library's own).
 struct DecorationQuality {
@@ -128,78 +123,93 @@ const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'
 
 enum class Size { Width, Height, Percent };
 
+// The sizes a method reads, as they are given on the command line: width first.
+std::vector<Size> SizesOf(const kx::batch::MethodSpec& row)
+{
+    std::vector<Size> sizes;
+    if (row.UsesWidth) sizes.push_back(Size::Width);
+    if (row.UsesHeight) sizes.push_back(Size::Height);
+    if (row.UsesPercentage) sizes.push_back(Size::Percent);
+    return sizes;
+}
+
+// The help of each resize sub-command, in the order of --help.
 struct ResizeCommand {
-    const char* name;
+    kx::batch::Method method;
     const char* description;
     const char* notes;
     const char* example;
-    std::vector<Size> sizes;  // after OUTPUT, or by option
-    KestrixBool (*run)(cKestrix* engine, const ResizeJob& job);
 };
 
 const ResizeCommand kResizeCommands[] = {
-    {"resize",
-     "Resize to exactly WIDTH x HEIGHT pixels",
-     "The proportions are not kept.",
-     "kestrix resize photo.jpg thumb.jpg 160x120",
-     {Size::Width, Size::Height},
-     [](cKestrix* engine, const ResizeJob& job) {
-         return cKestrix_ImageResize(engine, job.files.input.c_str(), job.files.output.c_str(), job.height,
-                                     job.width, job.quality);
-     }},
-    {"percent",
-     "Resize to PERCENT percent of the size",
-     "Both the width and the height are scaled.",
-     "kestrix percent photo.png half.jpg 50",
-     {Size::Percent},
-     [](cKestrix* engine, const ResizeJob& job) {
-         if (job.modes.shrinkOnly && job.percent > 100) return OwnSize(engine, job);
-         return cKestrix_ImagePercentageResize(engine, job.files.input.c_str(), job.files.output.c_str(),
-                                               job.percent, job.quality);
-     }},
-    {"max-width",
-     "Scale to WIDTH pixels wide, keeping the proportions",
+    {kx::batch::Method::Resize, "Resize to exactly WIDTH x HEIGHT pixels", "The proportions are not kept.",
+     "kestrix resize photo.jpg thumb.jpg 160x120"},
+    {kx::batch::Method::Percent, "Resize to PERCENT percent of the size",
+     "Both the width and the height are scaled.", "kestrix percent photo.png half.jpg 50"},
+    {kx::batch::Method::MaxWidth, "Scale to WIDTH pixels wide, keeping the proportions",
      "The height follows in true proportion (--classic: to the nearest whole percent);\n"
      "narrower pictures are enlarged unless --shrink-only.",
-     "kestrix max-width photo.bmp small.jpg 640",
-     {Size::Width},
-     [](cKestrix* engine, const ResizeJob& job) {
-         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.width, true))
-             return OwnSize(engine, job);
-         return cKestrix_ImageResizeMaxWidth(engine, job.files.input.c_str(), job.files.output.c_str(),
-                                             job.width, job.quality);
-     }},
-    {"max-height",
-     "Scale to HEIGHT pixels high, keeping the proportions",
+     "kestrix max-width photo.bmp small.jpg 640"},
+    {kx::batch::Method::MaxHeight, "Scale to HEIGHT pixels high, keeping the proportions",
      "The width follows in true proportion (--classic: to the nearest whole percent);\n"
      "lower pictures are enlarged unless --shrink-only.",
-     "kestrix max-height photo.gif small.jpg 480",
-     {Size::Height},
-     [](cKestrix* engine, const ResizeJob& job) {
-         if (job.modes.shrinkOnly && WithinAlready(job.files.input, job.height, false))
-             return OwnSize(engine, job);
-         return cKestrix_ImageResizeMaxHeight(engine, job.files.input.c_str(), job.files.output.c_str(),
-                                              job.height, job.quality);
-     }},
-    {"fit",
-     "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
+     "kestrix max-height photo.gif small.jpg 480"},
+    {kx::batch::Method::Fit, "Shrink to fit within WIDTH x HEIGHT, keeping the proportions",
      "Pictures that fit already are written at their own size.",
-     "kestrix fit in.png out.jpg 1024x768 --quality 85",
-     {Size::Width, Size::Height},
-     [](cKestrix* engine, const ResizeJob& job) {
-         return cKestrix_ImageResizeWithinDimensions(
-             engine, job.files.input.c_str(), job.files.output.c_str(), job.height, job.width, job.quality);
-     }},
-    {"fill",
-     "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
+     "kestrix fit in.png out.jpg 1024x768 --quality 85"},
+    {kx::batch::Method::Fill, "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
      "The result is exactly WIDTH x HEIGHT: the picture is scaled to cover the box\n"
      "(enlarged if need be) and what overhangs is cut off evenly on both sides.",
-     "kestrix fill photo.jpg thumb.jpg 200x200",
-     {Size::Width, Size::Height},
-     [](cKestrix* engine, const ResizeJob& job) {
-         return cKestrix_ImageResizeToFill(engine, job.files.input.c_str(), job.files.output.c_str(),
-                                           job.height, job.width, job.quality);
-     }},
+     "kestrix fill photo.jpg thumb.jpg 200x200"},
+};
+
+// The engine for the resize sub-commands: the modes are set for each
+// picture, and a classic method that sizes from the header uses true
+// proportions for a picture whose header gives no size, so that it fails
+// with the input's reason.
+class CommandEngine : public kx::batch::KestrixEngine {
+public:
+    CommandEngine(const kx::batch::EngineApi& api, cKestrix* object, const ResampleModes& modes)
+        : KestrixEngine(api, object)
+        , object_(object)
+        , modes_(modes)
+    {}
+    bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
+    {
+        ApplyModes(object_, modes_);
+        const kx::batch::MethodSpec& row = kx::batch::SpecOf(method);
+        const bool fromHeader = row.UsesWidth != row.UsesHeight;
+        if (fromHeader && modes_.classic && !HeaderGivesSize(in))
+            cKestrix_SetTrueProportions(object_, KESTRIX_TRUE);
+        return KestrixEngine::Resize(method, in, out, sizes, quality);
+    }
+
+private:
+    cKestrix* object_;
+    const ResampleModes& modes_;
+};
+
+// Prints what became of each picture: the decoder's warnings, then why it
+// failed; keeps the exit status.
+class CommandObserver : public kx::batch::Observer {
+public:
+    explicit CommandObserver(int32_t format)
+        : format_(format)
+    {}
+    void FileDone(const kx::batch::FileResult& result) override
+    {
+        PrintWarnings(result.Name);
+        if (result.Outcome == kx::batch::FileOutcome::Resized) return;
+        std::cerr << "kestrix: "
+                  << FailureText(result.ErrorCode, {result.Name, result.Output, format_}, result.Reason)
+                  << '\n';
+        status = kExitFailure;
+    }
+    int status = kExitSuccess;
+
+private:
+    int32_t format_;
 };
 
 // How the sizes of a command may be given: after OUTPUT (the form its help
@@ -309,19 +319,11 @@ size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given,
     return isNumber(all.back()) ? 1 : 0;
 }
 
-// DIR/<name without its extension>.jpg.
-std::string OutputIn(const std::string& folder, const std::string& input, int32_t format)
-{
-    std::string name = input.substr(input.rfind('/') + 1);
-    if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-    return folder + "/" + name +
-           std::string(kx::OutputFormatExtension(format < 0 ? KESTRIX_FORMAT_JPEG : format));
-}
-
 void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& definition)
 {
+    const kx::batch::MethodSpec& row = kx::batch::SpecOf(definition.method);
     CLI::App* command =
-        AddCommand(app, definition.name, definition.description, definition.notes, definition.example);
+        AddCommand(app, row.Name, definition.description, definition.notes, definition.example);
     const auto job = std::make_shared<ResizeJob>();
     const auto given = std::make_shared<SizeArguments>();
     const auto folder = std::make_shared<std::string>();
@@ -335,7 +337,8 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                      "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
                      "--format does; an existing file is replaced. With -o, more INPUTs")
         ->type_name("FILE");
-    AddSizes(command, definition.sizes, *given);
+    const std::vector<Size> sizes = SizesOf(row);
+    AddSizes(command, sizes, *given);
     command
         ->add_option("-o,--output-dir", *folder,
                      "Write each INPUT (one or more) as DIR/<its name>.jpg (or the --format's extension); no "
@@ -349,13 +352,14 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                      "take it on their own encoder's scale; PNG is lossless and ignores it")
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
-    const std::string name = definition.name;
-    AddModeOptions(command, job->modes, name == "max-width" || name == "max-height" || name == "percent");
-    command->callback([&action, job, given, folder, sizes = definition.sizes, run = definition.run] {
-        std::vector<Files> files;
+    AddModeOptions(command, job->modes, row.CanEnlarge);
+    command->callback([&action, job, given, folder, sizes, method = row.method] {
+        // The pictures and their outputs: OUTPUT, or with -o DIR/<name up to its last dot>.
+        kx::batch::FileList files;
         if (folder->empty()) {
             if (job->files.output.empty()) throw CLI::ValidationError("OUTPUT is required (or -o DIR)");
-            files.push_back(job->files);
+            files.Names = {job->files.input};
+            files.Outputs = {job->files.output};
         } else {
             std::vector<std::string> all{job->files.input};
             if (!job->files.output.empty()) all.push_back(job->files.output);
@@ -364,30 +368,32 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
             given->positional.assign(all.end() - static_cast<std::ptrdiff_t>(count), all.end());
             all.resize(all.size() - count);
             if (all.empty()) throw CLI::ValidationError("INPUT is required");
+            const std::string extension(
+                kx::OutputFormatExtension(job->files.format < 0 ? KESTRIX_FORMAT_JPEG : job->files.format));
+            files.Destination = *folder;
             for (const std::string& input : all) {
-                Files one = job->files;
-                one.input = input;
-                one.output = OutputIn(*folder, input, job->files.format);
-                files.push_back(one);
+                files.Names.push_back(input);
+                files.Outputs.push_back(kx::batch::OutputName(input.substr(input.rfind('/') + 1), extension,
+                                                              kx::batch::Naming::LastDot));
             }
         }
         ResolveSizes(sizes, *given, *job);
-        const bool fromHeader = sizes.size() == 1 ? sizes[0] != Size::Percent : false;
-        action = [job, run, fromHeader, files] {
-            int status = kExitSuccess;
-            for (const Files& file : files) {
-                ResizeJob one = *job;
-                one.files = file;
-                const int done = RunEngineMethod(file, [&](cKestrix* engine) {
-                    ApplyModes(engine, one.modes);
-                    const bool sized =
-                        !fromHeader || one.modes.classic == false || HeaderGivesSize(file.input);
-                    if (!sized) cKestrix_SetTrueProportions(engine, KESTRIX_TRUE);
-                    return run(engine, one);
-                });
-                if (done != kExitSuccess) status = done;
-            }
-            return status;
+        action = [job, method, files] {
+            Files settings = job->files;
+            settings.output = (files.Destination.empty() ? "" : files.Destination + "/") + files.Outputs[0];
+            const EngineObject engine = OpenEngine(settings);
+            if (!engine.object) return engine.status;
+            const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
+            kx::batch::Job run;
+            run.method = method;
+            run.sizes = {job->height, job->width, job->percent};
+            run.Quality = job->quality;
+            run.ShrinkOnly = job->modes.shrinkOnly;
+            run.InOrder = true;
+            CommandEngine methods(api, engine.object.get(), job->modes);
+            CommandObserver observer(engine.format);
+            kx::batch::RunFiles(files, run, methods, observer);
+            return observer.status;
         };
     });
 }

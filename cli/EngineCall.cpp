@@ -12,10 +12,6 @@ namespace kx::cli {
 
 namespace {
 
-struct EngineRelease {
-    void operator()(cKestrix* object) const { cKestrix_Release(object); }
-};
-
 void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
@@ -69,45 +65,63 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     case KESTRIX_OUTPUT_NOT_WRITTEN:
         return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) +
                because;
-    case KESTRIX_BAD_WIDTH: return "the width must be 1 or more";
-    case KESTRIX_BAD_HEIGHT: return "the height must be 1 or more";
-    case KESTRIX_BAD_PERCENTAGE: return "the percentage must be 1 or more";
+    case KESTRIX_BAD_WIDTH:
+    case KESTRIX_BAD_HEIGHT:
+    case KESTRIX_BAD_PERCENTAGE:
+        // The engine's own words ("the width must be 1 or more").
+        if (!reason.empty()) return reason;
+        break;
     case KESTRIX_UNEXPECTED_ERROR:
         return "an unexpected error occurred with " + Quoted(files.input) + " (reported above)";
     case KESTRIX_RESAMPLE_FAILED:
         return "the picture " + Quoted(files.input) + " could not be resampled to that size" + because;
-    default: return "the engine failed with error code " + std::to_string(errorCode);
+    default: break;
     }
+    return "the engine failed with error code " + std::to_string(errorCode);
 }
 
-int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method)
+EngineObject OpenEngine(const Files& files)
 {
-    const std::unique_ptr<cKestrix, EngineRelease> engine(cKestrix_Create());
-    if (!engine) {
+    EngineObject engine{std::unique_ptr<cKestrix, EngineRelease>(cKestrix_Create()), files.format,
+                        kExitFailure};
+    if (!engine.object) {
         std::cerr << "kestrix: out of memory\n";
-        return kExitFailure;
+        return engine;
     }
-    Files resolved = files;
-    if (resolved.format < 0) {
+    engine.status = kExitUsage;
+    if (engine.format < 0) {
         const std::optional<int32_t> named = FormatOfFileName(files.output);
         if (!named) {
             std::cerr << "kestrix: " << Quoted(files.output)
                       << ": name the output .jpg, .jpeg, .png, .webp or .avif, or give --format\n";
-            return kExitUsage;
+            engine.object.reset();
+            return engine;
         }
-        resolved.format = *named;
+        engine.format = *named;
     }
-    if (cKestrix_SetOutputFormat(engine.get(), resolved.format) != KESTRIX_TRUE) {
-        std::cerr << "kestrix: unknown output format " << resolved.format << '\n';
-        return kExitUsage;
+    if (cKestrix_SetOutputFormat(engine.object.get(), engine.format) != KESTRIX_TRUE) {
+        std::cerr << "kestrix: unknown output format " << engine.format << '\n';
+        engine.object.reset();
+        return engine;
     }
-    cKestrix_SetKeepMetadata(engine.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
-    cKestrix_SetAutoOrient(engine.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
-    const bool done = method(engine.get()) == KESTRIX_TRUE;
+    cKestrix_SetKeepMetadata(engine.object.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
+    cKestrix_SetAutoOrient(engine.object.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
+    engine.status = kExitSuccess;
+    return engine;
+}
+
+int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method)
+{
+    const EngineObject engine = OpenEngine(files);
+    if (!engine.object) return engine.status;
+    const bool done = method(engine.object.get()) == KESTRIX_TRUE;
     PrintWarnings(files.input);
     if (done) return kExitSuccess;
+    Files resolved = files;
+    resolved.format = engine.format;
     std::cerr << "kestrix: "
-              << FailureText(cKestrix_ErrorCode(engine.get()), resolved, Kestrix_LastErrorText()) << '\n';
+              << FailureText(cKestrix_ErrorCode(engine.object.get()), resolved, Kestrix_LastErrorText())
+              << '\n';
     return kExitFailure;
 }
 

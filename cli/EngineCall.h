@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,22 @@ void PrintWarnings(const std::string& input);
 
 // One line (without "kestrix: " and newline) saying what a failed method's
 // error code means, followed for a file that could not be read or written
-// by the engine's reason (Kestrix_LastErrorText) when it gave one.
+// by the engine's reason (Kestrix_LastErrorText) when it gave one. A size
+// below 1 is told in the engine's words alone.
 std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason = {});
+
+struct EngineRelease {
+    void operator()(cKestrix* object) const { cKestrix_Release(object); }
+};
+
+// A fresh engine object set as `files` asks: to write files.format, or the
+// format the output's name says, with or without metadata, turned or not.
+struct EngineObject {
+    std::unique_ptr<cKestrix, EngineRelease> object;  // null after a problem, which was printed
+    int32_t format = KESTRIX_FORMAT_JPEG;             // the format resolved
+    int status = kExitSuccess;                        // the exit status of the problem
+};
+EngineObject OpenEngine(const Files& files);
 
 // Calls `method` on a fresh engine object set to write files.format: kExitSuccess when it returns
 // KESTRIX_TRUE, otherwise kExitFailure after printing its failure line.

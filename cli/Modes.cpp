@@ -26,14 +26,6 @@ void ApplyModes(cKestrix* engine, const ResampleModes& modes)
     cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
 }
 
-bool WithinAlready(const std::string& input, int32_t requested, bool width)
-{
-    if (requested <= 0) return false;  // the engine reports the size
-    const ImageInfo info = GetImageInfo(input);
-    const int32_t side = width ? info.Width : info.Height;
-    return side > 0 && side <= requested;
-}
-
 bool HeaderGivesSize(const std::string& input)
 {
     const ImageInfo info = GetImageInfo(input);

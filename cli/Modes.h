@@ -27,11 +27,6 @@ void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly);
 // Sets an engine object's filter and proportions for the modes.
 void ApplyModes(cKestrix* engine, const ResampleModes& modes);
 
-// For --shrink-only: true when the picture's stored width (or height),
-// read from its header, is already at most `requested` (a valid size), so
-// that the picture keeps its own size (a 100 percent resize).
-bool WithinAlready(const std::string& input, int32_t requested, bool width);
-
 // True when the picture's header gives a width and a height. The classic
 // methods that size from the header divide by them; for an input without
 // one the tool uses true proportions, which fail with the input's reason.

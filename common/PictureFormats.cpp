@@ -1,5 +1,6 @@
 #include "PictureFormats.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <string>
@@ -38,14 +39,26 @@ std::string_view OutputFormatExtension(int format)
     }
 }
 
+namespace {
+
+// The classic three first.
+constexpr std::array<std::string_view, 12> kTakenExtensions = {
+    "jpg", "bmp", "gif", "png", "jpeg", "jpe", "webp", "heic", "heif", "avif", "tif", "tiff"};
+
+bool TakenAmong(std::string_view extension, size_t count)
+{
+    const std::string lower = LowerCaseAscii(extension);
+    return std::find(kTakenExtensions.begin(), kTakenExtensions.begin() + count, lower) !=
+           kTakenExtensions.begin() + count;
+}
+
+}  // namespace
+
+bool TakenClassically(std::string_view extension) { return TakenAmong(extension, 3); }
+
 bool TakenWithAllFormats(std::string_view extension)
 {
-    static constexpr std::array<std::string_view, 12> kExtensions = {
-        "jpg", "bmp", "gif", "png", "jpeg", "jpe", "webp", "heic", "heif", "avif", "tif", "tiff"};
-    const std::string lower = LowerCaseAscii(extension);
-    for (std::string_view taken : kExtensions)
-        if (lower == taken) return true;
-    return false;
+    return TakenAmong(extension, kTakenExtensions.size());
 }
 
 }  // namespace kx

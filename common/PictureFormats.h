@@ -22,9 +22,10 @@ std::optional<int> OutputFormatNamed(std::string_view name);
 // ".png", ".webp", ".avif". Empty for a number that is no format.
 std::string_view OutputFormatExtension(int format);
 
-// True when a folder run over every format takes a file with this extension
-// (given without its dot, any case): the classic jpg, bmp and gif, and png,
+// True when a folder run takes a file with this extension (given without its
+// dot, any case): classically jpg, bmp and gif; over every format also png,
 // jpeg, jpe, webp, heic, heif, avif, tif and tiff.
+bool TakenClassically(std::string_view extension);
 bool TakenWithAllFormats(std::string_view extension);
 
 }  // namespace kx

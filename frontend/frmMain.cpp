@@ -11,13 +11,13 @@
 #include <exception>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "ButtonKeys.h"
 #include "Dialogs.h"
 #include "frmAbout.h"
 #include "modFolderBrowser.h"
 #include "modShared.h"
-#include "modStartup.h"
 
 // The pictures live in a static library: their registration must be called
 // for, or the linker leaves it out.
@@ -29,20 +29,11 @@ namespace {
 
 const QColor kPurple(128, 0, 128);
 
-// What each method box enables, where the focus goes, and which fields the
-// start checks, in order.
-struct MethodRow {
-    bool height, width, percentage;
-    int focus;  // 0 height, 1 width, 2 percentage
-    std::vector<const char*> fields;
-};
-const std::array<MethodRow, 5> kMethods = {{
-    {true, true, false, 0, {"Height", "Width"}},
-    {false, false, true, 2, {"Percentage"}},
-    {true, false, false, 0, {"Height"}},
-    {false, true, false, 1, {"Width"}},
-    {true, true, false, 0, {"Height", "Width"}},
-}};
+// The method of a method box.
+const kx::batch::MethodSpec& RowOf(int index)
+{
+    return kx::batch::SpecOf(*kx::batch::MethodFromNumber(index));
+}
 
 QFont SansFont(double points, bool bold)
 {
@@ -150,10 +141,11 @@ QRect TwipsToPixels(int left, int top, int width, int height)
     return QRect(QPoint(px(left), px(top)), QPoint(px(left + width) - 1, px(top + height) - 1));
 }
 
-frmMain::frmMain(IResizeEngine& engine, QWidget* parent)
+frmMain::frmMain(IResizeEngine& engine, std::function<void()> close, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , engine_(engine)
+    , close_(std::move(close))
 {
     LoadPictureResources();
     setWindowTitle(QStringLiteral("Folvane..."));
@@ -161,14 +153,13 @@ frmMain::frmMain(IResizeEngine& engine, QWidget* parent)
     setFont(SansFont(8.25, false));
     resize(TwipsToPixels(0, 0, 7890, 5970).size());
     BuildControls();
-    SetProgressView(this);
     Form_Load();
     // Centred on the screen when first shown.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-frmMain::~frmMain() { SetProgressView(nullptr); }
+frmMain::~frmMain() = default;
 
 void frmMain::BuildControls()
 {
@@ -209,10 +200,10 @@ void frmMain::BuildControls()
     CmdBrowse->setToolTip(QStringLiteral("Choose the folder"));
     ImgNo2 = picture(TwipsToPixels(120, 840, 480, 480));
     lblHeader2 = label(QStringLiteral("Select Method:"), TwipsToPixels(480, 960, 3855, 375));
-    const char* captions[] = {"Height && Width", "Percentage", "Scale to Height", "Scale to Width",
-                              "Set Maximum Sizes"};
     for (int i = 0; i < 5; ++i) {
-        chkMethod[i] = new QCheckBox(QString::fromUtf8(captions[i]), this);
+        // "&" would mark the box's key.
+        chkMethod[i] =
+            new QCheckBox(QString::fromUtf8(RowOf(i).Caption).replace('&', QStringLiteral("&&")), this);
         chkMethod[i]->setGeometry(TwipsToPixels(960, 1440 + 360 * i, 1935, 375));
         chkMethod[i]->installEventFilter(this);
         connect(chkMethod[i], &QCheckBox::clicked, this, [this, i] { chkMethod_Click(i); });
@@ -260,7 +251,7 @@ void frmMain::BuildControls()
     QPalette meterPalette = fraMeter->palette();
     meterPalette.setColor(QPalette::Window, kPurple);
     fraMeter->setPalette(meterPalette);
-    ShowMeter(CurrentMeter(), false);
+    ShowMeter(meter_.CurrentMeter(), false);
 
     imgBanner = picture(TwipsToPixels(6960, 120, 840, 5250));
     cmdAbout = new QPushButton(QStringLiteral("&About..."), this);
@@ -335,16 +326,11 @@ void frmMain::ShowStep(int step)
     if (step != 4) return;
 
     txtDestFolder->setText(txtSourceFolder->text() + QStringLiteral("/Resized"));
-    const QString w = txtWidth->text(), h = txtHeight->text(), p = txtPercentage->text();
     for (int i = 0; i < 5; ++i) {
         if (!chkMethod[i]->isChecked()) continue;
-        switch (i) {
-        case 0: txtParam->setText("Height & Width, " + w + " x " + h + " pixels."); break;
-        case 1: txtParam->setText("Percentage enlargment/reduction, " + p + "%."); break;
-        case 2: txtParam->setText("Scale to Height, " + h + " pixels."); break;
-        case 3: txtParam->setText("Scale to width, " + w + " pixels."); break;
-        case 4: txtParam->setText("Maximum allowed size = " + w + " x " + h + " pixels."); break;
-        }
+        txtParam->setText(QString::fromStdString(
+            kx::batch::SummaryOf(RowOf(i).method, txtWidth->text().toStdString(),
+                                 txtHeight->text().toStdString(), txtPercentage->text().toStdString())));
         break;
     }
 }
@@ -467,10 +453,10 @@ void frmMain::chkMethod_Click(int index)
         else if (clickedIsChecked)
             chkMethod[i]->setChecked(false);
     }
-    const MethodRow& row = kMethods[index];
-    EnableInputBoxes(row.height, row.width, row.percentage);
-    QLineEdit* focus[] = {txtHeight, txtWidth, txtPercentage};
-    focus[row.focus]->setFocus();
+    const kx::batch::MethodSpec& row = RowOf(index);
+    EnableInputBoxes(row.UsesHeight, row.UsesWidth, row.UsesPercentage);
+    // The first box the method uses.
+    (row.UsesHeight ? txtHeight : row.UsesWidth ? txtWidth : txtPercentage)->setFocus();
 }
 
 void frmMain::SizeBox_GotFocus(QLineEdit* box, const char* procedure, bool entered)
@@ -501,14 +487,14 @@ void frmMain::cmdProcess_Click()
                                   MessageStyle::Exclamation);
             return;
         }
-        const int method = ResizeMethod;
-        if (method < 0 || method > 4) return;
-        for (const char* field : kMethods[static_cast<size_t>(method)].fields) {
-            const QLineEdit* box = std::string(field) == "Height"  ? txtHeight
-                                   : std::string(field) == "Width" ? txtWidth
-                                                                   : txtPercentage;
-            if (!ValidNumberEntry(field, box->text().toStdString())) return;
-        }
+        if (!kx::batch::MethodFromNumber(ResizeMethod)) return;
+        const kx::batch::MethodSpec& row = RowOf(ResizeMethod);
+        const std::pair<bool, const char*> fields[] = {
+            {row.UsesHeight, "Height"}, {row.UsesWidth, "Width"}, {row.UsesPercentage, "Percentage"}};
+        const QLineEdit* boxes[] = {txtHeight, txtWidth, txtPercentage};
+        for (size_t i = 0; i < std::size(fields); ++i)
+            if (fields[i].first && !ValidNumberEntry(fields[i].second, boxes[i]->text().toStdString()))
+                return;
         const std::string question =
             "All the images in " + folder + "\r\n" + "will be resized and put in " + folder + "/" + "Resized";
         if (Dialogs().ShowMessage(question, "Would you like to continue...", MessageStyle::Question) !=
@@ -519,7 +505,7 @@ void frmMain::cmdProcess_Click()
         job.Height = txtHeight->text().toStdString();
         job.Width = txtWidth->text().toStdString();
         job.Percentage = txtPercentage->text().toStdString();
-        RunWithoutInput([&] { ProcessFolder(folder, job, engine_); });
+        RunWithoutInput([&] { ProcessFolder(folder, job, engine_, meter_); });
     });
 }
 
@@ -595,7 +581,7 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
-    CloseApp();
+    if (close_) close_();
 }
 
 }  // namespace folvane

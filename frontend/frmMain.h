@@ -22,7 +22,8 @@ class frmMain : public QWidget, public IProgressView {
     Q_OBJECT
 public:
     // `engine` resizes the pictures of a run; it must outlive the window.
-    explicit frmMain(IResizeEngine& engine, QWidget* parent = nullptr);
+    // `close` is called when the window closes (the program ends).
+    explicit frmMain(IResizeEngine& engine, std::function<void()> close = {}, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // The progress column and status line, moved by the batch run. From
@@ -84,6 +85,13 @@ public:
     QLabel* imgBanner;
     QPushButton* cmdAbout;
 
+    // The chosen sizing method, 0 to 4 (the row of kx::batch::kMethods); 0
+    // at first. Only chkMethod_Click writes it.
+    int16_t ResizeMethod = 0;
+
+    // The progress column and its caption as they stand.
+    MeterState CurrentMeter() const { return meter_.CurrentMeter(); }
+
     // Whether a run is going on.
     bool Running() const { return running_; }
 
@@ -114,6 +122,8 @@ private:
     void RunWithoutInput(const std::function<void()>& work);
 
     IResizeEngine& engine_;
+    const std::function<void()> close_;
+    Meter meter_{this};
     std::array<QLabel*, 4> stepMarkers_{};
     std::vector<std::pair<const QLabel*, int>> pictures_;
     bool running_ = false;

@@ -2,11 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <exception>
-#include <mutex>
+#include <cerrno>
 
 #include "CheckedMath.h"
 #include "Dialogs.h"
+#include "RunTimeError.h"
+#include "TreeListing.h"
 #include "modErrorReport.h"
 #include "modShared.h"
 
@@ -14,78 +15,97 @@ namespace folvane {
 
 namespace {
 
-// The meter is moved by the workers of a run as their files finish; the
-// lock also keeps the view's calls in the order the meter changed.
-std::mutex meterMutex;
-MeterState meter;
-IProgressView* progressView = nullptr;
-
-// Call with meterMutex held.
-void ShowMeter(bool repaintNow)
+// The run-time error for a folder that cannot be listed or made.
+void RaiseFor(const kx::batch::Problem& problem)
 {
-    if (progressView) progressView->ShowMeter(meter, repaintNow);
+    if (!problem) return;
+    switch (problem.Errno) {
+    case ENOENT:
+    case ENOTDIR: kx::Raise(kx::errPathNotFound);
+    case EACCES: kx::Raise(kx::errPermissionDenied);
+    default: kx::Raise(kx::errPathFileAccess);
+    }
 }
 
-using kx::batch::MakeFolder;
+// Steps the meter once per listed file as it finishes.
+class MeterObserver : public kx::batch::Observer {
+public:
+    MeterObserver(Meter& meter, const BatchOptions& options)
+        : meter_(meter)
+        , options_(options)
+    {}
+    void Started(size_t files) override
+    {
+        meter_.StartMeter(kx::CheckedCast<int32_t>(static_cast<int64_t>(files)), "Working...");
+    }
+    void FileDone(const FileReport& report) override
+    {
+        if (options_.FileDone) options_.FileDone(report);
+        meter_.StepMeter();
+    }
+
+private:
+    Meter& meter_;
+    const BatchOptions& options_;
+};
 
 }  // namespace
 
-void SetProgressView(IProgressView* view)
+void Meter::Show(bool repaintNow)
 {
-    std::lock_guard lock(meterMutex);
-    progressView = view;
+    if (view_) view_->ShowMeter(meter_, repaintNow);
 }
 
-MeterState CurrentMeter()
+MeterState Meter::CurrentMeter() const
 {
-    std::lock_guard lock(meterMutex);
-    return meter;
+    std::lock_guard lock(mutex_);
+    return meter_;
 }
 
-void StartMeter(int32_t lngCount, const std::string& strCaption)
+void Meter::StartMeter(int32_t lngCount, const std::string& strCaption)
 {
-    std::lock_guard lock(meterMutex);
-    meter.Height = kMeterEmptyHeight;
-    meter.Top = kMeterEmptyTop;
+    std::lock_guard lock(mutex_);
+    meter_.Height = kMeterEmptyHeight;
+    meter_.Top = kMeterEmptyTop;
     // A folder without files has no steps to share the column out over.
-    meter.lngMeterStep = lngCount > 0 ? kx::RoundTo<int32_t>(double{kMeterTravel} / lngCount) : 0;
-    meter.Caption = strCaption;
-    ShowMeter(true);
+    meter_.lngMeterStep = lngCount > 0 ? kx::RoundTo<int32_t>(double{kMeterTravel} / lngCount) : 0;
+    meter_.Caption = strCaption;
+    Show(true);
 }
 
-void StepMeter()
+void Meter::StepMeter()
 {
-    std::lock_guard lock(meterMutex);
-    meter.Top = kx::CheckedSub(meter.Top, meter.lngMeterStep);
-    meter.Height = kx::CheckedAdd(meter.Height, meter.lngMeterStep);
-    ShowMeter(true);
+    std::lock_guard lock(mutex_);
+    meter_.Top = kx::CheckedSub(meter_.Top, meter_.lngMeterStep);
+    meter_.Height = kx::CheckedAdd(meter_.Height, meter_.lngMeterStep);
+    Show(true);
 }
 
-void FinishMeter()
+void Meter::FinishMeter()
 {
-    std::lock_guard lock(meterMutex);
-    meter.Top = kMeterFullTop;
-    meter.Height = kMeterFullHeight;
-    meter.Caption = "Done!";
-    ShowMeter(false);
+    std::lock_guard lock(mutex_);
+    meter_.Top = kMeterFullTop;
+    meter_.Height = kMeterFullHeight;
+    meter_.Caption = "Done!";
+    Show(false);
 }
 
-void ResetMeter()
+void Meter::ResetMeter()
 {
-    std::lock_guard lock(meterMutex);
-    meter.Height = kMeterEmptyHeight;
-    meter.Top = kMeterEmptyTop;
-    meter.Caption = "Ready!";
-    ShowMeter(true);
+    std::lock_guard lock(mutex_);
+    meter_.Height = kMeterEmptyHeight;
+    meter_.Top = kMeterEmptyTop;
+    meter_.Caption = "Ready!";
+    Show(true);
 }
 
-RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine,
+RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine, Meter& meter,
                      const BatchOptions& options)
 {
     try {
         const std::string strDestination = strSource + "/Resized";
         if (!FolderExists(strDestination)) {
-            MakeFolder(strDestination);
+            RaiseFor(kx::batch::MakeFolder(strDestination));
             // The run goes on: every write into the folder will then fail in
             // the engine, which says so itself.
             if (!FolderExists(strDestination))
@@ -93,57 +113,44 @@ RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResize
                                       MessageStyle::Critical);
         }
 
-        const std::vector<std::string> names = ListOrdinaryFiles(strSource);
-        StartMeter(kx::CheckedCast<int32_t>(static_cast<int64_t>(names.size())), "Working...");
-        std::vector<std::string> outputs;
-        for (const std::string& name : names) outputs.push_back(OutputName(name));
-        // The meter steps once per listed file as it finishes.
-        const kx::batch::PoolEnd end = kx::batch::RunPool(
-            kx::batch::GroupByOutput(outputs), options.Workers, options.Stop,
-            [&](size_t index) {
-                return ResizeListedFile(strSource, strDestination, names[index], job, engine,
-                                        options.Quality);
-            },
-            [&](const FileReport& report) {
-                if (options.FileDone) options.FileDone(report);
-                StepMeter();
+        kx::batch::TreeListing listing = kx::batch::ListTree(strSource, false);
+        RaiseFor(listing.Error);
+        kx::batch::FileList files{strSource, strDestination, std::move(listing.Names), {}};
+        for (const std::string& name : files.Names)
+            files.Outputs.push_back(kx::batch::OutputName(name, ".jpg", kx::batch::Naming::FirstDot));
+        // Any other method number resizes nothing.
+        const auto method = kx::batch::MethodFromNumber(job.ResizeMethod);
+        kx::batch::Job run;
+        run.method = method.value_or(kx::batch::Method::Resize);
+        run.Quality = options.Quality;
+        run.Workers = options.Workers;
+        run.Stop = options.Stop;
+        MeterObserver observer(meter, options);
+        const bool complete = kx::batch::RunFiles(
+            files, run, engine, observer, [&](kx::batch::FileTask& task) -> std::optional<FileReport> {
+                if (!method || kx::batch::Classify(task.In, false) != kx::batch::FileKind::Picture)
+                    return kx::batch::SkippedFile(task.Name);
+                // Each size its method uses, converted now: width before height.
+                const kx::batch::MethodSpec& row = kx::batch::SpecOf(*method);
+                if (row.UsesWidth) task.sizes.Width = TextToLong(job.Width);
+                if (row.UsesHeight) task.sizes.Height = TextToLong(job.Height);
+                if (row.UsesPercentage) task.sizes.Percentage = TextToLong(job.Percentage);
+                // A picture the engine cannot do is left out; it has told the
+                // user why if it was unexpected, and the report says why to
+                // whoever asks.
+                return std::nullopt;
             });
-        if (end.Error) std::rethrow_exception(end.Error);
-        if (!end.Complete) return RunEnd::Stopped;
+        if (!complete) return RunEnd::Stopped;
 
-        FinishMeter();
+        meter.FinishMeter();
         Dialogs().Beep();
         Dialogs().ShowMessage("Done!", kProgramTitle, MessageStyle::Plain);
-        ResetMeter();
+        meter.ResetMeter();
         return RunEnd::Done;
     } catch (...) {
         ReportCurrentError("ProcessFolder");
     }
     return RunEnd::Error;
-}
-
-void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine)
-{
-    ProcessFolder(strSource, job, engine, BatchOptions{});
-}
-
-FileReport ResizeListedFile(const std::string& strSource, const std::string& strDestination,
-                            const std::string& strName, const ResizeJob& job, IResizeEngine& engine,
-                            int32_t lngQuality)
-{
-    const std::string strPath = strSource + "/" + strName;
-    const auto method = kx::batch::MethodFromNumber(job.ResizeMethod);
-    if (!IsResizableImage(strPath) || !method) return kx::batch::SkippedFile(strName);
-    // Each size its method uses, converted now: width before height.
-    const kx::batch::MethodSpec& row = kx::batch::SpecOf(*method);
-    kx::batch::Sizes sizes;
-    if (row.UsesWidth) sizes.Width = TextToLong(job.Width);
-    if (row.UsesHeight) sizes.Height = TextToLong(job.Height);
-    if (row.UsesPercentage) sizes.Percentage = TextToLong(job.Percentage);
-    // A picture the engine cannot do is left out; it has told the user why
-    // if it was unexpected, and the report says why to whoever asks.
-    return kx::batch::ResizePicture(engine, *method, sizes, lngQuality, strName, strPath,
-                                    strDestination + "/" + OutputName(strName));
 }
 
 bool FolderExists(const std::string& strPath)
@@ -158,16 +165,6 @@ bool FolderExists(const std::string& strPath)
         return S_ISDIR(info.st_mode) || S_ISREG(info.st_mode);
     } catch (...) {
         ReportCurrentError("FolderExists");
-    }
-    return false;
-}
-
-bool ValidExtension(const std::string& strExtension)
-{
-    try {
-        return kx::batch::HasPictureExtension(strExtension);
-    } catch (...) {
-        ReportCurrentError("ValidExtension");
     }
     return false;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,24 +49,35 @@ public:
     virtual void ShowMeter(const MeterState& meter, bool repaintNow) = 0;
 };
 
-// Installs the view every later meter change is shown on (not owned; must
-// outlive its use); nullptr shows nothing.
-void SetProgressView(IProgressView* view);
+// The progress meter, shown on a view (not owned; must outlive the meter;
+// none shows nothing). Safe to move from several threads.
+class Meter {
+public:
+    explicit Meter(IProgressView* view = nullptr)
+        : view_(view)
+    {}
 
-// The meter as it stands; "Ready!" and empty when the program starts.
-MeterState CurrentMeter();
+    // The meter as it stands; "Ready!" and empty at first.
+    MeterState CurrentMeter() const;
+    // Empties the column, sets the step to 4730 / `lngCount` twips (rounded,
+    // halves to even; 0 when there are no files, or 9460 and more) and the
+    // caption; repaints at once.
+    void StartMeter(int32_t lngCount, const std::string& strCaption);
+    // Grows the column upwards by one step; repaints at once.
+    void StepMeter();
+    // Fills the column and shows "Done!"; no forced repaint.
+    void FinishMeter();
+    // Empties the column and shows "Ready!"; repaints at once.
+    void ResetMeter();
 
-// Empties the column, sets the step to 4730 / `lngCount` twips (rounded,
-// halves to even; 0 when there are no files, or 9460 and more) and the
-// caption; repaints at once.
-void StartMeter(int32_t lngCount, const std::string& strCaption);
-// Grows the column upwards by one step; repaints at once. Safe to call from
-// several threads.
-void StepMeter();
-// Fills the column and shows "Done!"; no forced repaint.
-void FinishMeter();
-// Empties the column and shows "Ready!"; repaints at once.
-void ResetMeter();
+private:
+    void Show(bool repaintNow);  // with mutex_ held
+
+    // The lock also keeps the view's calls in the order the meter changed.
+    mutable std::mutex mutex_;
+    MeterState meter_;
+    IProgressView* const view_;
+};
 
 // ---- The engine -----------------------------------------------------------
 // The engine object the run calls, one resize method per picture; the
@@ -115,7 +127,7 @@ struct BatchOptions {
 
 // Resizes every usable picture of `strSource` (a folder path without a
 // trailing "/") into strSource + "/Resized", creating that folder when it is
-// missing; moves the meter, then beeps and shows "Done!". A run-time error
+// missing; moves `meter`, then beeps and shows "Done!". A run-time error
 // ends the run with a report under "ProcessFolder": no new file is started,
 // those under way are finished, and the meter stays where it was.
 //
@@ -124,34 +136,11 @@ struct BatchOptions {
 // order by one worker, so the outputs are exactly those of a run that does
 // one file at a time in listing order. The meter steps once per listed file
 // as it finishes; files that are not pictures step at once.
-RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine,
-                     const BatchOptions& options);
-// The same with the default options: one worker per processor, quality 90.
-void ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine);
-
-// The names a run visits and the output each one writes.
-using kx::batch::ListOrdinaryFiles;
-using kx::batch::OutputName;
-
-// One listed file's work: when `strName` in `strSource` is a resizable
-// picture, has the engine write strDestination + "/" + OutputName(strName)
-// by the job's method. Raises the conversion errors of the size texts.
-// Touches nothing but that output, so files may be done in any order that
-// keeps the listing order for outputs of the same name.
-FileReport ResizeListedFile(const std::string& strSource, const std::string& strDestination,
-                            const std::string& strName, const ResizeJob& job, IResizeEngine& engine,
-                            int32_t lngQuality = kBatchQuality);
+RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine, Meter& meter,
+                     const BatchOptions& options = {});
 
 // True when `strPath` names an existing folder or file whose last path
 // component is not hidden. Errors are reported under "FolderExists" (False).
 bool FolderExists(const std::string& strPath);
-
-// True for "JPG", "BMP" and "GIF" in any case. Errors are reported under
-// "ValidExtension" (False).
-bool ValidExtension(const std::string& strExtension);
-
-// True when the path has a JPG, BMP or GIF extension and the header probe
-// recognises its content (PNG, GIF, JPEG or BMP, whatever the extension).
-using kx::batch::IsResizableImage;
 
 }  // namespace folvane

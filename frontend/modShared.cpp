@@ -11,8 +11,6 @@
 
 namespace folvane {
 
-int16_t ResizeMethod = 0;
-
 namespace {
 
 constexpr int32_t errTypeMismatch = 13;
@@ -61,27 +59,6 @@ bool ValidNumberEntry(const std::string& strField, const std::string& strText)
         ReportCurrentError("isNumber");
     }
     return false;
-}
-
-std::string GetFileExtension(const std::string& strText)
-{
-    try {
-        const size_t dot = strText.rfind('.');
-        if (dot != std::string::npos) return strText.substr(dot + 1);
-    } catch (...) {
-        ReportCurrentError("ExtractFileExtension");
-    }
-    return {};
-}
-
-std::string ExtractFileNameFront(const std::string& strText)
-{
-    try {
-        return strText.substr(0, strText.find('.'));
-    } catch (...) {
-        ReportCurrentError("ExtractFileNameFront");
-    }
-    return {};
 }
 
 int32_t TextToLong(std::string_view strText)

@@ -1,6 +1,5 @@
-// The desktop program's shared module: the chosen sizing method and the small
-// text procedures that the main window and the batch run use. Texts are
-// UTF-8 and may be of any length.
+// The desktop program's shared module: the small text procedures that the
+// main window and the batch run use. Texts are UTF-8 and may be of any length.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +7,6 @@
 #include <string_view>
 
 namespace folvane {
-
-// The sizing method chosen in the main window, 0 to 4 (see modProcessFolder.h
-// for what each one does); 0 when the program starts. Only the window's
-// method boxes write it.
-extern int16_t ResizeMethod;
 
 // True when `strChar` compares between "0" and "9" byte by byte, which for a
 // single character means exactly the ASCII digits.
@@ -29,14 +23,6 @@ bool isNumber(std::string_view strText);
 // gives False. A value above 2147483647 is reported as an overflow under
 // "isNumber" and gives False. Otherwise True.
 bool ValidNumberEntry(const std::string& strField, const std::string& strText);
-
-// The text after the last "." of a file name or path ("a.b.GIF" gives
-// "GIF"); the empty text when there is no "." or the text ends in one.
-std::string GetFileExtension(const std::string& strText);
-
-// The text before the first "." ("my.photo.bmp" gives "my"); the whole text
-// when it holds no "."; the empty text when it begins with one.
-std::string ExtractFileNameFront(const std::string& strText);
 
 // Converts a size text to a 32-bit value the way the run time converts text
 // to Long: ASCII digits with an optional sign, spaces allowed around them.

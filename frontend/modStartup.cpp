@@ -77,7 +77,7 @@ int Main(int argc, char** argv)
             CloseApp();
             return 1;
         }
-        frmMain window(*objEngine().methods);
+        frmMain window(*objEngine().methods, CloseApp);
         dialogs.SetParent(&window);
         window.show();
         const int status = QApplication::exec();

@@ -80,7 +80,6 @@ protected:
     void SetUp() override
     {
         DialogsTest::SetUp();
-        ResizeMethod = 0;
         Open(engine);
     }
     // Replaces the window by an active one over `other`, which must outlive it.
@@ -147,7 +146,7 @@ TEST_F(MainWindow, StartsAtStepOneWithMethodZeroAndItsBoxesAreExclusive)
     for (const auto& [click, boxes, focus] : clicks) {
         window->chkMethod[click]->click();
         QApplication::processEvents();
-        EXPECT_EQ(ResizeMethod, click);
+        EXPECT_EQ(window->ResizeMethod, click);
         EXPECT_EQ(SizeBoxes(), boxes);
         EXPECT_TRUE(!focus || focus->hasFocus()) << boxes;
     }
@@ -167,7 +166,7 @@ TEST_F(MainWindow, TheStartChecksTheFolderThenEachFieldAndIsOffForAZeroOrTheRoot
               Strings{"Image Folder...|Please enter the Folder with the Images in to Resize|48"});
     ReadyToStart();
     for (const auto& [method, height, width, percentage, field] : cases) {
-        ResizeMethod = static_cast<int16_t>(method[0] - '0');
+        window->ResizeMethod = static_cast<int16_t>(method[0] - '0');
         window->txtHeight->setText(height);
         window->txtWidth->setText(width);
         window->txtPercentage->setText(percentage);

@@ -12,6 +12,7 @@
 
 #include "EngineLibrary.h"
 #include "TestSupport.h"
+#include "TreeListing.h"
 #include "WindowDriver.h"
 #include "modProcessFolder.h"
 
@@ -19,6 +20,8 @@ using namespace folvane;
 using Names = std::vector<std::string>;
 
 namespace {
+
+Names Listed(const std::string& folder) { return kx::batch::ListTree(folder, false).Names; }
 
 // A w x h grey picture: a ".bmp" is a BMP, any other name a PNG (the run goes by content).
 void WritePicture(const std::string& path, int w, int h)
@@ -42,18 +45,6 @@ void WriteFiles(const std::string& folder, const Names& names)
 
 class Batch : public kxtest::DialogsTest, public IProgressView {
 protected:
-    void SetUp() override
-    {
-        DialogsTest::SetUp();
-        SetProgressView(nullptr);
-        ResetMeter();
-        SetProgressView(this);
-    }
-    void TearDown() override
-    {
-        SetProgressView(nullptr);
-        DialogsTest::TearDown();
-    }
     void ShowMeter(const MeterState& meter, bool now) override { shown.push_back({meter, now}); }
     // Runs the real engine, loaded as the program loads it, scaling to width 4.
     RunEnd Run(const std::string& folder, const BatchOptions& options = {4, kBatchQuality, nullptr, {}})
@@ -63,10 +54,11 @@ protected:
         EXPECT_TRUE(library) << why;
         KestrixObject object = library->CreateObject();
         KestrixEngine engine(library->Api(), object.get());
-        return ProcessFolder(folder, {3, "0", "4", "0"}, engine, options);
+        return ProcessFolder(folder, {3, "0", "4", "0"}, engine, meter, options);
     }
 
     kxtest::TempDir dir;
+    Meter meter{this};
     std::vector<std::pair<MeterState, bool>> shown;  // with "repaint now"
 };
 
@@ -78,9 +70,10 @@ TEST(StartMeter, SharesTheColumnOutRoundingHalvesToEven)
     // 9459 and 9460 either side of a step of 0.5; no files, nothing to share.
     const std::pair<int32_t, int32_t> cases[] = {{3, 1577}, {4, 1182}, {860, 6},
                                                  {9459, 1}, {9460, 0}, {0, 0}};
+    Meter meter;
     for (const auto& [count, step] : cases) {
-        StartMeter(count, "Working...");
-        EXPECT_EQ(CurrentMeter().lngMeterStep, step) << count;
+        meter.StartMeter(count, "Working...");
+        EXPECT_EQ(meter.CurrentMeter().lngMeterStep, step) << count;
     }
 }
 
@@ -104,7 +97,7 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
         meters.push_back({{5360, 160, step, "Ready!"}, true});
         EXPECT_EQ(std::exchange(shown, {}), meters);
         EXPECT_EQ(std::exchange(dialogs.boxes, {}), Names{"Folvane|Done!|0"});
-        EXPECT_EQ(ListOrdinaryFiles(folder + "/Resized"), outputs);
+        EXPECT_EQ(Listed(folder + "/Resized"), outputs);
         for (const std::string& output : outputs)
             EXPECT_EQ(kxtest::DecodeJpegFile(folder + "/Resized/" + output).width, 4) << output;
     }
@@ -126,7 +119,7 @@ TEST_F(Batch, EachMethodReadsOnlyItsOwnSizes)
         {{-1, "abc", "abc", "abc"}, ""}};
     for (const auto& [job, call] : cases) {
         kxtest::RecordingEngine engine;
-        ProcessFolder(dir.Path(), job, engine);
+        ProcessFolder(dir.Path(), job, engine, meter);
         EXPECT_EQ(engine.calls, call.empty() ? Names{} : Names{call}) << job.ResizeMethod;
     }
     EXPECT_EQ(dialogs.boxes, Names(std::size(cases), "Folvane|Done!|0"));
@@ -150,12 +143,12 @@ TEST_F(Batch, ARunTimeErrorEndsTheRunWhereItStandsReportedOnce)
         kxtest::RecordingEngine engine;
         reports.clear();
         shown.clear();
-        EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine,
+        EXPECT_EQ(ProcessFolder(folder, {3, "0", "99999999999", "0"}, engine, this->meter,
                                 {workers, kBatchQuality, nullptr, {}}),
                   RunEnd::Error);
         EXPECT_EQ(reports, Names{"Error in : ProcessFolder\r\nError Number : " + report}) << folder;
         EXPECT_TRUE(engine.calls.empty());
-        EXPECT_EQ(shown.empty() ? std::nullopt : std::optional(CurrentMeter()), meter) << folder;
+        EXPECT_EQ(shown.empty() ? std::nullopt : std::optional(this->meter.CurrentMeter()), meter) << folder;
     }
     EXPECT_TRUE(dialogs.boxes.empty());
     EXPECT_EQ(dialogs.beeps, 0);
@@ -176,11 +169,11 @@ TEST_F(Batch, WorkersWriteExactlyWhatOneAtATimeWrites)
         std::filesystem::rename(dir / "Resized", dir / ("Resized-" + std::to_string(workers)));
     }
     const std::string one = dir / "Resized-1";
-    const Names names = ListOrdinaryFiles(one);
+    const Names names = Listed(one);
     EXPECT_EQ(names, (Names{"X.jpg", "p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg", "p6.jpg",
                             "p7.jpg", "x.jpg", "y.jpg"}));
     for (const char* many : {"Resized-2", "Resized-4"}) {
-        EXPECT_EQ(ListOrdinaryFiles(dir / many), names) << many;
+        EXPECT_EQ(Listed(dir / many), names) << many;
         for (const std::string& name : names)
             EXPECT_EQ(kxtest::ReadFileBytes(dir / many + "/" + name), kxtest::ReadFileBytes(one + "/" + name))
                 << many << "/" << name;
