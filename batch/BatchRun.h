@@ -39,8 +39,8 @@ public:
 };
 
 // The real engine through its C interface. Neither the table nor the object
-// are owned. The object holds no state and the result code is kept per
-// thread, so one KestrixEngine serves all workers.
+// are owned. A run only reads the object's settings and the result code is
+// kept per thread, so one KestrixEngine serves all workers.
 class KestrixEngine : public Engine {
 public:
     KestrixEngine(const EngineApi& api, cKestrix* object)

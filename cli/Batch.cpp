@@ -2,7 +2,6 @@
 // the engine linked directly and called through its C interface.
 #include "Batch.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,11 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -133,10 +129,8 @@ constexpr char kNotAPicture[] = "not a JPG, BMP or GIF picture";
 // How a skipped file is grouped in the summary: its extension in lower case.
 std::string SkipGroup(const std::string& name)
 {
-    std::string extension = kx::batch::ExtensionOf(name);
-    if (extension.empty()) return "without extension";
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return "." + extension;
+    const std::string extension = kx::batch::ExtensionOf(name);
+    return extension.empty() ? "without extension" : "." + kx::LowerCaseAscii(extension);
 }
 
 // Counts what the run did, draws the progress bar, writes the JSON report

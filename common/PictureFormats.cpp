@@ -7,16 +7,12 @@
 
 namespace kx {
 
-namespace {
-
 std::string LowerCaseAscii(std::string_view text)
 {
     std::string lower(text);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lower;
 }
-
-}  // namespace
 
 std::optional<int> OutputFormatNamed(std::string_view name)
 {

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kx {
+
+// The text with A to Z turned to a to z: extensions are compared and shown so.
+std::string LowerCaseAscii(std::string_view text);
 
 // Output formats by number: the C interface's KestrixFormat values.
 inline constexpr int kFormatJpeg = 0;

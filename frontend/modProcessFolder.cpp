@@ -81,22 +81,17 @@ void Meter::StepMeter()
     Show(true);
 }
 
-void Meter::FinishMeter()
-{
-    std::lock_guard lock(mutex_);
-    meter_.Top = kMeterFullTop;
-    meter_.Height = kMeterFullHeight;
-    meter_.Caption = "Done!";
-    Show(false);
-}
+void Meter::FinishMeter() { Set(kMeterFullTop, kMeterFullHeight, "Done!", false); }
 
-void Meter::ResetMeter()
+void Meter::ResetMeter() { Set(kMeterEmptyTop, kMeterEmptyHeight, "Ready!", true); }
+
+void Meter::Set(int32_t top, int32_t height, const char* caption, bool repaintNow)
 {
     std::lock_guard lock(mutex_);
-    meter_.Height = kMeterEmptyHeight;
-    meter_.Top = kMeterEmptyTop;
-    meter_.Caption = "Ready!";
-    Show(true);
+    meter_.Top = top;
+    meter_.Height = height;
+    meter_.Caption = caption;
+    Show(repaintNow);
 }
 
 RunEnd ProcessFolder(const std::string& strSource, const ResizeJob& job, IResizeEngine& engine, Meter& meter,

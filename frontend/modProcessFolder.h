@@ -72,6 +72,7 @@ public:
 
 private:
     void Show(bool repaintNow);  // with mutex_ held
+    void Set(int32_t top, int32_t height, const char* caption, bool repaintNow);
 
     // The lock also keeps the view's calls in the order the meter changed.
     mutable std::mutex mutex_;

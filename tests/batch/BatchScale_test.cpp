@@ -1,5 +1,6 @@
-// The units behind `kestrix batch` on whole libraries: the tree listing, the
-// shard split, the rule for outputs that need no redoing and the JSON report.
+// The units behind `kestrix batch` on whole libraries: the checks before a run,
+// the tree listing, the shard split, the rule for outputs that need no redoing
+// and the JSON report.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 
 #include "Freshness.h"
 #include "JsonReport.h"
+#include "LibraryRun.h"
 #include "Shard.h"
 #include "TestSupport.h"
 #include "TreeListing.h"
@@ -23,6 +25,36 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+
+// Before a library run: the folder, its pictures, the output folder; an empty
+// folder has no pictures either.
+TEST(PrepareLibrary, TellsWhyARunCannotStartAndMakesNoFolderForIt)
+{
+    kxtest::TempDir dir;
+    for (const char* folder : {"empty", "text", "blocked", "one"}) fs::create_directory(dir / folder);
+    for (const char* file : {"text/a.txt", "blocked/Resized", "a.jpg"})
+        kxtest::WriteFileBytes(dir / file, {'t'});
+    for (const char* gif : {"one/y.gif", "blocked/y.gif"})  // a header the probe takes
+        kxtest::WriteFileBytes(dir / gif, {'G', 'I', 'F', '8', '9', 'a', 8, 0, 8, 0, 0x80, 0, 0, 1, 2, 3});
+    using Kind = Problem::Kind;
+    // The folder, dry run, the problem and its reason, and whether FOLDER/Resized is there after.
+    const std::tuple<std::string, bool, Kind, std::string, bool> cases[] = {
+        {"missing", false, Kind::NoSuchFolder, "", false},
+        {"a.jpg", false, Kind::NotAFolder, "", false},
+        {"empty", false, Kind::NoPictures, "", false},
+        {"text", false, Kind::NoPictures, "", false},
+        {"blocked", false, Kind::CannotMakeFolder, "a file of that name is in the way", false},
+        {"one", true, Kind::None, "", false},
+        {"one", false, Kind::None, "", true}};
+    for (const auto& [folder, dryRun, kind, reason, made] : cases) {
+        LibraryJob job;
+        job.DryRun = dryRun;
+        const LibraryPlan plan = PrepareLibrary(dir / folder, dir / folder + "/Resized", job);
+        EXPECT_EQ(std::tuple(plan.Error.What, plan.Error.Reason, fs::is_directory(dir / folder + "/Resized")),
+                  std::tuple(kind, reason, made))
+            << folder;
+    }
+}
 
 TEST(ListTree, MirrorsTheTreeWithoutHiddenExcludedOrLinkedFolders)
 {

@@ -82,7 +82,7 @@ TEST_F(Batch, TheMeterStepsOncePerListedFileAndDoneFillsIt)
     // The names, how many are listed, the step (4730 twips over them), the outputs.
     const std::tuple<Names, int32_t, int32_t, Names> cases[] = {
         {{}, 0, 0, {}},  // an empty folder completes normally
-        {{".h.bmp", "a.bmp", "b.txt", "c.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}}};
+        {{".h.bmp", "a.bmp", "b.txt", "c.tar.gif", "d.jpg", "e.png"}, 5, 946, {"a.jpg", "c.jpg"}}};
     for (const auto& [names, listed, step, outputs] : cases) {
         SCOPED_TRACE(step);
         const std::string folder = dir / std::to_string(step);
