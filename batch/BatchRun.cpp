@@ -39,33 +39,6 @@ int32_t KestrixEngine::LastErrorCode() { return api_.ErrorCode(object_); }
 
 std::string KestrixEngine::LastErrorText() { return api_.LastErrorText(); }
 
-std::string SummaryOf(Method method, const std::string& width, const std::string& height,
-                      const std::string& percentage)
-{
-    std::string text;
-    for (const char* c = SpecOf(method).Summary; *c != '\0'; ++c) {
-        const bool field = c[0] == '%' && (c[1] == 'W' || c[1] == 'H' || c[1] == 'P');
-        if (!field) {
-            text += *c;
-            continue;
-        }
-        ++c;
-        text += *c == 'W' ? width : *c == 'H' ? height : percentage;
-    }
-    return text;
-}
-
-bool KeepsOwnSize(Method method, const std::string& in, const Sizes& sizes)
-{
-    if (!SpecOf(method).CanEnlarge) return false;
-    if (method == Method::Percent) return sizes.Percentage > 100;
-    const int32_t requested = method == Method::MaxWidth ? sizes.Width : sizes.Height;
-    if (requested <= 0) return false;  // the engine reports the size
-    const ImageInfo info = GetImageInfo(in);
-    const int32_t side = method == Method::MaxWidth ? info.Width : info.Height;
-    return side > 0 && side <= requested;
-}
-
 const char* ProblemText(Problem::Kind kind)
 {
     switch (kind) {
@@ -157,6 +130,12 @@ FileKind Classify(const std::string& path, bool allFormats, std::string* reason)
     return FileKind::Unopenable;
 }
 
+namespace {
+
+// Indexes of `outputs` grouped by equal value, each group in input order and
+// the groups in the order of their first member. A run does a group's files
+// one after the other, so that the later of two files writing the same
+// output wins, as it would one at a time.
 std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& outputs)
 {
     std::vector<std::vector<size_t>> groups;
@@ -168,8 +147,6 @@ std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& o
     }
     return groups;
 }
-
-namespace {
 
 // Has the engine resize one picture, or keep its size under shrink-only,
 // and times it.

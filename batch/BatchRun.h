@@ -160,12 +160,6 @@ enum class FileKind {
 // be opened ("permission denied").
 FileKind Classify(const std::string& path, bool allFormats, std::string* reason = nullptr);
 
-// Indexes of `outputs` grouped by equal value, each group in input order and
-// the groups in the order of their first member. A run does a group's files
-// one after the other, so that the later of two files writing the same
-// output wins, as it would one at a time.
-std::vector<std::vector<size_t>> GroupByOutput(const std::vector<std::string>& outputs);
-
 // ---- The run --------------------------------------------------------------
 struct Job {
     Method method = Method::Resize;

@@ -12,7 +12,7 @@ namespace kx::cli {
 // The chosen sub-command's work; returns the tool's exit status.
 using Action = std::function<int()>;
 
-// resize, percent, max-width, max-height, fit.
+// The resize sub-commands, one for each method of kx::batch::kMethods.
 void AddResizeCommands(CLI::App& app, Action& action);
 // border.
 void AddBorderCommand(CLI::App& app, Action& action);
