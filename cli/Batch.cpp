@@ -325,6 +325,20 @@ std::string OverlapProblem(const std::string& folder, const std::string& destina
     return {};
 }
 
+// The line (without "kestrix: ") that says why a run cannot start.
+std::string StartProblemLine(const kx::batch::Problem& problem, const BatchJob& given)
+{
+    using Kind = kx::batch::Problem::Kind;
+    if (problem.What == Kind::NoPictures) return "no pictures found in " + given.folder;
+    const bool aboutOutput = problem.What == Kind::CannotMakeFolder && !given.output.empty();
+    std::string line = (aboutOutput ? given.output : given.folder) + ": ";
+    if (problem.What != Kind::CannotMakeFolder)
+        line += kx::batch::ProblemText(problem.What);
+    else
+        line += aboutOutput ? "cannot make the output folder" : "cannot make the folder Resized";
+    return line + (problem.Reason.empty() ? "" : " (" + problem.Reason + ")");
+}
+
 int RunBatch(const BatchJob& given)
 {
     // A folder given as "photos/" still names "photos/Resized".
@@ -349,18 +363,8 @@ int RunBatch(const BatchJob& given)
     job.DryRun = given.dryRun;
     if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
     const kx::batch::LibraryPlan plan = kx::batch::PrepareLibrary(folder, destination, job);
-    if (const kx::batch::Problem& problem = plan.Error) {
-        using Kind = kx::batch::Problem::Kind;
-        const bool aboutOutput = problem.What == Kind::CannotMakeFolder && !given.output.empty();
-        const std::string text =
-            problem.What == Kind::CannotMakeFolder
-                ? (aboutOutput ? "cannot make the output folder" : "cannot make the folder Resized")
-                : kx::batch::ProblemText(problem.What);
-        if (problem.What == Kind::NoPictures)
-            std::cerr << "kestrix: " << text << " in " << given.folder << '\n';
-        else
-            std::cerr << "kestrix: " << (aboutOutput ? given.output : given.folder) << ": " << text
-                      << (problem.Reason.empty() ? "" : " (" + problem.Reason + ")") << '\n';
+    if (plan.Error) {
+        std::cerr << "kestrix: " << StartProblemLine(plan.Error, given) << '\n';
         return kExitFailure;
     }
 
