@@ -80,6 +80,7 @@ struct BatchJob {
     ResampleModes modes;
     bool allFormats = false;
     int32_t format = KESTRIX_FORMAT_JPEG;
+    int64_t memoryLimit = 0;  // shared by the workers; 0: the default
 };
 
 // The engine with --shrink-only: a picture that max-width, max-height or
@@ -270,7 +271,8 @@ public:
         out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
             const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
-            out << "  " << failed.Name << ": " << (unread ? failed.Reason : FailureLine(failed)) << '\n';
+            out << "  " << failed.Name << ": "
+                << (unread ? WithLimitHint(failed.Reason) : FailureLine(failed)) << '\n';
         }
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         out.flush();
@@ -446,6 +448,7 @@ int RunBatch(const BatchJob& given)
     }
     ApplyModes(object.get(), given.modes);
     cKestrix_SetOutputFormat(object.get(), given.format);
+    cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine kestrix(api, object.get());
     ShrinkOnlyEngine shrinkOnly(kestrix);
     kx::batch::Engine& engine =
@@ -542,6 +545,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
+    AddMemoryLimitOption(command, job->memoryLimit);
 
     CLI::Option_group* library =
         command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");

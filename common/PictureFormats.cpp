@@ -38,6 +38,16 @@ std::string_view OutputFormatExtension(int format)
     }
 }
 
+std::string_view OutputFormatTitle(int format)
+{
+    switch (format) {
+    case kFormatPng: return "PNG";
+    case kFormatWebp: return "WebP";
+    case kFormatAvif: return "AVIF";
+    default: return "JPEG";
+    }
+}
+
 bool TakenWithAllFormats(std::string_view extension)
 {
     static constexpr std::array<std::string_view, 12> kExtensions = {

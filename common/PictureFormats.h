@@ -22,6 +22,10 @@ std::optional<int> OutputFormatNamed(std::string_view name);
 // ".png", ".webp", ".avif". Empty for a number that is no format.
 std::string_view OutputFormatExtension(int format);
 
+// The format's name in messages: "JPEG", "PNG", "WebP", "AVIF"; "JPEG" for
+// a number that is no format.
+std::string_view OutputFormatTitle(int format);
+
 // True when a folder run over every format takes a file with this extension
 // (given without its dot, any case): the classic jpg, bmp and gif, and png,
 // jpeg, jpe, webp, heic, heif, avif, tif and tiff.

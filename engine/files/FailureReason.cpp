@@ -24,6 +24,12 @@ void SetFailureReason(const std::string& text)
     if (reason.empty()) reason = text;
 }
 
+bool Refuse(const std::string& text)
+{
+    SetFailureReason(text);
+    return false;
+}
+
 const std::string& FailureReason() { return reason; }
 
 void ClearFailureReason() { reason.clear(); }

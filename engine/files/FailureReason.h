@@ -15,6 +15,9 @@
 namespace kx {
 
 void SetFailureReason(const std::string& reason);
+// The one way a decoder or writer refuses: sets `reason` as SetFailureReason
+// does and gives false ("WebP pictures are at most 16383 pixels wide").
+bool Refuse(const std::string& reason);
 const std::string& FailureReason();
 void ClearFailureReason();
 

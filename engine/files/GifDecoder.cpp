@@ -12,6 +12,7 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -96,20 +97,25 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         // A screen of zero width or height is taken from the image's extent.
         const int64_t width = gif->SWidth > 0 ? gif->SWidth : int64_t{image.Left} + image.Width;
         const int64_t height = gif->SHeight > 0 ? gif->SHeight : int64_t{image.Top} + image.Height;
-        if (!SurfaceSizeAllowed(width, height)) SetFailureReason(TooLargeReason(width, height));
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kGifMaxPixelsPerByte))
-            return false;
+        if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
+        if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kGifMaxPixelsPerByte))
+            return Refuse("truncated GIF data: too few bytes for its size");
 
         // Without a local or global colour table the colours are undefined.
         const ColorMapObject* map = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
-        if (map == nullptr || map->Colors == nullptr) return false;
+        if (map == nullptr || map->Colors == nullptr) return Refuse("corrupt GIF data: no colour table");
         std::array<Paint, 256> paints{};  // indices beyond the table paint black
         const int colours = std::min(map->ColorCount, 256);
         for (int i = 0; i < colours; ++i)
             paints[i] = {map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, true};
         if (transparentIndex >= 0 && transparentIndex < 256) paints[transparentIndex].opaque = false;
 
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
+                 .Surface(width, height)
+                 .Pixels(image.Width, 1, sizeof(GifPixelType))
+                 .Reserve())
+            return false;
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
         for (Long y = 0; y < height; ++y) std::memset(surface.PictureRow(y), 0xFF, width * 3);
 

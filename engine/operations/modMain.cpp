@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "LanczosResample.h"
+#include "MemoryBudget.h"
 #include "MetadataTransfer.h"
 #include "PictureWriters.h"
 #include "Proportions.h"
@@ -19,10 +20,12 @@ namespace kx {
 namespace {
 
 // Runs an operation's body; a run-time error that escapes it is reported
-// under the operation's name and gives `fallback`.
+// under the operation's name and gives `fallback`. The memory reserved for
+// the operation's picture is given back when it ends.
 template <typename Result, typename Body>
 Result Guarded(const char* procedure, Result fallback, Body&& body)
 {
+    const PictureMemoryScope reservation;
     try {
         return body();
     } catch (const RunTimeError& e) {

@@ -57,7 +57,7 @@ typedef int32_t KestrixBool;
 enum {
     KESTRIX_OK = 0,                 /* no failure recorded */
     KESTRIX_INPUT_NOT_LOADED = 1,   /* the input picture was not loaded */
-    KESTRIX_OUTPUT_NOT_WRITTEN = 2, /* the output JPEG was not written */
+    KESTRIX_OUTPUT_NOT_WRITTEN = 2, /* the output file was not written */
     KESTRIX_BAD_WIDTH = 3,          /* width 0 or negative */
     KESTRIX_BAD_HEIGHT = 4,         /* height 0 or negative */
     KESTRIX_BAD_PERCENTAGE = 5,     /* percentage 0 or negative */
@@ -226,6 +226,20 @@ KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t forma
  * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
  * NULL object. */
 KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality);
+
+/* The most memory, in bytes, that the pictures being worked on may take
+ * together in this process: the limit is for the whole process, shared by
+ * every object and every thread, not a setting of one object. Before a
+ * picture is decoded, the memory it needs (its pixels and the decoding
+ * library's buffers) is counted against the limit. A picture that does not
+ * fit beside those of other threads waits until they are done; one that
+ * alone needs more is refused with KESTRIX_INPUT_NOT_LOADED and a reason
+ * such as "this picture needs 4.1 GB, more than the 1 GB memory limit"
+ * (Kestrix_LastErrorText). 0 restores the default: 1 GiB, or a quarter of
+ * the machine's memory where that is less. KESTRIX_FALSE, changing nothing,
+ * for a negative value. May be called at any time from any thread; a
+ * larger limit lets waiting pictures start. */
+KESTRIX_API KestrixBool cKestrix_SetMemoryLimit(int64_t bytes);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
