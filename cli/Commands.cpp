@@ -116,6 +116,7 @@ struct DecorationQuality {
     void Apply(cKestrix* engine) const
     {
         cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90);
+        cKestrix_SetJpegCoding(engine, classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
     }
 };
 

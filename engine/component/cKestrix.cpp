@@ -278,6 +278,14 @@ KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format)
     return KESTRIX_TRUE;
 }
 
+KestrixBool cKestrix_SetJpegCoding(cKestrix* object, int32_t coding)
+{
+    if (object == nullptr || (coding != KESTRIX_JPEG_CLASSIC && coding != KESTRIX_JPEG_MODERN))
+        return KESTRIX_FALSE;
+    object->settings.ModernJpeg = coding == KESTRIX_JPEG_MODERN;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_SetMemoryLimit(int64_t bytes)
 {
     if (bytes < 0) return KESTRIX_FALSE;

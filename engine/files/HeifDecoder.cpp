@@ -37,13 +37,7 @@ void ReadExif(const heif_image_handle* handle, std::vector<uint8_t>& exif)
     exif.assign(block.begin() + 4 + skip, block.end());
 }
 
-// True for a failed libheif call, with libheif's words as the reason.
-bool Failed(const heif_error& error)
-{
-    if (error.code == heif_error_Ok) return false;
-    Refuse(std::string("the HEIF decoder says: ") + (error.message ? error.message : "unknown error"));
-    return true;
-}
+bool Failed(const heif_error& error) { return HeifFailed(error, "HEIF decoder"); }
 
 // The engine's limits for a side of width x height, with the reason.
 bool SizeAccepted(int64_t width, int64_t height, size_t fileBytes)

@@ -108,7 +108,8 @@ bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::st
     if (settings.Format != OutputFormat::Jpeg)
         return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
                Fail(ecOutputNotWritten);
-    return SaveSurfaceAsJpeg(surface, OutImage, quality, written) || Fail(ecOutputNotWritten);
+    return SaveSurfaceAsJpeg(surface, OutImage, quality, written, settings.ModernJpeg) ||
+           Fail(ecOutputNotWritten);
 }
 
 }  // namespace

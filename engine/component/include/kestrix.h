@@ -199,7 +199,8 @@ KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix* object, KestrixBoo
 /* Output formats for cKestrix_SetOutputFormat. The quality argument of the
  * methods (1 to 100, default 90; borders, texts and the steps of a fit use
  * 100) means, for each:
- *   KESTRIX_FORMAT_JPEG: the JPEG quality (libjpeg's scale), 4:2:0.
+ *   KESTRIX_FORMAT_JPEG: the JPEG quality (libjpeg's scale), 4:2:0 (see
+ *                        cKestrix_SetJpegCoding for 4:4:4).
  *   KESTRIX_FORMAT_PNG:  nothing; PNG is lossless (24-bit RGB).
  *   KESTRIX_FORMAT_WEBP: libwebp's lossy quality factor, the same number
  *                        (4:2:0; 100 is the best lossy quality).
@@ -220,6 +221,20 @@ typedef enum KestrixFormat {
  * a value that is not a KestrixFormat. Not to be called while another thread
  * runs a method of the same object. */
 KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format);
+
+/* How JPEG outputs are coded, for cKestrix_SetJpegCoding. */
+#define KESTRIX_JPEG_CLASSIC                                                                                 \
+    0 /* default: 4:2:0 chroma and the standard Huffman
+                                  tables at every quality; the bytes never change */
+#define KESTRIX_JPEG_MODERN                                                                                  \
+    1 /* no chroma subsampling (4:4:4) from quality 90
+                                  up, 4:2:0 below; Huffman tables optimised for
+                                  each picture (smaller files, the same pixels)
+                                  and the accurate DCT at every quality. The
+                                  same bytes on any machine. */
+/* Sets how the object's methods code JPEG outputs (the tool's modern mode
+ * uses KESTRIX_JPEG_MODERN). Other output formats are not affected. */
+KESTRIX_API KestrixBool cKestrix_SetJpegCoding(cKestrix* object, int32_t coding);
 
 /* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
  * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
