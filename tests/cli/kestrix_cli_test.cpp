@@ -209,6 +209,11 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
          "cannot write the output JPEG file 'DIR/no/such/folder.jpg': the output folder does not exist"},
         {"border @40x30 DIR/kept.jpg", 1,
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
+        {"max-width @40x30 OUT 10 --memory-limit 1K", 1,
+         "DIR/40x30.jpg: this picture needs 1.0 MB, more than the 1 KB memory limit (--memory-limit)"},
+        {"batch d --fit 9x9 --memory-limit 1.5X", 2,
+         "--memory-limit: '1.5X' is not a memory size: use bytes or a number with K, M, G or T, e.g. 512M or "
+         "1.5G"},
         {"batch DIR/missing --percent 50", 1, "DIR/missing: no such folder"},
         {"batch @40x30 --percent 50", 1, "DIR/40x30.jpg: not a folder"},
         // Runs that cannot start say so in one line, print no summary and make no folder.

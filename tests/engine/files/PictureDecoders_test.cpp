@@ -4,9 +4,12 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -297,6 +300,31 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
             EXPECT_EQ(kx::FailureReason(), c.reason);
         }
     }
+    kx::SetMemoryLimit(0);
+}
+
+// Threads share the limit: a reservation that does not fit beside another's waits until that is
+// given back; one over the limit alone is refused at once with both sizes, and nothing is held.
+TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
+{
+    kx::SetMemoryLimit(10 * kMiB);
+    ASSERT_TRUE(kx::ReservePictureMemory(6 * kMiB));
+    std::atomic<bool> released{false}, reserved{false};
+    std::thread other([&] {
+        EXPECT_TRUE(kx::ReservePictureMemory(6 * kMiB));
+        EXPECT_TRUE(released.load());
+        reserved = true;
+        kx::ReleasePictureMemory();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(reserved.load());
+    released = true;
+    kx::ReleasePictureMemory();
+    other.join();
+    kx::ClearFailureReason();
+    EXPECT_FALSE(kx::ReservePictureMemory(11 * kMiB));
+    EXPECT_EQ(std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
+              std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
     kx::SetMemoryLimit(0);
 }
 
