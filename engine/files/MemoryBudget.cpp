@@ -71,6 +71,8 @@ bool ReservePictureMemory(int64_t bytes)
     return true;
 }
 
+bool EnsurePictureMemory(int64_t bytes) { return bytes <= heldHere || ReservePictureMemory(bytes); }
+
 void ReleasePictureMemory()
 {
     if (heldHere == 0) return;

@@ -32,6 +32,12 @@ void SetMemoryLimit(int64_t bytes);
 // `bytes` alone is more than the limit; the thread then holds nothing.
 bool ReservePictureMemory(int64_t bytes);
 
+// Makes this thread's reservation at least `bytes`, for buffers made after
+// the picture was decoded (a resampled surface, an encoder's tables): true
+// at once when it holds that much already, else ReservePictureMemory(bytes),
+// during whose wait what the thread held is not counted.
+bool EnsurePictureMemory(int64_t bytes);
+
 // Gives back what this thread holds. Every operation does so when it ends.
 void ReleasePictureMemory();
 

@@ -83,16 +83,32 @@ bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::stri
     return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) || Fail(ecInputNotLoaded);
 }
 
+// The memory for resampling the loaded picture to Width x Height: the new
+// surface beside the loaded one, and the filters' rows and weights.
+bool ReserveResampling(const cDIBSection& surface, Long Width, Long Height)
+{
+    return EnsurePictureMemory(PictureNeeds()
+                                   .Surface(surface.Width(), surface.Height())
+                                   .Surface(Width, Height)
+                                   .Bytes(kLibraryStateBytes)
+                                   .Pixels(surface.Width(), 16, 1)
+                                   .Total()) ||
+           Fail(ecResampleFailed);
+}
+
 // Loads InImage and resamples it to Width x Height with the object's filter.
 // The antialiased filter lets a JPEG picture decode at a reduced scale.
 bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage, Long Width,
                    Long Height, const EngineSettings& settings)
 {
     if (settings.Filter != ResampleFilter::Lanczos) {
-        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
+        if (!LoadOrFail(surface, metadata, InImage, settings) || !ReserveResampling(surface, Width, Height))
+            return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
-    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height})) return false;
+    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}) ||
+        !ReserveResampling(surface, Width, Height))
+        return false;
     // As with the exact filter, a size that makes no surface gives an empty one.
     std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
     surface = resampled ? std::move(*resampled) : cDIBSection();

@@ -211,6 +211,9 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
         {"max-width @40x30 OUT 10 --memory-limit 1K", 1,
          "DIR/40x30.jpg: this picture needs 1.0 MB, more than the 1 KB memory limit (--memory-limit)"},
+        {"resize @40x30 OUT 20000x20000 --memory-limit 1G", 1,
+         "the picture 'DIR/40x30.jpg' could not be resampled to that size: this picture needs 1.1 GB, more "
+         "than the 1 GB memory limit (--memory-limit)"},
         {"batch d --fit 9x9 --memory-limit 1.5X", 2,
          "--memory-limit: '1.5X' is not a memory size: use bytes or a number with K, M, G or T, e.g. 512M or "
          "1.5G"},
