@@ -8,9 +8,6 @@
 // decoded: libjpeg hands over strips of rows, which go straight to their
 // upright places in the surface.
 #include <turbojpeg.h>
-// jpeglib.h needs FILE and size_t declared first.
-#include <cstdio>
-#include <jpeglib.h>
 
 #include <bit>
 #include <climits>
@@ -22,6 +19,7 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "JpegErrors.h"
 #include "JpegSegments.h"
 #include "MemoryBudget.h"
 #include "MetadataTransfer.h"
@@ -119,27 +117,14 @@ bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeade
     return true;
 }
 
-// libjpeg's errors jump back to the guarded call; after a warning (a
-// truncated or slightly damaged stream) the part that decoded is kept.
-struct JpegError {
-    jpeg_error_mgr manager;
-    jmp_buf jump;
-};
-
-[[noreturn]] void JumpOnError(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
-}
-
-// libjpeg's warnings (level -1: a truncated or damaged stream) are noted as
-// the one-call decode notes them; its trace messages are not.
+// libjpeg's first warning of a decode (level -1: a truncated or damaged
+// stream; what follows from it adds nothing) is noted as the one-call decode
+// notes it; its trace messages are not.
 void NoteWarning(j_common_ptr info, int level)
 {
-    if (level >= 0) return;
-    char text[JMSG_LENGTH_MAX] = {};
-    info->err->format_message(info, text);
+    if (level >= 0 || info->err->num_warnings++ > 0) return;
     try {
-        NoteDecodeWarning(text);
+        NoteDecodeWarning(JpegMessage(info));
     } catch (...) {}  // nothing may be thrown through libjpeg
 }
 
@@ -171,8 +156,7 @@ int64_t CoefficientBytes(std::span<const uint8_t> file)
 {
     jpeg_decompress_struct info{};
     JpegError error{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = JumpOnError;
+    info.err = JumpingErrors(error);
     error.manager.emit_message = [](j_common_ptr, int) {};
     int64_t bytes = 0;
     if (GuardedReadHeader(&info, &error, file) &&
@@ -275,15 +259,12 @@ bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int o
     jpeg_decompress_struct info{};
     JpegError error{};
     jpeg_progress_mgr progress{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = JumpOnError;
+    info.err = JumpingErrors(error);
     error.manager.emit_message = NoteWarning;
     const bool ok = GuardedDecodeStrips(&info, &error, &progress, file, cmyk, denominator, width, height,
                                         &strips, &placer);
     if (!ok && error.manager.msg_code != 0) {
-        char text[JMSG_LENGTH_MAX] = {};
-        error.manager.format_message(reinterpret_cast<j_common_ptr>(&info), text);
-        Refuse(std::string("the JPEG decoder says: ") + text);
+        Refuse("the JPEG decoder says: " + JpegMessage(reinterpret_cast<j_common_ptr>(&info)));
     }
     jpeg_destroy_decompress(&info);
     return ok;

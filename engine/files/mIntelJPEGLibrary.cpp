@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <turbojpeg.h>
 #include <unistd.h>
-// jpeglib.h needs FILE and size_t declared first.
-#include <cstdio>
-#include <jpeglib.h>
 
 #include <atomic>
 #include <cerrno>
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "FailureReason.h"
+#include "JpegErrors.h"
 #include "JpegSegments.h"
 #include "MemoryBudget.h"
 #include "PictureLoader.h"
@@ -176,22 +174,12 @@ bool WriteWithSegments(const std::string& path, const unsigned char* encoded, si
     return true;
 }
 
-struct JpegWriteError {
-    jpeg_error_mgr manager;
-    jmp_buf jump;
-};
-
-[[noreturn]] void JumpOnWriteError(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegWriteError*>(info->err)->jump, 1);
-}
-
 // The modern coding through libjpeg: the accurate DCT, no chroma subsampling
 // from quality 90 up, and Huffman tables optimised for the picture. libjpeg's
 // errors jump back here, so only plain C objects live in this frame; the
 // output is malloc'd by libjpeg and freed by the caller.
-bool GuardedCompressModern(jpeg_compress_struct* info, JpegWriteError* error, cDIBSection* surface,
-                           int quality, unsigned char** out, unsigned long* size)
+bool GuardedCompressModern(jpeg_compress_struct* info, JpegError* error, cDIBSection* surface, int quality,
+                           unsigned char** out, unsigned long* size)
 {
     if (setjmp(error->jump)) return false;
     jpeg_create_compress(info);
@@ -226,15 +214,10 @@ bool CompressModern(cDIBSection& surface, int quality, unsigned char*& encoded, 
             PictureNeeds().Pixels(surface.Width() + 16, surface.Height() + 16, samples).Total()))
         return false;
     jpeg_compress_struct info{};
-    JpegWriteError error{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = JumpOnWriteError;
+    JpegError error{};
+    info.err = JumpingErrors(error);
     const bool ok = GuardedCompressModern(&info, &error, &surface, quality, &encoded, &size);
-    if (!ok) {
-        char text[JMSG_LENGTH_MAX] = {};
-        error.manager.format_message(reinterpret_cast<j_common_ptr>(&info), text);
-        Refuse(std::string("the JPEG encoder failed: ") + text);
-    }
+    if (!ok) Refuse("the JPEG encoder failed: " + JpegMessage(reinterpret_cast<j_common_ptr>(&info)));
     jpeg_destroy_compress(&info);
     return ok;
 }
