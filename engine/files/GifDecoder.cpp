@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "DecodeLimits.h"
@@ -87,10 +88,11 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         MemorySource source{file, 0};
         int error = 0;
         GifHandle gif(DGifOpen(&source, ReadFromMemory, &error));
-        if (!gif) return false;
+        if (!gif) return Refuse(std::string("the GIF decoder says: ") + GifErrorString(error));
 
         int transparentIndex = NO_TRANSPARENT_COLOR;
-        if (!ReadUpToFirstImage(gif.get(), &transparentIndex)) return false;
+        if (!ReadUpToFirstImage(gif.get(), &transparentIndex))
+            return Refuse("corrupt GIF data: no picture in it");
         const GifImageDesc& image = gif->Image;
         if (image.Width <= 0 || image.Height <= 0 || image.Left < 0 || image.Top < 0) return false;
 
@@ -147,7 +149,8 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         for (int pass = 0; pass < passes; ++pass) {
             const int step = image.Interlace ? kPassStep[pass] : 1;
             for (int row = image.Interlace ? kPassStart[pass] : 0; row < image.Height; row += step) {
-                if (DGifGetLine(gif.get(), line.data(), image.Width) == GIF_ERROR) return anyRow;
+                if (DGifGetLine(gif.get(), line.data(), image.Width) == GIF_ERROR)
+                    return anyRow || Refuse("corrupt GIF data: its first row does not decode");
                 paintRow(row);
                 anyRow = true;
             }

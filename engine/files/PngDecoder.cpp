@@ -51,7 +51,7 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count)
 
 void OnError(png_structp png, png_const_charp message)
 {
-    SetFailureReason(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
+    Refuse(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
     png_longjmp(png, 1);
 }
 void OnWarning(png_structp, png_const_charp) {}

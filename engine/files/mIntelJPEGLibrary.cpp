@@ -233,7 +233,7 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
 
     // The encoder accepts 1..100 only; anything else is its failure code.
     if (quality < 1 || quality > 100) {
-        SetFailureReason("the JPEG quality must be from 1 to 100, not " + std::to_string(quality));
+        Refuse("the JPEG quality must be from 1 to 100, not " + std::to_string(quality));
         RaiseWriterError("Failed to save to JPG -1");
     }
 
@@ -261,7 +261,7 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
                               surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR, &encoded,
                               &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (r != 0) {
-        SetFailureReason(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
+        Refuse(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
         RaiseWriterError("Failed to save to JPG " + std::to_string(r));
     }
     return WriteWithSegments(path, encoded, encodedSize, segments, replaced);
