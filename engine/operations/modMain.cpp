@@ -262,6 +262,9 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
             CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize), source.Width());
         const Long height =
             CheckedAdd<Long>(CheckedAdd<Integer>(intBorderTopSize, intBorderBottomSize), source.Height());
+        // The framed picture is made beside the loaded one.
+        if (!EnsurePictureMemory(HeldPictureMemory() + PictureNeeds().Surface(width, height).Total()))
+            return Fail(ecOutputNotWritten);
         cDIBSection framed;
         framed.Create(width, height);
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);
