@@ -231,6 +231,34 @@ std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::
     return std::pair{*width, *height};
 }
 
+std::optional<int64_t> ParseMemorySize(std::string_view text, std::string& why)
+{
+    constexpr double kMost = double(int64_t{1} << 50);
+    const std::string quoted = "'" + std::string(text) + "'";
+    std::string_view number = text;
+    std::string unit;
+    while (!number.empty() && std::isalpha(static_cast<unsigned char>(number.back()))) {
+        unit.insert(unit.begin(), static_cast<char>(std::toupper(static_cast<unsigned char>(number.back()))));
+        number.remove_suffix(1);
+    }
+    if (unit.size() > 1 && (unit.ends_with("IB") || unit.ends_with("B")))
+        unit.resize(unit.size() - (unit.ends_with("IB") ? 2 : 1));
+    static constexpr std::string_view kUnits = "KMGT";
+    const size_t power = unit.empty() ? 0 : kUnits.find(unit) + 1;
+    const auto value = ParseDecimal(number, 0, kMost);
+    if (unit.size() > 1 || (!unit.empty() && power == 0) || !value ||
+        (unit.empty() && !ParseWholeNumber(number, 0, INT64_MAX))) {
+        why = quoted + " is not a memory size: use bytes or a number with K, M, G or T, e.g. 512M or 1.5G";
+        return std::nullopt;
+    }
+    const double bytes = std::floor(*value * std::pow(1024.0, static_cast<double>(power)));
+    if (bytes < 1 || bytes > kMost) {
+        why = quoted + (bytes < 1 ? " is below 1 byte" : " is too large: at most 1 PiB");
+        return std::nullopt;
+    }
+    return static_cast<int64_t>(bytes);
+}
+
 std::optional<int32_t> FormatOfFileName(const std::string& path)
 {
     const size_t dot = path.rfind('.');
@@ -258,6 +286,11 @@ CLI::Validator Box()
     return Explaining(ParseBox, [](const std::pair<int32_t, int32_t>& box) {
         return std::to_string(box.first) + "x" + std::to_string(box.second);
     });
+}
+
+CLI::Validator MemorySize()
+{
+    return Explaining(ParseMemorySize, [](int64_t bytes) { return std::to_string(bytes); });
 }
 
 CLI::Validator WholeNumber(int64_t lowest, int64_t highest)

@@ -53,6 +53,11 @@ std::optional<int32_t> ParsePercent(std::string_view text, std::string& why);
 // within KESTRIX_MAX_PIXELS, the same way.
 std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::string& why);
 
+// A memory size: bytes ("1048576") or a number with a unit K, M, G or T
+// (powers of 1024; "512M", "1.5G", "2GiB", any case), 1 byte to 1 PiB;
+// otherwise nothing, with `why` saying what is wrong.
+std::optional<int64_t> ParseMemorySize(std::string_view text, std::string& why);
+
 // The output format an output file's name asks for: .jpg or .jpeg, .png,
 // .webp, .avif (any case); nullopt for any other name.
 std::optional<int32_t> FormatOfFileName(const std::string& path);
@@ -68,6 +73,8 @@ CLI::Validator Side();
 CLI::Validator Percent();
 CLI::Validator Box();
 CLI::Validator TextPlace();
+// A memory size as ParseMemorySize, turned into bytes.
+CLI::Validator MemorySize();
 // "jpeg" (or "jpg"), "png", "webp" or "avif", any case: the KestrixFormat.
 CLI::Validator OutputFormat();
 

@@ -73,6 +73,7 @@ struct BatchJob {
     ResampleModes modes;
     bool allFormats = false;
     int32_t format = KESTRIX_FORMAT_JPEG;
+    int64_t memoryLimit = 0;  // shared by the workers; 0: the default
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -214,7 +215,8 @@ public:
         out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
             const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
-            out << "  " << failed.Name << ": " << (unread ? failed.Reason : FailureLine(failed)) << '\n';
+            out << "  " << failed.Name << ": "
+                << (unread ? WithLimitHint(failed.Reason) : FailureLine(failed)) << '\n';
         }
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
         out.flush();
@@ -386,6 +388,7 @@ int RunBatch(const BatchJob& given)
     }
     ApplyModes(object.get(), given.modes);
     cKestrix_SetOutputFormat(object.get(), given.format);
+    cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
                 given.allFormats);
@@ -468,6 +471,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
+    AddMemoryLimitOption(command, job->memoryLimit);
 
     CLI::Option_group* library =
         command->add_option_group("Whole libraries", "Trees of folders, resuming, several machines");

@@ -68,6 +68,7 @@ void AddFormatOptions(CLI::App* command, Files& files)
     command->add_flag("--no-auto-orient", files.noAutoOrient,
                       "Keep the pixels as stored instead of turning the picture upright from its EXIF "
                       "orientation; the tag is written into the output");
+    AddMemoryLimitOption(command, files.memoryLimit);
 }
 
 CLI::Option* AddInteger(CLI::App* command, const std::string& names, int16_t& value, const std::string& help,
@@ -110,6 +111,7 @@ struct DecorationQuality {
     void Apply(cKestrix* engine) const
     {
         cKestrix_SetDecorationQuality(engine, quality ? quality : classic ? 100 : 90);
+        cKestrix_SetJpegCoding(engine, classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
     }
 };
 

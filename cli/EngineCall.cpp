@@ -2,6 +2,7 @@
 #include "EngineCall.h"
 
 #include "Arguments.h"
+#include "PictureFormats.h"
 
 #include <iostream>
 #include <memory>
@@ -15,16 +16,6 @@ namespace {
 void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-std::string FormatName(int32_t format)
-{
-    switch (format) {
-    case KESTRIX_FORMAT_PNG: return "PNG";
-    case KESTRIX_FORMAT_WEBP: return "WebP";
-    case KESTRIX_FORMAT_AVIF: return "AVIF";
-    default: return "JPEG";
-    }
-}
 
 }  // namespace
 
@@ -52,19 +43,38 @@ void PrintWarnings(const std::string& input)
     }
 }
 
+void AddMemoryLimitOption(CLI::App* command, int64_t& bytes)
+{
+    command
+        ->add_option("--memory-limit", bytes,
+                     "Most memory the pictures under way may take together, e.g. 512M or 1.5G; a picture "
+                     "that alone needs more is refused; default 1G or a quarter of the memory, if less")
+        ->transform(MemorySize())
+        ->type_name("SIZE");
+}
+
+std::string WithLimitHint(const std::string& reason)
+{
+    return reason.ends_with(" memory limit") ? reason + " (--memory-limit)" : reason;
+}
+
 void PrintEngineReports() { Kestrix_SetReportHandler(PrintReport, nullptr); }
 
 std::string FailureText(int32_t errorCode, const Files& files, const std::string& reason)
 {
-    const std::string because = reason.empty() ? "" : ": " + reason;
+    const std::string because = reason.empty() ? "" : ": " + WithLimitHint(reason);
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
         // "photo.jpg: no such file or folder", as other tools say it.
         if (!reason.empty()) return files.input + because;
         return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
-        return "cannot write the output " + FormatName(files.format) + " file " + Quoted(files.output) +
-               because;
+        // Without a format given, the output's name tells it (batch runs name every output so).
+        return "cannot write the output " +
+               std::string(kx::OutputFormatTitle(
+                   files.format >= 0 ? files.format
+                                     : FormatOfFileName(files.output).value_or(KESTRIX_FORMAT_JPEG))) +
+               " file " + Quoted(files.output) + because;
     case KESTRIX_BAD_WIDTH:
     case KESTRIX_BAD_HEIGHT:
     case KESTRIX_BAD_PERCENTAGE:
@@ -106,6 +116,7 @@ EngineObject OpenEngine(const Files& files)
     }
     cKestrix_SetKeepMetadata(engine.object.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
     cKestrix_SetAutoOrient(engine.object.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
+    cKestrix_SetMemoryLimit(files.memoryLimit);
     engine.status = kExitSuccess;
     return engine;
 }

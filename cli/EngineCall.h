@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <CLI/CLI.hpp>
+
 #include "kestrix.h"
 
 namespace kx::cli {
@@ -26,7 +28,15 @@ struct Files {
     // cKestrix_SetAutoOrient).
     bool keepMetadata = false;
     bool noAutoOrient = false;
+    // --memory-limit in bytes (cKestrix_SetMemoryLimit); 0: the default.
+    int64_t memoryLimit = 0;
 };
+
+// Adds --memory-limit to `command`, read into `bytes`.
+void AddMemoryLimitOption(CLI::App* command, int64_t& bytes);
+
+// The engine's reason, with the option to name when the memory limit refused it.
+std::string WithLimitHint(const std::string& reason);
 
 // Sends the engine's error reports to standard error, one "kestrix: " line
 // per line of the report.

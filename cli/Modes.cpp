@@ -24,6 +24,7 @@ void ApplyModes(cKestrix* engine, const ResampleModes& modes)
         modes.filter >= 0 ? modes.filter : (modes.classic ? KESTRIX_FILTER_EXACT : KESTRIX_FILTER_LANCZOS);
     cKestrix_SetResampleFilter(engine, filter);
     cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
+    cKestrix_SetJpegCoding(engine, modes.classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
 }
 
 bool HeaderGivesSize(const std::string& input)

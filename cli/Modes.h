@@ -24,7 +24,7 @@ struct ResampleModes {
 // `shrinkOnly` (the methods that can enlarge: max-width, max-height, percent).
 void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly);
 
-// Sets an engine object's filter and proportions for the modes.
+// Sets an engine object's filter, proportions and JPEG coding for the modes.
 void ApplyModes(cKestrix* engine, const ResampleModes& modes);
 
 // True when the picture's header gives a width and a height. The classic

@@ -35,6 +35,16 @@ std::string_view OutputFormatExtension(int format)
     }
 }
 
+std::string_view OutputFormatTitle(int format)
+{
+    switch (format) {
+    case kFormatPng: return "PNG";
+    case kFormatWebp: return "WebP";
+    case kFormatAvif: return "AVIF";
+    default: return "JPEG";
+    }
+}
+
 namespace {
 
 // The classic three first.

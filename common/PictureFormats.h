@@ -26,6 +26,10 @@ std::optional<int> OutputFormatNamed(std::string_view name);
 // ".png", ".webp", ".avif". Empty for a number that is no format.
 std::string_view OutputFormatExtension(int format);
 
+// The format's name in messages: "JPEG", "PNG", "WebP", "AVIF"; "JPEG" for
+// a number that is no format.
+std::string_view OutputFormatTitle(int format);
+
 // True when a folder run takes a file with this extension (given without its
 // dot, any case): classically jpg, bmp and gif; over every format also png,
 // jpeg, jpe, webp, heic, heif, avif, tif and tiff.

@@ -12,6 +12,7 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PictureFormats.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
@@ -79,11 +80,13 @@ kx::StdFont FontOf(const KestrixFont* font)
 }
 
 // The reason of a failure whose code says it all.
-const char* CodeReason(int32_t code)
+std::string CodeReason(int32_t code, kx::OutputFormat format)
 {
     switch (code) {
     case kx::ecInputNotLoaded: return "the picture could not be read";
-    case kx::ecOutputNotWritten: return "the JPEG file could not be written";
+    case kx::ecOutputNotWritten:
+        return "the " + std::string(kx::OutputFormatTitle(static_cast<int>(format))) +
+               " file could not be written";
     case kx::ecBadWidth: return "the width must be 1 or more";
     case kx::ecBadHeight: return "the height must be 1 or more";
     case kx::ecBadPercentage: return "the percentage must be 1 or more";
@@ -96,8 +99,9 @@ const char* CodeReason(int32_t code)
 // unexpected error has already reported it and returned false without a
 // code: the method then fails with KESTRIX_UNEXPECTED_ERROR.
 template <typename Operation>
-KestrixBool RunMethod(const char* name, Operation&& operation)
+KestrixBool RunMethod(const char* name, const cKestrix* object, Operation&& operation)
 {
+    const kx::PictureMemoryScope reservation;  // given back however the method ends
     ErrorCode() = kx::ecNone;
     kx::ClearDecodeWarnings();
     kx::ClearFailureReason();
@@ -116,7 +120,8 @@ KestrixBool RunMethod(const char* name, Operation&& operation)
         kx::ClearFailureReason();
         return KESTRIX_TRUE;
     }
-    kx::SetFailureReason(CodeReason(ErrorCode()));  // when nothing more precise was said
+    kx::SetFailureReason(
+        CodeReason(ErrorCode(), SettingsOf(object).Format));  // when nothing more precise was said
     return KESTRIX_FALSE;
 }
 
@@ -141,7 +146,7 @@ void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata)
 KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage, int32_t Height,
                                  int32_t Width, int32_t lngQuality)
 {
-    return RunMethod("ImageResize", [&] {
+    return RunMethod("ImageResize", object, [&] {
         return kx::ResizeImage(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
                                SettingsOf(object));
     });
@@ -150,7 +155,7 @@ KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const ch
 KestrixBool cKestrix_ImagePercentageResize(cKestrix* object, const char* InImage, const char* OutImage,
                                            int32_t Percentage, int32_t lngQuality)
 {
-    return RunMethod("ImagePercentageResize", [&] {
+    return RunMethod("ImagePercentageResize", object, [&] {
         return kx::PercentageResize(Text(InImage), Text(OutImage), Percentage, QualityOf(lngQuality),
                                     SettingsOf(object));
     });
@@ -159,7 +164,7 @@ KestrixBool cKestrix_ImagePercentageResize(cKestrix* object, const char* InImage
 KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix* object, const char* InImage, const char* OutImage,
                                          int32_t Width, int32_t lngQuality)
 {
-    return RunMethod("ImageResizeMaxWidth", [&] {
+    return RunMethod("ImageResizeMaxWidth", object, [&] {
         return kx::ResizeMaxWidth(Text(InImage), Text(OutImage), Width, QualityOf(lngQuality),
                                   SettingsOf(object));
     });
@@ -168,7 +173,7 @@ KestrixBool cKestrix_ImageResizeMaxWidth(cKestrix* object, const char* InImage, 
 KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix* object, const char* InImage, const char* OutImage,
                                           int32_t Height, int32_t lngQuality)
 {
-    return RunMethod("ImageResizeMaxHeight", [&] {
+    return RunMethod("ImageResizeMaxHeight", object, [&] {
         return kx::ResizeMaxHeight(Text(InImage), Text(OutImage), Height, QualityOf(lngQuality),
                                    SettingsOf(object));
     });
@@ -177,7 +182,7 @@ KestrixBool cKestrix_ImageResizeMaxHeight(cKestrix* object, const char* InImage,
 KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* InImage, const char* OutImage,
                                                  int32_t Height, int32_t Width, int32_t lngQuality)
 {
-    return RunMethod("ImageResizeWithinDimensions", [&] {
+    return RunMethod("ImageResizeWithinDimensions", object, [&] {
         return kx::ResizeWithDimensions(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
                                         SettingsOf(object));
     });
@@ -186,7 +191,7 @@ KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, const char* I
 KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage, const char* OutImage,
                                        int32_t Height, int32_t Width, int32_t lngQuality)
 {
-    return RunMethod("ImageResizeToFill", [&] {
+    return RunMethod("ImageResizeToFill", object, [&] {
         return kx::ResizeToFill(Text(InImage), Text(OutImage), Height, Width, QualityOf(lngQuality),
                                 SettingsOf(object));
     });
@@ -222,7 +227,7 @@ KestrixBool cKestrix_AddBorderToExistingImage(cKestrix* object, const char* InIm
                                               int16_t intBorderBottomSize, int16_t intBorderLeftSize,
                                               int16_t intBorderRightSize)
 {
-    return RunMethod("AddBorderToExistingImage", [&] {
+    return RunMethod("AddBorderToExistingImage", object, [&] {
         return kx::ImageAddBorder(Text(InImage), Text(OutImage), lngBorderColour, intBorderTopSize,
                                   intBorderBottomSize, intBorderLeftSize, intBorderRightSize,
                                   SettingsOf(object));
@@ -233,7 +238,7 @@ KestrixBool cKestrix_AddTextToImage(cKestrix* object, const char* InImage, const
                                     const char* strText, const KestrixFont* fontStdFnt, int32_t lngColour,
                                     int16_t intTopPos, int16_t intLeftPos)
 {
-    return RunMethod("AddTextToImage", [&] {
+    return RunMethod("AddTextToImage", object, [&] {
         return kx::ImageAddText(Text(InImage), Text(OutImage), Text(strText), FontOf(fontStdFnt), lngColour,
                                 intTopPos, intLeftPos, SettingsOf(object));
     });
@@ -250,7 +255,7 @@ KestrixBool cKestrix_AddTextToImageUsingSpecifiedPosition(cKestrix* object, cons
     static_assert(sizeof(TEXT_POSITION) == sizeof(int32_t));
     int32_t place = 0;
     std::memcpy(&place, &txtPos, sizeof place);
-    return RunMethod("AddTextToImageUsingSpecifiedPosition", [&] {
+    return RunMethod("AddTextToImageUsingSpecifiedPosition", object, [&] {
         return kx::ImageAddTextUsingSpecifiedPosition(Text(InImage), Text(OutImage), Text(strText),
                                                       FontOf(fontStdFnt), lngColour, place,
                                                       SettingsOf(object));
@@ -270,6 +275,21 @@ KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format)
     if (object == nullptr || format < KESTRIX_FORMAT_JPEG || format > KESTRIX_FORMAT_AVIF)
         return KESTRIX_FALSE;
     object->settings.Format = static_cast<kx::OutputFormat>(format);
+    return KESTRIX_TRUE;
+}
+
+KestrixBool cKestrix_SetJpegCoding(cKestrix* object, int32_t coding)
+{
+    if (object == nullptr || (coding != KESTRIX_JPEG_CLASSIC && coding != KESTRIX_JPEG_MODERN))
+        return KESTRIX_FALSE;
+    object->settings.ModernJpeg = coding == KESTRIX_JPEG_MODERN;
+    return KESTRIX_TRUE;
+}
+
+KestrixBool cKestrix_SetMemoryLimit(int64_t bytes)
+{
+    if (bytes < 0) return KESTRIX_FALSE;
+    kx::SetMemoryLimit(bytes);
     return KESTRIX_TRUE;
 }
 

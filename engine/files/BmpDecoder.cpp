@@ -8,10 +8,12 @@
 #include <exception>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "ByteReader.h"
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -175,23 +177,25 @@ bool ParseLayout(std::span<const uint8_t> head, int64_t fileSize, BmpLayout& lay
     if (planes != 1) return false;
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return false;
-    if (!CompressionFits(layout.compression, bits, windows)) return false;
+    if (!CompressionFits(layout.compression, bits, windows))
+        return Refuse("BMP compression " + std::to_string(layout.compression) + " with " +
+                      std::to_string(bits) + " bits a pixel is not read");
     const bool rle = layout.compression == kRle8 || layout.compression == kRle4;
     if (rle && layout.topDown) return false;
-    if (!SurfaceSizeAllowed(layout.width, layout.height)) {
-        SetFailureReason(TooLargeReason(layout.width, layout.height));
-        return false;
-    }
+    if (!SurfaceSizeAllowed(layout.width, layout.height))
+        return Refuse(TooLargeReason(layout.width, layout.height));
 
     const size_t paletteStart = kFileHeaderSize + *headerSize + masksAfterHeader;
     layout.dataOffset = *dataOffset;
     if (layout.dataOffset < paletteStart || static_cast<int64_t>(layout.dataOffset) > fileSize) return false;
 
     if (rle) {
-        if (!SizePlausible(layout.width, layout.height, fileSize, kRleMaxPixelsPerByte)) return false;
+        if (!SizePlausible(layout.width, layout.height, fileSize, kRleMaxPixelsPerByte))
+            return Refuse("truncated BMP data: too few bytes for its size");
     } else {
         const int64_t stride = (layout.width * bits + 31) / 32 * 4;
-        if (stride * layout.height > fileSize - static_cast<int64_t>(layout.dataOffset)) return false;
+        if (stride * layout.height > fileSize - static_cast<int64_t>(layout.dataOffset))
+            return Refuse("truncated BMP data: the file ends before its last row");
     }
 
     if (bits <= 8) {
@@ -344,6 +348,11 @@ bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface)
     try {
         BmpLayout layout;
         if (!ParseLayout(file, static_cast<int64_t>(file.size()), layout)) return false;
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()))
+                 .Surface(layout.width, layout.height)
+                 .Reserve())
+            return false;
         if (!surface.Create(static_cast<Long>(layout.width), static_cast<Long>(layout.height))) return false;
         if (layout.compression == kRle8 || layout.compression == kRle4)
             return DecodeRle(file, layout, surface);

@@ -24,6 +24,19 @@ void SetFailureReason(const std::string& text)
     if (reason.empty()) reason = text;
 }
 
+bool Refuse(const std::string& text)
+{
+    SetFailureReason(text);
+    return false;
+}
+
+bool SidesWithin(const char* format, int64_t width, int64_t height, int64_t most)
+{
+    if (width <= most && height <= most) return true;
+    return Refuse(std::string(format) + " pictures are at most " + std::to_string(most) + " pixels " +
+                  (width > most ? "wide" : "high"));
+}
+
 const std::string& FailureReason() { return reason; }
 
 void ClearFailureReason() { reason.clear(); }

@@ -15,6 +15,12 @@
 namespace kx {
 
 void SetFailureReason(const std::string& reason);
+// The one way a decoder or writer refuses: sets `reason` as SetFailureReason
+// does and gives false ("WebP pictures are at most 16383 pixels wide").
+bool Refuse(const std::string& reason);
+// True when a width x height picture fits a format's largest side `most`;
+// else refuses with "WebP pictures are at most 16383 pixels wide" (or high).
+bool SidesWithin(const char* format, int64_t width, int64_t height, int64_t most);
 const std::string& FailureReason();
 void ClearFailureReason();
 

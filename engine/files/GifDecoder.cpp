@@ -8,10 +8,12 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -86,30 +88,36 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         MemorySource source{file, 0};
         int error = 0;
         GifHandle gif(DGifOpen(&source, ReadFromMemory, &error));
-        if (!gif) return false;
+        if (!gif) return Refuse(std::string("the GIF decoder says: ") + GifErrorString(error));
 
         int transparentIndex = NO_TRANSPARENT_COLOR;
-        if (!ReadUpToFirstImage(gif.get(), &transparentIndex)) return false;
+        if (!ReadUpToFirstImage(gif.get(), &transparentIndex))
+            return Refuse("corrupt GIF data: no picture in it");
         const GifImageDesc& image = gif->Image;
         if (image.Width <= 0 || image.Height <= 0 || image.Left < 0 || image.Top < 0) return false;
 
         // A screen of zero width or height is taken from the image's extent.
         const int64_t width = gif->SWidth > 0 ? gif->SWidth : int64_t{image.Left} + image.Width;
         const int64_t height = gif->SHeight > 0 ? gif->SHeight : int64_t{image.Top} + image.Height;
-        if (!SurfaceSizeAllowed(width, height)) SetFailureReason(TooLargeReason(width, height));
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kGifMaxPixelsPerByte))
-            return false;
+        if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
+        if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kGifMaxPixelsPerByte))
+            return Refuse("truncated GIF data: too few bytes for its size");
 
         // Without a local or global colour table the colours are undefined.
         const ColorMapObject* map = image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap;
-        if (map == nullptr || map->Colors == nullptr) return false;
+        if (map == nullptr || map->Colors == nullptr) return Refuse("corrupt GIF data: no colour table");
         std::array<Paint, 256> paints{};  // indices beyond the table paint black
         const int colours = std::min(map->ColorCount, 256);
         for (int i = 0; i < colours; ++i)
             paints[i] = {map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, true};
         if (transparentIndex >= 0 && transparentIndex < 256) paints[transparentIndex].opaque = false;
 
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
+                 .Surface(width, height)
+                 .Pixels(image.Width, 1, sizeof(GifPixelType))
+                 .Reserve())
+            return false;
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
         for (Long y = 0; y < height; ++y) std::memset(surface.PictureRow(y), 0xFF, width * 3);
 
@@ -141,7 +149,8 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         for (int pass = 0; pass < passes; ++pass) {
             const int step = image.Interlace ? kPassStep[pass] : 1;
             for (int row = image.Interlace ? kPassStart[pass] : 0; row < image.Height; row += step) {
-                if (DGifGetLine(gif.get(), line.data(), image.Width) == GIF_ERROR) return anyRow;
+                if (DGifGetLine(gif.get(), line.data(), image.Width) == GIF_ERROR)
+                    return anyRow || Refuse("corrupt GIF data: its first row does not decode");
                 paintRow(row);
                 anyRow = true;
             }

@@ -6,9 +6,12 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
 #include "HeifHandles.h"
+#include "MemoryBudget.h"
 #include "ModernDecoders.h"
 
 namespace kx {
@@ -34,6 +37,17 @@ void ReadExif(const heif_image_handle* handle, std::vector<uint8_t>& exif)
     exif.assign(block.begin() + 4 + skip, block.end());
 }
 
+bool Failed(const heif_error& error) { return HeifFailed(error, "HEIF decoder"); }
+
+// The engine's limits for a side of width x height, with the reason.
+bool SizeAccepted(int64_t width, int64_t height, size_t fileBytes)
+{
+    if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
+    if (!SizePlausible(width, height, static_cast<int64_t>(fileBytes), kModernMaxPixelsPerByte))
+        return Refuse("truncated HEIF data: too few bytes for its size");
+    return true;
+}
+
 }  // namespace
 
 bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
@@ -45,12 +59,11 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         // libheif's own limit, a square of this side: a first line of defence
         // before the checks below.
         heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(kMaxPictureSide));
-        if (heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
-                .code != heif_error_Ok)
+        if (Failed(
+                heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)))
             return false;
         heif_image_handle* rawHandle = nullptr;
-        if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
-            return false;
+        if (Failed(heif_context_get_primary_image_handle(context.get(), &rawHandle))) return false;
         const HeifHandle handle(rawHandle);
 
         // The upright size (after rotation and crop): checked before anything
@@ -59,25 +72,31 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         const int64_t height = heif_image_handle_get_height(handle.get());
         const int64_t codedWidth = heif_image_handle_get_ispe_width(handle.get());
         const int64_t codedHeight = heif_image_handle_get_ispe_height(handle.get());
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
-            return false;
+        if (!SizeAccepted(width, height, file.size())) return false;
         // A grid or crop may make the coded picture larger than the shown one.
-        if (codedWidth > 0 && codedHeight > 0 &&
-            (!SurfaceSizeAllowed(codedWidth, codedHeight) ||
-             !SizePlausible(codedWidth, codedHeight, static_cast<int64_t>(file.size()),
-                            kModernMaxPixelsPerByte)))
-            return false;
+        const bool coded = codedWidth > 0 && codedHeight > 0;
+        if (coded && !SizeAccepted(codedWidth, codedHeight, file.size())) return false;
 
+        // libheif holds the decoded planes (up to 4:4:4, 1 or 2 bytes a
+        // sample), the codec its own frame, and the conversion the
+        // interleaved picture, beside the surface.
         const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+        const int64_t sampleBytes = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ? 2 : 1;
+        const int64_t planes = (alpha ? 4 : 3) * sampleBytes;
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
+                 .Pixels(coded ? codedWidth : width, coded ? codedHeight : height, planes + planes / 2)
+                 .Pixels(width, height, alpha ? 4 : 3)
+                 .Surface(width, height)
+                 .Reserve())
+            return false;
         HeifDecodingOptions options(heif_decoding_options_alloc());
         if (!options) return false;
         options->convert_hdr_to_8bit = 1;
         heif_image* rawImage = nullptr;
-        if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                              options.get())
-                .code != heif_error_Ok)
+        if (Failed(heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                                     alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                     options.get())))
             return false;
         const HeifImage image(rawImage);
         if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||

@@ -8,9 +8,6 @@
 // decoded: libjpeg hands over strips of rows, which go straight to their
 // upright places in the surface.
 #include <turbojpeg.h>
-// jpeglib.h needs FILE and size_t declared first.
-#include <cstdio>
-#include <jpeglib.h>
 
 #include <bit>
 #include <climits>
@@ -22,7 +19,9 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "JpegErrors.h"
 #include "JpegSegments.h"
+#include "MemoryBudget.h"
 #include "MetadataTransfer.h"
 #include "Orientation.h"
 #include "PictureDecoders.h"
@@ -58,8 +57,7 @@ bool CallSucceeded(int result, tjhandle handle)
         NoteDecodeWarning(tjGetErrorStr2(handle));
         return true;
     }
-    SetFailureReason(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
-    return false;
+    return Refuse(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
 }
 
 // CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
@@ -112,31 +110,23 @@ bool ReadCheckedHeader(tjhandle handle, std::span<const uint8_t> file, JpegHeade
     // name for (subsamp -1 after a complete header); those still decode.
     const bool unnamedSampling = subsamp < 0 && header.colorspace >= 0;
     if (!unnamedSampling && !CallSucceeded(result, handle)) return false;
-    if (!SurfaceSizeAllowed(header.width, header.height)) {
-        SetFailureReason(TooLargeReason(header.width, header.height));
-        return false;
-    }
-    if (!SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()),
-                       kJpegMaxPixelsPerByte)) {
-        SetFailureReason("truncated JPEG data: too few bytes for its size");
-        return false;
-    }
+    if (!SurfaceSizeAllowed(header.width, header.height))
+        return Refuse(TooLargeReason(header.width, header.height));
+    if (!SizePlausible(header.width, header.height, static_cast<int64_t>(file.size()), kJpegMaxPixelsPerByte))
+        return Refuse("truncated JPEG data: too few bytes for its size");
     return true;
 }
 
-// libjpeg's errors jump back to the guarded call; its warnings (a truncated
-// or slightly damaged stream) are ignored, so the part that decoded is kept.
-struct JpegError {
-    jpeg_error_mgr manager;
-    jmp_buf jump;
-};
-
-[[noreturn]] void JumpOnError(j_common_ptr info)
+// libjpeg's first warning of a decode (level -1: a truncated or damaged
+// stream; what follows from it adds nothing) is noted as the one-call decode
+// notes it; its trace messages are not.
+void NoteWarning(j_common_ptr info, int level)
 {
-    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+    if (level >= 0 || info->err->num_warnings++ > 0) return;
+    try {
+        NoteDecodeWarning(JpegMessage(info));
+    } catch (...) {}  // nothing may be thrown through libjpeg
 }
-
-void IgnoreMessage(j_common_ptr, int) {}
 
 // A hostile progressive file with thousands of tiny scans must not take
 // minutes: more than 500 scans is an error, as for the straight decode.
@@ -147,6 +137,54 @@ void LimitScans(j_common_ptr info)
 }
 
 constexpr int kStripRows = 64;
+
+// Reads the headers up to the first scan, for what libjpeg will hold.
+bool GuardedReadHeader(jpeg_decompress_struct* info, JpegError* error, std::span<const uint8_t> file)
+{
+    if (setjmp(error->jump)) return false;
+    jpeg_create_decompress(info);
+    jpeg_mem_src(info, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(info, TRUE);
+    return true;
+}
+
+// A picture coded in more than one scan (progressive, or one component a
+// scan) keeps every DCT coefficient of the whole picture while it decodes,
+// 2 bytes each at the full size whatever the scale: its bytes, or 0 for a
+// picture decoded in one pass.
+int64_t CoefficientBytes(std::span<const uint8_t> file)
+{
+    jpeg_decompress_struct info{};
+    JpegError error{};
+    info.err = JumpingErrors(error);
+    error.manager.emit_message = [](j_common_ptr, int) {};
+    int64_t bytes = 0;
+    if (GuardedReadHeader(&info, &error, file) &&
+        (info.progressive_mode || info.comps_in_scan < info.num_components))
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            const auto roundUp = [](int64_t n, int64_t step) {
+                return step > 0 ? (n + step - 1) / step * step : n;
+            };
+            bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                     roundUp(component.height_in_blocks, component.v_samp_factor) * DCTSIZE2 * 2;
+        }
+    jpeg_destroy_decompress(&info);
+    return bytes;
+}
+
+// Reserves what decoding `file` to width x height takes: the surface, the
+// coefficients, the rows libjpeg works on and `extra` bytes of the caller's.
+bool ReserveDecode(std::span<const uint8_t> file, const JpegHeader& header, int width, int height,
+                   int64_t extra)
+{
+    return PictureNeeds()
+        .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes + extra)
+        .Surface(width, height)
+        .Bytes(CoefficientBytes(file))
+        .Pixels(header.width, 2 * DCTSIZE, 4)  // an MCU row in and out, per component
+        .Reserve();
+}
 
 // The strips' memory, made before decoding starts.
 struct StripBuffers {
@@ -208,8 +246,10 @@ bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int o
     const int width = ScaledSide(header.width, denominator);
     const int height = ScaledSide(header.height, denominator);
     const bool swapped = SwapsSides(orientation);
-    if (!surface.Create(swapped ? height : width, swapped ? width : height)) return false;
     const bool cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
+    if (!ReserveDecode(file, header, width, height, int64_t{width} * (cmyk ? 7 : 3) * kStripRows))
+        return false;
+    if (!surface.Create(swapped ? height : width, swapped ? width : height)) return false;
     StripBuffers strips;
     strips.decodedPitch = static_cast<size_t>(width) * (cmyk ? 4 : 3);
     strips.decoded.resize(strips.decodedPitch * kStripRows);
@@ -219,11 +259,13 @@ bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int o
     jpeg_decompress_struct info{};
     JpegError error{};
     jpeg_progress_mgr progress{};
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = JumpOnError;
-    error.manager.emit_message = IgnoreMessage;
+    info.err = JumpingErrors(error);
+    error.manager.emit_message = NoteWarning;
     const bool ok = GuardedDecodeStrips(&info, &error, &progress, file, cmyk, denominator, width, height,
                                         &strips, &placer);
+    if (!ok && error.manager.msg_code != 0) {
+        Refuse("the JPEG decoder says: " + JpegMessage(reinterpret_cast<j_common_ptr>(&info)));
+    }
     jpeg_destroy_decompress(&info);
     return ok;
 }
@@ -249,10 +291,11 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const Shrin
         const int width = ScaledSide(header.width, denominator);
         const int height = ScaledSide(header.height, denominator);
         const int colorspace = header.colorspace;
+        const bool cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
+        if (!ReserveDecode(file, header, width, height, cmyk ? int64_t{width} * 4 * height : 0)) return false;
         if (!surface.Create(width, height)) return false;
 
-        if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
-            return DecodeCmyk(handle.get(), file, width, height, surface);
+        if (cmyk) return DecodeCmyk(handle.get(), file, width, height, surface);
 
         // The scan limit keeps a hostile progressive file with thousands of
         // tiny scans from taking minutes.

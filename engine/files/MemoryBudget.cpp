@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -70,6 +71,8 @@ bool ReservePictureMemory(int64_t bytes)
     return true;
 }
 
+bool EnsurePictureMemory(int64_t bytes) { return bytes <= heldHere || ReservePictureMemory(bytes); }
+
 void ReleasePictureMemory()
 {
     if (heldHere == 0) return;
@@ -82,6 +85,30 @@ void ReleasePictureMemory()
 }
 
 int64_t HeldPictureMemory() { return heldHere; }
+
+PictureNeeds& PictureNeeds::Pixels(int64_t width, int64_t height, int64_t bytesPerPixel)
+{
+    int64_t bytes = 0;
+    if (width <= 0 || height <= 0 || bytesPerPixel <= 0) return *this;
+    if (__builtin_mul_overflow(width, height, &bytes) || __builtin_mul_overflow(bytes, bytesPerPixel, &bytes))
+        bytes = INT64_MAX;
+    return Bytes(bytes);
+}
+
+PictureNeeds& PictureNeeds::Surface(int64_t width, int64_t height)
+{
+    if (width <= 0 || height <= 0 || width > INT64_MAX / 4)
+        return width > 0 && height > 0 ? Bytes(INT64_MAX) : *this;
+    return Pixels((width * 3 + 3) & ~int64_t{3}, height, 1);
+}
+
+PictureNeeds& PictureNeeds::Bytes(int64_t bytes)
+{
+    if (bytes > 0 && __builtin_add_overflow(total_, bytes, &total_)) total_ = INT64_MAX;
+    return *this;
+}
+
+bool PictureNeeds::Reserve() const { return ReservePictureMemory(total_); }
 
 std::string OverLimitReason(int64_t bytes, int64_t limit)
 {

@@ -32,6 +32,12 @@ void SetMemoryLimit(int64_t bytes);
 // `bytes` alone is more than the limit; the thread then holds nothing.
 bool ReservePictureMemory(int64_t bytes);
 
+// Makes this thread's reservation at least `bytes`, for buffers made after
+// the picture was decoded (a resampled surface, an encoder's tables): true
+// at once when it holds that much already, else ReservePictureMemory(bytes),
+// during whose wait what the thread held is not counted.
+bool EnsurePictureMemory(int64_t bytes);
+
 // Gives back what this thread holds. Every operation does so when it ends.
 void ReleasePictureMemory();
 
@@ -45,6 +51,28 @@ struct PictureMemoryScope {
     PictureMemoryScope& operator=(const PictureMemoryScope&) = delete;
     ~PictureMemoryScope() { ReleasePictureMemory(); }
 };
+
+// What a decode will hold at its peak, added up before anything is allocated:
+// the file's bytes, the surface and every buffer of the decoding library.
+// Products and sums saturate, so a hostile header's sizes never wrap.
+class PictureNeeds {
+public:
+    // width x height x bytesPerPixel bytes.
+    PictureNeeds& Pixels(int64_t width, int64_t height, int64_t bytesPerPixel);
+    // A surface of width x height: 24-bit rows padded to 4 bytes.
+    PictureNeeds& Surface(int64_t width, int64_t height);
+    PictureNeeds& Bytes(int64_t bytes);
+    int64_t Total() const { return total_; }
+    // ReservePictureMemory(Total()).
+    bool Reserve() const;
+
+private:
+    int64_t total_ = 0;
+};
+
+// A decoding library's tables, state and the rows it works on beside those
+// counted by width: the same small allowance for every decoder.
+inline constexpr int64_t kLibraryStateBytes = int64_t{1} << 20;
 
 // "this picture needs 4.1 GB, more than the 1 GB memory limit"
 std::string OverLimitReason(int64_t bytes, int64_t limit);

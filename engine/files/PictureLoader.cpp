@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "ModernDecoders.h"
 #include "Orientation.h"
 #include "PictureDecoders.h"
@@ -92,11 +93,15 @@ bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& siz
     return true;
 }
 
+// Enough of a file to recognise its format and find a BMP's rows.
+constexpr size_t kHeadBytes = size_t{64} << 10;
+
 // Reads the rows of an uncompressed 24-bit BMP straight into the surface:
 // no copy of the file is held, and a kept surface buffer costs no page
 // faults.
 bool ReadBmpRowsInPlace(int fd, const BmpPixelRows& rows, cDIBSection& surface)
 {
+    if (!PictureNeeds().Bytes(kHeadBytes).Surface(rows.width, rows.height).Reserve()) return false;
     if (!surface.Create(rows.width, rows.height)) return false;
     const size_t stride = static_cast<size_t>(surface.BytesPerScanLine());
     if (!rows.topDown) {
@@ -116,9 +121,6 @@ bool ReadBmpRowsInPlace(int fd, const BmpPixelRows& rows, cDIBSection& surface)
             std::memset(surface.Row(y) + pixelBytes, 0, stride - pixelBytes);
     return true;
 }
-
-// Enough of a file to recognise its format and find a BMP's rows.
-constexpr size_t kHeadBytes = size_t{64} << 10;
 
 }  // namespace
 
@@ -161,6 +163,8 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
             ok = ReadBmpRowsInPlace(file.fd, *bmpRows, surface);
         } else {
             if (head == static_cast<int64_t>(kHeadBytes) && size > head) {
+                // The file's copy is the first of the picture's buffers.
+                if (!ReservePictureMemory(size)) return false;
                 bytes.resize(static_cast<size_t>(size));
                 const int64_t rest = ReadAt(file.fd, bytes.data() + head, bytes.size() - head, head);
                 if (rest < 0) {
@@ -205,6 +209,7 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
     if (!ok) {
         surface.ClearUp();
         metadata = PictureMetadata{};
+        ReleasePictureMemory();
     }
     return ok;
 }

@@ -18,7 +18,10 @@ inline constexpr int64_t kMaxPictureFileBytes = int64_t{1} << 30;
 
 // Makes `surface` a live surface holding the picture in `path`. False, with
 // the surface empty, when the file is missing, unreadable, not a picture the
-// engine decodes, corrupt, or beyond the engine's size limits.
+// engine decodes, corrupt, or beyond the engine's size limits or memory
+// limit. The memory the decode needs is reserved for this thread before
+// anything of the picture's size is allocated (MemoryBudget.h), and held
+// until the caller gives it back or the thread loads its next picture.
 // The picture is turned upright from its orientation tag.
 bool LoadPicture(const std::string& path, cDIBSection& surface);
 

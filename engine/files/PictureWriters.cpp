@@ -12,7 +12,10 @@
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 
+#include "FailureReason.h"
 #include "HeifHandles.h"
 #include "mIntelJPEGLibrary.h"
 
@@ -27,7 +30,11 @@ struct PngWriteDeleter {
     void operator()(png_struct* png) const { png_destroy_write_struct(&png, info); }
 };
 
-void PngError(png_structp png, png_const_charp) { std::longjmp(png_jmpbuf(png), 1); }
+void PngError(png_structp png, png_const_charp message)
+{
+    Refuse(std::string("the PNG encoder says: ") + (message ? message : "unknown error"));
+    std::longjmp(png_jmpbuf(png), 1);
+}
 void PngWarning(png_structp, png_const_charp) {}
 
 void PngAppend(png_structp png, png_bytep data, size_t size)
@@ -93,7 +100,7 @@ std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::s
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality)) ||
         !WebPValidateConfig(&config))
         return {};
-    if (surface.Width() > WEBP_MAX_DIMENSION || surface.Height() > WEBP_MAX_DIMENSION) return {};
+    if (!SidesWithin("WebP", surface.Width(), surface.Height(), WEBP_MAX_DIMENSION)) return {};
     WebPPicture picture;
     if (!WebPPictureInit(&picture)) return {};
     const std::unique_ptr<WebPPicture, WebPPictureRelease> pictureOwner(&picture);
@@ -106,7 +113,10 @@ std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::s
     picture.custom_ptr = &memory;
     // Top row first: from the last row in memory, stepping back.
     if (!WebPPictureImportBGR(&picture, surface.PictureRow(0), -surface.BytesPerScanLine())) return {};
-    if (!WebPEncode(&config, &picture)) return {};
+    if (!WebPEncode(&config, &picture)) {
+        Refuse("the WebP encoder failed (error " + std::to_string(picture.error_code) + ")");
+        return {};
+    }
     if (icc.empty()) return std::vector<uint8_t>(memory.mem, memory.mem + memory.size);
 
     const std::unique_ptr<WebPMux, WebPMuxDeleter> mux(WebPMuxNew());
@@ -134,25 +144,28 @@ heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
+bool AvifFailed(const heif_error& error) { return HeifFailed(error, "AVIF encoder"); }
+
 std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc)
 {
     const HeifContext context(heif_context_alloc());
     if (!context) return {};
     heif_encoder* rawEncoder = nullptr;
     if (heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &rawEncoder).code !=
-        heif_error_Ok)
+        heif_error_Ok) {
+        Refuse("no AVIF encoder is installed (libheif has no AV1 encoder)");
         return {};
+    }
     const HeifEncoder encoder(rawEncoder);
-    if (heif_encoder_set_lossy_quality(encoder.get(), quality).code != heif_error_Ok) return {};
+    if (AvifFailed(heif_encoder_set_lossy_quality(encoder.get(), quality))) return {};
 
     const int width = surface.Width(), height = surface.Height();
     heif_image* rawImage = nullptr;
-    if (heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage).code !=
-        heif_error_Ok)
+    if (AvifFailed(
+            heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage)))
         return {};
     const HeifImage image(rawImage);
-    if (heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8).code != heif_error_Ok)
-        return {};
+    if (AvifFailed(heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8))) return {};
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     if (plane == nullptr) return {};
@@ -168,12 +181,11 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
     if (!icc.empty() &&
         heif_image_set_raw_color_profile(image.get(), "prof", icc.data(), icc.size()).code != heif_error_Ok)
         return {};
-    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr).code !=
-        heif_error_Ok)
+    if (AvifFailed(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr)))
         return {};
     std::vector<uint8_t> out;
     heif_writer writer{1, AppendHeif};
-    if (heif_context_write(context.get(), &writer, &out).code != heif_error_Ok) return {};
+    if (AvifFailed(heif_context_write(context.get(), &writer, &out))) return {};
     return out;
 }
 
@@ -183,15 +195,22 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
                                    std::span<const uint8_t> iccProfile)
 {
     try {
-        if (quality < 1 || quality > 100 || !surface.IsLive() || surface.Width() <= 0 ||
-            surface.Height() <= 0)
+        if (quality < 1 || quality > 100) {
+            Refuse("the quality must be from 1 to 100, not " + std::to_string(quality));
             return {};
+        }
+        if (!surface.IsLive() || surface.Width() <= 0 || surface.Height() <= 0) {
+            Refuse("there is no picture to write");
+            return {};
+        }
         switch (format) {
         case OutputFormat::Png: return EncodePng(surface, iccProfile);
         case OutputFormat::Webp: return EncodeWebp(surface, quality, iccProfile);
         case OutputFormat::Avif: return EncodeAvif(surface, quality, iccProfile);
         case OutputFormat::Jpeg: break;
         }
+    } catch (const std::bad_alloc&) {
+        Refuse("out of memory");
     } catch (...) {}
     return {};
 }

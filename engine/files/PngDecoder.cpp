@@ -17,6 +17,7 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PictureDecoders.h"
 
 namespace kx {
@@ -31,6 +32,8 @@ constexpr int64_t kDeflateMaxExpansion = 1032;
 // Ancillary chunks (text, ICC profiles) beyond this are dropped, whatever
 // they claim to decompress to.
 constexpr png_alloc_size_t kMaxChunkBytes = 8 * 1024 * 1024;
+// Ancillary chunks kept beyond this many (sPLT, unknown ones) are dropped.
+constexpr png_uint_32 kMaxKeptChunks = 128;
 
 struct MemorySource {
     const uint8_t* data;
@@ -48,7 +51,7 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count)
 
 void OnError(png_structp png, png_const_charp message)
 {
-    SetFailureReason(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
+    Refuse(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
     png_longjmp(png, 1);
 }
 void OnWarning(png_structp, png_const_charp) {}
@@ -152,6 +155,12 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         png_set_user_limits(png.get(), static_cast<png_uint_32>(kMaxPictureSide),
                             static_cast<png_uint_32>(kMaxPictureSide));
         png_set_chunk_malloc_max(png.get(), kMaxChunkBytes);
+        // Text is never used: its chunks are skipped unread, however much
+        // they claim to inflate to, and at most so many other chunks are kept.
+        static constexpr png_byte kTextChunks[] = {'t', 'E', 'X', 't', 0,   'z', 'T', 'X',
+                                                   't', 0,   'i', 'T', 'X', 't', 0};
+        png_set_keep_unknown_chunks(png.get(), PNG_HANDLE_CHUNK_NEVER, kTextChunks, 3);
+        png_set_chunk_cache_max(png.get(), kMaxKeptChunks);
 
         PngHeader header;
         if (!GuardedReadHeader(png.get(), info.get(), &header)) return false;
@@ -165,14 +174,11 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
             metadata->IccProfile.assign(profile, profile + profileBytes);
         const int64_t width = header.width;
         const int64_t height = header.height;
-        if (!SurfaceSizeAllowed(width, height)) {
-            SetFailureReason(TooLargeReason(width, height));
-            return false;
-        }
+        if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
         const int64_t rawBytes = height * (1 + static_cast<int64_t>(header.rawRowBytes));
         if (width * height > kAlwaysPlausiblePixels &&
             rawBytes / kDeflateMaxExpansion > static_cast<int64_t>(file.size()))
-            return false;
+            return Refuse("truncated PNG data: too few bytes for its size");
 
         bool hasAlpha = false;
         size_t rowBytes = 0;
@@ -180,6 +186,17 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         const int channels = !hasAlpha ? 3 : (header.colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
         if (rowBytes != static_cast<size_t>(width) * channels) return false;
 
+        // libpng works on two rows (this and the previous one) of up to 8
+        // bytes a pixel; a picture with alpha is read whole before blending.
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
+                 .Surface(width, height)
+                 .Pixels(height, 1, sizeof(png_bytep))
+                 .Pixels(width, 2, 8)
+                 .Pixels(hasAlpha ? width : 0, height, channels)
+                 .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size()) : 0)
+                 .Reserve())
+            return false;
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
         std::vector<png_bytep> rows(static_cast<size_t>(height));
         if (!hasAlpha) {

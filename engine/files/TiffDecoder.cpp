@@ -5,10 +5,14 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "ModernDecoders.h"
 #include "SurfaceMemory.h"
 
@@ -54,6 +58,37 @@ int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// libtiff's first error message, for the reason of a refusal.
+int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list arguments)
+{
+    auto* kept = static_cast<std::string*>(user);
+    if (kept->empty()) {
+        char text[256] = {};
+        std::vsnprintf(text, sizeof text, format, arguments);
+        *kept = text;
+    }
+    return 1;
+}
+
+// A refusal that passes libtiff's words on when it gave some.
+bool RefuseWith(const std::string& libraryError, const char* otherwise)
+{
+    return Refuse(libraryError.empty() ? std::string(otherwise) : "the TIFF decoder says: " + libraryError);
+}
+
+// What libtiff holds while it fills the raster: the buffer of one strip or
+// tile (one a sample for separate planes) and the coded bytes of one, at
+// most the file's.
+int64_t StripBytes(TIFF* tif, int64_t fileBytes)
+{
+    uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint64_t one = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    const int64_t decoded = static_cast<int64_t>(std::min<uint64_t>(one, INT32_MAX));
+    return decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + fileBytes;
+}
 
 struct OptionsDeleter {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
@@ -153,27 +188,38 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
         if (!options) return false;
         TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
+        std::string libraryError;
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstError, &libraryError);
         TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
         MemoryFile memory{file};
         // "m": no memory mapping. Only the first directory (page) is read.
         const std::unique_ptr<TIFF, TiffDeleter> tif(
             TIFFClientOpenExt("picture", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc,
                               MapProc, UnmapProc, options.get()));
-        if (!tif) return false;
+        if (!tif) return RefuseWith(libraryError, "corrupt TIFF data: the header does not parse");
 
         uint32_t width = 0, height = 0;
         if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
             TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
-            return false;
-        if (!SurfaceSizeAllowed(width, height) ||
-            !SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
-            return false;
+            return Refuse("corrupt TIFF data: the picture's size is missing");
+        if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
+        if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
+            return Refuse("truncated TIFF data: too few bytes for its size");
 
         char message[1024] = {};
-        if (TIFFRGBAImageOK(tif.get(), message) != 1) return false;
+        if (TIFFRGBAImageOK(tif.get(), message) != 1)
+            return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
+        // The raster of 4 bytes a pixel, the surface and libtiff's strips.
+        if (!PictureNeeds()
+                 .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
+                 .Pixels(width, height, 4)
+                 .Surface(width, height)
+                 .Bytes(StripBytes(tif.get(), static_cast<int64_t>(file.size())))
+                 .Reserve())
+            return false;
         TIFFRGBAImage image;
-        if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1) return false;
+        if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1)
+            return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
         const RgbaImageEnd end{&image};
         // The pixels as stored, rows bottom-up; the orientation is applied
         // while they are copied to the surface.
@@ -185,9 +231,10 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         size_t capacity = 0;
         const std::unique_ptr<uint8_t, BufferRelease> raster(AcquireZeroedBuffer(pixels * 4, capacity),
                                                              BufferRelease{capacity});
-        if (!raster) return false;
+        if (!raster) return Refuse("out of memory");
         auto* abgr = reinterpret_cast<uint32_t*>(raster.get());
-        if (TIFFRGBAImageGet(&image, abgr, width, height) != 1) return false;
+        if (TIFFRGBAImageGet(&image, abgr, width, height) != 1)
+            return RefuseWith(libraryError, "corrupt or truncated TIFF data");
 
         const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
         if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface)) return false;

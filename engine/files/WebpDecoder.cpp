@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "DecodeLimits.h"
+#include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "ModernDecoders.h"
 
 namespace kx {
@@ -26,8 +28,24 @@ struct AnimDecoderDeleter {
 
 bool SizeAccepted(int64_t width, int64_t height, size_t fileBytes)
 {
-    return SurfaceSizeAllowed(width, height) &&
-           SizePlausible(width, height, static_cast<int64_t>(fileBytes), kModernMaxPixelsPerByte);
+    if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
+    if (!SizePlausible(width, height, static_cast<int64_t>(fileBytes), kModernMaxPixelsPerByte))
+        return Refuse("truncated WebP data: too few bytes for its size");
+    return true;
+}
+
+// What libwebp holds to decode a width x height bitstream beside its output:
+// a lossless one its whole picture (4 bytes a pixel), a lossy one its alpha
+// plane, and a few rows of macroblocks either way.
+void AddDecoderNeeds(PictureNeeds& needs, const WebPBitstreamFeatures& features)
+{
+    const bool lossless = features.format == 2;
+    needs.Pixels(features.width, features.height,
+                 lossless             ? 4
+                 : features.has_alpha ? 1
+                                      : 0)
+        .Pixels(features.width, 64, 4)
+        .Bytes(kLibraryStateBytes);
 }
 
 // Blends top-down BGRA rows of the surface's width onto white into it.
@@ -52,21 +70,35 @@ bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface)
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
     // Parses every frame's header (not its pixels) and checks each frame
-    // lies on the canvas; the canvas itself is only allocated here.
+    // lies on the canvas; the canvases are only allocated below. The
+    // animation decoder keeps two canvases of 4 bytes a pixel (the frame
+    // shown and the one before it) and decodes the first frame beside them.
     {
         const std::unique_ptr<WebPDemuxer, DemuxDeleter> probe(WebPDemux(&data));
-        if (!probe) return false;
+        if (!probe) return Refuse("corrupt WebP data: the animation's chunks do not parse");
         const int64_t width = WebPDemuxGetI(probe.get(), WEBP_FF_CANVAS_WIDTH);
         const int64_t height = WebPDemuxGetI(probe.get(), WEBP_FF_CANVAS_HEIGHT);
         if (!SizeAccepted(width, height, file.size())) return false;
+        PictureNeeds needs;
+        needs.Bytes(static_cast<int64_t>(file.size())).Pixels(width, height, 2 * 4).Surface(width, height);
+        WebPIterator frame;
+        if (WebPDemuxGetFrame(probe.get(), 1, &frame)) {
+            WebPBitstreamFeatures features;
+            if (WebPGetFeatures(frame.fragment.bytes, frame.fragment.size, &features) == VP8_STATUS_OK)
+                AddDecoderNeeds(needs, features);
+            WebPDemuxReleaseIterator(&frame);
+        }
+        if (!needs.Reserve()) return false;
     }
     const std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(WebPAnimDecoderNew(&data, &options));
-    if (!decoder) return false;
+    if (!decoder) return Refuse("corrupt WebP data: the animation cannot be decoded");
     WebPAnimInfo info;
-    if (!WebPAnimDecoderGetInfo(decoder.get(), &info) || info.frame_count < 1) return false;
+    if (!WebPAnimDecoderGetInfo(decoder.get(), &info) || info.frame_count < 1)
+        return Refuse("corrupt WebP data: the animation has no frame");
     uint8_t* canvas = nullptr;
     int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr) return false;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || canvas == nullptr)
+        return Refuse("corrupt or truncated WebP data: the first frame does not decode");
     if (!surface.Create(static_cast<Long>(info.canvas_width), static_cast<Long>(info.canvas_height)))
         return false;
     BlendRowsOntoWhite(canvas, static_cast<size_t>(info.canvas_width) * 4, surface);
@@ -105,7 +137,8 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (!LooksLikeWebp(file)) return false;
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config)) return false;
-        if (WebPGetFeatures(file.data(), file.size(), &config.input) != VP8_STATUS_OK) return false;
+        if (WebPGetFeatures(file.data(), file.size(), &config.input) != VP8_STATUS_OK)
+            return Refuse("corrupt or truncated WebP data: its header does not parse");
         bool ok = false;
         if (config.input.has_animation) {
             ok = DecodeFirstFrame(file, surface);
@@ -113,6 +146,12 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             const int64_t width = config.input.width;
             const int64_t height = config.input.height;
             if (!SizeAccepted(width, height, file.size())) return false;
+            PictureNeeds needs;
+            needs.Bytes(static_cast<int64_t>(file.size()))
+                .Surface(width, height)
+                .Pixels(config.input.has_alpha ? width : 0, height, 4);
+            AddDecoderNeeds(needs, config.input);
+            if (!needs.Reserve()) return false;
             if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
             config.options.use_threads = 0;
             config.output.is_external_memory = 1;
@@ -133,8 +172,13 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                 config.output.u.RGBA.stride = static_cast<int>(width * 4);
                 config.output.u.RGBA.size = bgra.size();
             }
-            ok = WebPDecode(file.data(), file.size(), &config) == VP8_STATUS_OK;
+            const VP8StatusCode status = WebPDecode(file.data(), file.size(), &config);
             WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
+            ok =
+                status == VP8_STATUS_OK || Refuse(status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP data"
+                                                  : status == VP8_STATUS_OUT_OF_MEMORY
+                                                      ? "out of memory"
+                                                      : "corrupt WebP data: the picture does not decode");
             if (ok && config.input.has_alpha)
                 BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
         }

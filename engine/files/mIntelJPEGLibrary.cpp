@@ -1,7 +1,5 @@
 #include "mIntelJPEGLibrary.h"
 
-#include "FailureReason.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <turbojpeg.h>
@@ -9,13 +7,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csetjmp>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "FailureReason.h"
+#include "JpegErrors.h"
 #include "JpegSegments.h"
+#include "MemoryBudget.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
 
@@ -158,8 +160,70 @@ size_t MetadataInsertionPoint(const unsigned char* encoded, size_t size)
     return 2;
 }
 
+// Writes an encoded picture with the metadata segments after its JFIF
+// segment; raises the writer's error when the file cannot be written.
+bool WriteWithSegments(const std::string& path, const unsigned char* encoded, size_t encodedSize,
+                       std::span<const uint8_t> segments, const std::optional<ReplacedFile>& replaced)
+{
+    EncodedPieces pieces{{{encoded, encodedSize}, {}, {}}};
+    if (!segments.empty()) {
+        const size_t at = MetadataInsertionPoint(encoded, encodedSize);
+        pieces = {{{encoded, at}, segments, {encoded + at, encodedSize - at}}};
+    }
+    if (!ReplaceFileContents(path, pieces, replaced)) RaiseWriterError("Failed to save to JPG -1");
+    return true;
+}
+
+// The modern coding through libjpeg: the accurate DCT, no chroma subsampling
+// from quality 90 up, and Huffman tables optimised for the picture. libjpeg's
+// errors jump back here, so only plain C objects live in this frame; the
+// output is malloc'd by libjpeg and freed by the caller.
+bool GuardedCompressModern(jpeg_compress_struct* info, JpegError* error, cDIBSection* surface, int quality,
+                           unsigned char** out, unsigned long* size)
+{
+    if (setjmp(error->jump)) return false;
+    jpeg_create_compress(info);
+    jpeg_mem_dest(info, out, size);
+    info->image_width = static_cast<JDIMENSION>(surface->Width());
+    info->image_height = static_cast<JDIMENSION>(surface->Height());
+    info->input_components = 3;
+    info->in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(info);
+    jpeg_set_quality(info, quality, TRUE);
+    info->dct_method = JDCT_ISLOW;
+    info->optimize_coding = TRUE;
+    const int luma = quality >= kFullChromaQuality ? 1 : 2;
+    info->comp_info[0].h_samp_factor = info->comp_info[0].v_samp_factor = luma;
+    jpeg_start_compress(info, TRUE);
+    while (info->next_scanline < info->image_height) {
+        JSAMPROW row = surface->PictureRow(static_cast<Long>(info->next_scanline));
+        jpeg_write_scanlines(info, &row, 1);
+    }
+    jpeg_finish_compress(info);
+    return true;
+}
+
+// Encodes with the modern coding into `encoded` (freed with free()). The
+// optimised tables need every coefficient of the picture at once, 2 bytes a
+// sample: that much more is reserved for the thread first.
+bool CompressModern(cDIBSection& surface, int quality, unsigned char*& encoded, unsigned long& size)
+{
+    const int64_t samples = quality >= kFullChromaQuality ? 6 : 3;
+    if (!ReservePictureMemory(
+            HeldPictureMemory() +
+            PictureNeeds().Pixels(surface.Width() + 16, surface.Height() + 16, samples).Total()))
+        return false;
+    jpeg_compress_struct info{};
+    JpegError error{};
+    info.err = JumpingErrors(error);
+    const bool ok = GuardedCompressModern(&info, &error, &surface, quality, &encoded, &size);
+    if (!ok) Refuse("the JPEG encoder failed: " + JpegMessage(reinterpret_cast<j_common_ptr>(&info)));
+    jpeg_destroy_compress(&info);
+    return ok;
+}
+
 bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long quality, bool carryOverAttributes,
-                        std::span<const uint8_t> segments = {})
+                        std::span<const uint8_t> segments = {}, bool modernCoding = false)
 {
     tjhandle compressor = ThreadCompressor();
     if (compressor == nullptr) RaiseWriterError("Failed to initialise the IJL library: -1");
@@ -169,11 +233,21 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
 
     // The encoder accepts 1..100 only; anything else is its failure code.
     if (quality < 1 || quality > 100) {
-        SetFailureReason("the JPEG quality must be from 1 to 100, not " + std::to_string(quality));
+        Refuse("the JPEG quality must be from 1 to 100, not " + std::to_string(quality));
         RaiseWriterError("Failed to save to JPG -1");
     }
 
     const int width = surface.Width(), height = surface.Height();
+    if (!SidesWithin("JPEG", width, height, JPEG_MAX_DIMENSION)) RaiseWriterError("Failed to save to JPG -1");
+    if (modernCoding && surface.IsLive() && width > 0 && height > 0) {
+        unsigned char* encoded = nullptr;
+        unsigned long encodedSize = 0;
+        const std::unique_ptr<unsigned char*, void (*)(unsigned char**)> release(
+            &encoded, [](unsigned char** buffer) { std::free(*buffer); });
+        if (!CompressModern(surface, static_cast<int>(quality), encoded, encodedSize))
+            RaiseWriterError("Failed to save to JPG -1");
+        return WriteWithSegments(path, encoded, encodedSize, segments, replaced);
+    }
     // The worst case for the picture; an empty picture has none and fails below.
     const unsigned long worstCase = width > 0 && height > 0 ? tjBufSize(width, height, TJSAMP_420) : 0;
     thread_local EncodeBuffer output;
@@ -187,16 +261,10 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
                               surface.IsLive() ? surface.BytesPerScanLine() : 0, height, TJPF_BGR, &encoded,
                               &encodedSize, TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
     if (r != 0) {
-        SetFailureReason(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
+        Refuse(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
         RaiseWriterError("Failed to save to JPG " + std::to_string(r));
     }
-    EncodedPieces pieces{{{encoded, encodedSize}, {}, {}}};
-    if (!segments.empty()) {
-        const size_t at = MetadataInsertionPoint(encoded, encodedSize);
-        pieces = {{{encoded, at}, segments, {encoded + at, encodedSize - at}}};
-    }
-    if (!ReplaceFileContents(path, pieces, replaced)) RaiseWriterError("Failed to save to JPG -1");
-    return true;
+    return WriteWithSegments(path, encoded, encodedSize, segments, replaced);
 }
 
 }  // namespace
@@ -244,12 +312,12 @@ bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQu
 }
 
 bool SaveSurfaceAsJpeg(cDIBSection& surface, const std::string& path, Long lngQuality,
-                       const PictureMetadata& metadata)
+                       const PictureMetadata& metadata, bool modernCoding)
 {
     try {
         const std::vector<uint8_t> segments = JpegMetadataSegments(metadata);
         const bool replaceAsNew = FileExists(path);
-        return WriteJpegReplacing(surface, path, lngQuality, !replaceAsNew, segments);
+        return WriteJpegReplacing(surface, path, lngQuality, !replaceAsNew, segments, modernCoding);
     } catch (...) {
         return false;
     }

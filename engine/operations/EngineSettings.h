@@ -23,6 +23,9 @@ struct EngineSettings {
     // Sizes follow the exact ratio rather than a whole percentage.
     bool TrueProportions = false;
     OutputFormat Format = OutputFormat::Jpeg;
+    // JPEG outputs without chroma subsampling from quality 90 and with
+    // optimised Huffman tables (SaveSurfaceAsJpeg's modern coding).
+    bool ModernJpeg = false;
     // The JPEG quality of the border and text operations' outputs, 1 to 100.
     int DecorationQuality = 100;
 };

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "LanczosResample.h"
+#include "MemoryBudget.h"
 #include "MetadataTransfer.h"
 #include "PictureWriters.h"
 #include "Proportions.h"
@@ -19,10 +20,12 @@ namespace kx {
 namespace {
 
 // Runs an operation's body; a run-time error that escapes it is reported
-// under the operation's name and gives `fallback`.
+// under the operation's name and gives `fallback`. The memory reserved for
+// the operation's picture is given back when it ends.
 template <typename Result, typename Body>
 Result Guarded(const char* procedure, Result fallback, Body&& body)
 {
+    const PictureMemoryScope reservation;
     try {
         return body();
     } catch (const RunTimeError& e) {
@@ -80,16 +83,32 @@ bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::stri
     return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) || Fail(ecInputNotLoaded);
 }
 
+// The memory for resampling the loaded picture to Width x Height: the new
+// surface beside the loaded one, and the filters' rows and weights.
+bool ReserveResampling(const cDIBSection& surface, Long Width, Long Height)
+{
+    return EnsurePictureMemory(PictureNeeds()
+                                   .Surface(surface.Width(), surface.Height())
+                                   .Surface(Width, Height)
+                                   .Bytes(kLibraryStateBytes)
+                                   .Pixels(surface.Width(), 16, 1)
+                                   .Total()) ||
+           Fail(ecResampleFailed);
+}
+
 // Loads InImage and resamples it to Width x Height with the object's filter.
 // The antialiased filter lets a JPEG picture decode at a reduced scale.
 bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage, Long Width,
                    Long Height, const EngineSettings& settings)
 {
     if (settings.Filter != ResampleFilter::Lanczos) {
-        if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
+        if (!LoadOrFail(surface, metadata, InImage, settings) || !ReserveResampling(surface, Width, Height))
+            return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
-    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height})) return false;
+    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}) ||
+        !ReserveResampling(surface, Width, Height))
+        return false;
     // As with the exact filter, a size that makes no surface gives an empty one.
     std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
     surface = resampled ? std::move(*resampled) : cDIBSection();
@@ -105,7 +124,8 @@ bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::st
     if (settings.Format != OutputFormat::Jpeg)
         return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
                Fail(ecOutputNotWritten);
-    return SaveSurfaceAsJpeg(surface, OutImage, quality, written) || Fail(ecOutputNotWritten);
+    return SaveSurfaceAsJpeg(surface, OutImage, quality, written, settings.ModernJpeg) ||
+           Fail(ecOutputNotWritten);
 }
 
 }  // namespace
@@ -242,6 +262,9 @@ bool ImageAddBorder(const std::string& InImage, const std::string& OutImage, Lon
             CheckedAdd<Long>(CheckedAdd<Integer>(intBorderLeftSize, intBorderRightSize), source.Width());
         const Long height =
             CheckedAdd<Long>(CheckedAdd<Integer>(intBorderTopSize, intBorderBottomSize), source.Height());
+        // The framed picture is made beside the loaded one.
+        if (!EnsurePictureMemory(HeldPictureMemory() + PictureNeeds().Surface(width, height).Total()))
+            return Fail(ecOutputNotWritten);
         cDIBSection framed;
         framed.Create(width, height);
         const RGBBytes colour = ColorCodeToRGB(lngBorderColour);

@@ -132,6 +132,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
     kxtest::WriteFileBytes(dir / "blocked/Resized", {'t'});
     const auto exif = kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(6, true));
     kxtest::WriteFileBytes(dir / "phone.jpg", kxtest::WithSegments(Bytes("@40x20"), exif));
+    const auto turned = kxtest::WithSegments(whole, exif);  // cut too: the turning decode warns alike
+    kxtest::WriteFileBytes(dir / "cut-phone.jpg", {turned.begin(), turned.begin() + turned.size() / 2});
     const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
                       belowOne = " is below 1: the smallest is 1 pixel";
     constexpr kxtest::Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0}, kBlack{};
@@ -168,6 +170,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"resize @40x30 OUT --width 20 --height 15 --format avif", 0, "", "20x15 avif"},
         // A truncated JPEG is written as far as it goes, with the decoder's word.
         {"max-width DIR/cut.jpg OUT 100", 0, "DIR/cut.jpg: warning: Premature end of JPEG file", "100x75"},
+        {"max-width DIR/cut-phone.jpg OUT 100", 0, "DIR/cut-phone.jpg: warning: Premature end of JPEG file",
+         "100x133"},
         // Usage errors: the value and what was wrong with it.
         {"max-width i o 1024x768", 2, "WIDTH: '1024x768' is not a whole number from 1 to 65535"},
         {"max-width i o --width 2147483648", 2, "--width: '2147483648' is too large: at most 65535 pixels"},
@@ -209,6 +213,14 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
          "cannot write the output JPEG file 'DIR/no/such/folder.jpg': the output folder does not exist"},
         {"border @40x30 DIR/kept.jpg", 1,
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
+        {"max-width @40x30 OUT 10 --memory-limit 1K", 1,
+         "DIR/40x30.jpg: this picture needs 1.0 MB, more than the 1 KB memory limit (--memory-limit)"},
+        {"resize @40x30 OUT 20000x20000 --memory-limit 1G", 1,
+         "the picture 'DIR/40x30.jpg' could not be resampled to that size: this picture needs 1.1 GB, more "
+         "than the 1 GB memory limit (--memory-limit)"},
+        {"batch d --fit 9x9 --memory-limit 1.5X", 2,
+         "--memory-limit: '1.5X' is not a memory size: use bytes or a number with K, M, G or T, e.g. 512M or "
+         "1.5G"},
         // Runs that cannot start say so in one line, print no summary and make no folder.
         {"batch DIR/empty --percent 50", 1, "no pictures found in DIR/empty"},
         {"batch DIR/blocked --percent 50", 1,

@@ -57,7 +57,7 @@ typedef int32_t KestrixBool;
 enum {
     KESTRIX_OK = 0,                 /* no failure recorded */
     KESTRIX_INPUT_NOT_LOADED = 1,   /* the input picture was not loaded */
-    KESTRIX_OUTPUT_NOT_WRITTEN = 2, /* the output JPEG was not written */
+    KESTRIX_OUTPUT_NOT_WRITTEN = 2, /* the output file was not written */
     KESTRIX_BAD_WIDTH = 3,          /* width 0 or negative */
     KESTRIX_BAD_HEIGHT = 4,         /* height 0 or negative */
     KESTRIX_BAD_PERCENTAGE = 5,     /* percentage 0 or negative */
@@ -199,7 +199,8 @@ KESTRIX_API KestrixBool cKestrix_SetTrueProportions(cKestrix* object, KestrixBoo
 /* Output formats for cKestrix_SetOutputFormat. The quality argument of the
  * methods (1 to 100, default 90; borders, texts and the steps of a fit use
  * 100) means, for each:
- *   KESTRIX_FORMAT_JPEG: the JPEG quality (libjpeg's scale), 4:2:0.
+ *   KESTRIX_FORMAT_JPEG: the JPEG quality (libjpeg's scale), 4:2:0 (see
+ *                        cKestrix_SetJpegCoding for 4:4:4).
  *   KESTRIX_FORMAT_PNG:  nothing; PNG is lossless (24-bit RGB).
  *   KESTRIX_FORMAT_WEBP: libwebp's lossy quality factor, the same number
  *                        (4:2:0; 100 is the best lossy quality).
@@ -221,11 +222,39 @@ typedef enum KestrixFormat {
  * runs a method of the same object. */
 KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format);
 
+/* How JPEG outputs are coded, for cKestrix_SetJpegCoding. */
+#define KESTRIX_JPEG_CLASSIC                                                                                 \
+    0 /* default: 4:2:0 chroma and the standard Huffman
+                                  tables at every quality; the bytes never change */
+#define KESTRIX_JPEG_MODERN                                                                                  \
+    1 /* no chroma subsampling (4:4:4) from quality 90
+                                  up, 4:2:0 below; Huffman tables optimised for
+                                  each picture (smaller files, the same pixels)
+                                  and the accurate DCT at every quality. The
+                                  same bytes on any machine. */
+/* Sets how the object's methods code JPEG outputs (the tool's modern mode
+ * uses KESTRIX_JPEG_MODERN). Other output formats are not affected. */
+KESTRIX_API KestrixBool cKestrix_SetJpegCoding(cKestrix* object, int32_t coding);
+
 /* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
  * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
  * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
  * NULL object. */
 KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality);
+
+/* The most memory, in bytes, that the pictures being worked on may take
+ * together in this process: the limit is for the whole process, shared by
+ * every object and every thread, not a setting of one object. Before a
+ * picture is decoded, the memory it needs (its pixels and the decoding
+ * library's buffers) is counted against the limit. A picture that does not
+ * fit beside those of other threads waits until they are done; one that
+ * alone needs more is refused with KESTRIX_INPUT_NOT_LOADED and a reason
+ * such as "this picture needs 4.1 GB, more than the 1 GB memory limit"
+ * (Kestrix_LastErrorText). 0 restores the default: 1 GiB, or a quarter of
+ * the machine's memory where that is less. KESTRIX_FALSE, changing nothing,
+ * for a negative value. May be called at any time from any thread; a
+ * larger limit lets waiting pictures start. */
+KESTRIX_API KestrixBool cKestrix_SetMemoryLimit(int64_t bytes);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */

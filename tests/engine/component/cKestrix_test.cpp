@@ -46,6 +46,15 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
         {[&] { return cKestrix_ImageResizeMaxHeight(e, (dir / "missing.bmp").c_str(), o, 100, 90); },
          KESTRIX_UNEXPECTED_ERROR, "an unexpected error (reported)"},
         {[&] { return cKestrix_ImageResizeMaxWidth(nullptr, i, o, 0, 90); }, KESTRIX_BAD_WIDTH, width},
+        // The memory limit is the process's; a writer names its own format's limits.
+        {[&] { return cKestrix_SetMemoryLimit(1 << 20) & cKestrix_ImageResize(e, i, o, 10, 10, 90); },
+         KESTRIX_INPUT_NOT_LOADED, "this picture needs 1.1 MB, more than the 1 MB memory limit"},
+        {[&] {
+             cKestrix_SetMemoryLimit(0);
+             cKestrix_SetOutputFormat(e, KESTRIX_FORMAT_WEBP);
+             return cKestrix_ImageResize(e, i, o, 1, 16384, 90);
+         },
+         KESTRIX_OUTPUT_NOT_WRITTEN, "WebP pictures are at most 16383 pixels wide"},
     };
     for (size_t n = 0; n < std::size(cases); ++n) {
         SCOPED_TRACE(testing::Message() << "case " << n);
@@ -67,8 +76,10 @@ TEST(Component, ResultCodeAndReasonOfEachCall)
         EXPECT_EQ(cKestrix_ErrorCode(e), KESTRIX_BAD_HEIGHT);
         EXPECT_EQ(Kestrix_LastErrorText(), height);
     }).join();
-    EXPECT_EQ(cKestrix_ErrorCode(e), KESTRIX_BAD_WIDTH);
-    EXPECT_STREQ(Kestrix_LastErrorText(), width);
+    EXPECT_EQ(cKestrix_ErrorCode(e), KESTRIX_OUTPUT_NOT_WRITTEN);
+    EXPECT_STREQ(Kestrix_LastErrorText(), "WebP pictures are at most 16383 pixels wide");
+    EXPECT_EQ(std::tuple(cKestrix_SetMemoryLimit(-1), cKestrix_SetJpegCoding(e, 2), cKestrix_SetJpegCoding(nullptr, 1)),
+              std::tuple(KESTRIX_FALSE, KESTRIX_FALSE, KESTRIX_FALSE));
     Kestrix_SetReportHandler(nullptr, nullptr);
     cKestrix_Release(e);
     cKestrix_Release(nullptr);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "ModernDecoders.h"
 #include "PhotoFixtures.h"
 #include "PictureFormats.h"
@@ -258,17 +260,33 @@ TEST(ModernFormats, HostileFilesAreRefused)
         for (const size_t keep : {size_t{8}, size_t{16}, bytes.size() / 2, bytes.size() - 1})
             cases.push_back(
                 {name + "-cut-to-" + std::to_string(keep), Bytes(bytes.begin(), bytes.begin() + keep)});
+    // Plausible claims over a 4 MiB limit: refused before anything of their size is made, with
+    // what the surface and the library's buffers (raster, canvases, planes) come to.
+    const std::pair<std::string, Bytes> overBudget[] = {
+        {"this picture needs 11 MB, more than the 4 MB memory limit", tiffSized(1024, 1024)},
+        {"this picture needs 12 MB, more than the 4 MB memory limit",
+         Patched(Patched(anim, 24, 1023, 3, false), 27, 1023, 3, false)},  // canvas side - 1
+        {"this picture needs 11 MB, more than the 4 MB memory limit", ispeSized(avif, 1024, 1024)},
+    };
+    kx::SetMemoryLimit(4 << 20);
+    for (const auto& [reason, bytes] : overBudget) cases.push_back({reason, bytes});
     for (size_t i = 0; i < cases.size(); ++i) {
-        const std::string path = dir / cases[i].first;
-        SCOPED_TRACE(path);
+        const std::string path = dir / std::to_string(i);
+        SCOPED_TRACE(cases[i].first);
         kxtest::WriteFileBytes(path, cases[i].second);
         kx::cDIBSection surface;
+        kx::ClearFailureReason();
         EXPECT_FALSE(kx::LoadPicture(path, surface));
         EXPECT_FALSE(surface.IsLive());
+        EXPECT_FALSE(kx::FailureReason().empty());
         if (i < lying) {
             EXPECT_EQ(kx::GetImageInfo(path).ImageType, kx::ImageTypeNone);
         }
+        if (i >= cases.size() - std::size(overBudget)) {
+            EXPECT_EQ(kx::FailureReason(), cases[i].first);
+        }
     }
+    kx::SetMemoryLimit(0);
 }
 
 TEST(ModernFormats, FolderRulesAndFormatNames)

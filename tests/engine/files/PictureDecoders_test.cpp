@@ -4,13 +4,18 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "CountingMalloc.h"
+#include "FailureReason.h"
+#include "MemoryBudget.h"
 #include "PhotoFixtures.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
@@ -100,9 +105,12 @@ Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
 // Every variant decodes exactly (as sketched); malformed files are refused. Bombs (claims within the surface limit of about 2 GiB but far beyond
 // what so small a file holds; streams expanding far beyond the picture) are refused before the large
 // allocation or decode within the real picture's memory (malloc's peak, where the build counts it):
-// oversized ancillary chunks are dropped, data beyond the last row or the GIF frame is left alone.
+// text chunks are skipped unread, oversized profiles dropped, data beyond the last row or the GIF
+// frame is left alone. Under a 4 MiB memory limit a plausible 1024 x 1024 picture is refused before
+// its surface is made, with what it needs.
 TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
 {
+    kx::SetMemoryLimit(4 * kMiB);
     const Bytes px(24, 0x55), bmp = Bmp({.pixels = px}), pal8 = Hex("04000500 01020300");
     const char* const rgb = "RGB/WKY/";  // what most BMP variants show
     const Bytes v5 = Hex("ffffff0000000000ffff0000 ff00000000ff00000000ff00");
@@ -149,6 +157,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         int64_t allowedBytes = kMiB;   // peak malloc allowed while decoding
         bool loads = sketch != nullptr;
         std::vector<Bgr> pixels = {};  // of what loads, when no sketch can show it
+        const char* reason = nullptr;  // of a refusal, when checked
     } cases[]{
         {"bmp_1_bit", Indexed(1, 0, "a0000000 40000000"), "KRK/RKR/"},
         {"bmp_4_bits", Indexed(4, 0, "40500000 12300000"), rgb},
@@ -227,7 +236,19 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         {"jpeg_65535x65535", Jpeg(0xC0, 65535, 65535, 1), nullptr, 2 * kMiB},
         {"png_20000x20000", GreyPng(20000, 20000, Bytes(20001, 0)), nullptr, 2 * kMiB},
         {"png_over_side_limit", GreyPng(70000, 1, Bytes(70001, 0)), nullptr, 2 * kMiB},
-        {"png_ztxt_24MiB", GreyPng(100, 100, rows, {{"zTXt", textBomb}}), nullptr, 12 * kMiB, true},
+        {"png_ztxt_24MiB", GreyPng(100, 100, rows, {{"zTXt", textBomb}}), nullptr, kMiB, true},
+        {.name = "bmp_rle8_over_budget",
+         .file = Bmp({1024, 1400, 8, 1, 40, kPal, {}, Concat({Bytes(200, 0), Hex("0001")})}),
+         .reason = "this picture needs 4.1 MB, more than the 4 MB memory limit"},
+        {.name = "gif_over_budget",
+         .file = Gif({1024, 1024, 0, 0, 1, 1, {}, -1, false, kBw, Bytes{0x44, 1}}),
+         .reason = "this picture needs 4.0 MB, more than the 4 MB memory limit"},
+        {.name = "png_over_budget",
+         .file = GreyPng(1024, 1024, Bytes(1024 * 1025, 0)),
+         .reason = "this picture needs 4.0 MB, more than the 4 MB memory limit"},
+        {.name = "jpeg_over_budget",
+         .file = Jpeg(0xC2, 1024, 1024, 3),  // progressive: 2 bytes a sample of coefficients too
+         .reason = "this picture needs 10 MB, more than the 4 MB memory limit"},
         {"png_iccp_24MiB", GreyPng(100, 100, rows, {{"iCCP", profileBomb}}), nullptr, 12 * kMiB, true},
         {"png_idat_24MiB_for_10KB", GreyPng(100, 100, idatBomb), nullptr, 2 * kMiB, true},
         // Colour types 0 grey, 3 palette, 6 RGBA; half alpha (128) over white is
@@ -259,6 +280,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kx::cDIBSection surface;
+        kx::ClearFailureReason();
 #if KX_COUNTING_MALLOC
         const int64_t before = LiveBytes();
         ResetPeak();
@@ -274,7 +296,36 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         if (!c.pixels.empty()) {
             EXPECT_EQ(AllPixels(surface), c.pixels);
         }
+        if (c.reason != nullptr) {
+            EXPECT_EQ(kx::FailureReason(), c.reason);
+        }
     }
+    kx::SetMemoryLimit(0);
+}
+
+// Threads share the limit: a reservation that does not fit beside another's waits until that is
+// given back; one over the limit alone is refused at once with both sizes, and nothing is held.
+TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
+{
+    kx::SetMemoryLimit(10 * kMiB);
+    ASSERT_TRUE(kx::ReservePictureMemory(6 * kMiB));
+    std::atomic<bool> released{false}, reserved{false};
+    std::thread other([&] {
+        EXPECT_TRUE(kx::ReservePictureMemory(6 * kMiB));
+        EXPECT_TRUE(released.load());
+        reserved = true;
+        kx::ReleasePictureMemory();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(reserved.load());
+    released = true;
+    kx::ReleasePictureMemory();
+    other.join();
+    kx::ClearFailureReason();
+    EXPECT_FALSE(kx::ReservePictureMemory(11 * kMiB));
+    EXPECT_EQ(std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
+              std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
+    kx::SetMemoryLimit(0);
 }
 
 }  // namespace
