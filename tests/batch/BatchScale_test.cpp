@@ -182,7 +182,7 @@ TEST(JsonReport, WritesOneValidLinePerFileAndTheTotals)
               "{\"input\":\"in/x.gif\",\"output\":\"out/x.jpg\",\"outcome\":\"failed\","
               "\"reason\":\"not a picture: \\\"x\\\"\",\"ms\":12}\n"
               "{\"totals\":{\"files\":1,\"resized\":0,\"failed\":1,\"up_to_date\":0,\"not_pictures\":0,"
-              "\"would_resize\":0,\"ms\":250}}\n");
+              "\"would_resize\":0,\"skipped\":0,\"ms\":250}}\n");
 }
 
 }  // namespace
