@@ -191,9 +191,9 @@ struct FileTask {
     const std::vector<size_t>& Group;  // the files writing the same output, in list order
     Sizes sizes;                       // the job's; the hook may change them
     // Where the engine writes Out when not by its name (a path through an
-    // open folder), and what keeps that folder open until it has.
+    // open folder), and what keeps such folders and files open until it has.
     std::string WriteTo;
-    std::shared_ptr<const void> Keep;
+    std::vector<std::shared_ptr<const void>> Keep;
 };
 
 // Decides one file before the engine is called: a result ends the file there

@@ -60,10 +60,16 @@ FolderHandle::~FolderHandle()
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::string FolderHandle::PathTo(const std::string& name, const std::string& fallback) const
+std::string FolderHandle::Path() const
 {
     static const bool throughProc = ::access("/proc/self/fd", X_OK) == 0;
-    return throughProc ? "/proc/self/fd/" + std::to_string(fd_) + "/" + name : fallback;
+    return throughProc && fd_ >= 0 ? "/proc/self/fd/" + std::to_string(fd_) : std::string();
+}
+
+std::string FolderHandle::PathTo(const std::string& name, const std::string& fallback) const
+{
+    const std::string path = Path();
+    return path.empty() ? fallback : path + "/" + name;
 }
 
 LibraryPlan PrepareLibrary(const std::string& source, const std::string& destination, const LibraryJob& job)
@@ -122,6 +128,7 @@ bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, 
     const auto decision = std::make_unique<Freshness[]>(files.Names.size());
     std::mutex cleanedMutex;
     std::set<std::string> cleaned{""};  // output folders rid of stale temporary files
+    const std::string top = RealPath(files.Source) + "/";
     return RunFiles(files, job.Run, engine, observer, [&](FileTask& task) -> std::optional<FileResult> {
         Freshness& freshness = decision[task.Group.front()];
         if (job.SkipExisting && task.Index == task.Group.front()) {  // whatever that file is
@@ -145,6 +152,18 @@ bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, 
         }
         default: return SkippedFile(task.Name, true);
         }
+        if (job.links == Links::Inside) {
+            const auto picture =
+                std::make_shared<FolderHandle>(::open(task.In.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+            struct stat info {};
+            if (const std::string path = picture->Path(); !path.empty()) {
+                if (!RealPath(path).starts_with(top)) return Result(task, FileOutcome::Skipped, kOutsideLink);
+                if (::fstat(picture->Fd(), &info) != 0 || !S_ISREG(info.st_mode))
+                    return SkippedFile(task.Name, true);
+                task.In = path;
+                task.Keep.push_back(picture);
+            }
+        }
         if (job.DryRun)
             return Result(task, FileOutcome::WouldResize, job.SkipExisting ? FreshnessText(freshness) : "");
         const auto cannotWrite = [&](std::string reason) {
@@ -163,7 +182,7 @@ bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, 
         if (std::lock_guard lock(cleanedMutex); cleaned.insert(output.substr(0, slash + 1)).second)
             RemoveStaleTemporaries(folder->Fd());
         task.WriteTo = folder->PathTo(output.substr(slash + 1), task.Out);
-        task.Keep = folder;
+        task.Keep.push_back(folder);
         return std::nullopt;
     });
 }

@@ -32,8 +32,8 @@ struct LibraryJob {
     bool TrustDestination = false;
 };
 
-// A folder held open: what is written through it lands there, whatever is
-// renamed or linked in its place meanwhile.
+// A folder or file held open: what is read or written through it is what
+// was opened, whatever is renamed or linked in its place meanwhile.
 class FolderHandle {
 public:
     explicit FolderHandle(int fd)
@@ -43,8 +43,10 @@ public:
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
     int Fd() const { return fd_; }
-    // A path to `name` in the folder that goes through the handle, or
-    // `fallback` where the system gives no such path (no /proc).
+    // A path that goes through the handle, empty where the system gives
+    // none (no /proc) or nothing was opened.
+    std::string Path() const;
+    // A path to `name` in the folder through the handle, else `fallback`.
     std::string PathTo(const std::string& name, const std::string& fallback) const;
 
 private:
@@ -73,8 +75,9 @@ LibraryPlan PrepareLibrary(const std::string& source, const std::string& destina
 // Output folders are made as needed, each relative to the open folder above
 // it and never through a link; a dry run makes none and calls no
 // engine (pictures are still probed, so it tells pictures from the rest).
-// A file with a picture's extension that cannot be opened fails. True when
-// not stopped.
+// A file with a picture's extension that cannot be opened fails. With
+// Links::Inside a picture is read through what was opened, and only when that
+// still lies inside the folder. True when not stopped.
 bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, Observer& observer);
 
 }  // namespace kx::batch

@@ -18,13 +18,6 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-// The real path of `path` with all links resolved, empty when it has none.
-std::string RealPath(const std::string& path)
-{
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    return real ? std::string(real.get()) : std::string();
-}
-
 // How one listing goes.
 struct Walk {
     Links links;
@@ -76,6 +69,12 @@ int ListOne(const std::string& path, const std::string& relative, Walk& walk,
 }
 
 }  // namespace
+
+std::string RealPath(const std::string& path)
+{
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
 
 TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded, Links links)
 {

@@ -17,6 +17,12 @@ struct UnreadableFolder {
     std::string Reason;  // the system's text ("Permission denied")
 };
 
+// The reason a link is not read.
+inline constexpr char kOutsideLink[] = "link outside the folder";
+
+// The real path of `path` with every link resolved, empty when there is none.
+std::string RealPath(const std::string& path);
+
 // What a listing makes of symbolic links.
 enum class Links {
     AsFiles,  // a link to a file is a file wherever it leads; links to folders are left out

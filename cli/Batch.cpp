@@ -37,10 +37,9 @@ namespace {
 
 using kx::batch::FileOutcome;
 using kx::batch::FileResult;
+using kx::batch::kOutsideLink;
 using kx::batch::Method;
 using kx::batch::PrintableName;
-
-constexpr char kOutsideLink[] = "link outside the folder";
 
 // The help of each method's option, in the order of --help. A method of two
 // sizes takes WIDTHxHEIGHT, one of one size a whole number.
@@ -158,18 +157,26 @@ public:
         ++done_;
         switch (result.Outcome) {
         case FileOutcome::Resized: resized_.push_back(result); break;
-        case FileOutcome::Skipped: skipped_.push_back({result.Name, result.TakenExtension}); break;
+        case FileOutcome::Skipped:
+            if (result.Reason == kOutsideLink)
+                outside_.push_back(result.Name);
+            else
+                skipped_.push_back({result.Name, result.TakenExtension});
+            break;
         case FileOutcome::Failed: failures_.push_back(result); break;
         case FileOutcome::UpToDate: ++upToDate_; break;
         case FileOutcome::WouldResize: ++wouldResize_; break;
         }
         const std::string input = folder_ + "/" + result.Name;
-        const std::string reason = result.Outcome == FileOutcome::Skipped  ? NotAPicture()
+        const std::string reason = result.Outcome == FileOutcome::Skipped && result.Reason.empty()
+                                       ? NotAPicture()
                                    : result.Outcome == FileOutcome::Failed ? FailureLine(result)
                                                                            : result.Reason;
         if (json_)
             json_->Record(
-                {input, result.Output, ReportOutcomeOf(result.Outcome), reason, result.Milliseconds});
+                {input, result.Output,
+                 reason == kOutsideLink ? kx::batch::ReportOutcome::Skipped : ReportOutcomeOf(result.Outcome),
+                 reason, result.Milliseconds});
         if (dryRun_) Plan(result.Outcome, input, result.Output, reason);
         if (showBar_) DrawBar();
     }
