@@ -152,12 +152,18 @@ bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, 
         }
         default: return SkippedFile(task.Name, true);
         }
+        // The picture is read through what is opened here, and only when that lies
+        // inside the folder: a file swapped for a link since the listing is not read.
         if (job.links == Links::Inside) {
             const auto picture =
                 std::make_shared<FolderHandle>(::open(task.In.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
             struct stat info {};
             if (const std::string path = picture->Path(); !path.empty()) {
-                if (!RealPath(path).starts_with(top)) return Result(task, FileOutcome::Skipped, kOutsideLink);
+                if (!RealPath(path).starts_with(top)) {
+                    FileResult outside = SkippedFile(task.Name);
+                    outside.Reason = kOutsideLink;
+                    return outside;
+                }
                 if (::fstat(picture->Fd(), &info) != 0 || !S_ISREG(info.st_mode))
                     return SkippedFile(task.Name, true);
                 task.In = path;
