@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "PictureFormats.h"
+#include "PrintableName.h"
 #include "modImageInfo.h"
 
 namespace kx::batch {
@@ -48,6 +49,7 @@ const char* ProblemText(Problem::Kind kind)
     case Problem::Kind::Unreadable: return "cannot read the folder";
     case Problem::Kind::CannotMakeFolder: return "cannot make the folder";
     case Problem::Kind::NoPictures: return "no pictures found";
+    case Problem::Kind::LinkedFolder: return "is a link";
     }
     return "";
 }
@@ -163,7 +165,7 @@ FileResult ResizePicture(Engine& engine, const Job& job, const FileTask& task)
         sizes = Sizes{};
         sizes.Percentage = 100;
     }
-    if (engine.Resize(method, task.In, task.Out, sizes, job.Quality)) {
+    if (engine.Resize(method, task.In, task.WriteTo.empty() ? task.Out : task.WriteTo, sizes, job.Quality)) {
         result.Outcome = FileOutcome::Resized;
     } else {
         // Read at once, on this thread, before any other engine call.
@@ -253,6 +255,24 @@ std::string Joined(const std::string& folder, const std::string& name)
     return folder.empty() ? name : folder + "/" + name;
 }
 
+// For each file, the input its output already is (by device and inode), or
+// nothing: writing it would destroy the picture.
+std::vector<std::optional<size_t>> OutputsOnInputs(const FileList& files)
+{
+    using Id = std::pair<dev_t, ino_t>;
+    std::map<Id, size_t> inputs;
+    struct stat info {};
+    for (size_t i = 0; i < files.Names.size(); ++i)
+        if (::stat(Joined(files.Source, files.Names[i]).c_str(), &info) == 0)
+            inputs.try_emplace(Id{info.st_dev, info.st_ino}, i);
+    std::vector<std::optional<size_t>> clash(files.Outputs.size());
+    for (size_t i = 0; i < files.Outputs.size() && !inputs.empty(); ++i)
+        if (::stat(Joined(files.Destination, files.Outputs[i]).c_str(), &info) == 0)
+            if (const auto found = inputs.find(Id{info.st_dev, info.st_ino}); found != inputs.end())
+                clash[i] = found->second;
+    return clash;
+}
+
 }  // namespace
 
 bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& observer, const FileHook& hook)
@@ -270,14 +290,28 @@ bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& o
     for (const auto& group : groups)
         for (const size_t index : group) groupOf[index] = &group;
 
+    std::vector<std::optional<size_t>> onInput(files.Names.size());
+    if (!files.Destination.empty()) onInput = OutputsOnInputs(files);
+
     observer.Started(files.Names.size());
     const std::function<FileResult(size_t)> work = [&](size_t index) {
+        if (const std::optional<size_t> input = onInput[index]) {
+            FileResult refused = SkippedFile(files.Names[index]);
+            refused.Outcome = FileOutcome::Failed;
+            refused.ErrorCode = KESTRIX_OUTPUT_NOT_WRITTEN;
+            refused.Output = Joined(files.Destination, files.Outputs[index]);
+            refused.Reason = "it is the input " + PrintableName(Joined(files.Source, files.Names[*input])) +
+                             "; nothing was written";
+            return refused;
+        }
         FileTask task{index,
                       files.Names[index],
                       Joined(files.Source, files.Names[index]),
                       Joined(files.Destination, files.Outputs[index]),
                       job.InOrder ? membersOf[index] : *groupOf[index],
-                      job.sizes};
+                      job.sizes,
+                      {},
+                      {}};
         if (hook)
             if (std::optional<FileResult> decided = hook(task)) return *std::move(decided);
         return ResizePicture(engine, job, task);
@@ -288,16 +322,24 @@ bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& o
     return Pool(groups, job.Stop, work, finished).Run(job.InOrder ? 1 : job.Workers);
 }
 
+namespace {
+std::atomic<int> stopSignal{0};
+}  // namespace
+
+int StopSignal() { return stopSignal.load(); }
+
 void StopOnInterrupt(std::atomic<bool>& stop, const char* notice)
 {
     sigset_t interrupt;
     sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupt, signal);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     std::thread([interrupt, &stop, notice] {
         for (;;) {
             int signal = 0;
             if (sigwait(&interrupt, &signal) != 0) continue;
+            int none = 0;
+            stopSignal.compare_exchange_strong(none, signal);
             stop = true;
             [[maybe_unused]] const auto written = ::write(STDERR_FILENO, notice, std::strlen(notice));
         }

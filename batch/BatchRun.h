@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,7 @@ struct Problem {
         Unreadable,        // it cannot be listed
         CannotMakeFolder,  // the output folder cannot be made
         NoPictures,        // a folder without a picture to resize
+        LinkedFolder,      // the default output folder is a link
     };
     Kind What = Kind::None;
     int Errno = 0;       // the system's error number, 0 when there is none
@@ -188,6 +190,10 @@ struct FileTask {
     std::string In, Out;               // the picture's path and its output's
     const std::vector<size_t>& Group;  // the files writing the same output, in list order
     Sizes sizes;                       // the job's; the hook may change them
+    // Where the engine writes Out when not by its name (a path through an
+    // open folder), and what keeps such folders and files open until it has.
+    std::string WriteTo;
+    std::vector<std::shared_ptr<const void>> Keep;
 };
 
 // Decides one file before the engine is called: a result ends the file there
@@ -195,7 +201,9 @@ struct FileTask {
 // worker threads; a group's files in order on one thread.
 using FileHook = std::function<std::optional<FileResult>(FileTask& task)>;
 
-// Resizes the files of `files` by the job, telling `observer`. Files writing
+// Resizes the files of `files` by the job, telling `observer`. An output in
+// a folder (Destination given) that is one of the inputs, the same file by
+// any name, fails before anything is written. Files writing
 // one output are done in list order by one worker. When the stop flag rises,
 // or the hook or the engine throws, no further file is started and those
 // under way finish; the first exception is then thrown here. True when every
@@ -204,9 +212,13 @@ bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& o
               const FileHook& hook = {});
 
 // ---- Stopping -------------------------------------------------------------
-// Blocks SIGINT in the calling thread (call it before starting any other
-// thread, so all inherit the mask) and raises `stop` when it arrives, after
-// writing `notice` to standard error. Engine calls are never interrupted.
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it before
+// starting any other thread, so all inherit the mask) and raises `stop` when
+// one arrives, after writing `notice` to standard error. Engine calls are
+// never interrupted.
 void StopOnInterrupt(std::atomic<bool>& stop, const char* notice);
+
+// The first signal that raised the stop flag, 0 before one did.
+int StopSignal();
 
 }  // namespace kx::batch

@@ -2,37 +2,14 @@
 
 #include <cstdio>
 
+#include "PrintableName.h"
+
 namespace kx::batch {
 
 namespace {
 
-constexpr const char* kOutcomeNames[] = {"resized", "failed", "up-to-date", "not-a-picture", "would-resize"};
-
-// The length of the UTF-8 sequence at `at`, 0 when it is not one (overlong
-// forms, surrogates and values past U+10FFFF included).
-size_t Utf8Length(std::string_view text, size_t at)
-{
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else
-        return 0;
-    if (text.size() - at < length || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    return length;
-}
+constexpr const char* kOutcomeNames[] = {"resized",       "failed",       "up-to-date",
+                                         "not-a-picture", "would-resize", "skipped"};
 
 }  // namespace
 
@@ -71,7 +48,9 @@ std::string JsonString(std::string_view text)
 
 void JsonReport::Record(const ReportRecord& record)
 {
-    const std::string line = "{\"input\":" + JsonString(record.Input) +
+    // A name that is not UTF-8 is given back exactly in base64 as well.
+    const std::string bytes = IsUtf8(record.Input) ? "" : ",\"input_bytes\":\"" + Base64(record.Input) + "\"";
+    const std::string line = "{\"input\":" + JsonString(record.Input) + bytes +
                              ",\"output\":" + JsonString(record.Output) + ",\"outcome\":\"" +
                              kOutcomeNames[static_cast<int>(record.Outcome)] +
                              "\",\"reason\":" + JsonString(record.Reason) +
@@ -89,7 +68,7 @@ void JsonReport::Finish(int64_t milliseconds)
     out_ << "{\"totals\":{\"files\":" << files << ",\"resized\":" << counts_[0]
          << ",\"failed\":" << counts_[1] << ",\"up_to_date\":" << counts_[2]
          << ",\"not_pictures\":" << counts_[3] << ",\"would_resize\":" << counts_[4]
-         << ",\"ms\":" << milliseconds << "}}\n";
+         << ",\"skipped\":" << counts_[5] << ",\"ms\":" << milliseconds << "}}\n";
     out_.flush();
 }
 

@@ -3,7 +3,9 @@
 // memory does not grow with the number of files.
 //
 //   {"input":"a/x.bmp","output":"OUT/a/x.jpg","outcome":"resized","reason":"","ms":41}
-//   {"totals":{"files":1,"resized":1,"failed":0,"up_to_date":0,"not_pictures":0,"would_resize":0,"ms":52}}
+//   {"totals":{"files":1,"resized":1,"failed":0,"up_to_date":0,"not_pictures":0,"would_resize":0,"skipped":0,"ms":52}}
+//
+// A name that is not UTF-8 also comes exactly, in base64, as "input_bytes".
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,7 @@ enum class ReportOutcome {
     UpToDate,     // "up-to-date": its output was kept
     NotAPicture,  // "not-a-picture": not a JPG, BMP or GIF picture
     WouldResize,  // "would-resize": a dry run
+    Skipped,      // "skipped": left alone for the reason given (a link out of the folder)
 };
 
 struct ReportRecord {
@@ -48,7 +51,7 @@ public:
 private:
     std::ostream& out_;
     std::mutex mutex_;
-    uint64_t counts_[5] = {};
+    uint64_t counts_[6] = {};
 };
 
 }  // namespace kx::batch

@@ -9,6 +9,7 @@
 // "2024/june/x.bmp" is written to DESTINATION/2024/june/x.jpg.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,32 @@ struct LibraryJob {
     bool SkipExisting = false;  // keep outputs that CheckOutput calls current
     bool DryRun = false;        // decide everything, write nothing
     Shard Part;                 // only the pictures of this shard
+    Links links = Links::Inside;
+    // The destination was named by the user, so it may be a link; the
+    // default one may not, as anyone who can write the picture folder can
+    // make it one.
+    bool TrustDestination = false;
+};
+
+// A folder or file held open: what is read or written through it is what
+// was opened, whatever is renamed or linked in its place meanwhile.
+class FolderHandle {
+public:
+    explicit FolderHandle(int fd)
+        : fd_(fd)
+    {}
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    int Fd() const { return fd_; }
+    // A path that goes through the handle, empty where the system gives
+    // none (no /proc) or nothing was opened.
+    std::string Path() const;
+    // A path to `name` in the folder through the handle, else `fallback`.
+    std::string PathTo(const std::string& name, const std::string& fallback) const;
+
+private:
+    int fd_;
 };
 
 // A library run ready to go: the files of the job's shard, in listing order.
@@ -31,20 +58,26 @@ struct LibraryPlan {
     Problem Error;  // why the run cannot start
     FileList Files;
     std::vector<UnreadableFolder> Unreadable;  // folders below the top one
+    std::vector<std::string> Outside;          // links set aside (Links::Inside)
+    std::shared_ptr<FolderHandle> Output;      // the destination, unless a dry run
 };
 
 // Checks the picture folder `source`, lists it (leaving `destination` out)
 // and keeps the files of the job's shard. A folder run (not recursive) of a
 // folder without a picture is NoPictures. Unless a dry run, then makes the
-// output folder with the folders above it that are missing.
+// output folder with the folders above it that are missing, holds it open
+// and removes the temporary files that dead processes of this host left
+// there. An untrusted destination that is a link is LinkedFolder.
 LibraryPlan PrepareLibrary(const std::string& source, const std::string& destination, const LibraryJob& job);
 
 // Runs a plan on the pool: a group of files writing one output is kept
 // (UpToDate) when that output is current, else done in listing order.
-// Output folders are made as needed; a dry run makes none and calls no
+// Output folders are made as needed, each relative to the open folder above
+// it and never through a link; a dry run makes none and calls no
 // engine (pictures are still probed, so it tells pictures from the rest).
-// A file with a picture's extension that cannot be opened fails. True when
-// not stopped.
+// A file with a picture's extension that cannot be opened fails. With
+// Links::Inside a picture is read through what was opened, and only when that
+// still lies inside the folder. True when not stopped.
 bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, Observer& observer);
 
 }  // namespace kx::batch

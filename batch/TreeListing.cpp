@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -17,9 +18,16 @@ namespace {
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-// One folder's entries: ordinary files into `names`, sub-folders into
+// How one listing goes.
+struct Walk {
+    Links links;
+    std::string top;  // real path of the top folder, with a final "/"
+    TreeListing& listing;
+};
+
+// One folder's entries: ordinary files into the listing, sub-folders into
 // `folders` (both as paths relative to the top). Gives errno, 0 on success.
-int ListOne(const std::string& path, const std::string& relative, std::vector<std::string>& names,
+int ListOne(const std::string& path, const std::string& relative, Walk& walk,
             std::vector<std::string>& folders)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(path.c_str()), &::closedir);
@@ -41,11 +49,20 @@ int ListOne(const std::string& path, const std::string& relative, std::vector<st
                    : S_ISDIR(info.st_mode) ? DT_DIR
                                            : 0;
         }
-        // A link counts as what it points to for files, never for folders.
-        if (type == DT_LNK)
-            type = ::fstatat(fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode) ? DT_REG : 0;
+        // A link counts as what it points to for files, for folders only when followed.
+        if (type == DT_LNK) {
+            const bool exists = ::fstatat(fd, entry->d_name, &info, 0) == 0;
+            type = exists && S_ISREG(info.st_mode)                                  ? DT_REG
+                   : exists && S_ISDIR(info.st_mode) && walk.links == Links::Follow ? DT_DIR
+                                                                                    : 0;
+            if (exists && walk.links == Links::Inside &&
+                !RealPath(path + "/" + entry->d_name).starts_with(walk.top)) {
+                walk.listing.Outside.push_back(prefix + entry->d_name);
+                continue;
+            }
+        }
         if (type == DT_REG)
-            names.push_back(prefix + entry->d_name);
+            walk.listing.Names.push_back(prefix + entry->d_name);
         else if (type == DT_DIR)
             folders.push_back(prefix + entry->d_name);
     }
@@ -53,7 +70,13 @@ int ListOne(const std::string& path, const std::string& relative, std::vector<st
 
 }  // namespace
 
-TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded)
+std::string RealPath(const std::string& path)
+{
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded, Links links)
 {
     std::set<FolderId> skip;  // the excluded folder and every folder already listed
     struct stat info {};
@@ -61,6 +84,7 @@ TreeListing ListTree(const std::string& top, bool recursive, const std::string& 
         skip.emplace(info.st_dev, info.st_ino);
 
     TreeListing listing;
+    Walk walk{links, RealPath(top) + "/", listing};
     std::vector<std::string> pending{""};
     while (!pending.empty()) {
         const std::string relative = std::move(pending.back());
@@ -68,13 +92,14 @@ TreeListing ListTree(const std::string& top, bool recursive, const std::string& 
         const std::string path = relative.empty() ? top : top + "/" + relative;
         if (::stat(path.c_str(), &info) == 0 && !skip.emplace(info.st_dev, info.st_ino).second) continue;
         std::vector<std::string> folders;
-        if (const int error = ListOne(path, relative, listing.Names, folders); error != 0) {
+        if (const int error = ListOne(path, relative, walk, folders); error != 0) {
             if (relative.empty()) listing.Error = {Problem::Kind::Unreadable, error, std::strerror(error)};
             listing.Unreadable.push_back({relative, std::strerror(error)});
         }
         if (recursive) pending.insert(pending.end(), folders.begin(), folders.end());
     }
     std::sort(listing.Names.begin(), listing.Names.end());
+    std::sort(listing.Outside.begin(), listing.Outside.end());
     std::sort(listing.Unreadable.begin(), listing.Unreadable.end(),
               [](const auto& a, const auto& b) { return a.Folder < b.Folder; });
     return listing;

@@ -28,6 +28,7 @@
 #include "LibraryRun.h"
 #include "Modes.h"
 #include "PictureFormats.h"
+#include "PrintableName.h"
 #include "RunTimeError.h"
 
 namespace kx::cli {
@@ -36,7 +37,9 @@ namespace {
 
 using kx::batch::FileOutcome;
 using kx::batch::FileResult;
+using kx::batch::kOutsideLink;
 using kx::batch::Method;
+using kx::batch::PrintableName;
 
 // The help of each method's option, in the order of --help. A method of two
 // sizes takes WIDTHxHEIGHT, one of one size a whole number.
@@ -64,7 +67,7 @@ struct BatchJob {
     int32_t quality = kx::batch::kDefaultQuality;
     unsigned workers = 0;
     // For whole libraries.
-    bool recursive = false, skipExisting = false, dryRun = false;
+    bool recursive = false, skipExisting = false, dryRun = false, followLinks = false;
     std::string output;  // empty: FOLDER/Resized
     std::string shard;   // "I/N", checked when parsed
     std::string json;    // a file, "-" for standard output, empty for none
@@ -155,28 +158,37 @@ public:
         ++done_;
         switch (result.Outcome) {
         case FileOutcome::Resized: resized_.push_back(result); break;
-        case FileOutcome::Skipped: skipped_.push_back({result.Name, result.TakenExtension}); break;
+        case FileOutcome::Skipped:
+            if (result.Reason == kOutsideLink)
+                outside_.push_back(result.Name);
+            else
+                skipped_.push_back({result.Name, result.TakenExtension});
+            break;
         case FileOutcome::Failed: failures_.push_back(result); break;
         case FileOutcome::UpToDate: ++upToDate_; break;
         case FileOutcome::WouldResize: ++wouldResize_; break;
         }
         const std::string input = folder_ + "/" + result.Name;
-        const std::string reason = result.Outcome == FileOutcome::Skipped  ? NotAPicture()
+        const std::string reason = result.Outcome == FileOutcome::Skipped && result.Reason.empty()
+                                       ? NotAPicture()
                                    : result.Outcome == FileOutcome::Failed ? FailureLine(result)
                                                                            : result.Reason;
         if (json_)
             json_->Record(
-                {input, result.Output, ReportOutcomeOf(result.Outcome), reason, result.Milliseconds});
-        if (dryRun_) {
-            const char* verb = result.Outcome == FileOutcome::WouldResize ? "resize  "
-                               : result.Outcome == FileOutcome::UpToDate  ? "keep    "
-                                                                          : "skip    ";
-            std::string line = verb + input;
-            if (!result.Output.empty()) line += " -> " + result.Output;
-            if (!reason.empty()) line += " (" + reason + ")";
-            plan_.push_back(line);
-        }
+                {input, result.Output,
+                 reason == kOutsideLink ? kx::batch::ReportOutcome::Skipped : ReportOutcomeOf(result.Outcome),
+                 reason, result.Milliseconds});
+        if (dryRun_) Plan(result.Outcome, input, result.Output, reason);
         if (showBar_) DrawBar();
+    }
+
+    // A link the run did not follow out of the folder.
+    void Outside(const std::string& name)
+    {
+        outside_.push_back(name);
+        if (json_)
+            json_->Record({folder_ + "/" + name, "", kx::batch::ReportOutcome::Skipped, kOutsideLink, 0});
+        if (dryRun_) Plan(FileOutcome::Skipped, folder_ + "/" + name, "", kOutsideLink);
     }
 
     // A folder below the top one that could not be read.
@@ -204,18 +216,24 @@ public:
         std::sort(resized_.begin(), resized_.end(), byName);
         std::sort(skipped_.begin(), skipped_.end());
         if (dryRun_)
-            out << "Would resize: " << Count(wouldResize_, "picture") << " into " << destination << '\n';
+            out << "Would resize: " << Count(wouldResize_, "picture") << " into "
+                << PrintableName(destination) << '\n';
         else
-            out << "Resized: " << Count(resized_.size(), "picture") << " into " << destination << '\n';
+            out << "Resized: " << Count(resized_.size(), "picture") << " into " << PrintableName(destination)
+                << '\n';
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
-        out << "Skipped: " << Count(skipped_.size(), "file") << SkipSummary() << '\n';
-        if (verbose_)
-            for (const auto& [name, taken] : skipped_) out << "  " << name << '\n';
+        out << "Skipped: " << Count(skipped_.size() + outside_.size(), "file") << SkipSummary() << '\n';
+        if (verbose_) {
+            std::sort(outside_.begin(), outside_.end());
+            for (const auto& [name, taken] : skipped_) out << "  " << PrintableName(name) << '\n';
+            for (const auto& name : outside_)
+                out << "  " << PrintableName(name) << " (" << kOutsideLink << ")\n";
+        }
         PrintOverwritten(out);
         out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
             const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
-            out << "  " << failed.Name << ": "
+            out << "  " << PrintableName(failed.Name) << ": "
                 << (unread ? WithLimitHint(failed.Reason) : FailureLine(failed)) << '\n';
         }
         if (!complete) out << "Stopped: " << Count(total_ - done_, "file") << " not started\n";
@@ -224,11 +242,24 @@ public:
             json_->Finish(std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - start_)
                               .count());
-        if (!complete) return 128 + SIGINT;
+        if (!complete) return 128 + (kx::batch::StopSignal() != 0 ? kx::batch::StopSignal() : SIGINT);
         return failures_.empty() ? kExitSuccess : kExitFailure;
     }
 
 private:
+    // A dry run's line for a file.
+    void Plan(FileOutcome outcome, const std::string& input, const std::string& output,
+              const std::string& reason)
+    {
+        const char* verb = outcome == FileOutcome::WouldResize ? "resize  "
+                           : outcome == FileOutcome::UpToDate  ? "keep    "
+                                                               : "skip    ";
+        std::string line = verb + PrintableName(input);
+        if (!output.empty()) line += " -> " + PrintableName(output);
+        if (!reason.empty()) line += " (" + reason + ")";
+        plan_.push_back(line);
+    }
+
     std::string FailureLine(const FileResult& failed) const
     {
         return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output},
@@ -263,6 +294,9 @@ private:
                     (allFormats_ ? " (not a picture format that is read)"
                                  : " (only .jpg, .bmp and .gif files are resized without --all-formats)");
         if (!notPictures.empty()) text += (text.empty() ? "" : "; ") + list(notPictures) + " (not pictures)";
+        std::map<std::string, size_t> outside;
+        for (const std::string& name : outside_) ++outside[SkipGroup(name)];
+        if (!outside.empty()) text += (text.empty() ? "" : "; ") + list(outside) + " (" + kOutsideLink + ")";
         return text.empty() ? "" : ": " + text;
     }
 
@@ -276,8 +310,8 @@ private:
         for (const auto& [output, names] : writers) {
             if (names.size() < 2) continue;
             overwritten += names.size() - 1;
-            std::string line = "  " + output.substr(output.rfind('/') + 1) + ": ";
-            for (size_t i = 0; i < names.size(); ++i) line += (i ? ", then " : "") + names[i];
+            std::string line = "  " + PrintableName(output.substr(output.rfind('/') + 1)) + ": ";
+            for (size_t i = 0; i < names.size(); ++i) line += (i ? ", then " : "") + PrintableName(names[i]);
             lines.push_back(line);
         }
         if (overwritten == 0) return;
@@ -306,10 +340,11 @@ private:
     size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0;
     std::vector<FileResult> resized_, failures_;
     std::vector<std::pair<std::string, bool>> skipped_;  // with "its extension is taken"
+    std::vector<std::string> outside_;                   // links out of the folder
     std::vector<std::string> plan_;                      // a dry run's lines
 };
 
-// Raised by Ctrl-C.
+// Raised by Ctrl-C, SIGTERM and SIGHUP.
 std::atomic<bool> stopRequested{false};
 
 // Why the output folder cannot be used with the picture folder, or nothing.
@@ -328,12 +363,15 @@ std::string OverlapProblem(const std::string& folder, const std::string& destina
 }
 
 // The line (without "kestrix: ") that says why a run cannot start.
-std::string StartProblemLine(const kx::batch::Problem& problem, const BatchJob& given)
+std::string StartProblemLine(const kx::batch::Problem& problem, const BatchJob& given,
+                             const std::string& destination)
 {
     using Kind = kx::batch::Problem::Kind;
-    if (problem.What == Kind::NoPictures) return "no pictures found in " + given.folder;
+    if (problem.What == Kind::NoPictures) return "no pictures found in " + PrintableName(given.folder);
+    if (problem.What == Kind::LinkedFolder)
+        return PrintableName(destination) + " is a link; give --output to write there";
     const bool aboutOutput = problem.What == Kind::CannotMakeFolder && !given.output.empty();
-    std::string line = (aboutOutput ? given.output : given.folder) + ": ";
+    std::string line = PrintableName(aboutOutput ? given.output : given.folder) + ": ";
     if (problem.What != Kind::CannotMakeFolder)
         line += kx::batch::ProblemText(problem.What);
     else
@@ -350,7 +388,7 @@ int RunBatch(const BatchJob& given)
     while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
 
     if (const std::string overlap = OverlapProblem(folder, destination, given.recursive); !overlap.empty()) {
-        std::cerr << "kestrix: " << given.output << ": " << overlap << '\n';
+        std::cerr << "kestrix: " << PrintableName(given.output) << ": " << overlap << '\n';
         return kExitUsage;
     }
     kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
@@ -363,10 +401,12 @@ int RunBatch(const BatchJob& given)
     job.Recursive = given.recursive;
     job.SkipExisting = given.skipExisting;
     job.DryRun = given.dryRun;
+    job.links = given.followLinks ? kx::batch::Links::Follow : kx::batch::Links::Inside;
+    job.TrustDestination = !given.output.empty();
     if (!given.shard.empty()) job.Part = *kx::batch::ParseShard(given.shard);  // checked when parsed
     const kx::batch::LibraryPlan plan = kx::batch::PrepareLibrary(folder, destination, job);
     if (plan.Error) {
-        std::cerr << "kestrix: " << StartProblemLine(plan.Error, given) << '\n';
+        std::cerr << "kestrix: " << StartProblemLine(plan.Error, given, destination) << '\n';
         return kExitFailure;
     }
 
@@ -374,7 +414,7 @@ int RunBatch(const BatchJob& given)
     if (!given.json.empty() && given.json != "-") {
         jsonFile.open(given.json, std::ios::binary | std::ios::trunc);
         if (!jsonFile) {
-            std::cerr << "kestrix: " << given.json << ": cannot write the report\n";
+            std::cerr << "kestrix: " << PrintableName(given.json) << ": cannot write the report\n";
             return kExitFailure;
         }
     }
@@ -393,14 +433,15 @@ int RunBatch(const BatchJob& given)
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
                 given.allFormats);
     try {
+        for (const std::string& link : plan.Outside) tally.Outside(link);
         const bool complete = kx::batch::RunLibrary(plan, job, engine, tally);
         for (const auto& missed : plan.Unreadable) tally.Unreadable(missed);
         return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete,
                              given.skipExisting);
     } catch (const kx::RunTimeError& error) {  // the unexpected: out of memory, say
-        std::cerr << "kestrix: " << given.folder << ": " << error.Description() << '\n';
+        std::cerr << "kestrix: " << PrintableName(given.folder) << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
-        std::cerr << "kestrix: " << given.folder << ": " << error.what() << '\n';
+        std::cerr << "kestrix: " << PrintableName(given.folder) << ": " << error.what() << '\n';
     }
     return kExitFailure;
 }
@@ -429,10 +470,13 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "--format names the outputs with its extension (.png, .webp, .avif).\n"
         "Pictures are resized in the modern mode (Lanczos filter, true proportions);\n"
         "--classic gives Folvane's bytes.\n"
-        "Ctrl-C stops starting new pictures and lets those under way finish.\n"
+        "A link that leads out of FOLDER is skipped unless --follow-links; a default\n"
+        "FOLDER/Resized that is a link is refused (name it with --output to use it).\n"
+        "Ctrl-C, SIGTERM and SIGHUP stop starting new pictures and let those under\n"
+        "way finish.\n"
         "Exit status: 0 all done, 1 a picture failed, none was found or the folder\n"
         "could not be read, 2 a usage error (also an output folder that would replace\n"
-        "pictures), 130 stopped by Ctrl-C.\n\n"
+        "pictures), 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.\n\n"
         "Examples:\n  kestrix batch ~/Photos --max-width 640 -j 4\n"
         "  kestrix batch ~/Photos --recursive --output ~/Thumbs --fit 1024x768 --skip-existing\n"
         "  kestrix batch /srv/photos -r -o /srv/thumbs --max-width 640 --shard 0/4 --json shard-0.jsonl");
@@ -481,6 +525,8 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->add_option("-o,--output", job->output,
                      "Where the outputs go (default FOLDER/Resized); made as needed")
         ->type_name("DIR");
+    library->add_flag("--follow-links", job->followLinks,
+                      "Read links to files (and with -r to folders) wherever they lead");
     library->add_flag("--skip-existing", job->skipExisting,
                       "Keep outputs that are complete and at least as new as their pictures");
     library->add_option("--shard", job->shard, "Do only shard I of N (I from 0): N runs split a library")

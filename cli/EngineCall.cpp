@@ -3,6 +3,7 @@
 
 #include "Arguments.h"
 #include "PictureFormats.h"
+#include "PrintableName.h"
 
 #include <iostream>
 #include <memory>
@@ -15,7 +16,7 @@ namespace {
 
 void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) { return "'" + kx::batch::PrintableName(path) + "'"; }
 
 }  // namespace
 
@@ -37,7 +38,8 @@ void PrintWarnings(const std::string& input)
     std::string_view rest = Kestrix_LastWarningText();
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
-        std::cerr << "kestrix: " << input << ": warning: " << rest.substr(0, end) << '\n';
+        std::cerr << "kestrix: " << kx::batch::PrintableName(input) << ": warning: " << rest.substr(0, end)
+                  << '\n';
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
     }
@@ -66,7 +68,7 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
         // "photo.jpg: no such file or folder", as other tools say it.
-        if (!reason.empty()) return files.input + because;
+        if (!reason.empty()) return kx::batch::PrintableName(files.input) + because;
         return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
         // Without a format given, the output's name tells it (batch runs name every output so).

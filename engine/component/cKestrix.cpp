@@ -95,11 +95,9 @@ std::string CodeReason(int32_t code, kx::OutputFormat format)
     }
 }
 
-// Runs one operation for the method `name`. An operation that stopped on an
-// unexpected error has already reported it and returned false without a
-// code: the method then fails with KESTRIX_UNEXPECTED_ERROR.
+// Runs one operation for the method `name`, reporting what it throws.
 template <typename Operation>
-KestrixBool RunMethod(const char* name, const cKestrix* object, Operation&& operation)
+KestrixBool RunReported(const char* name, const cKestrix* object, Operation& operation)
 {
     const kx::PictureMemoryScope reservation;  // given back however the method ends
     ErrorCode() = kx::ecNone;
@@ -123,6 +121,21 @@ KestrixBool RunMethod(const char* name, const cKestrix* object, Operation&& oper
     kx::SetFailureReason(
         CodeReason(ErrorCode(), SettingsOf(object).Format));  // when nothing more precise was said
     return KESTRIX_FALSE;
+}
+
+// Runs one operation for the method `name`. An operation that stopped on an
+// unexpected error has already reported it and returned false without a
+// code: the method then fails with KESTRIX_UNEXPECTED_ERROR. Nothing is
+// thrown to the C caller, not even when the report itself fails.
+template <typename Operation>
+KestrixBool RunMethod(const char* name, const cKestrix* object, Operation&& operation) noexcept
+{
+    try {
+        return RunReported(name, object, operation);
+    } catch (...) {
+        ErrorCode() = kx::ecUnexpectedError;
+        return KESTRIX_FALSE;
+    }
 }
 
 }  // namespace
@@ -297,16 +310,20 @@ int32_t cKestrix_ErrorCode(const cKestrix*) { return ErrorCode(); }
 
 void Kestrix_SetReportHandler(KestrixReportHandler handler, void* user)
 {
-    if (handler == nullptr) {
-        kx::SetReportHandler(nullptr);
-        return;
+    try {
+        if (handler == nullptr) {
+            kx::SetReportHandler(nullptr);
+            return;
+        }
+        // The handler sees one report at a time, whichever threads raise them.
+        kx::SetReportHandler([handler, user](const std::string& text) {
+            static std::mutex oneAtATime;
+            std::lock_guard lock(oneAtATime);
+            handler(text.c_str(), user);
+        });
+    } catch (...) {
+        // Out of memory for the handler: reports keep going where they went.
     }
-    // The handler sees one report at a time, whichever threads raise them.
-    kx::SetReportHandler([handler, user](const std::string& text) {
-        static std::mutex oneAtATime;
-        std::lock_guard lock(oneAtATime);
-        handler(text.c_str(), user);
-    });
 }
 
 const char* Kestrix_LastWarningText(void) { return kx::DecodeWarnings().c_str(); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FailureReason.h"
+#include "FileReplacement.h"
 #include "JpegErrors.h"
 #include "JpegSegments.h"
 #include "MemoryBudget.h"
@@ -67,88 +68,6 @@ tjhandle ThreadCompressor()
     throw RunTimeError(errJpegWriter, kJpegWriterSource, description);
 }
 
-// What is kept of a file that a new one replaces.
-struct ReplacedFile {
-    mode_t mode;
-    struct timespec times[2];  // access, modification
-};
-
-// Looks at what is at `path` before it is replaced. A read-only file cannot
-// be replaced (error 75), nor can a folder or anything else that is not an
-// ordinary file. Nothing at the path gives no record.
-std::optional<ReplacedFile> InspectTarget(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    if (S_ISDIR(info.st_mode))
-        SetFailureReason("a folder of that name is in the way");
-    else if (!S_ISREG(info.st_mode))
-        SetFailureReason("something that is not a file is in the way");
-    else if ((info.st_mode & S_IWUSR) == 0)
-        SetFailureReason("the file is read-only");
-    if (!S_ISREG(info.st_mode) || (info.st_mode & S_IWUSR) == 0) Raise(errPathFileAccess);
-    return ReplacedFile{static_cast<mode_t>(info.st_mode & 07777), {info.st_atim, info.st_mtim}};
-}
-
-// The encoded file in up to three pieces: the encoder's output up to and
-// including its JFIF segment, the metadata segments, and the rest.
-struct EncodedPieces {
-    std::span<const unsigned char> pieces[3];
-};
-
-bool WriteAll(int fd, const unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates a new, empty temporary file beside `path` (same folder, so that
-// the final rename is atomic) with the usual permissions for a new file.
-int CreateTemporaryBeside(const std::string& path, std::string& temporary)
-{
-    static std::atomic<unsigned> counter{0};
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + ".kestrix-" + std::to_string(::getpid()) + "-" +
-                    std::to_string(counter.fetch_add(1)) + ".tmp";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Writes the encoded bytes to `path` through a temporary file. On any
-// failure the temporary file is removed and `path` is untouched.
-bool ReplaceFileContents(const std::string& path, const EncodedPieces& encoded,
-                         const std::optional<ReplacedFile>& carryOver)
-{
-    std::string temporary;
-    const int fd = CreateTemporaryBeside(path, temporary);
-    // The first failing step says why.
-    const auto failed = [](bool ok) {
-        if (!ok) SetFailureReason(errno == ENOENT ? "the output folder does not exist" : ErrnoReason(errno));
-        return !ok;
-    };
-    if (failed(fd >= 0)) return false;
-    bool ok = true;
-    for (const auto& piece : encoded.pieces) ok = ok && !failed(WriteAll(fd, piece.data(), piece.size()));
-    if (ok && carryOver) {
-        ok = !failed(::fchmod(fd, carryOver->mode) == 0);
-        ::futimens(fd, carryOver->times);  // times not kept are not an error
-    }
-    ok = !failed(::close(fd) == 0) && ok;
-    ok = ok && !failed(::rename(temporary.c_str(), path.c_str()) == 0);
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
-}
-
 // Where metadata segments go in an encoded file: after the JFIF segment
 // that the encoder writes first, or right after the start of image.
 size_t MetadataInsertionPoint(const unsigned char* encoded, size_t size)
@@ -162,15 +81,15 @@ size_t MetadataInsertionPoint(const unsigned char* encoded, size_t size)
 
 // Writes an encoded picture with the metadata segments after its JFIF
 // segment; raises the writer's error when the file cannot be written.
-bool WriteWithSegments(const std::string& path, const unsigned char* encoded, size_t encodedSize,
-                       std::span<const uint8_t> segments, const std::optional<ReplacedFile>& replaced)
+bool WriteWithSegments(const OutputTarget& target, const unsigned char* encoded, size_t encodedSize,
+                       std::span<const uint8_t> segments)
 {
     EncodedPieces pieces{{{encoded, encodedSize}, {}, {}}};
     if (!segments.empty()) {
         const size_t at = MetadataInsertionPoint(encoded, encodedSize);
         pieces = {{{encoded, at}, segments, {encoded + at, encodedSize - at}}};
     }
-    if (!ReplaceFileContents(path, pieces, replaced)) RaiseWriterError("Failed to save to JPG -1");
+    if (!ReplaceFileContents(target, pieces, target.Existing)) RaiseWriterError("Failed to save to JPG -1");
     return true;
 }
 
@@ -228,8 +147,8 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
     tjhandle compressor = ThreadCompressor();
     if (compressor == nullptr) RaiseWriterError("Failed to initialise the IJL library: -1");
 
-    std::optional<ReplacedFile> replaced = InspectTarget(path);
-    if (!carryOverAttributes) replaced.reset();
+    OutputTarget target = InspectTarget(path);
+    if (!carryOverAttributes) target.Existing.reset();
 
     // The encoder accepts 1..100 only; anything else is its failure code.
     if (quality < 1 || quality > 100) {
@@ -246,7 +165,7 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
             &encoded, [](unsigned char** buffer) { std::free(*buffer); });
         if (!CompressModern(surface, static_cast<int>(quality), encoded, encodedSize))
             RaiseWriterError("Failed to save to JPG -1");
-        return WriteWithSegments(path, encoded, encodedSize, segments, replaced);
+        return WriteWithSegments(target, encoded, encodedSize, segments);
     }
     // The worst case for the picture; an empty picture has none and fails below.
     const unsigned long worstCase = width > 0 && height > 0 ? tjBufSize(width, height, TJSAMP_420) : 0;
@@ -264,7 +183,7 @@ bool WriteJpegReplacing(cDIBSection& surface, const std::string& path, Long qual
         Refuse(std::string("the JPEG encoder failed: ") + tjGetErrorStr2(compressor));
         RaiseWriterError("Failed to save to JPG " + std::to_string(r));
     }
-    return WriteWithSegments(path, encoded, encodedSize, segments, replaced);
+    return WriteWithSegments(target, encoded, encodedSize, segments);
 }
 
 }  // namespace
@@ -332,9 +251,9 @@ bool SaveEncodedFile(const std::string& path, std::span<const uint8_t> bytes)
 {
     try {
         const bool replaceAsNew = FileExists(path);
-        std::optional<ReplacedFile> replaced = InspectTarget(path);
-        if (replaceAsNew) replaced.reset();
-        return ReplaceFileContents(path, EncodedPieces{{bytes, {}, {}}}, replaced);
+        OutputTarget target = InspectTarget(path);
+        if (replaceAsNew) target.Existing.reset();
+        return ReplaceFileContents(target, EncodedPieces{{bytes, {}, {}}}, target.Existing);
     } catch (...) {
         return false;
     }

@@ -55,7 +55,9 @@ inline constexpr Long kFullChromaQuality = 90;
 // is written beside the old one and renamed over it only when complete, so a
 // failure never loses the old file. Returns true; raises RunTimeError 26001
 // (source kJpegWriterSource) when encoding or writing fails, and 75 when the
-// existing file is read-only (owner-write bit cleared) or not a file.
+// existing file is read-only (owner-write bit cleared), a folder or a
+// dangling link. A link to a file, a FIFO or a device is written as
+// FileReplacement.h says.
 bool WriteJpeg(cDIBSection& surface, std::string path, Long quality);
 
 // Writes already encoded bytes to `path` as SaveSurfaceAsJpeg writes a JPEG:

@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -94,6 +95,40 @@ TEST(ListTree, MirrorsTheTreeWithoutHiddenExcludedOrLinkedFolders)
         EXPECT_EQ(listing.Unreadable[0].Folder, "sub/deeper");
         EXPECT_EQ(listing.Names.size(), everything.size() - 1);
     }
+}
+
+// What is swapped in after the listing: a picture replaced by a link out of the folder
+// is not read, and an output folder replaced by a link is not written through.
+TEST(RunLibrary, ReadsAndWritesWhatWasCheckedNotWhatWasSwappedIn)
+{
+    kxtest::TempDir dir;
+    for (const char* gif : {"up/a.gif", "up/sub/b.gif", "secret/s.gif", "www/"}) {
+        fs::create_directories(fs::path(dir / gif).parent_path());
+        if (!std::string(gif).ends_with('/'))
+            kxtest::WriteFileBytes(dir / gif,
+                                   {'G', 'I', 'F', '8', '9', 'a', 8, 0, 8, 0, 0x80, 0, 0, 1, 2, 3});
+    }
+    LibraryJob job;
+    job.Recursive = true;
+    const LibraryPlan plan = PrepareLibrary(dir / "up", dir / "up/Resized", job);
+    ASSERT_FALSE(plan.Error);
+    fs::remove(dir / "up/a.gif");
+    fs::create_symlink(dir / "secret/s.gif", dir / "up/a.gif");
+    fs::rename(dir / "up/Resized", dir / "kept");
+    fs::create_directory_symlink(dir / "www", dir / "up/Resized");
+    struct : Engine, Observer {
+        bool Resize(Method, const std::string& in, const std::string& out, const Sizes&, int32_t) override
+        {
+            kxtest::WriteFileBytes(out, kxtest::ReadFileBytes(in));
+            return true;
+        }
+        void FileDone(const FileResult& result) override { reasons[result.Name] = result.Reason; }
+        std::map<std::string, std::string> reasons;
+    } run;
+    EXPECT_TRUE(RunLibrary(plan, job, run, run));
+    EXPECT_EQ(run.reasons, (std::map<std::string, std::string>{{"a.gif", kOutsideLink}, {"sub/b.gif", ""}}));
+    EXPECT_EQ(kxtest::FilesBelow(dir / "kept").size(), 1u);
+    EXPECT_TRUE(fs::exists(dir / "kept/sub/b.jpg") && fs::is_empty(dir / "www"));
 }
 
 TEST(Shard, ParsesAndSplitsTheSameOnEveryMachine)
@@ -182,7 +217,7 @@ TEST(JsonReport, WritesOneValidLinePerFileAndTheTotals)
               "{\"input\":\"in/x.gif\",\"output\":\"out/x.jpg\",\"outcome\":\"failed\","
               "\"reason\":\"not a picture: \\\"x\\\"\",\"ms\":12}\n"
               "{\"totals\":{\"files\":1,\"resized\":0,\"failed\":1,\"up_to_date\":0,\"not_pictures\":0,"
-              "\"would_resize\":0,\"ms\":250}}\n");
+              "\"would_resize\":0,\"skipped\":0,\"ms\":250}}\n");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ranges>
@@ -339,22 +340,109 @@ TEST_F(Cli, BatchSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
     EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
 }
 
-TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
+// Folders written by others: links out of the picture folder, outputs that are links
+// or streams, a linked Resized, outputs onto inputs and names that would drive a terminal.
+// Each case prepares its own folder (P is a 40 x 30 JPEG), runs kestrix and checks by shell.
+TEST_F(Cli, SharedFoldersNeitherLeakNorRedirectNorDestroyAnything)
 {
-    for (int i = 0; i < 16; ++i) Add("2400x1800", "photos/p" + std::to_string(10 + i) + ".jpg");
-    const pid_t child = Spawn("exec \"$KESTRIX\" batch photos --max-width 320 -j 2");
-    ASSERT_GT(child, 0);
-    // Interrupted once the first picture is out (a bound, not a timing).
+    const struct {
+        const char *setup, *command;
+        int status;
+        const char *said, *check;
+    } cases[] = {
+        {"mkdir -p c1/up c1/priv; cp $P c1/up/a.jpg; cp $P c1/priv/s.jpg; ln -s ../priv/s.jpg c1/up/b.jpg; "
+         "ln -s ../priv c1/up/p; ln -s a.jpg c1/up/in.jpg",
+         "batch c1/up --max-width 20 -r --follow-links -o c1/all", 0,
+         "Resized: 4 pictures into c1/all\nSkipped: 0 files\n", "test -f c1/all/b.jpg -a -f c1/all/p/s.jpg"},
+        {"", "batch c1/up --max-width 20 -r -v", 0,
+         "Resized: 2 pictures into c1/up/Resized\nSkipped: 2 files: 1 .jpg and 1 without extension (link "
+         "outside the folder)\n  b.jpg (link outside the folder)\n  p (link outside the folder)\n",
+         "test -f c1/up/Resized/in.jpg -a ! -e c1/up/Resized/b.jpg"},
+        {"mkdir -p c3/up c3/www; cp $P c3/up/a.jpg; ln -s ../www c3/up/Resized", "batch c3/up --max-width 20",
+         1, "kestrix: c3/up/Resized is a link; give --output to write there\n", "test -z \"$(ls c3/www)\""},
+        {"", "batch c3/up --max-width 20 -o c3/up/Resized", 0, "Resized: 1 picture", "test -f c3/www/a.jpg"},
+        {"mkdir c5; echo old >c5/t.jpg; ln -s t.jpg c5/l.jpg", "max-width DIR/c5/../40x30.jpg c5/l.jpg 20", 0,
+         "", "test -L c5/l.jpg && $KESTRIX max-width $P c5/d.jpg 20 && cmp c5/t.jpg c5/d.jpg"},
+        {"mkdir c6; mkfifo c6/f; ln -s f c6/l.jpg; cat c6/f >c6/got &", "max-width DIR/40x30.jpg c6/l.jpg 20",
+         0, "",
+         "$KESTRIX max-width $P c6/d.jpg 20; for i in 1 2 3 4 5 6 7 8 9; do cmp -s c6/got c6/d.jpg && break; "
+         "sleep 0.2; done; test -p c6/f && cmp c6/got c6/d.jpg"},
+        {"mkdir c7; ln -s nowhere.jpg c7/l.jpg", "max-width DIR/40x30.jpg c7/l.jpg 20", 1,
+         "kestrix: cannot write the output JPEG file 'c7/l.jpg': the output is a link that leads nowhere\n",
+         "test -L c7/l.jpg -a ! -e c7/nowhere.jpg"},
+        {"mkdir c8; cp $P c8/a.png; cp $P c8/a.jpg; cp $P c8/keep", "max-width -o c8 c8/a.png c8/a.jpg 20", 1,
+         "kestrix: cannot write the output JPEG file 'c8/a.jpg': it is the input c8/a.jpg; nothing was "
+         "written\nkestrix: cannot write the output JPEG file 'c8/a.jpg': it is the input c8/a.jpg; nothing "
+         "was written\n",
+         "cmp c8/a.jpg c8/keep"},
+        {"mkdir -p c9/up c9/out; cp $P c9/up/a.jpg; cp $P c9/keep; ln c9/up/a.jpg c9/out/a.jpg",
+         "batch c9/up --max-width 20 -o c9/out", 1,
+         "Failed:  1 picture\n  a.jpg: cannot write the output JPEG file 'c9/out/a.jpg': it is the input "
+         "c9/up/a.jpg; nothing was written\n",
+         "cmp c9/up/a.jpg c9/keep"},
+        {"mkdir c10; cp $P \"c10/e$(printf '\\033')[1m.jpg\"; cp $P \"c10/n$(printf '\\nx').jpg\"; echo "
+         ">c10/\\\\",
+         "batch c10 --max-width 20 -n", 0,
+         "resize  c10/e\\033[1m.jpg -> c10/Resized/e\\033[1m.jpg\nresize  c10/n\\nx.jpg -> "
+         "c10/Resized/n\\nx.jpg\nskip    c10/\\\\ (not a JPG, BMP or GIF picture)\n",
+         "true"},
+        {"mkdir c11; cp $P \"c11/$(printf 'x\\377').jpg\"", "batch c11 --max-width 20 --json -", 0,
+         "{\"input\":\"c11/x\\ufffd.jpg\",\"input_bytes\":\"YzExL3j/LmpwZw==\",\"output\":", "true"},
+    };
+    const std::string picture = "export P='" + Picture("40x30") + "'; ";
+    for (const auto& [setup, command, status, said, check] : cases) {
+        ASSERT_EQ(Wait(Spawn(picture + setup)).status, 0) << setup;
+        const Outcome run = Run(command);
+        EXPECT_EQ(run.status, status) << command << "\n" << run.err;
+        EXPECT_NE((run.out + run.err).find(said), std::string::npos) << command << "\n" << run.out << run.err;
+        EXPECT_EQ(Wait(Spawn(picture + check)).status, 0) << command << ": " << check;
+    }
+}
+
+// SIGTERM stops a batch as Ctrl-C does: the pictures under way finish and no temporary
+// file stays. After a SIGKILL the next run clears this host's dead temporary files only.
+TEST_F(Cli, ASignalledBatchFinishesThePicturesUnderWayAndLeavesNoTemporaryFile)
+{
+    for (int i = 0; i < 60; ++i) Add("1600x1200", "photos/p" + std::to_string(10 + i) + ".jpg");
     const std::string resized = dir / "photos/Resized";
-    for (int ms = 0; ms < 60000 && (!fs::exists(resized) || fs::is_empty(resized)); ++ms) ::usleep(1000);
-    ASSERT_EQ(::kill(child, SIGINT), 0);
+    // Signalled once the first picture is out, or as told (a bound, not a timing).
+    const auto started = [&](const std::string& line, const std::function<bool()>& ready) {
+        const pid_t child = Spawn("exec \"$KESTRIX\" batch photos --max-width 320 -j 2 " + line);
+        for (int ms = 0; ms < 60000 && !ready(); ++ms) ::usleep(1000);
+        return child;
+    };
+    const auto written = [&] { return fs::exists(resized) && !fs::is_empty(resized); };
+    const auto expectWhole = [&](size_t most) {
+        const Strings written = Names(Files(resized));
+        EXPECT_TRUE(!written.empty() && written.size() < most) << written.size();
+        for (const std::string& name : written)  // no temporary file (.tmp) left
+            EXPECT_EQ(name.ends_with(".jpg") ? kxtest::DecodeJpegFile(resized + "/" + name).width : 0, 320)
+                << name;
+    };
+    const pid_t child = started("", written);
+    ASSERT_GT(child, 0);
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
     const Outcome run = Wait(child);
-    EXPECT_EQ(std::tuple(run.status, run.out.find("Stopped: ") != std::string::npos), std::tuple(130, true));
-    const Strings written = Names(Files(resized));
-    EXPECT_TRUE(!written.empty() && written.size() < 16u) << written.size();
-    for (const std::string& name : written)  // no temporary file of the engine (.tmp) left
-        EXPECT_EQ(name.ends_with(".jpg") ? kxtest::DecodeJpegFile(resized + "/" + name).width : 0, 320)
-            << name;
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    EXPECT_EQ(std::tuple(run.status, run.out.find("Stopped: ") != std::string::npos), std::tuple(143, true));
+    expectWhole(60);
+
+    fs::remove_all(resized);
+    const pid_t killed = started("", written);
+    ASSERT_EQ(::kill(killed, SIGKILL), 0);
+    Wait(killed);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string dead = resized + "/.kestrix-" + host + "-999999999-0.tmp",
+                      elsewhere = resized + "/.kestrix-other." + host + "-1-0.tmp";
+    for (const std::string& name : {dead, elsewhere}) kxtest::WriteFileBytes(name, {1, 2});
+    const pid_t hungUp = started("--skip-existing", [&] { return !fs::exists(dead); });
+    ASSERT_EQ(::kill(hungUp, SIGHUP), 0);
+    EXPECT_EQ(Wait(hungUp).status, 129);
+    EXPECT_EQ(std::tuple(fs::exists(dead), fs::exists(elsewhere)), std::tuple(false, true));
+    fs::remove(elsewhere);
+    expectWhole(61);
 }
 
 // lib/ holds pictures whose outputs collide in two folders (x.bmp and x.gif, june/y.jpg and
@@ -436,7 +524,7 @@ TEST_F(Cli, ALibraryIsMirroredAlikeByOneRunShardsTheDeployRecipesAndAStoppedRunF
          {"\"input\":\"lib/x.bmp\",[^\n]*\"resized\"", "\"lib/2024/june/y.gif\",[^\n]*\"up-to-date\"",
           "\"lib/x.about.txt\",[^\n]*\"not-a-picture\"",
           "\\{\"totals\":\\{\"files\":8,\"resized\":4,\"failed\":0,\"up_to_date\":3,\"not_pictures\":1,"
-          "\"would_resize\":0,\"ms\":"})
+          "\"would_resize\":0,\"skipped\":0,\"ms\":"})
         EXPECT_TRUE(std::regex_search(report, std::regex(line))) << line << "\n" << report;
     // Into the default FOLDER/Resized, twice: the output folder is never read back.
     for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32").status, 0);
