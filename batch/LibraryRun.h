@@ -24,6 +24,19 @@ struct LibraryJob {
     bool SkipExisting = false;  // keep outputs that CheckOutput calls current
     bool DryRun = false;        // decide everything, write nothing
     Shard Part;                 // only the pictures of this shard
+    // How outputs are named (PatternName): the desktop program's first dot
+    // unless told otherwise.
+    Naming naming = Naming::FirstDot;
+    std::string Pattern;
+    NameFields Fields;
+    // The tool's modern mode: a picture whose output an earlier picture
+    // writes fails instead of overwriting it (RefusedCollision); a tree's
+    // folders named Resized that hold only earlier outputs are left out.
+    bool Modern = false;
+    // The run's settings in one line; when not empty, the output folder
+    // remembers them (RunRecord) and SkipExisting keeps only outputs made
+    // with them, from pictures the decoder did not warn about.
+    std::string Settings;
 };
 
 // A library run ready to go: the files of the job's shard, in listing order.
@@ -31,6 +44,7 @@ struct LibraryPlan {
     Problem Error;  // why the run cannot start
     FileList Files;
     std::vector<UnreadableFolder> Unreadable;  // folders below the top one
+    std::vector<std::string> LeftOut;          // folders of earlier outputs (Modern)
 };
 
 // Checks the picture folder `source`, lists it (leaving `destination` out)
