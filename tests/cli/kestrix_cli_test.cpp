@@ -202,7 +202,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"Resize i o 1x1", 2, "unknown sub-command 'Resize'; did you mean 'resize'?"},
         {"batch d --fit 70000x10", 2,
          "--fit: '70000x10': the width '70000' is too large: at most 65535 pixels"},
-        {"batch d --resize 10", 2, "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768 (or 640x, x480)"},
+        {"batch d --resize 10", 2,
+         "--resize: '10' is not a size: use WIDTHxHEIGHT, e.g. 1024x768 (or 640x, x480)"},
         {"batch d", 2,
          "Exactly 1 option from [--resize,--percent,--max-width,--max-height,--fit,--fill] is required"},
         {"max-width @40x30 DIR/c.d.JPG -o DIR/several 10", 0},  // checked below
@@ -334,6 +335,114 @@ TEST_F(Cli, BatchSummaryGroupsSkippedFilesAndNamesOverwrittenOutputsAndFailures)
     EXPECT_NE(Run(all + " --skip-existing").out.find("\nUp to date: 4 pictures (kept)\n"), std::string::npos);
 }
 
+// The modern mode and the habits of other resizers, one command line after the other in one
+// folder: what each says (stdout and stderr hold each text) and the outputs it leaves there.
+TEST_F(Cli, ModernNamesFormatsWarningsSettingsAndHabitsCommandByCommand)
+{
+    for (const char* name : {"2023.05.01 beach.jpg", "IMG_1.jpg", "Resized/IMG_1.jpg"})
+        Add("40x30", "photos/" + std::string(name));
+    Add("20x10", "photos/IMG_1.edited.jpg");
+    ASSERT_EQ(Run("percent @60x30 DIR/photos/IMG_1.png 100").status, 0);  // its output is IMG_1.jpg's too
+    const auto whole = Bytes("@200x150");
+    kxtest::WriteFileBytes(dir / "photos/cut.jpg", {whole.begin(), whole.begin() + whole.size() / 2});
+    const std::string cut = "cut.jpg: Premature end of JPEG file\n";
+    struct Row {
+        std::string command;
+        int status;
+        Strings said;             // texts the run writes, DIR expanded
+        std::string folder = "";  // and the outputs it then holds, as Describe() gives them
+        Strings outputs = {};
+    };
+    const Strings out20 = {"2023.05.01 beach.jpg 20x15", "IMG_1.edited.jpg 20x10", "IMG_1.jpg 20x15",
+                           "cut.jpg 20x15"};
+    const Row rows[] = {
+        {"batch photos -o out --max-width 20 --json -",
+         1,
+         {"Resized: 4 pictures into out\nResized with a warning: 1 picture\n  " + cut,
+          "Failed:  1 picture\n  IMG_1.png: IMG_1.jpg has the same output IMG_1.jpg; not overwritten "
+          "(--name tells them apart)\n",
+          "\"input\":\"photos/cut.jpg\",\"output\":\"out/"
+          "cut.jpg\",\"outcome\":\"resized\",\"reason\":\"Premature "
+          "end of JPEG file\""},
+         "out",
+         out20},
+        // The damaged picture is redone; a change of settings redoes all; --strict keeps no damaged output.
+        {"batch photos -o out --max-width 20 --skip-existing",
+         1,
+         {"Resized: 1 picture into out\nResized with a warning: 1 picture\n",
+          "Up to date: 3 pictures (kept)\n"},
+         "out",
+         out20},
+        {"batch photos -o out --max-width 16 --skip-existing --strict",
+         1,
+         {"Resized: 3 pictures into out\nUp to date: 0 pictures (kept)\n", "  " + cut},
+         "out",
+         {"2023.05.01 beach.jpg 16x12", "IMG_1.edited.jpg 16x8", "IMG_1.jpg 16x12"}},
+        {"batch photos -o old --max-width 20 --classic",
+         0,
+         {"Resized: 4 pictures into old\nResized with a warning: 1 picture\n",
+          "Overwritten: 1 output by a later file of the same name\n  IMG_1.jpg: IMG_1.edited.jpg, then "
+          "IMG_1.jpg\n"},
+         "old",
+         {"2023.jpg 20x15", "IMG_1.jpg 20x15", "cut.jpg 20x15"}},
+        {"batch photos -r -o thumbs --fill 10x10 --name {stem}_{ext}_{method}{width}x{height}.png",
+         0,
+         {"Left out: 1 folder of an earlier run's outputs: Resized\n"},
+         "thumbs",
+         {"2023.05.01 beach_jpg_fill10x10.png 10x10 png", "IMG_1.edited_jpg_fill10x10.png 10x10 png",
+          "IMG_1_jpg_fill10x10.png 10x10 png", "IMG_1_png_fill10x10.png 10x10 png",
+          "cut_jpg_fill10x10.png 10x10 png"}},
+        // -o DIR is made; 640x, x480 and decimal percentages; -o DIR/PATTERN.
+        {"percent @40x30 -o DIR/new/pc 12.5", 0, {}, "new/pc", {"40x30.jpg 5x4"}},
+        {"fit @40x30 DIR/photos/IMG_1.edited.jpg -o DIR/fit x15",
+         0,
+         {},
+         "fit",
+         {"40x30.jpg 20x15", "IMG_1.edited.jpg 20x10"}},
+        {"resize @40x30 -o DIR/pat/t_%s.webp 10x", 0, {}, "pat", {"t_40x30.webp 10x8 webp"}},
+        {"max-width DIR/photos/IMG_1.jpg DIR/photos/Resized/IMG_1.jpg -o DIR/two 10",
+         1,
+         {"kestrix: DIR/photos/Resized/IMG_1.jpg: DIR/photos/IMG_1.jpg has the same output IMG_1.jpg"},
+         "two",
+         {"IMG_1.jpg 10x8"}},
+        {"help fill", 0, {"Usage: kestrix fill [OPTIONS]", "\n  --crop PLACE "}},
+        {"help --man", 0, {".SH \"KESTRIX batch\"\n"}},
+        {"--version",
+         0,
+         {"\nlibjpeg-turbo 2.", ", libpng 1.", ", giflib 5.", ", libwebp 1.", ", libheif 1.",
+          ", libtiff 4."}},
+        {"fit i o 10x10 --qualty 8", 2, {"--qualty; did you mean '--quality'?\n"}},
+        {"percent i o 12.5 --classic", 2, {"PERCENT: --classic takes whole percentages\n"}},
+        {"fill i o 40x", 2, {"fill needs both the width and the height\n"}},
+        {"help frob", 2, {"unknown sub-command 'frob'\n"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command);
+        const Outcome run = Run(row.command);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        for (const std::string& text : row.said)
+            EXPECT_NE((run.out + run.err).find(Expand(text)), std::string::npos) << text << "\n"
+                                                                                 << run.out << run.err;
+        Strings outputs;
+        if (!row.folder.empty())
+            for (const std::string& name : Names(Files(dir / row.folder)))
+                outputs.push_back(name + " " + Describe(dir / (row.folder + "/" + name)));
+        EXPECT_EQ(outputs, row.outputs);
+    }
+    // Text is drawn as written, as --classic draws it with "&&"; fill crops where told, as a
+    // border of negative size does.
+    const std::pair<std::string, std::string> same[] = {
+        {"text @40x30 OUT A&B -q 90", "text @40x30 OUT A&&B -q 90 --classic"},
+        {"fill @40x30 OUT 30x30 --crop left", "border @40x30 OUT --right -10"},
+        {"fill @40x30 OUT 30x30 --crop bottom-right", "border @40x30 OUT --left -10"}};
+    for (const auto& [one, other] : same) {
+        ASSERT_EQ(Run(one).status, 0) << one;
+        const auto bytes = Bytes(out);
+        ASSERT_EQ(Run(other).status, 0) << other;
+        EXPECT_EQ(bytes, Bytes(out)) << one;
+    }
+}
+
 TEST_F(Cli, BatchCtrlCFinishesThePicturesUnderWayAndLeavesNoPartialFile)
 {
     for (int i = 0; i < 16; ++i) Add("2400x1800", "photos/p" + std::to_string(10 + i) + ".jpg");
@@ -409,8 +518,9 @@ TEST_F(Cli, ALibraryIsMirroredAlikeByOneRunShardsTheDeployRecipesAndAStoppedRunF
     const auto z = fs::last_write_time(folder + "/2024/z.jpg");
     // A dry run tells what would happen and touches nothing.
     const Tree before = Files(folder);
-    const Outcome said = Run(run + " --dry-run"),
-                  json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json - --classic");
+    const Outcome
+        said = Run(run + " --dry-run"),
+        json = Run("batch lib --recursive --output never-made --max-width 32 --dry-run --json - --classic");
     EXPECT_EQ(std::tuple(said.status, json.status, fs::exists(dir / "never-made")), std::tuple(0, 0, false));
     EXPECT_EQ(Files(folder), before);
     for (const char* line :
@@ -435,7 +545,8 @@ TEST_F(Cli, ALibraryIsMirroredAlikeByOneRunShardsTheDeployRecipesAndAStoppedRunF
           "\"would_resize\":0,\"ms\":"})
         EXPECT_TRUE(std::regex_search(report, std::regex(line))) << line << "\n" << report;
     // Into the default FOLDER/Resized, twice: the output folder is never read back.
-    for (int run = 0; run < 2; ++run) ASSERT_EQ(Run("batch lib --recursive --max-width 32 --classic").status, 0);
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(Run("batch lib --recursive --max-width 32 --classic").status, 0);
     EXPECT_EQ(Files(dir / "lib/Resized"), one);
 }
 
