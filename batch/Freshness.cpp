@@ -136,9 +136,16 @@ RunRecord::RunRecord(const std::string& folder, const std::string& settings, boo
     if (Contents(path) == settings + "\n" && ::stat(path.c_str(), &info) == 0) {
         since_ = info.st_mtim;  // when the settings were written
         const std::string warned = Contents(folder + kWarnedName);
+        // "SECONDS NANOSECONDS OUTPUT": the output's time when it was made.
         for (size_t at = 0; at < warned.size();) {
             const size_t next = std::min(warned.find('\n', at), warned.size());
-            warned_.insert(warned.substr(at, next - at));
+            long long seconds = 0;
+            long nanoseconds = 0;
+            int length = 0;
+            const std::string line = warned.substr(at, next - at);
+            if (std::sscanf(line.c_str(), "%lld %ld %n", &seconds, &nanoseconds, &length) == 2 && length > 0)
+                warned_[line.substr(static_cast<size_t>(length))] = {static_cast<time_t>(seconds),
+                                                                     nanoseconds};
             at = next + 1;
         }
         return;
@@ -161,8 +168,11 @@ RunRecord::RunRecord(const std::string& folder, const std::string& settings, boo
 Freshness RunRecord::Check(const std::string& output, const std::vector<std::string>& inputs) const
 {
     const Freshness freshness = CheckOutput(output, inputs, &since_);
-    if (freshness == Freshness::Current && output.size() > folder_.size() &&
-        warned_.count(output.substr(folder_.size() + 1)) > 0)
+    if (freshness != Freshness::Current || output.size() <= folder_.size()) return freshness;
+    // Still the output made from a damaged picture: written no later than noted.
+    const auto noted = warned_.find(output.substr(folder_.size() + 1));
+    struct stat info {};
+    if (noted != warned_.end() && ::stat(output.c_str(), &info) == 0 && !Before(noted->second, info.st_mtim))
         return Freshness::Warned;
     return freshness;
 }
@@ -172,7 +182,11 @@ void RunRecord::NoteWarned(const std::string& output)
     if (readOnly_ || output.size() <= folder_.size()) return;
     std::lock_guard lock(mutex_);
     // One line appended at once, so runs of several shards do not mix lines.
-    const std::string line = output.substr(folder_.size() + 1) + "\n";
+    struct stat info {};
+    if (::stat(output.c_str(), &info) != 0) return;
+    const std::string line = std::to_string(info.st_mtim.tv_sec) + " " +
+                             std::to_string(info.st_mtim.tv_nsec) + " " + output.substr(folder_.size() + 1) +
+                             "\n";
     const int fd = ::open((folder_ + kWarnedName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return;
     [[maybe_unused]] const auto written = ::write(fd, line.data(), line.size());

@@ -8,8 +8,8 @@
 #pragma once
 
 #include <ctime>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -33,7 +33,8 @@ Freshness CheckOutput(const std::string& output, const std::vector<std::string>&
 // What an output folder remembers of the runs that wrote it, in its file
 // .kestrix-run: the settings of the last run (from the file's time on,
 // outputs are made with them); and in .kestrix-warned, one a line, the
-// outputs made with them from a picture the decoder warned about.
+// outputs made with them from a picture the decoder warned about (until
+// they are made again).
 class RunRecord {
 public:
     // Reads the record of `folder`. When it holds other settings (or there
@@ -41,7 +42,7 @@ public:
     // unless `readOnly`, `settings` then becomes the record.
     RunRecord(const std::string& folder, const std::string& settings, bool readOnly);
     // CheckOutput for an output below the folder, which is Warned when the
-    // record names it.
+    // record names it and it was not made again since.
     Freshness Check(const std::string& output, const std::vector<std::string>& inputs) const;
     // Notes that `output` (below the folder) was made from a damaged picture.
     void NoteWarned(const std::string& output);
@@ -50,8 +51,8 @@ private:
     std::string folder_;
     bool readOnly_;
     timespec since_{};
-    std::set<std::string> warned_;
-    std::mutex mutex_;  // for NoteWarned
+    std::map<std::string, timespec> warned_;  // output -> its time when noted
+    std::mutex mutex_;                        // for NoteWarned
 };
 
 // A short text for a reason: "output is up to date", "no output yet",

@@ -428,6 +428,13 @@ TEST_F(Cli, ModernNamesFormatsWarningsSettingsAndHabitsCommandByCommand)
                 outputs.push_back(name + " " + Describe(dir / (row.folder + "/" + name)));
         EXPECT_EQ(outputs, row.outputs);
     }
+    // A damaged picture is redone until it is mended, then kept.
+    const std::string again = "batch photos -o out --max-width 16 --skip-existing";
+    ASSERT_NE(Run(again).out.find("Resized: 1 picture into out\nResized with a warning: 1 picture\n"),
+              std::string::npos);
+    kxtest::WriteFileBytes(dir / "photos/cut.jpg", whole);
+    for (const char* resized : {"Resized: 1 picture into out\nUp to", "Resized: 0 pictures into out\nUp to"})
+        EXPECT_NE(Run(again).out.find(resized), std::string::npos) << resized;
     // Text is drawn as written, as --classic draws it with "&&"; fill crops where told, as a
     // border of negative size does.
     const std::pair<std::string, std::string> same[] = {
