@@ -146,8 +146,7 @@ void AddHelpCommand(CLI::App& app, Action& action)
         if (!topic->empty()) {
             const auto named =
                 app.get_subcommands([&](const CLI::App* a) { return a->get_name() == *topic; });
-            if (named.empty() || *topic == "help")
-                throw CLI::ValidationError("unknown sub-command '" + *topic + "'");
+            if (named.empty()) throw CLI::ValidationError("unknown sub-command '" + *topic + "'");
             about = named.front();
         }
         action = [&app, about, man] {
@@ -172,7 +171,9 @@ int main(int argc, char** argv)
     Action action;
     for (const CommandSet add : kCommandSets) add(app, action);
     AddHelpCommand(app, action);
-    if (const auto unknown = UnknownSubCommand(app, argc, argv)) {
+    // "kestrix help frob" is told like "kestrix frob".
+    const bool help = argc > 2 && std::string(argv[1]) == "help";
+    if (const auto unknown = UnknownSubCommand(app, argc - (help ? 1 : 0), argv + (help ? 1 : 0))) {
         std::cerr << *unknown;
         return kx::cli::kExitUsage;
     }

@@ -413,7 +413,7 @@ TEST_F(Cli, ModernNamesFormatsWarningsSettingsAndHabitsCommandByCommand)
         {"fit i o 10x10 --qualty 8", 2, {"--qualty; did you mean '--quality'?\n"}},
         {"percent i o 12.5 --classic", 2, {"PERCENT: --classic takes whole percentages\n"}},
         {"fill i o 40x", 2, {"fill needs both the width and the height\n"}},
-        {"help frob", 2, {"unknown sub-command 'frob'\n"}},
+        {"help fitt", 2, {"unknown sub-command 'fitt'; did you mean 'fit'?\n"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
