@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <map>
@@ -39,6 +40,8 @@ bool KestrixEngine::Resize(Method method, const std::string& in, const std::stri
 int32_t KestrixEngine::LastErrorCode() { return api_.ErrorCode(object_); }
 
 std::string KestrixEngine::LastErrorText() { return api_.LastErrorText(); }
+
+std::string KestrixEngine::LastWarningText() { return api_.LastWarningText(); }
 
 const char* ProblemText(Problem::Kind kind)
 {
@@ -107,6 +110,36 @@ std::string OutputName(const std::string& name, const std::string& extension, Na
     return output + last + extension;
 }
 
+std::string PatternName(const std::string& name, const std::string& pattern, const std::string& extension,
+                        Naming naming, const NameFields& fields)
+{
+    if (pattern.empty()) return OutputName(name, extension, naming);
+    const size_t slash = name.rfind('/');
+    const std::string folder = name.substr(0, slash == std::string::npos ? 0 : slash + 1);
+    const std::string file = name.substr(folder.size());
+    const std::string stem = OutputName(file, "", naming);
+    const std::string ext = stem.size() < file.size() ? file.substr(file.rfind('.') + 1) : "";
+    const std::pair<const char*, const std::string*> kFields[] = {{"{stem}", &stem},
+                                                                  {"%s", &stem},
+                                                                  {"{ext}", &ext},
+                                                                  {"{method}", &fields.Method},
+                                                                  {"{width}", &fields.Width},
+                                                                  {"{height}", &fields.Height}};
+    std::string output = folder;
+    for (size_t at = 0; at < pattern.size();) {
+        bool matched = false;
+        for (const auto& [field, value] : kFields) {
+            if (pattern.compare(at, std::strlen(field), field) != 0) continue;
+            output += *value;
+            at += std::strlen(field);
+            matched = true;
+            break;
+        }
+        if (!matched) output += pattern[at++];
+    }
+    return output + extension;
+}
+
 std::string ExtensionOf(const std::string& path)
 {
     const size_t dot = path.rfind('.');
@@ -130,6 +163,23 @@ FileKind Classify(const std::string& path, bool allFormats, std::string* reason)
     }
     if (reason) *reason = errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
     return FileKind::Unopenable;
+}
+
+std::optional<FileResult> RefusedCollision(const FileList& files, const FileTask& task, bool allFormats)
+{
+    const auto path = [&](size_t index) {
+        return files.Source.empty() ? files.Names[index] : files.Source + "/" + files.Names[index];
+    };
+    for (const size_t member : task.Group) {
+        if (member == task.Index) return std::nullopt;
+        if (Classify(path(member), allFormats) != FileKind::Picture) continue;
+        FileResult failed = SkippedFile(task.Name);
+        failed.Outcome = FileOutcome::Failed;
+        failed.Reason = files.Names[member] + " has the same output " + files.Outputs[task.Index] +
+                        "; not overwritten (--name tells them apart)";
+        return failed;
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -164,9 +214,33 @@ FileResult ResizePicture(Engine& engine, const Job& job, const FileTask& task)
         method = Method::Percent;
         sizes = Sizes{};
         sizes.Percentage = 100;
+    } else if (method == Method::Percent && sizes.DecimalPercentage > 0) {
+        // That share of the picture's upright size, exactly: a resize to it.
+        const kx::ImageInfo info = kx::GetImageInfo(task.In);
+        const bool turned = job.AutoOrient && info.Orientation >= 5 && info.Orientation <= 8;
+        const auto side = [&](int32_t stored) {
+            return static_cast<int32_t>(
+                std::max(1.0, std::nearbyint(stored * sizes.DecimalPercentage / 100)));
+        };
+        if (info.Width > 0 && info.Height > 0) {
+            method = Method::Resize;
+            sizes.Width = side(turned ? info.Height : info.Width);
+            sizes.Height = side(turned ? info.Width : info.Height);
+        } else {
+            sizes.Percentage = 100;  // fails with the input's reason
+        }
     }
     if (engine.Resize(method, task.In, task.WriteTo.empty() ? task.Out : task.WriteTo, sizes, job.Quality)) {
         result.Outcome = FileOutcome::Resized;
+        result.Warning = engine.LastWarningText();
+        while (!result.Warning.empty() && result.Warning.back() == '\n') result.Warning.pop_back();
+        if (job.Strict && !result.Warning.empty()) {
+            // The picture is damaged: its output is not kept.
+            ::unlink(task.Out.c_str());
+            result.Outcome = FileOutcome::Failed;
+            result.Reason = result.Warning;
+            result.Warning.clear();
+        }
     } else {
         // Read at once, on this thread, before any other engine call.
         result.Outcome = FileOutcome::Failed;

@@ -37,6 +37,10 @@ public:
     // a success) and its reason (empty when it gave none).
     virtual int32_t LastErrorCode() { return 0; }
     virtual std::string LastErrorText() { return {}; }
+    // What the decoder noted about the picture of the last Resize on this
+    // thread ("Premature end of JPEG file"), lines ending in "\n"; empty
+    // when nothing.
+    virtual std::string LastWarningText() { return {}; }
 };
 
 // The real engine through its C interface. Neither the table nor the object
@@ -52,6 +56,7 @@ public:
                 int32_t quality) override;
     int32_t LastErrorCode() override;
     std::string LastErrorText() override;
+    std::string LastWarningText() override;
 
 private:
     const EngineApi& api_;
@@ -95,6 +100,7 @@ struct FileResult {
     bool TakenExtension = false;  // skipped although its extension is a picture's
     int32_t ErrorCode = 0;        // the engine's code for a failed picture
     std::string Reason;           // the engine's reason for it, may be empty
+    std::string Warning;          // what the decoder noted about a resized picture, else empty
     std::string Output;           // the output path of a picture, else empty
     int64_t Milliseconds = 0;     // time spent on the file
 };
@@ -143,6 +149,18 @@ enum class Naming {
 // whose only "." leads it.
 std::string OutputName(const std::string& name, const std::string& extension, Naming naming);
 
+// The fields of a name pattern besides the picture's own name.
+struct NameFields {
+    std::string Method, Width, Height;
+};
+
+// The output of a listed name by `pattern`: its folder part, then the
+// pattern with {stem} (or "%s") for the name cut by `naming`, {ext} for its
+// extension, {method}, {width} and {height} for `fields`, then `extension`.
+// An empty pattern is "{stem}": OutputName.
+std::string PatternName(const std::string& name, const std::string& pattern, const std::string& extension,
+                        Naming naming, const NameFields& fields);
+
 // The text after the last "." of a path, empty when there is none.
 std::string ExtensionOf(const std::string& path);
 
@@ -173,6 +191,8 @@ struct Job {
     const std::atomic<bool>* Stop = nullptr;  // may be null
     bool AllFormats = false;                  // take every format's extensions (TakesExtension)
     std::string Extension = ".jpg";           // of the outputs (OutputName)
+    bool Strict = false;                      // a picture the decoder warned about fails
+    bool AutoOrient = true;                   // as the engine object: sizes of a decimal percentage follow
 };
 
 // The files of a run: each name (relative to Source, or a path when Source
@@ -210,6 +230,12 @@ using FileHook = std::function<std::optional<FileResult>(FileTask& task)>;
 // file was visited.
 bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& observer,
               const FileHook& hook = {});
+
+// With outputs that are never overwritten: the failure of a picture whose
+// output an earlier picture of its group writes, naming that picture;
+// nothing for the group's first picture (files that are no pictures of the
+// job's formats do not count).
+std::optional<FileResult> RefusedCollision(const FileList& files, const FileTask& task, bool allFormats);
 
 // ---- Stopping -------------------------------------------------------------
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it before

@@ -25,6 +25,7 @@ namespace kx::batch {
     X(AddTextToImageUsingSpecifiedPosition, cKestrix_AddTextToImageUsingSpecifiedPosition)                   \
     X(ErrorCode, cKestrix_ErrorCode)                                                                         \
     X(LastErrorText, Kestrix_LastErrorText)                                                                  \
+    X(LastWarningText, Kestrix_LastWarningText)                                                              \
     X(SetReportHandler, Kestrix_SetReportHandler)                                                            \
     X(Version, Kestrix_Version)
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <optional>
 
 #include "Freshness.h"
 #include "TemporaryFiles.h"
@@ -81,10 +82,11 @@ LibraryPlan PrepareLibrary(const std::string& source, const std::string& destina
         plan.Error = {Problem::Kind::LinkedFolder, ELOOP, {}};
         return plan;
     }
-    TreeListing listing = ListTree(source, job.Recursive, destination, job.links);
+    TreeListing listing = ListTree(source, job.Recursive, destination, job.links, job.Modern && job.Recursive);
     if ((plan.Error = listing.Error)) return plan;
     plan.Unreadable = std::move(listing.Unreadable);
     plan.Outside = std::move(listing.Outside);
+    plan.LeftOut = std::move(listing.EarlierOutputs);
     // A folder without a picture gets no output folder (a tree is looked
     // through only as it is run).
     if (!job.Recursive &&
@@ -112,7 +114,7 @@ LibraryPlan PrepareLibrary(const std::string& source, const std::string& destina
     plan.Files.Source = source;
     plan.Files.Destination = destination;
     for (std::string& name : listing.Names) {
-        std::string output = OutputName(name, job.Run.Extension, Naming::FirstDot);
+        std::string output = PatternName(name, job.Pattern, job.Run.Extension, job.naming, job.Fields);
         if (ShardOf(output, job.Part.Count) != job.Part.Index) continue;
         plan.Files.Names.push_back(std::move(name));
         plan.Files.Outputs.push_back(std::move(output));
@@ -120,9 +122,36 @@ LibraryPlan PrepareLibrary(const std::string& source, const std::string& destina
     return plan;
 }
 
-bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, Observer& observer)
+namespace {
+
+// Notes the outputs made from damaged pictures in the run's record.
+class NotingWarnings : public Observer {
+public:
+    NotingWarnings(Observer& next, RunRecord* record)
+        : next_(next)
+        , record_(record)
+    {}
+    void Started(size_t files) override { next_.Started(files); }
+    void FileDone(const FileResult& result) override
+    {
+        if (record_ && result.Outcome == FileOutcome::Resized && !result.Warning.empty())
+            record_->NoteWarned(result.Output);
+        next_.FileDone(result);
+    }
+
+private:
+    Observer& next_;
+    RunRecord* record_;
+};
+
+}  // namespace
+
+bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, Observer& tally)
 {
     const FileList& files = plan.Files;
+    std::optional<RunRecord> record;
+    if (!job.Settings.empty()) record.emplace(files.Destination, job.Settings, job.DryRun);
+    NotingWarnings observer(tally, record ? &*record : nullptr);
     // A group's files run in order on one thread, so the first one decides
     // for the group and the others read its decision.
     const auto decision = std::make_unique<Freshness[]>(files.Names.size());
@@ -136,9 +165,12 @@ bool RunLibrary(const LibraryPlan& plan, const LibraryJob& job, Engine& engine, 
             for (const size_t member : task.Group)
                 if (TakesExtension(ExtensionOf(files.Names[member]), job.Run.AllFormats))
                     inputs.push_back(files.Source + "/" + files.Names[member]);
-            freshness = CheckOutput(task.Out, inputs);
+            freshness = record ? record->Check(task.Out, inputs) : CheckOutput(task.Out, inputs);
         }
         if (!TakesExtension(ExtensionOf(task.Name), job.Run.AllFormats)) return SkippedFile(task.Name);
+        if (job.Modern && task.Group.size() > 1 && Classify(task.In, job.Run.AllFormats) == FileKind::Picture)
+            if (std::optional<FileResult> refused = RefusedCollision(files, task, job.Run.AllFormats))
+                return refused;
         if (job.SkipExisting && freshness == Freshness::Current)
             return Result(task, FileOutcome::UpToDate, FreshnessText(freshness));
         std::string why;

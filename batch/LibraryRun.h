@@ -30,6 +30,19 @@ struct LibraryJob {
     // default one may not, as anyone who can write the picture folder can
     // make it one.
     bool TrustDestination = false;
+    // How outputs are named (PatternName): the desktop program's first dot
+    // unless told otherwise.
+    Naming naming = Naming::FirstDot;
+    std::string Pattern;
+    NameFields Fields;
+    // The tool's modern mode: a picture whose output an earlier picture
+    // writes fails instead of overwriting it (RefusedCollision); a tree's
+    // folders named Resized that hold only earlier outputs are left out.
+    bool Modern = false;
+    // The run's settings in one line; when not empty, the output folder
+    // remembers them (RunRecord) and SkipExisting keeps only outputs made
+    // with them, from pictures the decoder did not warn about.
+    std::string Settings;
 };
 
 // A folder or file held open: what is read or written through it is what
@@ -60,6 +73,7 @@ struct LibraryPlan {
     std::vector<UnreadableFolder> Unreadable;  // folders below the top one
     std::vector<std::string> Outside;          // links set aside (Links::Inside)
     std::shared_ptr<FolderHandle> Output;      // the destination, unless a dry run
+    std::vector<std::string> LeftOut;          // folders of earlier outputs (Modern)
 };
 
 // Checks the picture folder `source`, lists it (leaving `destination` out)

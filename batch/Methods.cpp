@@ -23,7 +23,7 @@ std::string SummaryOf(Method method, const std::string& width, const std::string
 bool KeepsOwnSize(Method method, const std::string& in, const Sizes& sizes)
 {
     if (!SpecOf(method).CanEnlarge) return false;
-    if (method == Method::Percent) return sizes.Percentage > 100;
+    if (method == Method::Percent) return sizes.Percentage > 100 || sizes.DecimalPercentage > 100;
     const int32_t requested = method == Method::MaxWidth ? sizes.Width : sizes.Height;
     if (requested <= 0) return false;  // the engine reports the size
     const ImageInfo info = GetImageInfo(in);

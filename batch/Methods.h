@@ -22,6 +22,9 @@ struct Sizes {
     int32_t Height = 0;
     int32_t Width = 0;
     int32_t Percentage = 0;
+    // A percentage with decimals (50.5): each picture is resized to that
+    // share of its own width and height, rounded (halves to even).
+    double DecimalPercentage = 0;
 };
 
 struct MethodSpec {

@@ -68,6 +68,34 @@ int ListOne(const std::string& path, const std::string& relative, Walk& walk,
     }
 }
 
+// Whether `folder` holds only what a run over `besideFiles` and
+// `besideFolders` (its parent's entries, without their folder part) could
+// have written.
+bool HoldsOnlyOutputs(const std::string& folder, const std::set<std::string>& besideFiles,
+                      const std::set<std::string>& besideFolders)
+{
+    TreeListing inside;
+    Walk walk{Links::AsFiles, "", inside};
+    std::vector<std::string> folders;
+    if (ListOne(folder, "", walk, folders) != 0) return false;
+    const std::vector<std::string>& names = inside.Names;
+    std::set<std::string> stems;
+    for (const std::string& name : besideFiles)
+        for (const Naming naming : {Naming::FirstDot, Naming::LastDot})
+            stems.insert(OutputName(name, "", naming));
+    for (const std::string& name : names) {
+        const size_t dot = name.rfind('.');
+        const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+        if (extension != ".jpg" && extension != ".png" && extension != ".webp" && extension != ".avif")
+            return false;
+        if (stems.count(name.substr(0, dot)) == 0) return false;
+    }
+    return std::all_of(folders.begin(), folders.end(),
+                       [&](const std::string& name) { return besideFolders.count(name) > 0; });
+}
+
+std::string LastPart(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 }  // namespace
 
 std::string RealPath(const std::string& path)
@@ -76,7 +104,8 @@ std::string RealPath(const std::string& path)
     return real ? std::string(real.get()) : std::string();
 }
 
-TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded, Links links)
+TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded, Links links,
+                     bool leaveOutResized)
 {
     std::set<FolderId> skip;  // the excluded folder and every folder already listed
     struct stat info {};
@@ -92,14 +121,28 @@ TreeListing ListTree(const std::string& top, bool recursive, const std::string& 
         const std::string path = relative.empty() ? top : top + "/" + relative;
         if (::stat(path.c_str(), &info) == 0 && !skip.emplace(info.st_dev, info.st_ino).second) continue;
         std::vector<std::string> folders;
+        const size_t firstName = listing.Names.size();
         if (const int error = ListOne(path, relative, walk, folders); error != 0) {
             if (relative.empty()) listing.Error = {Problem::Kind::Unreadable, error, std::strerror(error)};
             listing.Unreadable.push_back({relative, std::strerror(error)});
+        }
+        if (leaveOutResized) {
+            std::set<std::string> besideFiles, besideFolders;
+            for (size_t i = firstName; i < listing.Names.size(); ++i)
+                besideFiles.insert(LastPart(listing.Names[i]));
+            for (const std::string& folder : folders) besideFolders.insert(LastPart(folder));
+            std::erase_if(folders, [&](const std::string& folder) {
+                const bool earlier = LastPart(folder) == "Resized" &&
+                                     HoldsOnlyOutputs(top + "/" + folder, besideFiles, besideFolders);
+                if (earlier) listing.EarlierOutputs.push_back(folder);
+                return earlier;
+            });
         }
         if (recursive) pending.insert(pending.end(), folders.begin(), folders.end());
     }
     std::sort(listing.Names.begin(), listing.Names.end());
     std::sort(listing.Outside.begin(), listing.Outside.end());
+    std::sort(listing.EarlierOutputs.begin(), listing.EarlierOutputs.end());
     std::sort(listing.Unreadable.begin(), listing.Unreadable.end(),
               [](const auto& a, const auto& b) { return a.Folder < b.Folder; });
     return listing;

@@ -37,13 +37,19 @@ struct TreeListing {
     std::vector<std::string> Names;
     std::vector<UnreadableFolder> Unreadable;
     std::vector<std::string> Outside;  // links leading outside (Links::Inside), sorted
+    // Folders left out as outputs of an earlier run, relative to the top.
+    std::vector<std::string> EarlierOutputs;
     Problem Error;                     // the top folder itself could not be listed (Unreadable)
 };
 
 // Lists `top` (and its sub-folders when `recursive`). `excluded`, when not
 // empty, names a folder that is left out wherever it appears in the tree
 // (compared by identity, so any path to it will do; it need not exist).
+// With `leaveOutResized`, a sub-folder named Resized whose files all carry
+// an output's extension (.jpg, .png, .webp, .avif) and are named after
+// files beside it (by their first or last dot), its sub-folders after
+// folders beside it, is left out too: an earlier run's outputs.
 TreeListing ListTree(const std::string& top, bool recursive, const std::string& excluded = {},
-                     Links links = Links::AsFiles);
+                     Links links = Links::AsFiles, bool leaveOutResized = false);
 
 }  // namespace kx::batch

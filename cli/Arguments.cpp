@@ -196,29 +196,38 @@ std::optional<int32_t> ParseSide(std::string_view text, std::string& why)
     return static_cast<int32_t>(*side);
 }
 
-std::optional<int32_t> ParsePercent(std::string_view text, std::string& why)
+std::optional<double> ParsePercent(std::string_view text, std::string& why)
 {
     if (text.ends_with('%')) text.remove_suffix(1);
+    if (text.find('.') != std::string_view::npos) {
+        // A share with decimals ("50.5"): sized exactly in the modern mode.
+        const auto share = ParseDecimal(text, 0, static_cast<double>(kMaxPercent));
+        if (share && *share > 0) return share;
+        why = "'" + std::string(text) + "' is not a percentage from 1 to " + std::to_string(kMaxPercent);
+        return std::nullopt;
+    }
     const auto percent = ParsePositive(text, kMaxPercent, "percent", why);
     if (!percent) return std::nullopt;
-    return static_cast<int32_t>(*percent);
+    return static_cast<double>(*percent);
 }
 
 std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::string& why)
 {
     const std::string quoted = "'" + std::string(text) + "'";
     const size_t cross = text.find_first_of("xX");
-    if (cross == std::string_view::npos) {
-        why = quoted + " is not a size: use WIDTHxHEIGHT, e.g. 1024x768";
+    if (cross == std::string_view::npos || text.size() == 1) {
+        why = quoted + " is not a size: use WIDTHxHEIGHT, e.g. 1024x768 (or 640x, x480)";
         return std::nullopt;
     }
+    // "640x" and "x480": the other side follows the proportions (0).
     std::string sideWhy;
-    const auto width = ParseSide(text.substr(0, cross), sideWhy);
+    const auto width = cross == 0 ? std::optional<int32_t>(0) : ParseSide(text.substr(0, cross), sideWhy);
     if (!width) {
         why = quoted + ": the width " + sideWhy;
         return std::nullopt;
     }
-    const auto height = ParseSide(text.substr(cross + 1), sideWhy);
+    const auto height =
+        cross + 1 == text.size() ? std::optional<int32_t>(0) : ParseSide(text.substr(cross + 1), sideWhy);
     if (!height) {
         why = quoted + ": the height " + sideWhy;
         return std::nullopt;
@@ -259,6 +268,18 @@ std::optional<int64_t> ParseMemorySize(std::string_view text, std::string& why)
     return static_cast<int64_t>(bytes);
 }
 
+std::string PercentText(double percent)
+{
+    char text[64];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, percent);
+    return error == std::errc() ? std::string(text, end) : std::to_string(percent);
+}
+
+std::string BoxText(int32_t width, int32_t height)
+{
+    return (width ? std::to_string(width) : "") + "x" + (height ? std::to_string(height) : "");
+}
+
 std::optional<int32_t> FormatOfFileName(const std::string& path)
 {
     const size_t dot = path.rfind('.');
@@ -276,16 +297,12 @@ CLI::Validator Side()
     return Explaining(ParseSide, [](int32_t side) { return std::to_string(side); });
 }
 
-CLI::Validator Percent()
-{
-    return Explaining(ParsePercent, [](int32_t percent) { return std::to_string(percent); });
-}
+CLI::Validator Percent() { return Explaining(ParsePercent, PercentText); }
 
 CLI::Validator Box()
 {
-    return Explaining(ParseBox, [](const std::pair<int32_t, int32_t>& box) {
-        return std::to_string(box.first) + "x" + std::to_string(box.second);
-    });
+    return Explaining(ParseBox,
+                      [](const std::pair<int32_t, int32_t>& box) { return BoxText(box.first, box.second); });
 }
 
 CLI::Validator MemorySize()

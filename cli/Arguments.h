@@ -47,11 +47,17 @@ constexpr int64_t kMaxPercent = KESTRIX_MAX_SIDE * int64_t{100};
 // A width or height in pixels, 1 to kMaxSide; otherwise nothing, with
 // `why` saying what is wrong ("'0' is below 1: ...", "... is too large: ...").
 std::optional<int32_t> ParseSide(std::string_view text, std::string& why);
-// A percentage, 1 to kMaxPercent ("50" or "50%"), the same way.
-std::optional<int32_t> ParsePercent(std::string_view text, std::string& why);
+// A percentage above 0 and up to kMaxPercent ("50", "50%", "50.5"; whole
+// ones from 1), the same way.
+std::optional<double> ParsePercent(std::string_view text, std::string& why);
 // "WIDTHxHEIGHT" ("1024x768", "X" too), each side as ParseSide and the whole
-// within KESTRIX_MAX_PIXELS, the same way.
+// within KESTRIX_MAX_PIXELS, the same way; one side may be left out ("640x",
+// "x480"), which gives 0 for it.
 std::optional<std::pair<int32_t, int32_t>> ParseBox(std::string_view text, std::string& why);
+// A percentage in plain decimal, shortest form ("50", "50.5").
+std::string PercentText(double percent);
+// A box as ParseBox reads it back ("640x480", "640x", "x480").
+std::string BoxText(int32_t width, int32_t height);
 
 // A memory size: bytes ("1048576") or a number with a unit K, M, G or T
 // (powers of 1024; "512M", "1.5G", "2GiB", any case), 1 byte to 1 PiB;
@@ -68,7 +74,7 @@ CLI::Validator WholeNumber(int64_t lowest, int64_t highest);
 CLI::Validator Decimal(double lowest, double highest);
 CLI::Validator ColourCode();
 // Sides, percentages and boxes as above, turned into plain decimal (a box
-// stays "WIDTHxHEIGHT").
+// stays "WIDTHxHEIGHT", BoxText).
 CLI::Validator Side();
 CLI::Validator Percent();
 CLI::Validator Box();

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -75,8 +76,11 @@ struct BatchJob {
     // Modes and formats.
     ResampleModes modes;
     bool allFormats = false;
-    int32_t format = KESTRIX_FORMAT_JPEG;
     int64_t memoryLimit = 0;  // shared by the workers; 0: the default
+    int32_t format = -1;  // -1: JPEG, or as the --name pattern's extension says
+    std::string name;     // --name PATTERN, its extension taken off
+    bool strict = false;
+    int crop = MiddleCentre;
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -97,22 +101,52 @@ kx::batch::Job RunJob(const BatchJob& given)
     job.Quality = given.quality;
     job.Workers = given.workers;
     job.ShrinkOnly = given.modes.shrinkOnly;
+    job.Strict = given.strict;
     for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
         if (given.values[i].empty()) continue;
         job.method = kMethodOptions[i].method;
         const kx::batch::MethodSpec& row = kx::batch::SpecOf(job.method);
+        std::string why;
         if (row.TwoSides()) {
-            const auto [width, height] = *ParseSize(given.values[i]);
+            const auto [width, height] = *ParseBox(given.values[i], why);
             job.sizes.Width = width;
             job.sizes.Height = height;
-            continue;
+            job.method = OneSided(job.method, width, height, job.ShrinkOnly);
+        } else if (row.UsesPercentage) {
+            const double percent = *ParsePercent(given.values[i], why);
+            if (percent == std::floor(percent))
+                job.sizes.Percentage = static_cast<int32_t>(percent);
+            else
+                job.sizes.DecimalPercentage = percent;
+        } else {
+            (row.UsesWidth ? job.sizes.Width : job.sizes.Height) = *ParseSide(given.values[i], why);
         }
-        const auto value = static_cast<int32_t>(*ParseWholeNumber(given.values[i], 1, INT32_MAX));
-        if (row.UsesWidth) job.sizes.Width = value;
-        if (row.UsesHeight) job.sizes.Height = value;
-        if (row.UsesPercentage) job.sizes.Percentage = value;
     }
     return job;
+}
+
+// The method whose option was given.
+Method AskedMethod(const BatchJob& given)
+{
+    for (size_t i = 0; i < std::size(kMethodOptions); ++i)
+        if (!given.values[i].empty()) return kMethodOptions[i].method;
+    return Method::Resize;
+}
+
+// The settings an output folder remembers for --skip-existing: everything
+// that changes an output's pixels or bytes.
+std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32_t format)
+{
+    const int32_t filter = given.modes.filter >= 0 ? given.modes.filter
+                           : given.modes.classic   ? KESTRIX_FILTER_EXACT
+                                                   : KESTRIX_FILTER_LANCZOS;
+    return std::string("kestrix batch: ") + kx::batch::SpecOf(run.method).Name + " width " +
+           std::to_string(run.sizes.Width) + " height " + std::to_string(run.sizes.Height) + " percent " +
+           std::to_string(run.sizes.Percentage) + " " + PercentText(run.sizes.DecimalPercentage) +
+           (run.ShrinkOnly ? " shrink-only" : "") + " filter " + std::to_string(filter) +
+           (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
+           " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
+           " metadata colour-profile auto-orient";
 }
 
 // The report's name for what became of a file.
@@ -157,7 +191,10 @@ public:
     {
         ++done_;
         switch (result.Outcome) {
-        case FileOutcome::Resized: resized_.push_back(result); break;
+        case FileOutcome::Resized:
+            resized_.push_back(result);
+            if (!result.Warning.empty()) ++warned_;
+            break;
         case FileOutcome::Skipped:
             if (result.Reason == kOutsideLink)
                 outside_.push_back(result.Name);
@@ -172,7 +209,8 @@ public:
         const std::string reason = result.Outcome == FileOutcome::Skipped && result.Reason.empty()
                                        ? NotAPicture()
                                    : result.Outcome == FileOutcome::Failed ? FailureLine(result)
-                                                                           : result.Reason;
+                                   : result.Warning.empty()                ? result.Reason
+                                                                           : result.Warning;
         if (json_)
             json_->Record(
                 {input, result.Output,
@@ -206,7 +244,8 @@ public:
     }
 
     // Prints the summary on `out`; gives the exit status.
-    int Summary(std::ostream& out, const std::string& destination, bool complete, bool skipExisting)
+    int Summary(std::ostream& out, const std::string& destination, bool complete, bool skipExisting,
+                const std::vector<std::string>& leftOut)
     {
         if (showBar_ && done_ > 0) std::cerr << "\r\033[K" << std::flush;
         std::sort(plan_.begin(), plan_.end());
@@ -221,7 +260,18 @@ public:
         else
             out << "Resized: " << Count(resized_.size(), "picture") << " into " << PrintableName(destination)
                 << '\n';
+        if (warned_ > 0) {
+            out << "Resized with a warning: " << Count(warned_, "picture") << '\n';
+            for (const FileResult& result : resized_)
+                if (!result.Warning.empty())
+                    out << "  " << PrintableName(result.Name) << ": " << result.Warning << '\n';
+        }
         if (skipExisting) out << "Up to date: " << Count(upToDate_, "picture") << " (kept)\n";
+        if (!leftOut.empty()) {
+            out << "Left out: " << Count(leftOut.size(), "folder") << " of an earlier run's outputs:";
+            for (const std::string& folder : leftOut) out << ' ' << PrintableName(folder);
+            out << '\n';
+        }
         out << "Skipped: " << Count(skipped_.size() + outside_.size(), "file") << SkipSummary() << '\n';
         if (verbose_) {
             std::sort(outside_.begin(), outside_.end());
@@ -232,7 +282,8 @@ public:
         PrintOverwritten(out);
         out << "Failed:  " << Count(failures_.size(), "picture") << '\n';
         for (const FileResult& failed : failures_) {
-            const bool unread = failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED && !failed.Reason.empty();
+            const bool unread = (failed.ErrorCode == KESTRIX_INPUT_NOT_LOADED || failed.ErrorCode == 0) &&
+                                !failed.Reason.empty();
             out << "  " << PrintableName(failed.Name) << ": "
                 << (unread ? WithLimitHint(failed.Reason) : FailureLine(failed)) << '\n';
         }
@@ -262,6 +313,8 @@ private:
 
     std::string FailureLine(const FileResult& failed) const
     {
+        // A damaged picture under --strict, or an output another picture writes.
+        if (failed.ErrorCode == 0) return failed.Reason;
         return FailureText(failed.ErrorCode, Files{folder_ + "/" + failed.Name, failed.Output},
                            failed.Reason);
     }
@@ -337,7 +390,7 @@ private:
     const bool dryRun_;
     const bool allFormats_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0;
+    size_t total_ = 0, done_ = 0, upToDate_ = 0, wouldResize_ = 0, warned_ = 0;
     std::vector<FileResult> resized_, failures_;
     std::vector<std::pair<std::string, bool>> skipped_;  // with "its extension is taken"
     std::vector<std::string> outside_;                   // links out of the folder
@@ -392,10 +445,17 @@ int RunBatch(const BatchJob& given)
         return kExitUsage;
     }
     kx::batch::StopOnInterrupt(stopRequested, "\nkestrix: stopping: finishing the pictures under way\n");
+    const bool modern = !given.modes.classic;
+    const int32_t format = given.format < 0 ? KESTRIX_FORMAT_JPEG : given.format;
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
-    job.Run.AllFormats = given.allFormats;
-    job.Run.Extension = std::string(kx::OutputFormatExtension(given.format));
+    job.Run.AllFormats = modern || given.allFormats;
+    job.Run.Extension = std::string(kx::OutputFormatExtension(format));
+    job.Modern = modern;
+    job.naming = modern ? kx::batch::Naming::LastDot : kx::batch::Naming::FirstDot;
+    job.Pattern = given.name;
+    job.Fields = FieldsOf(job.Run, AskedMethod(given));
+    job.Settings = SettingsLine(given, job.Run, format);
     job.Run.Stop = &stopRequested;
     if (job.Run.Workers == 0) job.Run.Workers = ProcessorsToUse();
     job.Recursive = given.recursive;
@@ -427,17 +487,18 @@ int RunBatch(const BatchJob& given)
         return kExitFailure;
     }
     ApplyModes(object.get(), given.modes);
-    cKestrix_SetOutputFormat(object.get(), given.format);
+    cKestrix_SetOutputFormat(object.get(), format);
+    cKestrix_SetFillPlace(object.get(), given.crop);
     cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
-                given.allFormats);
+                job.Run.AllFormats);
     try {
         for (const std::string& link : plan.Outside) tally.Outside(link);
         const bool complete = kx::batch::RunLibrary(plan, job, engine, tally);
         for (const auto& missed : plan.Unreadable) tally.Unreadable(missed);
         return tally.Summary(given.json == "-" ? std::cerr : std::cout, destination, complete,
-                             given.skipExisting);
+                             given.skipExisting, plan.LeftOut);
     } catch (const kx::RunTimeError& error) {  // the unexpected: out of memory, say
         std::cerr << "kestrix: " << PrintableName(given.folder) << ": " << error.Description() << '\n';
     } catch (const std::exception& error) {
@@ -448,28 +509,23 @@ int RunBatch(const BatchJob& given)
 
 }  // namespace
 
-std::optional<std::pair<int32_t, int32_t>> ParseSize(std::string_view text)
-{
-    const size_t cross = text.find_first_of("xX");
-    if (cross == std::string_view::npos) return std::nullopt;
-    const auto width = ParseWholeNumber(text.substr(0, cross), 1, INT32_MAX);
-    const auto height = ParseWholeNumber(text.substr(cross + 1), 1, INT32_MAX);
-    if (!width || !height) return std::nullopt;
-    return std::pair{static_cast<int32_t>(*width), static_cast<int32_t>(*height)};
-}
-
 void AddBatchCommand(CLI::App& app, Action& action)
 {
     CLI::App* command = app.add_subcommand("batch", "Resize every picture of a folder into FOLDER/Resized");
     command->footer(
-        "Every .jpg, .bmp and .gif file (any case) whose content is a picture is written as\n"
-        "FOLDER/Resized/<name up to its first dot>.jpg; other files are skipped. Where two\n"
-        "files give the same name, the later one in byte order of the names wins (the\n"
-        "summary names them). A folder without a picture gets no Resized folder.\n"
-        "--all-formats also takes .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files;\n"
+        "Every file of a format the engine reads (JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF,\n"
+        "WebP, TIFF) is written as FOLDER/Resized/<name up to its last dot>.jpg; other\n"
+        "files are skipped. A picture whose output another one writes fails rather than\n"
+        "overwrite it (--name tells them apart). A picture the decoder warned about is\n"
+        "resized with a warning (--strict: it fails). A folder without a picture gets no\n"
+        "Resized folder; -r leaves out folders named Resized holding earlier outputs.\n"
         "--format names the outputs with its extension (.png, .webp, .avif).\n"
-        "Pictures are resized in the modern mode (Lanczos filter, true proportions);\n"
-        "--classic gives Folvane's bytes.\n"
+        "Pictures are resized in the modern mode (Lanczos filter, true proportions).\n"
+        "--classic gives Folvane's bytes and rules: only .jpg, .bmp and .gif files (all\n"
+        "formats with --all-formats), names up to the first dot, and where two files\n"
+        "give the same name the later one in byte order wins (the summary names them).\n"
+        "--skip-existing keeps outputs made with the same settings (the output folder\n"
+        "remembers them in .kestrix-run) from pictures without a warning.\n"
         "A link that leads out of FOLDER is skipped unless --follow-links; a default\n"
         "FOLDER/Resized that is a link is refused (name it with --output to use it).\n"
         "Ctrl-C, SIGTERM and SIGHUP stop starting new pictures and let those under\n"
@@ -479,6 +535,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
         "pictures), 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.\n\n"
         "Examples:\n  kestrix batch ~/Photos --max-width 640 -j 4\n"
         "  kestrix batch ~/Photos --recursive --output ~/Thumbs --fit 1024x768 --skip-existing\n"
+        "  kestrix batch ~/Photos --fill 200x200 --crop top --name 'thumb_{stem}_{width}'\n"
         "  kestrix batch /srv/photos -r -o /srv/thumbs --max-width 640 --shard 0/4 --json shard-0.jsonl");
     const auto job = std::make_shared<BatchJob>();
     command->add_option("FOLDER", job->folder, "Folder whose pictures are resized")
@@ -503,7 +560,21 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->type_name("N");
     AddModeOptions(command, job->modes, true);
     command->add_flag("--all-formats", job->allFormats,
-                      "Also take .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files (any case)");
+                      "With --classic: also take .png .jpeg .jpe .webp .heic .heif .avif .tif .tiff files "
+                      "(the modern mode takes them anyway)");
+    command
+        ->add_option("--name", job->name,
+                     "Name outputs by PATTERN: {stem} (or %s) the name up to its last dot, {ext}, {method}, "
+                     "{width}, {height}; an ending .jpg, .png, .webp or .avif picks the format")
+        ->type_name("PATTERN");
+    command
+        ->add_option("--crop", job->crop,
+                     "Where --fill crops: centre (default), top, bottom, left, right "
+                     "or a corner (top-left, ...)")
+        ->transform(TextPlace())
+        ->type_name("PLACE");
+    command->add_flag("--strict", job->strict,
+                      "A picture the decoder warned about (a truncated JPEG, say) fails; no output is kept");
     command
         ->add_option("--format", job->format,
                      "Output format: jpeg (default), png, webp or avif; outputs get its extension")
@@ -544,7 +615,19 @@ void AddBatchCommand(CLI::App& app, Action& action)
         ->add_option("--json", job->json,
                      "Write one JSON line per file and the totals to FILE (- for standard output)")
         ->type_name("FILE");
-    command->callback([&action, job] { action = [job] { return RunBatch(*job); }; });
+    command->callback([&action, job] {
+        if (!job->name.empty()) job->name = PatternOf(job->name, job->format);
+        for (size_t i = 0; i < std::size(kMethodOptions); ++i) {
+            const std::string& value = job->values[i];
+            const Method method = kMethodOptions[i].method;
+            if (method == Method::Fill && !value.empty() && (value.front() == 'x' || value.back() == 'x'))
+                throw CLI::ValidationError("--fill: '" + value +
+                                           "': fill needs both the width and the height");
+            if (method == Method::Percent && value.find('.') != std::string::npos && job->modes.classic)
+                throw CLI::ValidationError("--percent: '" + value + "': --classic takes whole percentages");
+        }
+        action = [job] { return RunBatch(*job); };
+    });
 }
 
 }  // namespace kx::cli

@@ -14,9 +14,6 @@
 
 namespace kx::cli {
 
-// "WIDTHxHEIGHT" ("1024x768", "X" too), both from 1 to 2147483647.
-std::optional<std::pair<int32_t, int32_t>> ParseSize(std::string_view text);
-
 // batch.
 void AddBatchCommand(CLI::App& app, Action& action);
 

@@ -1,10 +1,13 @@
 // Sub-commands: their options, help texts and the engine method each runs.
 #include "Commands.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -89,9 +92,11 @@ struct ResizeJob {
     Files files;
     int32_t width = 0;
     int32_t height = 0;
-    int32_t percent = 0;
+    double percent = 0;  // with decimals only in the modern mode
     int32_t quality = KESTRIX_DEFAULT_QUALITY;
     ResampleModes modes;
+    std::string name;         // -o DIR's --name PATTERN
+    int crop = MiddleCentre;  // where fill crops
 };
 
 // The quality of a border or text output: --quality, else 90, or 100 with
@@ -100,13 +105,15 @@ struct DecorationQuality {
     int32_t quality = 0;  // 0: not given
     bool classic = false;
 
-    void AddOptions(CLI::App* command)
+    void AddOptions(CLI::App* command, bool text = false)
     {
         command
             ->add_option("-q,--quality", quality, "JPEG quality, 1 (smallest file) to 100 (best); default 90")
             ->transform(WholeNumber(1, 100))
             ->type_name("N");
-        command->add_flag("--classic", classic, "Write at quality 100 unless --quality, as the library does");
+        command->add_flag("--classic", classic,
+                          std::string("Write at quality 100 unless --quality, as the library does") +
+                              (text ? "; '&' underlines the next character" : ""));
     }
     void Apply(cKestrix* engine) const
     {
@@ -119,9 +126,20 @@ const std::string kColourNote =
     "A colour is #RRGGBB or #RGB (red first), a colour code 0xBBGGRR (blue first) or\n"
     "the same code in decimal, or a name: black, white, grey, silver, red, maroon, lime,\n"
     "green, blue, navy, yellow, olive, cyan, teal, magenta, purple, orange, pink, brown.";
-const std::string kTextNote = "'&' underlines the next character; '&&' draws '&'; a character the font\n"
-                              "lacks comes from an installed font that has it.\n" +
+const std::string kTextNote = "The text is drawn as written; with --classic '&' underlines the next\n"
+                              "character and '&&' draws '&'. A character the font lacks comes from an\n"
+                              "installed font that has it.\n" +
                               kColourNote;
+
+// The text the engine draws: its '&' underlines the next character, so in
+// the modern mode every '&' is doubled to be drawn as itself.
+std::string EngineText(const std::string& text, bool classic)
+{
+    if (classic) return text;
+    std::string literal;
+    for (const char c : text) literal += c == '&' ? std::string("&&") : std::string(1, c);
+    return literal;
+}
 
 enum class Size { Width, Height, Percent };
 
@@ -161,7 +179,8 @@ const ResizeCommand kResizeCommands[] = {
      "kestrix fit in.png out.jpg 1024x768 --quality 85"},
     {kx::batch::Method::Fill, "Cover WIDTH x HEIGHT keeping the proportions, then crop the middle",
      "The result is exactly WIDTH x HEIGHT: the picture is scaled to cover the box\n"
-     "(enlarged if need be) and what overhangs is cut off evenly on both sides.",
+     "(enlarged if need be) and what overhangs is cut off evenly on both sides, or\n"
+     "as --crop says (top, bottom-right, ...).",
      "kestrix fill photo.jpg thumb.jpg 200x200"},
 };
 
@@ -203,8 +222,12 @@ public:
     {
         PrintWarnings(result.Name);
         if (result.Outcome == kx::batch::FileOutcome::Resized) return;
+        // An error code 0: an output another picture writes, the reason says so.
         std::cerr << "kestrix: "
-                  << FailureText(result.ErrorCode, {result.Name, result.Output, format_}, result.Reason)
+                  << (result.ErrorCode == 0
+                          ? result.Name + ": " + result.Reason
+                          : FailureText(result.ErrorCode, {result.Name, result.Output, format_},
+                                        result.Reason))
                   << '\n';
         status = kExitFailure;
     }
@@ -240,6 +263,7 @@ void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, Re
         std::string why;
         const auto parsed = ParseBox(rest[0], why);
         if (!parsed) fail("WxH: " + why);
+        // One side left out ("640x"): 0, the proportions decide it.
         width = std::to_string(parsed->first), height = std::to_string(parsed->second);
     } else if (box) {
         if (!rest.empty()) width = side("WIDTH", rest[0]);
@@ -249,14 +273,14 @@ void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, Re
             std::string why;
             const auto parsed = ParsePercent(rest[0], why);
             if (!parsed) fail("PERCENT: " + why);
-            percent = std::to_string(*parsed);
+            percent = PercentText(*parsed);
         } else {
             (sizes[0] == Size::Width ? width : height) =
                 side(sizes[0] == Size::Width ? "WIDTH" : "HEIGHT", rest[0]);
         }
     }
     const auto merge = [&](const std::string& positional, const std::string& option, const char* name,
-                           int32_t& value) {
+                           auto& value) {
         if (!positional.empty() && !option.empty() && positional != option)
             fail(std::string("the ") + (name + 2) + " is given twice: " + positional + " and " + name + " " +
                  option);
@@ -264,7 +288,7 @@ void ResolveSizes(const std::vector<Size>& sizes, const SizeArguments& given, Re
         if (text.empty())
             fail(std::string(name) + " is required" +
                  (box ? " (or give the size as WIDTHxHEIGHT, e.g. 1024x768)" : " (or give it after OUTPUT)"));
-        value = static_cast<int32_t>(std::stol(text));
+        value = static_cast<std::remove_reference_t<decltype(value)>>(std::stod(text));
     };
     for (const Size size : sizes) {
         if (size == Size::Width) merge(width, given.width, "--width", job.width);
@@ -310,11 +334,12 @@ size_t TrailingSizes(const std::vector<Size>& sizes, const SizeArguments& given,
     if (!given.width.empty() || !given.height.empty() || !given.percent.empty()) return 0;
     const auto isNumber = [](std::string text) {
         if (text.ends_with('%')) text.pop_back();
-        return ParseWholeNumber(text, INT64_MIN, INT64_MAX).has_value();
+        return ParseDecimal(text, -1e300, 1e300).has_value();
     };
     if (all.empty()) return 0;
-    if (sizes.size() == 2 && all.back().find_first_of("xX") != std::string::npos &&
-        isNumber(all.back().substr(0, all.back().find_first_of("xX"))))
+    const size_t cross = all.back().find_first_of("xX");
+    if (sizes.size() == 2 && cross != std::string::npos &&
+        (isNumber(all.back().substr(0, cross)) || (cross == 0 && isNumber(all.back().substr(1)))))
         return 1;
     if (sizes.size() == 2 && all.size() >= 2 && isNumber(all.back()) && isNumber(all[all.size() - 2]))
         return 2;
@@ -343,9 +368,8 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     AddSizes(command, sizes, *given);
     command
         ->add_option("-o,--output-dir", *folder,
-                     "Write each INPUT (one or more) as DIR/<its name>.jpg (or the --format's extension); no "
-                     "OUTPUT then")
-        ->check(CLI::ExistingDirectory.description(""))
+                     "Write each INPUT (one or more) as DIR/<its name up to its last dot>.jpg (or the "
+                     "--format's extension), making DIR if need be; no OUTPUT then")
         ->type_name("DIR");
     AddFormatOptions(command, job->files);
     command
@@ -355,46 +379,93 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
         ->transform(WholeNumber(1, 100))
         ->type_name("N");
     AddModeOptions(command, job->modes, row.CanEnlarge);
-    command->callback([&action, job, given, folder, sizes, method = row.method] {
-        // The pictures and their outputs: OUTPUT, or with -o DIR/<name up to its last dot>.
-        kx::batch::FileList files;
-        if (folder->empty()) {
-            if (job->files.output.empty()) throw CLI::ValidationError("OUTPUT is required (or -o DIR)");
-            files.Names = {job->files.input};
-            files.Outputs = {job->files.output};
-        } else {
-            std::vector<std::string> all{job->files.input};
+    command
+        ->add_option("--name", job->name,
+                     "With -o: name outputs by PATTERN: {stem} (or %s) the name up to its last dot, {ext}, "
+                     "{method}, {width}, {height}; an ending .jpg, .png, .webp or .avif picks the format. "
+                     "-o DIR/PATTERN does the same")
+        ->type_name("PATTERN");
+    if (row.method == kx::batch::Method::Fill)
+        command
+            ->add_option(
+                "--crop", job->crop,
+                "What is kept: centre (default), top, bottom, left, right or a corner (top-left, ...)")
+            ->transform(TextPlace())
+            ->type_name("PLACE");
+    command->callback([&action, job, given, folder, sizes, asked = row.method] {
+        // With -o DIR every argument before the sizes is an INPUT.
+        std::vector<std::string> all{job->files.input};
+        if (!folder->empty()) {
             if (!job->files.output.empty()) all.push_back(job->files.output);
             all.insert(all.end(), given->positional.begin(), given->positional.end());
             const size_t count = TrailingSizes(sizes, *given, all);
             given->positional.assign(all.end() - static_cast<std::ptrdiff_t>(count), all.end());
             all.resize(all.size() - count);
             if (all.empty()) throw CLI::ValidationError("INPUT is required");
+        }
+        ResolveSizes(sizes, *given, *job);
+        kx::batch::Job run;
+        run.sizes = {job->height, job->width, static_cast<int32_t>(job->percent)};
+        if (job->percent != std::floor(job->percent)) {
+            if (job->modes.classic) throw CLI::ValidationError("PERCENT: --classic takes whole percentages");
+            run.sizes.DecimalPercentage = job->percent;
+        }
+        run.Quality = job->quality;
+        run.ShrinkOnly = job->modes.shrinkOnly;
+        run.InOrder = true;
+        run.AutoOrient = !job->files.noAutoOrient;
+        if (asked == kx::batch::Method::Fill && (job->width == 0 || job->height == 0))
+            throw CLI::ValidationError("WxH: fill needs both the width and the height");
+        run.method = OneSided(asked, job->width, job->height, run.ShrinkOnly);
+        // The pictures and their outputs: OUTPUT, or with -o DIR/<name up to its last dot>.
+        kx::batch::FileList files;
+        if (folder->empty()) {
+            if (job->files.output.empty()) throw CLI::ValidationError("OUTPUT is required (or -o DIR)");
+            if (!job->name.empty()) throw CLI::ValidationError("--name names the outputs of -o DIR");
+            files.Names = {job->files.input};
+            files.Outputs = {job->files.output};
+        } else {
+            // -o 'small/thumb_%s.jpg': a folder and a pattern.
+            const size_t slash = folder->rfind('/');
+            const std::string last = folder->substr(slash == std::string::npos ? 0 : slash + 1);
+            if (last.find("%s") != std::string::npos || last.find('{') != std::string::npos) {
+                if (!job->name.empty()) throw CLI::ValidationError("-o gives a pattern and so does --name");
+                job->name = last;
+                *folder = slash == std::string::npos ? "." : folder->substr(0, std::max<size_t>(slash, 1));
+            }
+            const std::string pattern = job->name.empty() ? "" : PatternOf(job->name, job->files.format);
             const std::string extension(
                 kx::OutputFormatExtension(job->files.format < 0 ? KESTRIX_FORMAT_JPEG : job->files.format));
             files.Destination = *folder;
             for (const std::string& input : all) {
                 files.Names.push_back(input);
-                files.Outputs.push_back(kx::batch::OutputName(input.substr(input.rfind('/') + 1), extension,
-                                                              kx::batch::Naming::LastDot));
+                files.Outputs.push_back(kx::batch::PatternName(input.substr(input.rfind('/') + 1), pattern,
+                                                               extension, kx::batch::Naming::LastDot,
+                                                               FieldsOf(run, asked)));
             }
         }
-        ResolveSizes(sizes, *given, *job);
-        action = [job, method, files] {
+        action = [job, run, files] {
             Files settings = job->files;
             settings.output = (files.Destination.empty() ? "" : files.Destination + "/") + files.Outputs[0];
+            if (!files.Destination.empty()) {
+                if (const kx::batch::Problem problem = kx::batch::MakeOutputFolder(files.Destination)) {
+                    std::cerr << "kestrix: " << files.Destination << ": cannot make the output folder ("
+                              << problem.Reason << ")\n";
+                    return kExitFailure;
+                }
+            }
             const EngineObject engine = OpenEngine(settings);
             if (!engine.object) return engine.status;
+            cKestrix_SetFillPlace(engine.object.get(), job->crop);
             const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
-            kx::batch::Job run;
-            run.method = method;
-            run.sizes = {job->height, job->width, job->percent};
-            run.Quality = job->quality;
-            run.ShrinkOnly = job->modes.shrinkOnly;
-            run.InOrder = true;
+            const bool modern = !job->modes.classic;
             CommandEngine methods(api, engine.object.get(), job->modes);
             CommandObserver observer(engine.format);
-            kx::batch::RunFiles(files, run, methods, observer);
+            // In the modern mode a picture never overwrites the output of an earlier one.
+            kx::batch::RunFiles(files, run, methods, observer, [&](kx::batch::FileTask& task) {
+                return modern && files.Names.size() > 1 ? kx::batch::RefusedCollision(files, task, true)
+                                                        : std::nullopt;
+            });
             return observer.status;
         };
     });
@@ -454,7 +525,7 @@ void AddTextOptions(CLI::App* command, TextJob& job)
     command->add_flag("--strikethrough", job.strikethrough, "Struck through");
     AddInteger(command, "--charset", job.charset, "Font character set, 0 to 255; default 0", 0, 255);
     AddColour(command, job.colour, "Text colour; default #000000 (black)");
-    job.quality.AddOptions(command);
+    job.quality.AddOptions(command, true);
 }
 
 }  // namespace
@@ -510,7 +581,8 @@ void AddTextCommands(CLI::App& app, Action& action)
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
             job->quality.Apply(engine);
             return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
-                                           job->text.c_str(), &font, job->colour, job->top, job->left);
+                                           EngineText(job->text, job->quality.classic).c_str(), &font,
+                                           job->colour, job->top, job->left);
         });
     });
 
@@ -533,8 +605,9 @@ void AddTextCommands(CLI::App& app, Action& action)
         return RunEngineMethod(job->files, [&](cKestrix* engine) {
             job->quality.Apply(engine);
             return cKestrix_AddTextToImageUsingSpecifiedPosition(
-                engine, job->files.input.c_str(), job->files.output.c_str(), job->text.c_str(), &font,
-                job->colour, static_cast<TEXT_POSITION>(job->place));
+                engine, job->files.input.c_str(), job->files.output.c_str(),
+                EngineText(job->text, job->quality.classic).c_str(), &font, job->colour,
+                static_cast<TEXT_POSITION>(job->place));
         });
     });
 }

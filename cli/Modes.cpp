@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "Arguments.h"
+#include "PictureFormats.h"
 #include "modImageInfo.h"
 
 namespace kx::cli {
@@ -31,6 +33,39 @@ bool HeaderGivesSize(const std::string& input)
 {
     const ImageInfo info = GetImageInfo(input);
     return info.Width > 0 && info.Height > 0;
+}
+
+kx::batch::Method OneSided(kx::batch::Method method, int32_t width, int32_t height, bool& shrinkOnly)
+{
+    if (!kx::batch::SpecOf(method).TwoSides() || (width > 0 && height > 0)) return method;
+    if (method == kx::batch::Method::Fit) shrinkOnly = true;
+    return width > 0 ? kx::batch::Method::MaxWidth : kx::batch::Method::MaxHeight;
+}
+
+kx::batch::NameFields FieldsOf(const kx::batch::Job& job, kx::batch::Method asked)
+{
+    const auto side = [](int32_t value) { return value > 0 ? std::to_string(value) : std::string(); };
+    const kx::batch::Sizes& sizes = job.sizes;
+    if (job.method == kx::batch::Method::Percent) {
+        const std::string percent =
+            sizes.DecimalPercentage > 0 ? PercentText(sizes.DecimalPercentage) : side(sizes.Percentage);
+        return {"percent", percent, percent};
+    }
+    const kx::batch::MethodSpec& row = kx::batch::SpecOf(job.method);
+    return {kx::batch::SpecOf(asked).Name, row.UsesWidth ? side(sizes.Width) : "",
+            row.UsesHeight ? side(sizes.Height) : ""};
+}
+
+std::string PatternOf(std::string pattern, int32_t& format)
+{
+    if (pattern.empty() || pattern.find('/') != std::string::npos)
+        throw CLI::ValidationError("--name: '" + pattern + "' is not a file name pattern (no '/')");
+    const std::optional<int32_t> named = FormatOfFileName(pattern);
+    if (!named) return pattern;
+    if (format >= 0 && format != *named)
+        throw CLI::ValidationError("--name: '" + pattern + "' names another format than --format");
+    format = *named;
+    return pattern.substr(0, pattern.rfind('.'));
 }
 
 }  // namespace kx::cli

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "BatchRun.h"
 #include "kestrix.h"
 
 namespace kx::cli {
@@ -31,5 +32,20 @@ void ApplyModes(cKestrix* engine, const ResampleModes& modes);
 // methods that size from the header divide by them; for an input without
 // one the tool uses true proportions, which fail with the input's reason.
 bool HeaderGivesSize(const std::string& input);
+
+// A box method given one side ("640x", "x480"): the method that sizes by
+// that side alone, keeping the proportions (fit then only shrinks, as it
+// does). Fill needs both sides: the caller refuses it.
+kx::batch::Method OneSided(kx::batch::Method method, int32_t width, int32_t height, bool& shrinkOnly);
+
+// The fields of a --name pattern for a run: the name of the method asked for, and its
+// width and height as asked for (the percentage for both with percent; empty
+// for a side the proportions decide).
+kx::batch::NameFields FieldsOf(const kx::batch::Job& job, kx::batch::Method asked);
+
+// A --name pattern whose end names an output format (".jpg", ".png", ...):
+// the pattern without it, and that format, which must agree with `format`
+// when one was given (else a usage error). A pattern with a "/" is refused.
+std::string PatternOf(std::string pattern, int32_t& format);
 
 }  // namespace kx::cli

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,8 @@
 #include "Batch.h"
 #include "Commands.h"
 #include "EngineCall.h"
+#include "ManPage.h"
+#include "Versions.h"
 #include "kestrix.h"
 
 namespace {
@@ -27,15 +31,6 @@ using kx::cli::Action;
 using CommandSet = void (*)(CLI::App& app, Action& action);
 constexpr CommandSet kCommandSets[] = {kx::cli::AddResizeCommands, kx::cli::AddBorderCommand,
                                        kx::cli::AddTextCommands, kx::cli::AddBatchCommand};
-
-// A usage error: what was wrong and where to read more.
-std::string UsageMessage(const CLI::App* app, const CLI::Error& error)
-{
-    std::string help = "kestrix --help";
-    const auto chosen = app->get_subcommands();
-    if (!chosen.empty()) help = "kestrix " + chosen.front()->get_name() + " --help";
-    return "kestrix: " + std::string(error.what()) + "\nTry '" + help + "' for more information.\n";
-}
 
 // Edits (insertions, deletions, substitutions) that turn `a` into `b`,
 // letters compared regardless of case.
@@ -57,20 +52,65 @@ size_t EditDistance(const std::string& a, const std::string& b)
     return row[b.size()];
 }
 
+// The name of `names` nearest to `word`, at most two edits away and
+// fewer than its length; empty when none is.
+std::string Nearest(const std::string& word, const std::vector<std::string>& names)
+{
+    std::string nearest;
+    size_t best = 3;
+    for (const std::string& name : names) {
+        const size_t distance = EditDistance(word, name);
+        if (distance < best && distance < name.size()) best = distance, nearest = name;
+    }
+    return nearest;
+}
+
+// For an option the command does not know ("--qualty"): "; did you mean
+// '--quality'?", else nothing.
+std::string OptionSuggestion(const CLI::App* command, const CLI::Error& error)
+{
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) == nullptr) return {};
+    std::vector<std::string> names;
+    const auto collect = [&](const CLI::App* app) {
+        for (const CLI::Option* option : app->get_options())
+            for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+    };
+    collect(command);
+    for (const CLI::App* group :
+         command->get_subcommands([](const CLI::App* a) { return a->get_name().empty(); }))
+        collect(group);
+    std::istringstream words(std::string(error.what()).substr(std::string(error.what()).find(": ") + 2));
+    for (std::string word; words >> word;) {
+        if (!word.starts_with("--")) continue;
+        const std::string nearest = Nearest(word.substr(0, word.find('=')), names);
+        if (!nearest.empty()) return "; did you mean '" + nearest + "'?";
+    }
+    return {};
+}
+
+// A usage error: what was wrong and where to read more.
+std::string UsageMessage(const CLI::App* app, const CLI::Error& error)
+{
+    std::string help = "kestrix --help";
+    const auto chosen = app->get_subcommands();
+    if (!chosen.empty()) help = "kestrix " + chosen.front()->get_name() + " --help";
+    return "kestrix: " + std::string(error.what()) +
+           OptionSuggestion(chosen.empty() ? app : chosen.front(), error) + "\nTry '" + help +
+           "' for more information.\n";
+}
+
 // The first word of the command line when it names no sub-command: a
 // usage error that suggests the nearest name.
 std::optional<std::string> UnknownSubCommand(const CLI::App& app, int argc, char** argv)
 {
     if (argc < 2 || argv[1][0] == '-') return std::nullopt;
     const std::string word = argv[1];
-    std::string nearest;
-    size_t best = 3;  // at most two edits away
+    std::vector<std::string> names;
     for (const CLI::App* command : app.get_subcommands({})) {
-        const std::string& name = command->get_name();
-        if (name == word) return std::nullopt;
-        const size_t distance = EditDistance(word, name);
-        if (distance < best && distance < name.size()) best = distance, nearest = name;
+        if (command->get_name() == word) return std::nullopt;
+        names.push_back(command->get_name());
     }
+    const std::string nearest = Nearest(word, names);
     std::string message = "kestrix: unknown sub-command '" + word + "'";
     message +=
         nearest.empty() ? "\nTry 'kestrix --help' for the list.\n" : "; did you mean '" + nearest + "'?\n";
@@ -84,11 +124,42 @@ void Describe(CLI::App& app)
                     "or AVIF with --format).");
     app.footer("Run 'kestrix SUB-COMMAND --help' for its options and an example.\n"
                "Exit status: 0 done, 1 the picture could not be processed, 2 a usage error.");
-    app.set_version_flag("--version", std::string(Kestrix_Version()), "Print the engine's version and exit");
+    app.set_version_flag("--version", kx::cli::VersionText,
+                         "Print the version of kestrix and of the picture libraries it uses, and exit");
     // At most one; a missing one is reported after parsing, so that a
     // misspelt sub-command is reported as such rather than as missing.
     app.require_subcommand(0, 1);
     app.failure_message(UsageMessage);
+}
+
+// kestrix help [SUB-COMMAND]: the help of the tool or of one sub-command.
+// "kestrix help --man" writes the manual page.
+void AddHelpCommand(CLI::App& app, Action& action)
+{
+    CLI::App* command = app.add_subcommand("help", "Print the help of kestrix or of one of its sub-commands");
+    const auto topic = std::make_shared<std::string>();
+    const auto man = std::make_shared<bool>(false);
+    command->add_option("SUB-COMMAND", *topic, "The sub-command to tell about")->type_name("");
+    command->add_flag("--man", *man, "")->group("");
+    command->callback([&app, &action, topic, man] {
+        const CLI::App* about = &app;
+        if (!topic->empty()) {
+            const auto named =
+                app.get_subcommands([&](const CLI::App* a) { return a->get_name() == *topic; });
+            if (named.empty()) throw CLI::ValidationError("unknown sub-command '" + *topic + "'");
+            about = named.front();
+        }
+        action = [&app, about, man] {
+            if (*man)
+                kx::cli::WriteManPage(std::cout, app, Kestrix_Version());
+            else
+                std::cout << about->get_formatter()->make_help(
+                                 about, about == &app ? "kestrix" : "kestrix " + about->get_name(),
+                                 CLI::AppFormatMode::Normal)
+                          << '\n';
+            return kx::cli::kExitSuccess;
+        };
+    });
 }
 
 }  // namespace
@@ -99,7 +170,10 @@ int main(int argc, char** argv)
     Describe(app);
     Action action;
     for (const CommandSet add : kCommandSets) add(app, action);
-    if (const auto unknown = UnknownSubCommand(app, argc, argv)) {
+    AddHelpCommand(app, action);
+    // "kestrix help frob" is told like "kestrix frob".
+    const bool help = argc > 2 && std::string(argv[1]) == "help";
+    if (const auto unknown = UnknownSubCommand(app, argc - (help ? 1 : 0), argv + (help ? 1 : 0))) {
         std::cerr << *unknown;
         return kx::cli::kExitUsage;
     }

@@ -218,6 +218,13 @@ KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality)
     return KESTRIX_TRUE;
 }
 
+KestrixBool cKestrix_SetFillPlace(cKestrix* object, int32_t place)
+{
+    if (object == nullptr || place < TopLeft || place > BottomRight) return KESTRIX_FALSE;
+    object->settings.FillPlace = place;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
 {
     if (object == nullptr) return KESTRIX_FALSE;

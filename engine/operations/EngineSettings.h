@@ -28,6 +28,9 @@ struct EngineSettings {
     bool ModernJpeg = false;
     // The JPEG quality of the border and text operations' outputs, 1 to 100.
     int DecorationQuality = 100;
+    // The part of the covering picture that the fill method keeps: a place
+    // 0 to 8, rows of three from the top-left (4: the middle).
+    int FillPlace = 4;
 };
 
 }  // namespace kx

@@ -243,8 +243,14 @@ bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long 
             return false;
         cDIBSection box;
         if (!surface.IsLive() || !box.Create(Width, Height)) return Fail(ecResampleFailed);
-        const PictureSize offset = CentreCropOffset(covering, Width, Height);
-        BlockCopy(box, 0, 0, surface, offset.Width, offset.Height, Width, Height);
+        const PictureSize centre = CentreCropOffset(covering, Width, Height);
+        // Column and row of the place: the start, the middle or the end of the overhang.
+        const auto along = [](int third, Long middle, Long overhang) {
+            return third == 0 ? 0 : third == 1 ? middle : overhang;
+        };
+        const int place = settings.FillPlace >= 0 && settings.FillPlace <= 8 ? settings.FillPlace : 4;
+        BlockCopy(box, 0, 0, surface, along(place % 3, centre.Width, covering.Width - Width),
+                  along(place / 3, centre.Height, covering.Height - Height), Width, Height);
         return SaveOrFail(box, metadata, OutImage, Quality, settings);
     });
 }

@@ -139,7 +139,8 @@ KESTRIX_API KestrixBool cKestrix_ImageResizeWithinDimensions(cKestrix* object, c
                                                              int32_t Width, int32_t lngQuality);
 /* Covers a Width x Height box keeping the picture's true proportions (the
  * side that needs the larger scale exactly on the box, enlarging if need
- * be), then keeps exactly the middle Width x Height: the thumbnail crop.
+ * be), then keeps exactly the middle Width x Height (or the part that
+ * cKestrix_SetFillPlace names): the thumbnail crop.
  * Uses the object's resample filter; ignores its proportion setting. */
 KESTRIX_API KestrixBool cKestrix_ImageResizeToFill(cKestrix* object, const char* InImage,
                                                    const char* OutImage, int32_t Height, int32_t Width,
@@ -255,6 +256,12 @@ KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t 
  * for a negative value. May be called at any time from any thread; a
  * larger limit lets waiting pictures start. */
 KESTRIX_API KestrixBool cKestrix_SetMemoryLimit(int64_t bytes);
+
+/* The part of the covering picture that cKestrix_ImageResizeToFill keeps, as
+ * a TEXT_POSITION: TopLeft keeps the top-left corner, TopCentre the middle
+ * of the top edge, ..., MiddleCentre (the default) the middle. KESTRIX_FALSE,
+ * changing nothing, for any other value or a NULL object. */
+KESTRIX_API KestrixBool cKestrix_SetFillPlace(cKestrix* object, int32_t place);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
