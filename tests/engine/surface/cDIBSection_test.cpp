@@ -315,5 +315,4 @@ TEST(Resample, BothPathsMatchThePixelByPixelRuleOnNoise)
             }
         }
     }
-    kx::ForcePlainResample(false);
 }
