@@ -8,14 +8,6 @@ namespace kx {
 
 namespace {
 
-// The two passes' loops are worth vectorising at any build level (GCC does
-// so only at -O3; clang vectorises at -O2 already).
-#if defined(__GNUC__) && !defined(__clang__)
-#define KX_VECTORISE __attribute__((optimize("O3")))
-#else
-#define KX_VECTORISE
-#endif
-
 constexpr double kLobes = 3.0;
 
 // Pixels between the passes (vertical first) keep 6 fraction bits, in 16
@@ -83,8 +75,8 @@ void WeightsAt(Long i, Long sourceSize, double scale, double filterScale, Long& 
 // summed byte by byte into 16-bit fixed point. Plain loops over whole
 // numbers, which the compiler vectorises; every order of the additions gives
 // the same sums.
-KX_VECTORISE void SumRows(const uint8_t* const* rows, const int32_t* weights, Long count, size_t bytes,
-                          int32_t* sums, int16_t* out)
+void SumRows(const uint8_t* const* rows, const int32_t* weights, Long count, size_t bytes, int32_t* sums,
+             int16_t* out)
 {
     std::fill(sums, sums + bytes, int32_t{1} << (kHorizontalShift - 1));
     for (Long k = 0; k < count; ++k) {
@@ -98,7 +90,7 @@ KX_VECTORISE void SumRows(const uint8_t* const* rows, const int32_t* weights, Lo
 }
 
 // Horizontal pass: a row of 16-bit fixed point to a destination row.
-KX_VECTORISE void FilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long width)
+void FilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long width)
 {
     for (Long x = 0; x < width; ++x) {
         const int32_t* w = &axis.Weights[static_cast<size_t>(x) * axis.Stride];

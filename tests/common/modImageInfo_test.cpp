@@ -151,7 +151,7 @@ TEST(GetImageInfo, UnreadableAndShortFiles)
     EXPECT_EQ(Of(GetImageInfo(dir / "pipe")), kNone);
 
     const std::string readOnly = dir / "readonly.gif";
-    WriteFileBytes(readOnly, Gif(3, 4, 0));
+    WriteFileBytes(readOnly, Gif(3, 4, 2));  // packed byte 0x80: a bit depth of 1
     chmod(readOnly.c_str(), 0444);
     EXPECT_EQ(Of(GetImageInfo(readOnly)), Info(2, 3, 4, 1));
     EXPECT_EQ(OpenDescriptors(), descriptors) << "the probe closes the file on every path";

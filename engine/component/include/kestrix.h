@@ -1,24 +1,35 @@
 /*
  * Kestrix: an image engine that resizes, frames and labels picture files.
  *
- * Every method reads a picture file (JPEG, PNG, GIF, BMP, HEIF/HEIC, AVIF,
- * WebP or TIFF), works on it and writes the result as a JPEG file (or PNG,
- * WebP or AVIF, see cKestrix_SetOutputFormat), replacing a file already at
- * that path.
+ * Formats: every method reads a picture file in JPEG, PNG, GIF, BMP,
+ * HEIF/HEIC, AVIF, WebP or TIFF, told by the file's content, never by its
+ * name. It works on the picture and writes the result as a JPEG file, or as
+ * PNG, WebP or AVIF after cKestrix_SetOutputFormat; the output's name is not
+ * looked at. A file already at the output's path is replaced only by a
+ * complete new file.
  * Methods return KESTRIX_TRUE (-1) on success and KESTRIX_FALSE (0) on
  * failure; cKestrix_ErrorCode then says why. Paths and texts are UTF-8.
  *
- * Threads: an object holds no state, so any number of threads may call its
- * methods at the same time, on one object or on several. The result code
- * read by cKestrix_ErrorCode belongs to the calling thread and is shared by
- * all objects used on it: read it before the next call on that thread.
+ * State: an object holds settings (resample filter, proportions, output
+ * format, decoration quality, orientation and metadata handling), set by the
+ * cKestrix_Set... functions below; a new object has the defaults. Methods
+ * only read them and keep nothing else between calls.
+ *
+ * Threads: any number of threads may call methods at the same time, on one
+ * object or on several, as long as no thread changes an object's settings
+ * while another uses it: set them first, then share the object. The result
+ * code (cKestrix_ErrorCode), Kestrix_LastErrorText and
+ * Kestrix_LastWarningText belong to the calling thread and are shared by
+ * all objects used on it: read them before the next call on that thread.
+ * Kestrix_SetReportHandler may be called from any thread at any time.
  *
  * Arguments outside the usual:
  * - A NULL object is taken as a fresh object with the default settings:
  *   methods work, and cKestrix_ErrorCode(NULL) reads the thread's code.
- * - A TEXT_POSITION outside TopLeft..BottomRight places the text with top 0
- *   and left 0, that is two rows higher and two columns further left than
- *   TopLeft; its top two rows fall outside the picture. The call succeeds.
+ * - A TEXT_POSITION outside KESTRIX_TOP_LEFT..KESTRIX_BOTTOM_RIGHT places the
+ *   text with top 0 and left 0, that is two rows higher and two columns
+ *   further left than KESTRIX_TOP_LEFT; its top two rows fall outside the
+ *   picture. The call succeeds.
  * - A quality outside 1 to 100 (other than KESTRIX_DEFAULT_QUALITY) writes
  *   nothing and fails with KESTRIX_OUTPUT_NOT_WRITTEN.
  */
@@ -42,7 +53,7 @@ typedef int32_t KestrixBool;
 #define KESTRIX_TRUE (-1)
 #define KESTRIX_FALSE 0
 
-/* Pass as lngQuality to use the default JPEG quality, 90. Any other value is
+/* Pass as lngQuality to use the default quality, 90. Any other value is
  * handed to the encoder unchanged: 1 (smallest) to 100 (best); values
  * outside that range fail with error code 2 and write nothing. */
 #define KESTRIX_DEFAULT_QUALITY INT32_MIN
@@ -65,17 +76,27 @@ enum {
     KESTRIX_RESAMPLE_FAILED = 7     /* the resampling step failed */
 };
 
-/* The nine standard places for a text on a picture. */
+/* The nine standard places for a text on a picture. The names without the
+ * KESTRIX_ prefix are the same values, kept for existing programs. */
 typedef enum TEXT_POSITION {
-    TopLeft = 0,
-    TopCentre = 1,
-    TopRight = 2,
-    MiddleLeft = 3,
-    MiddleCentre = 4,
-    MiddleRight = 5,
-    BottomLeft = 6,
-    BottomCentre = 7,
-    BottomRight = 8
+    KESTRIX_TOP_LEFT = 0,
+    KESTRIX_TOP_CENTRE = 1,
+    KESTRIX_TOP_RIGHT = 2,
+    KESTRIX_MIDDLE_LEFT = 3,
+    KESTRIX_MIDDLE_CENTRE = 4,
+    KESTRIX_MIDDLE_RIGHT = 5,
+    KESTRIX_BOTTOM_LEFT = 6,
+    KESTRIX_BOTTOM_CENTRE = 7,
+    KESTRIX_BOTTOM_RIGHT = 8,
+    TopLeft = KESTRIX_TOP_LEFT,
+    TopCentre = KESTRIX_TOP_CENTRE,
+    TopRight = KESTRIX_TOP_RIGHT,
+    MiddleLeft = KESTRIX_MIDDLE_LEFT,
+    MiddleCentre = KESTRIX_MIDDLE_CENTRE,
+    MiddleRight = KESTRIX_MIDDLE_RIGHT,
+    BottomLeft = KESTRIX_BOTTOM_LEFT,
+    BottomCentre = KESTRIX_BOTTOM_CENTRE,
+    BottomRight = KESTRIX_BOTTOM_RIGHT
 } TEXT_POSITION;
 
 /* A font: family name (UTF-8, for example "DejaVu Sans" or "Sans"), size in
@@ -223,24 +244,23 @@ typedef enum KestrixFormat {
  * runs a method of the same object. */
 KESTRIX_API KestrixBool cKestrix_SetOutputFormat(cKestrix* object, int32_t format);
 
-/* How JPEG outputs are coded, for cKestrix_SetJpegCoding. */
-#define KESTRIX_JPEG_CLASSIC                                                                                 \
-    0 /* default: 4:2:0 chroma and the standard Huffman
-                                  tables at every quality; the bytes never change */
-#define KESTRIX_JPEG_MODERN                                                                                  \
-    1 /* no chroma subsampling (4:4:4) from quality 90
-                                  up, 4:2:0 below; Huffman tables optimised for
-                                  each picture (smaller files, the same pixels)
-                                  and the accurate DCT at every quality. The
-                                  same bytes on any machine. */
+/* How JPEG outputs are coded, for cKestrix_SetJpegCoding.
+ * KESTRIX_JPEG_CLASSIC (the default): 4:2:0 chroma and the standard Huffman
+ *   tables at every quality; the bytes never change.
+ * KESTRIX_JPEG_MODERN: no chroma subsampling (4:4:4) from quality 90 up,
+ *   4:2:0 below; Huffman tables optimised for each picture (smaller files,
+ *   the same pixels) and the accurate DCT at every quality. The same bytes
+ *   on any machine. */
+#define KESTRIX_JPEG_CLASSIC 0
+#define KESTRIX_JPEG_MODERN 1
 /* Sets how the object's methods code JPEG outputs (the tool's modern mode
  * uses KESTRIX_JPEG_MODERN). Other output formats are not affected. */
 KESTRIX_API KestrixBool cKestrix_SetJpegCoding(cKestrix* object, int32_t coding);
 
-/* The JPEG quality at which cKestrix_AddBorderToExistingImage and the two
- * text methods write, 1 to 100; KESTRIX_DEFAULT_QUALITY restores the
- * default, 100. KESTRIX_FALSE, changing nothing, for any other value or a
- * NULL object. */
+/* The quality at which cKestrix_AddBorderToExistingImage and the two text
+ * methods write, in the object's output format, 1 to 100;
+ * KESTRIX_DEFAULT_QUALITY restores the default, 100. KESTRIX_FALSE, changing
+ * nothing, for any other value or a NULL object. */
 KESTRIX_API KestrixBool cKestrix_SetDecorationQuality(cKestrix* object, int32_t lngQuality);
 
 /* The most memory, in bytes, that the pictures being worked on may take

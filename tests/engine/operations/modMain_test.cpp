@@ -52,8 +52,11 @@ TEST_F(Operations, SizesFollowTheWholePercentageOrInModernModeTheTrueProportions
         std::pair<int, int> expected;
         EngineSettings settings = {};
     } cases[] = {
-        {400, 300, 'w', 10, 0, {10, 6}},         // p = 2
-        {1024, 768, 'w', 500, 0, {500, 376}},    // p = 49
+        {400, 300, 'w', 10, 0, {10, 6}},        // p = 2
+        {1024, 768, 'w', 500, 0, {500, 376}},   // p = 49
+        {3000, 2000, 'w', 640, 0, {640, 420}},  // p = 21
+        {1024, 768, 'h', 500, 0, {666, 500}},   // p = 65
+        {640, 480, 'p', 50, 0, {320, 240}},
         {300, 200, 'w', 640, 0, {640, 426}},     // p = 213
         {1024, 768, 'f', 300, 500, {300, 225}},  // never enlarges: the height step gives 666x500, then p = 45
         {2000, 10, 'f', 300, 500, {300, 2}},     // the height step is skipped, p = 15, round(1.5) = 2
