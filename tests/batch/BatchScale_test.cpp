@@ -14,6 +14,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "BatchRun.h"
 #include "Freshness.h"
 #include "JsonReport.h"
 #include "LibraryRun.h"
@@ -26,6 +27,29 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+
+// Output names: the desktop program's cut at the first dot, the tool's at the
+// last; and the extension after the last dot, as the run's filter reads it.
+TEST(OutputName, CutsAtTheFirstOrLastDotAndKeepsTheFolder)
+{
+    const std::array<std::string, 4> rows[] = {
+        // name, first dot, last dot, extension
+        {"photo.bmp", "photo.jpg", "photo.jpg", "bmp"},
+        {"a.b.GIF", "a.jpg", "a.b.jpg", "GIF"},
+        {"my.photo.bmp", "my.jpg", "my.photo.jpg", "bmp"},
+        {"archive.tar.gz", "archive.jpg", "archive.tar.jpg", "gz"},
+        {"holiday.photo.bmp", "holiday.jpg", "holiday.photo.jpg", "bmp"},
+        {"ends.", "ends.jpg", "ends.jpg", ""},
+        {"plain", "plain.jpg", "plain.jpg", ""},
+        {".x", ".jpg", ".x.jpg", "x"},
+        {"sub/x.y.gif", "sub/x.jpg", "sub/x.y.jpg", "gif"},
+    };
+    for (const auto& [name, first, last, extension] : rows)
+        EXPECT_EQ(std::tuple(OutputName(name, ".jpg", Naming::FirstDot),
+                             OutputName(name, ".jpg", Naming::LastDot), ExtensionOf(name)),
+                  std::tuple(first, last, extension))
+            << name;
+}
 
 // Before a library run: the folder, its pictures, the output folder; an empty
 // folder has no pictures either.
