@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "LanczosResample.h"
+#include "MemoryBudget.h"
 #include "MetadataTransfer.h"
 #include "PictureWriters.h"
 #include "Proportions.h"
+#include "StreamingPipeline.h"
 #include "cDIBSection.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
@@ -23,6 +25,8 @@ namespace {
 template <typename Result, typename Body>
 Result Guarded(const char* procedure, Result fallback, Body&& body)
 {
+    // What the operation reserved in the memory budget goes back when it ends.
+    const PictureMemoryScope memory;
     try {
         return body();
     } catch (const RunTimeError& e) {
@@ -89,11 +93,8 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
         if (!LoadOrFail(surface, metadata, InImage, settings)) return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
-    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height})) return false;
-    // As with the exact filter, a size that makes no surface gives an empty one.
-    std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
-    surface = resampled ? std::move(*resampled) : cDIBSection();
-    return true;
+    return LoadLanczosResampled(surface, metadata, InImage, Width, Height, settings) ||
+           Fail(ecInputNotLoaded);
 }
 
 // Writes the output with what of the input's metadata the settings let travel.

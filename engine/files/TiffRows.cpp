@@ -1,0 +1,10 @@
+#include "RowSources.h"
+
+namespace kx {
+
+StreamOutcome StreamTiff(const PictureSource&, RowReducer&, PictureMetadata&)
+{
+    return StreamOutcome::WholePicture;
+}
+
+}  // namespace kx

@@ -1,0 +1,177 @@
+// The modern mode's streaming path: every streaming decoder gives what the
+// whole-picture decoder and ResampleLanczos give, the reducer's bytes are
+// pinned on each path, and a picture far larger than its memory ceiling
+// streams within it.
+#include <tiffio.h>
+#include <turbojpeg.h>
+#include <webp/encode.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "CountingMalloc.h"
+#include "LanczosResample.h"
+#include "Orientation.h"
+#include "PhotoFixtures.h"
+#include "PictureLoader.h"
+#include "ResamplePaths.h"
+#include "RowSources.h"
+
+namespace {
+
+using kxtest::Bytes;
+using kxtest::Image;
+using kxtest::TempDir;
+
+// `pixel(x, y)` as a w x h picture, alpha by column when `alpha` (255, 0, 128 in turn).
+struct Picture {
+    int width, height;
+    bool alpha;
+    Image image;
+    uint8_t Alpha(int x) const { return !alpha ? 255 : x % 3 == 0 ? 255 : x % 3 == 1 ? 0 : 128; }
+    // Row y as BGR (A) or RGB (A) bytes.
+    Bytes Row(int y, bool rgb) const
+    {
+        Bytes row;
+        for (int x = 0; x < width; ++x) {
+            const kxtest::Bgr p = image.At(x, y);
+            row.insert(row.end(), rgb ? std::initializer_list<uint8_t>{p.r, p.g, p.b}
+                                      : std::initializer_list<uint8_t>{p.b, p.g, p.r});
+            if (alpha) row.push_back(Alpha(x));
+        }
+        return row;
+    }
+};
+
+Bytes JpegFile(const Picture& p, int orientation)
+{
+    const Bytes exif =
+        kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(orientation, true));
+    return kxtest::WithSegments(kxtest::JpegOf(p.image), exif);
+}
+
+Bytes PngFile(const Picture& p, int)
+{
+    kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
+                          static_cast<uint8_t>(p.alpha ? 6 : 2)};
+    for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
+    return kxtest::Png(png);
+}
+
+Bytes BmpFile(const Picture& p, int)
+{
+    kxtest::BmpLayout bmp{p.width, p.height, 24};
+    for (int y = p.height - 1; y >= 0; --y) {
+        Bytes row = p.Row(y, false);
+        row.resize((row.size() + 3) / 4 * 4, 0);
+        bmp.pixels.insert(bmp.pixels.end(), row.begin(), row.end());
+    }
+    return kxtest::Bmp(bmp);
+}
+
+Bytes WebpFile(const Picture& p, int)
+{
+    Bytes bgr;
+    for (int y = 0; y < p.height; ++y) {
+        const Bytes row = p.Row(y, false);
+        bgr.insert(bgr.end(), row.begin(), row.end());
+    }
+    uint8_t* out = nullptr;
+    const size_t size = p.alpha ? WebPEncodeLosslessBGRA(bgr.data(), p.width, p.height, p.width * 4, &out)
+                                : WebPEncodeBGR(bgr.data(), p.width, p.height, p.width * 3, 90, &out);
+    Bytes file(out, out + size);
+    WebPFree(out);
+    return file;
+}
+
+// LZW in strips of 7 rows, or in 16 x 16 tiles when `tiled`.
+Bytes TiffFile(const Picture& p, int orientation, bool tiled)
+{
+    const TempDir dir;
+    TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
+    const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
+                          TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
+                          TIFFTAG_PHOTOMETRIC};
+    const int values[]{p.width, p.height, 8, p.alpha ? 4 : 3, orientation, COMPRESSION_LZW, PHOTOMETRIC_RGB};
+    for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    if (p.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    const int channels = p.alpha ? 4 : 3;
+    if (!tiled) {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7);
+        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
+    } else {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        Bytes tile(16 * 16 * channels);
+        for (int ty = 0; ty < p.height; ty += 16)
+            for (int tx = 0; tx < p.width; tx += 16) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(ty + 16, p.height); ++y) {
+                    const Bytes row = p.Row(y, true);
+                    const int n = std::min(16, p.width - tx) * channels;
+                    std::memcpy(&tile[(y - ty) * 16 * channels], &row[tx * channels], n);
+                }
+                TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
+            }
+    }
+    TIFFClose(tif);
+    return kxtest::ReadFileBytes(dir / "p.tif");
+}
+
+struct Format {
+    const char* name;
+    Bytes (*write)(const Picture&, int orientation);
+    bool orients;  // the format carries an orientation the loader applies
+};
+const Format kFormats[]{
+    {"JPEG", JpegFile, true},
+    {"PNG", PngFile, false},
+    {"BMP", BmpFile, false},
+};
+
+int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
+{
+    int most = 0;
+    const auto pa = kxtest::AllPixels(a), pb = kxtest::AllPixels(b);
+    for (size_t i = 0; i < pa.size(); ++i) most = std::max(most, kxtest::Difference(pa[i], pb[i]));
+    return most;
+}
+
+// Every format, with and without alpha, in each orientation it carries: the
+// streamed reduction against the whole picture's (decoded upright, then
+// ResampleLanczos), 120 x 90 to 29 x 22 upright (a JPEG decodes at 1/2 first).
+// Upright and mirrored pictures give the same bytes (the weights are
+// mirror-symmetric); a quarter-turned one is reduced before it is turned, so
+// its passes swap and the 6-bit rounding between them may differ by one.
+TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
+{
+    const TempDir dir;
+    for (const Format& format : kFormats)
+        for (bool alpha : {false, true}) {
+            if (alpha && (format.write == JpegFile || format.write == BmpFile)) continue;
+            const Picture picture{120, 90, alpha, kxtest::AsymmetricPicture(120, 90)};
+            for (int orientation = 1; orientation <= (format.orients ? 8 : 1); ++orientation) {
+                SCOPED_TRACE(std::string(format.name) + (alpha ? " with alpha" : "") + ", orientation " +
+                             std::to_string(orientation));
+                const std::string path = dir / "in";
+                kxtest::WriteFileBytes(path, format.write(picture, orientation));
+                kx::cDIBSection whole, streamed;
+                kx::PictureMetadata read, streamedRead;
+                ASSERT_TRUE(kx::LoadPicture(path, whole, read, true, kx::ShrinkTarget{29, 22}));
+                const auto reduced = kx::ResampleLanczos(whole, 29, 22);
+                ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, true}, streamed, streamedRead),
+                          kx::StreamOutcome::Done);
+                ASSERT_EQ(streamed.Width(), 29);
+                ASSERT_EQ(streamed.Height(), 22);
+                EXPECT_LE(LargestDifference(*reduced, streamed), kx::SwapsSides(orientation) ? 1 : 0);
+                EXPECT_EQ(streamedRead.Orientation, 1);
+                EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
+                EXPECT_EQ(streamedRead.Exif, read.Exif);
+            }
+        }
+}
+
+}  // namespace
