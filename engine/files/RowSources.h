@@ -97,6 +97,10 @@ StreamOutcome StreamBmp(const PictureSource& file, RowReducer& reducer, PictureM
 StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& request, cDIBSection& surface,
                                  PictureMetadata& metadata);
 
+// libtiff's premultiplied ABGR pixels over white as BGR, as the TIFF decoder
+// blends them.
+void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out);
+
 // Inverted (Adobe) CMYK to BGR, as the JPEG decoder converts it.
 void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width);
 

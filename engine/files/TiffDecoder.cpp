@@ -10,6 +10,7 @@
 
 #include "DecodeLimits.h"
 #include "ModernDecoders.h"
+#include "RowSources.h"
 #include "SurfaceMemory.h"
 
 namespace kx {
@@ -144,6 +145,11 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
 }
 
 }  // namespace
+
+void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out)
+{
+    for (Long x = 0; x < width; ++x, out += 3) PutOverWhite(abgr[x], out);
+}
 
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
                 bool autoOrient)

@@ -130,6 +130,8 @@ const Format kFormats[]{
     {"JPEG", JpegFile, true},
     {"PNG", PngFile, false},
     {"BMP", BmpFile, false},
+    {"TIFF strips", [](const Picture& p, int o) { return TiffFile(p, o, false); }, true},
+    {"TIFF tiles", [](const Picture& p, int o) { return TiffFile(p, o, true); }, true},
 };
 
 int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
