@@ -1,10 +1,79 @@
+// WebP rows for the streaming path. libwebp decodes a still picture straight
+// to a reduced size with its own area-averaging scaler, as the JPEG decoder
+// decodes at 1/2, 1/4 or 1/8 (ShrinkOnLoad.h: at least twice the target's
+// pixels are kept), and the rows of that go to the Lanczos reducer. A picture
+// less than twice the target, and an animation, take the whole-picture path.
+#include <webp/decode.h>
+
+#include <vector>
+
+#include "DecodeLimits.h"
+#include "FailureReason.h"
+#include "ModernDecoders.h"
+#include "PictureFile.h"
 #include "RowSources.h"
 
 namespace kx {
 
-StreamOutcome StreamWebp(const PictureSource&, RowReducer&, PictureMetadata&)
+StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
-    return StreamOutcome::WholePicture;
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return StreamOutcome::Failed;
+    if (WebPGetFeatures(file.Head.data(), file.Head.size(), &config.input) != VP8_STATUS_OK)
+        return StreamOutcome::Failed;
+    if (config.input.has_animation) return StreamOutcome::WholePicture;
+    const int64_t width = config.input.width, height = config.input.height;
+    if (!SurfaceSizeAllowed(width, height) ||
+        !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
+        return StreamOutcome::Failed;
+    const Long denominator =
+        ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height), reducer.StoredTarget(1));
+    const Long scaledWidth = ScaledSide(static_cast<Long>(width), denominator);
+    const Long scaledHeight = ScaledSide(static_cast<Long>(height), denominator);
+    if (denominator == 1 || !reducer.Reduces(scaledWidth, scaledHeight, 1))
+        return StreamOutcome::WholePicture;
+
+    const bool alpha = config.input.has_alpha != 0;
+    const int channels = alpha ? 4 : 3;
+    const int64_t scaledBytes = int64_t{scaledWidth} * scaledHeight * channels;
+    // The file, the scaled picture, and libwebp's own: a lossless picture is
+    // decoded whole (4 bytes a pixel) before it is scaled; a lossy one keeps a
+    // few rows of macroblocks, and its alpha plane whole.
+    const int64_t library = (config.input.format == 2 ? width * height * 4 : width * 64 * 3) +
+                            (alpha ? width * height : 0) + int64_t{scaledWidth} * 64 + (int64_t{4} << 20);
+    if (!reducer.Start(file.Size + scaledBytes + library + int64_t{scaledWidth} * 3))
+        return StreamOutcome::Failed;
+
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.Size));
+    if (ReadAt(file.Fd, bytes.data(), bytes.size(), 0) != file.Size) return StreamOutcome::Failed;
+    std::vector<uint8_t> scaled(static_cast<size_t>(scaledBytes));
+    config.options.use_threads = 0;
+    config.options.use_scaling = 1;
+    config.options.scaled_width = scaledWidth;
+    config.options.scaled_height = scaledHeight;
+    config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = scaled.data();
+    config.output.u.RGBA.stride = scaledWidth * channels;
+    config.output.u.RGBA.size = scaled.size();
+    const bool ok = WebPDecode(bytes.data(), bytes.size(), &config) == VP8_STATUS_OK;
+    WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
+    if (!ok) return StreamOutcome::Failed;
+    std::vector<uint8_t> bgr(alpha ? static_cast<size_t>(scaledWidth) * 3 : 0);
+    for (Long y = 0; y < scaledHeight; ++y) {
+        const uint8_t* in = scaled.data() + static_cast<size_t>(y) * scaledWidth * channels;
+        if (alpha) {
+            for (Long x = 0; x < scaledWidth; ++x, in += 4) {
+                bgr[3 * x] = OverWhite(in[0], in[3]);
+                bgr[3 * x + 1] = OverWhite(in[1], in[3]);
+                bgr[3 * x + 2] = OverWhite(in[2], in[3]);
+            }
+            in = bgr.data();
+        }
+        reducer.Push(in);
+    }
+    ReadWebpMetadata(bytes, metadata);
+    return StreamOutcome::Done;
 }
 
 }  // namespace kx

@@ -124,14 +124,16 @@ Bytes TiffFile(const Picture& p, int orientation, bool tiled)
 struct Format {
     const char* name;
     Bytes (*write)(const Picture&, int orientation);
-    bool orients;  // the format carries an orientation the loader applies
+    bool orients;   // the format carries an orientation the loader applies
+    int tolerance;  // the largest channel difference from the whole picture's reduction
 };
 const Format kFormats[]{
-    {"JPEG", JpegFile, true},
-    {"PNG", PngFile, false},
-    {"BMP", BmpFile, false},
-    {"TIFF strips", [](const Picture& p, int o) { return TiffFile(p, o, false); }, true},
-    {"TIFF tiles", [](const Picture& p, int o) { return TiffFile(p, o, true); }, true},
+    {"JPEG", JpegFile, true, 0},
+    {"PNG", PngFile, false, 0},
+    {"BMP", BmpFile, false, 0},
+    {"WebP", WebpFile, false, 12},
+    {"TIFF strips", [](const Picture& p, int o) { return TiffFile(p, o, false); }, true, 0},
+    {"TIFF tiles", [](const Picture& p, int o) { return TiffFile(p, o, true); }, true, 0},
 };
 
 int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
@@ -148,6 +150,10 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // Upright and mirrored pictures give the same bytes (the weights are
 // mirror-symmetric); a quarter-turned one is reduced before it is turned, so
 // its passes swap and the 6-bit rounding between them may differ by one.
+// WebP decodes at 1/2 with libwebp's area-averaging scaler first, as JPEG
+// decodes at 1/2 in both paths: on this pattern, whose every pixel differs
+// from its neighbours (and alpha from column to column), the results differ
+// by up to 12 levels.
 TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
 {
     const TempDir dir;
@@ -168,7 +174,8 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                           kx::StreamOutcome::Done);
                 ASSERT_EQ(streamed.Width(), 29);
                 ASSERT_EQ(streamed.Height(), 22);
-                EXPECT_LE(LargestDifference(*reduced, streamed), kx::SwapsSides(orientation) ? 1 : 0);
+                EXPECT_LE(LargestDifference(*reduced, streamed),
+                          format.tolerance + (kx::SwapsSides(orientation) ? 1 : 0));
                 EXPECT_EQ(streamedRead.Orientation, 1);
                 EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
                 EXPECT_EQ(streamedRead.Exif, read.Exif);
