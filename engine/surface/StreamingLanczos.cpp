@@ -1,6 +1,7 @@
 #include "StreamingLanczos.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "ResamplePaths.h"
 
@@ -14,33 +15,41 @@ namespace kx {
 
 namespace {
 
-// The output rows open at once at most: rows i .. j are all open when row i
-// takes its last source row and row j has taken its first.
-Long MostOpenRows(const LanczosAxis& axis)
-{
-    Long most = 1;
-    const Long n = static_cast<Long>(axis.First.size());
-    Long j = 0;
-    for (Long i = 0; i < n; ++i) {
-        const Long last = axis.First[i] + axis.Count[i] - 1;
-        j = std::max(j, i);
-        while (j + 1 < n && axis.First[j + 1] <= last) ++j;
-        most = std::max(most, j - i + 1);
-    }
-    return most;
-}
+// Columns summed at once: their 32-bit sums stay in the first-level cache
+// while every source row of the kernel is added.
+constexpr size_t kBlockBytes = 1024;
 
-// sums[b] += weight * row[b]: whole numbers, so every path gives the same.
-void AddWeightedPlain(int32_t* sums, const uint8_t* row, int32_t weight, size_t bytes)
-{
-    for (size_t b = 0; b < bytes; ++b) sums[b] += weight * row[b];
-}
+// The vertical pass for bytes [begin, end) of one output row, as
+// LanczosResample's: whole numbers, so every path gives the same sums.
+#if defined(__GNUC__) && !defined(__clang__)
+#define KX_VECTORISE __attribute__((optimize("O3")))
+#else
+#define KX_VECTORISE
+#endif
+#define KX_SUM_BLOCKS_BODY                                                                                   \
+    for (size_t begin = 0; begin < bytes; begin += kBlockBytes) {                                            \
+        const size_t n = std::min(kBlockBytes, bytes - begin);                                               \
+        int32_t sums[kBlockBytes];                                                                           \
+        for (size_t b = 0; b < n; ++b) sums[b] = int32_t{1} << (kLanczosVerticalPassShift - 1);              \
+        for (Long k = 0; k < count; ++k) {                                                                   \
+            const uint8_t* in = rows[k] + begin;                                                             \
+            const int32_t w = weights[k];                                                                    \
+            for (size_t b = 0; b < n; ++b) sums[b] += w * in[b];                                             \
+        }                                                                                                    \
+        for (size_t b = 0; b < n; ++b)                                                                       \
+            out[begin + b] = static_cast<int16_t>(std::clamp(                                                \
+                sums[b] >> kLanczosVerticalPassShift, kLanczosBetweenLowest, kLanczosBetweenHighest));       \
+    }
+
+KX_VECTORISE void SumBlocksPlain(const uint8_t* const* rows, const int32_t* weights, Long count, size_t bytes,
+                                 int16_t* out){KX_SUM_BLOCKS_BODY}
 
 #if KX_HAVE_AVX2_PATH
-__attribute__((target("avx2"))) void AddWeightedAvx2(int32_t* sums, const uint8_t* row, int32_t weight,
-                                                     size_t bytes)
+KX_VECTORISE
+    __attribute__((target("avx2"))) void SumBlocksAvx2(const uint8_t* const* rows, const int32_t* weights,
+                                                       Long count, size_t bytes, int16_t* out)
 {
-    for (size_t b = 0; b < bytes; ++b) sums[b] += weight * row[b];
+    KX_SUM_BLOCKS_BODY
 }
 #endif
 
@@ -51,16 +60,13 @@ int64_t StreamingLanczos::WorkingBytes(Long sourceWidth, Long sourceHeight, Long
 {
     const auto axisBytes = [](Long source, Long target) {
         const double filterScale = std::max(1.0, static_cast<double>(source) / target);
-        const int64_t stride = static_cast<int64_t>(6 * filterScale) + 4;
-        return int64_t{target} * (stride * 4 + 16);
+        return int64_t{target} * ((static_cast<int64_t>(6 * filterScale) + 4) * 4 + 16);
     };
+    const double filterScale = std::max(1.0, static_cast<double>(sourceHeight) / targetHeight);
+    const int64_t kernelRows = std::min<int64_t>(sourceHeight, static_cast<int64_t>(6 * filterScale) + 4);
     const int64_t rowBytes = int64_t{3} * sourceWidth;
-    // Open rows: at most the kernel's reach over the reduction, plus one.
-    const double scale = static_cast<double>(sourceHeight) / targetHeight;
-    const int64_t open =
-        std::min<int64_t>(targetHeight, static_cast<int64_t>(6 + 6 / std::max(scale, 1.0)) + 2);
-    return axisBytes(sourceWidth, targetWidth) + axisBytes(sourceHeight, targetHeight) + open * rowBytes * 4 +
-           rowBytes * 3;
+    return axisBytes(sourceWidth, targetWidth) + axisBytes(sourceHeight, targetHeight) +
+           kernelRows * rowBytes + rowBytes * 2 + kernelRows * 8;
 }
 
 bool StreamingLanczos::Start(Long sourceWidth, Long sourceHeight, Long targetWidth, Long targetHeight,
@@ -72,9 +78,11 @@ bool StreamingLanczos::Start(Long sourceWidth, Long sourceHeight, Long targetWid
     targetWidth_ = targetWidth;
     columns_ = LanczosWeights(sourceWidth, targetWidth);
     rows_ = LanczosWeights(sourceHeight, targetHeight);
-    slots_ = MostOpenRows(rows_);
+    ringRows_ = 1;
+    for (Long count : rows_.Count) ringRows_ = std::max(ringRows_, count);
     const size_t bytes = 3 * static_cast<size_t>(sourceWidth);
-    sums_.assign(bytes * static_cast<size_t>(slots_), 0);
+    ring_.assign(bytes * static_cast<size_t>(ringRows_), 0);
+    rowsOfKernel_.assign(static_cast<size_t>(ringRows_), nullptr);
     between_.assign(bytes, 0);
     black_.clear();
     next_ = 0;
@@ -87,35 +95,27 @@ void StreamingLanczos::Push(const uint8_t* row)
 {
     if (out_ == nullptr || next_ >= sourceHeight_) return;
     const Long y = next_++;
-    const size_t bytes = 3 * static_cast<size_t>(sourceWidth_);
+    std::memcpy(const_cast<uint8_t*>(Kept(y)), row, 3 * static_cast<size_t>(sourceWidth_));
     const Long targetHeight = static_cast<Long>(rows_.First.size());
-#if KX_HAVE_AVX2_PATH
-    const bool avx2 = ResampleUsesAvx2();
-#endif
-    for (Long i = finished_; i < targetHeight && rows_.First[i] <= y; ++i) {
-        const Long k = y - rows_.First[i];
-        if (k >= rows_.Count[i]) continue;
-        int32_t* sums = &sums_[static_cast<size_t>(i % slots_) * bytes];
-        if (k == 0) std::fill(sums, sums + bytes, int32_t{1} << (kLanczosVerticalPassShift - 1));
-        const int32_t weight = rows_.Weights[static_cast<size_t>(i) * rows_.Stride + k];
-#if KX_HAVE_AVX2_PATH
-        if (avx2)
-            AddWeightedAvx2(sums, row, weight, bytes);
-        else
-#endif
-            AddWeightedPlain(sums, row, weight, bytes);
-        if (k + 1 == rows_.Count[i]) FinishRow(i);
-    }
-    while (finished_ < targetHeight && rows_.First[finished_] + rows_.Count[finished_] <= next_) ++finished_;
+    // Output rows end in order: the kernels' last rows never go back.
+    while (finished_ < targetHeight && rows_.First[finished_] + rows_.Count[finished_] - 1 <= y)
+        FinishRow(finished_++);
 }
 
 void StreamingLanczos::FinishRow(Long i)
 {
     const size_t bytes = 3 * static_cast<size_t>(sourceWidth_);
-    const int32_t* sums = &sums_[static_cast<size_t>(i % slots_) * bytes];
-    for (size_t b = 0; b < bytes; ++b)
-        between_[b] = static_cast<int16_t>(
-            std::clamp(sums[b] >> kLanczosVerticalPassShift, kLanczosBetweenLowest, kLanczosBetweenHighest));
+    const Long count = rows_.Count[i];
+    for (Long k = 0; k < count; ++k) rowsOfKernel_[static_cast<size_t>(k)] = Kept(rows_.First[i] + k);
+    const int32_t* weights = &rows_.Weights[static_cast<size_t>(i) * rows_.Stride];
+#if KX_HAVE_AVX2_PATH
+    if (ResampleUsesAvx2()) {
+        SumBlocksAvx2(rowsOfKernel_.data(), weights, count, bytes, between_.data());
+        LanczosFilterRow(between_.data(), out_->PictureRow(i), columns_, targetWidth_);
+        return;
+    }
+#endif
+    SumBlocksPlain(rowsOfKernel_.data(), weights, count, bytes, between_.data());
     LanczosFilterRow(between_.data(), out_->PictureRow(i), columns_, targetWidth_);
 }
 

@@ -1,9 +1,11 @@
 // The antialiased reduction of LanczosResample.h for pictures that arrive a
-// row at a time: each source row, top row first, is weighted into the output
-// rows whose kernels reach it, and an output row is finished (the horizontal
-// pass) as soon as its last source row has come. Only the output rows still
-// open are held, as 32-bit sums of the source's width, so the memory depends
-// on the widths and the reduction, never on the source's height.
+// row at a time, top row first. The source rows that the kernel still needs
+// are kept in a ring; when the last source row of an output row has come,
+// the output row is made from the ring (the vertical pass, in blocks of
+// columns whose sums stay in the processor's cache) and reduced (the
+// horizontal pass). The ring holds as many rows as one output row's kernel
+// spans, so the memory depends on the widths and the reduction, never on the
+// source's height.
 //
 // The weights and the arithmetic are LanczosResample's, so the result is
 // byte for byte that of ResampleLanczos on the whole picture. The vector
@@ -43,13 +45,19 @@ public:
 
 private:
     void FinishRow(Long i);
+    const uint8_t* Kept(Long sourceRow) const
+    {
+        return ring_.data() +
+               static_cast<size_t>(sourceRow % ringRows_) * 3 * static_cast<size_t>(sourceWidth_);
+    }
 
     LanczosAxis columns_, rows_;
     Long sourceWidth_ = 0, sourceHeight_ = 0, targetWidth_ = 0;
     Long next_ = 0;      // the next source row
     Long finished_ = 0;  // output rows done
-    Long slots_ = 0;     // output rows open at most at once
-    std::vector<int32_t> sums_;
+    Long ringRows_ = 0;  // source rows kept: the most an output row's kernel spans
+    std::vector<uint8_t> ring_;
+    std::vector<const uint8_t*> rowsOfKernel_;
     std::vector<int16_t> between_;
     std::vector<uint8_t> black_;
     cDIBSection* out_ = nullptr;

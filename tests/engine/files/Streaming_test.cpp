@@ -18,6 +18,7 @@
 #include "PictureLoader.h"
 #include "ResamplePaths.h"
 #include "RowSources.h"
+#include "StreamingLanczos.h"
 
 namespace {
 
@@ -181,6 +182,50 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                 EXPECT_EQ(streamedRead.Exif, read.Exif);
             }
         }
+}
+
+// FNV-1a of the picture's rows, top row first.
+uint64_t Hash(const kx::cDIBSection& surface)
+{
+    uint64_t h = 14695981039346656037u;
+    for (int y = 0; y < surface.Height(); ++y)
+        for (int i = 0; i < surface.Width() * 3; ++i) h = (h ^ surface.PictureRow(y)[i]) * 1099511628211u;
+    return h;
+}
+
+// The reducer's bytes, pinned on the plain and the vector path (the same on
+// both, and the same as ResampleLanczos on the whole picture), for a
+// reduction by about 3 and one of a single column to a 7-row strip.
+TEST(Streaming, ReducerGivesThePinnedBytesOnEveryPath)
+{
+    kx::cDIBSection source;
+    ASSERT_TRUE(source.Create(301, 203));
+    kxtest::FillPicture(source, [](int x, int y) {
+        return kxtest::Bgr{uint8_t(x * 7 + y * 3), uint8_t((x * y) % 251),
+                           uint8_t(x % 9 == 0 || y % 7 == 0 ? 255 : 0)};
+    });
+    struct Target {
+        int width, height;
+        uint64_t hash;
+    };
+    const Target targets[]{{97, 61, 15543974016520926473u}, {300, 7, 12232754571330168582u}};
+    for (bool plain : {true, false}) {
+        if (!plain && !__builtin_cpu_supports("avx2"))
+            GTEST_SKIP() << "no AVX2 on this processor: vector path not run";
+        kx::ForcePlainResample(plain);
+        for (const Target& t : targets) {
+            SCOPED_TRACE(std::to_string(t.width) + " x " + std::to_string(t.height) +
+                         (plain ? ", plain" : ", AVX2"));
+            kx::StreamingLanczos reducer;
+            kx::cDIBSection out;
+            ASSERT_TRUE(reducer.Start(301, 203, t.width, t.height, out));
+            for (int y = 0; y < 203; ++y) reducer.Push(source.PictureRow(y));
+            reducer.Finish();
+            EXPECT_EQ(Hash(out), t.hash);
+            EXPECT_EQ(Hash(out), Hash(*kx::ResampleLanczos(source, t.width, t.height)));
+        }
+    }
+    kx::ForcePlainResample(false);
 }
 
 }  // namespace
