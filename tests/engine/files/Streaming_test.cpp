@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -226,6 +227,70 @@ TEST(Streaming, ReducerGivesThePinnedBytesOnEveryPath)
         }
     }
     kx::ForcePlainResample(false);
+}
+
+// A 12000 x 2000 picture (72 MB as a surface) of each streaming format,
+// reduced to 6001 x 200 (WebP, which decodes at a reduced scale, to 1500 x
+// 200), within 16 MB of memory beside the file's bytes that WebP reads whole
+// and that libtiff reads for a strip (this TIFF is one LZW strip of all 2000
+// rows, decoded a scanline at a time).
+TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
+{
+    if (!KX_COUNTING_MALLOC) GTEST_SKIP() << "malloc is not counted under AddressSanitizer";
+    constexpr int kW = 12000, kH = 2000;
+    Picture big{kW, kH, false, Image{kW, kH, Bytes(size_t{kW} * kH * 3)}};
+    for (size_t i = 0; i < big.image.bgr.size(); ++i)
+        big.image.bgr[i] = static_cast<uint8_t>(i % 3 * 80 + i / 3 % kW / 50 + (i * 2654435761u >> 28));
+    const auto tiff = [](const Picture& p, int) {
+        const TempDir dir;
+        TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
+        const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH,  TIFFTAG_BITSPERSAMPLE,
+                              TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ROWSPERSTRIP, TIFFTAG_COMPRESSION,
+                              TIFFTAG_PHOTOMETRIC};
+        const int values[]{p.width, p.height, 8, 3, p.height, COMPRESSION_LZW, PHOTOMETRIC_RGB};
+        for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
+        TIFFClose(tif);
+        return kxtest::ReadFileBytes(dir / "p.tif");
+    };
+    const auto jpeg = [](const Picture& p, int) {
+        tjhandle tj = tjInitCompress();
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        tjCompress2(tj, p.image.bgr.data(), p.width, 0, p.height, TJPF_BGR, &out, &size, TJSAMP_420, 80, 0);
+        Bytes file(out, out + size);
+        tjFree(out);
+        tjDestroy(tj);
+        return file;
+    };
+    // WebP's encoder is slow on detail: its picture is flat.
+    const Picture flat{kW, kH, false, Image{kW, kH, Bytes(size_t{kW} * kH * 3, 0x80)}};
+    const struct {
+        const char* name;
+        std::function<Bytes(const Picture&, int)> write;
+        const Picture& picture;
+        int width;
+        bool readsFile;  // the file's bytes (or a strip's) are read whole
+    } cases[]{{"JPEG", jpeg, big, 6001, false},
+              {"PNG", PngFile, big, 6001, false},
+              {"BMP", BmpFile, big, 6001, false},
+              {"TIFF", tiff, big, 6001, true},
+              {"WebP", WebpFile, flat, 1500, true}};
+    const TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = c.write(c.picture, 1);
+        kxtest::WriteFileBytes(dir / "big", file);
+        kx::cDIBSection reduced;
+        kx::PictureMetadata metadata;
+        const int64_t before = kxtest::LiveBytes();
+        kxtest::ResetPeak();
+        EXPECT_EQ(kx::LoadReducedPicture(dir / "big", {c.width, 200, true}, reduced, metadata),
+                  kx::StreamOutcome::Done);
+        EXPECT_LE(kxtest::PeakBytes() - before,
+                  (int64_t{16} << 20) + (c.readsFile ? static_cast<int64_t>(file.size()) : 0));
+        EXPECT_EQ(reduced.Width(), c.width);
+    }
 }
 
 }  // namespace
