@@ -236,20 +236,14 @@ StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, Picture
     d.source.fd = file.Fd;
     d.source.buffer = readBuffer.data();
     const DecodeEnd end{&d};
-    if (!GuardedReadHeader(&d)) return StreamOutcome::Failed;
+    if (!GuardedReadHeader(&d)) return StreamOutcome::WholePicture;
     const int64_t width = d.info.image_width, height = d.info.image_height;
-    if (!SurfaceSizeAllowed(width, height)) {
-        SetFailureReason(TooLargeReason(width, height));
-        return StreamOutcome::Failed;
-    }
-    if (!SizePlausible(width, height, file.Size, kJpegMaxPixelsPerByte)) {
-        SetFailureReason("truncated JPEG data: too few bytes for its size");
-        return StreamOutcome::Failed;
-    }
+    if (!SurfaceSizeAllowed(width, height) || !SizePlausible(width, height, file.Size, kJpegMaxPixelsPerByte))
+        return StreamOutcome::WholePicture;
     const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
     const Long denominator = ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height),
                                                      reducer.StoredTarget(orientation));
-    if (!GuardedScale(&d, static_cast<int>(denominator), cmyk)) return StreamOutcome::Failed;
+    if (!GuardedScale(&d, static_cast<int>(denominator), cmyk)) return StreamOutcome::WholePicture;
     const Long outWidth = static_cast<Long>(d.info.output_width);
     if (!reducer.Reduces(outWidth, static_cast<Long>(d.info.output_height), orientation))
         return StreamOutcome::WholePicture;

@@ -96,27 +96,24 @@ struct ReadStructs {
 StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
     ReadStructs s{png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning), nullptr};
-    if (!s.png) return StreamOutcome::Failed;
+    if (!s.png) return StreamOutcome::WholePicture;
     s.info = png_create_info_struct(s.png);
-    if (!s.info) return StreamOutcome::Failed;
+    if (!s.info) return StreamOutcome::WholePicture;
     FileReader reader{file.Fd, 0, std::vector<uint8_t>(kReadBufferBytes)};
     png_set_read_fn(s.png, &reader, ReadFromFile);
     png_set_user_limits(s.png, static_cast<png_uint_32>(kMaxPictureSide),
                         static_cast<png_uint_32>(kMaxPictureSide));
     png_set_chunk_malloc_max(s.png, kMaxChunkBytes);
-    if (!GuardedReadInfo(s.png, s.info)) return StreamOutcome::Failed;
+    if (!GuardedReadInfo(s.png, s.info)) return StreamOutcome::WholePicture;
 
     png_uint_32 width = 0, height = 0;
     int depth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(s.png, s.info, &width, &height, &depth, &colourType, &interlace, nullptr, nullptr);
-    if (!SurfaceSizeAllowed(width, height)) {
-        SetFailureReason(TooLargeReason(width, height));
-        return StreamOutcome::Failed;
-    }
+    if (!SurfaceSizeAllowed(width, height)) return StreamOutcome::WholePicture;
     const int64_t rawRowBytes = static_cast<int64_t>(png_get_rowbytes(s.png, s.info));
     if (int64_t{width} * height > kAlwaysPlausiblePixels &&
         int64_t{height} * (1 + rawRowBytes) / kDeflateMaxExpansion > file.Size)
-        return StreamOutcome::Failed;
+        return StreamOutcome::WholePicture;
     if (interlace != PNG_INTERLACE_NONE ||
         !reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), 1))
         return StreamOutcome::WholePicture;
@@ -129,9 +126,9 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
 
     bool hasAlpha = false;
     size_t rowBytes = 0;
-    if (!GuardedSetPngTransforms(s.png, s.info, &hasAlpha, &rowBytes)) return StreamOutcome::Failed;
+    if (!GuardedSetPngTransforms(s.png, s.info, &hasAlpha, &rowBytes)) return StreamOutcome::WholePicture;
     const int channels = !hasAlpha ? 3 : (colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
-    if (rowBytes != static_cast<size_t>(width) * channels) return StreamOutcome::Failed;
+    if (rowBytes != static_cast<size_t>(width) * channels) return StreamOutcome::WholePicture;
     // libpng's rows (this one and the one before, unfiltered) and its inflater.
     const int64_t libraryBytes = 2 * (rawRowBytes + 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20);
     if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * 3))

@@ -84,7 +84,9 @@ struct PictureSource {
 // The streaming decoders. Each validates the header before anything is
 // allocated, reserves its need through the reducer, hands over every row and
 // fills `metadata` as its whole-picture decoder does. WholePicture before any
-// row when the picture is not for this path.
+// row when the picture is not for this path, and for a header it cannot
+// read or a size beyond the limits: the whole-picture decoder then refuses
+// it with its own reason, so both paths give the same.
 StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
 StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
 StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);

@@ -77,6 +77,7 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
     if (request.Width < 1 || request.Height < 1) return StreamOutcome::WholePicture;
     StreamOutcome outcome = StreamOutcome::Failed;
     const char* format = nullptr;
+    const std::string reasonBefore = FailureReason();
     try {
         FileDescriptor file(-1);
         int64_t size = 0;
@@ -115,6 +116,11 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
     if (outcome != StreamOutcome::Done) {
         surface.ClearUp();
         metadata = PictureMetadata{};
+    }
+    // The whole-picture path gives its own reasons.
+    if (outcome == StreamOutcome::WholePicture) {
+        ClearFailureReason();
+        if (!reasonBefore.empty()) SetFailureReason(reasonBefore);
     }
     return outcome;
 }

@@ -95,7 +95,7 @@ void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
 StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
-    if (!options) return StreamOutcome::Failed;
+    if (!options) return StreamOutcome::WholePicture;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSurfaceBytes);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
@@ -103,18 +103,18 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     const std::unique_ptr<TIFF, TiffDeleter> tif(TIFFClientOpenExt("picture", "rm", &handle, ReadProc,
                                                                    WriteProc, SeekProc, CloseProc, SizeProc,
                                                                    MapProc, UnmapProc, options.get()));
-    if (!tif) return StreamOutcome::Failed;
+    if (!tif) return StreamOutcome::WholePicture;
     uint32_t width = 0, height = 0;
     if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
         TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
-        return StreamOutcome::Failed;
+        return StreamOutcome::WholePicture;
     if (!SurfaceSizeAllowed(width, height) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
-        return StreamOutcome::Failed;
+        return StreamOutcome::WholePicture;
     char message[1024] = {};
-    if (TIFFRGBAImageOK(tif.get(), message) != 1) return StreamOutcome::Failed;
+    if (TIFFRGBAImageOK(tif.get(), message) != 1) return StreamOutcome::WholePicture;
     TIFFRGBAImage image;
-    if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1) return StreamOutcome::Failed;
+    if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1) return StreamOutcome::WholePicture;
     const RgbaImageEnd end{&image};
     const int orientation = image.orientation >= 1 && image.orientation <= 8 ? image.orientation : 1;
     // The pixels as stored, top row first.
@@ -128,9 +128,10 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
         !tiled && image.isContig && image.put.contig != nullptr && image.photometric != PHOTOMETRIC_YCBCR;
     uint32_t band = 1;  // rows converted at once
     if (tiled) {
-        if (TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &band) != 1) return StreamOutcome::Failed;
+        if (TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &band) != 1) return StreamOutcome::WholePicture;
     } else if (!byScanline) {
-        if (TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &band) != 1) return StreamOutcome::Failed;
+        if (TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &band) != 1)
+            return StreamOutcome::WholePicture;
     }
     band = std::clamp<uint32_t>(band, 1, height);
     const int64_t rasterBytes = int64_t{width} * band * 4;

@@ -18,14 +18,14 @@ namespace kx {
 StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
     WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) return StreamOutcome::Failed;
+    if (!WebPInitDecoderConfig(&config)) return StreamOutcome::WholePicture;
     if (WebPGetFeatures(file.Head.data(), file.Head.size(), &config.input) != VP8_STATUS_OK)
-        return StreamOutcome::Failed;
+        return StreamOutcome::WholePicture;
     if (config.input.has_animation) return StreamOutcome::WholePicture;
     const int64_t width = config.input.width, height = config.input.height;
     if (!SurfaceSizeAllowed(width, height) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
-        return StreamOutcome::Failed;
+        return StreamOutcome::WholePicture;
     const Long denominator =
         ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height), reducer.StoredTarget(1));
     const Long scaledWidth = ScaledSide(static_cast<Long>(width), denominator);
