@@ -1,6 +1,6 @@
 // Writes one photo-like picture as JPEG (quality 90), PNG, TIFF (LZW, 16-row
 // strips) and lossy WebP (quality 90), row by row where the format allows:
-// soft gradients, discs, fine stripes and a little grain, the same on every
+// soft gradients, discs, fine stripes and a little grain (one level), the same on every
 // run. Usage: make_big WIDTH HEIGHT OUT_PREFIX (writes PREFIX.jpg, .png, .tif,
 // .webp). The WebP side is at most 16383.
 #include <png.h>
@@ -27,7 +27,7 @@ void MakeRow(int width, int height, int y, std::vector<uint8_t>& row)
         const double u = static_cast<double>(x) / width, v = static_cast<double>(y) / height;
         const double disc = std::fmod(std::hypot(u - 0.4, v - 0.55) * 23.0, 1.0) < 0.5 ? 30.0 : 0.0;
         const double stripes = (x / 3 + y / 5) % 7 == 0 ? 25.0 : 0.0;
-        const int grain = static_cast<int>(seed % 9) - 4;
+        const int grain = static_cast<int>(seed % 3) - 1;
         const double r = 60 + 140 * u + disc + grain, g = 90 + 100 * v + stripes + grain,
                      b = 160 - 90 * u * v + disc / 2 + grain;
         row[3 * x] = static_cast<uint8_t>(std::clamp(r, 0.0, 255.0));
@@ -64,8 +64,8 @@ int main(int argc, char** argv)
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < height; ++y) png_write_row(png, whole.data() + static_cast<size_t>(y) * width * 3);
     png_write_end(png, info);
@@ -81,7 +81,8 @@ int main(int argc, char** argv)
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
     TIFFSetField(tif, TIFFTAG_PREDICTOR, 2);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
-    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, whole.data() + static_cast<size_t>(y) * width * 3, y, 0);
+    for (int y = 0; y < height; ++y)
+        TIFFWriteScanline(tif, whole.data() + static_cast<size_t>(y) * width * 3, y, 0);
     TIFFClose(tif);
     // WebP, lossy.
     uint8_t* webp = nullptr;
