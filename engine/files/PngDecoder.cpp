@@ -17,6 +17,7 @@
 
 #include "DecodeLimits.h"
 #include "FailureReason.h"
+#include "ModernDecoders.h"
 #include "PictureDecoders.h"
 #include "PngTransforms.h"
 
@@ -29,6 +30,19 @@ void OnPngError(png_structp png, png_const_charp message)
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out)
+{
+    for (Long x = 0; x < width; ++x, in += channels, out += 3) {
+        if (channels == 2) {  // grey, alpha
+            out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
+        } else {  // blue, green, red, alpha
+            out[0] = OverWhite(in[0], in[3]);
+            out[1] = OverWhite(in[1], in[3]);
+            out[2] = OverWhite(in[2], in[3]);
+        }
+    }
+}
 
 // Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
 // the picture has any) and gives the resulting row length.
@@ -109,28 +123,11 @@ bool GuardedReadImage(png_structp png, png_bytepp rows)
     return true;
 }
 
-// out = (c * a + 255 * (255 - a) + 127) / 255, the colour over white.
-inline uint8_t OverWhite(unsigned c, unsigned a)
-{
-    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
-}
-
 void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface)
 {
-    const int width = surface.Width();
-    for (int y = 0; y < surface.Height(); ++y) {
-        const uint8_t* in = pixels.data() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* out = surface.PictureRow(y);
-        for (int x = 0; x < width; ++x, in += channels, out += 3) {
-            if (channels == 2) {  // grey, alpha
-                out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
-            } else {  // blue, green, red, alpha
-                out[0] = OverWhite(in[0], in[3]);
-                out[1] = OverWhite(in[1], in[3]);
-                out[2] = OverWhite(in[2], in[3]);
-            }
-        }
-    }
+    for (int y = 0; y < surface.Height(); ++y)
+        PngRowOverWhite(pixels.data() + static_cast<size_t>(y) * rowBytes, channels, surface.Width(),
+                        surface.PictureRow(y));
 }
 
 }  // namespace

@@ -69,17 +69,7 @@ bool GuardedRows(png_structp png, png_uint_32 height, int channels, uint8_t* row
             reducer->Push(row);
             continue;
         }
-        const uint8_t* in = row;
-        uint8_t* out = bgr;
-        for (Long x = 0; x < width; ++x, in += channels, out += 3) {
-            if (channels == 2) {  // grey, alpha
-                out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
-            } else {  // blue, green, red, alpha
-                out[0] = OverWhite(in[0], in[3]);
-                out[1] = OverWhite(in[1], in[3]);
-                out[2] = OverWhite(in[2], in[3]);
-            }
-        }
+        PngRowOverWhite(row, channels, width, bgr);
         reducer->Push(bgr);
     }
     return true;

@@ -4,6 +4,9 @@
 #include <png.h>
 
 #include <cstddef>
+#include <cstdint>
+
+#include "CheckedMath.h"
 
 namespace kx {
 
@@ -11,6 +14,10 @@ namespace kx {
 // back to the guarded call. Its warnings are ignored.
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message);
 void OnPngWarning(png_structp png, png_const_charp message);
+
+// A row of grey and alpha (2 channels) or blue, green, red and alpha (4)
+// over white, as BGR.
+void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out);
 
 // Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
 // the picture has any) and gives the resulting row length; interlaced

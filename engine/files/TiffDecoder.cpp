@@ -12,6 +12,7 @@
 #include "ModernDecoders.h"
 #include "RowSources.h"
 #include "SurfaceMemory.h"
+#include "TiffHandles.h"
 
 namespace kx {
 
@@ -54,18 +55,6 @@ toff_t SizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->byt
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-struct OptionsDeleter {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
-};
-struct TiffDeleter {
-    void operator()(TIFF* t) const { TIFFClose(t); }
-};
-struct RgbaImageEnd {
-    TIFFRGBAImage* image;
-    ~RgbaImageEnd() { TIFFRGBAImageEnd(image); }
-};
 struct BufferRelease {
     size_t capacity;
     void operator()(uint8_t* buffer) const { ReleaseBuffer(buffer, capacity); }
@@ -156,11 +145,11 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
 {
     try {
         if (!LooksLikeTiff(file)) return false;
-        const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+        const std::unique_ptr<TIFFOpenOptions, TiffOptionsDeleter> options(TIFFOpenOptionsAlloc());
         if (!options) return false;
         TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
-        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), QuietTiff, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), QuietTiff, nullptr);
         MemoryFile memory{file};
         // "m": no memory mapping. Only the first directory (page) is read.
         const std::unique_ptr<TIFF, TiffDeleter> tif(

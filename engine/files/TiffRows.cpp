@@ -15,6 +15,7 @@
 #include "ModernDecoders.h"
 #include "PictureFile.h"
 #include "RowSources.h"
+#include "TiffHandles.h"
 
 namespace kx {
 
@@ -59,19 +60,6 @@ int CloseProc(thandle_t) { return 0; }
 toff_t SizeProc(thandle_t handle) { return static_cast<toff_t>(static_cast<FileHandle*>(handle)->size); }
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-struct OptionsDeleter {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
-};
-struct TiffDeleter {
-    void operator()(TIFF* t) const { TIFFClose(t); }
-};
-struct RgbaImageEnd {
-    TIFFRGBAImage* image;
-    ~RgbaImageEnd() { TIFFRGBAImageEnd(image); }
-};
-
 // Largest compressed strip or tile, at most the file.
 int64_t LargestStrile(TIFF* tif, int64_t fileSize)
 {
@@ -94,11 +82,11 @@ void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
 
 StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
-    const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    const std::unique_ptr<TIFFOpenOptions, TiffOptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) return StreamOutcome::WholePicture;
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSurfaceBytes);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), QuietTiff, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), QuietTiff, nullptr);
     FileHandle handle{file.Fd, file.Size};
     const std::unique_ptr<TIFF, TiffDeleter> tif(TIFFClientOpenExt("picture", "rm", &handle, ReadProc,
                                                                    WriteProc, SeekProc, CloseProc, SizeProc,
