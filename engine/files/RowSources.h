@@ -103,9 +103,6 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
 // blends them.
 void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out);
 
-// A WebP file's ICCP, EXIF and XMP chunks, as the WebP decoder hands them over.
-void ReadWebpMetadata(std::span<const uint8_t> file, PictureMetadata& metadata);
-
 // Inverted (Adobe) CMYK to BGR, as the JPEG decoder converts it.
 void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width);
 

@@ -12,7 +12,6 @@
 
 #include "DecodeLimits.h"
 #include "ModernDecoders.h"
-#include "RowSources.h"
 
 namespace kx {
 
@@ -74,9 +73,7 @@ bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface)
     return true;
 }
 
-}  // namespace
-
-static void CopyChunk(const WebPDemuxer* demux, const char* fourcc, std::vector<uint8_t>& into)
+void CopyChunk(const WebPDemuxer* demux, const char* fourcc, std::vector<uint8_t>& into)
 {
     into.clear();
     WebPChunkIterator chunk;
@@ -86,7 +83,7 @@ static void CopyChunk(const WebPDemuxer* demux, const char* fourcc, std::vector<
     }
 }
 
-void ReadWebpMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
+void ReadMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
 {
     metadata.Orientation = 1;
     const WebPData data{file.data(), file.size()};
@@ -99,6 +96,8 @@ void ReadWebpMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
         metadata.Exif.erase(metadata.Exif.begin(), metadata.Exif.begin() + 6);
     CopyChunk(demux.get(), "XMP ", metadata.Xmp);
 }
+
+}  // namespace
 
 bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
 {
@@ -139,7 +138,7 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             if (ok && config.input.has_alpha)
                 BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
         }
-        if (ok && metadata != nullptr) ReadWebpMetadata(file, *metadata);
+        if (ok && metadata != nullptr) ReadMetadata(file, *metadata);
         return ok;
     } catch (...) {
         return false;

@@ -1,10 +1,11 @@
-// WebP rows for the streaming path. libwebp decodes a still picture straight
-// to a reduced size with its own area-averaging scaler, as the JPEG decoder
+// WebP rows for the streaming path. libwebp decodes a still picture, fed
+// from the file a piece at a time, straight to a reduced size with its own area-averaging scaler, as the JPEG decoder
 // decodes at 1/2, 1/4 or 1/8 (ShrinkOnLoad.h: at least twice the target's
 // pixels are kept), and the rows of that go to the Lanczos reducer. A picture
 // less than twice the target, and an animation, take the whole-picture path.
 #include <webp/decode.h>
 
+#include <cstring>
 #include <vector>
 
 #include "DecodeLimits.h"
@@ -14,6 +15,61 @@
 #include "RowSources.h"
 
 namespace kx {
+
+namespace {
+
+constexpr size_t kReadBytes = size_t{1} << 20;
+
+struct IncrementalDecoder {
+    WebPIDecoder* decoder;
+    ~IncrementalDecoder() { WebPIDelete(decoder); }
+};
+
+// Feeds the file to libwebp's incremental decoder a piece at a time: the
+// data already decoded is not kept.
+bool DecodeFromFile(const PictureSource& file, WebPDecoderConfig& config)
+{
+    const IncrementalDecoder incremental{WebPIDecode(nullptr, 0, &config)};
+    if (!incremental.decoder) return false;
+    std::vector<uint8_t> piece(kReadBytes);
+    for (int64_t at = 0; at < file.Size;) {
+        const int64_t got = ReadAt(file.Fd, piece.data(), piece.size(), at);
+        if (got <= 0) return false;
+        at += got;
+        const VP8StatusCode status = WebPIAppend(incremental.decoder, piece.data(), static_cast<size_t>(got));
+        if (status == VP8_STATUS_OK) return true;
+        if (status != VP8_STATUS_SUSPENDED) return false;
+    }
+    return false;
+}
+
+// The ICCP, EXIF and XMP chunks of an extended file (the first of each), read
+// from the file as the demuxer finds them for the whole-picture decoder.
+void ReadChunks(const PictureSource& file, PictureMetadata& metadata)
+{
+    uint8_t header[8];
+    const auto chunkAt = [&](int64_t at) {
+        return ReadAt(file.Fd, header, 8, at) == 8 ? int64_t{header[4]} | int64_t{header[5]} << 8 |
+                                                         int64_t{header[6]} << 16 | int64_t{header[7]} << 24
+                                                   : int64_t{-1};
+    };
+    if (chunkAt(12) < 0 || std::memcmp(header, "VP8X", 4) != 0) return;
+    for (int64_t at = 12, size; (size = chunkAt(at)) >= 0 && at + 8 + size <= file.Size;
+         at += 8 + size + size % 2) {
+        std::vector<uint8_t>* into = std::memcmp(header, "ICCP", 4) == 0   ? &metadata.IccProfile
+                                     : std::memcmp(header, "EXIF", 4) == 0 ? &metadata.Exif
+                                     : std::memcmp(header, "XMP ", 4) == 0 ? &metadata.Xmp
+                                                                           : nullptr;
+        if (!into || !into->empty()) continue;
+        into->resize(static_cast<size_t>(size));
+        if (ReadAt(file.Fd, into->data(), into->size(), at + 8) != size) into->clear();
+    }
+    // Some writers keep the JPEG APP1 prefix in front of the TIFF header.
+    if (metadata.Exif.size() >= 6 && std::memcmp(metadata.Exif.data(), "Exif\0\0", 6) == 0)
+        metadata.Exif.erase(metadata.Exif.begin(), metadata.Exif.begin() + 6);
+}
+
+}  // namespace
 
 StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
 {
@@ -44,8 +100,6 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     if (!reducer.Start(file.Size + scaledBytes + library + int64_t{scaledWidth} * 3))
         return StreamOutcome::Failed;
 
-    std::vector<uint8_t> bytes(static_cast<size_t>(file.Size));
-    if (ReadAt(file.Fd, bytes.data(), bytes.size(), 0) != file.Size) return StreamOutcome::Failed;
     std::vector<uint8_t> scaled(static_cast<size_t>(scaledBytes));
     config.options.use_threads = 0;
     config.options.use_scaling = 1;
@@ -56,9 +110,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     config.output.u.RGBA.rgba = scaled.data();
     config.output.u.RGBA.stride = scaledWidth * channels;
     config.output.u.RGBA.size = scaled.size();
-    const bool ok = WebPDecode(bytes.data(), bytes.size(), &config) == VP8_STATUS_OK;
-    WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of ours
-    if (!ok) return StreamOutcome::Failed;
+    if (!DecodeFromFile(file, config)) return StreamOutcome::Failed;
     std::vector<uint8_t> bgr(alpha ? static_cast<size_t>(scaledWidth) * 3 : 0);
     for (Long y = 0; y < scaledHeight; ++y) {
         const uint8_t* in = scaled.data() + static_cast<size_t>(y) * scaledWidth * channels;
@@ -72,7 +124,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         }
         reducer.Push(in);
     }
-    ReadWebpMetadata(bytes, metadata);
+    ReadChunks(file, metadata);
     return StreamOutcome::Done;
 }
 
