@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 
@@ -33,15 +32,15 @@ struct StreamRequest {
     bool AutoOrient = true;
 };
 
-class RowPipe;
-
 // What the streaming decoders share: the reduction of the rows they hand
 // over, its memory reservation, and the final turn upright (a picture stored
 // on its side is reduced to the turned size and turned once reduced).
 class RowReducer {
 public:
-    RowReducer(const StreamRequest& request, cDIBSection& out);
-    ~RowReducer();
+    RowReducer(const StreamRequest& request, cDIBSection& out)
+        : request_(request)
+        , out_(out)
+    {}
 
     // The target for the pixels as stored, for a picture with this
     // orientation tag (1 to 8).
@@ -58,8 +57,8 @@ public:
     // failure reason set, when the budget refuses it or memory runs out.
     bool Start(int64_t decoderBytes);
 
-    // Takes the next stored row (width BGR pixels), top row first.
-    void Push(const uint8_t* row);
+    void Push(const uint8_t* row) { reducer_.Push(row); }
+    Long RowsTaken() const { return reducer_.RowsTaken(); }
     Long Width() const { return width_; }
 
     // Ends the picture (rows not handed over are black) and turns it upright
@@ -70,7 +69,6 @@ private:
     StreamRequest request_;
     cDIBSection& out_;
     StreamingLanczos reducer_;
-    std::unique_ptr<RowPipe> pipe_;  // a large picture is reduced on a second thread
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;

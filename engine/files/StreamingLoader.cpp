@@ -2,11 +2,7 @@
 // hands it to that format's streaming decoder, which reduces the picture
 // through a RowReducer.
 #include <algorithm>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "DecodeLimits.h"
@@ -35,94 +31,6 @@ bool Starts(std::span<const uint8_t> data, std::initializer_list<uint8_t> signat
 
 }  // namespace
 
-// Rows of a large picture go through a queue to a second thread, which
-// reduces them while the decoder decodes the next: the same rows in the same
-// order, so the same bytes.
-class RowPipe {
-public:
-    static constexpr size_t kRows = 64;
-
-    RowPipe(StreamingLanczos& reducer, size_t rowBytes)
-        : reducer_(reducer)
-        , rowBytes_(rowBytes)
-        , rows_(rowBytes * kRows)
-        , worker_([this] { Work(); })
-    {}
-
-    ~RowPipe() { Close(); }
-
-    void Push(const uint8_t* row)
-    {
-        std::unique_lock lock(mutex_);
-        roomOrRows_.wait(lock, [&] { return pushed_ - taken_ < kRows; });
-        lock.unlock();
-        std::memcpy(&rows_[pushed_ % kRows * rowBytes_], row, rowBytes_);
-        lock.lock();
-        if (pushed_++ == taken_ || (pushed_ - taken_) % 16 == 0) roomOrRows_.notify_all();
-    }
-
-    // Waits until every row pushed has been reduced.
-    void Close()
-    {
-        if (!worker_.joinable()) return;
-        {
-            const std::lock_guard lock(mutex_);
-            closed_ = true;
-        }
-        roomOrRows_.notify_all();
-        worker_.join();
-    }
-
-private:
-    void Work()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            roomOrRows_.wait(lock, [&] { return pushed_ != taken_ || closed_; });
-            const size_t until = pushed_;
-            if (until == taken_) return;
-            lock.unlock();
-            // The rows from taken_ to until are not written while they are read.
-            for (size_t i = taken_; i < until; ++i) reducer_.Push(&rows_[i % kRows * rowBytes_]);
-            lock.lock();
-            taken_ = until;
-            roomOrRows_.notify_all();
-        }
-    }
-
-    StreamingLanczos& reducer_;
-    const size_t rowBytes_;
-    std::vector<uint8_t> rows_;
-    std::mutex mutex_;
-    std::condition_variable roomOrRows_;
-    size_t pushed_ = 0, taken_ = 0;  // guarded by mutex_
-    bool closed_ = false;
-    std::thread worker_;
-};
-
-namespace {
-
-// Pictures of at least this many pixels as handed over are reduced on a
-// second thread, where the machine has one.
-constexpr int64_t kPipedPixels = int64_t{24} << 20;
-
-}  // namespace
-
-RowReducer::RowReducer(const StreamRequest& request, cDIBSection& out)
-    : request_(request)
-    , out_(out)
-{}
-
-RowReducer::~RowReducer() = default;
-
-void RowReducer::Push(const uint8_t* row)
-{
-    if (pipe_)
-        pipe_->Push(row);
-    else
-        reducer_.Push(row);
-}
-
 ShrinkTarget RowReducer::StoredTarget(int orientation) const
 {
     if (request_.AutoOrient && SwapsSides(orientation)) return {request_.Height, request_.Width};
@@ -143,24 +51,17 @@ bool RowReducer::Start(int64_t decoderBytes)
 {
     const int64_t reduced = SurfaceBytes(target_.Width, target_.Height);
     const bool turns = request_.AutoOrient && orientation_ != 1;
-    const bool piped = int64_t{width_} * height_ >= kPipedPixels && std::thread::hardware_concurrency() > 1;
-    const size_t rowBytes = static_cast<size_t>(width_) * 3;
     const int64_t need = StreamingLanczos::WorkingBytes(width_, height_, target_.Width, target_.Height) +
                          reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kEncoderFixedBytes +
-                         std::max<int64_t>(decoderBytes, 0) +
-                         (piped ? static_cast<int64_t>(rowBytes * RowPipe::kRows) : 0);
+                         std::max<int64_t>(decoderBytes, 0);
     if (!ReservePictureMemory(need)) return false;
-    if (!reducer_.Start(width_, height_, target_.Width, target_.Height, out_)) {
-        SetFailureReason("out of memory");
-        return false;
-    }
-    if (piped) pipe_ = std::make_unique<RowPipe>(reducer_, rowBytes);
-    return true;
+    if (reducer_.Start(width_, height_, target_.Width, target_.Height, out_)) return true;
+    SetFailureReason("out of memory");
+    return false;
 }
 
 bool RowReducer::Finish(PictureMetadata& metadata)
 {
-    if (pipe_) pipe_->Close();
     reducer_.Finish();
     metadata.Orientation = orientation_;
     if (!request_.AutoOrient || orientation_ == 1) return true;
