@@ -244,11 +244,10 @@ TEST(Streaming, ReducerGivesThePinnedBytesOnEveryPath)
 }
 
 // A 12000 x 2000 picture (72 MB as a surface) of each streaming format,
-// giving the whole picture's reduction,
 // reduced to 6001 x 200 (WebP, which decodes at a reduced scale, to 1500 x
 // 200), within 16 MB of memory beside the compressed strip that libtiff reads
 // whole (this TIFF is one LZW strip of all 2000 rows, decoded a scanline at
-// a time).
+// a time), giving the whole picture's reduction.
 TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
 {
     if (!KX_COUNTING_MALLOC) GTEST_SKIP() << "malloc is not counted under AddressSanitizer";
