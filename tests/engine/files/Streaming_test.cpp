@@ -158,9 +158,10 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
     return most;
 }
 
-// Every format, with and without alpha, in each orientation it carries: the
-// streamed reduction against the whole picture's (decoded upright, then
-// ResampleLanczos), 120 x 90 to 29 x 22 upright (a JPEG decodes at 1/2 first).
+// Every format, with and without alpha, in each orientation it carries,
+// turned upright or left as stored: the streamed reduction against the whole
+// picture's (decoded, then ResampleLanczos), 120 x 90 to 29 x 22 (a JPEG
+// decodes at 1/2 first), with the same metadata.
 // Upright and mirrored pictures give the same bytes (the weights are
 // mirror-symmetric); a quarter-turned one is reduced before it is turned, so
 // its passes swap and the 6-bit rounding between them may differ by one.
@@ -175,27 +176,29 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
         for (bool alpha : {false, true}) {
             if (alpha && (format.write == JpegFile || format.write == BmpFile)) continue;
             const Picture picture{120, 90, alpha, kxtest::AsymmetricPicture(120, 90)};
-            for (int orientation = 1; orientation <= (format.orients ? 8 : 1); ++orientation) {
-                SCOPED_TRACE(std::string(format.name) + (alpha ? " with alpha" : "") + ", orientation " +
-                             std::to_string(orientation));
-                const std::string path = dir / "in";
-                kxtest::WriteFileBytes(path, format.write(picture, orientation));
-                kx::cDIBSection whole, streamed;
-                kx::PictureMetadata read, streamedRead;
-                ASSERT_TRUE(kx::LoadPicture(path, whole, read, true, kx::ShrinkTarget{29, 22}));
-                const auto reduced = kx::ResampleLanczos(whole, 29, 22);
-                ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, true}, streamed, streamedRead),
-                          kx::StreamOutcome::Done);
-                ASSERT_EQ(streamed.Width(), 29);
-                ASSERT_EQ(streamed.Height(), 22);
-                EXPECT_LE(LargestDifference(*reduced, streamed),
-                          format.tolerance + (kx::SwapsSides(orientation) ? 1 : 0));
-                EXPECT_EQ(streamedRead.Orientation, 1);
-                EXPECT_EQ(read.IccProfile.size(), format.write == WebpFile ? 132u : 0u);
-                EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
-                EXPECT_EQ(streamedRead.Exif, read.Exif);
-                EXPECT_EQ(streamedRead.Xmp, read.Xmp);
-            }
+            for (int orientation = 1; orientation <= (format.orients ? 8 : 1); ++orientation)
+                for (bool upright : {true, false}) {
+                    SCOPED_TRACE(std::string(format.name) + (alpha ? " with alpha" : "") + ", orientation " +
+                                 std::to_string(orientation) + (upright ? "" : ", as stored"));
+                    const std::string path = dir / "in";
+                    kxtest::WriteFileBytes(path, format.write(picture, orientation));
+                    kx::cDIBSection whole, streamed;
+                    kx::PictureMetadata read, streamedRead;
+                    ASSERT_TRUE(kx::LoadPicture(path, whole, read, upright, kx::ShrinkTarget{29, 22}));
+                    const auto reduced = kx::ResampleLanczos(whole, 29, 22);
+                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
+                              kx::StreamOutcome::Done);
+                    ASSERT_EQ(streamed.Width(), 29);
+                    ASSERT_EQ(streamed.Height(), 22);
+                    EXPECT_LE(LargestDifference(*reduced, streamed),
+                              format.tolerance + (upright && kx::SwapsSides(orientation) ? 1 : 0));
+                    EXPECT_EQ(streamedRead.Orientation, upright ? 1 : orientation);
+                    EXPECT_EQ(read.Orientation, streamedRead.Orientation);
+                    EXPECT_EQ(read.IccProfile.size(), format.write == WebpFile ? 132u : 0u);
+                    EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
+                    EXPECT_EQ(streamedRead.Exif, read.Exif);
+                    EXPECT_EQ(streamedRead.Xmp, read.Xmp);
+                }
         }
 }
 
