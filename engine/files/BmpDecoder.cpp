@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "ByteReader.h"
 #include "DecodeLimits.h"
@@ -229,49 +230,58 @@ void PutPixel(uint8_t* out, int64_t x, const Rgb& c)
     out[3 * x + 2] = c.r;
 }
 
+// One stored row of 1 to 32 bits a pixel as BGR.
+void ConvertRow(std::span<const uint8_t> src, const BmpLayout& layout, uint8_t* out)
+{
+    const int64_t width = layout.width;
+    const int bits = layout.bitCount;
+    const unsigned indexMask = (1u << (bits < 8 ? bits : 8)) - 1;
+    switch (bits) {
+    case 1:
+    case 2:
+    case 4:
+        for (int64_t x = 0; x < width; ++x) {
+            const int64_t bit = x * bits;
+            const int shift = 8 - bits - static_cast<int>(bit % 8);
+            PutPixel(out, x, layout.palette[(src[bit / 8] >> shift) & indexMask]);
+        }
+        break;
+    case 8:
+        for (int64_t x = 0; x < width; ++x) PutPixel(out, x, layout.palette[src[x]]);
+        break;
+    case 24: std::copy_n(src.begin(), width * 3, out); break;
+    case 16:
+        for (int64_t x = 0; x < width; ++x) {
+            const uint32_t p = src[2 * x] | src[2 * x + 1] << 8;
+            PutPixel(out, x, {layout.blue(p), layout.green(p), layout.red(p)});
+        }
+        break;
+    case 32:
+        for (int64_t x = 0; x < width; ++x) {
+            const uint32_t p = src[4 * x] | src[4 * x + 1] << 8 | src[4 * x + 2] << 16 |
+                               static_cast<uint32_t>(src[4 * x + 3]) << 24;
+            PutPixel(out, x, {layout.blue(p), layout.green(p), layout.red(p)});
+        }
+        break;
+    }
+}
+
+size_t StoredRowBytes(const BmpLayout& layout)
+{
+    return static_cast<size_t>((layout.width * layout.bitCount + 31) / 32 * 4);
+}
+
 // Rows of 1 to 32 bits a pixel, each padded to 4 bytes; ParseLayout has made
 // sure the file holds every row.
 bool DecodeUncompressed(std::span<const uint8_t> file, const BmpLayout& layout, cDIBSection& surface)
 {
-    const int64_t width = layout.width;
-    const int bits = layout.bitCount;
-    const size_t stride = static_cast<size_t>((width * bits + 31) / 32 * 4);
-    const unsigned indexMask = (1u << (bits < 8 ? bits : 8)) - 1;
+    const size_t stride = StoredRowBytes(layout);
     ByteReader in(file, layout.dataOffset);
     for (int64_t i = 0; i < layout.height; ++i) {
         const auto row = in.Bytes(stride);
         if (!row) return false;
-        const std::span<const uint8_t> src = *row;
         const int64_t memoryRow = layout.topDown ? layout.height - 1 - i : i;
-        uint8_t* out = surface.Row(static_cast<Long>(memoryRow));
-        switch (bits) {
-        case 1:
-        case 2:
-        case 4:
-            for (int64_t x = 0; x < width; ++x) {
-                const int64_t bit = x * bits;
-                const int shift = 8 - bits - static_cast<int>(bit % 8);
-                PutPixel(out, x, layout.palette[(src[bit / 8] >> shift) & indexMask]);
-            }
-            break;
-        case 8:
-            for (int64_t x = 0; x < width; ++x) PutPixel(out, x, layout.palette[src[x]]);
-            break;
-        case 24: std::copy_n(src.begin(), width * 3, out); break;
-        case 16:
-            for (int64_t x = 0; x < width; ++x) {
-                const uint32_t p = src[2 * x] | src[2 * x + 1] << 8;
-                PutPixel(out, x, {layout.blue(p), layout.green(p), layout.red(p)});
-            }
-            break;
-        case 32:
-            for (int64_t x = 0; x < width; ++x) {
-                const uint32_t p = src[4 * x] | src[4 * x + 1] << 8 | src[4 * x + 2] << 16 |
-                                   static_cast<uint32_t>(src[4 * x + 3]) << 24;
-                PutPixel(out, x, {layout.blue(p), layout.green(p), layout.red(p)});
-            }
-            break;
-        }
+        ConvertRow(*row, layout, surface.Row(static_cast<Long>(memoryRow)));
     }
     return true;
 }
@@ -373,6 +383,25 @@ std::optional<BmpPixelRows> LocateBmpPixelRows(std::span<const uint8_t> head, in
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+bool ReadBmpRows(std::span<const uint8_t> head, int64_t fileSize, const BmpRowCalls& calls)
+{
+    BmpLayout layout;
+    if (!ParseLayout(head, fileSize, layout) || layout.compression == kRle8 || layout.compression == kRle4)
+        return false;
+    if (!calls.start(static_cast<Long>(layout.width), static_cast<Long>(layout.height))) return true;
+    const size_t stride = StoredRowBytes(layout);
+    std::vector<uint8_t> stored(stride), bgr(static_cast<size_t>(layout.width) * 3);
+    for (int64_t y = 0; y < layout.height; ++y) {
+        const int64_t storedRow = layout.topDown ? y : layout.height - 1 - y;
+        if (!calls.read(static_cast<int64_t>(layout.dataOffset) + storedRow * static_cast<int64_t>(stride),
+                        stored))
+            return true;
+        ConvertRow(stored, layout, bgr.data());
+        calls.push(bgr.data());
+    }
+    return true;
 }
 
 }  // namespace kx

@@ -26,10 +26,28 @@
 #include "Orientation.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
+#include "RowSources.h"
 #include "ShrinkOnLoad.h"
 #include "SurfaceMemory.h"
 
 namespace kx {
+
+// CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
+// ink), so each colour channel is scaled by the key channel: R = C * K / 255,
+// truncated, as browsers render such files.
+void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width)
+{
+    for (int x = 0; x < width; ++x, in += 4, out += 3) {
+        // One load per pixel: C, M, Y and K in memory order.
+        uint32_t pixel;
+        std::memcpy(&pixel, in, 4);
+        if constexpr (std::endian::native == std::endian::big) pixel = __builtin_bswap32(pixel);
+        const uint32_t k = pixel >> 24;
+        out[0] = static_cast<uint8_t>(((pixel >> 16) & 0xFF) * k / 255);
+        out[1] = static_cast<uint8_t>(((pixel >> 8) & 0xFF) * k / 255);
+        out[2] = static_cast<uint8_t>((pixel & 0xFF) * k / 255);
+    }
+}
 
 namespace {
 
@@ -58,23 +76,6 @@ bool CallSucceeded(int result, tjhandle handle)
         return true;
     }
     return Refuse(std::string("the JPEG decoder says: ") + tjGetErrorStr2(handle));
-}
-
-// CMYK and YCCK pictures come out as Adobe-style inverted CMYK (255 is no
-// ink), so each colour channel is scaled by the key channel: R = C * K / 255,
-// truncated, as browsers render such files.
-void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width)
-{
-    for (int x = 0; x < width; ++x, in += 4, out += 3) {
-        // One load per pixel: C, M, Y and K in memory order.
-        uint32_t pixel;
-        std::memcpy(&pixel, in, 4);
-        if constexpr (std::endian::native == std::endian::big) pixel = __builtin_bswap32(pixel);
-        const uint32_t k = pixel >> 24;
-        out[0] = static_cast<uint8_t>(((pixel >> 16) & 0xFF) * k / 255);
-        out[1] = static_cast<uint8_t>(((pixel >> 8) & 0xFF) * k / 255);
-        out[2] = static_cast<uint8_t>((pixel & 0xFF) * k / 255);
-    }
 }
 
 bool DecodeCmyk(tjhandle handle, std::span<const uint8_t> file, int width, int height, cDIBSection& surface)

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -35,6 +36,18 @@ struct BmpPixelRows {
 // it, including that it holds every row. nullopt for a file DecodeBmp would
 // refuse and for every other kind of BMP.
 std::optional<BmpPixelRows> LocateBmpPixelRows(std::span<const uint8_t> head, int64_t fileSize);
+
+// An uncompressed BMP of any depth read a row at a time, top row first:
+// `start` is given the size (false: stop before reading a row), `read` fills
+// the stored row at a file offset (false: stop), `push` takes each row as
+// BGR. False, calling nothing, for a file DecodeBmp refuses and for RLE
+// pictures, whose rows come bottom-up.
+struct BmpRowCalls {
+    std::function<bool(Long width, Long height)> start;
+    std::function<bool(int64_t offset, std::span<uint8_t> into)> read;
+    std::function<void(const uint8_t* bgr)> push;
+};
+bool ReadBmpRows(std::span<const uint8_t> head, int64_t fileSize, const BmpRowCalls& calls);
 
 // GIF87a/89a: the first image, placed on the logical screen; transparent and
 // uncovered pixels are white.

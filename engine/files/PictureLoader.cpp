@@ -17,23 +17,11 @@
 #include "ModernDecoders.h"
 #include "Orientation.h"
 #include "PictureDecoders.h"
+#include "PictureFile.h"
 
 namespace kx {
 
 namespace {
-
-struct FileDescriptor {
-    int fd;
-    explicit FileDescriptor(int f)
-        : fd(f)
-    {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-};
 
 constexpr size_t kKeptReadBufferBytes = size_t{16} << 20;
 
@@ -48,10 +36,6 @@ bool StartsWith(std::span<const uint8_t> data, std::initializer_list<uint8_t> si
 
 }  // namespace
 
-namespace {
-
-// Reads up to `count` bytes at `offset`: fewer only where the file ends
-// (it may have shrunk since it was measured); -1 on a read error.
 int64_t ReadAt(int fd, uint8_t* into, size_t count, int64_t offset)
 {
     size_t done = 0;
@@ -65,8 +49,6 @@ int64_t ReadAt(int fd, uint8_t* into, size_t count, int64_t offset)
     return static_cast<int64_t>(done);
 }
 
-// Opens a regular file of at most kMaxPictureFileBytes for reading.
-// Non-blocking: a named pipe without a writer must not hold the loader.
 bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& size)
 {
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -92,6 +74,8 @@ bool OpenPictureFile(const std::string& path, FileDescriptor& file, int64_t& siz
     size = info.st_size;
     return true;
 }
+
+namespace {
 
 // Enough of a file to recognise its format and find a BMP's rows.
 constexpr size_t kHeadBytes = size_t{64} << 10;

@@ -18,9 +18,53 @@
 #include "DecodeLimits.h"
 #include "FailureReason.h"
 #include "MemoryBudget.h"
+#include "ModernDecoders.h"
 #include "PictureDecoders.h"
+#include "PngTransforms.h"
 
 namespace kx {
+
+void OnPngError(png_structp png, png_const_charp message)
+{
+    Refuse(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out)
+{
+    for (Long x = 0; x < width; ++x, in += channels, out += 3) {
+        if (channels == 2) {  // grey, alpha
+            out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
+        } else {  // blue, green, red, alpha
+            out[0] = OverWhite(in[0], in[3]);
+            out[1] = OverWhite(in[1], in[3]);
+            out[2] = OverWhite(in[2], in[3]);
+        }
+    }
+}
+
+// Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
+// the picture has any) and gives the resulting row length.
+bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    const int colourType = png_get_color_type(png, info);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    png_set_strip_16(png);
+    *hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS);
+    // Grey with alpha stays two bytes a pixel until it is blended.
+    if (!*hasAlpha) png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    *rowBytes = png_get_rowbytes(png, info);
+    return true;
+}
 
 namespace {
 
@@ -49,13 +93,6 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t count)
     source->position += count;
 }
 
-void OnError(png_structp png, png_const_charp message)
-{
-    Refuse(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
-    png_longjmp(png, 1);
-}
-void OnWarning(png_structp, png_const_charp) {}
-
 struct ReadStructDeleter {
     void operator()(png_structp png) const { png_destroy_read_struct(&png, nullptr, nullptr); }
 };
@@ -82,27 +119,6 @@ bool GuardedReadHeader(png_structp png, png_infop info, PngHeader* header)
     return true;
 }
 
-// Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
-// the picture has any) and gives the resulting row length.
-bool GuardedSetTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
-{
-    if (setjmp(png_jmpbuf(png))) return false;
-    const int colourType = png_get_color_type(png, info);
-    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
-        png_set_expand_gray_1_2_4_to_8(png);
-    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
-    png_set_strip_16(png);
-    *hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS);
-    // Grey with alpha stays two bytes a pixel until it is blended.
-    if (!*hasAlpha) png_set_gray_to_rgb(png);
-    png_set_bgr(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    *rowBytes = png_get_rowbytes(png, info);
-    return true;
-}
-
 bool GuardedReadImage(png_structp png, png_bytepp rows)
 {
     if (setjmp(png_jmpbuf(png))) return false;
@@ -110,28 +126,11 @@ bool GuardedReadImage(png_structp png, png_bytepp rows)
     return true;
 }
 
-// out = (c * a + 255 * (255 - a) + 127) / 255, the colour over white.
-inline uint8_t OverWhite(unsigned c, unsigned a)
-{
-    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
-}
-
 void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface)
 {
-    const int width = surface.Width();
-    for (int y = 0; y < surface.Height(); ++y) {
-        const uint8_t* in = pixels.data() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* out = surface.PictureRow(y);
-        for (int x = 0; x < width; ++x, in += channels, out += 3) {
-            if (channels == 2) {  // grey, alpha
-                out[0] = out[1] = out[2] = OverWhite(in[0], in[1]);
-            } else {  // blue, green, red, alpha
-                out[0] = OverWhite(in[0], in[3]);
-                out[1] = OverWhite(in[1], in[3]);
-                out[2] = OverWhite(in[2], in[3]);
-            }
-        }
-    }
+    for (int y = 0; y < surface.Height(); ++y)
+        PngRowOverWhite(pixels.data() + static_cast<size_t>(y) * rowBytes, channels, surface.Width(),
+                        surface.PictureRow(y));
 }
 
 }  // namespace
@@ -144,7 +143,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return false;
 
         std::unique_ptr<png_struct, ReadStructDeleter> png(
-            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning));
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning));
         if (!png) return false;
         std::unique_ptr<png_info, InfoStructDeleter> info(png_create_info_struct(png.get()),
                                                           InfoStructDeleter{png.get()});
@@ -182,7 +181,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
 
         bool hasAlpha = false;
         size_t rowBytes = 0;
-        if (!GuardedSetTransforms(png.get(), info.get(), &hasAlpha, &rowBytes)) return false;
+        if (!GuardedSetPngTransforms(png.get(), info.get(), &hasAlpha, &rowBytes)) return false;
         const int channels = !hasAlpha ? 3 : (header.colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
         if (rowBytes != static_cast<size_t>(width) * channels) return false;
 

@@ -14,7 +14,9 @@
 #include "FailureReason.h"
 #include "MemoryBudget.h"
 #include "ModernDecoders.h"
+#include "RowSources.h"
 #include "SurfaceMemory.h"
+#include "TiffHandles.h"
 
 namespace kx {
 
@@ -57,8 +59,6 @@ toff_t SizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->byt
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
 // libtiff's first error message, for the reason of a refusal.
 int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list arguments)
 {
@@ -90,16 +90,6 @@ int64_t StripBytes(TIFF* tif, int64_t fileBytes)
     return decoded * (planar == PLANARCONFIG_SEPARATE ? samples : 1) + fileBytes;
 }
 
-struct OptionsDeleter {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
-};
-struct TiffDeleter {
-    void operator()(TIFF* t) const { TIFFClose(t); }
-};
-struct RgbaImageEnd {
-    TIFFRGBAImage* image;
-    ~RgbaImageEnd() { TIFFRGBAImageEnd(image); }
-};
 struct BufferRelease {
     size_t capacity;
     void operator()(uint8_t* buffer) const { ReleaseBuffer(buffer, capacity); }
@@ -180,17 +170,22 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
 
 }  // namespace
 
+void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out)
+{
+    for (Long x = 0; x < width; ++x, out += 3) PutOverWhite(abgr[x], out);
+}
+
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
                 bool autoOrient)
 {
     try {
         if (!LooksLikeTiff(file)) return false;
-        const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+        const std::unique_ptr<TIFFOpenOptions, TiffOptionsDeleter> options(TIFFOpenOptionsAlloc());
         if (!options) return false;
         TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
         std::string libraryError;
         TIFFOpenOptionsSetErrorHandlerExtR(options.get(), KeepFirstError, &libraryError);
-        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Quiet, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), QuietTiff, nullptr);
         MemoryFile memory{file};
         // "m": no memory mapping. Only the first directory (page) is read.
         const std::unique_ptr<TIFF, TiffDeleter> tif(

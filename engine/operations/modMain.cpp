@@ -10,6 +10,7 @@
 #include "MetadataTransfer.h"
 #include "PictureWriters.h"
 #include "Proportions.h"
+#include "RowSources.h"
 #include "cDIBSection.h"
 #include "mIntelJPEGLibrary.h"
 #include "modErrorReport.h"
@@ -25,6 +26,7 @@ namespace {
 template <typename Result, typename Body>
 Result Guarded(const char* procedure, Result fallback, Body&& body)
 {
+    // What the operation reserved in the memory budget goes back when it ends.
     const PictureMemoryScope reservation;
     try {
         return body();
@@ -105,6 +107,13 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
         if (!LoadOrFail(surface, metadata, InImage, settings) || !ReserveResampling(surface, Width, Height))
             return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
+    }
+    // A reduction streams from the decoder where the format allows.
+    switch (
+        LoadReducedPicture(InImage, StreamRequest{Width, Height, settings.AutoOrient}, surface, metadata)) {
+    case StreamOutcome::Done: return true;
+    case StreamOutcome::Failed: return Fail(ecInputNotLoaded);
+    case StreamOutcome::WholePicture: break;
     }
     if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}) ||
         !ReserveResampling(surface, Width, Height))

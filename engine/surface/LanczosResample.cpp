@@ -10,17 +10,11 @@ namespace {
 
 constexpr double kLobes = 3.0;
 
-// Pixels between the passes (vertical first) keep 6 fraction bits, in 16
-// bits: the filter's overshoot (below 0, above 255) survives until the final
-// rounding.
-constexpr int kBetweenBits = 6;
-constexpr int kHorizontalShift = 15 - kBetweenBits;
+constexpr int kBetweenBits = kLanczosBetweenBits;
+constexpr int kHorizontalShift = kLanczosVerticalPassShift;
 constexpr int kVerticalShift = 15 + kBetweenBits;
-// Bounds of a pixel between the passes: -64 .. 320 in 6-bit fixed point. With
-// weights whose magnitudes sum to less than 3 (Lanczos-3's do to about 1.3),
-// the horizontal sums stay within 32 bits.
-constexpr int32_t kBetweenLowest = -64 << kBetweenBits;
-constexpr int32_t kBetweenHighest = 320 << kBetweenBits;
+constexpr int32_t kBetweenLowest = kLanczosBetweenLowest;
+constexpr int32_t kBetweenHighest = kLanczosBetweenHighest;
 
 double Sinc(double x)
 {
@@ -89,8 +83,10 @@ void SumRows(const uint8_t* const* rows, const int32_t* weights, Long count, siz
             static_cast<int16_t>(std::clamp(sums[i] >> kHorizontalShift, kBetweenLowest, kBetweenHighest));
 }
 
+}  // namespace
+
 // Horizontal pass: a row of 16-bit fixed point to a destination row.
-void FilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long width)
+void LanczosFilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long width)
 {
     for (Long x = 0; x < width; ++x) {
         const int32_t* w = &axis.Weights[static_cast<size_t>(x) * axis.Stride];
@@ -106,8 +102,6 @@ void FilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long wi
         out[3 * x + 2] = static_cast<uint8_t>(std::clamp(r >> kVerticalShift, 0, 255));
     }
 }
-
-}  // namespace
 
 double Lanczos3(double x)
 {
@@ -171,7 +165,7 @@ std::unique_ptr<cDIBSection> ResampleLanczos(const cDIBSection& source, Long lNe
             sourceRows[static_cast<size_t>(k)] = source.Row(rows.First[y] + k);
         SumRows(sourceRows.data(), &rows.Weights[static_cast<size_t>(y) * rows.Stride], rows.Count[y], bytes,
                 sums.data(), between.data());
-        FilterRow(between.data(), result->Row(y), columns, lNewWidth);
+        LanczosFilterRow(between.data(), result->Row(y), columns, lNewWidth);
     }
     return result;
 }

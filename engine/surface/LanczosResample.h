@@ -33,6 +33,21 @@ struct LanczosAxis {
     std::vector<int32_t> Weights;
 };
 
+// Pixels between the passes (vertical first) keep 6 fraction bits, in 16
+// bits: the filter's overshoot (below 0, above 255) survives until the final
+// rounding. The vertical pass's sums (weights times bytes) are shifted down
+// by kLanczosVerticalPassShift and clamped to -64 .. 320 in that fixed point.
+// With weights whose magnitudes sum to less than 3 (Lanczos-3's do to about
+// 1.3), the horizontal sums stay within 32 bits.
+inline constexpr int kLanczosBetweenBits = 6;
+inline constexpr int kLanczosVerticalPassShift = 15 - kLanczosBetweenBits;
+inline constexpr int32_t kLanczosBetweenLowest = -64 << kLanczosBetweenBits;
+inline constexpr int32_t kLanczosBetweenHighest = 320 << kLanczosBetweenBits;
+
+// The horizontal pass: a row of `axis`'s source size in 16-bit fixed point
+// (BGR, as the vertical pass leaves it) to `width` BGR bytes at `out`.
+void LanczosFilterRow(const int16_t* in, uint8_t* out, const LanczosAxis& axis, Long width);
+
 // The Lanczos-3 kernel: sinc(x) * sinc(x / 3) for |x| < 3, else 0.
 double Lanczos3(double x);
 

@@ -223,7 +223,7 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"border @40x30 DIR/kept.jpg", 1,
          "cannot write the output JPEG file 'DIR/kept.jpg': the file is read-only"},
         {"max-width @40x30 OUT 10 --memory-limit 1K", 1,
-         "DIR/40x30.jpg: this picture needs 1.0 MB, more than the 1 KB memory limit (--memory-limit)"},
+         "DIR/40x30.jpg: this picture needs 3.0 MB, more than the 1 KB memory limit (--memory-limit)"},
         {"resize @40x30 OUT 20000x20000 --memory-limit 1G", 1,
          "the picture 'DIR/40x30.jpg' could not be resampled to that size: this picture needs 1.1 GB, more "
          "than the 1 GB memory limit (--memory-limit)"},

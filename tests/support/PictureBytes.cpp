@@ -137,7 +137,10 @@ Bytes Png(const PngLayout& s)
     if (!s.transparency.empty()) PutChunk(png, "tRNS", s.transparency);
     for (const auto& [type, data] : s.chunks) PutChunk(png, type, data);
     Bytes raw;
-    for (const Bytes& row : s.rows) raw = Concat({raw, {0}, row});  // no filter
+    for (const Bytes& row : s.rows) {
+        raw.push_back(0);  // no filter
+        raw.insert(raw.end(), row.begin(), row.end());
+    }
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
     PutChunk(png, "IEND", {});
     return png;

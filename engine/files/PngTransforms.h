@@ -1,0 +1,27 @@
+// What the whole-picture and the streaming PNG decoders share.
+#pragma once
+
+#include <png.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "CheckedMath.h"
+
+namespace kx {
+
+// libpng's error handler: sets the failure reason from its message and jumps
+// back to the guarded call. Its warnings are ignored.
+[[noreturn]] void OnPngError(png_structp png, png_const_charp message);
+void OnPngWarning(png_structp png, png_const_charp message);
+
+// A row of grey and alpha (2 channels) or blue, green, red and alpha (4)
+// over white, as BGR.
+void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out);
+
+// Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
+// the picture has any) and gives the resulting row length; interlaced
+// pictures are read in passes. False when libpng raised an error.
+bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes);
+
+}  // namespace kx

@@ -1,0 +1,109 @@
+// The streaming path of the modern mode: decoders that hand over a picture's
+// rows top row first, as they decode them, to the antialiased reducer
+// (StreamingLanczos.h). Only the reduced picture is held whole, so the memory
+// a picture needs depends on its width and the reduction, not on its height
+// or its pixel count. JPEG, PNG, TIFF, WebP and BMP pictures stream; other
+// formats, interlaced PNGs and sizes that are not a reduction take the
+// whole-picture path (LoadPicture).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "PictureMetadata.h"
+#include "ShrinkOnLoad.h"
+#include "StreamingLanczos.h"
+#include "cDIBSection.h"
+
+namespace kx {
+
+enum class StreamOutcome {
+    Done,          // the reduced picture is in the surface
+    Failed,        // the picture cannot be read; the failure reason says why
+    WholePicture,  // not for this path: load the whole picture instead
+};
+
+// The size wanted, as the picture will be seen: upright with autoOrient,
+// else as stored.
+struct StreamRequest {
+    Long Width = 0;
+    Long Height = 0;
+    bool AutoOrient = true;
+};
+
+// What the streaming decoders share: the reduction of the rows they hand
+// over, its memory reservation, and the final turn upright (a picture stored
+// on its side is reduced to the turned size and turned once reduced).
+class RowReducer {
+public:
+    RowReducer(const StreamRequest& request, cDIBSection& out)
+        : request_(request)
+        , out_(out)
+    {}
+
+    // The target for the pixels as stored, for a picture with this
+    // orientation tag (1 to 8).
+    ShrinkTarget StoredTarget(int orientation) const;
+
+    // After the header: true when rows of width x height (as the decoder will
+    // hand them over, orientation as the file says) are to be reduced; false
+    // when the target is not smaller (the whole-picture path).
+    bool Reduces(Long width, Long height, int orientation);
+
+    // Reserves the whole need (the reducer's rows, the reduced picture and
+    // its turned copy, the encoder's, and `decoderBytes` of the decoder's own
+    // buffers) in the memory budget and starts the reducer. False, with the
+    // failure reason set, when the budget refuses it or memory runs out.
+    bool Start(int64_t decoderBytes);
+
+    void Push(const uint8_t* row) { reducer_.Push(row); }
+    Long RowsTaken() const { return reducer_.RowsTaken(); }
+    Long Width() const { return width_; }
+
+    // Ends the picture (rows not handed over are black) and turns it upright
+    // with autoOrient; metadata.Orientation then describes the pixels.
+    bool Finish(PictureMetadata& metadata);
+
+private:
+    StreamRequest request_;
+    cDIBSection& out_;
+    StreamingLanczos reducer_;
+    Long width_ = 0, height_ = 0;
+    ShrinkTarget target_;
+    int orientation_ = 1;
+};
+
+// An open picture file: its descriptor, its size and its first bytes.
+struct PictureSource {
+    int Fd = -1;
+    int64_t Size = 0;
+    std::span<const uint8_t> Head;
+};
+
+// The streaming decoders. Each validates the header before anything is
+// allocated, reserves its need through the reducer, hands over every row and
+// fills `metadata` as its whole-picture decoder does. WholePicture before any
+// row when the picture is not for this path, and for a header it cannot
+// read or a size beyond the limits: the whole-picture decoder then refuses
+// it with its own reason, so both paths give the same.
+StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
+StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
+StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
+StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
+StreamOutcome StreamBmp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
+
+// Reads the picture at `path` reduced to the request's size by the streaming
+// path. On Failed, the failure reason is set as LoadPicture sets it; on
+// WholePicture nothing is held and the caller loads the whole picture.
+StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& request, cDIBSection& surface,
+                                 PictureMetadata& metadata);
+
+// libtiff's premultiplied ABGR pixels over white as BGR, as the TIFF decoder
+// blends them.
+void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out);
+
+// Inverted (Adobe) CMYK to BGR, as the JPEG decoder converts it.
+void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width);
+
+}  // namespace kx

@@ -1,0 +1,128 @@
+// The streaming path's entry: opens the file, tells its format by content and
+// hands it to that format's streaming decoder, which reduces the picture
+// through a RowReducer.
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "DecodeLimits.h"
+#include "FailureReason.h"
+#include "MemoryBudget.h"
+#include "ModernDecoders.h"
+#include "Orientation.h"
+#include "PictureFile.h"
+#include "RowSources.h"
+
+namespace kx {
+
+namespace {
+
+// What the writers need beside the reduced picture: the encoders' own copies
+// (WebP's and AVIF's planes, PNG's filtered rows); their tables and state
+// are the allowance every library gets.
+constexpr int64_t kEncoderCopies = 3;
+
+int64_t SurfaceBytes(Long width, Long height) { return ((int64_t{width} * 3 + 3) & ~int64_t{3}) * height; }
+
+bool Starts(std::span<const uint8_t> data, std::initializer_list<uint8_t> signature)
+{
+    return data.size() >= signature.size() && std::equal(signature.begin(), signature.end(), data.begin());
+}
+
+}  // namespace
+
+ShrinkTarget RowReducer::StoredTarget(int orientation) const
+{
+    if (request_.AutoOrient && SwapsSides(orientation)) return {request_.Height, request_.Width};
+    return {request_.Width, request_.Height};
+}
+
+bool RowReducer::Reduces(Long width, Long height, int orientation)
+{
+    orientation_ = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    target_ = StoredTarget(orientation_);
+    width_ = width;
+    height_ = height;
+    return width > 0 && height > 0 && target_.Width >= 1 && target_.Height >= 1 && target_.Width <= width &&
+           target_.Height <= height && (target_.Width < width || target_.Height < height);
+}
+
+bool RowReducer::Start(int64_t decoderBytes)
+{
+    const int64_t reduced = SurfaceBytes(target_.Width, target_.Height);
+    const bool turns = request_.AutoOrient && orientation_ != 1;
+    const int64_t need = StreamingLanczos::WorkingBytes(width_, height_, target_.Width, target_.Height) +
+                         reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kLibraryStateBytes +
+                         std::max<int64_t>(decoderBytes, 0);
+    if (!ReservePictureMemory(need)) return false;
+    if (reducer_.Start(width_, height_, target_.Width, target_.Height, out_)) return true;
+    SetFailureReason("out of memory");
+    return false;
+}
+
+bool RowReducer::Finish(PictureMetadata& metadata)
+{
+    reducer_.Finish();
+    metadata.Orientation = orientation_;
+    if (!request_.AutoOrient || orientation_ == 1) return true;
+    metadata.Orientation = 1;
+    return TurnUpright(out_, orientation_);
+}
+
+StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& request, cDIBSection& surface,
+                                 PictureMetadata& metadata)
+{
+    surface.ClearUp();
+    metadata = PictureMetadata{};
+    if (request.Width < 1 || request.Height < 1) return StreamOutcome::WholePicture;
+    StreamOutcome outcome = StreamOutcome::Failed;
+    const char* format = nullptr;
+    const std::string reasonBefore = FailureReason();
+    try {
+        FileDescriptor file(-1);
+        int64_t size = 0;
+        if (!OpenPictureFile(path, file, size)) return StreamOutcome::Failed;
+        std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(size, int64_t{64} << 10)));
+        const int64_t got = ReadAt(file.fd, head.data(), head.size(), 0);
+        if (got < 0) {
+            SetFailureReason(ErrnoReason(errno));
+            return StreamOutcome::Failed;
+        }
+        head.resize(static_cast<size_t>(got));
+        const PictureSource source{file.fd, size, head};
+        RowReducer reducer(request, surface);
+        if (Starts(head, {0xFF, 0xD8, 0xFF}))
+            format = "JPEG", outcome = StreamJpeg(source, reducer, metadata);
+        else if (Starts(head, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
+            format = "PNG", outcome = StreamPng(source, reducer, metadata);
+        else if (Starts(head, {'B', 'M'}))
+            format = "BMP", outcome = StreamBmp(source, reducer, metadata);
+        else if (LooksLikeWebp(head))
+            format = "WebP", outcome = StreamWebp(source, reducer, metadata);
+        else if (!LooksLikeHeif(head) && LooksLikeTiff(head))
+            format = "TIFF", outcome = StreamTiff(source, reducer, metadata);
+        else
+            outcome = StreamOutcome::WholePicture;  // GIF, HEIF and anything unknown
+        if (outcome == StreamOutcome::Done && !reducer.Finish(metadata)) outcome = StreamOutcome::Failed;
+    } catch (const std::bad_alloc&) {
+        SetFailureReason("out of memory");
+        outcome = StreamOutcome::Failed;
+    } catch (...) {
+        outcome = StreamOutcome::Failed;
+    }
+    // A decoder that gave no reason of its own.
+    if (outcome == StreamOutcome::Failed && format)
+        SetFailureReason(std::string("corrupt or truncated ") + format + " data");
+    if (outcome != StreamOutcome::Done) {
+        surface.ClearUp();
+        metadata = PictureMetadata{};
+    }
+    // The whole-picture path gives its own reasons.
+    if (outcome == StreamOutcome::WholePicture) {
+        ClearFailureReason();
+        if (!reasonBefore.empty()) SetFailureReason(reasonBefore);
+    }
+    return outcome;
+}
+
+}  // namespace kx

@@ -1,0 +1,159 @@
+// TIFF rows for the streaming path, through libtiff's RGBA conversion (the
+// same as the whole-picture decoder's) but never for the whole raster:
+// - strips of contiguous samples (not YCbCr): one scanline at a time,
+//   converted by the RGBA image's own row routine, whatever the strip's size;
+// - tiles: one band of tiles at a time;
+// - other strips (separate planes, YCbCr): one strip at a time.
+// The file is read through libtiff's client procedures from the descriptor.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "DecodeLimits.h"
+#include "ModernDecoders.h"
+#include "PictureFile.h"
+#include "RowSources.h"
+#include "TiffHandles.h"
+
+namespace kx {
+
+namespace {
+
+struct FileHandle {
+    int fd;
+    int64_t size;
+    uint64_t position = 0;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* into, tmsize_t count)
+{
+    auto* file = static_cast<FileHandle*>(handle);
+    if (count <= 0 || file->position >= static_cast<uint64_t>(file->size)) return 0;
+    const int64_t got = ReadAt(file->fd, static_cast<uint8_t*>(into),
+                               std::min<uint64_t>(static_cast<uint64_t>(count), file->size - file->position),
+                               static_cast<int64_t>(file->position));
+    if (got < 0) return -1;
+    file->position += static_cast<uint64_t>(got);
+    return static_cast<tmsize_t>(got);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
+{
+    auto* file = static_cast<FileHandle*>(handle);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = file->position;
+    else if (whence == SEEK_END)
+        base = static_cast<uint64_t>(file->size);
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
+    if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
+    file->position = base + offset;
+    return file->position;
+}
+
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t handle) { return static_cast<toff_t>(static_cast<FileHandle*>(handle)->size); }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+// Largest compressed strip or tile, at most the file.
+int64_t LargestStrile(TIFF* tif, int64_t fileSize)
+{
+    uint64_t most = 0;
+    const uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (uint32_t i = 0; i < count && most < static_cast<uint64_t>(fileSize); ++i)
+        most = std::max(most, TIFFGetStrileByteCount(tif, i));
+    return std::min<int64_t>(static_cast<int64_t>(std::min<uint64_t>(most, INT64_MAX)), fileSize);
+}
+
+void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
+{
+    uint32_t count = 0;
+    void* data = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr && count > 0)
+        profile.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+}
+
+}  // namespace
+
+StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
+{
+    const std::unique_ptr<TIFFOpenOptions, TiffOptionsDeleter> options(TIFFOpenOptionsAlloc());
+    if (!options) return StreamOutcome::WholePicture;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSurfaceBytes);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), QuietTiff, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), QuietTiff, nullptr);
+    FileHandle handle{file.Fd, file.Size};
+    const std::unique_ptr<TIFF, TiffDeleter> tif(TIFFClientOpenExt("picture", "rm", &handle, ReadProc,
+                                                                   WriteProc, SeekProc, CloseProc, SizeProc,
+                                                                   MapProc, UnmapProc, options.get()));
+    if (!tif) return StreamOutcome::WholePicture;
+    uint32_t width = 0, height = 0;
+    if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+        TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
+        return StreamOutcome::WholePicture;
+    if (!SurfaceSizeAllowed(width, height) ||
+        !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
+        return StreamOutcome::WholePicture;
+    char message[1024] = {};
+    if (TIFFRGBAImageOK(tif.get(), message) != 1) return StreamOutcome::WholePicture;
+    TIFFRGBAImage image;
+    if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1) return StreamOutcome::WholePicture;
+    const RgbaImageEnd end{&image};
+    const int orientation = image.orientation >= 1 && image.orientation <= 8 ? image.orientation : 1;
+    // The pixels as stored, top row first.
+    image.orientation = ORIENTATION_TOPLEFT;
+    image.req_orientation = ORIENTATION_TOPLEFT;
+    if (!reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), orientation))
+        return StreamOutcome::WholePicture;
+
+    const bool tiled = TIFFIsTiled(tif.get()) != 0;
+    const bool byScanline =
+        !tiled && image.isContig && image.put.contig != nullptr && image.photometric != PHOTOMETRIC_YCBCR;
+    uint32_t band = 1;  // rows converted at once
+    if (tiled) {
+        if (TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &band) != 1) return StreamOutcome::WholePicture;
+    } else if (!byScanline) {
+        if (TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &band) != 1)
+            return StreamOutcome::WholePicture;
+    }
+    band = std::clamp<uint32_t>(band, 1, height);
+    const int64_t rasterBytes = int64_t{width} * band * 4;
+    const int64_t decoded =
+        static_cast<int64_t>(std::min<uint64_t>(tiled        ? TIFFTileSize64(tif.get())
+                                                : byScanline ? TIFFScanlineSize64(tif.get())
+                                                             : TIFFStripSize64(tif.get()),
+                                                kMaxSurfaceBytes));
+    // The raster, libtiff's decoded strip or tile (a band of tiles side by
+    // side), its compressed one, the codec's state and a BGR row.
+    const int64_t tilesAcross = tiled ? int64_t{width} : 1;
+    if (!reducer.Start(rasterBytes + decoded * std::min<int64_t>(tilesAcross, 2) +
+                       LargestStrile(tif.get(), file.Size) + (int64_t{1} << 20) + int64_t{width} * 3))
+        return StreamOutcome::Failed;
+    std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    std::vector<uint8_t> scanline(byScanline ? static_cast<size_t>(decoded) : 0);
+    for (uint32_t y = 0; y < height; y += band) {
+        const uint32_t rows = std::min(band, height - y);
+        if (byScanline) {
+            if (TIFFReadScanline(tif.get(), scanline.data(), y, 0) != 1) return StreamOutcome::Failed;
+            image.put.contig(&image, raster.data(), 0, 0, width, 1, 0, 0, scanline.data());
+        } else {
+            image.row_offset = static_cast<int>(y);
+            if (TIFFRGBAImageGet(&image, raster.data(), width, rows) != 1) return StreamOutcome::Failed;
+        }
+        for (uint32_t i = 0; i < rows; ++i) {
+            AbgrRowOverWhite(raster.data() + static_cast<size_t>(i) * width, static_cast<Long>(width),
+                             bgr.data());
+            reducer.Push(bgr.data());
+        }
+    }
+    ReadIccProfile(tif.get(), metadata.IccProfile);
+    return StreamOutcome::Done;
+}
+
+}  // namespace kx

@@ -1,0 +1,317 @@
+// The modern mode's streaming path: every streaming decoder gives what the
+// whole-picture decoder and ResampleLanczos give, the reducer's bytes are
+// pinned on each path, and a picture far larger than its memory ceiling
+// streams within it.
+#include <tiffio.h>
+#include <turbojpeg.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "CountingMalloc.h"
+#include "LanczosResample.h"
+#include "Orientation.h"
+#include "PhotoFixtures.h"
+#include "PictureLoader.h"
+#include "ResamplePaths.h"
+#include "RowSources.h"
+#include "StreamingLanczos.h"
+
+namespace {
+
+using kxtest::Bytes;
+using kxtest::Image;
+using kxtest::TempDir;
+
+// `pixel(x, y)` as a w x h picture, alpha by column when `alpha` (255, 0, 128 in turn).
+struct Picture {
+    int width, height;
+    bool alpha;
+    Image image;
+    uint8_t Alpha(int x) const { return !alpha ? 255 : x % 3 == 0 ? 255 : x % 3 == 1 ? 0 : 128; }
+    // Row y as BGR (A) or RGB (A) bytes.
+    Bytes Row(int y, bool rgb) const
+    {
+        Bytes row;
+        for (int x = 0; x < width; ++x) {
+            const kxtest::Bgr p = image.At(x, y);
+            row.insert(row.end(), rgb ? std::initializer_list<uint8_t>{p.r, p.g, p.b}
+                                      : std::initializer_list<uint8_t>{p.b, p.g, p.r});
+            if (alpha) row.push_back(Alpha(x));
+        }
+        return row;
+    }
+};
+
+Bytes JpegFile(const Picture& p, int orientation)
+{
+    const Bytes exif =
+        kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(orientation, true));
+    return kxtest::WithSegments(kxtest::JpegOf(p.image), exif);
+}
+
+Bytes PngFile(const Picture& p, int)
+{
+    kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
+                          static_cast<uint8_t>(p.alpha ? 6 : 2)};
+    for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
+    return kxtest::Png(png);
+}
+
+Bytes BmpFile(const Picture& p, int)
+{
+    kxtest::BmpLayout bmp{p.width, p.height, 24};
+    for (int y = p.height - 1; y >= 0; --y) {
+        Bytes row = p.Row(y, false);
+        row.resize((row.size() + 3) / 4 * 4, 0);
+        bmp.pixels.insert(bmp.pixels.end(), row.begin(), row.end());
+    }
+    return kxtest::Bmp(bmp);
+}
+
+// With an ICC profile and an EXIF block, as chunks of the extended format.
+Bytes WebpFile(const Picture& p, int)
+{
+    Bytes bgr;
+    for (int y = 0; y < p.height; ++y) {
+        const Bytes row = p.Row(y, false);
+        bgr.insert(bgr.end(), row.begin(), row.end());
+    }
+    uint8_t* encoded = nullptr;
+    const size_t size = p.alpha ? WebPEncodeLosslessBGRA(bgr.data(), p.width, p.height, p.width * 4, &encoded)
+                                : WebPEncodeBGR(bgr.data(), p.width, p.height, p.width * 3, 90, &encoded);
+    const WebPData image{encoded, size};
+    WebPMux* mux = WebPMuxCreate(&image, 1);
+    const Bytes icc = kxtest::IccProfile(132, "RGB "), exif = kxtest::OrientationTiff(1, true);
+    const WebPData iccChunk{icc.data(), icc.size()}, exifChunk{exif.data(), exif.size()};
+    WebPMuxSetChunk(mux, "ICCP", &iccChunk, 1);
+    WebPMuxSetChunk(mux, "EXIF", &exifChunk, 1);
+    WebPData assembled;
+    WebPMuxAssemble(mux, &assembled);
+    Bytes file(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    WebPFree(encoded);
+    return file;
+}
+
+// LZW in strips of 7 rows, or in 16 x 16 tiles when `tiled`.
+Bytes TiffFile(const Picture& p, int orientation, bool tiled)
+{
+    const TempDir dir;
+    TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
+    const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
+                          TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
+                          TIFFTAG_PHOTOMETRIC};
+    const int values[]{p.width, p.height, 8, p.alpha ? 4 : 3, orientation, COMPRESSION_LZW, PHOTOMETRIC_RGB};
+    for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    if (p.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    const int channels = p.alpha ? 4 : 3;
+    if (!tiled) {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7);
+        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
+    } else {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        Bytes tile(16 * 16 * channels);
+        for (int ty = 0; ty < p.height; ty += 16)
+            for (int tx = 0; tx < p.width; tx += 16) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(ty + 16, p.height); ++y) {
+                    const Bytes row = p.Row(y, true);
+                    const int n = std::min(16, p.width - tx) * channels;
+                    std::memcpy(&tile[(y - ty) * 16 * channels], &row[tx * channels], n);
+                }
+                TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
+            }
+    }
+    TIFFClose(tif);
+    return kxtest::ReadFileBytes(dir / "p.tif");
+}
+
+struct Format {
+    const char* name;
+    Bytes (*write)(const Picture&, int orientation);
+    bool orients;   // the format carries an orientation the loader applies
+    int tolerance;  // the largest channel difference from the whole picture's reduction
+};
+const Format kFormats[]{
+    {"JPEG", JpegFile, true, 0},
+    {"PNG", PngFile, false, 0},
+    {"BMP", BmpFile, false, 0},
+    {"WebP", WebpFile, false, 12},
+    {"TIFF strips", [](const Picture& p, int o) { return TiffFile(p, o, false); }, true, 0},
+    {"TIFF tiles", [](const Picture& p, int o) { return TiffFile(p, o, true); }, true, 0},
+};
+
+int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
+{
+    int most = 0;
+    const auto pa = kxtest::AllPixels(a), pb = kxtest::AllPixels(b);
+    for (size_t i = 0; i < pa.size(); ++i) most = std::max(most, kxtest::Difference(pa[i], pb[i]));
+    return most;
+}
+
+// Every format, with and without alpha, in each orientation it carries,
+// turned upright or left as stored: the streamed reduction against the whole
+// picture's (decoded, then ResampleLanczos), 120 x 90 to 29 x 22 (a JPEG
+// decodes at 1/2 first), with the same metadata.
+// Upright and mirrored pictures give the same bytes (the weights are
+// mirror-symmetric); a quarter-turned one is reduced before it is turned, so
+// its passes swap and the 6-bit rounding between them may differ by one.
+// WebP decodes at 1/2 with libwebp's area-averaging scaler first, as JPEG
+// decodes at 1/2 in both paths: on this pattern, whose every pixel differs
+// from its neighbours (and alpha from column to column), the results differ
+// by up to 12 levels.
+TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
+{
+    const TempDir dir;
+    for (const Format& format : kFormats)
+        for (bool alpha : {false, true}) {
+            if (alpha && (format.write == JpegFile || format.write == BmpFile)) continue;
+            const Picture picture{120, 90, alpha, kxtest::AsymmetricPicture(120, 90)};
+            for (int orientation = 1; orientation <= (format.orients ? 8 : 1); ++orientation)
+                for (bool upright : {true, false}) {
+                    SCOPED_TRACE(std::string(format.name) + (alpha ? " with alpha" : "") + ", orientation " +
+                                 std::to_string(orientation) + (upright ? "" : ", as stored"));
+                    const std::string path = dir / "in";
+                    kxtest::WriteFileBytes(path, format.write(picture, orientation));
+                    kx::cDIBSection whole, streamed;
+                    kx::PictureMetadata read, streamedRead;
+                    ASSERT_TRUE(kx::LoadPicture(path, whole, read, upright, kx::ShrinkTarget{29, 22}));
+                    const auto reduced = kx::ResampleLanczos(whole, 29, 22);
+                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
+                              kx::StreamOutcome::Done);
+                    ASSERT_EQ(streamed.Width(), 29);
+                    ASSERT_EQ(streamed.Height(), 22);
+                    EXPECT_LE(LargestDifference(*reduced, streamed),
+                              format.tolerance + (upright && kx::SwapsSides(orientation) ? 1 : 0));
+                    EXPECT_EQ(streamedRead.Orientation, upright ? 1 : orientation);
+                    EXPECT_EQ(read.Orientation, streamedRead.Orientation);
+                    EXPECT_EQ(read.IccProfile.size(), format.write == WebpFile ? 132u : 0u);
+                    EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
+                    EXPECT_EQ(streamedRead.Exif, read.Exif);
+                    EXPECT_EQ(streamedRead.Xmp, read.Xmp);
+                }
+        }
+}
+
+// FNV-1a of the picture's rows, top row first.
+uint64_t Hash(const kx::cDIBSection& surface)
+{
+    uint64_t h = 14695981039346656037u;
+    for (int y = 0; y < surface.Height(); ++y)
+        for (int i = 0; i < surface.Width() * 3; ++i) h = (h ^ surface.PictureRow(y)[i]) * 1099511628211u;
+    return h;
+}
+
+// The reducer's bytes, pinned on the plain and the vector path (the same on
+// both, and the same as ResampleLanczos on the whole picture), for a
+// reduction by about 3 and one of a single column to a 7-row strip.
+TEST(Streaming, ReducerGivesThePinnedBytesOnEveryPath)
+{
+    kx::cDIBSection source;
+    ASSERT_TRUE(source.Create(301, 203));
+    kxtest::FillPicture(source, [](int x, int y) {
+        return kxtest::Bgr{uint8_t(x * 7 + y * 3), uint8_t((x * y) % 251),
+                           uint8_t(x % 9 == 0 || y % 7 == 0 ? 255 : 0)};
+    });
+    struct Target {
+        int width, height;
+        uint64_t hash;
+    };
+    const Target targets[]{{97, 61, 15543974016520926473u}, {300, 7, 12232754571330168582u}};
+    for (bool plain : {true, false}) {
+        if (!plain && !__builtin_cpu_supports("avx2"))
+            GTEST_SKIP() << "no AVX2 on this processor: vector path not run";
+        kx::ForcePlainResample(plain);
+        for (const Target& t : targets) {
+            SCOPED_TRACE(std::to_string(t.width) + " x " + std::to_string(t.height) +
+                         (plain ? ", plain" : ", AVX2"));
+            kx::StreamingLanczos reducer;
+            kx::cDIBSection out;
+            ASSERT_TRUE(reducer.Start(301, 203, t.width, t.height, out));
+            for (int y = 0; y < 203; ++y) reducer.Push(source.PictureRow(y));
+            reducer.Finish();
+            EXPECT_EQ(Hash(out), t.hash);
+            EXPECT_EQ(Hash(out), Hash(*kx::ResampleLanczos(source, t.width, t.height)));
+        }
+    }
+    kx::ForcePlainResample(false);
+}
+
+// A 12000 x 2000 picture (72 MB as a surface) of each streaming format,
+// reduced to 6001 x 200 (WebP, which decodes at a reduced scale, to 1500 x
+// 200), within 16 MB of memory beside the compressed strip that libtiff reads
+// whole (this TIFF is one LZW strip of all 2000 rows, decoded a scanline at
+// a time), giving the whole picture's reduction.
+TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
+{
+    if (!KX_COUNTING_MALLOC) GTEST_SKIP() << "malloc is not counted under AddressSanitizer";
+    constexpr int kW = 12000, kH = 2000;
+    Picture big{kW, kH, false, Image{kW, kH, Bytes(size_t{kW} * kH * 3)}};
+    for (size_t i = 0; i < big.image.bgr.size(); ++i)
+        big.image.bgr[i] = static_cast<uint8_t>(i % 3 * 80 + i / 3 % kW / 50 + (i * 2654435761u >> 28));
+    const auto tiff = [](const Picture& p, int) {
+        const TempDir dir;
+        TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
+        const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH,  TIFFTAG_BITSPERSAMPLE,
+                              TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ROWSPERSTRIP, TIFFTAG_COMPRESSION,
+                              TIFFTAG_PHOTOMETRIC};
+        const int values[]{p.width, p.height, 8, 3, p.height, COMPRESSION_LZW, PHOTOMETRIC_RGB};
+        for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
+        TIFFClose(tif);
+        return kxtest::ReadFileBytes(dir / "p.tif");
+    };
+    const auto jpeg = [](const Picture& p, int) {
+        tjhandle tj = tjInitCompress();
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        tjCompress2(tj, p.image.bgr.data(), p.width, 0, p.height, TJPF_BGR, &out, &size, TJSAMP_420, 80, 0);
+        Bytes file(out, out + size);
+        tjFree(out);
+        tjDestroy(tj);
+        return file;
+    };
+    // WebP's encoder is slow on detail: its picture is flat.
+    const Picture flat{kW, kH, false, Image{kW, kH, Bytes(size_t{kW} * kH * 3, 0x80)}};
+    const struct {
+        const char* name;
+        std::function<Bytes(const Picture&, int)> write;
+        const Picture& picture;
+        int width;
+        bool readsFile;  // a strip as large as the file is read whole
+    } cases[]{{"JPEG", jpeg, big, 6001, false},
+              {"PNG", PngFile, big, 6001, false},
+              {"BMP", BmpFile, big, 6001, false},
+              {"TIFF", tiff, big, 6001, true},
+              {"WebP", WebpFile, flat, 1500, false}};
+    const TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = c.write(c.picture, 1);
+        kxtest::WriteFileBytes(dir / "big", file);
+        kx::cDIBSection reduced;
+        kx::PictureMetadata metadata;
+        const int64_t before = kxtest::LiveBytes();
+        kxtest::ResetPeak();
+        EXPECT_EQ(kx::LoadReducedPicture(dir / "big", {c.width, 200, true}, reduced, metadata),
+                  kx::StreamOutcome::Done);
+        EXPECT_LE(kxtest::PeakBytes() - before,
+                  (int64_t{16} << 20) + (c.readsFile ? static_cast<int64_t>(file.size()) : 0));
+        EXPECT_EQ(reduced.Width(), c.width);
+        if (c.width == 1500) continue;  // decoded at 1/4 first
+        kx::cDIBSection whole;
+        ASSERT_TRUE(kx::LoadPicture(dir / "big", whole));
+        EXPECT_EQ(Hash(reduced), Hash(*kx::ResampleLanczos(whole, c.width, 200)));
+    }
+}
+
+}  // namespace
