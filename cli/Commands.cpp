@@ -374,17 +374,22 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                 kx::OutputFormatExtension(job->files.format < 0 ? KESTRIX_FORMAT_JPEG : job->files.format));
             files.Destination = *folder;
             for (const std::string& input : all) {
+                if (input == "-") throw CLI::ValidationError("'-' (standard input) cannot be read with -o");
                 files.Names.push_back(input);
                 files.Outputs.push_back(kx::batch::OutputName(input.substr(input.rfind('/') + 1), extension,
                                                               kx::batch::Naming::LastDot));
             }
         }
         ResolveSizes(sizes, *given, *job);
-        action = [job, method, files] {
+        action = [job, method, files]() mutable {
             Files settings = job->files;
             settings.output = (files.Destination.empty() ? "" : files.Destination + "/") + files.Outputs[0];
             const EngineObject engine = OpenEngine(settings);
             if (!engine.object) return engine.status;
+            StandardStreams streams;
+            const bool inPasses = method == kx::batch::Method::Fit && job->modes.classic;
+            if (files.Destination.empty() && !streams.Use(files.Names[0], files.Outputs[0], inPasses))
+                return kExitFailure;
             const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
             kx::batch::Job run;
             run.method = method;
@@ -395,7 +400,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
             CommandEngine methods(api, engine.object.get(), job->modes);
             CommandObserver observer(engine.format);
             kx::batch::RunFiles(files, run, methods, observer);
-            return observer.status;
+            return streams.Finish() ? observer.status : kExitFailure;
         };
     });
 }
@@ -483,11 +488,11 @@ void AddBorderCommand(CLI::App& app, Action& action)
         const auto side = [&](const CLI::Option* option, int16_t value) {
             return option->count() > 0 ? value : job->all;
         };
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddBorderToExistingImage(
-                engine, job->files.input.c_str(), job->files.output.c_str(), job->colour, side(top, job->top),
-                side(bottom, job->bottom), side(left, job->left), side(right, job->right));
+            return cKestrix_AddBorderToExistingImage(engine, in, out, job->colour, side(top, job->top),
+                                                     side(bottom, job->bottom), side(left, job->left),
+                                                     side(right, job->right));
         });
     });
 }
@@ -507,10 +512,10 @@ void AddTextCommands(CLI::App& app, Action& action)
                "Left of the text in pixels from the picture's left; default 0");
     OnChosen(text, action, [job = atPosition] {
         const KestrixFont font = job->Font();
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
-                                           job->text.c_str(), &font, job->colour, job->top, job->left);
+            return cKestrix_AddTextToImage(engine, in, out, job->text.c_str(), &font, job->colour, job->top,
+                                           job->left);
         });
     });
 
@@ -530,11 +535,11 @@ void AddTextCommands(CLI::App& app, Action& action)
         ->type_name("PLACE");
     OnChosen(textAt, action, [job = atPlace] {
         const KestrixFont font = job->Font();
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddTextToImageUsingSpecifiedPosition(
-                engine, job->files.input.c_str(), job->files.output.c_str(), job->text.c_str(), &font,
-                job->colour, static_cast<TEXT_POSITION>(job->place));
+            return cKestrix_AddTextToImageUsingSpecifiedPosition(engine, in, out, job->text.c_str(), &font,
+                                                                 job->colour,
+                                                                 static_cast<TEXT_POSITION>(job->place));
         });
     });
 }
