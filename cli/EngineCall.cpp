@@ -41,27 +41,23 @@ std::string& StdoutPath()
 
 std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies `from` to `to` until the end; false on a read or write error.
 bool Copy(int from, int to)
 {
     std::vector<char> buffer(size_t{1} << 20);
+    size_t filled = 0, sent = 0;  // the bytes read, and those of them written
     for (;;) {
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        const bool writing = sent < filled;
+        const ssize_t n = writing ? ::write(to, buffer.data() + sent, filled - sent)
+                                  : ::read(from, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n == 0;
-        if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) return false;
+        if (n < 0) return false;
+        if (writing)
+            sent += static_cast<size_t>(n);
+        else if (n == 0)
+            return true;
+        else
+            filled = static_cast<size_t>(n), sent = 0;
     }
 }
 
