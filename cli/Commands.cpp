@@ -40,14 +40,15 @@ void AddFormatOptions(CLI::App* command, Files& files);
 void AddFiles(CLI::App* command, Files& files)
 {
     command
-        ->add_option("INPUT", files.input,
-                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+        ->add_option(
+            "INPUT", files.input,
+            "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF; - reads standard input")
         ->required()
         ->type_name("FILE");
     command
         ->add_option("OUTPUT", files.output,
                      "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
-                     "--format does; an existing file is replaced")
+                     "--format does; an existing file is replaced; - writes standard output (needs --format)")
         ->required()
         ->type_name("FILE");
     AddFormatOptions(command, files);
@@ -330,14 +331,17 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     const auto given = std::make_shared<SizeArguments>();
     const auto folder = std::make_shared<std::string>();
     command
-        ->add_option("INPUT", job->files.input,
-                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+        ->add_option(
+            "INPUT", job->files.input,
+            "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF; - reads standard input")
         ->required()
         ->type_name("FILE");
     command
-        ->add_option("OUTPUT", job->files.output,
-                     "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
-                     "--format does; an existing file is replaced. With -o, more INPUTs")
+        ->add_option(
+            "OUTPUT", job->files.output,
+            "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
+            "--format does; an existing file is replaced; - writes standard output (needs --format). "
+            "With -o, more INPUTs")
         ->type_name("FILE");
     const std::vector<Size> sizes = SizesOf(row);
     AddSizes(command, sizes, *given);
