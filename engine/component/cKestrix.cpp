@@ -248,24 +248,27 @@ public:
     }
 
 private:
+    // Reads until the engine closes its end. Without memory for more, the
+    // rest is read and dropped: the engine's writes must not block, nor meet
+    // a closed pipe (SIGPIPE).
     void Drain()
     {
         size_t capacity = 0;
+        unsigned char dropped[4096];
         for (;;) {
-            if (size_ == capacity) {
-                capacity = capacity ? capacity * 2 : size_t{64} << 10;
-                void* grown = std::realloc(bytes_, capacity);
-                if (grown == nullptr) break;
-                bytes_ = static_cast<unsigned char*>(grown);
+            if (ok_ && size_ == capacity) {
+                const size_t grown = capacity ? capacity * 2 : size_t{64} << 10;
+                void* larger = std::realloc(bytes_, grown);
+                ok_ = larger != nullptr;
+                if (ok_) bytes_ = static_cast<unsigned char*>(larger), capacity = grown;
             }
-            const ssize_t n = ::read(read_.Get(), bytes_ + size_, capacity - size_);
+            const ssize_t n = ok_ ? ::read(read_.Get(), bytes_ + size_, capacity - size_)
+                                  : ::read(read_.Get(), dropped, sizeof dropped);
             if (n < 0 && errno == EINTR) continue;
-            if (n == 0) return;
-            if (n < 0) break;
-            size_ += static_cast<size_t>(n);
+            if (n < 0) ok_ = false;
+            if (n <= 0) return;
+            if (ok_) size_ += static_cast<size_t>(n);
         }
-        ok_ = false;
-        read_.Close();  // the writer then fails rather than waiting
     }
 
     Descriptor read_, write_;
