@@ -223,6 +223,9 @@ public:
         if (::pipe2(ends, O_CLOEXEC) != 0) return FailWithErrno(kx::ecOutputNotWritten);
         read_.Reset(ends[0]);
         write_.Reset(ends[1]);
+        // A larger pipe (where allowed) holds a whole thumbnail: the engine's
+        // writes need not wait for the thread to be scheduled on a busy machine.
+        ::fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
         drain_ = std::thread([this] { Drain(); });
         return true;
     }
