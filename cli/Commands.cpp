@@ -43,14 +43,15 @@ void AddFormatOptions(CLI::App* command, Files& files);
 void AddFiles(CLI::App* command, Files& files)
 {
     command
-        ->add_option("INPUT", files.input,
-                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+        ->add_option(
+            "INPUT", files.input,
+            "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF; - reads standard input")
         ->required()
         ->type_name("FILE");
     command
         ->add_option("OUTPUT", files.output,
                      "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
-                     "--format does; an existing file is replaced")
+                     "--format does; an existing file is replaced; - writes standard output (needs --format)")
         ->required()
         ->type_name("FILE");
     AddFormatOptions(command, files);
@@ -355,14 +356,17 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
     const auto given = std::make_shared<SizeArguments>();
     const auto folder = std::make_shared<std::string>();
     command
-        ->add_option("INPUT", job->files.input,
-                     "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF")
+        ->add_option(
+            "INPUT", job->files.input,
+            "Picture to read: JPEG, PNG, GIF, BMP, HEIC/HEIF, AVIF, WebP or TIFF; - reads standard input")
         ->required()
         ->type_name("FILE");
     command
-        ->add_option("OUTPUT", job->files.output,
-                     "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
-                     "--format does; an existing file is replaced. With -o, more INPUTs")
+        ->add_option(
+            "OUTPUT", job->files.output,
+            "File to write; its name says the format (.jpg or .jpeg, .png, .webp, .avif) unless "
+            "--format does; an existing file is replaced; - writes standard output (needs --format). "
+            "With -o, more INPUTs")
         ->type_name("FILE");
     const std::vector<Size> sizes = SizesOf(row);
     AddSizes(command, sizes, *given);
@@ -438,13 +442,14 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                 kx::OutputFormatExtension(job->files.format < 0 ? KESTRIX_FORMAT_JPEG : job->files.format));
             files.Destination = *folder;
             for (const std::string& input : all) {
+                if (input == "-") throw CLI::ValidationError("'-' (standard input) cannot be read with -o");
                 files.Names.push_back(input);
                 files.Outputs.push_back(kx::batch::PatternName(input.substr(input.rfind('/') + 1), pattern,
                                                                extension, kx::batch::Naming::LastDot,
                                                                FieldsOf(run, asked)));
             }
         }
-        action = [job, run, files] {
+        action = [job, run, files]() mutable {
             Files settings = job->files;
             settings.output = (files.Destination.empty() ? "" : files.Destination + "/") + files.Outputs[0];
             if (!files.Destination.empty()) {
@@ -457,6 +462,10 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
             const EngineObject engine = OpenEngine(settings);
             if (!engine.object) return engine.status;
             cKestrix_SetFillPlace(engine.object.get(), job->crop);
+            StandardStreams streams;
+            const bool inPasses = run.method == kx::batch::Method::Fit && job->modes.classic;
+            if (files.Destination.empty() && !streams.Use(files.Names[0], files.Outputs[0], inPasses))
+                return kExitFailure;
             const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
             const bool modern = !job->modes.classic;
             CommandEngine methods(api, engine.object.get(), job->modes);
@@ -466,7 +475,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                 return modern && files.Names.size() > 1 ? kx::batch::RefusedCollision(files, task, true)
                                                         : std::nullopt;
             });
-            return observer.status;
+            return streams.Finish() ? observer.status : kExitFailure;
         };
     });
 }
@@ -554,11 +563,11 @@ void AddBorderCommand(CLI::App& app, Action& action)
         const auto side = [&](const CLI::Option* option, int16_t value) {
             return option->count() > 0 ? value : job->all;
         };
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddBorderToExistingImage(
-                engine, job->files.input.c_str(), job->files.output.c_str(), job->colour, side(top, job->top),
-                side(bottom, job->bottom), side(left, job->left), side(right, job->right));
+            return cKestrix_AddBorderToExistingImage(engine, in, out, job->colour, side(top, job->top),
+                                                     side(bottom, job->bottom), side(left, job->left),
+                                                     side(right, job->right));
         });
     });
 }
@@ -578,11 +587,10 @@ void AddTextCommands(CLI::App& app, Action& action)
                "Left of the text in pixels from the picture's left; default 0");
     OnChosen(text, action, [job = atPosition] {
         const KestrixFont font = job->Font();
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddTextToImage(engine, job->files.input.c_str(), job->files.output.c_str(),
-                                           EngineText(job->text, job->quality.classic).c_str(), &font,
-                                           job->colour, job->top, job->left);
+            return cKestrix_AddTextToImage(engine, in, out, EngineText(job->text, job->quality.classic).c_str(),
+                                           &font, job->colour, job->top, job->left);
         });
     });
 
@@ -602,11 +610,10 @@ void AddTextCommands(CLI::App& app, Action& action)
         ->type_name("PLACE");
     OnChosen(textAt, action, [job = atPlace] {
         const KestrixFont font = job->Font();
-        return RunEngineMethod(job->files, [&](cKestrix* engine) {
+        return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
             return cKestrix_AddTextToImageUsingSpecifiedPosition(
-                engine, job->files.input.c_str(), job->files.output.c_str(),
-                EngineText(job->text, job->quality.classic).c_str(), &font, job->colour,
+                engine, in, out, EngineText(job->text, job->quality.classic).c_str(), &font, job->colour,
                 static_cast<TEXT_POSITION>(job->place));
         });
     });

@@ -5,10 +5,19 @@
 #include "PictureFormats.h"
 #include "PrintableName.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace kx::cli {
 
@@ -16,7 +25,41 @@ namespace {
 
 void PrintReport(const char* text, void*) { PrintReportText(text ? text : ""); }
 
-std::string Quoted(const std::string& path) { return "'" + kx::batch::PrintableName(path) + "'"; }
+std::string Quoted(const std::string& path) { return "'" + ShownName(path) + "'"; }
+
+// The paths StandardStreams gave for standard input and output.
+std::string& StdinPath()
+{
+    static std::string path;
+    return path;
+}
+std::string& StdoutPath()
+{
+    static std::string path;
+    return path;
+}
+
+std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Copies `from` to `to` until the end; false on a read or write error.
+bool Copy(int from, int to)
+{
+    std::vector<char> buffer(size_t{1} << 20);
+    size_t filled = 0, sent = 0;  // the bytes read, and those of them written
+    for (;;) {
+        const bool writing = sent < filled;
+        const ssize_t n = writing ? ::write(to, buffer.data() + sent, filled - sent)
+                                  : ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (writing)
+            sent += static_cast<size_t>(n);
+        else if (n == 0)
+            return true;
+        else
+            filled = static_cast<size_t>(n), sent = 0;
+    }
+}
 
 }  // namespace
 
@@ -38,8 +81,7 @@ void PrintWarnings(const std::string& input)
     std::string_view rest = Kestrix_LastWarningText();
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
-        std::cerr << "kestrix: " << kx::batch::PrintableName(input) << ": warning: " << rest.substr(0, end)
-                  << '\n';
+        std::cerr << "kestrix: " << ShownName(input) << ": warning: " << rest.substr(0, end) << '\n';
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
     }
@@ -68,7 +110,7 @@ std::string FailureText(int32_t errorCode, const Files& files, const std::string
     switch (errorCode) {
     case KESTRIX_INPUT_NOT_LOADED:
         // "photo.jpg: no such file or folder", as other tools say it.
-        if (!reason.empty()) return kx::batch::PrintableName(files.input) + because;
+        if (!reason.empty()) return ShownName(files.input) + because;
         return "cannot read the input picture " + Quoted(files.input);
     case KESTRIX_OUTPUT_NOT_WRITTEN:
         // Without a format given, the output's name tells it (batch runs name every output so).
@@ -101,6 +143,11 @@ EngineObject OpenEngine(const Files& files)
         return engine;
     }
     engine.status = kExitUsage;
+    if (engine.format < 0 && files.output == "-") {
+        std::cerr << "kestrix: the output '-' (standard output) needs --format jpeg, png, webp or avif\n";
+        engine.object.reset();
+        return engine;
+    }
     if (engine.format < 0) {
         const std::optional<int32_t> named = FormatOfFileName(files.output);
         if (!named) {
@@ -123,14 +170,98 @@ EngineObject OpenEngine(const Files& files)
     return engine;
 }
 
-int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method)
+std::string ShownName(const std::string& path)
+{
+    if (!path.empty() && path == StdinPath()) return "standard input";
+    if (!path.empty() && path == StdoutPath()) return "standard output";
+    return kx::batch::PrintableName(path);
+}
+
+StandardStreams::~StandardStreams()
+{
+    Finish();
+    if (memory_ >= 0) ::close(memory_);
+}
+
+bool StandardStreams::Use(std::string& input, std::string& output, bool readsOutputBack)
+{
+    struct stat info {};
+    if (input == "-") {
+        input = StdinPath() = FdPath(STDIN_FILENO);
+        if (::fstat(STDIN_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) {
+            memory_ = ::memfd_create("kestrix-stdin", MFD_CLOEXEC);
+            if (memory_ < 0 || !Copy(STDIN_FILENO, memory_)) {
+                std::cerr << "kestrix: standard input: " << std::strerror(errno) << '\n';
+                return false;
+            }
+            input = StdinPath() = FdPath(memory_);
+        }
+    }
+    if (output == "-") {
+        output = StdoutPath() = FdPath(STDOUT_FILENO);
+        if (readsOutputBack) {
+            const char* folder = std::getenv("TMPDIR");
+            std::string name = std::string(folder && *folder ? folder : "/tmp") + "/kestrix-XXXXXX";
+            const int fd = ::mkstemp(name.data());
+            if (fd < 0) {
+                std::cerr << "kestrix: standard output: no temporary file: " << std::strerror(errno) << '\n';
+                return false;
+            }
+            ::close(fd);
+            output = StdoutPath() = temporary_ = name;
+            return true;
+        }
+        if (::fstat(STDOUT_FILENO, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)))
+            return true;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
+            return false;
+        }
+        pipe_ = ends[1];
+        output = StdoutPath() = FdPath(pipe_);
+        copy_ = std::thread([this, from = ends[0]] {
+            copied_ = Copy(from, STDOUT_FILENO);
+            ::close(from);
+        });
+    }
+    return true;
+}
+
+bool StandardStreams::Finish()
+{
+    if (pipe_ >= 0) ::close(pipe_);
+    pipe_ = -1;
+    if (copy_.joinable()) {
+        copy_.join();
+        if (!copied_) std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
+    }
+    if (!temporary_.empty()) {
+        const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+        copied_ = fd >= 0 && Copy(fd, STDOUT_FILENO);  // a failed method left it empty
+        if (!copied_) std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
+        if (fd >= 0) ::close(fd);
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+    return copied_;
+}
+
+int RunEngineMethod(const Files& files,
+                    const std::function<KestrixBool(cKestrix*, const char* in, const char* out)>& method)
 {
     const EngineObject engine = OpenEngine(files);
     if (!engine.object) return engine.status;
-    const bool done = method(engine.object.get()) == KESTRIX_TRUE;
-    PrintWarnings(files.input);
+    StandardStreams streams;
+    std::string input = files.input, output = files.output;
+    if (!streams.Use(input, output)) return kExitFailure;
+    const bool done = method(engine.object.get(), input.c_str(), output.c_str()) == KESTRIX_TRUE;
+    PrintWarnings(input);
+    if (!streams.Finish()) return kExitFailure;
     if (done) return kExitSuccess;
     Files resolved = files;
+    resolved.input = input;
+    resolved.output = output;
     resolved.format = engine.format;
     std::cerr << "kestrix: "
               << FailureText(cKestrix_ErrorCode(engine.object.get()), resolved, Kestrix_LastErrorText())

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -67,8 +68,45 @@ struct EngineObject {
 };
 EngineObject OpenEngine(const Files& files);
 
-// Calls `method` on a fresh engine object set to write files.format: kExitSuccess when it returns
+// "-" as INPUT is standard input, as OUTPUT standard output, each given to
+// the engine as a path it opens. Standard input that is an ordinary file is
+// read in place; anything else (a pipe, a socket) is read whole into an
+// anonymous memory file first, since pictures are read out of order.
+// Standard output that is a pipe or a terminal is written as a stream;
+// anything else (an ordinary file, a socket) gets a pipe whose bytes a
+// thread copies to it. A method that reads its output back (the classic fit
+// in passes) writes a temporary file instead, copied to standard output at
+// the end. Messages name them "standard input" and "standard output".
+class StandardStreams {
+public:
+    StandardStreams() = default;
+    StandardStreams(const StandardStreams&) = delete;
+    StandardStreams& operator=(const StandardStreams&) = delete;
+    ~StandardStreams();
+    // Turns "-" in `input` and `output` into the paths to open; with
+    // `readsOutputBack` the output is a temporary file. False after printing
+    // why standard input could not be read or no output could be made.
+    bool Use(std::string& input, std::string& output, bool readsOutputBack = false);
+    // Waits until everything written reached standard output. False after
+    // printing why it did not.
+    bool Finish();
+
+private:
+    int memory_ = -1;  // the memory file holding standard input
+    int pipe_ = -1;    // the writing end of the pipe copied to standard output
+    std::thread copy_;
+    std::string temporary_;  // the temporary file copied to standard output
+    bool copied_ = true;
+};
+
+// `path` as messages show it: "standard input" or "standard output" for
+// the paths StandardStreams gave, else kx::batch::PrintableName.
+std::string ShownName(const std::string& path);
+
+// Calls `method` on a fresh engine object set to write files.format, with
+// the paths of the input and output to open: kExitSuccess when it returns
 // KESTRIX_TRUE, otherwise kExitFailure after printing its failure line.
-int RunEngineMethod(const Files& files, const std::function<KestrixBool(cKestrix*)>& method);
+int RunEngineMethod(const Files& files,
+                    const std::function<KestrixBool(cKestrix*, const char* in, const char* out)>& method);
 
 }  // namespace kx::cli

@@ -3,11 +3,18 @@
 // thrown across the interface.
 #include "cKestrix.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "DecodeLimits.h"
@@ -16,6 +23,7 @@
 #include "PictureFormats.h"
 #include "PictureLoader.h"
 #include "modErrorReport.h"
+#include "modImageInfo.h"
 #include "modMain.h"
 
 namespace {
@@ -145,6 +153,216 @@ KestrixBool RunMethod(const char* name, const cKestrix* object, Operation&& oper
         ErrorCode() = kx::ecUnexpectedError;
         return KESTRIX_FALSE;
     }
+}
+
+// Pictures in memory. The engine reads and writes files by path, so the
+// input bytes become an anonymous memory file (memfd, sealed so that nothing
+// can change it under the decoder), read through its /proc/self/fd path like
+// any ordinary file: the loader, its limits and the memory budget see no
+// difference. The output goes to a pipe, which the writers treat as a stream:
+// written in place, never replaced through a temporary file beside it (a
+// memfd could not be, as its /proc link leads to no folder). A thread drains
+// the pipe into a malloc'd buffer while the engine writes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1)
+        : fd_(fd)
+    {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+    void Reset(int fd)
+    {
+        Close();
+        fd_ = fd;
+    }
+    void Close()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_;
+};
+
+// Fails the call under way with `code` and the reason of errno.
+bool FailWithErrno(int32_t code)
+{
+    kx::SetFailureReason(kx::ErrnoReason(errno));
+    ErrorCode() = code;
+    return false;
+}
+
+// The bytes as a sealed memory file; false (the call failed) when the
+// system gives none.
+bool MakeInputFile(const void* bytes, size_t size, Descriptor& file)
+{
+    if (size > static_cast<uint64_t>(kx::kMaxPictureFileBytes)) {
+        kx::SetFailureReason("the picture is " + std::to_string(size) +
+                             " bytes; the engine reads files up to " +
+                             std::to_string(kx::kMaxPictureFileBytes) + " bytes");
+        ErrorCode() = kx::ecInputNotLoaded;
+        return false;
+    }
+    file.Reset(::memfd_create("kestrix-input", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (file.Get() < 0) return FailWithErrno(kx::ecInputNotLoaded);
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    for (size_t left = size; left > 0;) {
+        const ssize_t n = ::write(file.Get(), at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return FailWithErrno(kx::ecInputNotLoaded);
+        at += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fcntl(file.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+        return FailWithErrno(kx::ecInputNotLoaded);
+    return true;
+}
+
+// What the engine writes to Path(), gathered by a thread until Finish.
+class OutputPipe {
+public:
+    // False (the call failed) when the system gives no pipe or thread.
+    bool Open()
+    {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return FailWithErrno(kx::ecOutputNotWritten);
+        read_.Reset(ends[0]);
+        write_.Reset(ends[1]);
+        // A larger pipe (where allowed) holds a whole thumbnail: the engine's
+        // writes need not wait for the thread to be scheduled on a busy machine.
+        ::fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
+        drain_ = std::thread([this] { Drain(); });
+        return true;
+    }
+    ~OutputPipe()
+    {
+        write_.Close();
+        if (drain_.joinable()) drain_.join();
+        std::free(bytes_);
+    }
+    std::string Path() const { return write_.Path(); }
+    // Ends the output: true, handing over the bytes, when all were read.
+    bool Finish(void** bytes, size_t* size)
+    {
+        write_.Close();
+        drain_.join();
+        if (!ok_) {
+            errno = ENOMEM;
+            return FailWithErrno(kx::ecOutputNotWritten);
+        }
+        *bytes = std::exchange(bytes_, nullptr);
+        *size = size_;
+        return true;
+    }
+
+private:
+    // Reads until the engine closes its end. Without memory for more, the
+    // rest is read and dropped: the engine's writes must not block, nor meet
+    // a closed pipe (SIGPIPE).
+    void Drain()
+    {
+        size_t capacity = 0;
+        unsigned char dropped[4096];
+        for (;;) {
+            if (ok_ && size_ == capacity) {
+                const size_t grown = capacity ? capacity * 2 : size_t{64} << 10;
+                void* larger = std::realloc(bytes_, grown);
+                ok_ = larger != nullptr;
+                if (ok_) bytes_ = static_cast<unsigned char*>(larger), capacity = grown;
+            }
+            const ssize_t n = ok_ ? ::read(read_.Get(), bytes_ + size_, capacity - size_)
+                                  : ::read(read_.Get(), dropped, sizeof dropped);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok_ = false;
+            if (n <= 0) return;
+            if (ok_) size_ += static_cast<size_t>(n);
+        }
+    }
+
+    Descriptor read_, write_;
+    std::thread drain_;
+    unsigned char* bytes_ = nullptr;
+    size_t size_ = 0;
+    bool ok_ = true;
+};
+
+// Runs the file method `method` (input path, output path) from `input` to a
+// new buffer.
+template <typename FileMethod>
+bool OnBytes(const void* input, size_t inputSize, void** output, size_t* outputSize, FileMethod&& method)
+{
+    Descriptor in;
+    OutputPipe out;
+    if (!MakeInputFile(input, inputSize, in) || !out.Open()) return false;
+    const bool ok = method(in.Path(), out.Path());
+    void* bytes = nullptr;
+    size_t size = 0;
+    if (!out.Finish(&bytes, &size) || !ok) {
+        std::free(bytes);
+        return false;
+    }
+    *output = bytes;
+    *outputSize = size;
+    return true;
+}
+
+// One resize method on files, by its KestrixMethod number.
+bool ResizeFile(int32_t method, const std::string& in, const std::string& out, int32_t width, int32_t height,
+                int32_t quality, const kx::EngineSettings& settings)
+{
+    switch (method) {
+    case KESTRIX_METHOD_RESIZE: return kx::ResizeImage(in, out, height, width, quality, settings);
+    case KESTRIX_METHOD_MAX_WIDTH: return kx::ResizeMaxWidth(in, out, width, quality, settings);
+    case KESTRIX_METHOD_MAX_HEIGHT: return kx::ResizeMaxHeight(in, out, height, quality, settings);
+    case KESTRIX_METHOD_FIT: return kx::ResizeWithDimensions(in, out, height, width, quality, settings);
+    case KESTRIX_METHOD_FILL: return kx::ResizeToFill(in, out, height, width, quality, settings);
+    case KESTRIX_METHOD_PERCENT: return kx::PercentageResize(in, out, width, quality, settings);
+    default:
+        kx::SetFailureReason("unknown method " + std::to_string(method));
+        ErrorCode() = kx::ecUnexpectedError;
+        return false;
+    }
+}
+
+// The classic fit works in passes, each reading what the one before wrote:
+// in memory each pass is a call of its own (the engine's passes read their
+// output file back, which a stream cannot give).
+bool ResizeBytes(int32_t method, const void* input, size_t inputSize, int32_t width, int32_t height,
+                 int32_t quality, const kx::EngineSettings& settings, void** output, size_t* outputSize)
+{
+    const auto pass = [&](int32_t step, const void* from, size_t fromSize, int32_t w, int32_t h, int32_t q,
+                          void** to, size_t* toSize) {
+        return OnBytes(from, fromSize, to, toSize, [&](const std::string& in, const std::string& out) {
+            return ResizeFile(step, in, out, w, h, q, settings);
+        });
+    };
+    if (method != KESTRIX_METHOD_FIT || settings.TrueProportions || height <= 0 || width <= 0)
+        return pass(method, input, inputSize, width, height, quality, output, outputSize);
+    std::unique_ptr<void, decltype(&std::free)> held(nullptr, &std::free);
+    size_t heldSize = 0;
+    const auto info = [&] {
+        Descriptor file;
+        if (!MakeInputFile(held ? held.get() : input, held ? heldSize : inputSize, file))
+            return kx::ImageInfo{};
+        kx::ImageInfo seen = kx::GetImageInfo(file.Path());
+        if (!settings.AutoOrient && seen.Orientation >= 5) std::swap(seen.Width, seen.Height);
+        return seen;
+    };
+    const auto step = [&](int32_t which, int32_t w, int32_t h, int32_t q) {
+        void* next = nullptr;
+        if (!pass(which, held ? held.get() : input, held ? heldSize : inputSize, w, h, q, &next, &heldSize))
+            return false;
+        held.reset(next);
+        return true;
+    };
+    if (info().Height > height && !step(KESTRIX_METHOD_MAX_HEIGHT, 0, height, 100)) return false;
+    if (info().Width > width && !step(KESTRIX_METHOD_MAX_WIDTH, width, 0, 100)) return false;
+    return pass(KESTRIX_METHOD_PERCENT, held ? held.get() : input, held ? heldSize : inputSize, 100, 0,
+                quality, output, outputSize);
 }
 
 }  // namespace
@@ -320,6 +538,44 @@ KestrixBool cKestrix_SetMemoryLimit(int64_t bytes)
     if (bytes < 0) return KESTRIX_FALSE;
     kx::SetMemoryLimit(bytes);
     return KESTRIX_TRUE;
+}
+
+KestrixBool cKestrix_ResizeBuffer(cKestrix* object, int32_t method, const void* input, size_t inputSize,
+                                  int32_t Width, int32_t Height, int32_t lngQuality, void** output,
+                                  size_t* outputSize)
+{
+    if (output) *output = nullptr;
+    if (outputSize) *outputSize = 0;
+    return RunMethod("ResizeBuffer", object, [&] {
+        if (output == nullptr || outputSize == nullptr || (input == nullptr && inputSize > 0)) {
+            kx::SetFailureReason("no input bytes or no place for the output");
+            ErrorCode() = kx::ecUnexpectedError;
+            return false;
+        }
+        return ResizeBytes(method, input, inputSize, Width, Height, QualityOf(lngQuality), SettingsOf(object),
+                           output, outputSize);
+    });
+}
+
+void cKestrix_FreeBuffer(void* buffer) { std::free(buffer); }
+
+KestrixBool Kestrix_ProbePicture(const char* path, int32_t* width, int32_t* height, int32_t* format)
+{
+    return RunMethod("ProbePicture", nullptr, [&] {
+        const kx::ImageInfo info = kx::GetImageInfo(Text(path));
+        const bool known = info.ImageType != kx::ImageTypeNone;
+        if (width) *width = known ? info.Width : 0;
+        if (height) *height = known ? info.Height : 0;
+        if (format) *format = known ? info.ImageType : 0;
+        if (known) return true;
+        // Why: the file's own error, or what it holds.
+        const int fd = ::open(Text(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) return FailWithErrno(kx::ecInputNotLoaded);
+        ::close(fd);
+        kx::SetFailureReason("not a picture the engine reads");
+        ErrorCode() = kx::ecInputNotLoaded;
+        return false;
+    });
 }
 
 int32_t cKestrix_ErrorCode(const cKestrix*) { return ErrorCode(); }

@@ -200,6 +200,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"border i o --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
         {"fit i o 1x1 --format bmp", 2,
          "--format: 'bmp' is not an output format: use jpeg, png, webp or avif"},
+        {"max-width - - 10", 2, "the output '-' (standard output) needs --format jpeg, png, webp or avif"},
+        {"fit - OUT - -o DIR 10x10", 2, "'-' (standard input) cannot be read with -o"},
         {"resize i o.bmp 1x1", 2,
          "'o.bmp': name the output .jpg, .jpeg, .png, .webp or .avif, or give --format"},
         {"", 2, "a sub-command is required"},
@@ -303,6 +305,11 @@ TEST_F(Cli, EachMethodWritesTheLibrarysBytesAndBatchThoseOfItsSinglePictureComma
         EXPECT_EQ(written[options] = Bytes("DIR/photos/Resized/p.jpg"), Bytes(out));
         EXPECT_EQ(Describe(out), size);
         EXPECT_EQ(fs::exists(ref(options)) ? kxtest::ReadFileBytes(ref(options)) : Bytes(out), Bytes(out));
+        // Standard input to standard output, a file or a pipe, writes them too.
+        const std::string piped = "cat '" + Picture("400x300") + "' | exec \"$KESTRIX\" " +
+                                  options.substr(2, space - 2) + " - -" + options.substr(space) +
+                                  " --format jpeg" + (size == "40x30" ? " | cat" : "");
+        EXPECT_TRUE(Wait(Spawn(piped)).out == Text(Bytes(out)));
     }
     // --filter resamples differently.
     EXPECT_NE(written["--max-width 40"], written["--max-width 40 --filter exact"]);

@@ -36,6 +36,7 @@
 #ifndef KESTRIX_H
 #define KESTRIX_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -282,6 +283,68 @@ KESTRIX_API KestrixBool cKestrix_SetMemoryLimit(int64_t bytes);
  * of the top edge, ..., MiddleCentre (the default) the middle. KESTRIX_FALSE,
  * changing nothing, for any other value or a NULL object. */
 KESTRIX_API KestrixBool cKestrix_SetFillPlace(cKestrix* object, int32_t place);
+
+/* Pictures in memory: the resize methods from bytes to bytes.
+ *
+ * Methods for cKestrix_ResizeBuffer; each works as the file method named. */
+typedef enum KestrixMethod {
+    KESTRIX_METHOD_RESIZE = 0,     /* exactly Width x Height: cKestrix_ImageResize */
+    KESTRIX_METHOD_MAX_WIDTH = 1,  /* Width wide (Height unused): cKestrix_ImageResizeMaxWidth */
+    KESTRIX_METHOD_MAX_HEIGHT = 2, /* Height high (Width unused): cKestrix_ImageResizeMaxHeight */
+    KESTRIX_METHOD_FIT = 3,        /* within Width x Height: cKestrix_ImageResizeWithinDimensions */
+    KESTRIX_METHOD_FILL = 4,       /* cover and crop: cKestrix_ImageResizeToFill */
+    KESTRIX_METHOD_PERCENT = 5     /* Width is the percentage (Height unused):
+                                      cKestrix_ImagePercentageResize */
+} KestrixMethod;
+
+/* Resizes the picture held in the inputSize bytes at `input` (any format the
+ * file methods read) by `method`, and hands the output picture back as bytes
+ * in the object's output format: *output points to *outputSize bytes that
+ * the caller releases with cKestrix_FreeBuffer. Nothing touches the disk.
+ *
+ * Everything else is as for the file method: the object's settings (format,
+ * filter, proportions, JPEG coding, orientation, metadata), the sizes and
+ * quality (KESTRIX_DEFAULT_QUALITY for 90), the memory limit and the largest
+ * picture, the result code, Kestrix_LastErrorText and
+ * Kestrix_LastWarningText; the output bytes are those the file method writes.
+ * Sizes come width first here. `input` is only read, and may be released as
+ * soon as the call returns.
+ *
+ * On failure *output is NULL and *outputSize 0. An unknown method, a NULL
+ * output or outputSize, or a NULL input with inputSize above 0 fail with
+ * KESTRIX_UNEXPECTED_ERROR (nothing reported); an input of more than 1 GiB
+ * fails with KESTRIX_INPUT_NOT_LOADED. The input is copied into an anonymous
+ * memory file, so the call needs memory for that copy and one file
+ * descriptor, a pipe and a thread while it runs. */
+KESTRIX_API KestrixBool cKestrix_ResizeBuffer(cKestrix* object, int32_t method, const void* input,
+                                              size_t inputSize, int32_t Width, int32_t Height,
+                                              int32_t lngQuality, void** output, size_t* outputSize);
+
+/* Releases an output of cKestrix_ResizeBuffer; NULL is ignored. */
+KESTRIX_API void cKestrix_FreeBuffer(void* buffer);
+
+/* Formats told by Kestrix_ProbePicture. */
+enum {
+    KESTRIX_PICTURE_PNG = 1,
+    KESTRIX_PICTURE_GIF = 2,
+    KESTRIX_PICTURE_JPEG = 3,
+    KESTRIX_PICTURE_BMP = 4,
+    KESTRIX_PICTURE_HEIF = 5, /* HEIF with HEVC: .heic, .heif */
+    KESTRIX_PICTURE_AVIF = 6,
+    KESTRIX_PICTURE_WEBP = 7,
+    KESTRIX_PICTURE_TIFF = 8
+};
+
+/* Reads the size and format of the picture file at `path` from its header,
+ * without decoding it: *width and *height in pixels as the picture is seen
+ * (turned upright by its orientation tag), *format a KESTRIX_PICTURE_ value.
+ * Any of the three may be NULL. A missing, unreadable or unrecognised file
+ * gives KESTRIX_FALSE with 0 in all three, result code
+ * KESTRIX_INPUT_NOT_LOADED and a reason ("no such file or folder", "not a
+ * picture the engine reads"). A recognised header does not promise that the
+ * picture decodes. */
+KESTRIX_API KestrixBool Kestrix_ProbePicture(const char* path, int32_t* width, int32_t* height,
+                                             int32_t* format);
 
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
