@@ -1,10 +1,16 @@
 #include "modMain.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "FailureReason.h"
 #include "LanczosResample.h"
 #include "MemoryBudget.h"
 #include "MetadataTransfer.h"
@@ -137,6 +143,42 @@ bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::st
            Fail(ecOutputNotWritten);
 }
 
+// Where the classic fit writes its passes before the last, to read each back:
+// the output itself, unless that is a stream (a pipe, a terminal), which
+// cannot be read back; then a temporary file, removed when the fit ends.
+// Path() is empty, with the reason set, when no temporary file can be made.
+class PassFile {
+public:
+    explicit PassFile(const std::string& output)
+        : path_(output)
+    {
+        struct stat info {};
+        if (::stat(output.c_str(), &info) != 0 || !(S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) return;
+        const char* folder = std::getenv("TMPDIR");
+        std::string name = std::string(folder && *folder ? folder : "/tmp") + "/kestrix-passes-XXXXXX";
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0) {
+            SetFailureReason("cannot make a temporary file for the passes: " + ErrnoReason(errno));
+            path_.clear();
+            return;
+        }
+        ::close(fd);
+        path_ = name;
+        temporary_ = true;
+    }
+    ~PassFile()
+    {
+        if (temporary_) ::unlink(path_.c_str());
+    }
+    PassFile(const PassFile&) = delete;
+    PassFile& operator=(const PassFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    bool temporary_ = false;
+};
+
 }  // namespace
 
 Long& ErrorCode()
@@ -222,16 +264,18 @@ bool ResizeWithDimensions(const std::string& InImage, const std::string& OutImag
             const PictureSize size = FittedWithin(original, Width, Height);
             return ResizeImage(InImage, OutImage, size.Height, size.Width, Quality, settings);
         }
+        const PassFile passes(OutImage);
+        if (passes.Path().empty()) return Fail(ecOutputNotWritten);
         std::string source = InImage;
         ImageInfo info = SourceInfo(source, settings);
         if (info.Height > Height) {
-            if (!ResizeMaxHeight(source, OutImage, Height, 100, settings)) return false;
-            source = OutImage;
+            if (!ResizeMaxHeight(source, passes.Path(), Height, 100, settings)) return false;
+            source = passes.Path();
             info = SourceInfo(source, settings);
         }
         if (info.Width > Width) {
-            if (!ResizeMaxWidth(source, OutImage, Width, 100, settings)) return false;
-            source = OutImage;
+            if (!ResizeMaxWidth(source, passes.Path(), Width, 100, settings)) return false;
+            source = passes.Path();
         }
         return PercentageResize(source, OutImage, 100, Quality, settings);
     });

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
 
 #include <filesystem>
@@ -182,16 +183,19 @@ TEST_F(Operations, ModernJpegKeepsChromaFromQuality90)
     const std::string in = Picture("in.jpg", 300, 200, Pattern);
     EngineSettings standardTables = kModern;
     standardTables.ModernJpeg = false;
-    const std::tuple<Long, EngineSettings, int> cases[] = {
-        {100, kModern, TJSAMP_444}, {90, kModern, TJSAMP_444}, {89, kModern, TJSAMP_420},
-        {89, standardTables, TJSAMP_420}, {100, EngineSettings{}, TJSAMP_420}};
+    const std::tuple<Long, EngineSettings, int> cases[] = {{100, kModern, TJSAMP_444},
+                                                           {90, kModern, TJSAMP_444},
+                                                           {89, kModern, TJSAMP_420},
+                                                           {89, standardTables, TJSAMP_420},
+                                                           {100, EngineSettings{}, TJSAMP_420}};
     std::vector<size_t> sizes;
     for (const auto& [quality, settings, sampling] : cases) {
         ASSERT_TRUE(ResizeMaxWidth(in, dir / "out.jpg", 70, quality, settings));
         const auto bytes = kxtest::ReadFileBytes(dir / "out.jpg");
         int width = 0, height = 0, subsampling = -1, colours = 0;
         const std::unique_ptr<void, int (*)(void*)> decoder(tjInitDecompress(), tjDestroy);
-        tjDecompressHeader3(decoder.get(), bytes.data(), bytes.size(), &width, &height, &subsampling, &colours);
+        tjDecompressHeader3(decoder.get(), bytes.data(), bytes.size(), &width, &height, &subsampling,
+                            &colours);
         EXPECT_EQ(subsampling, sampling) << quality;
         sizes.push_back(bytes.size());
     }
@@ -210,4 +214,21 @@ TEST_F(Operations, ModernModeWritesTheSameBytesWhateverTheNumberOfWorkers)
         workers.emplace_back([&, name] { ResizeMaxWidth(in, dir / name, 70, 90, kModern); });
     for (auto& worker : workers) worker.join();
     for (const char* name : names) EXPECT_EQ(kxtest::ReadFileBytes(dir / name), expected) << name;
+}
+
+// The classic fit reads each pass back from its output; a pipe cannot be read back, so its
+// passes go to a temporary file and the pipe gets only the last pass: the file's bytes.
+TEST_F(Operations, ClassicFitIntoAPipeWritesWhatItWritesIntoAFile)
+{
+    const std::string in = Picture("in.jpg", 1024, 768, Pattern), fifo = dir / "pipe.jpg";
+    ASSERT_TRUE(ResizeWithDimensions(in, dir / "file.jpg", 500, 300, 90));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::setenv("TMPDIR", dir.Path().c_str(), 1);
+    std::vector<uint8_t> piped;
+    std::thread reader([&] { piped = kxtest::ReadFileBytes(fifo); });
+    EXPECT_TRUE(ResizeWithDimensions(in, fifo, 500, 300, 90));
+    reader.join();
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(piped, kxtest::ReadFileBytes(dir / "file.jpg"));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"file.jpg", "in.jpg", "pipe.jpg"}));  // no pass left
 }
