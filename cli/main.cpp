@@ -144,10 +144,11 @@ void AddHelpCommand(CLI::App& app, Action& action)
     const auto shell = std::make_shared<std::string>();
     command->add_option("SUB-COMMAND", *topic, "The sub-command to tell about")->type_name("");
     command->add_flag("--man", *man, "")->group("");
-    command->add_option("--completion", *shell, "")
-        ->check(CLI::IsMember(kx::cli::kCompletionShells))
-        ->group("");
+    command->add_option("--completion", *shell, "")->group("");
     command->callback([&app, &action, topic, man, shell] {
+        if (!shell->empty() && std::ranges::count(kx::cli::kCompletionShells, *shell) == 0)
+            throw CLI::ValidationError("--completion",
+                                       "'" + *shell + "' is not a shell: use bash, zsh or fish");
         const CLI::App* about = &app;
         if (!topic->empty()) {
             const auto named =
