@@ -310,6 +310,25 @@ CLI::Validator MemorySize()
     return Explaining(ParseMemorySize, [](int64_t bytes) { return std::to_string(bytes); });
 }
 
+std::vector<std::string> ValueWords(std::string_view typeName)
+{
+    std::vector<std::string> words;
+    if (typeName == "FORMAT") {
+        for (const int format : {kFormatJpeg, kFormatPng, kFormatWebp, kFormatAvif})
+            words.push_back(LowerCaseAscii(OutputFormatTitle(format)));
+    } else if (typeName == "PLACE") {
+        words.assign(kPlaceNames.begin(), kPlaceNames.end());
+    } else if (typeName == "COLOUR") {
+        for (const ColourName& colour : kColourNames) words.emplace_back(colour.name);
+    } else if (typeName.find('|') != std::string_view::npos) {
+        for (size_t start = 0, end = 0; end != std::string_view::npos; start = end + 1) {
+            end = typeName.find('|', start);
+            words.emplace_back(typeName.substr(start, end - start));
+        }
+    }
+    return words;
+}
+
 CLI::Validator WholeNumber(int64_t lowest, int64_t highest)
 {
     const std::string range = std::to_string(lowest) + " to " + std::to_string(highest);

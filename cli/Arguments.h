@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -67,6 +68,12 @@ std::optional<int64_t> ParseMemorySize(std::string_view text, std::string& why);
 // The output format an output file's name asks for: .jpg or .jpeg, .png,
 // .webp, .avif (any case); nullopt for any other name.
 std::optional<int32_t> FormatOfFileName(const std::string& path);
+
+// The words a value of the kind `typeName` (an option's type name) may be
+// written as, for shell completion: "FORMAT" the output formats, "PLACE" the
+// nine places, "COLOUR" the colour names, "a|b" a and b. Empty for a free
+// value (a number, a name, a file).
+std::vector<std::string> ValueWords(std::string_view typeName);
 
 // Transformers for CLI11 options of the matching integer type: a value they
 // reject is a usage error naming the option.

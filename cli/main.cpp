@@ -18,6 +18,7 @@
 
 #include "Batch.h"
 #include "Commands.h"
+#include "Completion.h"
 #include "EngineCall.h"
 #include "ManPage.h"
 #include "Versions.h"
@@ -133,15 +134,21 @@ void Describe(CLI::App& app)
 }
 
 // kestrix help [SUB-COMMAND]: the help of the tool or of one sub-command.
-// "kestrix help --man" writes the manual page.
+// "kestrix help --man" writes the manual page, "kestrix help --completion
+// bash" (or zsh, fish) the shell's completion script.
 void AddHelpCommand(CLI::App& app, Action& action)
 {
     CLI::App* command = app.add_subcommand("help", "Print the help of kestrix or of one of its sub-commands");
     const auto topic = std::make_shared<std::string>();
     const auto man = std::make_shared<bool>(false);
+    const auto shell = std::make_shared<std::string>();
     command->add_option("SUB-COMMAND", *topic, "The sub-command to tell about")->type_name("");
     command->add_flag("--man", *man, "")->group("");
-    command->callback([&app, &action, topic, man] {
+    command->add_option("--completion", *shell, "")->group("");
+    command->callback([&app, &action, topic, man, shell] {
+        if (!shell->empty() && std::ranges::count(kx::cli::kCompletionShells, *shell) == 0)
+            throw CLI::ValidationError("--completion",
+                                       "'" + *shell + "' is not a shell: use bash, zsh or fish");
         const CLI::App* about = &app;
         if (!topic->empty()) {
             const auto named =
@@ -149,9 +156,11 @@ void AddHelpCommand(CLI::App& app, Action& action)
             if (named.empty()) throw CLI::ValidationError("unknown sub-command '" + *topic + "'");
             about = named.front();
         }
-        action = [&app, about, man] {
+        action = [&app, about, man, shell] {
             if (*man)
                 kx::cli::WriteManPage(std::cout, app, Kestrix_Version());
+            else if (!shell->empty())
+                kx::cli::WriteCompletion(std::cout, app, *shell);
             else
                 std::cout << about->get_formatter()->make_help(
                                  about, about == &app ? "kestrix" : "kestrix " + about->get_name(),

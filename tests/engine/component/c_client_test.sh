@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Installs the library into a scratch prefix, builds a plain C program
-# against it with pkg-config (two lines, as a user would), and runs it.
+# Builds a plain C program against the installed library with pkg-config
+# (two lines, as a user would) and runs it:
+#   c_client_test.sh BUILD_DIR CLIENT_SOURCE [PREFIX]
+# installs the build into a scratch prefix first; with PREFIX, uses the
+# library already installed there (the packages' test unpacks them so).
 set -euo pipefail
+source "$(dirname "$0")/../../support/pictures.sh"
 build_dir=$1
 client_source=$2
+prefix=${3:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
-export PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig"
+if [[ -z $prefix ]]; then
+  prefix=$scratch/prefix
+  cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+fi
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 cc -std=c99 -Wall -Wextra -Werror -o "$scratch/client" "$client_source" $(pkg-config --cflags --libs kestrix)
 
-# A small BMP (8 x 2, 24 bits) to resize.
-printf 'BM\x66\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x08\x00\x00\x00\x02\x00\x00\x00\x01\x00\x18\x00\x00\x00\x00\x00\x30\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$scratch/in.bmp"
-head -c 48 /dev/zero | tr '\0' '\200' >>"$scratch/in.bmp"
-
-output=$(LD_LIBRARY_PATH="$scratch/prefix/lib" "$scratch/client" "$scratch/in.bmp" "$scratch/out.jpg")
+write_grey_bmp "$scratch/in.bmp"
+output=$(LD_LIBRARY_PATH="$(pkg-config --variable=libdir kestrix)" "$scratch/client" "$scratch/in.bmp" "$scratch/out.jpg")
 echo "$output"
-[[ "$output" == "version 1.0.0 result -1 code 0" ]]
+[[ "$output" == "version $(pkg-config --modversion kestrix) result -1 code 0" ]]
 [[ -s "$scratch/out.jpg" ]]
