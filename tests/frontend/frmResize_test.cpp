@@ -1,0 +1,182 @@
+// The "Resize pictures" window driven by keys and clicks over the real
+// engine, on copies of two pictures in a folder of their own.
+#include <QSignalSpy>
+#include <QTest>
+#include <semaphore>
+
+#include "PhotoFixtures.h"
+#include "TestSupport.h"
+#include "WindowDriver.h"
+#include "frmResize.h"
+#include "modImageInfo.h"
+
+using namespace folvane;
+
+namespace {
+
+std::pair<int, int> SizeOf(const std::string& path)
+{
+    const kx::ImageInfo info = kx::GetImageInfo(path);
+    return {info.Width, info.Height};
+}
+
+// Holds each picture until the test lets it go.
+class GatedEngine : public kx::batch::Engine {
+public:
+    explicit GatedEngine(kx::batch::Engine& inner)
+        : inner_(inner)
+    {}
+    bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
+                const kx::batch::Sizes& sizes, int32_t quality) override
+    {
+        ++arrived;
+        gate.acquire();
+        return inner_.Resize(method, in, out, sizes, quality);
+    }
+    std::atomic<int> arrived{0};
+    std::counting_semaphore<> gate{0};
+
+private:
+    kx::batch::Engine& inner_;
+};
+
+class ResizeWindow : public testing::Test {
+protected:
+    ResizeWindow()
+    {
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir / "data"));  // the test's own trash
+        for (const char* name : {"a.jpg", "b.jpg"})
+            kxtest::WriteFileBytes(dir / name, kxtest::JpegOf(kxtest::AsymmetricPicture(1000, 500)));
+    }
+    std::unique_ptr<frmResize> Open(kx::batch::Engine& engine, std::vector<std::string> files)
+    {
+        auto window = std::make_unique<frmResize>(std::move(files), engine, settings);
+        window->show();
+        return window;
+    }
+    std::unique_ptr<frmResize> Open() { return Open(engines, {dir / "a.jpg", dir / "b.jpg"}); }
+    static void Choose(QComboBox* box, int index)
+    {
+        QTest::keyClick(box, Qt::Key_Home);
+        for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+    }
+    static void Type(QSpinBox* box, int value)
+    {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, QString::number(value));
+    }
+    // Presses Resize and waits until the run has ended.
+    static void Run(frmResize& window)
+    {
+        QSignalSpy ended(&window, &frmResize::Finished);
+        QTest::mouseClick(window.cmdResize, Qt::LeftButton);
+        ASSERT_TRUE(ended.wait(60000));
+    }
+
+    kxtest::TempDir dir;
+    QSettings settings{QString::fromStdString(dir / "settings.ini"), QSettings::IniFormat};
+    std::optional<EngineLibrary> library = EngineLibrary::LoadFrom(KESTRIX_LIBRARY);
+    FormatEngines engines{*library};
+};
+
+TEST_F(ResizeWindow, PresetsFillTheSizesAndEditsAreRemembered)
+{
+    auto window = Open();
+    const std::pair<int, int> shown[] = {{854, 480}, {1366, 768}, {1920, 1080}, {320, 568}, {1200, 800}};
+    for (int index = 0; index < 5; ++index) {
+        Choose(window->cboSize, index);
+        EXPECT_EQ(std::pair(window->txtWidth->value(), window->txtHeight->value()), shown[index]) << index;
+    }
+    Choose(window->cboSize, 1);
+    Type(window->txtWidth, 1000);
+    Choose(window->cboSize, 0);
+    EXPECT_EQ(window->txtWidth->value(), 854);
+    Choose(window->cboSize, 1);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+
+    window = Open();
+    EXPECT_EQ(window->cboSize->currentText(), "Medium");
+    EXPECT_EQ(std::pair(window->txtWidth->value(), window->txtHeight->value()), std::pair(1000, 768));
+}
+
+TEST_F(ResizeWindow, CopiesBesideTheOriginalsNeverOverwriteAFile)
+{
+    const kxtest::Tree originals = kxtest::FilesBelow(dir.Path());
+    struct Row {
+        int size, width, height;  // cboSize's row, and the custom size
+        QRadioButton* frmResize::*sizing;
+        bool shrinkOnly;
+        int format;  // cboFormat's row
+        const char* written;
+        std::pair<int, int> sized;
+    };
+    const Row rows[] = {
+        {0, 0, 0, &frmResize::optFit, true, 0, "a (Small).jpg", {854, 427}},
+        {4, 300, 300, &frmResize::optFill, true, 2, "a (300x300).png", {300, 300}},
+        {4, 2000, 400, &frmResize::optExact, true, 3, "a (2000x400).webp", {1000, 400}},
+        {4, 2000, 400, &frmResize::optExact, false, 3, "a (2000x400) 2.webp", {2000, 400}},
+        {0, 0, 0, &frmResize::optFit, true, 1, "a (Small) 2.jpg", {854, 427}},
+    };
+    for (const Row& row : rows) {
+        auto window = Open();
+        Choose(window->cboSize, row.size);
+        if (row.width) {
+            Type(window->txtWidth, row.width);
+            Type(window->txtHeight, row.height);
+        }
+        QTest::mouseClick((*window).*row.sizing, Qt::LeftButton);
+        if (window->chkShrinkOnly->isChecked() != row.shrinkOnly)
+            QTest::keyClick(window->chkShrinkOnly, Qt::Key_Space);
+        Choose(window->cboFormat, row.format);
+        Run(*window);
+        EXPECT_EQ(window->lblStatus->text(), "2 of 2 pictures resized.") << row.written;
+        EXPECT_EQ(SizeOf(dir / row.written), row.sized) << row.written;
+        std::string b = row.written;
+        b[0] = 'b';
+        EXPECT_EQ(SizeOf(dir / b), row.sized) << b;
+    }
+    for (const auto& [name, bytes] : originals) EXPECT_EQ(kxtest::ReadFileBytes(dir / name), bytes) << name;
+}
+
+TEST_F(ResizeWindow, ReplacingMovesTheOriginalsToTheTrash)
+{
+    auto window = Open();
+    QTest::mouseClick(window->optReplace, Qt::LeftButton);
+    Run(*window);
+    if (window->lblStatus->text().contains("trash"))
+        GTEST_SKIP() << "no trash here: " << window->lblStatus->text().toStdString();
+    EXPECT_EQ(window->lblStatus->text(), "2 of 2 pictures resized.");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.jpg", "b.jpg", "data", "settings.ini"}));
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+        EXPECT_EQ(SizeOf(dir / name), std::pair(854, 427));
+        EXPECT_EQ(SizeOf(dir / "data/Trash/files/" + name), std::pair(1000, 500));
+    }
+}
+
+TEST_F(ResizeWindow, StopStartsNoFurtherPicture)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 6; ++i) {
+        files.push_back(dir / ("p" + std::to_string(i) + ".jpg"));
+        std::filesystem::copy_file(dir / "a.jpg", files.back());
+    }
+    GatedEngine gated(engines);
+    auto window = Open(gated, files);
+    QSignalSpy ended(window.get(), &frmResize::Finished);
+    QTest::mouseClick(window->cmdResize, Qt::LeftButton);
+    EXPECT_EQ(window->cmdClose->text(), "&Stop");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gated.arrived > 0; }, 60000));
+    QTest::mouseClick(window->cmdClose, Qt::LeftButton);
+    EXPECT_TRUE(window->isVisible());
+    gated.gate.release(6);
+    ASSERT_TRUE(ended.wait(60000));
+    const int started = gated.arrived;
+    EXPECT_LT(started, 6);
+    EXPECT_EQ(window->lblStatus->text(), QString("Stopped: %1 of 6 pictures resized.").arg(started));
+    EXPECT_EQ(window->barProgress->value(), started);
+    EXPECT_EQ(window->cmdClose->text(), "&Close");
+}
+
+}  // namespace
