@@ -1,5 +1,6 @@
 #include "frmResize.h"
 
+#include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -99,7 +100,12 @@ frmResize::frmResize(std::vector<std::string> files, kx::batch::Engine& engine, 
     optFill = new QRadioButton(tr("F&ill and crop"));
     optExact = new QRadioButton(tr("E&xactly"));
     auto* sizing = new QHBoxLayout;
-    for (QRadioButton* option : {optFit, optFill, optExact}) sizing->addWidget(option);
+    // Radio buttons of one window exclude each other unless grouped.
+    auto* sizingGroup = new QButtonGroup(this);
+    for (QRadioButton* option : {optFit, optFill, optExact}) {
+        sizing->addWidget(option);
+        sizingGroup->addButton(option);
+    }
     form->addRow(tr("Sizing:"), sizing);
     chkShrinkOnly = new QCheckBox(tr("&Only shrink"));
     form->addRow(QString(), chkShrinkOnly);
@@ -117,6 +123,8 @@ frmResize::frmResize(std::vector<std::string> files, kx::batch::Engine& engine, 
     optSubFolder = new QRadioButton(tr("Copies in the s&ub-folder"));
     txtSubFolder = new QLineEdit;
     optReplace = new QRadioButton(tr("&Replace the originals (they go to the trash)"));
+    auto* placementGroup = new QButtonGroup(this);
+    for (QRadioButton* option : {optBeside, optSubFolder, optReplace}) placementGroup->addButton(option);
     auto* placement = new QGridLayout;
     placement->addWidget(optBeside, 0, 0, 1, 2);
     placement->addWidget(optSubFolder, 1, 0);

@@ -80,7 +80,7 @@ protected:
     FormatEngines engines{*library};
 };
 
-TEST_F(ResizeWindow, PresetsFillTheSizesAndEditsAreRemembered)
+TEST_F(ResizeWindow, PresetsFillTheSizesAndChoicesAreRemembered)
 {
     auto window = Open();
     const std::pair<int, int> shown[] = {{854, 480}, {1366, 768}, {1920, 1080}, {320, 568}, {1200, 800}};
@@ -93,12 +93,16 @@ TEST_F(ResizeWindow, PresetsFillTheSizesAndEditsAreRemembered)
     Choose(window->cboSize, 0);
     EXPECT_EQ(window->txtWidth->value(), 854);
     Choose(window->cboSize, 1);
+    EXPECT_TRUE(window->optFit->isChecked() && window->optBeside->isChecked());
+    QTest::mouseClick(window->optFill, Qt::LeftButton);
+    QTest::mouseClick(window->optSubFolder, Qt::LeftButton);
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
 
     window = Open();
     EXPECT_EQ(window->cboSize->currentText(), "Medium");
     EXPECT_EQ(std::pair(window->txtWidth->value(), window->txtHeight->value()), std::pair(1000, 768));
+    EXPECT_TRUE(window->optFill->isChecked() && window->optSubFolder->isChecked());
 }
 
 TEST_F(ResizeWindow, CopiesBesideTheOriginalsNeverOverwriteAFile)
