@@ -281,7 +281,11 @@ void frmResize::RunEnded(bool complete)
     const int total = int(files_.size());
     QString text = complete ? tr("%n of %1 pictures resized.", nullptr, resized_).arg(total)
                             : tr("Stopped: %n of %1 pictures resized.", nullptr, resized_).arg(total);
-    if (!failures_.isEmpty()) text += "\n" + failures_.join("\n");
+    // The first few files that were not resized, and how many more.
+    constexpr int kShown = 8;
+    if (!failures_.isEmpty()) text += "\n" + failures_.mid(0, kShown).join("\n");
+    if (failures_.size() > kShown)
+        text += "\n" + tr("… and %n more", nullptr, int(failures_.size() - kShown));
     lblStatus->setText(text);
     cmdResize->setEnabled(true);
     cmdClose->setText(tr("&Close"));
