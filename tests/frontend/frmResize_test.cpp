@@ -24,21 +24,16 @@ std::pair<int, int> SizeOf(const std::string& path)
 // Holds each picture until the test lets it go.
 class GatedEngine : public kx::batch::Engine {
 public:
-    explicit GatedEngine(kx::batch::Engine& inner)
-        : inner_(inner)
-    {}
     bool Resize(kx::batch::Method method, const std::string& in, const std::string& out,
                 const kx::batch::Sizes& sizes, int32_t quality) override
     {
         ++arrived;
         gate.acquire();
-        return inner_.Resize(method, in, out, sizes, quality);
+        return inner->Resize(method, in, out, sizes, quality);
     }
     std::atomic<int> arrived{0};
     std::counting_semaphore<> gate{0};
-
-private:
-    kx::batch::Engine& inner_;
+    kx::batch::Engine* inner = nullptr;
 };
 
 class ResizeWindow : public testing::Test {
@@ -106,23 +101,27 @@ TEST_F(ResizeWindow, PresetsFillTheSizesAndChoicesAreRemembered)
     EXPECT_TRUE(window->optFill->isChecked() && window->optSubFolder->isChecked());
 }
 
-TEST_F(ResizeWindow, CopiesBesideTheOriginalsNeverOverwriteAFile)
+TEST_F(ResizeWindow, CopiesBesideOrInASubFolderNeverOverwriteAFile)
 {
     const kxtest::Tree originals = kxtest::FilesBelow(dir.Path());
     struct Row {
         int size, width, height;  // cboSize's row, and the custom size
-        QRadioButton* frmResize::*sizing;
+        QRadioButton *frmResize::*sizing, *frmResize::*placement;
         bool shrinkOnly;
-        int format;  // cboFormat's row
-        const char* written;
+        int format;           // cboFormat's row
+        const char* written;  // %1 for the picture's name
         std::pair<int, int> sized;
     };
+    const auto fit = &frmResize::optFit, fill = &frmResize::optFill, exact = &frmResize::optExact;
+    const auto beside = &frmResize::optBeside, sub = &frmResize::optSubFolder;
     const Row rows[] = {
-        {0, 0, 0, &frmResize::optFit, true, 0, "a (Small).jpg", {854, 427}},
-        {4, 300, 300, &frmResize::optFill, true, 2, "a (300x300).png", {300, 300}},
-        {4, 2000, 400, &frmResize::optExact, true, 3, "a (2000x400).webp", {1000, 400}},
-        {4, 2000, 400, &frmResize::optExact, false, 3, "a (2000x400) 2.webp", {2000, 400}},
-        {0, 0, 0, &frmResize::optFit, true, 1, "a (Small) 2.jpg", {854, 427}},
+        {0, 0, 0, fit, beside, true, 0, "%1 (Small).jpg", {854, 427}},
+        {4, 300, 300, fill, beside, true, 2, "%1 (300x300).png", {300, 300}},
+        {4, 2000, 400, exact, beside, true, 3, "%1 (2000x400).webp", {1000, 400}},
+        {4, 2000, 400, exact, beside, false, 3, "%1 (2000x400) 2.webp", {2000, 400}},
+        {0, 0, 0, fit, beside, true, 1, "%1 (Small) 2.jpg", {854, 427}},
+        {0, 0, 0, fit, sub, true, 1, "Resized/%1.jpg", {854, 427}},
+        {0, 0, 0, fit, sub, true, 1, "Resized/%1 2.jpg", {854, 427}},
     };
     for (const Row& row : rows) {
         auto window = Open();
@@ -132,15 +131,15 @@ TEST_F(ResizeWindow, CopiesBesideTheOriginalsNeverOverwriteAFile)
             Type(window->txtHeight, row.height);
         }
         QTest::mouseClick((*window).*row.sizing, Qt::LeftButton);
+        QTest::mouseClick((*window).*row.placement, Qt::LeftButton);
         if (window->chkShrinkOnly->isChecked() != row.shrinkOnly)
             QTest::keyClick(window->chkShrinkOnly, Qt::Key_Space);
         Choose(window->cboFormat, row.format);
         Run(*window);
         EXPECT_EQ(window->lblStatus->text(), "2 of 2 pictures resized.") << row.written;
-        EXPECT_EQ(SizeOf(dir / row.written), row.sized) << row.written;
-        std::string b = row.written;
-        b[0] = 'b';
-        EXPECT_EQ(SizeOf(dir / b), row.sized) << b;
+        for (const char* picture : {"a", "b"})
+            EXPECT_EQ(SizeOf(dir / QString(row.written).arg(picture).toStdString()), row.sized)
+                << row.written;
     }
     for (const auto& [name, bytes] : originals) EXPECT_EQ(kxtest::ReadFileBytes(dir / name), bytes) << name;
 }
@@ -169,7 +168,8 @@ TEST_F(ResizeWindow, StopStartsNoFurtherPicture)
         files.push_back(dir / ("p" + std::to_string(i) + ".jpg"));
         std::filesystem::copy_file(dir / "a.jpg", files.back());
     }
-    GatedEngine gated(engines);
+    GatedEngine gated;
+    gated.inner = &engines;
     auto window = Open(gated, files);
     QSignalSpy ended(window.get(), &frmResize::Finished);
     QTest::mouseClick(window->cmdResize, Qt::LeftButton);
