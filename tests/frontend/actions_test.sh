@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks the desktop entries and the file managers' actions of Folvane:
 # desktop-file-validate where it applies, and that each action runs
-# "folvane --resize" with the selected files.
+# "folvane --resize" with the selected files; the Nautilus extension is run
+# through Nautilus' own introspection data where it is installed.
 # Usage: actions_test.sh FRONTEND_SOURCE_DIR
 set -eu
 src=$1
@@ -29,4 +30,7 @@ ast.parse(open(sys.argv[1] + "/folvane_resize.py").read())
 action = tree.parse(sys.argv[1] + "/thunar-uca.xml").getroot().find("action")
 assert action.find("image-files") is not None, "thunar-uca.xml: not for image files"
 PY
+# Debian's own python3, which has python3-gi.
+py=python3; [ -x /usr/bin/python3 ] && py=/usr/bin/python3
+$py "$(dirname "$0")/nautilus_extension_test.py" "$actions" || [ $? -eq 77 ] || fail "the Nautilus extension"
 exit $status
