@@ -22,11 +22,7 @@ void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly)
 
 void ApplyModes(cKestrix* engine, const ResampleModes& modes)
 {
-    const int32_t filter =
-        modes.filter >= 0 ? modes.filter : (modes.classic ? KESTRIX_FILTER_EXACT : KESTRIX_FILTER_LANCZOS);
-    cKestrix_SetResampleFilter(engine, filter);
-    cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
-    cKestrix_SetJpegCoding(engine, modes.classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
+    kx::batch::SetEngineMode(kx::batch::LinkedEngineApi(), engine, modes.classic, modes.filter);
 }
 
 bool HeaderGivesSize(const std::string& input)

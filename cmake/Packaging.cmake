@@ -92,6 +92,7 @@ zsh and fish.")
 
 set(CPACK_DEBIAN_FOLVANE_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FOLVANE_PACKAGE_DEPENDS "libkestrix1 (= ${KX_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_FOLVANE_PACKAGE_SUGGESTS "python3-nautilus")  # for the Nautilus action
 set(CPACK_DEBIAN_FOLVANE_DESCRIPTION "desktop program that resizes whole folders of pictures
 Folvane resizes every picture of a folder in one operation: pick a folder,
 one of five sizing methods and the sizes, and the resized copies are

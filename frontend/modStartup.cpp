@@ -1,11 +1,14 @@
 #include "modStartup.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QSettings>
 #include <cstdio>
 
 #include "Dialogs.h"
 #include "QtDialogs.h"
 #include "frmMain.h"
+#include "frmResize.h"
 #include "modErrorReport.h"
 #include "modShared.h"
 
@@ -76,6 +79,20 @@ int Main(int argc, char** argv)
         if (!CreateEngine([](std::string* why) { return EngineLibrary::Load(why); })) {
             CloseApp();
             return 1;
+        }
+        QStringList arguments = QApplication::arguments();
+        if (arguments.size() > 1 && arguments[1] == QStringLiteral("--resize")) {
+            std::vector<std::string> files;
+            for (const QString& file : arguments.mid(2))
+                files.push_back(QFileInfo(file).absoluteFilePath().toStdString());
+            FormatEngines engines(*objEngine().library);
+            QSettings settings(QStringLiteral("Folvane"), QStringLiteral("Folvane"));
+            frmResize window(std::move(files), engines, settings);
+            dialogs.SetParent(&window);
+            window.show();
+            const int status = QApplication::exec();
+            SetDialogs(nullptr);
+            return status;
         }
         frmMain window(*objEngine().methods, CloseApp);
         dialogs.SetParent(&window);

@@ -36,7 +36,9 @@ void InstallReportHandlers();
 // Releases the engine object and ends the program.
 void CloseApp();
 
-// The program: creates the engine, shows the main window, runs until it closes.
+// The program: creates the engine, shows the main window, runs until it
+// closes. With "--resize FILE..." it shows the "Resize pictures" window for
+// those files instead (a file manager's action).
 int Main(int argc, char** argv);
 
 }  // namespace folvane
