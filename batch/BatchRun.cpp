@@ -1,4 +1,4 @@
-#include "BatchRun.h"
+#include "batch/BatchRun.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -16,9 +16,9 @@
 #include <mutex>
 #include <thread>
 
-#include "PictureFormats.h"
-#include "PrintableName.h"
-#include "modImageInfo.h"
+#include "batch/PrintableName.h"
+#include "common/PictureFormats.h"
+#include "common/modImageInfo.h"
 
 namespace kx::batch {
 

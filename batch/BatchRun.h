@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "EngineApi.h"
-#include "Methods.h"
+#include "batch/EngineApi.h"
+#include "batch/Methods.h"
 
 namespace kx::batch {
 

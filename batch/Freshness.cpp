@@ -1,4 +1,4 @@
-#include "Freshness.h"
+#include "batch/Freshness.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

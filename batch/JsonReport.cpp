@@ -1,8 +1,8 @@
-#include "JsonReport.h"
+#include "batch/JsonReport.h"
 
 #include <cstdio>
 
-#include "PrintableName.h"
+#include "batch/PrintableName.h"
 
 namespace kx::batch {
 

@@ -1,4 +1,4 @@
-#include "LibraryRun.h"
+#include "batch/LibraryRun.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <optional>
+#include <set>
 
-#include "Freshness.h"
-#include "TemporaryFiles.h"
+#include "batch/Freshness.h"
+#include "common/TemporaryFiles.h"
 
 namespace kx::batch {
 
@@ -82,7 +82,8 @@ LibraryPlan PrepareLibrary(const std::string& source, const std::string& destina
         plan.Error = {Problem::Kind::LinkedFolder, ELOOP, {}};
         return plan;
     }
-    TreeListing listing = ListTree(source, job.Recursive, destination, job.links, job.Modern && job.Recursive);
+    TreeListing listing =
+        ListTree(source, job.Recursive, destination, job.links, job.Modern && job.Recursive);
     if ((plan.Error = listing.Error)) return plan;
     plan.Unreadable = std::move(listing.Unreadable);
     plan.Outside = std::move(listing.Outside);

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "BatchRun.h"
-#include "Shard.h"
-#include "TreeListing.h"
+#include "batch/BatchRun.h"
+#include "batch/Shard.h"
+#include "batch/TreeListing.h"
 
 namespace kx::batch {
 

@@ -1,6 +1,6 @@
-#include "Methods.h"
+#include "batch/Methods.h"
 
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
 
 namespace kx::batch {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "EngineApi.h"
+#include "batch/EngineApi.h"
 
 namespace kx::batch {
 

@@ -1,4 +1,4 @@
-#include "PrintableName.h"
+#include "batch/PrintableName.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Shard.h"
+#include "batch/Shard.h"
 
 #include <charconv>
 

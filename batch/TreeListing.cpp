@@ -1,4 +1,4 @@
-#include "TreeListing.h"
+#include "batch/TreeListing.h"
 
 #include <dirent.h>
 #include <fcntl.h>

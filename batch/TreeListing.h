@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "BatchRun.h"
+#include "batch/BatchRun.h"
 
 namespace kx::batch {
 
@@ -39,7 +39,7 @@ struct TreeListing {
     std::vector<std::string> Outside;  // links leading outside (Links::Inside), sorted
     // Folders left out as outputs of an earlier run, relative to the top.
     std::vector<std::string> EarlierOutputs;
-    Problem Error;                     // the top folder itself could not be listed (Unreadable)
+    Problem Error;  // the top folder itself could not be listed (Unreadable)
 };
 
 // Lists `top` (and its sub-folders when `recursive`). `excluded`, when not

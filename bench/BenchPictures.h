@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cDIBSection.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kxbench {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "BenchPictures.h"
-#include "mIntelJPEGLibrary.h"
+#include "engine/files/mIntelJPEGLibrary.h"
 
 namespace {
 

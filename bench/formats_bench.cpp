@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "BenchPictures.h"
-#include "HeifHandles.h"
-#include "PictureWriters.h"
-#include "mIntelJPEGLibrary.h"
+#include "engine/files/HeifHandles.h"
+#include "engine/files/PictureWriters.h"
+#include "engine/files/mIntelJPEGLibrary.h"
 
 namespace {
 

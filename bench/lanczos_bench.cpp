@@ -6,10 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchPictures.h"
-#include "LanczosResample.h"
-#include "PictureLoader.h"
-#include "mIntelJPEGLibrary.h"
-#include "modMain.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/operations/modMain.h"
+#include "engine/surface/LanczosResample.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "BenchPictures.h"
-#include "mIntelJPEGLibrary.h"
-#include "modMain.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/operations/modMain.h"
 
 namespace {
 

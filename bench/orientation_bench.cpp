@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "BenchPictures.h"
-#include "PictureLoader.h"
-#include "modMain.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/operations/modMain.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Argument parsing shared by the sub-commands.
-#include "Arguments.h"
+#include "cli/Arguments.h"
 
 #include <array>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "PictureFormats.h"
+#include "common/PictureFormats.h"
 
 namespace kx::cli {
 

@@ -1,6 +1,6 @@
 // The batch sub-command: a thin front over the batch run (kx::batch), with
 // the engine linked directly and called through its C interface.
-#include "Batch.h"
+#include "cli/Batch.h"
 
 #include <sched.h>
 #include <signal.h>
@@ -22,15 +22,15 @@
 #include <string>
 #include <vector>
 
-#include "Arguments.h"
-#include "BatchRun.h"
-#include "EngineCall.h"
-#include "JsonReport.h"
-#include "LibraryRun.h"
-#include "Modes.h"
-#include "PictureFormats.h"
-#include "PrintableName.h"
-#include "RunTimeError.h"
+#include "batch/BatchRun.h"
+#include "batch/JsonReport.h"
+#include "batch/LibraryRun.h"
+#include "batch/PrintableName.h"
+#include "cli/Arguments.h"
+#include "cli/EngineCall.h"
+#include "cli/Modes.h"
+#include "common/PictureFormats.h"
+#include "common/RunTimeError.h"
 
 namespace kx::cli {
 
@@ -77,8 +77,8 @@ struct BatchJob {
     ResampleModes modes;
     bool allFormats = false;
     int64_t memoryLimit = 0;  // shared by the workers; 0: the default
-    int32_t format = -1;  // -1: JPEG, or as the --name pattern's extension says
-    std::string name;     // --name PATTERN, its extension taken off
+    int32_t format = -1;      // -1: JPEG, or as the --name pattern's extension says
+    std::string name;         // --name PATTERN, its extension taken off
     bool strict = false;
     int crop = MiddleCentre;
 };

@@ -10,7 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Commands.h"
+#include "cli/Commands.h"
 
 namespace kx::cli {
 

@@ -1,5 +1,5 @@
 // Sub-commands: their options, help texts and the engine method each runs.
-#include "Commands.h"
+#include "cli/Commands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "Arguments.h"
-#include "BatchRun.h"
-#include "EngineCall.h"
-#include "Modes.h"
-#include "PictureFormats.h"
+#include "batch/BatchRun.h"
+#include "cli/Arguments.h"
+#include "cli/EngineCall.h"
+#include "cli/Modes.h"
+#include "common/PictureFormats.h"
 
 namespace kx::cli {
 
@@ -589,8 +589,9 @@ void AddTextCommands(CLI::App& app, Action& action)
         const KestrixFont font = job->Font();
         return RunEngineMethod(job->files, [&](cKestrix* engine, const char* in, const char* out) {
             job->quality.Apply(engine);
-            return cKestrix_AddTextToImage(engine, in, out, EngineText(job->text, job->quality.classic).c_str(),
-                                           &font, job->colour, job->top, job->left);
+            return cKestrix_AddTextToImage(engine, in, out,
+                                           EngineText(job->text, job->quality.classic).c_str(), &font,
+                                           job->colour, job->top, job->left);
         });
     });
 

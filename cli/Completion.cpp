@@ -1,9 +1,9 @@
-#include "Completion.h"
+#include "cli/Completion.h"
 
 #include <string>
 #include <vector>
 
-#include "Arguments.h"
+#include "cli/Arguments.h"
 
 namespace kx::cli {
 

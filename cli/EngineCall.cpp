@@ -1,9 +1,9 @@
 // Engine calls of the command-line tool.
-#include "EngineCall.h"
+#include "cli/EngineCall.h"
 
-#include "Arguments.h"
-#include "PictureFormats.h"
-#include "PrintableName.h"
+#include "batch/PrintableName.h"
+#include "cli/Arguments.h"
+#include "common/PictureFormats.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "ManPage.h"
+#include "cli/ManPage.h"
 
 #include <sstream>
 #include <string>

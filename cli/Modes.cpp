@@ -1,10 +1,10 @@
-#include "Modes.h"
+#include "cli/Modes.h"
 
 #include <map>
 
-#include "Arguments.h"
-#include "PictureFormats.h"
-#include "modImageInfo.h"
+#include "cli/Arguments.h"
+#include "common/PictureFormats.h"
+#include "common/modImageInfo.h"
 
 namespace kx::cli {
 

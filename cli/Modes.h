@@ -10,7 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "BatchRun.h"
+#include "batch/BatchRun.h"
 #include "kestrix.h"
 
 namespace kx::cli {

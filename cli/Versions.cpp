@@ -1,6 +1,6 @@
 // The versions of the libraries the engine decodes and encodes with, read
 // from the libraries themselves where they tell it, for --version.
-#include "Versions.h"
+#include "cli/Versions.h"
 
 #include <gif_lib.h>
 #include <jconfig.h>

@@ -16,12 +16,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Batch.h"
-#include "Commands.h"
-#include "Completion.h"
-#include "EngineCall.h"
-#include "ManPage.h"
-#include "Versions.h"
+#include "cli/Batch.h"
+#include "cli/Commands.h"
+#include "cli/Completion.h"
+#include "cli/EngineCall.h"
+#include "cli/ManPage.h"
+#include "cli/Versions.h"
 #include "kestrix.h"
 
 namespace {

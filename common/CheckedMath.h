@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "RunTimeError.h"
+#include "common/RunTimeError.h"
 
 namespace kx {
 

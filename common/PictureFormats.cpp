@@ -1,4 +1,4 @@
-#include "PictureFormats.h"
+#include "common/PictureFormats.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "RunTimeError.h"
+#include "common/RunTimeError.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "TemporaryFiles.h"
+#include "common/TemporaryFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,11 +1,11 @@
-#include "modErrorReport.h"
+#include "common/modErrorReport.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <mutex>
 
-#include "RunTimeError.h"
+#include "common/RunTimeError.h"
 
 namespace kx {
 

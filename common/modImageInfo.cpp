@@ -1,4 +1,4 @@
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "CheckedMath.h"
-#include "RunTimeError.h"
+#include "common/CheckedMath.h"
+#include "common/RunTimeError.h"
 
 namespace kx {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string_view>
 
-#include "RunTimeError.h"
-#include "modImageInfo.h"
+#include "common/RunTimeError.h"
+#include "common/modImageInfo.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "ButtonKeys.h"
+#include "frontend/ButtonKeys.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>

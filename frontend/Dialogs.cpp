@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "frontend/Dialogs.h"
 
 #include <atomic>
 #include <cstdio>

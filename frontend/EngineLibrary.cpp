@@ -1,4 +1,4 @@
-#include "EngineLibrary.h"
+#include "frontend/EngineLibrary.h"
 
 #include <dlfcn.h>
 #include <limits.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "EngineApi.h"
+#include "batch/EngineApi.h"
 #include "kestrix.h"
 
 namespace folvane {

@@ -1,4 +1,4 @@
-#include "QtDialogs.h"
+#include "frontend/QtDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <mutex>
 
-#include "Dialogs.h"
+#include "frontend/Dialogs.h"
 
 namespace folvane {
 

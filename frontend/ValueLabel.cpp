@@ -1,4 +1,4 @@
-#include "ValueLabel.h"
+#include "frontend/ValueLabel.h"
 
 #include <QHelpEvent>
 #include <QPainter>

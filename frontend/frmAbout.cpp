@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "frontend/frmAbout.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -11,9 +11,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "ButtonKeys.h"
-#include "Dialogs.h"
-#include "modErrorReport.h"
+#include "common/modErrorReport.h"
+#include "frontend/ButtonKeys.h"
+#include "frontend/Dialogs.h"
 
 namespace folvane {
 

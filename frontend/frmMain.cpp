@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "frontend/frmMain.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -13,11 +13,11 @@
 #include <thread>
 #include <utility>
 
-#include "ButtonKeys.h"
-#include "Dialogs.h"
-#include "frmAbout.h"
-#include "modFolderBrowser.h"
-#include "modShared.h"
+#include "frontend/ButtonKeys.h"
+#include "frontend/Dialogs.h"
+#include "frontend/frmAbout.h"
+#include "frontend/modFolderBrowser.h"
+#include "frontend/modShared.h"
 
 // The pictures live in a static library: their registration must be called
 // for, or the linker leaves it out.

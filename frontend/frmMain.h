@@ -13,8 +13,8 @@
 #include <mutex>
 #include <optional>
 
-#include "ValueLabel.h"
-#include "modProcessFolder.h"
+#include "frontend/ValueLabel.h"
+#include "frontend/modProcessFolder.h"
 
 namespace folvane {
 

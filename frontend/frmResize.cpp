@@ -1,4 +1,4 @@
-#include "frmResize.h"
+#include "frontend/frmResize.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "PictureFormats.h"
-#include "PrintableName.h"
+#include "batch/PrintableName.h"
+#include "common/PictureFormats.h"
 
 namespace folvane {
 

@@ -18,7 +18,7 @@
 #include <atomic>
 #include <thread>
 
-#include "modResize.h"
+#include "frontend/modResize.h"
 
 namespace folvane {
 

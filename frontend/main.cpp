@@ -1,3 +1,3 @@
-#include "modStartup.h"
+#include "frontend/modStartup.h"
 
 int main(int argc, char** argv) { return folvane::Main(argc, argv); }

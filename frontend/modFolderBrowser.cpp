@@ -1,6 +1,6 @@
-#include "modFolderBrowser.h"
+#include "frontend/modFolderBrowser.h"
 
-#include "Dialogs.h"
+#include "frontend/Dialogs.h"
 
 namespace folvane {
 

@@ -1,15 +1,15 @@
-#include "modProcessFolder.h"
+#include "frontend/modProcessFolder.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "CheckedMath.h"
-#include "Dialogs.h"
-#include "RunTimeError.h"
-#include "TreeListing.h"
-#include "modErrorReport.h"
-#include "modShared.h"
+#include "batch/TreeListing.h"
+#include "common/CheckedMath.h"
+#include "common/RunTimeError.h"
+#include "common/modErrorReport.h"
+#include "frontend/Dialogs.h"
+#include "frontend/modShared.h"
 
 namespace folvane {
 

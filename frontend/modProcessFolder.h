@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "BatchRun.h"
-#include "EngineLibrary.h"
+#include "batch/BatchRun.h"
+#include "frontend/EngineLibrary.h"
 
 namespace folvane {
 

@@ -1,4 +1,4 @@
-#include "modResize.h"
+#include "frontend/modResize.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <new>
 #include <set>
 
-#include "PictureFormats.h"
-#include "modImageInfo.h"
+#include "common/PictureFormats.h"
+#include "common/modImageInfo.h"
 
 namespace folvane {
 

@@ -1,13 +1,13 @@
-#include "modShared.h"
+#include "frontend/modShared.h"
 
 #include <algorithm>
 #include <limits>
 #include <new>
 
-#include "CheckedMath.h"
-#include "Dialogs.h"
-#include "RunTimeError.h"
-#include "modErrorReport.h"
+#include "common/CheckedMath.h"
+#include "common/RunTimeError.h"
+#include "common/modErrorReport.h"
+#include "frontend/Dialogs.h"
 
 namespace folvane {
 

@@ -1,16 +1,16 @@
-#include "modStartup.h"
+#include "frontend/modStartup.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QSettings>
 #include <cstdio>
 
-#include "Dialogs.h"
-#include "QtDialogs.h"
-#include "frmMain.h"
-#include "frmResize.h"
-#include "modErrorReport.h"
-#include "modShared.h"
+#include "common/modErrorReport.h"
+#include "frontend/Dialogs.h"
+#include "frontend/QtDialogs.h"
+#include "frontend/frmMain.h"
+#include "frontend/frmResize.h"
+#include "frontend/modShared.h"
 
 namespace folvane {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "EngineLibrary.h"
-#include "modProcessFolder.h"
+#include "frontend/EngineLibrary.h"
+#include "frontend/modProcessFolder.h"
 
 namespace folvane {
 

@@ -14,9 +14,9 @@
 #include <span>
 #include <string>
 
-#include "RunTimeError.h"
-#include "StdFont.h"
-#include "cDIBSection.h"
+#include "common/RunTimeError.h"
+#include "engine/surface/StdFont.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx::fuzz {
 

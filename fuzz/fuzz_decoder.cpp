@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "ModernDecoders.h"
-#include "PictureDecoders.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureDecoders.h"
 
 #ifdef KX_FUZZ_PNG_CRC
 #include "FuzzPng.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "JpegSegments.h"
-#include "MetadataTransfer.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "engine/files/JpegSegments.h"
+#include "engine/files/MetadataTransfer.h"
 
 namespace {
 

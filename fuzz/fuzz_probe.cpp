@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "FuzzFile.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "FuzzFile.h"
-#include "MemoryBudget.h"
-#include "RowSources.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/RowSources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,7 +1,7 @@
 // The public methods: each resets the thread's result code, runs one image
 // operation and turns its outcome into the interface's Boolean. Nothing is
 // thrown across the interface.
-#include "cKestrix.h"
+#include "engine/component/cKestrix.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,14 +17,14 @@
 #include <thread>
 #include <utility>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "PictureFormats.h"
-#include "PictureLoader.h"
-#include "modErrorReport.h"
-#include "modImageInfo.h"
-#include "modMain.h"
+#include "common/PictureFormats.h"
+#include "common/modErrorReport.h"
+#include "common/modImageInfo.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/operations/modMain.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // settings; every method works on its arguments and the files they name.
 #pragma once
 
-#include "EngineSettings.h"
+#include "engine/operations/EngineSettings.h"
 #include "kestrix.h"
 
 struct cKestrix {

@@ -1,10 +1,10 @@
 // BMP rows for the streaming path: uncompressed rows of any depth are read
 // from the file one at a time, from the bottom of the file for the usual
 // bottom-up pictures. RLE pictures take the whole-picture path.
-#include "FailureReason.h"
-#include "PictureDecoders.h"
-#include "PictureFile.h"
-#include "RowSources.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/RowSources.h"
 
 namespace kx {
 

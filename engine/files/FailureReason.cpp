@@ -1,9 +1,9 @@
-#include "FailureReason.h"
+#include "engine/files/FailureReason.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "DecodeLimits.h"
+#include "engine/files/DecodeLimits.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "FileReplacement.h"
+#include "engine/files/FileReplacement.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "FailureReason.h"
-#include "RunTimeError.h"
-#include "TemporaryFiles.h"
+#include "common/RunTimeError.h"
+#include "common/TemporaryFiles.h"
+#include "engine/files/FailureReason.h"
 
 namespace kx {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "PictureDecoders.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/PictureDecoders.h"
 
 namespace kx {
 

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "HeifHandles.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/HeifHandles.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
 
 namespace kx {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "FailureReason.h"
+#include "engine/files/FailureReason.h"
 
 namespace kx {
 

@@ -17,18 +17,18 @@
 #include <memory>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "JpegErrors.h"
-#include "JpegSegments.h"
-#include "MemoryBudget.h"
-#include "MetadataTransfer.h"
-#include "Orientation.h"
-#include "PictureDecoders.h"
-#include "PictureLoader.h"
-#include "RowSources.h"
-#include "ShrinkOnLoad.h"
-#include "SurfaceMemory.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/JpegErrors.h"
+#include "engine/files/JpegSegments.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/MetadataTransfer.h"
+#include "engine/files/Orientation.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/RowSources.h"
+#include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/SurfaceMemory.h"
 
 namespace kx {
 

@@ -13,13 +13,13 @@
 #include <cstring>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "JpegSegments.h"
-#include "MetadataTransfer.h"
-#include "PictureFile.h"
-#include "PictureLoader.h"
-#include "RowSources.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/JpegSegments.h"
+#include "engine/files/MetadataTransfer.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/RowSources.h"
 
 namespace kx {
 

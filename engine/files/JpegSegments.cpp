@@ -1,10 +1,10 @@
-#include "JpegSegments.h"
+#include "engine/files/JpegSegments.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#include "ByteReader.h"
+#include "engine/files/ByteReader.h"
 
 namespace kx {
 

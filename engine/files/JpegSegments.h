@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "PictureMetadata.h"
+#include "engine/files/PictureMetadata.h"
 
 namespace kx {
 

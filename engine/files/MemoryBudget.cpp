@@ -1,4 +1,4 @@
-#include "MemoryBudget.h"
+#include "engine/files/MemoryBudget.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "FailureReason.h"
+#include "engine/files/FailureReason.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "MetadataTransfer.h"
+#include "engine/files/MetadataTransfer.h"
 
 #include <libexif/exif-data.h>
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "CheckedMath.h"
-#include "PictureMetadata.h"
+#include "common/CheckedMath.h"
+#include "engine/files/PictureMetadata.h"
 
 namespace kx {
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <span>
 
-#include "PictureMetadata.h"
-#include "cDIBSection.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "engine/files/PictureMetadata.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "Orientation.h"
+#include "engine/files/Orientation.h"
 
 #include <algorithm>
 #include <cstring>

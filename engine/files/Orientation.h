@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "cDIBSection.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <span>
 
-#include "PictureMetadata.h"
-#include "ShrinkOnLoad.h"
-#include "cDIBSection.h"
+#include "engine/files/PictureMetadata.h"
+#include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

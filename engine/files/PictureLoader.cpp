@@ -1,4 +1,4 @@
-#include "PictureLoader.h"
+#include "engine/files/PictureLoader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,12 +12,12 @@
 #include <span>
 #include <vector>
 
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
-#include "Orientation.h"
-#include "PictureDecoders.h"
-#include "PictureFile.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/Orientation.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PictureFile.h"
 
 namespace kx {
 

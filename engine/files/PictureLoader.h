@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "PictureMetadata.h"
-#include "ShrinkOnLoad.h"
-#include "cDIBSection.h"
+#include "engine/files/PictureMetadata.h"
+#include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

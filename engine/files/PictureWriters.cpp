@@ -2,7 +2,7 @@
 // profile) and AVIF through libheif's AV1 encoder. The surface's rows are
 // handed over top row first, straight from its buffer where the library
 // takes BGR (PNG, WebP); AVIF needs its own RGB image.
-#include "PictureWriters.h"
+#include "engine/files/PictureWriters.h"
 
 #include <libheif/heif.h>
 #include <png.h>
@@ -15,9 +15,9 @@
 #include <new>
 #include <string>
 
-#include "FailureReason.h"
-#include "HeifHandles.h"
-#include "mIntelJPEGLibrary.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/HeifHandles.h"
+#include "engine/files/mIntelJPEGLibrary.h"
 
 namespace kx {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "EngineSettings.h"
-#include "cDIBSection.h"
+#include "engine/files/OutputFormat.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

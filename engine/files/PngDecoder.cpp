@@ -15,12 +15,12 @@
 #include <memory>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
-#include "PictureDecoders.h"
-#include "PngTransforms.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PngTransforms.h"
 
 namespace kx {
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "ModernDecoders.h"
-#include "PictureFile.h"
-#include "PngTransforms.h"
-#include "RowSources.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/PngTransforms.h"
+#include "engine/files/RowSources.h"
 
 namespace kx {
 

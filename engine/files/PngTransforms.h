@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

@@ -11,10 +11,10 @@
 #include <span>
 #include <string>
 
-#include "PictureMetadata.h"
-#include "ShrinkOnLoad.h"
-#include "StreamingLanczos.h"
-#include "cDIBSection.h"
+#include "engine/files/PictureMetadata.h"
+#include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/StreamingLanczos.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

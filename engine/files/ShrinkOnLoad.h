@@ -5,7 +5,7 @@
 // the target's pixels along each side, so the result keeps its quality.
 #pragma once
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

@@ -5,13 +5,13 @@
 #include <new>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
-#include "Orientation.h"
-#include "PictureFile.h"
-#include "RowSources.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/Orientation.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/RowSources.h"
 
 namespace kx {
 

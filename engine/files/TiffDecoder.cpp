@@ -10,13 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
-#include "RowSources.h"
-#include "SurfaceMemory.h"
-#include "TiffHandles.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/RowSources.h"
+#include "engine/files/TiffHandles.h"
+#include "engine/surface/SurfaceMemory.h"
 
 namespace kx {
 

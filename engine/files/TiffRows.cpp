@@ -11,11 +11,11 @@
 #include <memory>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "ModernDecoders.h"
-#include "PictureFile.h"
-#include "RowSources.h"
-#include "TiffHandles.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/RowSources.h"
+#include "engine/files/TiffHandles.h"
 
 namespace kx {
 

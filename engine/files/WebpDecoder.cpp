@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
 
 namespace kx {
 

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <vector>
 
-#include "DecodeLimits.h"
-#include "FailureReason.h"
-#include "ModernDecoders.h"
-#include "PictureFile.h"
-#include "RowSources.h"
+#include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureFile.h"
+#include "engine/files/RowSources.h"
 
 namespace kx {
 

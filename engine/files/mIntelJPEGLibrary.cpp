@@ -1,4 +1,4 @@
-#include "mIntelJPEGLibrary.h"
+#include "engine/files/mIntelJPEGLibrary.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,13 +14,13 @@
 #include <span>
 #include <vector>
 
-#include "FailureReason.h"
-#include "FileReplacement.h"
-#include "JpegErrors.h"
-#include "JpegSegments.h"
-#include "MemoryBudget.h"
-#include "PictureLoader.h"
-#include "modErrorReport.h"
+#include "common/modErrorReport.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/FileReplacement.h"
+#include "engine/files/JpegErrors.h"
+#include "engine/files/JpegSegments.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/PictureLoader.h"
 
 namespace kx {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "PictureMetadata.h"
-#include "ShrinkOnLoad.h"
-#include "cDIBSection.h"
+#include "engine/files/PictureMetadata.h"
+#include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -3,6 +3,8 @@
 // setting of the C interface changes one field of its object's value.
 #pragma once
 
+#include "engine/files/OutputFormat.h"
+
 namespace kx {
 
 // How pixels are resampled when a picture changes size.
@@ -10,9 +12,6 @@ enum class ResampleFilter {
     Exact,    // the two-pass bilinear sampler, bit-exact to its rule
     Lanczos,  // antialiased Lanczos-3 reduction, Lanczos-3 enlargement
 };
-
-// The file format written for an operation's output.
-enum class OutputFormat { Jpeg, Png, Webp, Avif };
 
 struct EngineSettings {
     // Turn pictures upright from their orientation tag before any operation.

@@ -1,4 +1,4 @@
-#include "Proportions.h"
+#include "engine/operations/Proportions.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // numbers, so a 4:3 picture fitted into a 4:3 box fills it.
 #pragma once
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "modMain.h"
+#include "engine/operations/modMain.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,17 +10,17 @@
 #include <new>
 #include <utility>
 
-#include "FailureReason.h"
-#include "LanczosResample.h"
-#include "MemoryBudget.h"
-#include "MetadataTransfer.h"
-#include "PictureWriters.h"
-#include "Proportions.h"
-#include "RowSources.h"
-#include "cDIBSection.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
-#include "modImageInfo.h"
+#include "common/modErrorReport.h"
+#include "common/modImageInfo.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/MetadataTransfer.h"
+#include "engine/files/PictureWriters.h"
+#include "engine/files/RowSources.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/operations/Proportions.h"
+#include "engine/surface/LanczosResample.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "CheckedMath.h"
-#include "EngineSettings.h"
-#include "StdFont.h"
+#include "common/CheckedMath.h"
+#include "engine/operations/EngineSettings.h"
+#include "engine/surface/StdFont.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "LanczosResample.h"
+#include "engine/surface/LanczosResample.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "cDIBSection.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

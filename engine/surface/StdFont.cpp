@@ -1,9 +1,9 @@
-#include "StdFont.h"
+#include "engine/surface/StdFont.h"
 
 #include <cstring>
 #include <limits>
 
-#include "TextRenderer.h"
+#include "engine/surface/TextRenderer.h"
 
 namespace kx {
 

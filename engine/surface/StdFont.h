@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

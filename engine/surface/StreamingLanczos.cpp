@@ -1,10 +1,10 @@
-#include "StreamingLanczos.h"
+#include "engine/surface/StreamingLanczos.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "ResamplePaths.h"
+#include "engine/surface/ResamplePaths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KX_HAVE_AVX2_PATH 1

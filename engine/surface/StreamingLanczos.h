@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "LanczosResample.h"
-#include "cDIBSection.h"
+#include "engine/surface/LanczosResample.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "SurfaceMemory.h"
+#include "engine/surface/SurfaceMemory.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "TextRenderer.h"
+#include "engine/surface/TextRenderer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,8 +19,8 @@
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 
-#include "StdFont.h"
-#include "cDIBSection.h"
+#include "engine/surface/StdFont.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

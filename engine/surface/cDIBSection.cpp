@@ -1,9 +1,9 @@
-#include "cDIBSection.h"
+#include "engine/surface/cDIBSection.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "SurfaceMemory.h"
+#include "engine/surface/SurfaceMemory.h"
 
 namespace kx {
 

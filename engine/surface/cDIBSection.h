@@ -18,7 +18,7 @@
 #include <string>
 #include <utility>
 
-#include "CheckedMath.h"
+#include "common/CheckedMath.h"
 
 namespace kx {
 

@@ -8,9 +8,9 @@
 #include <ctime>
 #include <random>
 
-#include "StdFont.h"
-#include "TextRenderer.h"
-#include "cDIBSection.h"
+#include "engine/surface/StdFont.h"
+#include "engine/surface/TextRenderer.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

@@ -21,8 +21,8 @@
 #include <cstring>
 #include <vector>
 
-#include "ResamplePaths.h"
-#include "cDIBSection.h"
+#include "engine/surface/ResamplePaths.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kx {
 

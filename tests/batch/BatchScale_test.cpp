@@ -14,13 +14,13 @@
 #include <sstream>
 #include <tuple>
 
-#include "BatchRun.h"
-#include "Freshness.h"
-#include "JsonReport.h"
-#include "LibraryRun.h"
-#include "Shard.h"
-#include "TestSupport.h"
-#include "TreeListing.h"
+#include "batch/BatchRun.h"
+#include "batch/Freshness.h"
+#include "batch/JsonReport.h"
+#include "batch/LibraryRun.h"
+#include "batch/Shard.h"
+#include "batch/TreeListing.h"
+#include "tests/support/TestSupport.h"
 
 namespace kx::batch {
 namespace {

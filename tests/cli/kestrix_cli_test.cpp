@@ -18,9 +18,9 @@
 #include <sstream>
 #include <tuple>
 
-#include "PhotoFixtures.h"
-#include "modImageInfo.h"
-#include "modMain.h"
+#include "common/modImageInfo.h"
+#include "engine/operations/modMain.h"
+#include "tests/support/PhotoFixtures.h"
 
 extern char** environ;
 

@@ -1,11 +1,11 @@
-#include "RunTimeError.h"
+#include "common/RunTimeError.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "CheckedMath.h"
-#include "TestSupport.h"
+#include "common/CheckedMath.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 using kxtest::RaisedNumber;

@@ -1,10 +1,10 @@
-#include "modErrorReport.h"
+#include "common/modErrorReport.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "PictureBytes.h"
-#include "RunTimeError.h"
-#include "TestSupport.h"
-#include "modImageInfo.h"
+#include "common/RunTimeError.h"
+#include "common/modImageInfo.h"
+#include "tests/support/PictureBytes.h"
+#include "tests/support/TestSupport.h"
 
 #include <sys/stat.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "EngineLibrary.h"
+#include "frontend/EngineLibrary.h"
 
 using namespace folvane;
 

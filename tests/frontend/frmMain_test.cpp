@@ -20,13 +20,13 @@
 #include <tuple>
 #include <utility>
 
-#include "QtDialogs.h"
-#include "TestSupport.h"
-#include "WindowDriver.h"
-#include "frmAbout.h"
-#include "frmMain.h"
-#include "modShared.h"
-#include "modStartup.h"
+#include "frontend/QtDialogs.h"
+#include "frontend/frmAbout.h"
+#include "frontend/frmMain.h"
+#include "frontend/modShared.h"
+#include "frontend/modStartup.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WindowDriver.h"
 
 using namespace folvane;
 using Strings = std::vector<std::string>;

@@ -5,11 +5,11 @@
 #include <semaphore>
 #include <thread>
 
-#include "PhotoFixtures.h"
-#include "TestSupport.h"
-#include "WindowDriver.h"
-#include "frmResize.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "frontend/frmResize.h"
+#include "tests/support/PhotoFixtures.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WindowDriver.h"
 
 using namespace folvane;
 

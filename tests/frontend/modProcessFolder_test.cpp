@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "EngineLibrary.h"
-#include "TestSupport.h"
-#include "TreeListing.h"
-#include "WindowDriver.h"
-#include "modProcessFolder.h"
+#include "batch/TreeListing.h"
+#include "frontend/EngineLibrary.h"
+#include "frontend/modProcessFolder.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WindowDriver.h"
 
 using namespace folvane;
 using Names = std::vector<std::string>;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "WindowDriver.h"
-#include "modShared.h"
+#include "frontend/modShared.h"
+#include "tests/support/WindowDriver.h"
 
 using namespace folvane;
 using SharedModule = kxtest::DialogsTest;

@@ -1,4 +1,4 @@
-#include "PhotoFixtures.h"
+#include "tests/support/PhotoFixtures.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "PictureBytes.h"
-#include "TestSupport.h"
+#include "tests/support/PictureBytes.h"
+#include "tests/support/TestSupport.h"
 
 namespace kxtest {
 

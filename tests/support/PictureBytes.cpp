@@ -1,11 +1,11 @@
-#include "PictureBytes.h"
+#include "tests/support/PictureBytes.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <map>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace kxtest {
 

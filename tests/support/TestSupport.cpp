@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <turbojpeg.h>
 #include <unistd.h>
@@ -12,10 +12,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "RunTimeError.h"
-#include "TextRenderer.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
+#include "common/RunTimeError.h"
+#include "common/modErrorReport.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/surface/TextRenderer.h"
 
 namespace fs = std::filesystem;
 

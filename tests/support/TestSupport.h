@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "StdFont.h"
-#include "cDIBSection.h"
+#include "engine/surface/StdFont.h"
+#include "engine/surface/cDIBSection.h"
 
 namespace kxtest {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "BatchRun.h"
-#include "Dialogs.h"
-#include "modErrorReport.h"
+#include "batch/BatchRun.h"
+#include "common/modErrorReport.h"
+#include "frontend/Dialogs.h"
 
 namespace kxtest {
 

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <vector>
 
-#include "PictureBytes.h"
-#include "TestSupport.h"
 #include "kestrix.h"
+#include "tests/support/PictureBytes.h"
+#include "tests/support/TestSupport.h"
 
 // Each method's result, the calling thread's code and reason, and no output
 // after a failure; a NULL object is a fresh object with the default settings.

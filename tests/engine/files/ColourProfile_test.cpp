@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "PhotoFixtures.h"
-#include "modMain.h"
+#include "engine/operations/modMain.h"
+#include "tests/support/PhotoFixtures.h"
 
 using namespace kxtest;
 

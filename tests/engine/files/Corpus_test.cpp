@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "CountingMalloc.h"
-#include "PictureLoader.h"
-#include "TestSupport.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "engine/files/PictureLoader.h"
+#include "tests/support/CountingMalloc.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

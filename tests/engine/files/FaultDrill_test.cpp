@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
-#include "modImageInfo.h"
-#include "modMain.h"
+#include "common/modImageInfo.h"
+#include "engine/operations/modMain.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "FuzzPng.h"
-#include "FuzzText.h"
-#include "ModernDecoders.h"
-#include "PictureDecoders.h"
-#include "PictureLoader.h"
-#include "TestSupport.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PictureLoader.h"
+#include "fuzz/FuzzPng.h"
+#include "fuzz/FuzzText.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "ModernDecoders.h"
-#include "PhotoFixtures.h"
-#include "PictureFormats.h"
-#include "PictureLoader.h"
-#include "PictureWriters.h"
-#include "modImageInfo.h"
-#include "modMain.h"
+#include "common/PictureFormats.h"
+#include "common/modImageInfo.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/ModernDecoders.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/PictureWriters.h"
+#include "engine/operations/modMain.h"
+#include "tests/support/PhotoFixtures.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // gives (also behind EXIF segments of up to 64 KB).
 #include <gtest/gtest.h>
 
-#include "Orientation.h"
-#include "PhotoFixtures.h"
-#include "PictureLoader.h"
-#include "modImageInfo.h"
+#include "common/modImageInfo.h"
+#include "engine/files/Orientation.h"
+#include "engine/files/PictureLoader.h"
+#include "tests/support/PhotoFixtures.h"
 
 using namespace kxtest;
 

@@ -13,13 +13,13 @@
 #include <tuple>
 #include <vector>
 
-#include "CountingMalloc.h"
-#include "FailureReason.h"
-#include "MemoryBudget.h"
-#include "PhotoFixtures.h"
-#include "PictureDecoders.h"
-#include "PictureLoader.h"
-#include "TestSupport.h"
+#include "engine/files/FailureReason.h"
+#include "engine/files/MemoryBudget.h"
+#include "engine/files/PictureDecoders.h"
+#include "engine/files/PictureLoader.h"
+#include "tests/support/CountingMalloc.h"
+#include "tests/support/PhotoFixtures.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -323,8 +323,9 @@ TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
     other.join();
     kx::ClearFailureReason();
     EXPECT_FALSE(kx::ReservePictureMemory(11 * kMiB));
-    EXPECT_EQ(std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
-              std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
+    EXPECT_EQ(
+        std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
+        std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
     kx::SetMemoryLimit(0);
 }
 

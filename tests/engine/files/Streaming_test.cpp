@@ -13,14 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include "CountingMalloc.h"
-#include "LanczosResample.h"
-#include "Orientation.h"
-#include "PhotoFixtures.h"
-#include "PictureLoader.h"
-#include "ResamplePaths.h"
-#include "RowSources.h"
-#include "StreamingLanczos.h"
+#include "engine/files/Orientation.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/RowSources.h"
+#include "engine/surface/LanczosResample.h"
+#include "engine/surface/ResamplePaths.h"
+#include "engine/surface/StreamingLanczos.h"
+#include "tests/support/CountingMalloc.h"
+#include "tests/support/PhotoFixtures.h"
 
 namespace {
 

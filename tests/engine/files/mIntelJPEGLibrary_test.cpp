@@ -7,8 +7,8 @@
 
 #include <tuple>
 
-#include "PhotoFixtures.h"
-#include "mIntelJPEGLibrary.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "tests/support/PhotoFixtures.h"
 
 using namespace kx;
 using kxtest::TempDir;

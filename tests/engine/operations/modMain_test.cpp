@@ -10,11 +10,11 @@
 #include <tuple>
 #include <vector>
 
-#include "Proportions.h"
-#include "TestSupport.h"
-#include "mIntelJPEGLibrary.h"
-#include "modErrorReport.h"
-#include "modMain.h"
+#include "common/modErrorReport.h"
+#include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/operations/Proportions.h"
+#include "engine/operations/modMain.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 using kxtest::Bgr;

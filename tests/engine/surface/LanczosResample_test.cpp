@@ -1,10 +1,10 @@
-#include "LanczosResample.h"
+#include "engine/surface/LanczosResample.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 using kxtest::Bgr;

@@ -1,4 +1,4 @@
-#include "TextRenderer.h"
+#include "engine/surface/TextRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 using kxtest::DrawnText;

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "ResamplePaths.h"
-#include "TestSupport.h"
+#include "engine/surface/ResamplePaths.h"
+#include "tests/support/TestSupport.h"
 
 using namespace kx;
 using namespace kxtest;
