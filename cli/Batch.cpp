@@ -77,8 +77,8 @@ struct BatchJob {
     ResampleModes modes;
     bool allFormats = false;
     int64_t memoryLimit = 0;  // shared by the workers; 0: the default
-    int32_t format = -1;  // -1: JPEG, or as the --name pattern's extension says
-    std::string name;     // --name PATTERN, its extension taken off
+    int32_t format = -1;      // -1: JPEG, or as the --name pattern's extension says
+    std::string name;         // --name PATTERN, its extension taken off
     bool strict = false;
     int crop = MiddleCentre;
 };
@@ -146,6 +146,7 @@ std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32
            (run.ShrinkOnly ? " shrink-only" : "") + " filter " + std::to_string(filter) +
            (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
            " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
+           (given.modes.background >= 0 ? " background " + std::to_string(given.modes.background) : "") +
            " metadata colour-profile auto-orient";
 }
 

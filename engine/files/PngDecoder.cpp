@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "AlphaPlane.h"
 #include "DecodeLimits.h"
 #include "FailureReason.h"
 #include "MemoryBudget.h"
@@ -133,11 +134,29 @@ void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int cha
                         surface.PictureRow(y));
 }
 
+// The colour as stored into the surface and the alpha into its plane.
+void SplitAlpha(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface,
+                AlphaPlane& alpha)
+{
+    for (Long y = 0; y < surface.Height(); ++y) {
+        const uint8_t* in = pixels.data() + static_cast<size_t>(y) * rowBytes;
+        uint8_t* out = surface.PictureRow(y);
+        uint8_t* a = alpha.PictureRow(y);
+        for (Long x = 0; x < surface.Width(); ++x, in += channels, out += 3) {
+            out[0] = in[0];
+            out[1] = channels == 2 ? in[0] : in[1];
+            out[2] = channels == 2 ? in[0] : in[2];
+            a[x] = in[channels - 1];
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
 
-bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                   AlphaPlane* alpha)
 {
     try {
         if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return false;
@@ -193,6 +212,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
                  .Pixels(height, 1, sizeof(png_bytep))
                  .Pixels(width, 2, 8)
                  .Pixels(hasAlpha ? width : 0, height, channels)
+                 .Pixels(hasAlpha && alpha ? width : 0, height, 1)
                  .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size()) : 0)
                  .Reserve())
             return false;
@@ -205,7 +225,10 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
         for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
         if (!GuardedReadImage(png.get(), rows.data())) return false;
-        BlendOntoWhite(pixels, rowBytes, channels, surface);
+        if (alpha && alpha->Create(surface.Width(), surface.Height()))
+            SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
+        else
+            BlendOntoWhite(pixels, rowBytes, channels, surface);
         return true;
     } catch (...) {
         return false;
@@ -216,13 +239,14 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
 
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
 {
-    return DecodePngInto(file, surface, nullptr);
+    return DecodePngInto(file, surface, nullptr, nullptr);
 }
 
-bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata)
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+               AlphaPlane* alpha)
 {
     metadata = PictureMetadata{};
-    return DecodePngInto(file, surface, &metadata);
+    return DecodePngInto(file, surface, &metadata, alpha);
 }
 
 }  // namespace kx

@@ -118,7 +118,8 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     size_t rowBytes = 0;
     if (!GuardedSetPngTransforms(s.png, s.info, &hasAlpha, &rowBytes)) return StreamOutcome::WholePicture;
     const int channels = !hasAlpha ? 3 : (colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
-    if (rowBytes != static_cast<size_t>(width) * channels) return StreamOutcome::WholePicture;
+    if (rowBytes != static_cast<size_t>(width) * channels || (hasAlpha && reducer.KeepsAlpha()))
+        return StreamOutcome::WholePicture;
     // libpng's rows (this one and the one before, unfiltered) and its inflater.
     const int64_t libraryBytes = 2 * (rawRowBytes + 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20);
     if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * 3))

@@ -30,6 +30,9 @@ struct StreamRequest {
     Long Width = 0;
     Long Height = 0;
     bool AutoOrient = true;
+    // Pictures with transparency keep it: they take the whole-picture path,
+    // which carries an alpha plane.
+    bool KeepAlpha = false;
 };
 
 // What the streaming decoders share: the reduction of the rows they hand
@@ -60,6 +63,7 @@ public:
     void Push(const uint8_t* row) { reducer_.Push(row); }
     Long RowsTaken() const { return reducer_.RowsTaken(); }
     Long Width() const { return width_; }
+    bool KeepsAlpha() const { return request_.KeepAlpha; }
 
     // Ends the picture (rows not handed over are black) and turns it upright
     // with autoOrient; metadata.Orientation then describes the pixels.

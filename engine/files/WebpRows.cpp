@@ -90,6 +90,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         return StreamOutcome::WholePicture;
 
     const bool alpha = config.input.has_alpha != 0;
+    if (alpha && reducer.KeepsAlpha()) return StreamOutcome::WholePicture;
     const int channels = alpha ? 4 : 3;
     const int64_t scaledBytes = int64_t{scaledWidth} * scaledHeight * channels;
     // The file, the scaled picture, and libwebp's own: a lossless picture is
