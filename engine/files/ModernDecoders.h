@@ -51,8 +51,9 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
 // copied to the surface and metadata->Orientation is 1; without, the pixels
 // stay as stored and metadata->Orientation is the tag's value. Its ICC
 // profile goes to metadata->IccProfile.
+// Given a plane, a picture with alpha keeps it there, its colour as stored.
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr,
-                bool autoOrient = true);
+                bool autoOrient = true, AlphaPlane* alpha = nullptr);
 
 // The colour c (0-255) with alpha a (0-255) over white, rounded.
 inline uint8_t OverWhite(unsigned c, unsigned a)

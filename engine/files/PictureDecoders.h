@@ -52,8 +52,10 @@ struct BmpRowCalls {
 bool ReadBmpRows(std::span<const uint8_t> head, int64_t fileSize, const BmpRowCalls& calls);
 
 // GIF87a/89a: the first image, placed on the logical screen; transparent and
-// uncovered pixels are white.
+// uncovered pixels are white. Given a plane, a picture with a transparent
+// colour has its pixels of that colour transparent there.
 bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface);
+bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface, AlphaPlane* alpha);
 
 // PNG: every colour type and depth; alpha is blended onto white.
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface);

@@ -165,7 +165,7 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
                 format = "PNG", ok = DecodePng(data, surface, metadata, alpha);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
-                format = "GIF", ok = DecodeGif(data, surface);
+                format = "GIF", ok = DecodeGif(data, surface, alpha);
             else if (StartsWith(data, {'B', 'M'}))
                 format = "BMP", ok = DecodeBmp(data, surface);
             else if (LooksLikeHeif(data))
@@ -173,7 +173,7 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
             else if (LooksLikeWebp(data))
                 format = "WebP", ok = DecodeWebp(data, surface, &metadata, alpha);
             else if (LooksLikeTiff(data))
-                format = "TIFF", ok = DecodeTiff(data, surface, &metadata, autoOrient);
+                format = "TIFF", ok = DecodeTiff(data, surface, &metadata, autoOrient, alpha);
             // A decoder that gave no reason of its own.
             if (!ok && format) SetFailureReason(std::string("corrupt or truncated ") + format + " data");
             if (!format) SetFailureReason(UnreadFormatReason(data));

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "AlphaPlane.h"
 #include "DecodeLimits.h"
 #include "FailureReason.h"
 #include "MemoryBudget.h"
@@ -120,13 +121,16 @@ inline void PutOverWhite(uint32_t p, uint8_t* out)
 // Copies the stored picture (raster rows bottom-up, width x height) into a
 // new surface turned upright for the orientation tag (1 to 8): the mirror
 // or quarter turn costs nothing beside the copy itself.
+// With `alpha`, the colour is divided by alpha again and the alpha goes to
+// the plane.
 bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int orientation,
-                 cDIBSection& surface)
+                 cDIBSection& surface, AlphaPlane* alpha)
 {
     const bool quarter = orientation >= 5;
     const int64_t outWidth = quarter ? height : width;
     const int64_t outHeight = quarter ? width : height;
     if (!surface.Create(static_cast<Long>(outWidth), static_cast<Long>(outHeight))) return false;
+    if (alpha && !alpha->Create(surface.Width(), surface.Height())) return false;
     const int64_t w = width, h = height;
     // Where the upright pixel (ux, uy) is stored, counted top-down (sx, sy).
     const auto index = [&](int64_t ux, int64_t uy) {
@@ -162,8 +166,23 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
         uint8_t* out = surface.PictureRow(static_cast<Long>(uy));
         const int64_t first = index(0, uy);
         const int64_t step = outWidth > 1 ? index(1, uy) - first : 0;
-        for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
-            PutOverWhite(raster[at], out);
+        if (!alpha) {
+            for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
+                PutOverWhite(raster[at], out);
+            continue;
+        }
+        uint8_t* a = alpha->PictureRow(static_cast<Long>(uy));
+        for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3) {
+            const uint32_t p = raster[at];
+            const unsigned al = TIFFGetA(p);
+            a[ux] = static_cast<uint8_t>(al);
+            const auto divided = [al](unsigned c) {
+                return static_cast<uint8_t>(al == 0 ? 0 : std::min(255u, (c * 255 + al / 2) / al));
+            };
+            out[0] = divided(TIFFGetB(p));
+            out[1] = divided(TIFFGetG(p));
+            out[2] = divided(TIFFGetR(p));
+        }
     }
     return true;
 }
@@ -176,7 +195,7 @@ void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out)
 }
 
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
-                bool autoOrient)
+                bool autoOrient, AlphaPlane* alpha)
 {
     try {
         if (!LooksLikeTiff(file)) return false;
@@ -209,6 +228,7 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                  .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
                  .Pixels(width, height, 4)
                  .Surface(width, height)
+                 .Pixels(alpha ? width : 0, height, 1)
                  .Bytes(StripBytes(tif.get(), static_cast<int64_t>(file.size())))
                  .Reserve())
             return false;
@@ -232,7 +252,9 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             return RefuseWith(libraryError, "corrupt or truncated TIFF data");
 
         const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
-        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface)) return false;
+        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface,
+                         image.alpha != 0 ? alpha : nullptr))
+            return false;
         if (metadata != nullptr) {
             metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over
             ReadIccProfile(tif.get(), metadata->IccProfile);

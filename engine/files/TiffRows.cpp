@@ -108,7 +108,8 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     // The pixels as stored, top row first.
     image.orientation = ORIENTATION_TOPLEFT;
     image.req_orientation = ORIENTATION_TOPLEFT;
-    if (!reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), orientation))
+    if (!reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), orientation) ||
+        (image.alpha != 0 && reducer.KeepsAlpha()))
         return StreamOutcome::WholePicture;
 
     const bool tiled = TIFFIsTiled(tif.get()) != 0;

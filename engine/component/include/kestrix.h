@@ -283,9 +283,9 @@ KESTRIX_API KestrixBool cKestrix_SetMemoryLimit(int64_t bytes);
  * changing nothing, for any other value or a NULL object. */
 KESTRIX_API KestrixBool cKestrix_SetFillPlace(cKestrix* object, int32_t place);
 
-/* With KESTRIX_TRUE, the resizing methods keep the transparency of PNG, WebP
- * and HEIF/AVIF pictures (an alpha channel or a transparent colour) in PNG,
- * WebP and AVIF outputs, when the object resamples with
+/* With KESTRIX_TRUE, the resizing methods keep the transparency of PNG,
+ * WebP, HEIF/AVIF, TIFF and GIF pictures (an alpha channel or a transparent
+ * colour) in PNG, WebP and AVIF outputs, when the object resamples with
  * KESTRIX_FILTER_LANCZOS: the filter works on colour premultiplied by alpha,
  * so edges get no dark fringe. JPEG outputs are flattened onto white, as
  * with KESTRIX_FALSE (the default), which flattens every picture onto white

@@ -366,6 +366,21 @@ TEST(ModernFormats, TransparencyIsKeptOrFlattened)
     run(kx::OutputFormat::Png, true, -1, flat, flatAlpha, kx::ResampleFilter::Exact);
     EXPECT_FALSE(flatAlpha.IsLive());
     EXPECT_EQ(PixelAt(flat, 0, 0), (Bgr{255, 255, 255}));
+    // TIFF and GIF inputs hand over their alpha and transparent colour, the colour unblended.
+    kxtest::WriteFileBytes(dir / "a.tif", TiffOf(true));
+    kxtest::WriteFileBytes(dir / "a.gif", kxtest::Gif({4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2}));
+    kx::PictureMetadata metadata;
+    ASSERT_TRUE(kx::LoadPicture(dir / "a.tif", other, metadata, true, {}, &otherAlpha));
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            ASSERT_EQ(otherAlpha.PictureRow(y)[x], ColumnAlpha(x));
+            if (ColumnAlpha(x) > 0) {
+                EXPECT_LE(kxtest::Difference(PixelAt(other, x, y), kPattern.At(x, y)), 1);
+            }
+        }
+    ASSERT_TRUE(kx::LoadPicture(dir / "a.gif", other, metadata, true, {}, &otherAlpha));
+    EXPECT_EQ(kxtest::Sketch(other), "WWWW/WRGW/WKRG/");
+    for (const int at : {0, 5, 6, 7, 11}) EXPECT_EQ(otherAlpha.PictureRow(at / 4)[at % 4], at == 7 ? 0 : 255);
 }
 
 // The plane turns as its surface does, in every orientation.
