@@ -351,6 +351,17 @@ TEST(ModernFormats, TransparencyIsKeptOrFlattened)
             for (int x = 0; x < kHalf; ++x)
                 EXPECT_NEAR(otherAlpha.PictureRow(y)[x], pngAlpha.PictureRow(y)[x], 8) << x << "," << y;
     }
+    // Fill crops the plane with the picture: the middle rows of the 12 x 12 reduction.
+    kx::EngineSettings fill;
+    fill.Format = kx::OutputFormat::Png;
+    fill.Filter = kx::ResampleFilter::Lanczos;
+    fill.KeepAlpha = true;
+    ASSERT_TRUE(kx::ResizeToFill(dir / "in.png", dir / "fill.png", 6, kHalf, 100, fill));
+    kx::PictureMetadata read;
+    ASSERT_TRUE(kx::LoadPicture(dir / "fill.png", other, read, true, {}, &otherAlpha));
+    for (int y = 0; y < 6; ++y)
+        EXPECT_TRUE(std::equal(otherAlpha.PictureRow(y), otherAlpha.PictureRow(y) + kHalf,
+                               pngAlpha.PictureRow(y + 3)));
     // Onto green: red where opaque, green where transparent, exactly the blend between.
     run(kx::OutputFormat::Png, true, 0x00FF00, flat, flatAlpha);
     EXPECT_FALSE(flatAlpha.IsLive());
