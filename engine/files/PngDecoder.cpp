@@ -46,6 +46,16 @@ void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out)
     }
 }
 
+void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint8_t* alpha)
+{
+    for (Long x = 0; x < width; ++x, in += channels, bgr += 3) {
+        bgr[0] = in[0];
+        bgr[1] = channels == 2 ? in[0] : in[1];
+        bgr[2] = channels == 2 ? in[0] : in[2];
+        alpha[x] = in[channels - 1];
+    }
+}
+
 // Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
 // the picture has any) and gives the resulting row length.
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
@@ -138,17 +148,9 @@ void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int cha
 void SplitAlpha(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface,
                 AlphaPlane& alpha)
 {
-    for (Long y = 0; y < surface.Height(); ++y) {
-        const uint8_t* in = pixels.data() + static_cast<size_t>(y) * rowBytes;
-        uint8_t* out = surface.PictureRow(y);
-        uint8_t* a = alpha.PictureRow(y);
-        for (Long x = 0; x < surface.Width(); ++x, in += channels, out += 3) {
-            out[0] = in[0];
-            out[1] = channels == 2 ? in[0] : in[1];
-            out[2] = channels == 2 ? in[0] : in[2];
-            a[x] = in[channels - 1];
-        }
-    }
+    for (Long y = 0; y < surface.Height(); ++y)
+        PngRowSplit(pixels.data() + static_cast<size_t>(y) * rowBytes, channels, surface.Width(),
+                    surface.PictureRow(y), alpha.PictureRow(y));
 }
 
 }  // namespace

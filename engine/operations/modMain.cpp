@@ -127,23 +127,24 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
     // A reduction streams from the decoder where the format allows.
-    switch (LoadReducedPicture(InImage,
-                               StreamRequest{Width, Height, settings.AutoOrient, WantsAlpha(settings)},
-                               surface, metadata)) {
-    case StreamOutcome::Done: return true;
+    const auto flatten = [&] {
+        if (!alpha.IsLive() || settings.Background < 0) return;
+        const Long back = settings.Background;  // 0x00BBGGRR
+        FlattenOnto(surface, alpha, back & 255, (back >> 8) & 255, (back >> 16) & 255);
+        alpha.Clear();
+    };
+    AlphaPlane* const wanted = WantsAlpha(settings) ? &alpha : nullptr;
+    switch (LoadReducedPicture(InImage, StreamRequest{Width, Height, settings.AutoOrient, wanted != nullptr},
+                               surface, metadata, wanted)) {
+    case StreamOutcome::Done: flatten(); return true;
     case StreamOutcome::Failed: return Fail(ecInputNotLoaded);
     case StreamOutcome::WholePicture: break;
     }
-    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height},
-                    WantsAlpha(settings) ? &alpha : nullptr) ||
+    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}, wanted) ||
         !ReserveResampling(surface, Width, Height, alpha.IsLive()))
         return false;
     if (alpha.IsLive()) {
-        if (ResampleWithAlpha(surface, alpha, Width, Height) && settings.Background >= 0) {
-            const Long back = settings.Background;  // 0x00BBGGRR
-            FlattenOnto(surface, alpha, back & 255, (back >> 8) & 255, (back >> 16) & 255);
-            alpha.Clear();
-        }
+        if (ResampleWithAlpha(surface, alpha, Width, Height)) flatten();
         return true;
     }
     // As with the exact filter, a size that makes no surface gives an empty one.

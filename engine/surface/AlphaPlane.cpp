@@ -67,20 +67,49 @@ AlphaPlane ResampleAlpha(const AlphaPlane& alpha, Long width, Long height)
     return result;
 }
 
+void PremultiplyRow(const uint8_t* bgr, const uint8_t* alpha, Long width, uint8_t* out)
+{
+    for (Long x = 0; x < width; ++x, bgr += 3, out += 3) {
+        out[0] = Premultiplied(bgr[0], alpha[x]);
+        out[1] = Premultiplied(bgr[1], alpha[x]);
+        out[2] = Premultiplied(bgr[2], alpha[x]);
+    }
+}
+
+void Unpremultiply(cDIBSection& surface, const AlphaPlane& alpha)
+{
+    // Premultiplied colour never exceeds its alpha; the filter's overshoot
+    // may, and is cut back before the division.
+    for (Long r = 0; r < surface.Height(); ++r) {
+        uint8_t* p = surface.Row(r);
+        const uint8_t* a = alpha.Row(r);
+        for (Long x = 0; x < surface.Width(); ++x, p += 3) {
+            const unsigned al = a[x];
+            for (int c = 0; c < 3; ++c)
+                p[c] = al == 0 ? 0 : static_cast<uint8_t>((std::min<unsigned>(p[c], al) * 255 + al / 2) / al);
+        }
+    }
+}
+
+AlphaPlane AlphaOfGrey(const cDIBSection& grey)
+{
+    AlphaPlane alpha;
+    if (!grey.IsLive() || !alpha.Create(grey.Width(), grey.Height())) return alpha;
+    for (Long r = 0; r < grey.Height(); ++r) {
+        const uint8_t* in = grey.Row(r);
+        uint8_t* out = alpha.Row(r);
+        for (Long x = 0; x < grey.Width(); ++x) out[x] = in[3 * x];
+    }
+    return alpha;
+}
+
 bool ResampleWithAlpha(cDIBSection& surface, AlphaPlane& alpha, Long width, Long height)
 {
     if (!surface.IsLive() || !alpha.IsLive() || alpha.Width() != surface.Width() ||
         alpha.Height() != surface.Height())
         return false;
-    for (Long r = 0; r < surface.Height(); ++r) {
-        uint8_t* p = surface.Row(r);
-        const uint8_t* a = alpha.Row(r);
-        for (Long x = 0; x < surface.Width(); ++x, p += 3) {
-            p[0] = Premultiplied(p[0], a[x]);
-            p[1] = Premultiplied(p[1], a[x]);
-            p[2] = Premultiplied(p[2], a[x]);
-        }
-    }
+    for (Long r = 0; r < surface.Height(); ++r)
+        PremultiplyRow(surface.Row(r), alpha.Row(r), surface.Width(), surface.Row(r));
     std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, width, height);
     AlphaPlane reduced = ResampleAlpha(alpha, width, height);
     if (!resampled || !reduced.IsLive()) {
@@ -88,17 +117,7 @@ bool ResampleWithAlpha(cDIBSection& surface, AlphaPlane& alpha, Long width, Long
         alpha.Clear();
         return false;
     }
-    // Premultiplied colour never exceeds its alpha; the filter's overshoot
-    // may, and is cut back before the division.
-    for (Long r = 0; r < height; ++r) {
-        uint8_t* p = resampled->Row(r);
-        const uint8_t* a = reduced.Row(r);
-        for (Long x = 0; x < width; ++x, p += 3) {
-            const unsigned al = a[x];
-            for (int c = 0; c < 3; ++c)
-                p[c] = al == 0 ? 0 : static_cast<uint8_t>((std::min<unsigned>(p[c], al) * 255 + al / 2) / al);
-        }
-    }
+    Unpremultiply(*resampled, reduced);
     surface = std::move(*resampled);
     alpha = std::move(reduced);
     return true;

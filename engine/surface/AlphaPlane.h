@@ -64,6 +64,17 @@ inline void SplitBgraRow(const uint8_t* bgra, Long width, uint8_t* bgr, uint8_t*
     }
 }
 
+// A row of colour times alpha, as the antialiased filter takes it.
+void PremultiplyRow(const uint8_t* bgr, const uint8_t* alpha, Long width, uint8_t* out);
+
+// Divides a filtered premultiplied picture by its filtered alpha again
+// (colour above its alpha, the filter's overshoot, is cut back first;
+// transparent pixels become black).
+void Unpremultiply(cDIBSection& surface, const AlphaPlane& alpha);
+
+// The plane held in the first channel of a grey surface.
+AlphaPlane AlphaOfGrey(const cDIBSection& grey);
+
 // Resamples a picture with transparency to width x height with the
 // antialiased filter: the colour is premultiplied in place, filtered, and
 // divided by the filtered alpha again (transparent pixels come out black).

@@ -22,6 +22,7 @@
 #include "PictureFormats.h"
 #include "PictureLoader.h"
 #include "PictureWriters.h"
+#include "ResamplePaths.h"
 #include "modImageInfo.h"
 #include "modMain.h"
 
@@ -342,6 +343,19 @@ TEST(ModernFormats, TransparencyIsKeptOrFlattened)
                 EXPECT_EQ(PixelAt(png, x, y), (Bgr{0, 0, 255})) << x << "," << y;
             }
         }
+    // The rows streamed give the bytes of the whole picture resampled, on the plain path too.
+    kx::cDIBSection whole;
+    kx::AlphaPlane wholeAlpha;
+    kx::PictureMetadata ignored;
+    ASSERT_TRUE(kx::LoadPicture(dir / "in.png", whole, ignored, true, {}, &wholeAlpha));
+    ASSERT_TRUE(kx::ResampleWithAlpha(whole, wholeAlpha, kHalf, kHalf));
+    EXPECT_EQ(kxtest::AllPixels(whole), kxtest::AllPixels(png));
+    for (int y = 0; y < kHalf; ++y)
+        EXPECT_TRUE(std::equal(wholeAlpha.Row(y), wholeAlpha.Row(y) + kHalf, pngAlpha.Row(y)));
+    const Bytes vector = run(kx::OutputFormat::Png, true, -1, other, otherAlpha);
+    kx::ForcePlainResample(true);
+    EXPECT_EQ(run(kx::OutputFormat::Png, true, -1, other, otherAlpha), vector);
+    kx::ForcePlainResample(false);
     EXPECT_EQ(pngAlpha.PictureRow(0)[0], 0);
     EXPECT_GE(pngAlpha.PictureRow(6)[6], 250);  // the filter's ringing from the edge
     for (const kx::OutputFormat format : {kx::OutputFormat::Webp, kx::OutputFormat::Avif}) {
