@@ -4,9 +4,9 @@
 // a picture needs depends on its width and the reduction, not on its height
 // or its pixel count. JPEG, PNG, TIFF, WebP and BMP pictures stream; other
 // formats, interlaced PNGs and sizes that are not a reduction take the
-// whole-picture path (LoadPicture). When alpha is kept, PNG and WebP rows
-// come with their alpha, which a second reducer takes beside the colour
-// (premultiplied by it); a TIFF with alpha takes the whole-picture path.
+// whole-picture path (LoadPicture). When alpha is kept, PNG, WebP and TIFF
+// rows come with their alpha, which a second reducer takes beside the colour
+// (premultiplied by it).
 #pragma once
 
 #include <cstdint>
@@ -123,6 +123,8 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
 // libtiff's premultiplied ABGR pixels over white as BGR, as the TIFF decoder
 // blends them.
 void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out);
+// The same pixels divided by their alpha again, and the alpha.
+void AbgrRowSplit(const uint32_t* abgr, Long width, uint8_t* bgr, uint8_t* alpha);
 
 // Inverted (Adobe) CMYK to BGR, as the JPEG decoder converts it.
 void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width);

@@ -118,6 +118,20 @@ inline void PutOverWhite(uint32_t p, uint8_t* out)
     out[2] = static_cast<uint8_t>(std::min(255u, TIFFGetR(p) + through));
 }
 
+// One ABGR pixel, alpha premultiplied, as BGR divided by its alpha again
+// (black where transparent) and its alpha.
+inline void PutSplit(uint32_t p, uint8_t* out, uint8_t& alpha)
+{
+    const unsigned a = TIFFGetA(p);
+    alpha = static_cast<uint8_t>(a);
+    const auto divided = [a](unsigned c) {
+        return static_cast<uint8_t>(a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a));
+    };
+    out[0] = divided(TIFFGetB(p));
+    out[1] = divided(TIFFGetG(p));
+    out[2] = divided(TIFFGetR(p));
+}
+
 // Copies the stored picture (raster rows bottom-up, width x height) into a
 // new surface turned upright for the orientation tag (1 to 8): the mirror
 // or quarter turn costs nothing beside the copy itself.
@@ -172,17 +186,8 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
             continue;
         }
         uint8_t* a = alpha->PictureRow(static_cast<Long>(uy));
-        for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3) {
-            const uint32_t p = raster[at];
-            const unsigned al = TIFFGetA(p);
-            a[ux] = static_cast<uint8_t>(al);
-            const auto divided = [al](unsigned c) {
-                return static_cast<uint8_t>(al == 0 ? 0 : std::min(255u, (c * 255 + al / 2) / al));
-            };
-            out[0] = divided(TIFFGetB(p));
-            out[1] = divided(TIFFGetG(p));
-            out[2] = divided(TIFFGetR(p));
-        }
+        for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
+            PutSplit(raster[at], out, a[ux]);
     }
     return true;
 }
@@ -192,6 +197,11 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
 void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out)
 {
     for (Long x = 0; x < width; ++x, out += 3) PutOverWhite(abgr[x], out);
+}
+
+void AbgrRowSplit(const uint32_t* abgr, Long width, uint8_t* bgr, uint8_t* alpha)
+{
+    for (Long x = 0; x < width; ++x, bgr += 3) PutSplit(abgr[x], bgr, alpha[x]);
 }
 
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,

@@ -403,6 +403,15 @@ TEST(ModernFormats, TransparencyIsKeptOrFlattened)
                 EXPECT_LE(kxtest::Difference(PixelAt(other, x, y), kPattern.At(x, y)), 1);
             }
         }
+    // A TIFF on its side streams with its alpha to the whole picture's bytes.
+    kxtest::WriteFileBytes(dir / "side.tif", TiffOf(true, 6));
+    ASSERT_TRUE(kx::ResizeImage(dir / "side.tif", dir / "side.png", 3, 2, 100, fill));
+    ASSERT_TRUE(kx::LoadPicture(dir / "side.tif", whole, metadata, true, {}, &wholeAlpha));
+    ASSERT_TRUE(kx::ResampleWithAlpha(whole, wholeAlpha, 2, 3));
+    ASSERT_TRUE(kx::LoadPicture(dir / "side.png", other, metadata, true, {}, &otherAlpha));
+    EXPECT_EQ(kxtest::AllPixels(other), kxtest::AllPixels(whole));
+    for (int y = 0; y < 3; ++y)
+        EXPECT_TRUE(std::equal(otherAlpha.Row(y), otherAlpha.Row(y) + 2, wholeAlpha.Row(y)));
     ASSERT_TRUE(kx::LoadPicture(dir / "a.gif", other, metadata, true, {}, &otherAlpha));
     EXPECT_EQ(kxtest::Sketch(other), "WWWW/WRGW/WKRG/");
     for (const int at : {0, 5, 6, 7, 11}) EXPECT_EQ(otherAlpha.PictureRow(at / 4)[at % 4], at == 7 ? 0 : 255);
