@@ -182,6 +182,10 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
         // itself has them turned here.
         if (ok && autoOrient && metadata.Orientation != 1) {
             ok = TurnUpright(surface, metadata.Orientation);
+            // The plane's turned copy is made beside it.
+            if (ok && alpha && alpha->IsLive())
+                ok = EnsurePictureMemory(HeldPictureMemory() +
+                                         PictureNeeds().Pixels(alpha->Width(), alpha->Height(), 1).Total());
             if (ok && alpha) TurnAlphaUpright(*alpha, metadata.Orientation);
             metadata.Orientation = 1;
         }
