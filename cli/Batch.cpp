@@ -146,6 +146,7 @@ std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32
            (run.ShrinkOnly ? " shrink-only" : "") + " filter " + std::to_string(filter) +
            (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
            " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
+           (given.modes.background >= 0 ? " background " + std::to_string(given.modes.background) : "") +
            " metadata colour-profile auto-orient";
 }
 

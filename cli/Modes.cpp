@@ -10,19 +10,27 @@ namespace kx::cli {
 
 void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly)
 {
-    command->add_flag("--classic", modes.classic,
-                      "Folvane's bytes: the exact sampler and whole-percent proportions");
+    CLI::Option* classic = command->add_flag(
+        "--classic", modes.classic, "Folvane's bytes: the exact sampler and whole-percent proportions");
     const std::map<std::string, int32_t> filters{{"exact", KESTRIX_FILTER_EXACT},
                                                  {"lanczos", KESTRIX_FILTER_LANCZOS}};
     command->add_option("--filter", modes.filter, "Resample filter: lanczos (default) or exact (--classic)")
         ->transform(CLI::CheckedTransformer(filters, CLI::ignore_case).description(""))
         ->type_name("exact|lanczos");
+    command
+        ->add_option("--background", modes.background,
+                     "Flatten transparent pictures onto COLOUR (#RRGGBB, a name, ...); without it PNG, "
+                     "WebP and AVIF outputs keep transparency and JPEG is flattened onto white")
+        ->transform(ColourCode())
+        ->type_name("COLOUR")
+        ->excludes(classic);
     if (shrinkOnly) command->add_flag("--shrink-only", modes.shrinkOnly, "Never enlarge a picture");
 }
 
 void ApplyModes(cKestrix* engine, const ResampleModes& modes)
 {
     kx::batch::SetEngineMode(kx::batch::LinkedEngineApi(), engine, modes.classic, modes.filter);
+    cKestrix_SetBackground(engine, modes.classic ? -1 : modes.background);
 }
 
 bool HeaderGivesSize(const std::string& input)

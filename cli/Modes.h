@@ -19,13 +19,15 @@ struct ResampleModes {
     bool classic = false;
     int32_t filter = -1;  // KESTRIX_FILTER_...; -1: the mode's own
     bool shrinkOnly = false;
+    int32_t background = -1;  // a colour code to flatten transparency onto; -1: keep it
 };
 
-// Adds --classic and --filter to `command`, and --shrink-only when
+// Adds --classic, --filter and --background to `command`, and --shrink-only when
 // `shrinkOnly` (the methods that can enlarge: max-width, max-height, percent).
 void AddModeOptions(CLI::App* command, ResampleModes& modes, bool shrinkOnly);
 
-// Sets an engine object's filter, proportions and JPEG coding for the modes.
+// Sets an engine object's filter, proportions, JPEG coding and transparency
+// for the modes: the modern mode keeps alpha in PNG, WebP and AVIF outputs.
 void ApplyModes(cKestrix* engine, const ResampleModes& modes);
 
 // True when the picture's header gives a width and a height. The classic

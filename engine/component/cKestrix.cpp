@@ -452,6 +452,20 @@ KestrixBool cKestrix_SetFillPlace(cKestrix* object, int32_t place)
     return KESTRIX_TRUE;
 }
 
+KestrixBool cKestrix_SetKeepAlpha(cKestrix* object, KestrixBool on)
+{
+    if (object == nullptr) return KESTRIX_FALSE;
+    object->settings.KeepAlpha = on != KESTRIX_FALSE;
+    return KESTRIX_TRUE;
+}
+
+KestrixBool cKestrix_SetBackground(cKestrix* object, int32_t colour)
+{
+    if (object == nullptr || colour < -1 || colour > 0xFFFFFF) return KESTRIX_FALSE;
+    object->settings.Background = colour;
+    return KESTRIX_TRUE;
+}
+
 KestrixBool cKestrix_SetResampleFilter(cKestrix* object, int32_t filter)
 {
     if (object == nullptr) return KESTRIX_FALSE;

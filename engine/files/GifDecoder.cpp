@@ -15,6 +15,7 @@
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/PictureDecoders.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -81,7 +82,7 @@ bool ReadUpToFirstImage(GifFileType* gif, int* transparentIndex)
 
 }  // namespace
 
-bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
+bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface, AlphaPlane* alpha)
 {
     try {
         if (file.size() < 6 || std::memcmp(file.data(), "GIF", 3) != 0) return false;
@@ -110,16 +111,23 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
         const int colours = std::min(map->ColorCount, 256);
         for (int i = 0; i < colours; ++i)
             paints[i] = {map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, true};
-        if (transparentIndex >= 0 && transparentIndex < 256) paints[transparentIndex].opaque = false;
+        const bool transparent = transparentIndex >= 0 && transparentIndex < 256;
+        if (transparent) paints[transparentIndex].opaque = false;
+        if (!transparent) alpha = nullptr;
 
         if (!PictureNeeds()
                  .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
                  .Surface(width, height)
                  .Pixels(image.Width, 1, sizeof(GifPixelType))
+                 .Pixels(alpha ? width : 0, height, 1)
                  .Reserve())
             return false;
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
         for (Long y = 0; y < height; ++y) std::memset(surface.PictureRow(y), 0xFF, width * 3);
+        // With a plane, the transparent colour's pixels are transparent; the
+        // rest of the screen stays opaque white.
+        if (alpha && !alpha->Create(surface.Width(), surface.Height())) return false;
+        for (Long y = 0; alpha && y < height; ++y) std::memset(alpha->Row(y), 0xFF, width);
 
         // The image is clipped to the screen.
         const int columns = static_cast<int>(std::clamp<int64_t>(width - image.Left, 0, image.Width));
@@ -128,8 +136,10 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
             const int64_t y = int64_t{image.Top} + imageRow;
             if (y >= height || columns == 0) return;
             uint8_t* out = surface.PictureRow(static_cast<Long>(y)) + 3 * image.Left;
+            uint8_t* a = alpha ? alpha->PictureRow(static_cast<Long>(y)) + image.Left : nullptr;
             for (int x = 0; x < columns; ++x, out += 3) {
                 const Paint& p = paints[line[x]];
+                if (!p.opaque && a) a[x] = 0;
                 if (!p.opaque) continue;
                 out[0] = p.b;
                 out[1] = p.g;
@@ -159,6 +169,11 @@ bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
     } catch (...) {
         return false;
     }
+}
+
+bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface)
+{
+    return DecodeGif(file, surface, nullptr);
 }
 
 }  // namespace kx

@@ -13,6 +13,7 @@
 #include "engine/files/HeifHandles.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/ModernDecoders.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -50,7 +51,8 @@ bool SizeAccepted(int64_t width, int64_t height, size_t fileBytes)
 
 }  // namespace
 
-bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                AlphaPlane* alphaPlane)
 {
     try {
         if (!LooksLikeHeif(file)) return false;
@@ -87,6 +89,7 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                  .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
                  .Pixels(coded ? codedWidth : width, coded ? codedHeight : height, planes + planes / 2)
                  .Pixels(width, height, alpha ? 4 : 3)
+                 .Pixels(alpha && alphaPlane ? width : 0, height, 1)
                  .Surface(width, height)
                  .Reserve())
             return false;
@@ -108,10 +111,19 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (pixels == nullptr || stride < width * (alpha ? 4 : 3)) return false;
 
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
+        const bool keepAlpha = alpha && alphaPlane && alphaPlane->Create(surface.Width(), surface.Height());
         for (Long y = 0; y < height; ++y) {
             const uint8_t* in = pixels + static_cast<size_t>(y) * static_cast<size_t>(stride);
             uint8_t* out = surface.PictureRow(y);
-            if (alpha) {
+            if (keepAlpha) {
+                uint8_t* a = alphaPlane->PictureRow(y);
+                for (Long x = 0; x < width; ++x, in += 4, out += 3) {
+                    out[0] = in[2];
+                    out[1] = in[1];
+                    out[2] = in[0];
+                    a[x] = in[3];
+                }
+            } else if (alpha) {
                 for (Long x = 0; x < width; ++x, in += 4, out += 3) {
                     out[0] = OverWhite(in[2], in[3]);
                     out[1] = OverWhite(in[1], in[3]);

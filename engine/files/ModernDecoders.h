@@ -15,6 +15,8 @@
 
 namespace kx {
 
+class AlphaPlane;  // AlphaPlane.h
+
 // Bytes no decoder of today's formats accepts as a picture of more than
 // kAlwaysPlausiblePixels: AV1, HEVC and lossless WebP code a flat picture in a
 // few hundred bytes for twelve megapixels (about 30,000 pixels a byte), and
@@ -31,12 +33,17 @@ inline constexpr int64_t kModernMaxPixelsPerByte = int64_t{1} << 16;
 // informative only and is not applied); alpha is
 // blended onto white; 10- and 12-bit pictures are reduced to 8 bits. Its ICC
 // profile goes to metadata->IccProfile, its EXIF block to metadata->Exif.
-bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr);
+// Given a plane, a picture with alpha keeps it there, its colour as stored.
+bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr,
+                AlphaPlane* alpha = nullptr);
 
 // WebP, lossy or lossless: a still picture, or the first frame of an animation
 // on its canvas; alpha is blended onto white. ICCP, EXIF and XMP chunks go to
 // `metadata`.
-bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr);
+// Given a plane, a still picture with alpha keeps it there, its colour as
+// stored.
+bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr,
+                AlphaPlane* alpha = nullptr);
 
 // TIFF: the first page, 1 to 16 bits a sample, RGB, grey, palette, CMYK
 // and YCbCr, any compression libtiff reads; alpha is blended onto white.
@@ -44,8 +51,9 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
 // copied to the surface and metadata->Orientation is 1; without, the pixels
 // stay as stored and metadata->Orientation is the tag's value. Its ICC
 // profile goes to metadata->IccProfile.
+// Given a plane, a picture with alpha keeps it there, its colour as stored.
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata = nullptr,
-                bool autoOrient = true);
+                bool autoOrient = true, AlphaPlane* alpha = nullptr);
 
 // The colour c (0-255) with alpha a (0-255) over white, rounded.
 inline uint8_t OverWhite(unsigned c, unsigned a)

@@ -18,6 +18,8 @@
 
 namespace kx {
 
+class AlphaPlane;  // AlphaPlane.h
+
 // BMP: core (OS/2 1.x), info, V4 and V5 headers; 1, 4, 8, 16, 24 and 32 bits
 // a pixel; uncompressed, RLE4, RLE8 and bit fields; bottom-up and top-down.
 bool DecodeBmp(std::span<const uint8_t> file, cDIBSection& surface);
@@ -50,13 +52,17 @@ struct BmpRowCalls {
 bool ReadBmpRows(std::span<const uint8_t> head, int64_t fileSize, const BmpRowCalls& calls);
 
 // GIF87a/89a: the first image, placed on the logical screen; transparent and
-// uncovered pixels are white.
+// uncovered pixels are white. Given a plane, a picture with a transparent
+// colour has its pixels of that colour transparent there.
 bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface);
+bool DecodeGif(std::span<const uint8_t> file, cDIBSection& surface, AlphaPlane* alpha);
 
 // PNG: every colour type and depth; alpha is blended onto white.
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface);
-// The same, handing over the colour profile (iCCP) in `metadata`.
-bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata);
+// The same, handing over the colour profile (iCCP) in `metadata`. Given a
+// plane, a picture with alpha keeps it there and its colour as stored.
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+               AlphaPlane* alpha = nullptr);
 
 // JPEG: baseline, progressive and greyscale (and CMYK), decoded straight into
 // the surface's buffer, as stored (the orientation tag is not looked at).

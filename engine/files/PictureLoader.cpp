@@ -115,9 +115,10 @@ bool LoadPicture(const std::string& path, cDIBSection& surface)
 }
 
 bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata, bool autoOrient,
-                 const ShrinkTarget& target)
+                 const ShrinkTarget& target, AlphaPlane* alpha)
 {
     surface.ClearUp();
+    if (alpha) alpha->Clear();
     metadata = PictureMetadata{};
     // Kept between calls on a thread: fresh pages for every file cost more
     // than reading it. A very large file's buffer is not kept.
@@ -162,17 +163,17 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
             if (StartsWith(data, {0xFF, 0xD8, 0xFF}))
                 format = "JPEG", ok = DecodeJpeg(data, surface, metadata, autoOrient, target);
             else if (StartsWith(data, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
-                format = "PNG", ok = DecodePng(data, surface, metadata);
+                format = "PNG", ok = DecodePng(data, surface, metadata, alpha);
             else if (StartsWith(data, {'G', 'I', 'F'}))  // as the probe and giflib: any version
-                format = "GIF", ok = DecodeGif(data, surface);
+                format = "GIF", ok = DecodeGif(data, surface, alpha);
             else if (StartsWith(data, {'B', 'M'}))
                 format = "BMP", ok = DecodeBmp(data, surface);
             else if (LooksLikeHeif(data))
-                format = "HEIF", ok = DecodeHeif(data, surface, &metadata);
+                format = "HEIF", ok = DecodeHeif(data, surface, &metadata, alpha);
             else if (LooksLikeWebp(data))
-                format = "WebP", ok = DecodeWebp(data, surface, &metadata);
+                format = "WebP", ok = DecodeWebp(data, surface, &metadata, alpha);
             else if (LooksLikeTiff(data))
-                format = "TIFF", ok = DecodeTiff(data, surface, &metadata, autoOrient);
+                format = "TIFF", ok = DecodeTiff(data, surface, &metadata, autoOrient, alpha);
             // A decoder that gave no reason of its own.
             if (!ok && format) SetFailureReason(std::string("corrupt or truncated ") + format + " data");
             if (!format) SetFailureReason(UnreadFormatReason(data));
@@ -181,6 +182,11 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
         // itself has them turned here.
         if (ok && autoOrient && metadata.Orientation != 1) {
             ok = TurnUpright(surface, metadata.Orientation);
+            // The plane's turned copy is made beside it.
+            if (ok && alpha && alpha->IsLive())
+                ok = EnsurePictureMemory(HeldPictureMemory() +
+                                         PictureNeeds().Pixels(alpha->Width(), alpha->Height(), 1).Total());
+            if (ok && alpha) TurnAlphaUpright(*alpha, metadata.Orientation);
             metadata.Orientation = 1;
         }
         if (bmpRows && !ok) SetFailureReason("truncated BMP data");
@@ -190,6 +196,8 @@ bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata&
     } catch (...) {
         ok = false;
     }
+    // A plane that hides nothing is not kept.
+    if (alpha && (!ok || !alpha->HasTransparency())) alpha->Clear();
     if (!ok) {
         surface.ClearUp();
         metadata = PictureMetadata{};

@@ -9,6 +9,7 @@
 
 #include "engine/files/PictureMetadata.h"
 #include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/AlphaPlane.h"
 #include "engine/surface/cDIBSection.h"
 
 namespace kx {
@@ -30,9 +31,11 @@ bool LoadPicture(const std::string& path, cDIBSection& surface);
 // is 1; without, the pixels are as stored and metadata.Orientation is the
 // file's tag. `metadata` is empty after a failure. A JPEG picture may come
 // smaller than stored when a shrink target is given (see ShrinkOnLoad.h);
-// other formats always come at their full size.
+// other formats always come at their full size. Given `alpha`, a PNG, WebP,
+// HEIF, TIFF or GIF picture with transparency keeps it there (and its colour
+// unblended); the plane is empty for every other picture.
 bool LoadPicture(const std::string& path, cDIBSection& surface, PictureMetadata& metadata, bool autoOrient,
-                 const ShrinkTarget& target = {});
+                 const ShrinkTarget& target = {}, AlphaPlane* alpha = nullptr);
 
 // What the decoders noted on this thread about pictures they still decoded
 // (a truncated or slightly damaged JPEG stream: the part that decoded is

@@ -18,6 +18,7 @@
 #include "engine/files/FailureReason.h"
 #include "engine/files/HeifHandles.h"
 #include "engine/files/mIntelJPEGLibrary.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -46,13 +47,14 @@ void PngFlush(png_structp) {}
 
 // Only plain C objects live across the longjmp.
 bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface, std::span<const uint8_t> icc,
-                   png_bytepp rows)
+                   png_bytepp rows, bool withAlpha)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     // A profile libpng finds faulty is left out rather than failing the write.
     png_set_benign_errors(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(surface.Width()),
-                 static_cast<png_uint_32>(surface.Height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 static_cast<png_uint_32>(surface.Height()), 8,
+                 withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!icc.empty())
         png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
@@ -64,7 +66,27 @@ bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface, 
     return true;
 }
 
-std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8_t> icc)
+// The picture's rows top row first as BGRA, for the encoders that take alpha.
+std::vector<uint8_t> BgraRows(const cDIBSection& surface, const AlphaPlane& alpha)
+{
+    const size_t width = static_cast<size_t>(surface.Width());
+    std::vector<uint8_t> bgra(width * 4 * static_cast<size_t>(surface.Height()));
+    for (Long y = 0; y < surface.Height(); ++y) {
+        const uint8_t* in = surface.PictureRow(y);
+        const uint8_t* a = alpha.PictureRow(y);
+        uint8_t* out = bgra.data() + static_cast<size_t>(y) * width * 4;
+        for (size_t x = 0; x < width; ++x, in += 3, out += 4) {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            out[3] = a[x];
+        }
+    }
+    return bgra;
+}
+
+std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8_t> icc,
+                               const AlphaPlane* alpha)
 {
     std::vector<uint8_t> out;
     png_infop info = nullptr;
@@ -76,9 +98,12 @@ std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8
     if (info == nullptr) return {};
     png_set_write_fn(png.get(), &out, PngAppend, PngFlush);
     std::vector<png_bytep> rows(static_cast<size_t>(surface.Height()));
+    std::vector<uint8_t> bgra = alpha ? BgraRows(surface, *alpha) : std::vector<uint8_t>();
     for (Long y = 0; y < surface.Height(); ++y)
-        rows[static_cast<size_t>(y)] = const_cast<png_bytep>(surface.PictureRow(y));
-    if (!EncodePngRows(png.get(), info, surface, icc, rows.data())) return {};
+        rows[static_cast<size_t>(y)] =
+            alpha ? bgra.data() + static_cast<size_t>(y) * static_cast<size_t>(surface.Width()) * 4
+                  : const_cast<png_bytep>(surface.PictureRow(y));
+    if (!EncodePngRows(png.get(), info, surface, icc, rows.data(), alpha != nullptr)) return {};
     return out;
 }
 
@@ -94,7 +119,8 @@ struct WebPMuxDeleter {
     void operator()(WebPMux* m) const { WebPMuxDelete(m); }
 };
 
-std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc)
+std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc,
+                                const AlphaPlane* alpha)
 {
     WebPConfig config;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, static_cast<float>(quality)) ||
@@ -112,7 +138,12 @@ std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::s
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &memory;
     // Top row first: from the last row in memory, stepping back.
-    if (!WebPPictureImportBGR(&picture, surface.PictureRow(0), -surface.BytesPerScanLine())) return {};
+    if (alpha) {
+        const std::vector<uint8_t> bgra = BgraRows(surface, *alpha);
+        if (!WebPPictureImportBGRA(&picture, bgra.data(), surface.Width() * 4)) return {};
+    } else if (!WebPPictureImportBGR(&picture, surface.PictureRow(0), -surface.BytesPerScanLine())) {
+        return {};
+    }
     if (!WebPEncode(&config, &picture)) {
         Refuse("the WebP encoder failed (error " + std::to_string(picture.error_code) + ")");
         return {};
@@ -146,7 +177,8 @@ heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
 
 bool AvifFailed(const heif_error& error) { return HeifFailed(error, "AVIF encoder"); }
 
-std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc)
+std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc,
+                                const AlphaPlane* alpha)
 {
     const HeifContext context(heif_context_alloc());
     if (!context) return {};
@@ -161,21 +193,24 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
 
     const int width = surface.Width(), height = surface.Height();
     heif_image* rawImage = nullptr;
-    if (AvifFailed(
-            heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage)))
+    if (AvifFailed(heif_image_create(width, height, heif_colorspace_RGB,
+                                     alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                     &rawImage)))
         return {};
     const HeifImage image(rawImage);
     if (AvifFailed(heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8))) return {};
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     if (plane == nullptr) return {};
+    const int channels = alpha ? 4 : 3;
     for (Long y = 0; y < height; ++y) {
         const uint8_t* in = surface.PictureRow(y);
         uint8_t* out = plane + static_cast<size_t>(y) * static_cast<size_t>(stride);
-        for (int x = 0; x < width; ++x, in += 3, out += 3) {
+        for (int x = 0; x < width; ++x, in += 3, out += channels) {
             out[0] = in[2];
             out[1] = in[1];
             out[2] = in[0];
+            if (alpha) out[3] = alpha->PictureRow(y)[x];
         }
     }
     if (!icc.empty() &&
@@ -192,7 +227,7 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
 }  // namespace
 
 std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat format, Long quality,
-                                   std::span<const uint8_t> iccProfile)
+                                   std::span<const uint8_t> iccProfile, const AlphaPlane* alpha)
 {
     try {
         if (quality < 1 || quality > 100) {
@@ -203,10 +238,14 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
             Refuse("there is no picture to write");
             return {};
         }
+        // A plane that does not match the surface is not the picture's.
+        if (alpha &&
+            (!alpha->IsLive() || alpha->Width() != surface.Width() || alpha->Height() != surface.Height()))
+            alpha = nullptr;
         switch (format) {
-        case OutputFormat::Png: return EncodePng(surface, iccProfile);
-        case OutputFormat::Webp: return EncodeWebp(surface, quality, iccProfile);
-        case OutputFormat::Avif: return EncodeAvif(surface, quality, iccProfile);
+        case OutputFormat::Png: return EncodePng(surface, iccProfile, alpha);
+        case OutputFormat::Webp: return EncodeWebp(surface, quality, iccProfile, alpha);
+        case OutputFormat::Avif: return EncodeAvif(surface, quality, iccProfile, alpha);
         case OutputFormat::Jpeg: break;
         }
     } catch (const std::bad_alloc&) {
@@ -216,9 +255,9 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
 }
 
 bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality, OutputFormat format,
-                   std::span<const uint8_t> iccProfile)
+                   std::span<const uint8_t> iccProfile, const AlphaPlane* alpha)
 {
-    const std::vector<uint8_t> encoded = EncodeSurface(surface, format, quality, iccProfile);
+    const std::vector<uint8_t> encoded = EncodeSurface(surface, format, quality, iccProfile, alpha);
     return !encoded.empty() && SaveEncodedFile(path, encoded);
 }
 

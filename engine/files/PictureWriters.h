@@ -14,6 +14,8 @@
 
 namespace kx {
 
+class AlphaPlane;  // AlphaPlane.h
+
 // The surface encoded as `format` (Png, Webp or Avif), with `iccProfile`
 // embedded when it is not empty. `quality` is 1 to 100 and means:
 //   Png:  nothing (PNG is lossless); still checked to be 1 to 100.
@@ -22,13 +24,15 @@ namespace kx {
 //         (4:2:0; 100 is the best lossy quality, not lossless).
 // Empty on any failure: a quality out of range, an empty surface, an encoder
 // missing or failing, or the Jpeg format (written by WriteJpeg instead).
+// Given an alpha plane of the surface's size, the output keeps it (RGBA).
 std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat format, Long quality,
-                                   std::span<const uint8_t> iccProfile = {});
+                                   std::span<const uint8_t> iccProfile = {},
+                                   const AlphaPlane* alpha = nullptr);
 
 // Encodes the surface and writes it to `path`, replacing a file already there
 // as a new file (its permissions and times are not carried over). False,
 // raising nothing, on any failure; the file at `path` is then untouched.
 bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality, OutputFormat format,
-                   std::span<const uint8_t> iccProfile = {});
+                   std::span<const uint8_t> iccProfile = {}, const AlphaPlane* alpha = nullptr);
 
 }  // namespace kx

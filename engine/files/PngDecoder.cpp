@@ -21,6 +21,7 @@
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureDecoders.h"
 #include "engine/files/PngTransforms.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -42,6 +43,16 @@ void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out)
             out[1] = OverWhite(in[1], in[3]);
             out[2] = OverWhite(in[2], in[3]);
         }
+    }
+}
+
+void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint8_t* alpha)
+{
+    for (Long x = 0; x < width; ++x, in += channels, bgr += 3) {
+        bgr[0] = in[0];
+        bgr[1] = channels == 2 ? in[0] : in[1];
+        bgr[2] = channels == 2 ? in[0] : in[2];
+        alpha[x] = in[channels - 1];
     }
 }
 
@@ -133,11 +144,21 @@ void BlendOntoWhite(const std::vector<uint8_t>& pixels, size_t rowBytes, int cha
                         surface.PictureRow(y));
 }
 
+// The colour as stored into the surface and the alpha into its plane.
+void SplitAlpha(const std::vector<uint8_t>& pixels, size_t rowBytes, int channels, cDIBSection& surface,
+                AlphaPlane& alpha)
+{
+    for (Long y = 0; y < surface.Height(); ++y)
+        PngRowSplit(pixels.data() + static_cast<size_t>(y) * rowBytes, channels, surface.Width(),
+                    surface.PictureRow(y), alpha.PictureRow(y));
+}
+
 }  // namespace
 
 namespace {
 
-bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                   AlphaPlane* alpha)
 {
     try {
         if (file.size() < 8 || png_sig_cmp(file.data(), 0, 8) != 0) return false;
@@ -193,6 +214,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
                  .Pixels(height, 1, sizeof(png_bytep))
                  .Pixels(width, 2, 8)
                  .Pixels(hasAlpha ? width : 0, height, channels)
+                 .Pixels(hasAlpha && alpha ? width : 0, height, 1)
                  .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size()) : 0)
                  .Reserve())
             return false;
@@ -205,7 +227,10 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
         for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
         if (!GuardedReadImage(png.get(), rows.data())) return false;
-        BlendOntoWhite(pixels, rowBytes, channels, surface);
+        if (alpha && alpha->Create(surface.Width(), surface.Height()))
+            SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
+        else
+            BlendOntoWhite(pixels, rowBytes, channels, surface);
         return true;
     } catch (...) {
         return false;
@@ -216,13 +241,14 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
 
 bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface)
 {
-    return DecodePngInto(file, surface, nullptr);
+    return DecodePngInto(file, surface, nullptr, nullptr);
 }
 
-bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata)
+bool DecodePng(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
+               AlphaPlane* alpha)
 {
     metadata = PictureMetadata{};
-    return DecodePngInto(file, surface, &metadata);
+    return DecodePngInto(file, surface, &metadata, alpha);
 }
 
 }  // namespace kx

@@ -58,15 +58,21 @@ bool GuardedReadInfo(png_structp png, png_infop info)
     return true;
 }
 
-// Reads every row, blends it onto white when it has alpha, and hands it over.
-bool GuardedRows(png_structp png, png_uint_32 height, int channels, uint8_t* row, uint8_t* bgr, Long width,
-                 RowReducer* reducer)
+// Reads every row, blends it onto white when it has alpha (or hands the
+// alpha over beside the colour, given `alpha`), and hands it over.
+bool GuardedRows(png_structp png, png_uint_32 height, int channels, uint8_t* row, uint8_t* bgr,
+                 uint8_t* alpha, Long width, RowReducer* reducer)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     for (png_uint_32 y = 0; y < height; ++y) {
         png_read_row(png, row, nullptr);
         if (channels == 3) {
             reducer->Push(row);
+            continue;
+        }
+        if (alpha) {
+            PngRowSplit(row, channels, width, bgr, alpha);
+            reducer->Push(bgr, alpha);
             continue;
         }
         PngRowOverWhite(row, channels, width, bgr);
@@ -119,12 +125,16 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     if (!GuardedSetPngTransforms(s.png, s.info, &hasAlpha, &rowBytes)) return StreamOutcome::WholePicture;
     const int channels = !hasAlpha ? 3 : (colourType & PNG_COLOR_MASK_COLOR) ? 4 : 2;
     if (rowBytes != static_cast<size_t>(width) * channels) return StreamOutcome::WholePicture;
+    const bool keepAlpha = hasAlpha && reducer.KeepsAlpha();
+    if (keepAlpha) reducer.WithAlpha();
     // libpng's rows (this one and the one before, unfiltered) and its inflater.
     const int64_t libraryBytes = 2 * (rawRowBytes + 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20);
-    if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * 3))
+    if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * (keepAlpha ? 4 : 3)))
         return StreamOutcome::Failed;
     std::vector<uint8_t> row(rowBytes), bgr(hasAlpha ? static_cast<size_t>(width) * 3 : 0);
-    if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), static_cast<Long>(width), &reducer))
+    std::vector<uint8_t> alpha(keepAlpha ? static_cast<size_t>(width) : 0);
+    if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), keepAlpha ? alpha.data() : nullptr,
+                     static_cast<Long>(width), &reducer))
         return StreamOutcome::Failed;
     return StreamOutcome::Done;
 }

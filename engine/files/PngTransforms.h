@@ -18,6 +18,8 @@ void OnPngWarning(png_structp png, png_const_charp message);
 // A row of grey and alpha (2 channels) or blue, green, red and alpha (4)
 // over white, as BGR.
 void PngRowOverWhite(const uint8_t* in, int channels, Long width, uint8_t* out);
+// The same row split into BGR colour and alpha.
+void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint8_t* alpha);
 
 // Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
 // the picture has any) and gives the resulting row length; interlaced

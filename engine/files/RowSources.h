@@ -4,15 +4,19 @@
 // a picture needs depends on its width and the reduction, not on its height
 // or its pixel count. JPEG, PNG, TIFF, WebP and BMP pictures stream; other
 // formats, interlaced PNGs and sizes that are not a reduction take the
-// whole-picture path (LoadPicture).
+// whole-picture path (LoadPicture). When alpha is kept, PNG, WebP and TIFF
+// rows come with their alpha, which a second reducer takes beside the colour
+// (premultiplied by it).
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/files/PictureMetadata.h"
 #include "engine/files/ShrinkOnLoad.h"
+#include "engine/surface/AlphaPlane.h"
 #include "engine/surface/StreamingLanczos.h"
 #include "engine/surface/cDIBSection.h"
 
@@ -30,6 +34,8 @@ struct StreamRequest {
     Long Width = 0;
     Long Height = 0;
     bool AutoOrient = true;
+    // Pictures with transparency keep it (LoadReducedPicture's plane).
+    bool KeepAlpha = false;
 };
 
 // What the streaming decoders share: the reduction of the rows they hand
@@ -37,9 +43,10 @@ struct StreamRequest {
 // on its side is reduced to the turned size and turned once reduced).
 class RowReducer {
 public:
-    RowReducer(const StreamRequest& request, cDIBSection& out)
+    RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha = nullptr)
         : request_(request)
         , out_(out)
+        , alpha_(alpha)
     {}
 
     // The target for the pixels as stored, for a picture with this
@@ -58,17 +65,29 @@ public:
     bool Start(int64_t decoderBytes);
 
     void Push(const uint8_t* row) { reducer_.Push(row); }
+    // Before Start, for a picture with alpha: rows then come with it, and
+    // the alpha is reduced beside the colour (counted by Start).
+    void WithAlpha() { withAlpha_ = true; }
+    void Push(const uint8_t* bgr, const uint8_t* alpha);
     Long RowsTaken() const { return reducer_.RowsTaken(); }
     Long Width() const { return width_; }
+    bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
     // Ends the picture (rows not handed over are black) and turns it upright
-    // with autoOrient; metadata.Orientation then describes the pixels.
+    // with autoOrient; metadata.Orientation then describes the pixels. The
+    // alpha, when it came, goes to the plane.
     bool Finish(PictureMetadata& metadata);
 
 private:
     StreamRequest request_;
     cDIBSection& out_;
     StreamingLanczos reducer_;
+    AlphaPlane* alpha_ = nullptr;
+    bool withAlpha_ = false;
+    // The alpha as grey, reduced with the colour's arithmetic.
+    StreamingLanczos alphaReducer_;
+    cDIBSection alphaOut_;
+    std::vector<uint8_t> premultiplied_, grey_;
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;
@@ -94,14 +113,18 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
 StreamOutcome StreamBmp(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);
 
 // Reads the picture at `path` reduced to the request's size by the streaming
-// path. On Failed, the failure reason is set as LoadPicture sets it; on
-// WholePicture nothing is held and the caller loads the whole picture.
+// path; with the request's KeepAlpha, a picture with transparency leaves its
+// reduced alpha in `alpha` (empty for an opaque one). On Failed, the failure
+// reason is set as LoadPicture sets it; on WholePicture nothing is held and
+// the caller loads the whole picture.
 StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& request, cDIBSection& surface,
-                                 PictureMetadata& metadata);
+                                 PictureMetadata& metadata, AlphaPlane* alpha = nullptr);
 
 // libtiff's premultiplied ABGR pixels over white as BGR, as the TIFF decoder
 // blends them.
 void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out);
+// The same pixels divided by their alpha again, and the alpha.
+void AbgrRowSplit(const uint32_t* abgr, Long width, uint8_t* bgr, uint8_t* alpha);
 
 // Inverted (Adobe) CMYK to BGR, as the JPEG decoder converts it.
 void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width);

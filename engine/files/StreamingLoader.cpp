@@ -51,28 +51,59 @@ bool RowReducer::Start(int64_t decoderBytes)
 {
     const int64_t reduced = SurfaceBytes(target_.Width, target_.Height);
     const bool turns = request_.AutoOrient && orientation_ != 1;
-    const int64_t need = StreamingLanczos::WorkingBytes(width_, height_, target_.Width, target_.Height) +
-                         reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kLibraryStateBytes +
-                         std::max<int64_t>(decoderBytes, 0);
+    const int64_t working = StreamingLanczos::WorkingBytes(width_, height_, target_.Width, target_.Height);
+    // With alpha: its reducer, its grey result (turned too) and plane, and
+    // the rows handed to the two reducers.
+    const int64_t alpha = !withAlpha_ ? 0
+                                      : working + reduced * (turns ? 2 : 1) +
+                                            int64_t{target_.Width} * target_.Height * (turns ? 3 : 2) +
+                                            int64_t{width_} * 6;
+    const int64_t need = working + reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kLibraryStateBytes +
+                         std::max<int64_t>(decoderBytes, 0) + alpha;
     if (!ReservePictureMemory(need)) return false;
-    if (reducer_.Start(width_, height_, target_.Width, target_.Height, out_)) return true;
+    const bool started =
+        reducer_.Start(width_, height_, target_.Width, target_.Height, out_) &&
+        (!withAlpha_ || alphaReducer_.Start(width_, height_, target_.Width, target_.Height, alphaOut_));
+    if (started) {
+        premultiplied_.resize(withAlpha_ ? static_cast<size_t>(width_) * 3 : 0);
+        grey_.resize(premultiplied_.size());
+        return true;
+    }
     SetFailureReason("out of memory");
     return false;
+}
+
+void RowReducer::Push(const uint8_t* bgr, const uint8_t* alpha)
+{
+    PremultiplyRow(bgr, alpha, width_, premultiplied_.data());
+    for (Long x = 0; x < width_; ++x) std::fill_n(&grey_[3 * static_cast<size_t>(x)], 3, alpha[x]);
+    reducer_.Push(premultiplied_.data());
+    alphaReducer_.Push(grey_.data());
 }
 
 bool RowReducer::Finish(PictureMetadata& metadata)
 {
     reducer_.Finish();
+    if (withAlpha_) alphaReducer_.Finish();
     metadata.Orientation = orientation_;
-    if (!request_.AutoOrient || orientation_ == 1) return true;
-    metadata.Orientation = 1;
-    return TurnUpright(out_, orientation_);
+    const bool turns = request_.AutoOrient && orientation_ != 1;
+    if (turns) {
+        metadata.Orientation = 1;
+        if (!TurnUpright(out_, orientation_) || (withAlpha_ && !TurnUpright(alphaOut_, orientation_)))
+            return false;
+    }
+    if (!withAlpha_) return true;
+    *alpha_ = AlphaOfGrey(alphaOut_);
+    alphaOut_.ClearUp();
+    Unpremultiply(out_, *alpha_);
+    return true;
 }
 
 StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& request, cDIBSection& surface,
-                                 PictureMetadata& metadata)
+                                 PictureMetadata& metadata, AlphaPlane* alpha)
 {
     surface.ClearUp();
+    if (alpha) alpha->Clear();
     metadata = PictureMetadata{};
     if (request.Width < 1 || request.Height < 1) return StreamOutcome::WholePicture;
     StreamOutcome outcome = StreamOutcome::Failed;
@@ -90,7 +121,7 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
         }
         head.resize(static_cast<size_t>(got));
         const PictureSource source{file.fd, size, head};
-        RowReducer reducer(request, surface);
+        RowReducer reducer(request, surface, alpha);
         if (Starts(head, {0xFF, 0xD8, 0xFF}))
             format = "JPEG", outcome = StreamJpeg(source, reducer, metadata);
         else if (Starts(head, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}))
@@ -113,6 +144,8 @@ StreamOutcome LoadReducedPicture(const std::string& path, const StreamRequest& r
     // A decoder that gave no reason of its own.
     if (outcome == StreamOutcome::Failed && format)
         SetFailureReason(std::string("corrupt or truncated ") + format + " data");
+    // A plane that hides nothing is not kept.
+    if (alpha && (outcome != StreamOutcome::Done || !alpha->HasTransparency())) alpha->Clear();
     if (outcome != StreamOutcome::Done) {
         surface.ClearUp();
         metadata = PictureMetadata{};

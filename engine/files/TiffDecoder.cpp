@@ -16,6 +16,7 @@
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/RowSources.h"
 #include "engine/files/TiffHandles.h"
+#include "engine/surface/AlphaPlane.h"
 #include "engine/surface/SurfaceMemory.h"
 
 namespace kx {
@@ -117,16 +118,33 @@ inline void PutOverWhite(uint32_t p, uint8_t* out)
     out[2] = static_cast<uint8_t>(std::min(255u, TIFFGetR(p) + through));
 }
 
+// One ABGR pixel, alpha premultiplied, as BGR divided by its alpha again
+// (black where transparent) and its alpha.
+inline void PutSplit(uint32_t p, uint8_t* out, uint8_t& alpha)
+{
+    const unsigned a = TIFFGetA(p);
+    alpha = static_cast<uint8_t>(a);
+    const auto divided = [a](unsigned c) {
+        return static_cast<uint8_t>(a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a));
+    };
+    out[0] = divided(TIFFGetB(p));
+    out[1] = divided(TIFFGetG(p));
+    out[2] = divided(TIFFGetR(p));
+}
+
 // Copies the stored picture (raster rows bottom-up, width x height) into a
 // new surface turned upright for the orientation tag (1 to 8): the mirror
 // or quarter turn costs nothing beside the copy itself.
+// With `alpha`, the colour is divided by alpha again and the alpha goes to
+// the plane.
 bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int orientation,
-                 cDIBSection& surface)
+                 cDIBSection& surface, AlphaPlane* alpha)
 {
     const bool quarter = orientation >= 5;
     const int64_t outWidth = quarter ? height : width;
     const int64_t outHeight = quarter ? width : height;
     if (!surface.Create(static_cast<Long>(outWidth), static_cast<Long>(outHeight))) return false;
+    if (alpha && !alpha->Create(surface.Width(), surface.Height())) return false;
     const int64_t w = width, h = height;
     // Where the upright pixel (ux, uy) is stored, counted top-down (sx, sy).
     const auto index = [&](int64_t ux, int64_t uy) {
@@ -162,8 +180,14 @@ bool CopyUpright(const uint32_t* raster, uint32_t width, uint32_t height, int or
         uint8_t* out = surface.PictureRow(static_cast<Long>(uy));
         const int64_t first = index(0, uy);
         const int64_t step = outWidth > 1 ? index(1, uy) - first : 0;
+        if (!alpha) {
+            for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
+                PutOverWhite(raster[at], out);
+            continue;
+        }
+        uint8_t* a = alpha->PictureRow(static_cast<Long>(uy));
         for (int64_t ux = 0, at = first; ux < outWidth; ++ux, at += step, out += 3)
-            PutOverWhite(raster[at], out);
+            PutSplit(raster[at], out, a[ux]);
     }
     return true;
 }
@@ -175,8 +199,13 @@ void AbgrRowOverWhite(const uint32_t* abgr, Long width, uint8_t* out)
     for (Long x = 0; x < width; ++x, out += 3) PutOverWhite(abgr[x], out);
 }
 
+void AbgrRowSplit(const uint32_t* abgr, Long width, uint8_t* bgr, uint8_t* alpha)
+{
+    for (Long x = 0; x < width; ++x, bgr += 3) PutSplit(abgr[x], bgr, alpha[x]);
+}
+
 bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
-                bool autoOrient)
+                bool autoOrient, AlphaPlane* alpha)
 {
     try {
         if (!LooksLikeTiff(file)) return false;
@@ -209,6 +238,7 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                  .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
                  .Pixels(width, height, 4)
                  .Surface(width, height)
+                 .Pixels(alpha ? width : 0, height, 1)
                  .Bytes(StripBytes(tif.get(), static_cast<int64_t>(file.size())))
                  .Reserve())
             return false;
@@ -232,7 +262,9 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             return RefuseWith(libraryError, "corrupt or truncated TIFF data");
 
         const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
-        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface)) return false;
+        if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface,
+                         image.alpha != 0 ? alpha : nullptr))
+            return false;
         if (metadata != nullptr) {
             metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over
             ReadIccProfile(tif.get(), metadata->IccProfile);

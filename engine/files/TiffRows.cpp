@@ -110,6 +110,8 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     image.req_orientation = ORIENTATION_TOPLEFT;
     if (!reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), orientation))
         return StreamOutcome::WholePicture;
+    const bool keepAlpha = image.alpha != 0 && reducer.KeepsAlpha();
+    if (keepAlpha) reducer.WithAlpha();
 
     const bool tiled = TIFFIsTiled(tif.get()) != 0;
     const bool byScanline =
@@ -132,10 +134,11 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     // side), its compressed one, the codec's state and a BGR row.
     const int64_t tilesAcross = tiled ? int64_t{width} : 1;
     if (!reducer.Start(rasterBytes + decoded * std::min<int64_t>(tilesAcross, 2) +
-                       LargestStrile(tif.get(), file.Size) + (int64_t{1} << 20) + int64_t{width} * 3))
+                       LargestStrile(tif.get(), file.Size) + (int64_t{1} << 20) +
+                       int64_t{width} * (keepAlpha ? 4 : 3)))
         return StreamOutcome::Failed;
     std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
-    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3), alpha(keepAlpha ? width : 0);
     std::vector<uint8_t> scanline(byScanline ? static_cast<size_t>(decoded) : 0);
     for (uint32_t y = 0; y < height; y += band) {
         const uint32_t rows = std::min(band, height - y);
@@ -147,8 +150,13 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
             if (TIFFRGBAImageGet(&image, raster.data(), width, rows) != 1) return StreamOutcome::Failed;
         }
         for (uint32_t i = 0; i < rows; ++i) {
-            AbgrRowOverWhite(raster.data() + static_cast<size_t>(i) * width, static_cast<Long>(width),
-                             bgr.data());
+            const uint32_t* abgr = raster.data() + static_cast<size_t>(i) * width;
+            if (keepAlpha) {
+                AbgrRowSplit(abgr, static_cast<Long>(width), bgr.data(), alpha.data());
+                reducer.Push(bgr.data(), alpha.data());
+                continue;
+            }
+            AbgrRowOverWhite(abgr, static_cast<Long>(width), bgr.data());
             reducer.Push(bgr.data());
         }
     }

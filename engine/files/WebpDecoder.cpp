@@ -14,6 +14,7 @@
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/ModernDecoders.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -131,7 +132,8 @@ void ReadMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
 
 }  // namespace
 
-bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata)
+bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata* metadata,
+                AlphaPlane* alpha)
 {
     try {
         if (!LooksLikeWebp(file)) return false;
@@ -149,7 +151,7 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             PictureNeeds needs;
             needs.Bytes(static_cast<int64_t>(file.size()))
                 .Surface(width, height)
-                .Pixels(config.input.has_alpha ? width : 0, height, 4);
+                .Pixels(config.input.has_alpha ? width : 0, height, alpha ? 5 : 4);
             AddDecoderNeeds(needs, config.input);
             if (!needs.Reserve()) return false;
             if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;
@@ -179,7 +181,11 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                                                   : status == VP8_STATUS_OUT_OF_MEMORY
                                                       ? "out of memory"
                                                       : "corrupt WebP data: the picture does not decode");
-            if (ok && config.input.has_alpha)
+            if (ok && config.input.has_alpha && alpha && alpha->Create(surface.Width(), surface.Height())) {
+                for (Long y = 0; y < surface.Height(); ++y)
+                    SplitBgraRow(bgra.data() + static_cast<size_t>(y) * width * 4, surface.Width(),
+                                 surface.PictureRow(y), alpha->PictureRow(y));
+            } else if (ok && config.input.has_alpha)
                 BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
         }
         if (ok && metadata != nullptr) ReadMetadata(file, *metadata);

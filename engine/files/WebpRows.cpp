@@ -13,6 +13,7 @@
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureFile.h"
 #include "engine/files/RowSources.h"
+#include "engine/surface/AlphaPlane.h"
 
 namespace kx {
 
@@ -90,6 +91,8 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         return StreamOutcome::WholePicture;
 
     const bool alpha = config.input.has_alpha != 0;
+    const bool keepAlpha = alpha && reducer.KeepsAlpha();
+    if (keepAlpha) reducer.WithAlpha();
     const int channels = alpha ? 4 : 3;
     const int64_t scaledBytes = int64_t{scaledWidth} * scaledHeight * channels;
     // The file, the scaled picture, and libwebp's own: a lossless picture is
@@ -97,7 +100,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     // few rows of macroblocks, and its alpha plane whole.
     const int64_t library = (config.input.format == 2 ? width * height * 4 : width * 64 * 3) +
                             (alpha ? width * height : 0) + int64_t{scaledWidth} * 64 + (int64_t{4} << 20);
-    if (!reducer.Start(file.Size + scaledBytes + library + int64_t{scaledWidth} * 3))
+    if (!reducer.Start(file.Size + scaledBytes + library + int64_t{scaledWidth} * (keepAlpha ? 4 : 3)))
         return StreamOutcome::Failed;
 
     std::vector<uint8_t> scaled(static_cast<size_t>(scaledBytes));
@@ -112,8 +115,14 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     config.output.u.RGBA.size = scaled.size();
     if (!DecodeFromFile(file, config)) return StreamOutcome::Failed;
     std::vector<uint8_t> bgr(alpha ? static_cast<size_t>(scaledWidth) * 3 : 0);
+    std::vector<uint8_t> plane(keepAlpha ? static_cast<size_t>(scaledWidth) : 0);
     for (Long y = 0; y < scaledHeight; ++y) {
         const uint8_t* in = scaled.data() + static_cast<size_t>(y) * scaledWidth * channels;
+        if (keepAlpha) {
+            SplitBgraRow(in, scaledWidth, bgr.data(), plane.data());
+            reducer.Push(bgr.data(), plane.data());
+            continue;
+        }
         if (alpha) {
             for (Long x = 0; x < scaledWidth; ++x, in += 4) {
                 bgr[3 * x] = OverWhite(in[0], in[3]);

@@ -198,10 +198,10 @@ bool LoadPictureFile(cDIBSection& surface, const std::string& path)
 }
 
 bool LoadPictureFile(cDIBSection& surface, const std::string& path, PictureMetadata& metadata,
-                     bool autoOrient, const ShrinkTarget& target)
+                     bool autoOrient, const ShrinkTarget& target, AlphaPlane* alpha)
 {
     try {
-        return LoadPicture(path, surface, metadata, autoOrient, target);
+        return LoadPicture(path, surface, metadata, autoOrient, target, alpha);
     } catch (...) {
         return false;
     }

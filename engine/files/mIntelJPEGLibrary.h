@@ -12,6 +12,8 @@
 
 namespace kx {
 
+class AlphaPlane;  // AlphaPlane.h
+
 // Source of the JPEG writer's run-time errors.
 inline constexpr const char* kJpegWriterSource = "Kestrix.mIntelJPEGLibrary";
 
@@ -22,7 +24,7 @@ bool LoadPictureFile(cDIBSection& surface, const std::string& path);
 // is turned upright from its orientation tag, and a shrink target lets a
 // JPEG picture decode smaller (see LoadPicture).
 bool LoadPictureFile(cDIBSection& surface, const std::string& path, PictureMetadata& metadata,
-                     bool autoOrient, const ShrinkTarget& target = {});
+                     bool autoOrient, const ShrinkTarget& target = {}, AlphaPlane* alpha = nullptr);
 
 // Replaces `surface` by its resampled copy of lNewWidth x lNewHeight. When no
 // new surface can be made (a zero size, say) the surface becomes a fresh,

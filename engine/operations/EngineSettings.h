@@ -30,6 +30,13 @@ struct EngineSettings {
     // The part of the covering picture that the fill method keeps: a place
     // 0 to 8, rows of three from the top-left (4: the middle).
     int FillPlace = 4;
+    // With the antialiased filter, pictures with transparency (PNG, WebP,
+    // HEIF) keep it in PNG, WebP and AVIF outputs; JPEG outputs are
+    // flattened onto white.
+    bool KeepAlpha = false;
+    // A colour code (0x00BBGGRR) that pictures with transparency are
+    // flattened onto after resampling; -1: none.
+    int Background = -1;
 };
 
 }  // namespace kx

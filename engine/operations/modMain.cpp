@@ -19,6 +19,7 @@
 #include "engine/files/RowSources.h"
 #include "engine/files/mIntelJPEGLibrary.h"
 #include "engine/operations/Proportions.h"
+#include "engine/surface/AlphaPlane.h"
 #include "engine/surface/LanczosResample.h"
 #include "engine/surface/cDIBSection.h"
 
@@ -86,44 +87,72 @@ bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, Pic
 // Every operation reads its input here, so that settings about how pictures
 // are read apply to all of them alike.
 bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
-                const EngineSettings& settings, const ShrinkTarget& shrink = {})
+                const EngineSettings& settings, const ShrinkTarget& shrink = {}, AlphaPlane* alpha = nullptr)
 {
-    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) || Fail(ecInputNotLoaded);
+    return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink, alpha) ||
+           Fail(ecInputNotLoaded);
 }
 
 // The memory for resampling the loaded picture to Width x Height: the new
-// surface beside the loaded one, and the filters' rows and weights.
-bool ReserveResampling(const cDIBSection& surface, Long Width, Long Height)
+// surface beside the loaded one, and the filters' rows and weights; with
+// `alpha`, both planes and the plane's filter rows too.
+bool ReserveResampling(const cDIBSection& surface, Long Width, Long Height, bool alpha = false)
 {
+    const int64_t planes = alpha ? 1 : 0;
     return EnsurePictureMemory(PictureNeeds()
                                    .Surface(surface.Width(), surface.Height())
                                    .Surface(Width, Height)
                                    .Bytes(kLibraryStateBytes)
                                    .Pixels(surface.Width(), 16, 1)
+                                   .Pixels(surface.Width(), surface.Height(), planes)
+                                   .Pixels(Width, Height, planes)
+                                   .Pixels(surface.Width(), 6, planes)
                                    .Total()) ||
            Fail(ecResampleFailed);
 }
 
+// Whether the picture's transparency is wanted: kept in the formats that
+// have alpha, or flattened onto the background after resampling.
+bool WantsAlpha(const EngineSettings& settings)
+{
+    return settings.KeepAlpha && settings.Filter == ResampleFilter::Lanczos &&
+           (settings.Format != OutputFormat::Jpeg || settings.Background >= 0);
+}
+
 // Loads InImage and resamples it to Width x Height with the object's filter.
 // The antialiased filter lets a JPEG picture decode at a reduced scale.
+// Transparency that is wanted comes in `alpha` (left empty for an opaque
+// picture), or is already flattened onto the background.
 bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage, Long Width,
-                   Long Height, const EngineSettings& settings)
+                   Long Height, const EngineSettings& settings, AlphaPlane& alpha)
 {
+    alpha.Clear();
     if (settings.Filter != ResampleFilter::Lanczos) {
         if (!LoadOrFail(surface, metadata, InImage, settings) || !ReserveResampling(surface, Width, Height))
             return false;
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
     // A reduction streams from the decoder where the format allows.
-    switch (
-        LoadReducedPicture(InImage, StreamRequest{Width, Height, settings.AutoOrient}, surface, metadata)) {
-    case StreamOutcome::Done: return true;
+    const auto flatten = [&] {
+        if (!alpha.IsLive() || settings.Background < 0) return;
+        const Long back = settings.Background;  // 0x00BBGGRR
+        FlattenOnto(surface, alpha, back & 255, (back >> 8) & 255, (back >> 16) & 255);
+        alpha.Clear();
+    };
+    AlphaPlane* const wanted = WantsAlpha(settings) ? &alpha : nullptr;
+    switch (LoadReducedPicture(InImage, StreamRequest{Width, Height, settings.AutoOrient, wanted != nullptr},
+                               surface, metadata, wanted)) {
+    case StreamOutcome::Done: flatten(); return true;
     case StreamOutcome::Failed: return Fail(ecInputNotLoaded);
     case StreamOutcome::WholePicture: break;
     }
-    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}) ||
-        !ReserveResampling(surface, Width, Height))
+    if (!LoadOrFail(surface, metadata, InImage, settings, ShrinkTarget{Width, Height}, wanted) ||
+        !ReserveResampling(surface, Width, Height, alpha.IsLive()))
         return false;
+    if (alpha.IsLive()) {
+        if (ResampleWithAlpha(surface, alpha, Width, Height)) flatten();
+        return true;
+    }
     // As with the exact filter, a size that makes no surface gives an empty one.
     std::unique_ptr<cDIBSection> resampled = ResampleLanczos(surface, Width, Height);
     surface = resampled ? std::move(*resampled) : cDIBSection();
@@ -132,12 +161,13 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
 
 // Writes the output with what of the input's metadata the settings let travel.
 bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage, Long quality,
-                const EngineSettings& settings)
+                const EngineSettings& settings, const AlphaPlane* alpha = nullptr)
 {
     const PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
     if (settings.Format != OutputFormat::Jpeg)
-        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile,
+                             alpha && alpha->IsLive() ? alpha : nullptr) ||
                Fail(ecOutputNotWritten);
     return SaveSurfaceAsJpeg(surface, OutImage, quality, written, settings.ModernJpeg) ||
            Fail(ecOutputNotWritten);
@@ -193,8 +223,9 @@ bool ResizeImage(const std::string& InImage, const std::string& OutImage, Long H
     return Guarded("ResizeImage", false, [&] {
         cDIBSection surface;
         PictureMetadata metadata;
-        if (!LoadResampled(surface, metadata, InImage, Width, Height, settings)) return false;
-        return SaveOrFail(surface, metadata, OutImage, Quality, settings);
+        AlphaPlane alpha;
+        if (!LoadResampled(surface, metadata, InImage, Width, Height, settings, alpha)) return false;
+        return SaveOrFail(surface, metadata, OutImage, Quality, settings, &alpha);
     });
 }
 
@@ -292,7 +323,8 @@ bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long 
         const PictureSize covering = CoveringBox(source, Width, Height);
         cDIBSection surface;
         PictureMetadata metadata;
-        if (!LoadResampled(surface, metadata, InImage, covering.Width, covering.Height, settings))
+        AlphaPlane alpha;
+        if (!LoadResampled(surface, metadata, InImage, covering.Width, covering.Height, settings, alpha))
             return false;
         cDIBSection box;
         if (!surface.IsLive() || !box.Create(Width, Height)) return Fail(ecResampleFailed);
@@ -302,9 +334,15 @@ bool ResizeToFill(const std::string& InImage, const std::string& OutImage, Long 
             return third == 0 ? 0 : third == 1 ? middle : overhang;
         };
         const int place = settings.FillPlace >= 0 && settings.FillPlace <= 8 ? settings.FillPlace : 4;
-        BlockCopy(box, 0, 0, surface, along(place % 3, centre.Width, covering.Width - Width),
-                  along(place / 3, centre.Height, covering.Height - Height), Width, Height);
-        return SaveOrFail(box, metadata, OutImage, Quality, settings);
+        const Long left = along(place % 3, centre.Width, covering.Width - Width);
+        const Long top = along(place / 3, centre.Height, covering.Height - Height);
+        BlockCopy(box, 0, 0, surface, left, top, Width, Height);
+        if (alpha.IsLive()) {
+            if (!EnsurePictureMemory(HeldPictureMemory() + PictureNeeds().Pixels(Width, Height, 1).Total()))
+                return Fail(ecResampleFailed);
+            alpha = CropAlpha(alpha, left, top, Width, Height);
+        }
+        return SaveOrFail(box, metadata, OutImage, Quality, settings, &alpha);
     });
 }
 

@@ -198,6 +198,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"border i o --colour #12345", 2, "--colour: '#12345'" + notAColour},
         {"border i o --colour reddish", 2, "--colour: 'reddish'" + notAColour},
         {"border i o --color #GG0000", 2, "--colour: '#GG0000'" + notAColour},
+        {"max-width i o 10 --background reddish", 2, "--background: 'reddish'" + notAColour},
+        {"max-width i o 10 --classic --background red", 2, "--classic excludes --background"},
         {"fit i o 1x1 --format bmp", 2,
          "--format: 'bmp' is not an output format: use jpeg, png, webp or avif"},
         {"max-width - - 10", 2, "the output '-' (standard output) needs --format jpeg, png, webp or avif"},

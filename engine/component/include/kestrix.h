@@ -346,6 +346,22 @@ enum {
 KESTRIX_API KestrixBool Kestrix_ProbePicture(const char* path, int32_t* width, int32_t* height,
                                              int32_t* format);
 
+/* With KESTRIX_TRUE, the resizing methods keep the transparency of PNG,
+ * WebP, HEIF/AVIF, TIFF and GIF pictures (an alpha channel or a transparent
+ * colour) in PNG, WebP and AVIF outputs, when the object resamples with
+ * KESTRIX_FILTER_LANCZOS: the filter works on colour premultiplied by alpha,
+ * so edges get no dark fringe. JPEG outputs are flattened onto white, as
+ * with KESTRIX_FALSE (the default), which flattens every picture onto white
+ * as it is read. KESTRIX_FALSE for a NULL object. */
+KESTRIX_API KestrixBool cKestrix_SetKeepAlpha(cKestrix* object, KestrixBool on);
+
+/* With alpha kept (cKestrix_SetKeepAlpha), flattens pictures with
+ * transparency onto this colour code (0x00BBGGRR, as the border colour)
+ * after resampling, in every output format; -1 (the default) keeps the
+ * transparency. KESTRIX_FALSE, changing nothing, for a NULL object or a
+ * value outside -1 to 0xFFFFFF. */
+KESTRIX_API KestrixBool cKestrix_SetBackground(cKestrix* object, int32_t colour);
+
 /* Why the last method called on this thread failed (KESTRIX_OK after a
  * success). */
 KESTRIX_API int32_t cKestrix_ErrorCode(const cKestrix* object);

@@ -16,10 +16,15 @@
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/ModernDecoders.h"
+#include "engine/files/Orientation.h"
 #include "engine/files/PictureLoader.h"
 #include "engine/files/PictureWriters.h"
 #include "engine/operations/modMain.h"
+#include "engine/surface/AlphaPlane.h"
+#include "engine/surface/LanczosResample.h"
+#include "engine/surface/ResamplePaths.h"
 #include "tests/support/PhotoFixtures.h"
+#include "tests/support/PictureBytes.h"
 
 namespace {
 
@@ -287,6 +292,148 @@ TEST(ModernFormats, HostileFilesAreRefused)
         }
     }
     kx::SetMemoryLimit(0);
+}
+
+// A red square with a half-transparent edge on a transparent black surround, reduced 24 -> 12:
+// PNG keeps the alpha exactly as the filter treats a colour channel, and the colour stays pure
+// red wherever alpha > 0 (no dark fringe); WebP and AVIF keep it closely; a background
+// flattens exactly; JPEG, and the classic settings, flatten onto white as before.
+TEST(ModernFormats, TransparencyIsKeptOrFlattened)
+{
+    TempDir dir;
+    constexpr int kSide = 24, kHalf = 12;
+    const auto alphaAt = [](int x, int y) {
+        const int ring = std::min({x, y, kSide - 1 - x, kSide - 1 - y});
+        return ring >= 6 ? 255 : ring >= 4 ? 128 : 0;
+    };
+    std::vector<Bytes> rows(kSide);
+    kx::cDIBSection asColour;  // the source alpha as a grey picture
+    ASSERT_TRUE(asColour.Create(kSide, kSide));
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            const uint8_t a = static_cast<uint8_t>(alphaAt(x, y));
+            rows[y].insert(rows[y].end(), {uint8_t(a ? 255 : 0), 0, 0, a});
+            std::fill_n(asColour.PictureRow(y) + 3 * x, 3, a);
+        }
+    kxtest::WriteFileBytes(dir / "in.png", kxtest::Png({kSide, kSide, 8, 6, rows}));
+    const std::unique_ptr<kx::cDIBSection> wanted = kx::ResampleLanczos(asColour, kHalf, kHalf);
+    const auto run = [&](kx::OutputFormat format, bool keep, int background, kx::cDIBSection& back,
+                         kx::AlphaPlane& alpha, kx::ResampleFilter filter = kx::ResampleFilter::Lanczos) {
+        kx::EngineSettings settings;
+        settings.Format = format;
+        settings.Filter = filter;
+        settings.KeepAlpha = keep;
+        settings.Background = background;
+        const std::string out = dir / ("out" + std::to_string(keep) + std::to_string(background) +
+                                       std::to_string(static_cast<int>(format)));
+        EXPECT_TRUE(kx::ResizeImage(dir / "in.png", out, kHalf, kHalf, 100, settings));
+        kx::PictureMetadata metadata;
+        EXPECT_TRUE(kx::LoadPicture(out, back, metadata, true, {}, &alpha));
+        return kxtest::ReadFileBytes(out);
+    };
+    kx::cDIBSection png, other, flat;
+    kx::AlphaPlane pngAlpha, otherAlpha, flatAlpha;
+    run(kx::OutputFormat::Png, true, -1, png, pngAlpha);
+    ASSERT_TRUE(pngAlpha.IsLive());
+    for (int y = 0; y < kHalf; ++y)
+        for (int x = 0; x < kHalf; ++x) {
+            const uint8_t a = pngAlpha.PictureRow(y)[x];
+            ASSERT_EQ(a, wanted->PictureRow(y)[3 * x]) << x << "," << y;
+            if (a > 0) {
+                EXPECT_EQ(PixelAt(png, x, y), (Bgr{0, 0, 255})) << x << "," << y;
+            }
+        }
+    // The rows streamed give the bytes of the whole picture resampled, on the plain path too.
+    kx::cDIBSection whole;
+    kx::AlphaPlane wholeAlpha;
+    kx::PictureMetadata ignored;
+    ASSERT_TRUE(kx::LoadPicture(dir / "in.png", whole, ignored, true, {}, &wholeAlpha));
+    ASSERT_TRUE(kx::ResampleWithAlpha(whole, wholeAlpha, kHalf, kHalf));
+    EXPECT_EQ(kxtest::AllPixels(whole), kxtest::AllPixels(png));
+    for (int y = 0; y < kHalf; ++y)
+        EXPECT_TRUE(std::equal(wholeAlpha.Row(y), wholeAlpha.Row(y) + kHalf, pngAlpha.Row(y)));
+    const Bytes vector = run(kx::OutputFormat::Png, true, -1, other, otherAlpha);
+    kx::ForcePlainResample(true);
+    EXPECT_EQ(run(kx::OutputFormat::Png, true, -1, other, otherAlpha), vector);
+    kx::ForcePlainResample(false);
+    EXPECT_EQ(pngAlpha.PictureRow(0)[0], 0);
+    EXPECT_GE(pngAlpha.PictureRow(6)[6], 250);  // the filter's ringing from the edge
+    for (const kx::OutputFormat format : {kx::OutputFormat::Webp, kx::OutputFormat::Avif}) {
+        run(format, true, -1, other, otherAlpha);
+        ASSERT_TRUE(otherAlpha.IsLive());
+        for (int y = 0; y < kHalf; ++y)
+            for (int x = 0; x < kHalf; ++x)
+                EXPECT_NEAR(otherAlpha.PictureRow(y)[x], pngAlpha.PictureRow(y)[x], 8) << x << "," << y;
+    }
+    // Fill crops the plane with the picture: the middle rows of the 12 x 12 reduction.
+    kx::EngineSettings fill;
+    fill.Format = kx::OutputFormat::Png;
+    fill.Filter = kx::ResampleFilter::Lanczos;
+    fill.KeepAlpha = true;
+    ASSERT_TRUE(kx::ResizeToFill(dir / "in.png", dir / "fill.png", 6, kHalf, 100, fill));
+    kx::PictureMetadata read;
+    ASSERT_TRUE(kx::LoadPicture(dir / "fill.png", other, read, true, {}, &otherAlpha));
+    for (int y = 0; y < 6; ++y)
+        EXPECT_TRUE(std::equal(otherAlpha.PictureRow(y), otherAlpha.PictureRow(y) + kHalf,
+                               pngAlpha.PictureRow(y + 3)));
+    // Onto green: red where opaque, green where transparent, exactly the blend between.
+    run(kx::OutputFormat::Png, true, 0x00FF00, flat, flatAlpha);
+    EXPECT_FALSE(flatAlpha.IsLive());
+    for (int y = 0; y < kHalf; ++y)
+        for (int x = 0; x < kHalf; ++x) {
+            const uint8_t a = pngAlpha.PictureRow(y)[x];
+            EXPECT_EQ(PixelAt(flat, x, y), (Bgr{0, kx::Over(0, a, 255), kx::Over(255, a, 0)}))
+                << x << "," << y;
+        }
+    // JPEG keeps today's bytes; so do the classic settings (white under the transparent corner).
+    EXPECT_EQ(run(kx::OutputFormat::Jpeg, true, -1, flat, flatAlpha),
+              run(kx::OutputFormat::Jpeg, false, -1, flat, flatAlpha));
+    run(kx::OutputFormat::Png, true, -1, flat, flatAlpha, kx::ResampleFilter::Exact);
+    EXPECT_FALSE(flatAlpha.IsLive());
+    EXPECT_EQ(PixelAt(flat, 0, 0), (Bgr{255, 255, 255}));
+    // TIFF and GIF inputs hand over their alpha and transparent colour, the colour unblended.
+    kxtest::WriteFileBytes(dir / "a.tif", TiffOf(true));
+    kxtest::WriteFileBytes(dir / "a.gif", kxtest::Gif({4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2}));
+    kx::PictureMetadata metadata;
+    ASSERT_TRUE(kx::LoadPicture(dir / "a.tif", other, metadata, true, {}, &otherAlpha));
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            ASSERT_EQ(otherAlpha.PictureRow(y)[x], ColumnAlpha(x));
+            if (ColumnAlpha(x) > 0) {
+                EXPECT_LE(kxtest::Difference(PixelAt(other, x, y), kPattern.At(x, y)), 1);
+            }
+        }
+    // A TIFF on its side streams with its alpha to the whole picture's bytes.
+    kxtest::WriteFileBytes(dir / "side.tif", TiffOf(true, 6));
+    ASSERT_TRUE(kx::ResizeImage(dir / "side.tif", dir / "side.png", 3, 2, 100, fill));
+    ASSERT_TRUE(kx::LoadPicture(dir / "side.tif", whole, metadata, true, {}, &wholeAlpha));
+    ASSERT_TRUE(kx::ResampleWithAlpha(whole, wholeAlpha, 2, 3));
+    ASSERT_TRUE(kx::LoadPicture(dir / "side.png", other, metadata, true, {}, &otherAlpha));
+    EXPECT_EQ(kxtest::AllPixels(other), kxtest::AllPixels(whole));
+    for (int y = 0; y < 3; ++y)
+        EXPECT_TRUE(std::equal(otherAlpha.Row(y), otherAlpha.Row(y) + 2, wholeAlpha.Row(y)));
+    ASSERT_TRUE(kx::LoadPicture(dir / "a.gif", other, metadata, true, {}, &otherAlpha));
+    EXPECT_EQ(kxtest::Sketch(other), "WWWW/WRGW/WKRG/");
+    for (const int at : {0, 5, 6, 7, 11}) EXPECT_EQ(otherAlpha.PictureRow(at / 4)[at % 4], at == 7 ? 0 : 255);
+}
+
+// The plane turns as its surface does, in every orientation.
+TEST(ModernFormats, AlphaPlaneTurnsWithItsSurface)
+{
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        kx::cDIBSection surface;
+        kx::AlphaPlane alpha;
+        ASSERT_TRUE(surface.Create(kW, kH) && alpha.Create(kW, kH));
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                alpha.PictureRow(y)[x] = surface.PictureRow(y)[3 * x] = uint8_t(y * kW + x);
+        ASSERT_TRUE(kx::TurnUpright(surface, orientation));
+        kx::TurnAlphaUpright(alpha, orientation);
+        ASSERT_EQ(std::pair(alpha.Width(), alpha.Height()), std::pair(surface.Width(), surface.Height()));
+        for (int y = 0; y < alpha.Height(); ++y)
+            for (int x = 0; x < alpha.Width(); ++x)
+                EXPECT_EQ(alpha.PictureRow(y)[x], surface.PictureRow(y)[3 * x]) << orientation;
+    }
 }
 
 TEST(ModernFormats, FolderRulesAndFormatNames)
