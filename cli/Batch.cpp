@@ -77,10 +77,11 @@ struct BatchJob {
     ResampleModes modes;
     bool allFormats = false;
     int64_t memoryLimit = 0;  // shared by the workers; 0: the default
-    int32_t format = -1;  // -1: JPEG, or as the --name pattern's extension says
-    std::string name;     // --name PATTERN, its extension taken off
+    int32_t format = -1;      // -1: JPEG, or as the --name pattern's extension says
+    std::string name;         // --name PATTERN, its extension taken off
     bool strict = false;
     int crop = MiddleCentre;
+    bool keepMetadata = false, noAutoOrient = false;
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -146,7 +147,8 @@ std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32
            (run.ShrinkOnly ? " shrink-only" : "") + " filter " + std::to_string(filter) +
            (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
            " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
-           " metadata colour-profile auto-orient";
+           " metadata colour-profile" + (given.keepMetadata ? " exif-xmp" : "") +
+           (given.noAutoOrient ? " as-stored" : " auto-orient");
 }
 
 // The report's name for what became of a file.
@@ -450,6 +452,7 @@ int RunBatch(const BatchJob& given)
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
     job.Run.AllFormats = modern || given.allFormats;
+    job.Run.AutoOrient = !given.noAutoOrient;
     job.Run.Extension = std::string(kx::OutputFormatExtension(format));
     job.Modern = modern;
     job.naming = modern ? kx::batch::Naming::LastDot : kx::batch::Naming::FirstDot;
@@ -489,6 +492,8 @@ int RunBatch(const BatchJob& given)
     ApplyModes(object.get(), given.modes);
     cKestrix_SetOutputFormat(object.get(), format);
     cKestrix_SetFillPlace(object.get(), given.crop);
+    cKestrix_SetKeepMetadata(object.get(), given.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
+    cKestrix_SetAutoOrient(object.get(), given.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
     cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
@@ -585,6 +590,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
                      "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
+    AddMetadataOptions(command, job->keepMetadata, job->noAutoOrient);
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
     AddMemoryLimitOption(command, job->memoryLimit);
 

@@ -45,6 +45,16 @@ void PrintWarnings(const std::string& input)
     }
 }
 
+void AddMetadataOptions(CLI::App* command, bool& keepMetadata, bool& noAutoOrient)
+{
+    command->add_flag("--keep-metadata", keepMetadata,
+                      "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP "
+                      "into JPEG, PNG, WebP and AVIF outputs; by default only the colour profile is copied");
+    command->add_flag("--no-auto-orient", noAutoOrient,
+                      "Keep the pixels as stored instead of turning the picture upright from its EXIF "
+                      "orientation; the tag (in AVIF, its irot/imir transform) is written into the output");
+}
+
 void AddMemoryLimitOption(CLI::App* command, int64_t& bytes)
 {
     command

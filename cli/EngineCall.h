@@ -32,6 +32,9 @@ struct Files {
     int64_t memoryLimit = 0;
 };
 
+// Adds --keep-metadata and --no-auto-orient to `command`.
+void AddMetadataOptions(CLI::App* command, bool& keepMetadata, bool& noAutoOrient);
+
 // Adds --memory-limit to `command`, read into `bytes`.
 void AddMemoryLimitOption(CLI::App* command, int64_t& bytes);
 

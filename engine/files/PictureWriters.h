@@ -10,12 +10,17 @@
 #include <vector>
 
 #include "EngineSettings.h"
+#include "PictureMetadata.h"
 #include "cDIBSection.h"
 
 namespace kx {
 
-// The surface encoded as `format` (Png, Webp or Avif), with `iccProfile`
-// embedded when it is not empty. `quality` is 1 to 100 and means:
+// The surface encoded as `format` (Png, Webp or Avif), with what `metadata`
+// holds embedded: the colour profile (PNG iCCP, WebP ICCP, AVIF colr), the
+// EXIF block from its TIFF header on (PNG eXIf, WebP EXIF, an AVIF Exif item)
+// and the XMP packet (PNG iTXt "XML:com.adobe.xmp", WebP XMP, an AVIF mime
+// item). An AVIF also gets irot/imir properties for an Orientation other than
+// 1: viewers of AVIF and HEIF follow those, not the EXIF tag. `quality` is 1 to 100 and means:
 //   Png:  nothing (PNG is lossless); still checked to be 1 to 100.
 //   Webp: libwebp's lossy quality factor, the same number (4:2:0, method 4).
 //   Avif: libheif's lossy quality for the AV1 encoder, the same number
@@ -23,12 +28,12 @@ namespace kx {
 // Empty on any failure: a quality out of range, an empty surface, an encoder
 // missing or failing, or the Jpeg format (written by WriteJpeg instead).
 std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat format, Long quality,
-                                   std::span<const uint8_t> iccProfile = {});
+                                   const PictureMetadata& metadata = {});
 
 // Encodes the surface and writes it to `path`, replacing a file already there
 // as a new file (its permissions and times are not carried over). False,
 // raising nothing, on any failure; the file at `path` is then untouched.
 bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality, OutputFormat format,
-                   std::span<const uint8_t> iccProfile = {});
+                   const PictureMetadata& metadata = {});
 
 }  // namespace kx

@@ -13,6 +13,7 @@
 #include "DecodeLimits.h"
 #include "FailureReason.h"
 #include "MemoryBudget.h"
+#include "MetadataTransfer.h"
 #include "ModernDecoders.h"
 
 namespace kx {
@@ -127,6 +128,7 @@ void ReadMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
     if (metadata.Exif.size() >= 6 && std::memcmp(metadata.Exif.data(), "Exif\0\0", 6) == 0)
         metadata.Exif.erase(metadata.Exif.begin(), metadata.Exif.begin() + 6);
     CopyChunk(demux.get(), "XMP ", metadata.Xmp);
+    metadata.Orientation = ExifOrientation(metadata.Exif);
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::st
     const PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
     if (settings.Format != OutputFormat::Jpeg)
-        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile) ||
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written) ||
                Fail(ecOutputNotWritten);
     return SaveSurfaceAsJpeg(surface, OutImage, quality, written, settings.ModernJpeg) ||
            Fail(ecOutputNotWritten);
