@@ -27,6 +27,7 @@ void ApplyModes(cKestrix* engine, const ResampleModes& modes)
     cKestrix_SetResampleFilter(engine, filter);
     cKestrix_SetTrueProportions(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
     cKestrix_SetJpegCoding(engine, modes.classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
+    cKestrix_SetColourManagement(engine, modes.classic ? KESTRIX_FALSE : KESTRIX_TRUE);
 }
 
 bool HeaderGivesSize(const std::string& input)

@@ -165,6 +165,11 @@ void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata)
     if (object) object->settings.KeepMetadata = bKeepMetadata != KESTRIX_FALSE;
 }
 
+void cKestrix_SetColourManagement(cKestrix* object, KestrixBool bColourManage)
+{
+    if (object) object->settings.ColourManage = bColourManage != KESTRIX_FALSE;
+}
+
 KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage, int32_t Height,
                                  int32_t Width, int32_t lngQuality)
 {

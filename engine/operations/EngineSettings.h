@@ -19,6 +19,8 @@ struct EngineSettings {
     bool AutoOrient = true;
     // Carry EXIF (orientation reset, preview removed) and XMP to the output.
     bool KeepMetadata = false;
+    // CMYK pictures go to sRGB through their ICC profile (lcms2).
+    bool ColourManage = false;
     ResampleFilter Filter = ResampleFilter::Exact;
     // Sizes follow the exact ratio rather than a whole percentage.
     bool TrueProportions = false;

@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "ColourManagement.h"
 #include "LanczosResample.h"
 #include "MemoryBudget.h"
 #include "MetadataTransfer.h"
@@ -82,6 +83,7 @@ bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, Pic
 bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
                 const EngineSettings& settings, const ShrinkTarget& shrink = {})
 {
+    SetCmykThroughProfile(settings.ColourManage);
     return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink) || Fail(ecInputNotLoaded);
 }
 
@@ -109,6 +111,7 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
     // A reduction streams from the decoder where the format allows.
+    SetCmykThroughProfile(settings.ColourManage);
     switch (
         LoadReducedPicture(InImage, StreamRequest{Width, Height, settings.AutoOrient}, surface, metadata)) {
     case StreamOutcome::Done: return true;

@@ -138,6 +138,14 @@ KESTRIX_API void cKestrix_Release(cKestrix* object);
 KESTRIX_API void cKestrix_SetAutoOrient(cKestrix* object, KestrixBool bAutoOrient);
 KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata);
 
+/* Colour: by default CMYK and YCCK JPEG pictures are turned into RGB by the
+ * classic rule (each ink times black), ignoring their profile. With
+ * bColourManage KESTRIX_TRUE they go to sRGB through their embedded CMYK ICC
+ * profile (lcms2, perceptual intent), or through a standard press profile
+ * when they carry none (Ghostscript's default CMYK; without it, the classic
+ * rule); the output then carries no profile, meaning sRGB. */
+KESTRIX_API void cKestrix_SetColourManagement(cKestrix* object, KestrixBool bColourManage);
+
 /* Resizes to exactly Width x Height pixels (the proportions are not kept). */
 KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage,
                                              int32_t Height, int32_t Width, int32_t lngQuality);

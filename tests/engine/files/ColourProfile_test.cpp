@@ -2,14 +2,18 @@
 // and by default nothing else; with KeepMetadata the EXIF record (orientation, preview and pixel
 // dimensions brought up to date) and the XMP packet.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <libexif/exif-data.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "ColourManagement.h"
 #include "PhotoFixtures.h"
+#include "PictureLoader.h"
 #include "modMain.h"
 
 using namespace kxtest;
@@ -130,4 +134,54 @@ TEST(ColourProfile, KeepMetadataCarriesExifAndXmpBroughtUpToDate)
         const std::string written(segments[2].payload.begin() + 29, segments[2].payload.end());
         EXPECT_EQ(written, std::string(xmp).replace(xmp.find('6'), 1, 1, c.xmpOrientation));
     }
+}
+
+TEST(ColourProfile, CmykGoesToSrgbThroughItsProfileAsLcms2Does)
+{
+    const std::string press = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";  // libgs-common's
+    if (!std::filesystem::exists(press)) GTEST_SKIP() << press << " is missing";
+    const Bytes profile = ReadFileBytes(press);
+    // Smooth inks, Adobe-inverted (255: no ink), as a CMYK JPEG carrying the profile.
+    const int w = 48, h = 32;
+    Bytes inks(w * h * 4);
+    for (int i = 0; i < w * h; ++i)
+        for (int c = 0; c < 4; ++c)
+            inks[i * 4 + c] = uint8_t(255 - (i % w * (c + 2) + i / w * (5 - c)) % 200);
+    const auto handle = [](tjhandle t) { return std::unique_ptr<void, int (*)(tjhandle)>(t, tjDestroy); };
+    unsigned char* encoded = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(handle(tjInitCompress()).get(), inks.data(), w, 0, h, TJPF_CMYK, &encoded, &size,
+                          TJSAMP_444, 95, 0),
+              0);
+    const Bytes jpeg = WithSegments(Bytes(encoded, encoded + size), IccSegments(profile, 1, {1}));
+    tjFree(encoded);
+    TempDir dir;
+    WriteFileBytes(dir / "cmyk.jpg", jpeg);
+    // lcms2's own conversion of the decoded inks.
+    Bytes decoded(inks.size()), want(w * h * 3);
+    ASSERT_EQ(tjDecompress2(handle(tjInitDecompress()).get(), jpeg.data(), jpeg.size(), decoded.data(), w, 0,
+                            h, TJPF_CMYK, 0),
+              0);
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), profile.size()), out = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(in, TYPE_CMYK_8_REV, out, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+    cmsDoTransform(transform, decoded.data(), want.data(), w * h);
+    cmsDeleteTransform(transform), cmsCloseProfile(in), cmsCloseProfile(out);
+    // Through the profile within 2 levels mean; the classic rule (ink times black) is far off.
+    for (const bool managed : {true, false}) {
+        kx::SetCmykThroughProfile(managed);
+        kx::cDIBSection surface;
+        kx::PictureMetadata metadata;
+        ASSERT_TRUE(kx::LoadPicture(dir / "cmyk.jpg", surface, metadata, true));
+        double error = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w * 3; ++x)
+                error += std::abs(surface.PictureRow(y)[x] - want[(y * w) * 3 + x]);
+        error /= w * h * 3;
+        RecordProperty(managed ? "managed" : "classic", std::to_string(error));
+        if (managed)
+            EXPECT_LE(error, 2.0);
+        else
+            EXPECT_GT(error, 10.0);
+    }
+    kx::SetCmykThroughProfile(false);
 }
