@@ -82,6 +82,7 @@ struct BatchJob {
     bool strict = false;
     int crop = MiddleCentre;
     bool keepMetadata = false, noAutoOrient = false;
+    std::string srgb;  // as Files::srgb
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -148,7 +149,8 @@ std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32
            (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
            " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
            " metadata colour-profile" + (given.keepMetadata ? " exif-xmp" : "") +
-           (given.noAutoOrient ? " as-stored" : " auto-orient");
+           (given.noAutoOrient ? " as-stored" : " auto-orient") +
+           (given.srgb.empty() ? "" : " srgb-" + given.srgb);
 }
 
 // The report's name for what became of a file.
@@ -494,6 +496,7 @@ int RunBatch(const BatchJob& given)
     cKestrix_SetFillPlace(object.get(), given.crop);
     cKestrix_SetKeepMetadata(object.get(), given.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
     cKestrix_SetAutoOrient(object.get(), given.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
+    cKestrix_SetSrgbOutput(object.get(), SrgbOutput(given.srgb));
     cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
@@ -590,7 +593,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
                      "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
-    AddMetadataOptions(command, job->keepMetadata, job->noAutoOrient);
+    AddMetadataOptions(command, job->keepMetadata, job->noAutoOrient, job->srgb);
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
     AddMemoryLimitOption(command, job->memoryLimit);
 

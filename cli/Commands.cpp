@@ -65,7 +65,7 @@ void AddFormatOptions(CLI::App* command, Files& files)
                      "by default the name's extension says it")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
-    AddMetadataOptions(command, files.keepMetadata, files.noAutoOrient);
+    AddMetadataOptions(command, files.keepMetadata, files.noAutoOrient, files.srgb);
     AddMemoryLimitOption(command, files.memoryLimit);
 }
 

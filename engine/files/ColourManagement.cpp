@@ -63,4 +63,34 @@ bool CmykRowThroughProfile(const uint8_t* in, uint8_t* out, int width)
     return true;
 }
 
+bool ConvertToSrgb(cDIBSection& surface, std::span<const uint8_t> profile)
+{
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = nullptr;
+    if (in && srgb && cmsGetColorSpace(in) == cmsSigRgbData)
+        transform = cmsCreateTransform(in, TYPE_BGR_8, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+    if (in) cmsCloseProfile(in);
+    if (srgb) cmsCloseProfile(srgb);
+    if (!transform) return false;
+    for (Long y = 0; y < surface.Height(); ++y)
+        cmsDoTransform(transform, surface.PictureRow(y), surface.PictureRow(y),
+                       static_cast<cmsUInt32Number>(surface.Width()));
+    cmsDeleteTransform(transform);
+    return true;
+}
+
+std::vector<uint8_t> SrgbProfile()
+{
+    std::vector<uint8_t> bytes;
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    if (srgb && cmsSaveProfileToMem(srgb, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(srgb, bytes.data(), &size)) bytes.clear();
+    }
+    if (srgb) cmsCloseProfile(srgb);
+    return bytes;
+}
+
 }  // namespace kx

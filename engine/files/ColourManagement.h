@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
+
+#include "cDIBSection.h"
 
 namespace kx {
 
@@ -42,5 +45,13 @@ private:
 // Inverted (Adobe) CMYK samples, as libjpeg hands them over, to BGR through
 // the profile of the live scope; false when no scope converts.
 bool CmykRowThroughProfile(const uint8_t* in, uint8_t* out, int width);
+
+// Converts the BGR pixels of `surface`, in the colour space of the RGB
+// `profile`, to sRGB in place. False, the surface unchanged, when lcms2 cannot
+// read the profile or it is not an RGB one.
+bool ConvertToSrgb(cDIBSection& surface, std::span<const uint8_t> profile);
+
+// lcms2's own sRGB profile as ICC bytes (about 3 KB); empty if it cannot be made.
+std::vector<uint8_t> SrgbProfile();
 
 }  // namespace kx

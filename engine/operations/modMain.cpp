@@ -131,8 +131,10 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
 bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage, Long quality,
                 const EngineSettings& settings)
 {
-    const PictureMetadata written =
+    PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
+    if (settings.Srgb != 0 && !written.IccProfile.empty() && ConvertToSrgb(surface, written.IccProfile))
+        written.IccProfile = settings.Srgb == 2 ? SrgbProfile() : std::vector<uint8_t>{};
     if (settings.Format != OutputFormat::Jpeg)
         return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written) ||
                Fail(ecOutputNotWritten);

@@ -200,7 +200,7 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         // Their orientation applied when read, streamed and whole.
         {"max-width DIR/side.png OUT 10", 0, "", "10x20", kWhite},
         {"max-width DIR/side.webp OUT 10", 0, "", "10x20", kWhite},
-        {"max-width DIR/side.png OUT 10 --classic", 0, "", "10x20", kWhite},
+        {"max-width DIR/side.png OUT 10 --classic", 0, "", "10x19", kWhite},
         {"max-width DIR/side.webp OUT 10 --filter exact", 0, "", "10x20", kWhite},
         // Colours as #RRGGBB, #RGB, 0xBBGGRR, decimal codes (BGR) and names.
         {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},

@@ -14,6 +14,7 @@
 #include "ColourManagement.h"
 #include "PhotoFixtures.h"
 #include "PictureLoader.h"
+#include "PictureWriters.h"
 #include "modMain.h"
 
 using namespace kxtest;
@@ -184,4 +185,46 @@ TEST(ColourProfile, CmykGoesToSrgbThroughItsProfileAsLcms2Does)
             EXPECT_GT(error, 10.0);
     }
     kx::SetCmykThroughProfile(false);
+}
+
+TEST(ColourProfile, SrgbConvertsADisplayP3PictureAndWritesNoProfileOrLcms2sSrgb)
+{
+    // Display P3: its primaries, D65 and the sRGB curve.
+    cmsCIExyY white;
+    cmsWhitePointFromTemp(&white, 6504);
+    const cmsCIExyYTRIPLE primaries{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    const double curve[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* tone = cmsBuildParametricToneCurve(nullptr, 4, curve);
+    cmsToneCurve* tones[] = {tone, tone, tone};
+    cmsHPROFILE p3 = cmsCreateRGBProfile(&white, &primaries, tones), srgb = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p3, nullptr, &size);
+    Bytes profile(size);
+    cmsSaveProfileToMem(p3, profile.data(), &size);
+    const uint8_t colour[3] = {50, 100, 200};  // blue, green, red
+    uint8_t want[3];
+    cmsHTRANSFORM transform = cmsCreateTransform(p3, TYPE_BGR_8, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+    cmsDoTransform(transform, colour, want, 1);
+    cmsDeleteTransform(transform), cmsFreeToneCurve(tone), cmsCloseProfile(p3), cmsCloseProfile(srgb);
+    TempDir dir;
+    kx::cDIBSection picture;
+    ASSERT_TRUE(picture.Create(16, 8));
+    FillPicture(picture, [&](int, int) { return Bgr{colour[0], colour[1], colour[2]}; });
+    WriteFileBytes(dir / "p3.png",
+                   kx::EncodeSurface(picture, kx::OutputFormat::Png, 90, {1, profile, {}, {}}));
+    // Kept as it is by default; in sRGB with no profile, or with lcms2's.
+    const std::tuple<int, Bgr, Bytes> cases[] = {{0, {colour[0], colour[1], colour[2]}, profile},
+                                                 {1, {want[0], want[1], want[2]}, {}},
+                                                 {2, {want[0], want[1], want[2]}, kx::SrgbProfile()}};
+    for (const auto& [srgbOutput, pixel, written] : cases) {
+        kx::EngineSettings settings;
+        settings.Srgb = srgbOutput;
+        settings.Format = kx::OutputFormat::Png;
+        ASSERT_TRUE(kx::ResizeMaxWidth(dir / "p3.png", dir / "out.png", 8, 90, settings));
+        kx::PictureMetadata metadata;
+        ASSERT_TRUE(kx::LoadPicture(dir / "out.png", picture, metadata, true));
+        EXPECT_EQ(PixelAt(picture, 3, 3), pixel) << srgbOutput;
+        EXPECT_EQ(metadata.IccProfile, written) << srgbOutput;
+    }
+    EXPECT_NE(PixelAt(picture, 3, 3), (Bgr{colour[0], colour[1], colour[2]}));
 }
