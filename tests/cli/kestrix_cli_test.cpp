@@ -187,7 +187,6 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
         // Upright and without the EXIF record unless told.
         {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
-        {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient", 0, "", "5x10 turned 6 +exif"},
         // In every format: EXIF and XMP kept, the tag written (in AVIF, irot: turned when read).
         {"max-width DIR/meta/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif +xmp"},
