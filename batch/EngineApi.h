@@ -31,6 +31,7 @@ namespace kx::batch {
     X(SetTrueProportions, cKestrix_SetTrueProportions)                                                       \
     X(SetJpegCoding, cKestrix_SetJpegCoding)                                                                 \
     X(SetKeepAlpha, cKestrix_SetKeepAlpha)                                                                   \
+    X(SetColourManagement, cKestrix_SetColourManagement)                                                     \
     X(SetOutputFormat, cKestrix_SetOutputFormat)                                                             \
     X(Version, Kestrix_Version)
 
@@ -69,10 +70,11 @@ bool ResolveEngineApi(EngineApi& api, Lookup&& lookup, std::string& missing)
     return true;
 }
 
-// Sets an engine object's filter, proportions, JPEG coding and transparency
-// for the modern mode (the Lanczos filter, true proportions, 4:4:4 and
-// optimised tables, alpha kept where the output has it) or the classic one
-// (the exact sampler, whole-percent proportions, Folvane's bytes). `filter` (KESTRIX_FILTER_...) overrides the mode's filter when not -1.
+// Sets an engine object's filter, proportions, JPEG coding, transparency and
+// colour management for the modern mode (the Lanczos filter, true
+// proportions, 4:4:4 and optimised tables, alpha kept where the output has
+// it, CMYK through its profile) or the classic one (the exact sampler,
+// whole-percent proportions, Folvane's bytes). `filter` (KESTRIX_FILTER_...) overrides the mode's filter when not -1.
 inline void SetEngineMode(const EngineApi& api, cKestrix* object, bool classic, int32_t filter = -1)
 {
     api.SetResampleFilter(object,
@@ -80,6 +82,7 @@ inline void SetEngineMode(const EngineApi& api, cKestrix* object, bool classic, 
     api.SetTrueProportions(object, classic ? KESTRIX_FALSE : KESTRIX_TRUE);
     api.SetJpegCoding(object, classic ? KESTRIX_JPEG_CLASSIC : KESTRIX_JPEG_MODERN);
     api.SetKeepAlpha(object, classic ? KESTRIX_FALSE : KESTRIX_TRUE);
+    api.SetColourManagement(object, classic ? KESTRIX_FALSE : KESTRIX_TRUE);
 }
 
 }  // namespace kx::batch

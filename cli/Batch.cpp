@@ -81,6 +81,8 @@ struct BatchJob {
     std::string name;         // --name PATTERN, its extension taken off
     bool strict = false;
     int crop = MiddleCentre;
+    bool keepMetadata = false, noAutoOrient = false;
+    std::string srgb;  // as Files::srgb
 };
 
 // One worker per processor this process may run on (a Slurm task or a
@@ -147,7 +149,9 @@ std::string SettingsLine(const BatchJob& given, const kx::batch::Job& run, int32
            (given.modes.classic ? " classic" : " modern") + " format " + std::to_string(format) +
            " quality " + std::to_string(run.Quality) + " crop " + std::to_string(given.crop) +
            (given.modes.background >= 0 ? " background " + std::to_string(given.modes.background) : "") +
-           " metadata colour-profile auto-orient";
+           " metadata colour-profile" + (given.keepMetadata ? " exif-xmp" : "") +
+           (given.noAutoOrient ? " as-stored" : " auto-orient") +
+           (given.srgb.empty() ? "" : " srgb-" + given.srgb);
 }
 
 // The report's name for what became of a file.
@@ -451,6 +455,7 @@ int RunBatch(const BatchJob& given)
     kx::batch::LibraryJob job;
     job.Run = RunJob(given);
     job.Run.AllFormats = modern || given.allFormats;
+    job.Run.AutoOrient = !given.noAutoOrient;
     job.Run.Extension = std::string(kx::OutputFormatExtension(format));
     job.Modern = modern;
     job.naming = modern ? kx::batch::Naming::LastDot : kx::batch::Naming::FirstDot;
@@ -490,6 +495,9 @@ int RunBatch(const BatchJob& given)
     ApplyModes(object.get(), given.modes);
     cKestrix_SetOutputFormat(object.get(), format);
     cKestrix_SetFillPlace(object.get(), given.crop);
+    cKestrix_SetKeepMetadata(object.get(), given.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
+    cKestrix_SetAutoOrient(object.get(), given.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
+    cKestrix_SetSrgbOutput(object.get(), SrgbOutput(given.srgb));
     cKestrix_SetMemoryLimit(given.memoryLimit);
     kx::batch::KestrixEngine engine(api, object.get());
     Tally tally(folder, ::isatty(STDERR_FILENO) == 1, given.verbose, json ? &*json : nullptr, given.dryRun,
@@ -586,6 +594,7 @@ void AddBatchCommand(CLI::App& app, Action& action)
                      "Pictures resized at the same time; default one per processor")
         ->transform(WholeNumber(1, 1024))
         ->type_name("N");
+    AddMetadataOptions(command, job->keepMetadata, job->noAutoOrient, job->srgb);
     command->add_flag("-v,--verbose", job->verbose, "List the skipped files by name in the summary");
     AddMemoryLimitOption(command, job->memoryLimit);
 

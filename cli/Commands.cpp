@@ -66,12 +66,7 @@ void AddFormatOptions(CLI::App* command, Files& files)
                      "by default the name's extension says it")
         ->transform(OutputFormat())
         ->type_name("FORMAT");
-    command->add_flag("--keep-metadata", files.keepMetadata,
-                      "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP; "
-                      "by default only the colour profile is copied");
-    command->add_flag("--no-auto-orient", files.noAutoOrient,
-                      "Keep the pixels as stored instead of turning the picture upright from its EXIF "
-                      "orientation; the tag is written into the output");
+    AddMetadataOptions(command, files.keepMetadata, files.noAutoOrient, files.srgb);
     AddMemoryLimitOption(command, files.memoryLimit);
 }
 

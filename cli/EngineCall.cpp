@@ -87,6 +87,28 @@ void PrintWarnings(const std::string& input)
     }
 }
 
+int32_t SrgbOutput(const std::string& srgb)
+{
+    return srgb.empty() ? KESTRIX_SRGB_KEEP : srgb == "profile" ? KESTRIX_SRGB_PROFILE : KESTRIX_SRGB_PLAIN;
+}
+
+void AddMetadataOptions(CLI::App* command, bool& keepMetadata, bool& noAutoOrient, std::string& srgb)
+{
+    command
+        ->add_flag(
+            "--srgb{plain}", srgb,
+            "Convert a picture with another RGB profile (Display P3, Adobe RGB) to sRGB and write it "
+            "without a profile; --srgb=profile embeds a compact sRGB one. By default the profile is kept")
+        ->check(CLI::IsMember({"plain", "profile"}))
+        ->type_name("[=profile]");
+    command->add_flag("--keep-metadata", keepMetadata,
+                      "Also copy the EXIF record (camera data, GPS position; without its preview) and XMP "
+                      "into JPEG, PNG, WebP and AVIF outputs; by default only the colour profile is copied");
+    command->add_flag("--no-auto-orient", noAutoOrient,
+                      "Keep the pixels as stored instead of turning the picture upright from its EXIF "
+                      "orientation; the tag (in AVIF, its irot/imir transform) is written into the output");
+}
+
 void AddMemoryLimitOption(CLI::App* command, int64_t& bytes)
 {
     command
@@ -165,6 +187,7 @@ EngineObject OpenEngine(const Files& files)
     }
     cKestrix_SetKeepMetadata(engine.object.get(), files.keepMetadata ? KESTRIX_TRUE : KESTRIX_FALSE);
     cKestrix_SetAutoOrient(engine.object.get(), files.noAutoOrient ? KESTRIX_FALSE : KESTRIX_TRUE);
+    cKestrix_SetSrgbOutput(engine.object.get(), SrgbOutput(files.srgb));
     cKestrix_SetMemoryLimit(files.memoryLimit);
     engine.status = kExitSuccess;
     return engine;

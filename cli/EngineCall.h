@@ -29,9 +29,16 @@ struct Files {
     // cKestrix_SetAutoOrient).
     bool keepMetadata = false;
     bool noAutoOrient = false;
+    std::string srgb = "";  // --srgb: "plain" or "profile"; "" keeps the profile
     // --memory-limit in bytes (cKestrix_SetMemoryLimit); 0: the default.
     int64_t memoryLimit = 0;
 };
+
+// Adds --keep-metadata and --no-auto-orient to `command`.
+// and --srgb[=profile] (srgb: KESTRIX_SRGB_KEEP unless given).
+void AddMetadataOptions(CLI::App* command, bool& keepMetadata, bool& noAutoOrient, std::string& srgb);
+// The KestrixSrgb value of --srgb's text ("" when not given).
+int32_t SrgbOutput(const std::string& srgb);
 
 // Adds --memory-limit to `command`, read into `bytes`.
 void AddMemoryLimitOption(CLI::App* command, int64_t& bytes);

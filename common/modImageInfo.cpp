@@ -142,6 +142,17 @@ ImageInfo GetPNGInfo(ProbeFile& file)
         case 6: info.BitDepth = CheckedCast<Byte>(CheckedMul<Integer>(depth, 4)); break;
         default: info.ImageType = ImageTypeNone; break;
         }
+        // An eXIf chunk before the pixels (IDAT) may turn the picture.
+        int64_t chunk = 33;
+        for (int count = 0; count < kMaxProbedChunks && chunk + 8 <= file.Length(); ++count) {
+            const int64_t length = BigEndian31(file, chunk);
+            const bool exif = file.At(chunk + 4) == 'e' && file.At(chunk + 5) == 'X' &&
+                              file.At(chunk + 6) == 'I' && file.At(chunk + 7) == 'f';
+            if (exif) info.Orientation = ReadTiffOrientation(file, chunk + 8, length);
+            if (exif || (file.At(chunk + 4) == 'I' && file.At(chunk + 5) == 'D')) break;
+            chunk += 12 + length;
+        }
+        if (info.Orientation >= 5) std::swap(info.Width, info.Height);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
     }
@@ -220,12 +231,16 @@ int64_t FindJPEGStart(ProbeFile& file)
 
 uint8_t ReadExifOrientation(ProbeFile& file, int64_t offset, int64_t length)
 {
+    // "Exif\0\0", then the TIFF header.
+    return ReadTiffOrientation(file, offset + 6, length - 6);
+}
+
+uint8_t ReadTiffOrientation(ProbeFile& file, int64_t tiff, int64_t size)
+{
     constexpr uint16_t kOrientationTag = 0x0112;
     constexpr uint16_t kShort = 3;
     try {
-        // "Exif\0\0", then the TIFF header; its offsets count from its start.
-        const int64_t tiff = offset + 6;
-        const int64_t size = length - 6;
+        // The TIFF header's offsets count from its start.
         if (size < 8) return 1;
         const uint8_t order = file.At(tiff);
         if (order != file.At(tiff + 1) || (order != 'I' && order != 'M')) return 1;

@@ -128,6 +128,10 @@ ImageInfo GetTIFFInfo(ProbeFile& file);
 // (from "Exif\0\0" on) is `length` bytes at `offset`: 1 to 8, or 1 when the
 // entry is missing, not one SHORT, out of range or outside the segment.
 uint8_t ReadExifOrientation(ProbeFile& file, int64_t offset, int64_t length);
+// The same for a block that starts with its TIFF header (PNG eXIf, WebP EXIF).
+uint8_t ReadTiffOrientation(ProbeFile& file, int64_t tiff, int64_t size);
+// The chunks a PNG or WebP probe walks looking for the EXIF one.
+inline constexpr int kMaxProbedChunks = 64;
 
 }  // namespace detail
 

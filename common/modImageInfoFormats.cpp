@@ -187,6 +187,24 @@ ImageInfo GetWEBPInfo(ProbeFile& file)
             return info;
         }
         if (!LoaderTakes(width, height, file.Length())) return info;
+        // The EXIF chunk of an extended file may turn the picture; some
+        // writers keep the JPEG "Exif\0\0" prefix.
+        if (tag("VP8X") && (file.At(20) & 0x08) != 0) {
+            int64_t chunk = 12;
+            for (int count = 0; count < kMaxProbedChunks && chunk + 8 <= file.Length(); ++count) {
+                const int64_t length = le32(chunk + 4);
+                if (file.At(chunk) == 'E' && file.At(chunk + 1) == 'X' && file.At(chunk + 2) == 'I' &&
+                    file.At(chunk + 3) == 'F') {
+                    const bool prefixed =
+                        length >= 6 && file.At(chunk + 8) == 'E' && file.At(chunk + 9) == 'x';
+                    info.Orientation = prefixed ? ReadExifOrientation(file, chunk + 8, length)
+                                                : ReadTiffOrientation(file, chunk + 8, length);
+                    break;
+                }
+                chunk += 8 + length + length % 2;
+            }
+        }
+        if (info.Orientation >= 5) std::swap(width, height);
         info.ImageType = ImageTypeWEBP;
         info.Width = static_cast<int32_t>(width);
         info.Height = static_cast<int32_t>(height);

@@ -383,6 +383,18 @@ void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata)
     if (object) object->settings.KeepMetadata = bKeepMetadata != KESTRIX_FALSE;
 }
 
+KestrixBool cKestrix_SetSrgbOutput(cKestrix* object, int32_t srgb)
+{
+    if (!object || srgb < KESTRIX_SRGB_KEEP || srgb > KESTRIX_SRGB_PROFILE) return KESTRIX_FALSE;
+    object->settings.Srgb = srgb;
+    return KESTRIX_TRUE;
+}
+
+void cKestrix_SetColourManagement(cKestrix* object, KestrixBool bColourManage)
+{
+    if (object) object->settings.ColourManage = bColourManage != KESTRIX_FALSE;
+}
+
 KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage, int32_t Height,
                                  int32_t Width, int32_t lngQuality)
 {

@@ -34,5 +34,6 @@ inline bool HeifFailed(const heif_error& error, const char* who)
 }
 
 using HeifDecodingOptions = std::unique_ptr<heif_decoding_options, HeifRelease<heif_decoding_options_free>>;
+using HeifEncodingOptions = std::unique_ptr<heif_encoding_options, HeifRelease<heif_encoding_options_free>>;
 
 }  // namespace kx

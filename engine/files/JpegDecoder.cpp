@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/files/ColourManagement.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/JpegErrors.h"
@@ -37,6 +38,7 @@ namespace kx {
 // truncated, as browsers render such files.
 void CmykRowToBgr(const uint8_t* in, uint8_t* out, int width)
 {
+    if (CmykRowThroughProfile(in, out, width)) return;
     for (int x = 0; x < width; ++x, in += 4, out += 3) {
         // One load per pixel: C, M, Y and K in memory order.
         uint32_t pixel;
@@ -317,6 +319,7 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (file.size() < 3 || file[0] != 0xFF || file[1] != 0xD8 || file[2] != 0xFF) return false;
         metadata = ReadJpegSegments(file);
         metadata.Orientation = ExifOrientation(metadata.Exif);
+        const CmykProfileScope colour(metadata.IccProfile);
         if (!autoOrient || metadata.Orientation == 1) return DecodeJpeg(file, surface, shrink);
 
         TjHandle handle(tjInitDecompress());

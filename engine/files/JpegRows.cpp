@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/files/ColourManagement.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/JpegSegments.h"
@@ -252,6 +253,7 @@ StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, Picture
     const size_t pitch = static_cast<size_t>(outWidth) * (cmyk ? 4 : 3);
     std::vector<uint8_t> strip(pitch * kStripRows);
     std::vector<uint8_t> bgr(cmyk ? static_cast<size_t>(outWidth) * 3 : 0);
+    const CmykProfileScope colour(metadata.IccProfile);
     if (!GuardedRows(&d, strip.data(), pitch, bgr.data(), &reducer)) return StreamOutcome::Failed;
     return StreamOutcome::Done;
 }

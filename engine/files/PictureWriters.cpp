@@ -9,11 +9,13 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/files/FailureReason.h"
 #include "engine/files/HeifHandles.h"
@@ -46,8 +48,8 @@ void PngAppend(png_structp png, png_bytep data, size_t size)
 void PngFlush(png_structp) {}
 
 // Only plain C objects live across the longjmp.
-bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface, std::span<const uint8_t> icc,
-                   png_bytepp rows, bool withAlpha)
+bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface,
+                   const PictureMetadata& metadata, png_text* xmp, png_bytepp rows, bool withAlpha)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     // A profile libpng finds faulty is left out rather than failing the write.
@@ -56,9 +58,15 @@ bool EncodePngRows(png_structp png, png_infop info, const cDIBSection& surface, 
                  static_cast<png_uint_32>(surface.Height()), 8,
                  withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const std::vector<uint8_t>& icc = metadata.IccProfile;
     if (!icc.empty())
         png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
                      static_cast<png_uint_32>(icc.size()));
+    // libpng copies the block; it takes a non-const pointer only.
+    if (!metadata.Exif.empty())
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(metadata.Exif.size()),
+                       const_cast<png_bytep>(metadata.Exif.data()));
+    if (xmp) png_set_text(png, info, xmp, 1);
     png_write_info(png, info);
     png_set_bgr(png);
     png_write_image(png, rows);
@@ -85,7 +93,7 @@ std::vector<uint8_t> BgraRows(const cDIBSection& surface, const AlphaPlane& alph
     return bgra;
 }
 
-std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8_t> icc,
+std::vector<uint8_t> EncodePng(const cDIBSection& surface, const PictureMetadata& metadata,
                                const AlphaPlane* alpha)
 {
     std::vector<uint8_t> out;
@@ -103,7 +111,17 @@ std::vector<uint8_t> EncodePng(const cDIBSection& surface, std::span<const uint8
         rows[static_cast<size_t>(y)] =
             alpha ? bgra.data() + static_cast<size_t>(y) * static_cast<size_t>(surface.Width()) * 4
                   : const_cast<png_bytep>(surface.PictureRow(y));
-    if (!EncodePngRows(png.get(), info, surface, icc, rows.data(), alpha != nullptr)) return {};
+    // XMP as uncompressed international text, as XMP readers look for it.
+    std::string xmpText(metadata.Xmp.begin(), metadata.Xmp.end());
+    png_text xmp{};
+    xmp.compression = PNG_ITXT_COMPRESSION_NONE;
+    xmp.key = const_cast<png_charp>("XML:com.adobe.xmp");
+    xmp.text = xmpText.data();
+    xmp.itxt_length = xmpText.size();
+    const bool withXmp = !xmpText.empty() && xmpText.find('\0') == std::string::npos;
+    if (!EncodePngRows(png.get(), info, surface, metadata, withXmp ? &xmp : nullptr, rows.data(),
+                       alpha != nullptr))
+        return {};
     return out;
 }
 
@@ -119,7 +137,7 @@ struct WebPMuxDeleter {
     void operator()(WebPMux* m) const { WebPMuxDelete(m); }
 };
 
-std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc,
+std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, const PictureMetadata& metadata,
                                 const AlphaPlane* alpha)
 {
     WebPConfig config;
@@ -148,15 +166,19 @@ std::vector<uint8_t> EncodeWebp(const cDIBSection& surface, Long quality, std::s
         Refuse("the WebP encoder failed (error " + std::to_string(picture.error_code) + ")");
         return {};
     }
-    if (icc.empty()) return std::vector<uint8_t>(memory.mem, memory.mem + memory.size);
+    const std::pair<const char*, const std::vector<uint8_t>*> chunks[] = {
+        {"ICCP", &metadata.IccProfile}, {"EXIF", &metadata.Exif}, {"XMP ", &metadata.Xmp}};
+    if (std::all_of(std::begin(chunks), std::end(chunks), [](const auto& c) { return c.second->empty(); }))
+        return std::vector<uint8_t>(memory.mem, memory.mem + memory.size);
 
     const std::unique_ptr<WebPMux, WebPMuxDeleter> mux(WebPMuxNew());
     if (!mux) return {};
     const WebPData image{memory.mem, memory.size};
-    const WebPData profile{icc.data(), icc.size()};
-    if (WebPMuxSetImage(mux.get(), &image, 0) != WEBP_MUX_OK ||
-        WebPMuxSetChunk(mux.get(), "ICCP", &profile, 0) != WEBP_MUX_OK)
-        return {};
+    if (WebPMuxSetImage(mux.get(), &image, 0) != WEBP_MUX_OK) return {};
+    for (const auto& [fourcc, bytes] : chunks) {
+        const WebPData chunk{bytes->data(), bytes->size()};
+        if (!bytes->empty() && WebPMuxSetChunk(mux.get(), fourcc, &chunk, 0) != WEBP_MUX_OK) return {};
+    }
     WebPData assembled;
     WebPDataInit(&assembled);
     if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) return {};
@@ -177,7 +199,7 @@ heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
 
 bool AvifFailed(const heif_error& error) { return HeifFailed(error, "AVIF encoder"); }
 
-std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::span<const uint8_t> icc,
+std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, const PictureMetadata& metadata,
                                 const AlphaPlane* alpha)
 {
     const HeifContext context(heif_context_alloc());
@@ -213,10 +235,30 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
             if (alpha) out[3] = alpha->PictureRow(y)[x];
         }
     }
+    const std::vector<uint8_t>& icc = metadata.IccProfile;
     if (!icc.empty() &&
         heif_image_set_raw_color_profile(image.get(), "prof", icc.data(), icc.size()).code != heif_error_Ok)
         return {};
-    if (AvifFailed(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr)))
+    // Pixels not upright get irot/imir, which HEIF readers apply when they
+    // decode; the EXIF tag inside a HEIF file is only informative.
+    HeifEncodingOptions options;
+    if (metadata.Orientation >= 2 && metadata.Orientation <= 8) {
+        options.reset(heif_encoding_options_alloc());
+        if (!options) return {};
+        options->image_orientation = static_cast<heif_orientation>(metadata.Orientation);
+    }
+    heif_image_handle* rawHandle = nullptr;
+    if (AvifFailed(
+            heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &rawHandle)))
+        return {};
+    const HeifHandle handle(rawHandle);
+    if (!metadata.Exif.empty() &&
+        AvifFailed(heif_context_add_exif_metadata(context.get(), handle.get(), metadata.Exif.data(),
+                                                  static_cast<int>(metadata.Exif.size()))))
+        return {};
+    if (!metadata.Xmp.empty() &&
+        AvifFailed(heif_context_add_XMP_metadata(context.get(), handle.get(), metadata.Xmp.data(),
+                                                 static_cast<int>(metadata.Xmp.size()))))
         return {};
     std::vector<uint8_t> out;
     heif_writer writer{1, AppendHeif};
@@ -227,7 +269,7 @@ std::vector<uint8_t> EncodeAvif(const cDIBSection& surface, Long quality, std::s
 }  // namespace
 
 std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat format, Long quality,
-                                   std::span<const uint8_t> iccProfile, const AlphaPlane* alpha)
+                                   const PictureMetadata& metadata, const AlphaPlane* alpha)
 {
     try {
         if (quality < 1 || quality > 100) {
@@ -243,9 +285,9 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
             (!alpha->IsLive() || alpha->Width() != surface.Width() || alpha->Height() != surface.Height()))
             alpha = nullptr;
         switch (format) {
-        case OutputFormat::Png: return EncodePng(surface, iccProfile, alpha);
-        case OutputFormat::Webp: return EncodeWebp(surface, quality, iccProfile, alpha);
-        case OutputFormat::Avif: return EncodeAvif(surface, quality, iccProfile, alpha);
+        case OutputFormat::Png: return EncodePng(surface, metadata, alpha);
+        case OutputFormat::Webp: return EncodeWebp(surface, quality, metadata, alpha);
+        case OutputFormat::Avif: return EncodeAvif(surface, quality, metadata, alpha);
         case OutputFormat::Jpeg: break;
         }
     } catch (const std::bad_alloc&) {
@@ -255,9 +297,9 @@ std::vector<uint8_t> EncodeSurface(const cDIBSection& surface, OutputFormat form
 }
 
 bool SaveSurfaceAs(const cDIBSection& surface, const std::string& path, Long quality, OutputFormat format,
-                   std::span<const uint8_t> iccProfile, const AlphaPlane* alpha)
+                   const PictureMetadata& metadata, const AlphaPlane* alpha)
 {
-    const std::vector<uint8_t> encoded = EncodeSurface(surface, format, quality, iccProfile, alpha);
+    const std::vector<uint8_t> encoded = EncodeSurface(surface, format, quality, metadata, alpha);
     return !encoded.empty() && SaveEncodedFile(path, encoded);
 }
 

@@ -18,6 +18,7 @@
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
+#include "engine/files/MetadataTransfer.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureDecoders.h"
 #include "engine/files/PngTransforms.h"
@@ -58,6 +59,22 @@ void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint
 
 // Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
 // the picture has any) and gives the resulting row length.
+void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
+{
+    png_charp profileName = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 profileBytes = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileBytes) != 0 && profile)
+        metadata.IccProfile.assign(profile, profile + profileBytes);
+    png_bytep exif = nullptr;
+    png_uint_32 exifBytes = 0;
+    if (png_get_eXIf_1(png, info, &exifBytes, &exif) != 0 && exif) {
+        metadata.Exif.assign(exif, exif + exifBytes);
+        metadata.Orientation = ExifOrientation(metadata.Exif);
+    }
+}
+
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
 {
     if (setjmp(png_jmpbuf(png))) return false;
@@ -184,14 +201,7 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
 
         PngHeader header;
         if (!GuardedReadHeader(png.get(), info.get(), &header)) return false;
-        png_charp profileName = nullptr;
-        png_bytep profile = nullptr;
-        png_uint_32 profileBytes = 0;
-        int compression = 0;
-        if (metadata &&
-            png_get_iCCP(png.get(), info.get(), &profileName, &compression, &profile, &profileBytes) != 0 &&
-            profile != nullptr)
-            metadata->IccProfile.assign(profile, profile + profileBytes);
+        if (metadata) ReadPngMetadata(png.get(), info.get(), *metadata);
         const int64_t width = header.width;
         const int64_t height = header.height;
         if (!SurfaceSizeAllowed(width, height)) return Refuse(TooLargeReason(width, height));
@@ -215,7 +225,8 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
                  .Pixels(width, 2, 8)
                  .Pixels(hasAlpha ? width : 0, height, channels)
                  .Pixels(hasAlpha && alpha ? width : 0, height, 1)
-                 .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size()) : 0)
+                 .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size() + metadata->Exif.size())
+                                 : 0)
                  .Reserve())
             return false;
         if (!surface.Create(static_cast<Long>(width), static_cast<Long>(height))) return false;

@@ -110,15 +110,10 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     if (int64_t{width} * height > kAlwaysPlausiblePixels &&
         int64_t{height} * (1 + rawRowBytes) / kDeflateMaxExpansion > file.Size)
         return StreamOutcome::WholePicture;
+    ReadPngMetadata(s.png, s.info, metadata);
     if (interlace != PNG_INTERLACE_NONE ||
-        !reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), 1))
+        !reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), metadata.Orientation))
         return StreamOutcome::WholePicture;
-    png_charp profileName = nullptr;
-    png_bytep profile = nullptr;
-    png_uint_32 profileBytes = 0;
-    int compression = 0;
-    if (png_get_iCCP(s.png, s.info, &profileName, &compression, &profile, &profileBytes) != 0 && profile)
-        metadata.IccProfile.assign(profile, profile + profileBytes);
 
     bool hasAlpha = false;
     size_t rowBytes = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/CheckedMath.h"
+#include "engine/files/PictureMetadata.h"
 
 namespace kx {
 
@@ -25,5 +26,9 @@ void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint
 // the picture has any) and gives the resulting row length; interlaced
 // pictures are read in passes. False when libpng raised an error.
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes);
+
+// The profile (iCCP) and the EXIF block (eXIf) read with the header, and the
+// orientation that block gives; an eXIf after the pixels is not seen.
+void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
 
 }  // namespace kx

@@ -13,6 +13,7 @@
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
+#include "engine/files/MetadataTransfer.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/surface/AlphaPlane.h"
 
@@ -128,6 +129,7 @@ void ReadMetadata(std::span<const uint8_t> file, PictureMetadata& metadata)
     if (metadata.Exif.size() >= 6 && std::memcmp(metadata.Exif.data(), "Exif\0\0", 6) == 0)
         metadata.Exif.erase(metadata.Exif.begin(), metadata.Exif.begin() + 6);
     CopyChunk(demux.get(), "XMP ", metadata.Xmp);
+    metadata.Orientation = ExifOrientation(metadata.Exif);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
+#include "engine/files/MetadataTransfer.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureFile.h"
 #include "engine/files/RowSources.h"
@@ -68,6 +69,7 @@ void ReadChunks(const PictureSource& file, PictureMetadata& metadata)
     // Some writers keep the JPEG APP1 prefix in front of the TIFF header.
     if (metadata.Exif.size() >= 6 && std::memcmp(metadata.Exif.data(), "Exif\0\0", 6) == 0)
         metadata.Exif.erase(metadata.Exif.begin(), metadata.Exif.begin() + 6);
+    metadata.Orientation = ExifOrientation(metadata.Exif);
 }
 
 }  // namespace
@@ -83,11 +85,12 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     if (!SurfaceSizeAllowed(width, height) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
         return StreamOutcome::WholePicture;
-    const Long denominator =
-        ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height), reducer.StoredTarget(1));
+    ReadChunks(file, metadata);
+    const Long denominator = ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height),
+                                                     reducer.StoredTarget(metadata.Orientation));
     const Long scaledWidth = ScaledSide(static_cast<Long>(width), denominator);
     const Long scaledHeight = ScaledSide(static_cast<Long>(height), denominator);
-    if (denominator == 1 || !reducer.Reduces(scaledWidth, scaledHeight, 1))
+    if (denominator == 1 || !reducer.Reduces(scaledWidth, scaledHeight, metadata.Orientation))
         return StreamOutcome::WholePicture;
 
     const bool alpha = config.input.has_alpha != 0;
@@ -133,7 +136,6 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         }
         reducer.Push(in);
     }
-    ReadChunks(file, metadata);
     return StreamOutcome::Done;
 }
 

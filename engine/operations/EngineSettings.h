@@ -18,6 +18,11 @@ struct EngineSettings {
     bool AutoOrient = true;
     // Carry EXIF (orientation reset, preview removed) and XMP to the output.
     bool KeepMetadata = false;
+    // CMYK pictures go to sRGB through their ICC profile (lcms2).
+    bool ColourManage = false;
+    // Pictures with another RGB profile are written in sRGB: 0 no (the
+    // profile is kept), 1 without a profile, 2 with lcms2's sRGB one.
+    int Srgb = 0;
     ResampleFilter Filter = ResampleFilter::Exact;
     // Sizes follow the exact ratio rather than a whole percentage.
     bool TrueProportions = false;

@@ -12,6 +12,7 @@
 
 #include "common/modErrorReport.h"
 #include "common/modImageInfo.h"
+#include "engine/files/ColourManagement.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/MetadataTransfer.h"
@@ -89,6 +90,7 @@ bool ProbeOrFail(const std::string& InImage, const EngineSettings& settings, Pic
 bool LoadOrFail(cDIBSection& surface, PictureMetadata& metadata, const std::string& InImage,
                 const EngineSettings& settings, const ShrinkTarget& shrink = {}, AlphaPlane* alpha = nullptr)
 {
+    SetCmykThroughProfile(settings.ColourManage);
     return LoadPictureFile(surface, InImage, metadata, settings.AutoOrient, shrink, alpha) ||
            Fail(ecInputNotLoaded);
 }
@@ -133,6 +135,7 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
         return ResampleSurface(surface, Width, Height) || Fail(ecResampleFailed);
     }
     // A reduction streams from the decoder where the format allows.
+    SetCmykThroughProfile(settings.ColourManage);
     const auto flatten = [&] {
         if (!alpha.IsLive() || settings.Background < 0) return;
         const Long back = settings.Background;  // 0x00BBGGRR
@@ -163,10 +166,12 @@ bool LoadResampled(cDIBSection& surface, PictureMetadata& metadata, const std::s
 bool SaveOrFail(cDIBSection& surface, const PictureMetadata& read, const std::string& OutImage, Long quality,
                 const EngineSettings& settings, const AlphaPlane* alpha = nullptr)
 {
-    const PictureMetadata written =
+    PictureMetadata written =
         MetadataForOutput(read, settings.KeepMetadata, surface.Width(), surface.Height());
+    if (settings.Srgb != 0 && !written.IccProfile.empty() && ConvertToSrgb(surface, written.IccProfile))
+        written.IccProfile = settings.Srgb == 2 ? SrgbProfile() : std::vector<uint8_t>{};
     if (settings.Format != OutputFormat::Jpeg)
-        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written.IccProfile,
+        return SaveSurfaceAs(surface, OutImage, quality, settings.Format, written,
                              alpha && alpha->IsLive() ? alpha : nullptr) ||
                Fail(ecOutputNotWritten);
     return SaveSurfaceAsJpeg(surface, OutImage, quality, written, settings.ModernJpeg) ||

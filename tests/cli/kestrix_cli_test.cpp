@@ -19,6 +19,8 @@
 #include <tuple>
 
 #include "common/modImageInfo.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/PictureWriters.h"
 #include "engine/operations/modMain.h"
 #include "tests/support/PhotoFixtures.h"
 
@@ -53,9 +55,14 @@ std::string Describe(const std::string& path)
                                              " heif", " avif", " webp", " tiff"};
     auto text = std::to_string(info.Width) + "x" + std::to_string(info.Height) + formats.at(info.ImageType);
     if (info.Orientation != 1) text += " turned " + std::to_string(info.Orientation);
-    for (const auto& segment : kxtest::SegmentsOf(kxtest::ReadFileBytes(path)))
-        if (segment.code == 0xE1) text += " +exif";
-    return text;
+    // The EXIF record and the XMP packet as the engine reads them back.
+    kx::cDIBSection surface;
+    kx::PictureMetadata metadata;
+    if (!kx::LoadPicture(path, surface, metadata, false)) return text + " unreadable";
+    const auto bytes = kxtest::ReadFileBytes(path);
+    const std::string_view xmp = "<x:xmpmeta";
+    return text + (metadata.Exif.empty() ? "" : " +exif") +
+           (std::ranges::search(bytes, xmp).empty() ? "" : " +xmp");
 }
 
 struct Outcome {
@@ -140,11 +147,26 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
     kxtest::WriteFileBytes(dir / "blocked/Resized", {'t'});
     const auto exif = kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(6, true));
     kxtest::WriteFileBytes(dir / "phone.jpg", kxtest::WithSegments(Bytes("@40x20"), exif));
+    fs::create_directory(dir / "meta");
+    const std::string packet = "<x:xmpmeta/>";
+    const auto xmp = kxtest::Segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29),
+                                     {packet.begin(), packet.end()});
+    kxtest::WriteFileBytes(dir / "meta/phone.jpg",
+                           kxtest::WithSegments(Bytes("@40x20"), kxtest::Concat({exif, xmp})));
+    // PNG (eXIf) and WebP (EXIF) pictures stored on their side, their top half black: upright, the left is white.
+    kx::cDIBSection side;
+    ASSERT_TRUE(side.Create(160, 80));
+    kxtest::FillPicture(side, [](int, int y) { return y < 40 ? kxtest::Bgr{} : kxtest::Bgr{255, 255, 255}; });
+    for (const auto format : {kx::OutputFormat::Png, kx::OutputFormat::Webp})
+        kxtest::WriteFileBytes(
+            dir / (format == kx::OutputFormat::Png ? "side.png" : "side.webp"),
+            kx::EncodeSurface(side, format, 90, {6, {}, kxtest::OrientationTiff(6, false), {}}));
     const auto turned = kxtest::WithSegments(whole, exif);  // cut too: the turning decode warns alike
     kxtest::WriteFileBytes(dir / "cut-phone.jpg", {turned.begin(), turned.begin() + turned.size() / 2});
     const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
                       belowOne = " is below 1: the smallest is 1 pixel";
-    constexpr kxtest::Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0}, kBlack{};
+    constexpr kxtest::Bgr kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0}, kBlack{},
+        kWhite{255, 255, 255};
     struct Case {
         std::string command;
         int status;
@@ -165,8 +187,20 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"max-height @160x120 OUT --height 119 --shrink-only", 0, "", "159x119"},
         // Upright and without the EXIF record unless told.
         {"max-width DIR/phone.jpg OUT 10", 0, "", "10x20"},
-        {"max-width DIR/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient", 0, "", "5x10 turned 6 +exif"},
+        // In every format: EXIF and XMP kept, the tag written (in AVIF, irot: turned when read).
+        {"max-width DIR/meta/phone.jpg OUT 10 --keep-metadata", 0, "", "10x20 +exif +xmp"},
+        {"max-width DIR/meta/phone.jpg OUT 10 --keep-metadata --format png", 0, "", "10x20 png +exif +xmp"},
+        {"max-width DIR/meta/phone.jpg OUT 10 --keep-metadata --format webp", 0, "", "10x20 webp +exif +xmp"},
+        {"max-width DIR/meta/phone.jpg OUT 10 --keep-metadata --format avif", 0, "", "10x20 avif +exif +xmp"},
+        {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format png", 0, "", "5x10 png turned 6 +exif"},
+        {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format webp", 0, "", "5x10 webp turned 6 +exif"},
+        {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format avif", 0, "", "5x10 avif +exif"},
+        // Their orientation applied when read, streamed and whole.
+        {"max-width DIR/side.png OUT 10", 0, "", "10x20", kWhite},
+        {"max-width DIR/side.webp OUT 10", 0, "", "10x20", kWhite},
+        {"max-width DIR/side.png OUT 10 --classic", 0, "", "10x19", kWhite},
+        {"max-width DIR/side.webp OUT 10 --filter exact", 0, "", "10x20", kWhite},
         // Colours as #RRGGBB, #RGB, 0xBBGGRR, decimal codes (BGR) and names.
         {"border @40x30 OUT --all 16 --color #ff0000", 0, "", "72x62", kRed},
         {"border @40x30 OUT --all 16 --colour 16711680", 0, "", "72x62", kBlue},
@@ -257,6 +291,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         EXPECT_LE(c.corner ? kxtest::Difference(kxtest::DecodeJpegFile(out).At(1, 1), *c.corner) : 0, 16);
     }
     EXPECT_FALSE(fs::exists(dir / "empty/Resized"));
+    ASSERT_EQ(Run("batch meta --max-width 10 --keep-metadata --no-auto-orient --format webp").status, 0);
+    EXPECT_EQ(Describe(dir / "meta/Resized/phone.webp"), "5x10 webp turned 6 +exif +xmp");
     // Several inputs with -o DIR: each written as DIR/<name>.jpg.
     EXPECT_EQ(Describe(dir / "several/40x30.jpg"), "10x8");
     EXPECT_EQ(Describe(dir / "several/c.d.jpg"), "10x5");  // up to the last dot

@@ -139,6 +139,24 @@ KESTRIX_API void cKestrix_Release(cKestrix* object);
 KESTRIX_API void cKestrix_SetAutoOrient(cKestrix* object, KestrixBool bAutoOrient);
 KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata);
 
+/* Colour: by default CMYK and YCCK JPEG pictures are turned into RGB by the
+ * classic rule (each ink times black), ignoring their profile. With
+ * bColourManage KESTRIX_TRUE they go to sRGB through their embedded CMYK ICC
+ * profile (lcms2, perceptual intent), or through a standard press profile
+ * when they carry none (Ghostscript's default CMYK; without it, the classic
+ * rule); the output then carries no profile, meaning sRGB. */
+KESTRIX_API void cKestrix_SetColourManagement(cKestrix* object, KestrixBool bColourManage);
+
+/* sRGB output: with KESTRIX_SRGB_KEEP (the default) an RGB picture keeps its
+ * profile (Display P3, Adobe RGB, ...). With KESTRIX_SRGB_PLAIN its pixels are
+ * converted to sRGB (lcms2, perceptual intent) and the output carries no
+ * profile, which every viewer and browser takes as sRGB; with
+ * KESTRIX_SRGB_PROFILE they are converted and lcms2's compact sRGB profile
+ * is embedded. A picture without a profile is left as it is. False for
+ * another value, the setting unchanged. */
+enum KestrixSrgb { KESTRIX_SRGB_KEEP = 0, KESTRIX_SRGB_PLAIN = 1, KESTRIX_SRGB_PROFILE = 2 };
+KESTRIX_API KestrixBool cKestrix_SetSrgbOutput(cKestrix* object, int32_t srgb);
+
 /* Resizes to exactly Width x Height pixels (the proportions are not kept). */
 KESTRIX_API KestrixBool cKestrix_ImageResize(cKestrix* object, const char* InImage, const char* OutImage,
                                              int32_t Height, int32_t Width, int32_t lngQuality);

@@ -2,13 +2,18 @@
 // and by default nothing else; with KeepMetadata the EXIF record (orientation, preview and pixel
 // dimensions brought up to date) and the XMP packet.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <libexif/exif-data.h>
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "engine/files/ColourManagement.h"
+#include "engine/files/PictureLoader.h"
+#include "engine/files/PictureWriters.h"
 #include "engine/operations/modMain.h"
 #include "tests/support/PhotoFixtures.h"
 
@@ -130,4 +135,97 @@ TEST(ColourProfile, KeepMetadataCarriesExifAndXmpBroughtUpToDate)
         const std::string written(segments[2].payload.begin() + 29, segments[2].payload.end());
         EXPECT_EQ(written, std::string(xmp).replace(xmp.find('6'), 1, 1, c.xmpOrientation));
     }
+}
+
+// lcms2's own conversion of `pixels` samples of `type` in `profile` to sRGB BGR.
+Bytes ToSrgb(const Bytes& profile, cmsUInt32Number type, const uint8_t* in, int pixels)
+{
+    Bytes out(pixels * 3);
+    cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), profile.size()), srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(from, type, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0);
+    cmsDoTransform(transform, in, out.data(), pixels);
+    cmsDeleteTransform(transform), cmsCloseProfile(from), cmsCloseProfile(srgb);
+    return out;
+}
+
+TEST(ColourProfile, CmykGoesToSrgbThroughItsProfileAsLcms2Does)
+{
+    const std::string press = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";  // libgs-common's
+    if (!std::filesystem::exists(press)) GTEST_SKIP() << press << " is missing";
+    const Bytes profile = ReadFileBytes(press);
+    // Smooth inks, Adobe-inverted (255: no ink), as a CMYK JPEG carrying the profile.
+    const int w = 48, h = 32;
+    Bytes inks(w * h * 4);
+    for (int i = 0; i < w * h; ++i)
+        for (int c = 0; c < 4; ++c)
+            inks[i * 4 + c] = uint8_t(255 - (i % w * (c + 2) + i / w * (5 - c)) % 200);
+    const auto handle = [](tjhandle t) { return std::unique_ptr<void, int (*)(tjhandle)>(t, tjDestroy); };
+    unsigned char* encoded = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(handle(tjInitCompress()).get(), inks.data(), w, 0, h, TJPF_CMYK, &encoded, &size,
+                          TJSAMP_444, 95, 0),
+              0);
+    const Bytes jpeg = WithSegments(Bytes(encoded, encoded + size), IccSegments(profile, 1, {1}));
+    tjFree(encoded);
+    TempDir dir;
+    WriteFileBytes(dir / "cmyk.jpg", jpeg);
+    // lcms2's own conversion of the decoded inks.
+    Bytes decoded(inks.size());
+    ASSERT_EQ(tjDecompress2(handle(tjInitDecompress()).get(), jpeg.data(), jpeg.size(), decoded.data(), w, 0,
+                            h, TJPF_CMYK, 0),
+              0);
+    const Bytes want = ToSrgb(profile, TYPE_CMYK_8_REV, decoded.data(), w * h);
+    // Through the profile within 2 levels mean (0 here); the classic rule (ink times black) is 36 off.
+    for (const bool managed : {true, false}) {
+        kx::SetCmykThroughProfile(managed);
+        kx::cDIBSection surface;
+        kx::PictureMetadata metadata;
+        ASSERT_TRUE(kx::LoadPicture(dir / "cmyk.jpg", surface, metadata, true));
+        double error = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w * 3; ++x)
+                error += std::abs(surface.PictureRow(y)[x] - want[(y * w) * 3 + x]);
+        EXPECT_EQ(error / (w * h * 3) <= 2, managed);
+    }
+    kx::SetCmykThroughProfile(false);
+}
+
+TEST(ColourProfile, SrgbConvertsADisplayP3PictureAndWritesNoProfileOrLcms2sSrgb)
+{
+    // Display P3: its primaries, D65 and the sRGB curve.
+    cmsCIExyY white;
+    cmsWhitePointFromTemp(&white, 6504);
+    const cmsCIExyYTRIPLE primaries{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    const double curve[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* tone = cmsBuildParametricToneCurve(nullptr, 4, curve);
+    cmsToneCurve* tones[] = {tone, tone, tone};
+    cmsHPROFILE p3 = cmsCreateRGBProfile(&white, &primaries, tones);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p3, nullptr, &size);
+    Bytes profile(size);
+    cmsSaveProfileToMem(p3, profile.data(), &size);
+    cmsFreeToneCurve(tone), cmsCloseProfile(p3);
+    const uint8_t colour[3] = {50, 100, 200};  // blue, green, red
+    const Bytes want = ToSrgb(profile, TYPE_BGR_8, colour, 1);
+    TempDir dir;
+    kx::cDIBSection picture;
+    ASSERT_TRUE(picture.Create(16, 8));
+    FillPicture(picture, [&](int, int) { return Bgr{colour[0], colour[1], colour[2]}; });
+    WriteFileBytes(dir / "p3.png",
+                   kx::EncodeSurface(picture, kx::OutputFormat::Png, 90, {1, profile, {}, {}}));
+    // Kept as it is by default; in sRGB with no profile, or with lcms2's.
+    const std::tuple<int, Bgr, Bytes> cases[] = {{0, {colour[0], colour[1], colour[2]}, profile},
+                                                 {1, {want[0], want[1], want[2]}, {}},
+                                                 {2, {want[0], want[1], want[2]}, kx::SrgbProfile()}};
+    for (const auto& [srgbOutput, pixel, written] : cases) {
+        kx::EngineSettings settings;
+        settings.Srgb = srgbOutput;
+        settings.Format = kx::OutputFormat::Png;
+        ASSERT_TRUE(kx::ResizeMaxWidth(dir / "p3.png", dir / "out.png", 8, 90, settings));
+        kx::PictureMetadata metadata;
+        ASSERT_TRUE(kx::LoadPicture(dir / "out.png", picture, metadata, true));
+        EXPECT_EQ(PixelAt(picture, 3, 3), pixel) << srgbOutput;
+        EXPECT_EQ(metadata.IccProfile, written) << srgbOutput;
+    }
+    EXPECT_NE(PixelAt(picture, 3, 3), (Bgr{colour[0], colour[1], colour[2]}));
 }
