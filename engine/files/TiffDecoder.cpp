@@ -43,16 +43,7 @@ tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
 toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
 {
     auto* file = static_cast<MemoryFile*>(handle);
-    uint64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = file->position;
-    else if (whence == SEEK_END)
-        base = file->bytes.size();
-    else if (whence != SEEK_SET)
-        return static_cast<toff_t>(-1);
-    if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
-    file->position = base + offset;  // past the end reads nothing
-    return file->position;
+    return SeekWithin(file->position, file->bytes.size(), offset, whence);
 }
 
 int CloseProc(thandle_t) { return 0; }

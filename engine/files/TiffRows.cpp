@@ -44,16 +44,7 @@ tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return -1; }
 toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
 {
     auto* file = static_cast<FileHandle*>(handle);
-    uint64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = file->position;
-    else if (whence == SEEK_END)
-        base = static_cast<uint64_t>(file->size);
-    else if (whence != SEEK_SET)
-        return static_cast<toff_t>(-1);
-    if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
-    file->position = base + offset;
-    return file->position;
+    return SeekWithin(file->position, static_cast<uint64_t>(file->size), offset, whence);
 }
 
 int CloseProc(thandle_t) { return 0; }

@@ -6,13 +6,6 @@
 
 #include "engine/surface/ResamplePaths.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#define KX_HAVE_AVX2_PATH 1
-#include <immintrin.h>
-#else
-#define KX_HAVE_AVX2_PATH 0
-#endif
-
 namespace kx {
 
 namespace {

@@ -8,13 +8,6 @@
 // destination column, so it is done once per needed source column and row,
 // and the horizontal pass reads it from there: the same arithmetic on the
 // same operands, so the same bytes as a pixel-by-pixel evaluation.
-#if defined(__x86_64__) || defined(__i386__)
-#define KX_HAVE_AVX2_PATH 1
-#include <immintrin.h>
-#else
-#define KX_HAVE_AVX2_PATH 0
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
