@@ -19,6 +19,7 @@
 #include "PhotoFixtures.h"
 #include "PictureDecoders.h"
 #include "PictureLoader.h"
+#include "PictureWriters.h"
 #include "TestSupport.h"
 
 namespace {
@@ -323,9 +324,32 @@ TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
     other.join();
     kx::ClearFailureReason();
     EXPECT_FALSE(kx::ReservePictureMemory(11 * kMiB));
-    EXPECT_EQ(std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
-              std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
+    EXPECT_EQ(
+        std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
+        std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
     kx::SetMemoryLimit(0);
 }
+
+#if KX_COUNTING_MALLOC
+// Memory running out inside libpng's write callback is libpng's own error, with the encoder's
+// reason: nothing is thrown through the C library.
+TEST(WriterCallbacks, OutOfMemoryWhileLibpngWritesIsTheEncodersError)
+{
+    kx::cDIBSection noise;
+    ASSERT_TRUE(noise.Create(1024, 1024));
+    uint32_t seed = 7;
+    for (kx::Long y = 0; y < 1024; ++y)
+        for (uint8_t *p = noise.PictureRow(y), *end = p + 3 * 1024; p != end; ++p)
+            *p = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    kx::ClearFailureReason();
+    std::vector<uint8_t> encoded;
+    {
+        const MallocCeiling ceiling(kMiB);  // libpng's own state fits; the 3 MB it writes does not
+        encoded = kx::EncodeSurface(noise, kx::OutputFormat::Png, 100, {});
+    }
+    EXPECT_TRUE(encoded.empty());
+    EXPECT_EQ(kx::FailureReason(), "the PNG encoder says: out of memory");
+}
+#endif
 
 }  // namespace
