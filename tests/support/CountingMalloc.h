@@ -1,6 +1,6 @@
 // Counts the bytes malloc hands out and their high-water mark, for the decoders' memory
-// checks; a MallocCeiling makes malloc fail beyond a number of live bytes. It replaces malloc for the whole program: include it in one source file of a test
-// program only. Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
+// checks; under a MallocCeiling, malloc (and so new) fails beyond a number of live bytes. It
+// replaces malloc for the whole program: include it in one source file of a test program only. Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
 #pragma once
 
 #include <malloc.h>
@@ -23,12 +23,6 @@
 #define KX_COUNTING_MALLOC 1
 namespace kxtest {
 inline std::atomic<int64_t> liveBytes{0}, peakBytes{0}, ceilingBytes{INT64_MAX};
-inline bool OverCeiling(size_t size)
-{
-    if (liveBytes.load() + static_cast<int64_t>(size) <= ceilingBytes.load()) return false;
-    errno = ENOMEM;
-    return true;
-}
 inline void* Counted(void* p)
 {
     const int64_t now = liveBytes += p != nullptr ? static_cast<int64_t>(malloc_usable_size(p)) : 0;
@@ -58,16 +52,13 @@ void __libc_free(void*);
 
 void* malloc(size_t size)
 {
-    return kxtest::OverCeiling(size) ? nullptr : kxtest::Counted(__libc_malloc(size));
+    if (kxtest::liveBytes + static_cast<int64_t>(size) <= kxtest::ceilingBytes)
+        return kxtest::Counted(__libc_malloc(size));
+    errno = ENOMEM;
+    return nullptr;
 }
-void* calloc(size_t count, size_t size)
-{
-    return kxtest::OverCeiling(count * size) ? nullptr : kxtest::Counted(__libc_calloc(count, size));
-}
-void* memalign(size_t alignment, size_t size)
-{
-    return kxtest::OverCeiling(size) ? nullptr : kxtest::Counted(__libc_memalign(alignment, size));
-}
+void* calloc(size_t count, size_t size) { return kxtest::Counted(__libc_calloc(count, size)); }
+void* memalign(size_t alignment, size_t size) { return kxtest::Counted(__libc_memalign(alignment, size)); }
 void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
 void free(void* p)
 {
@@ -76,7 +67,6 @@ void free(void* p)
 }
 void* realloc(void* old, size_t size)
 {
-    if (kxtest::OverCeiling(size)) return nullptr;
     kxtest::Uncounted(old);
     void* p = __libc_realloc(old, size);
     kxtest::Counted(p != nullptr ? p : (size != 0 ? old : nullptr));  // a failed realloc keeps `old`

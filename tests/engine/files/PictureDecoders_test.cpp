@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <numeric>
 #include <string>
@@ -337,12 +338,11 @@ TEST(WriterCallbacks, OutOfMemoryWhileLibpngWritesIsTheEncodersError)
 {
     kx::cDIBSection noise;
     ASSERT_TRUE(noise.Create(1024, 1024));
-    uint32_t seed = 7;
-    for (kx::Long y = 0; y < 1024; ++y)
-        for (uint8_t *p = noise.PictureRow(y), *end = p + 3 * 1024; p != end; ++p)
-            *p = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    std::vector<uint8_t> encoded(3 << 20);
+    std::generate(encoded.begin(), encoded.end(),
+                  [seed = 7u]() mutable { return (seed = seed * 1103515245u + 12345u) >> 16; });
+    std::memcpy(noise.DIBSectionBitsPtr(), encoded.data(), encoded.size());  // rows of 3 KiB, no padding
     kx::ClearFailureReason();
-    std::vector<uint8_t> encoded;
     {
         const MallocCeiling ceiling(kMiB);  // libpng's own state fits; the 3 MB it writes does not
         encoded = kx::EncodeSurface(noise, kx::OutputFormat::Png, 100, {});
