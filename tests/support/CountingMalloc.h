@@ -1,6 +1,7 @@
 // Counts the bytes malloc hands out and their high-water mark, for the decoders' memory
 // checks; under a MallocCeiling, malloc (and so new) fails beyond a number of live bytes. It
-// replaces malloc for the whole program: include it in one source file of a test program only. Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
+// replaces malloc for the whole program: include it in one source file of a test program only.
+// Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
 #pragma once
 
 #include <malloc.h>
@@ -52,10 +53,8 @@ void __libc_free(void*);
 
 void* malloc(size_t size)
 {
-    if (kxtest::liveBytes + static_cast<int64_t>(size) <= kxtest::ceilingBytes)
-        return kxtest::Counted(__libc_malloc(size));
-    errno = ENOMEM;
-    return nullptr;
+    const bool over = kxtest::liveBytes + static_cast<int64_t>(size) > kxtest::ceilingBytes;
+    return over ? nullptr : kxtest::Counted(__libc_malloc(size));
 }
 void* calloc(size_t count, size_t size) { return kxtest::Counted(__libc_calloc(count, size)); }
 void* memalign(size_t alignment, size_t size) { return kxtest::Counted(__libc_memalign(alignment, size)); }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <numeric>
 #include <string>
@@ -325,9 +324,8 @@ TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
     other.join();
     kx::ClearFailureReason();
     EXPECT_FALSE(kx::ReservePictureMemory(11 * kMiB));
-    EXPECT_EQ(
-        std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
-        std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
+    EXPECT_EQ(std::pair(kx::FailureReason(), kx::HeldPictureMemory()),
+              std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
     kx::SetMemoryLimit(0);
 }
 
@@ -341,7 +339,7 @@ TEST(WriterCallbacks, OutOfMemoryWhileLibpngWritesIsTheEncodersError)
     std::vector<uint8_t> encoded(3 << 20);
     std::generate(encoded.begin(), encoded.end(),
                   [seed = 7u]() mutable { return (seed = seed * 1103515245u + 12345u) >> 16; });
-    std::memcpy(noise.DIBSectionBitsPtr(), encoded.data(), encoded.size());  // rows of 3 KiB, no padding
+    std::copy(encoded.begin(), encoded.end(), noise.DIBSectionBitsPtr());  // rows of 3 KiB, no padding
     kx::ClearFailureReason();
     {
         const MallocCeiling ceiling(kMiB);  // libpng's own state fits; the 3 MB it writes does not
