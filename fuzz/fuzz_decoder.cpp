@@ -23,10 +23,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::span<const uint8_t> file(data, size);
 #endif
     kx::cDIBSection surface;
-#ifdef KX_FUZZ_METADATA
+#if defined(KX_FUZZ_METADATA)
     // Today's formats also hand over what they carry besides pixels.
     kx::PictureMetadata metadata;
     const bool decoded = kx::KX_FUZZ_DECODER(file, surface, &metadata);
+#elif defined(KX_FUZZ_PNG_CRC)
+    // With its colour profile (iCCP) and what else the file carries.
+    kx::PictureMetadata metadata;
+    const bool decoded = kx::DecodePng(file, surface, metadata);
+#elif defined(KX_FUZZ_JPEG_TURNS)
+    // The length picks the call: the plain decode, or the one that turns the
+    // picture upright by its EXIF orientation while decoding, each at full
+    // size or shrunk on load towards a target of a few pixels.
+    kx::PictureMetadata metadata;
+    const kx::ShrinkTarget shrink = size % 3 == 0 ? kx::ShrinkTarget{}
+                                                  : kx::ShrinkTarget{1 + static_cast<kx::Long>(size % 29),
+                                                                     1 + static_cast<kx::Long>(size % 31)};
+    const bool turned = size % 4 != 0;
+    const bool decoded = turned ? kx::DecodeJpeg(file, surface, metadata, true, shrink)
+                                : kx::DecodeJpeg(file, surface, shrink);
+    if (turned && decoded && metadata.Orientation != 1) __builtin_trap();
 #else
     const bool decoded = kx::KX_FUZZ_DECODER(file, surface);
 #endif

@@ -2,7 +2,10 @@
 """Writes seed headers of camera-photo JPEGs into the folder given: EXIF with
 an orientation, an Exif sub-IFD with pixel dimensions, a GPS entry and a
 preview (IFD1), an XMP packet and an ICC profile in two APP2 chunks, then a
-frame header. Enough for the metadata path and the probe; no scan data."""
+frame header. Enough for the metadata path and the probe; no scan data.
+With --turn FOLDER JPEG...: each whole JPEG given, once for every
+orientation 2 to 8 (an EXIF segment put after its start of image), for the
+decodes that turn pictures upright."""
 import struct
 import sys
 
@@ -48,4 +51,18 @@ def main(folder):
                     + icc + frame)
 
 
-main(sys.argv[1])
+def turned(folder, pictures):
+    for picture in pictures:
+        with open(picture, 'rb') as f:
+            data = f.read()
+        name = picture.rsplit('/', 1)[-1].rsplit('.', 1)[0]
+        for orientation in range(2, 9):
+            order = b'MM' if orientation % 2 else b'II'
+            with open(f'{folder}/turned-{orientation}-{name}.jpg', 'wb') as f:
+                f.write(data[:2] + segment(0xE1, exif(order, orientation, b'')) + data[2:])
+
+
+if sys.argv[1] == '--turn':
+    turned(sys.argv[2], sys.argv[3:])
+else:
+    main(sys.argv[1])

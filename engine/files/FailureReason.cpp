@@ -30,6 +30,16 @@ bool Refuse(const std::string& text)
     return false;
 }
 
+void SetFailureReasonInCallback(const char* prefix, const char* detail) noexcept
+{
+    try {
+        SetFailureReason(std::string(prefix) + (detail ? detail : "unknown error"));
+    } catch (...) {
+        // Short enough for the string's own storage: nothing is allocated.
+        if (reason.empty()) reason = "out of memory";
+    }
+}
+
 bool SidesWithin(const char* format, int64_t width, int64_t height, int64_t most)
 {
     if (width <= most && height <= most) return true;

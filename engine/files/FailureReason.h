@@ -21,6 +21,10 @@ bool Refuse(const std::string& reason);
 // True when a width x height picture fits a format's largest side `most`;
 // else refuses with "WebP pictures are at most 16383 pixels wide" (or high).
 bool SidesWithin(const char* format, int64_t width, int64_t height, int64_t most);
+// For a C library's callback, through which nothing may be thrown: sets
+// `prefix` followed by `detail` as SetFailureReason does, or "out of memory"
+// when even that text cannot be made.
+void SetFailureReasonInCallback(const char* prefix, const char* detail) noexcept;
 const std::string& FailureReason();
 void ClearFailureReason();
 

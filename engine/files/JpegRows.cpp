@@ -87,7 +87,7 @@ struct Errors {
 {
     char text[JMSG_LENGTH_MAX] = {};
     (*info->err->format_message)(info, text);
-    SetFailureReason(std::string("the JPEG decoder says: ") + text);
+    SetFailureReasonInCallback("the JPEG decoder says: ", text);
     std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
 }
 
@@ -98,7 +98,9 @@ void OnMessage(j_common_ptr info, int level)
     if (info->err->num_warnings++ > 0) return;
     char text[JMSG_LENGTH_MAX] = {};
     (*info->err->format_message)(info, text);
-    NoteDecodeWarning(text);
+    try {
+        NoteDecodeWarning(text);
+    } catch (...) {}  // nothing may be thrown through libjpeg
 }
 
 // A hostile progressive file with thousands of tiny scans must not take
@@ -106,7 +108,7 @@ void OnMessage(j_common_ptr info, int level)
 void LimitScans(j_common_ptr info)
 {
     if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > 500) {
-        SetFailureReason("the JPEG decoder says: too many scans");
+        SetFailureReasonInCallback("the JPEG decoder says: ", "too many scans");
         std::longjmp(reinterpret_cast<Errors*>(info->err)->jump, 1);
     }
 }

@@ -35,7 +35,7 @@ struct PngWriteDeleter {
 
 void PngError(png_structp png, png_const_charp message)
 {
-    Refuse(std::string("the PNG encoder says: ") + (message ? message : "unknown error"));
+    SetFailureReasonInCallback("the PNG encoder says: ", message);
     std::longjmp(png_jmpbuf(png), 1);
 }
 void PngWarning(png_structp, png_const_charp) {}
@@ -43,7 +43,14 @@ void PngWarning(png_structp, png_const_charp) {}
 void PngAppend(png_structp png, png_bytep data, size_t size)
 {
     auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + size);
+    bool kept = false;
+    try {
+        out->insert(out->end(), data, data + size);
+        kept = true;
+    } catch (...) {}
+    // libpng's own error, once out of the handler: its jump must not leave a
+    // caught exception behind.
+    if (!kept) png_error(png, "out of memory");
 }
 void PngFlush(png_structp) {}
 
@@ -193,7 +200,12 @@ heif_error AppendHeif(heif_context*, const void* data, size_t size, void* user)
 {
     auto* out = static_cast<std::vector<uint8_t>*>(user);
     const auto* bytes = static_cast<const uint8_t*>(data);
-    out->insert(out->end(), bytes, bytes + size);
+    try {
+        out->insert(out->end(), bytes, bytes + size);
+    } catch (...) {
+        // Nothing may be thrown through libheif: its own error carries the reason.
+        return heif_error{heif_error_Memory_allocation_error, heif_suberror_Unspecified, "out of memory"};
+    }
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 

@@ -28,7 +28,7 @@ namespace kx {
 
 void OnPngError(png_structp png, png_const_charp message)
 {
-    Refuse(std::string("the PNG decoder says: ") + (message ? message : "unknown error"));
+    SetFailureReasonInCallback("the PNG decoder says: ", message);
     png_longjmp(png, 1);
 }
 

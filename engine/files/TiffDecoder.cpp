@@ -58,7 +58,9 @@ int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list a
     if (kept->empty()) {
         char text[256] = {};
         std::vsnprintf(text, sizeof text, format, arguments);
-        *kept = text;
+        try {
+            *kept = text;
+        } catch (...) {}  // nothing may be thrown through libtiff
     }
     return 1;
 }

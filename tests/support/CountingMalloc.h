@@ -1,6 +1,7 @@
 // Counts the bytes malloc hands out and their high-water mark, for the decoders' memory
-// checks. It replaces malloc for the whole program: include it in one source file of a test
-// program only. Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
+// checks; under a MallocCeiling, malloc (and so new) fails beyond a number of live bytes. It
+// replaces malloc for the whole program: include it in one source file of a test program only.
+// Under AddressSanitizer, which owns malloc, KX_COUNTING_MALLOC is 0.
 #pragma once
 
 #include <malloc.h>
@@ -22,7 +23,7 @@
 #else
 #define KX_COUNTING_MALLOC 1
 namespace kxtest {
-inline std::atomic<int64_t> liveBytes{0}, peakBytes{0};
+inline std::atomic<int64_t> liveBytes{0}, peakBytes{0}, ceilingBytes{INT64_MAX};
 inline void* Counted(void* p)
 {
     const int64_t now = liveBytes += p != nullptr ? static_cast<int64_t>(malloc_usable_size(p)) : 0;
@@ -36,6 +37,11 @@ inline void Uncounted(void* p)
 inline int64_t LiveBytes() { return liveBytes.load(); }  // handed out and not taken back
 inline int64_t PeakBytes() { return peakBytes.load(); }
 inline void ResetPeak() { peakBytes = liveBytes.load(); }
+// While it lives, allocations fail once `extra` more bytes than now are live.
+struct MallocCeiling {
+    explicit MallocCeiling(int64_t extra) { ceilingBytes = liveBytes.load() + extra; }
+    ~MallocCeiling() { ceilingBytes = INT64_MAX; }
+};
 }  // namespace kxtest
 
 extern "C" {
@@ -45,7 +51,11 @@ void* __libc_realloc(void*, size_t);
 void* __libc_memalign(size_t, size_t);
 void __libc_free(void*);
 
-void* malloc(size_t size) { return kxtest::Counted(__libc_malloc(size)); }
+void* malloc(size_t size)
+{
+    const bool over = kxtest::liveBytes + static_cast<int64_t>(size) > kxtest::ceilingBytes;
+    return over ? nullptr : kxtest::Counted(__libc_malloc(size));
+}
 void* calloc(size_t count, size_t size) { return kxtest::Counted(__libc_calloc(count, size)); }
 void* memalign(size_t alignment, size_t size) { return kxtest::Counted(__libc_memalign(alignment, size)); }
 void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }

@@ -29,7 +29,11 @@ const std::map<std::string, Decoder> kDecoders{
     {"bmp", kx::DecodeBmp},
     {"gif", kx::DecodeGif},
     {"png", kx::DecodePng},
-    {"jpeg", kx::DecodeJpeg},
+    {"jpeg",  // upright, as the loader gives it
+     [](std::span<const uint8_t> f, kx::cDIBSection& s) {
+         kx::PictureMetadata metadata;
+         return kx::DecodeJpeg(f, s, metadata, true);
+     }},
     {"heif", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeHeif(f, s); }},
     {"webp", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeWebp(f, s); }},
     {"tiff", [](std::span<const uint8_t> f, kx::cDIBSection& s) { return kx::DecodeTiff(f, s); }}};

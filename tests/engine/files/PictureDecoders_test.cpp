@@ -20,6 +20,7 @@
 #include "tests/support/CountingMalloc.h"
 #include "tests/support/PhotoFixtures.h"
 #include "tests/support/TestSupport.h"
+#include "engine/files/PictureWriters.h"
 
 namespace {
 
@@ -328,5 +329,26 @@ TEST(MemoryBudget, ThreadsShareTheLimitAndAPictureWaitsForRoom)
         std::pair(std::string("this picture needs 11 MB, more than the 10 MB memory limit"), int64_t{0}));
     kx::SetMemoryLimit(0);
 }
+
+#if KX_COUNTING_MALLOC
+// Memory running out inside libpng's write callback is libpng's own error, with the encoder's
+// reason: nothing is thrown through the C library.
+TEST(WriterCallbacks, OutOfMemoryWhileLibpngWritesIsTheEncodersError)
+{
+    kx::cDIBSection noise;
+    ASSERT_TRUE(noise.Create(1024, 1024));
+    std::vector<uint8_t> encoded(3 << 20);
+    std::generate(encoded.begin(), encoded.end(),
+                  [seed = 7u]() mutable { return (seed = seed * 1103515245u + 12345u) >> 16; });
+    std::copy(encoded.begin(), encoded.end(), noise.DIBSectionBitsPtr());  // rows of 3 KiB, no padding
+    kx::ClearFailureReason();
+    {
+        const MallocCeiling ceiling(kMiB);  // libpng's own state fits; the 3 MB it writes does not
+        encoded = kx::EncodeSurface(noise, kx::OutputFormat::Png, 100, {});
+    }
+    EXPECT_TRUE(encoded.empty());
+    EXPECT_EQ(kx::FailureReason(), "the PNG encoder says: out of memory");
+}
+#endif
 
 }  // namespace
