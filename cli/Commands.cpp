@@ -458,8 +458,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
             if (!engine.object) return engine.status;
             cKestrix_SetFillPlace(engine.object.get(), job->crop);
             StandardStreams streams;
-            const bool inPasses = run.method == kx::batch::Method::Fit && job->modes.classic;
-            if (files.Destination.empty() && !streams.Use(files.Names[0], files.Outputs[0], inPasses))
+            if (files.Destination.empty() && !streams.Use(files.Names[0], files.Outputs[0]))
                 return kExitFailure;
             const kx::batch::EngineApi api = kx::batch::LinkedEngineApi();
             const bool modern = !job->modes.classic;

@@ -206,7 +206,7 @@ StandardStreams::~StandardStreams()
     if (memory_ >= 0) ::close(memory_);
 }
 
-bool StandardStreams::Use(std::string& input, std::string& output, bool readsOutputBack)
+bool StandardStreams::Use(std::string& input, std::string& output)
 {
     struct stat info {};
     if (input == "-") {
@@ -222,18 +222,6 @@ bool StandardStreams::Use(std::string& input, std::string& output, bool readsOut
     }
     if (output == "-") {
         output = StdoutPath() = FdPath(STDOUT_FILENO);
-        if (readsOutputBack) {
-            const char* folder = std::getenv("TMPDIR");
-            std::string name = std::string(folder && *folder ? folder : "/tmp") + "/kestrix-XXXXXX";
-            const int fd = ::mkstemp(name.data());
-            if (fd < 0) {
-                std::cerr << "kestrix: standard output: no temporary file: " << std::strerror(errno) << '\n';
-                return false;
-            }
-            ::close(fd);
-            output = StdoutPath() = temporary_ = name;
-            return true;
-        }
         if (::fstat(STDOUT_FILENO, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)))
             return true;
         int ends[2];
@@ -258,14 +246,6 @@ bool StandardStreams::Finish()
     if (copy_.joinable()) {
         copy_.join();
         if (!copied_) std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
-    }
-    if (!temporary_.empty()) {
-        const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-        copied_ = fd >= 0 && Copy(fd, STDOUT_FILENO);  // a failed method left it empty
-        if (!copied_) std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
-        if (fd >= 0) ::close(fd);
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
     }
     return copied_;
 }

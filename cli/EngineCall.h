@@ -81,19 +81,17 @@ EngineObject OpenEngine(const Files& files);
 // anonymous memory file first, since pictures are read out of order.
 // Standard output that is a pipe or a terminal is written as a stream;
 // anything else (an ordinary file, a socket) gets a pipe whose bytes a
-// thread copies to it. A method that reads its output back (the classic fit
-// in passes) writes a temporary file instead, copied to standard output at
-// the end. Messages name them "standard input" and "standard output".
+// thread copies to it. Messages name them "standard input" and "standard
+// output".
 class StandardStreams {
 public:
     StandardStreams() = default;
     StandardStreams(const StandardStreams&) = delete;
     StandardStreams& operator=(const StandardStreams&) = delete;
     ~StandardStreams();
-    // Turns "-" in `input` and `output` into the paths to open; with
-    // `readsOutputBack` the output is a temporary file. False after printing
-    // why standard input could not be read or no output could be made.
-    bool Use(std::string& input, std::string& output, bool readsOutputBack = false);
+    // Turns "-" in `input` and `output` into the paths to open. False after
+    // printing why standard input could not be read or no output could be made.
+    bool Use(std::string& input, std::string& output);
     // Waits until everything written reached standard output. False after
     // printing why it did not.
     bool Finish();
@@ -102,7 +100,6 @@ private:
     int memory_ = -1;  // the memory file holding standard input
     int pipe_ = -1;    // the writing end of the pipe copied to standard output
     std::thread copy_;
-    std::string temporary_;  // the temporary file copied to standard output
     bool copied_ = true;
 };
 

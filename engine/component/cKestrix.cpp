@@ -328,41 +328,15 @@ bool ResizeFile(int32_t method, const std::string& in, const std::string& out, i
     }
 }
 
-// The classic fit works in passes, each reading what the one before wrote:
-// in memory each pass is a call of its own (the engine's passes read their
-// output file back, which a stream cannot give).
+// The resize `method` from bytes to bytes, through the file method. The
+// classic fit's passes before the last go to a temporary file of the
+// engine's, as for any output that is a stream.
 bool ResizeBytes(int32_t method, const void* input, size_t inputSize, int32_t width, int32_t height,
                  int32_t quality, const kx::EngineSettings& settings, void** output, size_t* outputSize)
 {
-    const auto pass = [&](int32_t step, const void* from, size_t fromSize, int32_t w, int32_t h, int32_t q,
-                          void** to, size_t* toSize) {
-        return OnBytes(from, fromSize, to, toSize, [&](const std::string& in, const std::string& out) {
-            return ResizeFile(step, in, out, w, h, q, settings);
-        });
-    };
-    if (method != KESTRIX_METHOD_FIT || settings.TrueProportions || height <= 0 || width <= 0)
-        return pass(method, input, inputSize, width, height, quality, output, outputSize);
-    std::unique_ptr<void, decltype(&std::free)> held(nullptr, &std::free);
-    size_t heldSize = 0;
-    const auto info = [&] {
-        Descriptor file;
-        if (!MakeInputFile(held ? held.get() : input, held ? heldSize : inputSize, file))
-            return kx::ImageInfo{};
-        kx::ImageInfo seen = kx::GetImageInfo(file.Path());
-        if (!settings.AutoOrient && seen.Orientation >= 5) std::swap(seen.Width, seen.Height);
-        return seen;
-    };
-    const auto step = [&](int32_t which, int32_t w, int32_t h, int32_t q) {
-        void* next = nullptr;
-        if (!pass(which, held ? held.get() : input, held ? heldSize : inputSize, w, h, q, &next, &heldSize))
-            return false;
-        held.reset(next);
-        return true;
-    };
-    if (info().Height > height && !step(KESTRIX_METHOD_MAX_HEIGHT, 0, height, 100)) return false;
-    if (info().Width > width && !step(KESTRIX_METHOD_MAX_WIDTH, width, 0, 100)) return false;
-    return pass(KESTRIX_METHOD_PERCENT, held ? held.get() : input, held ? heldSize : inputSize, 100, 0,
-                quality, output, outputSize);
+    return OnBytes(input, inputSize, output, outputSize, [&](const std::string& in, const std::string& out) {
+        return ResizeFile(method, in, out, width, height, quality, settings);
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/FileDescriptor.h"
 #include "common/RunTimeError.h"
 #include "common/TemporaryFiles.h"
 #include "engine/files/FailureReason.h"
@@ -40,30 +41,6 @@ bool Failed(bool ok)
     if (!ok) SetFailureReason(errno == ENOENT ? "the output folder does not exist" : ErrnoReason(errno));
     return !ok;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd)
-    {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes it, telling whether the last writes reached the file.
-    bool Close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool WritePieces(int fd, const EncodedPieces& encoded)
 {
@@ -103,8 +80,8 @@ bool ReplaceFileContents(const OutputTarget& target, const EncodedPieces& encode
                          const std::optional<ReplacedFile>& carryOver)
 {
     if (target.Stream) {
-        Descriptor stream(::open(target.Path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-        if (Failed(stream.Get() >= 0) || !WritePieces(stream.Get(), encoded)) return false;
+        FileDescriptor stream(::open(target.Path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        if (Failed(stream.fd >= 0) || !WritePieces(stream.fd, encoded)) return false;
         return !Failed(stream.Close());
     }
     // The temporary file is made, and renamed, in the open folder: a folder
@@ -114,18 +91,18 @@ bool ReplaceFileContents(const OutputTarget& target, const EncodedPieces& encode
                                    : slash == 0               ? "/"
                                                               : target.Path.substr(0, slash);
     const std::string name = target.Path.substr(slash == std::string::npos ? 0 : slash + 1);
-    const Descriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (Failed(folder.Get() >= 0)) return false;
+    const FileDescriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (Failed(folder.fd >= 0)) return false;
     static std::atomic<unsigned> counter{0};
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = TemporaryPrefix() + std::to_string(counter.fetch_add(1)) + ".tmp";
-        fd = ::openat(folder.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        fd = ::openat(folder.fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                       0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    Descriptor file(fd);
+    FileDescriptor file(fd);
     if (Failed(fd >= 0)) return false;
     bool ok = WritePieces(fd, encoded);
     if (ok && carryOver) {
@@ -133,8 +110,8 @@ bool ReplaceFileContents(const OutputTarget& target, const EncodedPieces& encode
         ::futimens(fd, carryOver->times);  // times not kept are not an error
     }
     ok = !Failed(file.Close()) && ok;
-    ok = ok && !Failed(::renameat(folder.Get(), temporary.c_str(), folder.Get(), name.c_str()) == 0);
-    if (!ok) ::unlinkat(folder.Get(), temporary.c_str(), 0);
+    ok = ok && !Failed(::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) == 0);
+    if (!ok) ::unlinkat(folder.fd, temporary.c_str(), 0);
     return ok;
 }
 

@@ -2,26 +2,12 @@
 // the streaming decoders.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
-namespace kx {
+#include "common/FileDescriptor.h"
 
-// Closes the descriptor it holds (-1: none) when it goes out of scope.
-struct FileDescriptor {
-    int fd;
-    explicit FileDescriptor(int f)
-        : fd(f)
-    {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-};
+namespace kx {
 
 // Opens a regular file of at most kMaxPictureFileBytes for reading, giving
 // its size; false with the failure reason set otherwise. Non-blocking: a
