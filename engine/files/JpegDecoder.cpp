@@ -311,6 +311,25 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const Shrin
     }
 }
 
+namespace {
+
+// Three samples with a Lab profile are Lab, decoded as if they were BGR; in
+// the modern mode they go to sRGB through the profile. True.
+bool LabToSrgb(std::span<const uint8_t> file, std::span<const uint8_t> profile, cDIBSection& surface)
+{
+    if (!CmykThroughProfile() || !IsLabProfile(profile)) return true;
+    TjHandle handle(tjInitDecompress());
+    JpegHeader header;
+    if (!handle || !ReadCheckedHeader(handle.get(), file, header) || header.colorspace == TJCS_GRAY ||
+        header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK)
+        return true;
+    for (Long y = 0; y < surface.Height(); ++y)
+        if (!LabRowThroughProfile(surface.PictureRow(y), static_cast<int>(surface.Width()))) break;
+    return true;
+}
+
+}  // namespace
+
 bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMetadata& metadata,
                 bool autoOrient, const ShrinkTarget& shrink)
 {
@@ -320,7 +339,8 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         metadata = ReadJpegSegments(file);
         metadata.Orientation = ExifOrientation(metadata.Exif);
         const CmykProfileScope colour(metadata.IccProfile);
-        if (!autoOrient || metadata.Orientation == 1) return DecodeJpeg(file, surface, shrink);
+        if (!autoOrient || metadata.Orientation == 1)
+            return DecodeJpeg(file, surface, shrink) && LabToSrgb(file, metadata.IccProfile, surface);
 
         TjHandle handle(tjInitDecompress());
         if (!handle) return false;
@@ -332,7 +352,7 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         const Long denominator = ShrinkOnLoadDenominator(header.width, header.height, stored);
         if (!DecodeTurned(file, header, metadata.Orientation, denominator, surface)) return false;
         metadata.Orientation = 1;  // the pixels are upright now
-        return true;
+        return LabToSrgb(file, metadata.IccProfile, surface);
     } catch (...) {
         return false;
     }

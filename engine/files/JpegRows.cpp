@@ -154,7 +154,10 @@ bool GuardedRows(Decode* d, uint8_t* strip, size_t pitch, uint8_t* bgr, RowReduc
         const JDIMENSION n = jpeg_read_scanlines(&d->info, rows, kStripRows);
         if (n == 0) break;
         for (JDIMENSION i = 0; i < n; ++i) {
-            if (cmyk) CmykRowToBgr(rows[i], bgr, static_cast<int>(width));
+            if (cmyk)
+                CmykRowToBgr(rows[i], bgr, static_cast<int>(width));
+            else if (d->info.jpeg_color_space != JCS_GRAYSCALE)
+                LabRowThroughProfile(rows[i], static_cast<int>(width));  // a Lab JPEG, in the modern mode
             reducer->Push(cmyk ? bgr : rows[i]);
         }
     }

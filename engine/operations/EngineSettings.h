@@ -18,7 +18,7 @@ struct EngineSettings {
     bool AutoOrient = true;
     // Carry EXIF (orientation reset, preview removed) and XMP to the output.
     bool KeepMetadata = false;
-    // CMYK pictures go to sRGB through their ICC profile (lcms2).
+    // CMYK and Lab pictures go to sRGB through their ICC profile (lcms2).
     bool ColourManage = false;
     // Pictures with another RGB profile are written in sRGB: 0 no (the
     // profile is kept), 1 without a profile, 2 with lcms2's sRGB one.

@@ -139,12 +139,14 @@ KESTRIX_API void cKestrix_Release(cKestrix* object);
 KESTRIX_API void cKestrix_SetAutoOrient(cKestrix* object, KestrixBool bAutoOrient);
 KESTRIX_API void cKestrix_SetKeepMetadata(cKestrix* object, KestrixBool bKeepMetadata);
 
-/* Colour: by default CMYK and YCCK JPEG pictures are turned into RGB by the
- * classic rule (each ink times black), ignoring their profile. With
- * bColourManage KESTRIX_TRUE they go to sRGB through their embedded CMYK ICC
- * profile (lcms2, perceptual intent), or through a standard press profile
- * when they carry none (Ghostscript's default CMYK; without it, the classic
- * rule); the output then carries no profile, meaning sRGB. */
+/* Colour: by default CMYK and YCCK JPEG and CMYK TIFF pictures are turned
+ * into RGB by the classic rule (each ink times black), ignoring their
+ * profile; Lab TIFFs go through libtiff's own Lab conversion and a JPEG with
+ * a Lab profile is read as if its samples were RGB. With bColourManage
+ * KESTRIX_TRUE they go to sRGB through their embedded CMYK or Lab ICC profile
+ * (lcms2, perceptual intent), or through a standard one when they carry none
+ * (Ghostscript's default CMYK, or CIE Lab relative to D50; without the CMYK
+ * one, the classic rule); the output then carries no profile, meaning sRGB. */
 KESTRIX_API void cKestrix_SetColourManagement(cKestrix* object, KestrixBool bColourManage);
 
 /* sRGB output: with KESTRIX_SRGB_KEEP (the default) an RGB picture keeps its
