@@ -15,6 +15,7 @@
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/RowSources.h"
+#include "engine/files/TiffColour.h"
 #include "engine/files/TiffHandles.h"
 #include "engine/surface/AlphaPlane.h"
 #include "engine/surface/SurfaceMemory.h"
@@ -223,40 +224,55 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
             return Refuse("truncated TIFF data: too few bytes for its size");
 
+        // CMYK and Lab samples go through their profile in the modern mode.
+        TiffProfileRows managed;
+        const bool throughProfile = managed.Open(tif.get(), PixelOut::RgbaWords);
         char message[1024] = {};
-        if (TIFFRGBAImageOK(tif.get(), message) != 1)
+        if (!throughProfile && TIFFRGBAImageOK(tif.get(), message) != 1)
             return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
-        // The raster of 4 bytes a pixel, the surface and libtiff's strips.
+        // The raster of 4 bytes a pixel, the surface, libtiff's strips and
+        // the profile conversion's buffer and tables.
         if (!PictureNeeds()
                  .Bytes(static_cast<int64_t>(file.size()) + kLibraryStateBytes)
                  .Pixels(width, height, 4)
                  .Surface(width, height)
                  .Pixels(alpha ? width : 0, height, 1)
                  .Bytes(StripBytes(tif.get(), static_cast<int64_t>(file.size())))
+                 .Bytes(throughProfile ? managed.Bytes() : 0)
                  .Reserve())
             return false;
-        TIFFRGBAImage image;
-        if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1)
-            return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
-        const RgbaImageEnd end{&image};
-        // The pixels as stored, rows bottom-up; the orientation is applied
-        // while they are copied to the surface.
-        const uint16_t stored = image.orientation;
-        image.orientation = ORIENTATION_TOPLEFT;
-        image.req_orientation = ORIENTATION_BOTLEFT;
-
         const size_t pixels = static_cast<size_t>(width) * height;
         size_t capacity = 0;
         const std::unique_ptr<uint8_t, BufferRelease> raster(AcquireZeroedBuffer(pixels * 4, capacity),
                                                              BufferRelease{capacity});
         if (!raster) return Refuse("out of memory");
         auto* abgr = reinterpret_cast<uint32_t*>(raster.get());
-        if (TIFFRGBAImageGet(&image, abgr, width, height) != 1)
-            return RefuseWith(libraryError, "corrupt or truncated TIFF data");
+        // The pixels as stored, rows bottom-up; the orientation is applied
+        // while they are copied to the surface.
+        uint16_t stored = ORIENTATION_TOPLEFT;
+        bool withAlpha = false;
+        if (throughProfile) {
+            TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &stored);
+            if (!managed.Start()) return Refuse("out of memory");
+            for (uint32_t y = 0; y < height; ++y)
+                if (!managed.NextRow(raster.get() + static_cast<size_t>(height - 1 - y) * width * 4))
+                    return RefuseWith(libraryError, "corrupt or truncated TIFF data");
+        } else {
+            TIFFRGBAImage image;
+            if (TIFFRGBAImageBegin(&image, tif.get(), 1, message) != 1)
+                return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
+            const RgbaImageEnd end{&image};
+            stored = image.orientation;
+            withAlpha = image.alpha != 0;
+            image.orientation = ORIENTATION_TOPLEFT;
+            image.req_orientation = ORIENTATION_BOTLEFT;
+            if (TIFFRGBAImageGet(&image, abgr, width, height) != 1)
+                return RefuseWith(libraryError, "corrupt or truncated TIFF data");
+        }
 
         const int orientation = stored >= 1 && stored <= 8 ? stored : 1;
         if (!CopyUpright(abgr, width, height, autoOrient ? orientation : 1, surface,
-                         image.alpha != 0 ? alpha : nullptr))
+                         withAlpha ? alpha : nullptr))
             return false;
         if (metadata != nullptr) {
             metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over

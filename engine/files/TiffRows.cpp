@@ -4,6 +4,8 @@
 //   converted by the RGBA image's own row routine, whatever the strip's size;
 // - tiles: one band of tiles at a time;
 // - other strips (separate planes, YCbCr): one strip at a time.
+// In the modern mode, CMYK and Lab samples are read as stored and converted
+// through their profile instead (TiffColour.h).
 // The file is read through libtiff's client procedures from the descriptor.
 #include <tiffio.h>
 
@@ -12,9 +14,11 @@
 #include <vector>
 
 #include "engine/files/DecodeLimits.h"
+#include "engine/files/FailureReason.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureFile.h"
 #include "engine/files/RowSources.h"
+#include "engine/files/TiffColour.h"
 #include "engine/files/TiffHandles.h"
 
 namespace kx {
@@ -69,6 +73,39 @@ void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
         profile.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
 }
 
+// CMYK and Lab rows through their profile (the modern mode), one scanline
+// or one band of tiles at a time.
+StreamOutcome StreamManaged(TIFF* tif, TiffProfileRows& rows, int64_t fileSize, RowReducer& reducer,
+                            PictureMetadata& metadata)
+{
+    uint32_t width = 0, height = 0;
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+    if (!reducer.Reduces(static_cast<Long>(width), static_cast<Long>(height), orientation))
+        return StreamOutcome::WholePicture;
+    // The conversion's buffer and tables, libtiff's decoded strip or tile
+    // and its compressed one, the codec's state and a BGR row.
+    const int64_t decoded = static_cast<int64_t>(
+        std::min<uint64_t>(TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif), kMaxSurfaceBytes));
+    if (!reducer.Start(rows.Bytes() + decoded + LargestStrile(tif, fileSize) + (int64_t{1} << 20) +
+                       int64_t{width} * 3))
+        return StreamOutcome::Failed;
+    if (!rows.Start()) {
+        Refuse("out of memory");
+        return StreamOutcome::Failed;
+    }
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (!rows.NextRow(bgr.data())) return StreamOutcome::Failed;
+        reducer.Push(bgr.data());
+    }
+    ReadIccProfile(tif, metadata.IccProfile);
+    return StreamOutcome::Done;
+}
+
 }  // namespace
 
 StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata)
@@ -90,6 +127,9 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     if (!SurfaceSizeAllowed(width, height) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
         return StreamOutcome::WholePicture;
+    TiffProfileRows managed;
+    if (managed.Open(tif.get(), PixelOut::Bgr))
+        return StreamManaged(tif.get(), managed, file.Size, reducer, metadata);
     char message[1024] = {};
     if (TIFFRGBAImageOK(tif.get(), message) != 1) return StreamOutcome::WholePicture;
     TIFFRGBAImage image;
