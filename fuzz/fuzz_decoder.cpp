@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/files/ColourManagement.h"
 #include "engine/files/ModernDecoders.h"
 #include "engine/files/PictureDecoders.h"
 
@@ -21,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::span<const uint8_t> file(fixed);
 #else
     const std::span<const uint8_t> file(data, size);
+#endif
+#ifdef KX_FUZZ_COLOUR
+    // Odd lengths read CMYK and Lab pictures through their profile (lcms2),
+    // as the modern mode does.
+    kx::SetCmykThroughProfile(size % 2 == 1);
 #endif
     kx::cDIBSection surface;
 #if defined(KX_FUZZ_METADATA)
