@@ -37,6 +37,16 @@ Bytes IccProfile(size_t bytes, const char* space);
 // A w x h RGB PNG (every pixel 0x80 grey) with an iCCP chunk when `profile` is not empty.
 Bytes RgbPng(int width, int height, const Bytes& profile = {});
 
+// A TIFF file as libtiff writes it: `samples` interleaved, top row first (16-bit ones in the
+// machine's order), LZW in strips of 7 rows or in 16 x 16 tiles.
+struct TiffLayout {
+    int width, height, channels = 3, photometric = 2;  // 2: RGB
+    int bits = 8, orientation = 1;
+    bool tiled = false, alpha = false;  // alpha: the last channel is unassociated alpha
+    Bytes icc = {};
+};
+Bytes TiffOf(const TiffLayout& layout, const Bytes& samples);
+
 // The segments of a JPEG file up to its first scan.
 struct JpegSegment {
     uint8_t code;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <libexif/exif-data.h>
+#include <tiffio.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "engine/files/ColourManagement.h"
 #include "engine/files/PictureLoader.h"
 #include "engine/files/PictureWriters.h"
+#include "engine/files/RowSources.h"
 #include "engine/operations/modMain.h"
 #include "tests/support/PhotoFixtures.h"
 
@@ -148,44 +150,111 @@ Bytes ToSrgb(const Bytes& profile, cmsUInt32Number type, const uint8_t* in, int 
     return out;
 }
 
-TEST(ColourProfile, CmykGoesToSrgbThroughItsProfileAsLcms2Does)
+// The mean difference of two pictures of the same size, in levels a channel.
+double MeanDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width() * 3; ++x) sum += std::abs(a.PictureRow(y)[x] - b.PictureRow(y)[x]);
+    return sum / (a.Width() * a.Height() * 3);
+}
+
+TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
 {
     const std::string press = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";  // libgs-common's
-    if (!std::filesystem::exists(press)) GTEST_SKIP() << press << " is missing";
-    const Bytes profile = ReadFileBytes(press);
-    // Smooth inks, Adobe-inverted (255: no ink), as a CMYK JPEG carrying the profile.
+    if (!std::filesystem::exists(press) || !std::filesystem::exists(kx::kStandardCmykProfile))
+        GTEST_SKIP() << "libgs-common's profiles are missing";
+    const Bytes profile = ReadFileBytes(press), standard = ReadFileBytes(kx::kStandardCmykProfile);
+    cmsHPROFILE labProfile = cmsCreateLab4Profile(nullptr);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(labProfile, nullptr, &size);
+    Bytes lab4(size);
+    cmsSaveProfileToMem(labProfile, lab4.data(), &size);
+    cmsCloseProfile(labProfile);
+    // Smooth inks (0: no ink), as TIFF stores them, also in 16 bits; Lab in the ICC encoding
+    // and as TIFF's CIELAB (a and b signed).
     const int w = 48, h = 32;
-    Bytes inks(w * h * 4);
-    for (int i = 0; i < w * h; ++i)
-        for (int c = 0; c < 4; ++c)
-            inks[i * 4 + c] = uint8_t(255 - (i % w * (c + 2) + i / w * (5 - c)) % 200);
-    const auto handle = [](tjhandle t) { return std::unique_ptr<void, int (*)(tjhandle)>(t, tjDestroy); };
-    unsigned char* encoded = nullptr;
-    unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(handle(tjInitCompress()).get(), inks.data(), w, 0, h, TJPF_CMYK, &encoded, &size,
-                          TJSAMP_444, 95, 0),
-              0);
-    const Bytes jpeg = WithSegments(Bytes(encoded, encoded + size), IccSegments(profile, 1, {1}));
-    tjFree(encoded);
+    Bytes inks(w * h * 4), adobe(inks.size()), inks16(inks.size() * 2), lab(w * h * 3), cielab(lab.size());
+    for (int i = 0; i < w * h; ++i) {
+        const int x = i % w, y = i / w;
+        for (int c = 0; c < 4; ++c) {
+            inks[i * 4 + c] = uint8_t((x * (c + 2) + y * (5 - c)) % 200);
+            adobe[i * 4 + c] = 255 - inks[i * 4 + c];
+            const uint16_t deep = uint16_t(inks[i * 4 + c] * 257 + x * 3);
+            std::memcpy(&inks16[(i * 4 + c) * 2], &deep, 2);
+        }
+        const uint8_t l = uint8_t(40 + x * 4), a = uint8_t(128 + (x * 5 + y * 3) % 100 - 50),
+                      b = uint8_t(128 + (y * 6 + x) % 120 - 60);
+        for (const auto& [at, into] : {std::pair{0, &lab}, {1, &cielab}}) {
+            (*into)[i * 3] = l, (*into)[i * 3 + 1] = uint8_t(a ^ (at << 7)),
+                        (*into)[i * 3 + 2] = uint8_t(b ^ (at << 7));
+        }
+    }
+    // JPEGs as libjpeg-turbo writes them; lcms2 gets the samples they decode to.
+    const auto jpeg = [&](const Bytes& samples, int format, const Bytes& icc, Bytes& decoded) {
+        const auto handle = [](tjhandle t) { return std::unique_ptr<void, int (*)(tjhandle)>(t, tjDestroy); };
+        unsigned char* encoded = nullptr;
+        unsigned long length = 0;
+        tjCompress2(handle(tjInitCompress()).get(), samples.data(), w, 0, h, format, &encoded, &length,
+                    TJSAMP_444, 95, 0);
+        const Bytes file =
+            WithSegments(Bytes(encoded, encoded + length), icc.empty() ? Bytes{} : IccSegments(icc, 1, {1}));
+        tjFree(encoded);
+        decoded.resize(samples.size());
+        tjDecompress2(handle(tjInitDecompress()).get(), file.data(), file.size(), decoded.data(), w, 0, h,
+                      format, 0);
+        return file;
+    };
+    Bytes cmykDecoded, plainDecoded, labDecoded;
+    const TiffLayout cmykTiff{.width = w, .height = h, .channels = 4, .photometric = PHOTOMETRIC_SEPARATED};
+    TiffLayout cmyk16 = cmykTiff, cmykWithProfile = cmykTiff, labTiff = cmykTiff;
+    cmyk16.bits = 16, cmyk16.tiled = true, cmykWithProfile.icc = profile;
+    labTiff.channels = 3, labTiff.photometric = PHOTOMETRIC_CIELAB, labTiff.tiled = true;
+    TiffLayout iccLab = labTiff;
+    iccLab.photometric = PHOTOMETRIC_ICCLAB, iccLab.tiled = false, iccLab.icc = lab4;
+    const struct {
+        const char* name;
+        Bytes file;
+        const Bytes& profile;  // lcms2's
+        cmsUInt32Number type;
+        const Bytes& samples;
+    } cases[] = {
+        {"CMYK JPEG with its profile", jpeg(adobe, TJPF_CMYK, profile, cmykDecoded), profile, TYPE_CMYK_8_REV,
+         cmykDecoded},
+        {"CMYK JPEG, standard profile", jpeg(adobe, TJPF_CMYK, {}, plainDecoded), standard, TYPE_CMYK_8_REV,
+         plainDecoded},
+        {"CMYK TIFF with its profile", TiffOf(cmykWithProfile, inks), profile, TYPE_CMYK_8, inks},
+        {"CMYK TIFF, standard profile", TiffOf(cmykTiff, inks), standard, TYPE_CMYK_8, inks},
+        {"16-bit tiled CMYK TIFF", TiffOf(cmyk16, inks16), standard, TYPE_CMYK_16, inks16},
+        {"tiled CIELAB TIFF", TiffOf(labTiff, cielab), lab4, TYPE_Lab_8, lab},
+        {"ICCLAB TIFF with its profile", TiffOf(iccLab, lab), lab4, TYPE_Lab_8, lab},
+        {"Lab JPEG with its profile", jpeg(lab, TJPF_RGB, lab4, labDecoded), lab4, TYPE_Lab_8, labDecoded},
+    };
     TempDir dir;
-    WriteFileBytes(dir / "cmyk.jpg", jpeg);
-    // lcms2's own conversion of the decoded inks.
-    Bytes decoded(inks.size());
-    ASSERT_EQ(tjDecompress2(handle(tjInitDecompress()).get(), jpeg.data(), jpeg.size(), decoded.data(), w, 0,
-                            h, TJPF_CMYK, 0),
-              0);
-    const Bytes want = ToSrgb(profile, TYPE_CMYK_8_REV, decoded.data(), w * h);
-    // Through the profile within 2 levels mean (0 here); the classic rule (ink times black) is 36 off.
-    for (const bool managed : {true, false}) {
-        kx::SetCmykThroughProfile(managed);
-        kx::cDIBSection surface;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFileBytes(dir / "in", c.file);
+        // lcms2's own conversion, also as a PNG to reduce as the engine reduces.
+        const Bytes want = ToSrgb(c.profile, c.type, c.samples.data(), w * h);
+        kx::cDIBSection wanted, got, reduced;
+        ASSERT_TRUE(wanted.Create(w, h));
+        for (int y = 0; y < h; ++y) std::memcpy(wanted.PictureRow(y), &want[y * w * 3], w * 3);
+        WriteFileBytes(dir / "want.png", kx::EncodeSurface(wanted, kx::OutputFormat::Png, 90, {}));
         kx::PictureMetadata metadata;
-        ASSERT_TRUE(kx::LoadPicture(dir / "cmyk.jpg", surface, metadata, true));
-        double error = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w * 3; ++x)
-                error += std::abs(surface.PictureRow(y)[x] - want[(y * w) * 3 + x]);
-        EXPECT_EQ(error / (w * h * 3) <= 2, managed);
+        ASSERT_EQ(kx::LoadReducedPicture(dir / "want.png", {36, 24}, reduced, metadata),
+                  kx::StreamOutcome::Done);
+        // Through the profile within 2 levels mean, the whole picture and its streamed reduction.
+        for (const bool managed : {true, false}) {
+            kx::SetCmykThroughProfile(managed);
+            // The classic mode does not read ICCLAB.
+            const double whole =
+                kx::LoadPicture(dir / "in", got, metadata, true) ? MeanDifference(got, wanted) : 255;
+            const bool streams =
+                kx::LoadReducedPicture(dir / "in", {36, 24}, got, metadata) == kx::StreamOutcome::Done;
+            const double streamed = streams ? MeanDifference(got, reduced) : 255;
+            EXPECT_EQ(whole <= 2, managed) << whole;
+            EXPECT_EQ(streamed <= 2, managed) << streamed;
+        }
     }
     kx::SetCmykThroughProfile(false);
 }
