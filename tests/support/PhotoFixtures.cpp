@@ -111,32 +111,36 @@ Bytes TiffOf(const TiffLayout& l, const Bytes& samples)
 {
     const TempDir dir;
     TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
-    const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
-                          TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
-                          TIFFTAG_PHOTOMETRIC};
-    const int values[]{l.width, l.height, l.bits, l.channels, l.orientation, COMPRESSION_LZW, l.photometric};
-    for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
-    if (!l.icc.empty())
-        TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(l.icc.size()), l.icc.data());
-    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-    if (l.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    const size_t pixel = static_cast<size_t>(l.channels) * l.bits / 8, pitch = pixel * l.width;
-    if (!l.tiled) {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7);
-        for (int y = 0; y < l.height; ++y)
-            TIFFWriteScanline(tif, const_cast<uint8_t*>(&samples[y * pitch]), y, 0);
-    } else {
-        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
-        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
-        Bytes tile(16 * 16 * pixel);
-        for (int ty = 0; ty < l.height; ty += 16)
-            for (int tx = 0; tx < l.width; tx += 16) {
-                std::fill(tile.begin(), tile.end(), 0);
-                for (int y = ty; y < std::min(ty + 16, l.height); ++y)
-                    std::memcpy(&tile[(y - ty) * 16 * pixel], &samples[y * pitch + tx * pixel],
-                                std::min(16, l.width - tx) * pixel);
-                TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
-            }
+    for (int page = 0; page < l.pages; ++page) {
+        const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
+                              TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
+                              TIFFTAG_PHOTOMETRIC};
+        const int values[]{l.width,       l.height,        l.bits,       l.channels,
+                           l.orientation, COMPRESSION_LZW, l.photometric};
+        for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+        if (!l.icc.empty())
+            TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(l.icc.size()), l.icc.data());
+        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        if (l.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        const size_t pixel = static_cast<size_t>(l.channels) * l.bits / 8, pitch = pixel * l.width;
+        if (!l.tiled) {
+            if (l.stripRows > 0) TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, l.stripRows);
+            for (int y = 0; y < l.height; ++y)
+                TIFFWriteScanline(tif, const_cast<uint8_t*>(&samples[y * pitch]), y, 0);
+        } else {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+            Bytes tile(16 * 16 * pixel);
+            for (int ty = 0; ty < l.height; ty += 16)
+                for (int tx = 0; tx < l.width; tx += 16) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (int y = ty; y < std::min(ty + 16, l.height); ++y)
+                        std::memcpy(&tile[(y - ty) * 16 * pixel], &samples[y * pitch + tx * pixel],
+                                    std::min(16, l.width - tx) * pixel);
+                    TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
+                }
+        }
+        TIFFWriteDirectory(tif);
     }
     TIFFClose(tif);
     return ReadFileBytes(dir / "p.tif");

@@ -38,12 +38,13 @@ Bytes IccProfile(size_t bytes, const char* space);
 Bytes RgbPng(int width, int height, const Bytes& profile = {});
 
 // A TIFF file as libtiff writes it: `samples` interleaved, top row first (16-bit ones in the
-// machine's order), LZW in strips of 7 rows or in 16 x 16 tiles.
+// machine's order), LZW in strips of `stripRows` rows (0: libtiff's choice) or in 16 x 16 tiles, on each of `pages` pages.
 struct TiffLayout {
-    int width, height, channels = 3, photometric = 2;  // 2: RGB
+    int width = 0, height = 0, channels = 3, photometric = 2;  // 2: RGB
     int bits = 8, orientation = 1;
     bool tiled = false, alpha = false;  // alpha: the last channel is unassociated alpha
     Bytes icc = {};
+    int pages = 1, stripRows = 7;
 };
 Bytes TiffOf(const TiffLayout& layout, const Bytes& samples);
 

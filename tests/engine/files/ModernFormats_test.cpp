@@ -47,30 +47,16 @@ uint8_t ColumnAlpha(int x) { return static_cast<uint8_t>(x % 3 == 0 ? 255 : x % 
 // are libtiff's to convert; our decoder only turns and blends), alpha by column when `alpha`.
 Bytes TiffOf(bool alpha, int orientation = 1, int pages = 1, const Bytes& icc = {})
 {
-    const TempDir dir;
-    TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
-    for (int page = 0; page < pages; ++page) {
-        const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
-                              TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
-                              TIFFTAG_PHOTOMETRIC};
-        const int values[]{kW, kH, 8, alpha ? 4 : 3, orientation, COMPRESSION_LZW, PHOTOMETRIC_RGB};
-        for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
-        if (!icc.empty())
-            TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
-        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-        if (alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-        for (int y = 0; y < kH; ++y) {
-            Bytes row;
-            for (int x = 0; x < kW; ++x) {
-                row.insert(row.end(), {kPattern.At(x, y).r, kPattern.At(x, y).g, kPattern.At(x, y).b});
-                if (alpha) row.push_back(ColumnAlpha(x));
-            }
-            TIFFWriteScanline(tif, row.data(), y, 0);
+    Bytes samples;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            samples.insert(samples.end(), {kPattern.At(x, y).r, kPattern.At(x, y).g, kPattern.At(x, y).b});
+            if (alpha) samples.push_back(ColumnAlpha(x));
         }
-        TIFFWriteDirectory(tif);
-    }
-    TIFFClose(tif);
-    return kxtest::ReadFileBytes(dir / "p.tif");
+    kxtest::TiffLayout layout{
+        .width = kW, .height = kH, .channels = alpha ? 4 : 3, .orientation = orientation};
+    layout.alpha = alpha, layout.icc = icc, layout.pages = pages, layout.stripRows = 0;
+    return kxtest::TiffOf(layout, samples);
 }
 
 // The pattern turned upright for `orientation` over white, alpha by stored column, top row first.

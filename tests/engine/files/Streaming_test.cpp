@@ -100,39 +100,18 @@ Bytes WebpFile(const Picture& p, int)
     return file;
 }
 
-// LZW in strips of 7 rows, or in 16 x 16 tiles when `tiled`.
-Bytes TiffFile(const Picture& p, int orientation, bool tiled)
+// LZW in strips of `stripRows` rows, or in 16 x 16 tiles when `tiled`.
+Bytes TiffFile(const Picture& p, int orientation, bool tiled, int stripRows = 7)
 {
-    const TempDir dir;
-    TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
-    const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
-                          TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ORIENTATION, TIFFTAG_COMPRESSION,
-                          TIFFTAG_PHOTOMETRIC};
-    const int values[]{p.width, p.height, 8, p.alpha ? 4 : 3, orientation, COMPRESSION_LZW, PHOTOMETRIC_RGB};
-    for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
-    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-    if (p.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    const int channels = p.alpha ? 4 : 3;
-    if (!tiled) {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7);
-        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
-    } else {
-        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
-        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
-        Bytes tile(16 * 16 * channels);
-        for (int ty = 0; ty < p.height; ty += 16)
-            for (int tx = 0; tx < p.width; tx += 16) {
-                std::fill(tile.begin(), tile.end(), 0);
-                for (int y = ty; y < std::min(ty + 16, p.height); ++y) {
-                    const Bytes row = p.Row(y, true);
-                    const int n = std::min(16, p.width - tx) * channels;
-                    std::memcpy(&tile[(y - ty) * 16 * channels], &row[tx * channels], n);
-                }
-                TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0);
-            }
+    Bytes samples;
+    for (int y = 0; y < p.height; ++y) {
+        const Bytes row = p.Row(y, true);
+        samples.insert(samples.end(), row.begin(), row.end());
     }
-    TIFFClose(tif);
-    return kxtest::ReadFileBytes(dir / "p.tif");
+    kxtest::TiffLayout layout{.width = p.width, .height = p.height, .channels = p.alpha ? 4 : 3};
+    layout.orientation = orientation, layout.tiled = tiled, layout.alpha = p.alpha,
+    layout.stripRows = stripRows;
+    return kxtest::TiffOf(layout, samples);
 }
 
 struct Format {
@@ -258,18 +237,7 @@ TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
     Picture big{kW, kH, false, Image{kW, kH, Bytes(size_t{kW} * kH * 3)}};
     for (size_t i = 0; i < big.image.bgr.size(); ++i)
         big.image.bgr[i] = static_cast<uint8_t>(i % 3 * 80 + i / 3 % kW / 50 + (i * 2654435761u >> 28));
-    const auto tiff = [](const Picture& p, int) {
-        const TempDir dir;
-        TIFF* tif = TIFFOpen((dir / "p.tif").c_str(), "w");
-        const uint32_t tags[]{TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH,  TIFFTAG_BITSPERSAMPLE,
-                              TIFFTAG_SAMPLESPERPIXEL, TIFFTAG_ROWSPERSTRIP, TIFFTAG_COMPRESSION,
-                              TIFFTAG_PHOTOMETRIC};
-        const int values[]{p.width, p.height, 8, 3, p.height, COMPRESSION_LZW, PHOTOMETRIC_RGB};
-        for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
-        for (int y = 0; y < p.height; ++y) TIFFWriteScanline(tif, p.Row(y, true).data(), y, 0);
-        TIFFClose(tif);
-        return kxtest::ReadFileBytes(dir / "p.tif");
-    };
+    const auto tiff = [](const Picture& p, int) { return TiffFile(p, 1, false, p.height); };
     const auto jpeg = [](const Picture& p, int) {
         tjhandle tj = tjInitCompress();
         unsigned char* out = nullptr;
