@@ -2,7 +2,6 @@
 // by the formats' own libraries. The probe must agree with every load.
 #include <gtest/gtest.h>
 
-#include <tiffio.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 

@@ -2,7 +2,6 @@
 // whole-picture decoder and ResampleLanczos give, the reducer's bytes are
 // pinned on each path, and a picture far larger than its memory ceiling
 // streams within it.
-#include <tiffio.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
