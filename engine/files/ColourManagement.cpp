@@ -124,6 +124,12 @@ const SrgbTransform& CmykProfileScope::Lab()
     return lab_;
 }
 
+int64_t ScopeTransformBytes(bool cmyk)
+{
+    if (!activeScope || !(cmyk || IsLabProfile(activeScope->Profile()))) return 0;
+    return TransformBytes(activeScope->Profile());
+}
+
 bool CmykRowThroughProfile(const uint8_t* in, uint8_t* out, int width)
 {
     if (!activeScope || !activeScope->Cmyk()) return false;

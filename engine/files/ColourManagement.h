@@ -80,6 +80,7 @@ public:
     // The transforms, made on first use; empty when they cannot be made.
     const SrgbTransform& Cmyk();
     const SrgbTransform& Lab();
+    std::span<const uint8_t> Profile() const { return profile_; }
 
 private:
     std::span<const uint8_t> profile_;
@@ -87,6 +88,10 @@ private:
     SrgbTransform cmyk_, lab_;
     bool triedCmyk_ = false, triedLab_ = false;
 };
+
+// What the live scope's transform for a picture of CMYK (`cmyk`) or three
+// samples would hold, for the memory budget; 0 when no scope converts.
+int64_t ScopeTransformBytes(bool cmyk);
 
 // Inverted (Adobe) CMYK samples, as libjpeg hands them over, to BGR through
 // the profile of the live scope; false when no scope converts.

@@ -250,7 +250,8 @@ bool DecodeTurned(std::span<const uint8_t> file, const JpegHeader& header, int o
     const int height = ScaledSide(header.height, denominator);
     const bool swapped = SwapsSides(orientation);
     const bool cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
-    if (!ReserveDecode(file, header, width, height, int64_t{width} * (cmyk ? 7 : 3) * kStripRows))
+    if (!ReserveDecode(file, header, width, height,
+                       int64_t{width} * (cmyk ? 7 : 3) * kStripRows + ScopeTransformBytes(cmyk)))
         return false;
     if (!surface.Create(swapped ? height : width, swapped ? width : height)) return false;
     StripBuffers strips;
@@ -295,7 +296,9 @@ bool DecodeJpeg(std::span<const uint8_t> file, cDIBSection& surface, const Shrin
         const int height = ScaledSide(header.height, denominator);
         const int colorspace = header.colorspace;
         const bool cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
-        if (!ReserveDecode(file, header, width, height, cmyk ? int64_t{width} * 4 * height : 0)) return false;
+        if (!ReserveDecode(file, header, width, height,
+                           (cmyk ? int64_t{width} * 4 * height : 0) + ScopeTransformBytes(cmyk)))
+            return false;
         if (!surface.Create(width, height)) return false;
 
         if (cmyk) return DecodeCmyk(handle.get(), file, width, height, surface);

@@ -253,12 +253,13 @@ StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, Picture
     const Long outWidth = static_cast<Long>(d.info.output_width);
     if (!reducer.Reduces(outWidth, static_cast<Long>(d.info.output_height), orientation))
         return StreamOutcome::WholePicture;
-    if (!reducer.Start(DecoderBytes(d.info, jpeg_has_multiple_scans(&d.info) != 0)))
+    const CmykProfileScope colour(metadata.IccProfile);
+    if (!reducer.Start(DecoderBytes(d.info, jpeg_has_multiple_scans(&d.info) != 0) +
+                       ScopeTransformBytes(cmyk)))
         return StreamOutcome::Failed;
     const size_t pitch = static_cast<size_t>(outWidth) * (cmyk ? 4 : 3);
     std::vector<uint8_t> strip(pitch * kStripRows);
     std::vector<uint8_t> bgr(cmyk ? static_cast<size_t>(outWidth) * 3 : 0);
-    const CmykProfileScope colour(metadata.IccProfile);
     if (!GuardedRows(&d, strip.data(), pitch, bgr.data(), &reducer)) return StreamOutcome::Failed;
     return StreamOutcome::Done;
 }
