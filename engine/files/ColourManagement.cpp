@@ -28,6 +28,7 @@ cmsUInt32Number InputType(SampleKind kind)
     case SampleKind::Cmyk16: return TYPE_CMYK_16;
     case SampleKind::Lab8: return TYPE_Lab_8;
     case SampleKind::BgrLab8: return TYPE_Lab_8 | DOSWAP_SH(1);
+    case SampleKind::Lab16: return TYPE_LabV2_16;
     }
     return 0;
 }
@@ -42,7 +43,7 @@ bool IsLabProfile(std::span<const uint8_t> profile) { return ProfileSpaceIs(prof
 
 SrgbTransform::SrgbTransform(std::span<const uint8_t> profile, SampleKind kind, PixelOut out)
 {
-    const bool lab = kind == SampleKind::Lab8 || kind == SampleKind::BgrLab8;
+    const bool lab = kind == SampleKind::Lab8 || kind == SampleKind::BgrLab8 || kind == SampleKind::Lab16;
     const cmsColorSpaceSignature space = lab ? cmsSigLabData : cmsSigCmykData;
     cmsHPROFILE from = nullptr;
     if (lab ? IsLabProfile(profile) : IsCmykProfile(profile))

@@ -29,6 +29,7 @@ enum class SampleKind {
     Cmyk16,      // the same, 16 bits a sample in the machine's order
     Lab8,        // L 0..255 for 0..100, a and b offset by 128 (the ICC encoding)
     BgrLab8,     // Lab8 with L last: a Lab JPEG decoded as if it were BGR
+    Lab16,       // L 0..0xFF00 for 0..100, a and b offset by 0x8000 (the ICC v2 encoding)
 };
 
 // What a transform writes: BGR bytes, or 32-bit words with R in the low byte

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <span>
 
@@ -28,15 +29,11 @@ bool TiffProfileRows::Open(TIFF* tif, PixelOut out)
     if (planar != PLANARCONFIG_CONTIG || format != SAMPLEFORMAT_UINT || extra != 0 || width_ == 0 ||
         height_ == 0)
         return false;
-    SampleKind kind;
-    if (photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK && samples == 4 &&
-        (bits == 8 || bits == 16))
-        kind = bits == 8 ? SampleKind::Cmyk8 : SampleKind::Cmyk16;
-    else if ((photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) && samples == 3 &&
-             bits == 8)
-        kind = SampleKind::Lab8;
-    else
-        return false;
+    const bool cmyk = photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK && samples == 4;
+    const bool lab = (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) && samples == 3;
+    if (!(cmyk || lab) || (bits != 8 && bits != 16)) return false;
+    const SampleKind kind = cmyk ? (bits == 8 ? SampleKind::Cmyk8 : SampleKind::Cmyk16)
+                                 : (bits == 8 ? SampleKind::Lab8 : SampleKind::Lab16);
     signedAb_ = photometric == PHOTOMETRIC_CIELAB;
     pixelBytes_ = size_t{samples} * (bits / 8);
 
@@ -85,10 +82,21 @@ bool TiffProfileRows::Start()
 
 void TiffProfileRows::Convert(uint8_t* samples, uint8_t* out, uint32_t pixels) const
 {
-    if (signedAb_)  // signed a and b to the ICC encoding's offset 128
+    // CIELAB to the ICC encoding: signed a and b offset by half their
+    // range, and a 16-bit L from 0xFFFF for 100 to 0xFF00.
+    if (signedAb_ && pixelBytes_ == 3)
         for (uint32_t x = 0; x < pixels; ++x) {
             samples[x * 3 + 1] ^= 0x80;
             samples[x * 3 + 2] ^= 0x80;
+        }
+    if (signedAb_ && pixelBytes_ == 6)
+        for (uint32_t x = 0; x < pixels; ++x) {
+            uint16_t lab[3];
+            std::memcpy(lab, samples + x * 6, 6);
+            lab[0] = static_cast<uint16_t>((lab[0] * 0xFF00u + 0x7FFF) / 0xFFFF);
+            lab[1] ^= 0x8000;
+            lab[2] ^= 0x8000;
+            std::memcpy(samples + x * 6, lab, 6);
         }
     transform_.Convert(samples, out, static_cast<int>(pixels));
     if (out_ == PixelOut::RgbaWords)

@@ -16,8 +16,8 @@ namespace kx {
 class TiffProfileRows {
 public:
     // True when profile conversion is on for this thread and `tif` holds
-    // contiguous CMYK (8 or 16 bits a sample) or Lab (CIELAB or ICCLAB, 8
-    // bits) samples with no extra ones, and a transform through its profile
+    // contiguous CMYK or Lab (CIELAB or ICCLAB) samples of 8 or 16 bits
+    // with no extra ones, and a transform through its profile
     // (else the standard one) can be made. Nothing is allocated yet.
     bool Open(TIFF* tif, PixelOut out);
 
@@ -38,7 +38,7 @@ private:
     TIFF* tif_ = nullptr;
     SrgbTransform transform_;
     PixelOut out_ = PixelOut::Bgr;
-    bool signedAb_ = false;  // CIELAB: a and b as signed bytes
+    bool signedAb_ = false;  // CIELAB: a and b signed, L up to 0xFFFF in 16 bits
     bool tiled_ = false;
     uint32_t width_ = 0, height_ = 0, tileWidth_ = 0, tileHeight_ = 0;
     uint32_t row_ = 0, bandTop_ = 0;

@@ -171,10 +171,11 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
     Bytes lab4(size);
     cmsSaveProfileToMem(labProfile, lab4.data(), &size);
     cmsCloseProfile(labProfile);
-    // Smooth inks (0: no ink), as TIFF stores them, also in 16 bits; Lab in the ICC encoding
-    // and as TIFF's CIELAB (a and b signed).
+    // Smooth inks (0: no ink), as TIFF stores them, also in 16 bits; Lab in the ICC encoding, as
+    // TIFF's CIELAB (a and b signed; L up to 0xFFFF in 16 bits) and as lcms2's doubles.
     const int w = 48, h = 32;
-    Bytes inks(w * h * 4), adobe(inks.size()), inks16(inks.size() * 2), lab(w * h * 3), cielab(lab.size());
+    Bytes inks(w * h * 4), adobe(inks.size()), inks16(inks.size() * 2), lab(w * h * 3), cielab(lab.size()),
+        cielab16(lab.size() * 2), labDouble(lab.size() * 8);
     for (int i = 0; i < w * h; ++i) {
         const int x = i % w, y = i / w;
         for (int c = 0; c < 4; ++c) {
@@ -183,12 +184,13 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
             const uint16_t deep = uint16_t(inks[i * 4 + c] * 257 + x * 3);
             std::memcpy(&inks16[(i * 4 + c) * 2], &deep, 2);
         }
-        const uint8_t l = uint8_t(40 + x * 4), a = uint8_t(128 + (x * 5 + y * 3) % 100 - 50),
-                      b = uint8_t(128 + (y * 6 + x) % 120 - 60);
-        for (const auto& [at, into] : {std::pair{0, &lab}, {1, &cielab}}) {
-            (*into)[i * 3] = l, (*into)[i * 3 + 1] = uint8_t(a ^ (at << 7)),
-                        (*into)[i * 3 + 2] = uint8_t(b ^ (at << 7));
-        }
+        const int l = 40 + x * 4, a = (x * 5 + y * 3) % 100 - 50, b = (y * 6 + x) % 120 - 60;
+        const uint8_t icc8[3] = {uint8_t(l), uint8_t(a + 128), uint8_t(b + 128)},
+                      tiff8[3] = {uint8_t(l), uint8_t(a), uint8_t(b)};
+        const uint16_t tiff16[3] = {uint16_t(l * 257), uint16_t(a * 256), uint16_t(b * 256)};
+        const double exact[3] = {l * 100.0 / 255, double(a), double(b)};
+        std::memcpy(&lab[i * 3], icc8, 3), std::memcpy(&cielab[i * 3], tiff8, 3);
+        std::memcpy(&cielab16[i * 6], tiff16, 6), std::memcpy(&labDouble[i * 24], exact, 24);
     }
     // JPEGs as libjpeg-turbo writes them; lcms2 gets the samples they decode to.
     const auto jpeg = [&](const Bytes& samples, int format, const Bytes& icc, Bytes& decoded) {
@@ -210,8 +212,9 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
     TiffLayout cmyk16 = cmykTiff, cmykWithProfile = cmykTiff, labTiff = cmykTiff;
     cmyk16.bits = 16, cmyk16.tiled = true, cmykWithProfile.icc = profile;
     labTiff.channels = 3, labTiff.photometric = PHOTOMETRIC_CIELAB, labTiff.tiled = true;
-    TiffLayout iccLab = labTiff;
+    TiffLayout iccLab = labTiff, lab16 = labTiff;
     iccLab.photometric = PHOTOMETRIC_ICCLAB, iccLab.tiled = false, iccLab.icc = lab4;
+    lab16.bits = 16, lab16.tiled = false;
     const struct {
         const char* name;
         Bytes file;
@@ -225,9 +228,10 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
          plainDecoded},
         {"CMYK TIFF with its profile", TiffOf(cmykWithProfile, inks), profile, TYPE_CMYK_8, inks},
         {"CMYK TIFF, standard profile", TiffOf(cmykTiff, inks), standard, TYPE_CMYK_8, inks},
-        {"16-bit tiled CMYK TIFF", TiffOf(cmyk16, inks16), standard, TYPE_CMYK_16, inks16},
+        {"16-bit tiled CMYK TIFF, standard profile", TiffOf(cmyk16, inks16), standard, TYPE_CMYK_16, inks16},
         {"tiled CIELAB TIFF", TiffOf(labTiff, cielab), lab4, TYPE_Lab_8, lab},
         {"ICCLAB TIFF with its profile", TiffOf(iccLab, lab), lab4, TYPE_Lab_8, lab},
+        {"16-bit CIELAB TIFF", TiffOf(lab16, cielab16), lab4, TYPE_Lab_DBL, labDouble},
         {"Lab JPEG with its profile", jpeg(lab, TJPF_RGB, lab4, labDecoded), lab4, TYPE_Lab_8, labDecoded},
     };
     TempDir dir;
@@ -246,7 +250,7 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
         // Through the profile within 2 levels mean, the whole picture and its streamed reduction.
         for (const bool managed : {true, false}) {
             kx::SetCmykThroughProfile(managed);
-            // The classic mode does not read ICCLAB.
+            // The classic mode reads neither ICCLAB nor 16-bit CMYK.
             const double whole =
                 kx::LoadPicture(dir / "in", got, metadata, true) ? MeanDifference(got, wanted) : 255;
             const bool streams =
