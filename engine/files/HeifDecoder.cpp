@@ -10,6 +10,7 @@
 
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
+#include "engine/files/HeifBoxes.h"
 #include "engine/files/HeifHandles.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/ModernDecoders.h"
@@ -78,6 +79,9 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         // A grid or crop may make the coded picture larger than the shown one.
         const bool coded = codedWidth > 0 && codedHeight > 0;
         if (coded && !SizeAccepted(codedWidth, codedHeight, file.size())) return false;
+        // A grid or overlay makes a picture of the size its own data declares,
+        // which libheif allocates whatever the size above says.
+        if (!HeifDerivedSizesFit(file, codedWidth, codedHeight)) return false;
 
         // libheif holds the decoded planes (up to 4:4:4, 1 or 2 bytes a
         // sample), the codec its own frame, and the conversion the

@@ -250,9 +250,23 @@ TEST(ModernFormats, HostileFilesAreRefused)
         for (const size_t keep : {size_t{8}, size_t{16}, bytes.size() / 2, bytes.size() - 1})
             cases.push_back(
                 {name + "-cut-to-" + std::to_string(keep), Bytes(bytes.begin(), bytes.begin() + keep)});
+    // A fuzzer's find: a grid (40 x 24 in "ispe" and in its header in "idat", at 0x63) of one 64 x 64
+    // tile typed an overlay whose data declares far more. With a coded tile ('hvc1') it is sound.
+    const Bytes found = kxtest::ReadFileBytes(std::string(KX_TEST_DATA_DIR) +
+                                              "/fuzz-regressions/heif-overlay-tile-larger-than-grid");
+    Bytes grid = found;
+    std::memcpy(&*std::search(grid.begin(), grid.end(), "iovl", "iovl" + 4), "hvc1", 4);
+    kx::cDIBSection tiled;
+    ASSERT_TRUE(kx::DecodeHeif(grid, tiled));
+    EXPECT_EQ(std::pair(tiled.Width(), tiled.Height()), std::pair(40, 24));
     // Plausible claims over a 4 MiB limit: refused before anything of their size is made, with
-    // what the surface and the library's buffers (raster, canvases, planes) come to.
+    // what the surface and the library's buffers (raster, canvases, planes) come to; and
+    // derived pictures larger than the picture, before libheif allocates them.
     const std::pair<std::string, Bytes> overBudget[] = {
+        {"corrupt HEIF data: its overlay makes 13632 x 62770 pixels of a 40 x 24 picture", found},
+        {"corrupt HEIF data: its grid makes 10240 x 6144 pixels of a 40 x 24 picture",
+         Patched(Patched(grid, 0x63, 10240, 2, true), 0x65, 6144, 2, true)},
+        {"corrupt HEIF data: the grid's data lies outside the file", Patched(grid, 0x9B, 9, 4, true)},
         {"this picture needs 11 MB, more than the 4 MB memory limit", tiffSized(1024, 1024)},
         {"this picture needs 12 MB, more than the 4 MB memory limit",
          Patched(Patched(anim, 24, 1023, 3, false), 27, 1023, 3, false)},  // canvas side - 1
