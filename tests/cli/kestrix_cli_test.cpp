@@ -595,10 +595,13 @@ TEST_F(Cli, ASignalledBatchFinishesThePicturesUnderWayAndLeavesNoTemporaryFile)
             EXPECT_EQ(name.ends_with(".jpg") ? kxtest::DecodeJpegFile(resized + "/" + name).width : 0, 320)
                 << name;
     };
-    // Waiting on standard input once the signals are taken (blocked, for the thread that waits).
+    // Waiting on standard input once kestrix took the signals (blocked, for the thread that waits).
     const std::function<bool(pid_t)> reading = [](pid_t child) {
-        return Text(kxtest::ReadFileBytes("/proc/" + std::to_string(child) + "/status"))
-                   .find("SigBlk:\t0000000000004003") != std::string::npos;
+        const std::string status = Text(kxtest::ReadFileBytes("/proc/" + std::to_string(child) + "/status"));
+        const size_t at = status.find("SigBlk:");
+        const unsigned long taken = 1ul << (SIGHUP - 1) | 1ul << (SIGINT - 1) | 1ul << (SIGTERM - 1);
+        return status.starts_with("Name:\tkestrix\n") && at != std::string::npos &&
+               (std::stoul(status.substr(at + 7), nullptr, 16) & taken) == taken;
     };
     const struct {
         std::string line, folder, said;  // no folder: nothing is written
