@@ -246,7 +246,6 @@ bool StandardStreams::Finish()
     if (pipe_ >= 0) ::close(pipe_);
     pipe_ = -1;
     if (copy_.joinable()) {
-        const kx::batch::ExitOnInterrupt waiting;  // the output is made; only the copy is left
         copy_.join();
         if (!copied_) std::cerr << "kestrix: standard output: " << std::strerror(errno) << '\n';
     }
