@@ -22,7 +22,7 @@ bench_median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] 
 bench_tools()
 {
     for tool in make_folder floor; do
-        [ "$WORK/$tool" -nt "$1/peers/$tool.cpp" ] ||
+        [ -n "$(find "$WORK/$tool" -newer "$1/peers/$tool.cpp" 2>/dev/null)" ] ||
             c++ -O2 -std=c++20 -pthread -o "$WORK/$tool" "$1/peers/$tool.cpp" -lturbojpeg -lgif -lpng -lwebp
     done
 }
