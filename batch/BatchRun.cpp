@@ -398,9 +398,20 @@ bool RunFiles(const FileList& files, const Job& job, Engine& engine, Observer& o
 
 namespace {
 std::atomic<int> stopSignal{0};
+std::atomic<int> exitAtOnce{0};  // ExitOnInterrupt objects alive
 }  // namespace
 
 int StopSignal() { return stopSignal.load(); }
+
+int StoppedStatus() { return 128 + (StopSignal() != 0 ? StopSignal() : SIGINT); }
+
+ExitOnInterrupt::ExitOnInterrupt()
+{
+    ++exitAtOnce;
+    if (StopSignal() != 0) ::_exit(StoppedStatus());
+}
+
+ExitOnInterrupt::~ExitOnInterrupt() { --exitAtOnce; }
 
 void StopOnInterrupt(std::atomic<bool>& stop, const char* notice)
 {
@@ -414,6 +425,7 @@ void StopOnInterrupt(std::atomic<bool>& stop, const char* notice)
             if (sigwait(&interrupt, &signal) != 0) continue;
             int none = 0;
             stopSignal.compare_exchange_strong(none, signal);
+            if (exitAtOnce.load() > 0) ::_exit(StoppedStatus());
             stop = true;
             [[maybe_unused]] const auto written = ::write(STDERR_FILENO, notice, std::strlen(notice));
         }

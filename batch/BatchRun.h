@@ -241,10 +241,26 @@ std::optional<FileResult> RefusedCollision(const FileList& files, const FileTask
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread (call it before
 // starting any other thread, so all inherit the mask) and raises `stop` when
 // one arrives, after writing `notice` to standard error. Engine calls are
-// never interrupted.
+// never interrupted: the pictures under way are finished, so no output is
+// left half written and no temporary file stays.
 void StopOnInterrupt(std::atomic<bool>& stop, const char* notice);
 
 // The first signal that raised the stop flag, 0 before one did.
 int StopSignal();
+
+// The exit status of a run the stop flag ended: 128 + that signal (130 for
+// Ctrl-C when none was recorded, 143 for SIGTERM, 129 for SIGHUP).
+int StoppedStatus();
+
+// While one lives, a signal ends the process at once with StoppedStatus(),
+// as does one that came before: for waits on a stream (standard input),
+// when no file is being written.
+class ExitOnInterrupt {
+public:
+    ExitOnInterrupt();
+    ~ExitOnInterrupt();
+    ExitOnInterrupt(const ExitOnInterrupt&) = delete;
+    ExitOnInterrupt& operator=(const ExitOnInterrupt&) = delete;
+};
 
 }  // namespace kx::batch

@@ -3,7 +3,6 @@
 #include "cli/Batch.h"
 
 #include <sched.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -298,7 +297,7 @@ public:
             json_->Finish(std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - start_)
                               .count());
-        if (!complete) return 128 + (kx::batch::StopSignal() != 0 ? kx::batch::StopSignal() : SIGINT);
+        if (!complete) return kx::batch::StoppedStatus();
         return failures_.empty() ? kExitSuccess : kExitFailure;
     }
 

@@ -445,6 +445,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
             }
         }
         action = [job, run, files]() mutable {
+            run.Stop = &StopOnSignals();
             Files settings = job->files;
             settings.output = (files.Destination.empty() ? "" : files.Destination + "/") + files.Outputs[0];
             if (!files.Destination.empty()) {
@@ -469,7 +470,7 @@ void AddResizeCommand(CLI::App& app, Action& action, const ResizeCommand& defini
                 return modern && files.Names.size() > 1 ? kx::batch::RefusedCollision(files, task, true)
                                                         : std::nullopt;
             });
-            return streams.Finish() ? observer.status : kExitFailure;
+            return streams.Finish() ? StoppedOr(observer.status) : kExitFailure;
         };
     });
 }

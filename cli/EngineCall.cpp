@@ -1,6 +1,7 @@
 // Engine calls of the command-line tool.
 #include "cli/EngineCall.h"
 
+#include "batch/BatchRun.h"
 #include "batch/PrintableName.h"
 #include "cli/Arguments.h"
 #include "common/PictureFormats.h"
@@ -213,6 +214,7 @@ bool StandardStreams::Use(std::string& input, std::string& output)
         input = StdinPath() = FdPath(STDIN_FILENO);
         if (::fstat(STDIN_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) {
             memory_ = ::memfd_create("kestrix-stdin", MFD_CLOEXEC);
+            const kx::batch::ExitOnInterrupt waiting;  // nothing is written yet
             if (memory_ < 0 || !Copy(STDIN_FILENO, memory_)) {
                 std::cerr << "kestrix: standard input: " << std::strerror(errno) << '\n';
                 return false;
@@ -250,9 +252,19 @@ bool StandardStreams::Finish()
     return copied_;
 }
 
+const std::atomic<bool>& StopOnSignals()
+{
+    static std::atomic<bool> stop{false};
+    kx::batch::StopOnInterrupt(stop, "\nkestrix: stopping: finishing the picture under way\n");
+    return stop;
+}
+
+int StoppedOr(int status) { return kx::batch::StopSignal() != 0 ? kx::batch::StoppedStatus() : status; }
+
 int RunEngineMethod(const Files& files,
                     const std::function<KestrixBool(cKestrix*, const char* in, const char* out)>& method)
 {
+    StopOnSignals();
     const EngineObject engine = OpenEngine(files);
     if (!engine.object) return engine.status;
     StandardStreams streams;
@@ -261,7 +273,7 @@ int RunEngineMethod(const Files& files,
     const bool done = method(engine.object.get(), input.c_str(), output.c_str()) == KESTRIX_TRUE;
     PrintWarnings(input);
     if (!streams.Finish()) return kExitFailure;
-    if (done) return kExitSuccess;
+    if (done) return StoppedOr(kExitSuccess);
     Files resolved = files;
     resolved.input = input;
     resolved.output = output;

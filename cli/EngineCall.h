@@ -2,6 +2,7 @@
 // the tool's messages and exit status.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -106,6 +107,16 @@ private:
 // `path` as messages show it: "standard input" or "standard output" for
 // the paths StandardStreams gave, else kx::batch::PrintableName.
 std::string ShownName(const std::string& path);
+
+// Ctrl-C, SIGTERM and SIGHUP stop a command as they stop a batch: the
+// picture under way is finished (its output whole, no temporary file left),
+// no other is started, and the command ends with 130, 143 or 129 (see
+// StoppedOr). A wait on standard input ends at once. Call it before any
+// thread starts; gives the flag a signal raises.
+const std::atomic<bool>& StopOnSignals();
+
+// `status`, or the exit status of a command a signal stopped.
+int StoppedOr(int status);
 
 // Calls `method` on a fresh engine object set to write files.format, with
 // the paths of the input and output to open: kExitSuccess when it returns

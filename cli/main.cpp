@@ -4,7 +4,7 @@
 //   kestrix batch FOLDER [options]
 //
 // Exit status: 0 done, 1 the engine method failed, 2 the command line was
-// wrong (batch: also 130 when stopped by Ctrl-C).
+// wrong, 128 + the signal when stopped by Ctrl-C, SIGTERM or SIGHUP.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -124,7 +124,9 @@ void Describe(CLI::App& app)
                     "BMP, HEIC/HEIF, AVIF, WebP or TIFF) and writes the result as a JPEG file (or PNG, WebP "
                     "or AVIF with --format).");
     app.footer("Run 'kestrix SUB-COMMAND --help' for its options and an example.\n"
-               "Exit status: 0 done, 1 the picture could not be processed, 2 a usage error.");
+               "Exit status: 0 done, 1 the picture could not be processed, 2 a usage error,\n"
+               "130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the picture under way\n"
+               "is finished first).");
     app.set_version_flag("--version", kx::cli::VersionText,
                          "Print the version of kestrix and of the picture libraries it uses, and exit");
     // At most one; a missing one is reported after parsing, so that a

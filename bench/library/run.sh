@@ -19,9 +19,10 @@ kestrix=$(realpath "${1:?usage: bench/library/run.sh path/to/kestrix}")
 here=$(cd "$(dirname "$0")" && pwd)
 COUNT=${COUNT:-20000} FOLDERS=${FOLDERS:-200} SIZE=${SIZE:-800x600} RUNS=${RUNS:-1} DISTINCT=${DISTINCT:-100}
 work=${WORK:-/tmp/kestrix-library-bench}
-mkdir -p "$work"
-c++ -O2 -std=c++20 -o "$work/make_folder" "$here/../peers/make_folder.cpp" -lturbojpeg -lgif
-c++ -O2 -std=c++20 -pthread -o "$work/floor" "$here/../peers/floor.cpp" -lturbojpeg -lgif
+mkdir -p "$work" && work=$(cd "$work" && pwd)
+WORK=$work
+. "$here/../timing.sh"
+bench_tools "$here/.."
 
 recipe="$COUNT $FOLDERS $SIZE $DISTINCT $(md5sum < "$here/../peers/make_folder.cpp")"
 if [[ "$(cat "$work/recipe" 2>/dev/null)" != "$recipe" ]]; then
@@ -47,7 +48,6 @@ fi
 
 # seconds peak-kB of one command line, the median over RUNS; `before` runs
 # first, untimed, each time.
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 measure() {
     local before=$1; shift
     local times=() peaks=()
@@ -60,7 +60,7 @@ measure() {
         times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')")
         peaks+=("$(cat "$work/peak")")
     done
-    echo "$(printf '%s\n' "${times[@]}" | median) $(printf '%s\n' "${peaks[@]}" | median)"
+    echo "$(printf '%s\n' "${times[@]}" | bench_median) $(printf '%s\n' "${peaks[@]}" | bench_median)"
 }
 clean='rm -rf "$work/out"; mkdir -p "$work/out"; sync'
 k="'$kestrix' batch"

@@ -21,35 +21,18 @@ J=${J:-$(nproc)}
 WIDTH=${SIZE%x*}
 HEIGHT=${SIZE#*x}
 
-mkdir -p "$WORK"
-[ -x "$WORK/make_folder" ] || c++ -O2 -std=c++20 -o "$WORK/make_folder" "$HERE/make_folder.cpp" -lturbojpeg -lgif
-[ -x "$WORK/floor" ] || c++ -O2 -std=c++20 -pthread -o "$WORK/floor" "$HERE/floor.cpp" -lturbojpeg -lgif
+mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
+. "$HERE/../timing.sh"
+bench_tools "$HERE/.."
 PHOTOS=$WORK/photos
-RECIPE="$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")"
-if [ "$(cat "$WORK/recipe" 2>/dev/null)" != "$RECIPE" ]; then
-    rm -rf "$PHOTOS" && mkdir -p "$PHOTOS"
+bench_remake "$PHOTOS" "$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")" \
     "$WORK/make_folder" "$PHOTOS" "$COUNT" "$WIDTH" "$HEIGHT"
-    echo "$RECIPE" > "$WORK/recipe"
-fi
 FILES=$(cd "$PHOTOS" && ls *.jpg *.bmp *.gif)
 OUT=$WORK/out
-
+bench_before() { rm -rf "$OUT" && mkdir -p "$OUT"; }
 # median TOOL COMMAND...: prints the median wall time of RUNS runs.
-median()
-{
-    tool=$1
-    shift
-    times=
-    i=0
-    while [ $i -lt "$RUNS" ]; do
-        rm -rf "$OUT" && mkdir -p "$OUT"
-        (cd "$PHOTOS" && /usr/bin/time -f "%e" -o "$WORK/time.txt" "$@" >/dev/null 2>"$WORK/err.txt") ||
-            { echo "modern.sh: $tool failed:" >&2; cat "$WORK/err.txt" >&2; exit 1; }
-        times="$times $(cat "$WORK/time.txt")"
-        i=$((i + 1))
-    done
-    echo $times | tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
+median() { bench_cell "$@" && echo "$WALL"; }
+cd "$PHOTOS"
 
 export KESTRIX OUT FILES J
 

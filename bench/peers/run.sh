@@ -23,61 +23,38 @@ WIDTH=${SIZE%x*}
 HEIGHT=${SIZE#*x}
 
 [ -x "$KESTRIX" ] || { echo "run.sh: no kestrix program at $KESTRIX" >&2; exit 1; }
-if ! command -v mogrify >/dev/null || ! command -v gm >/dev/null || ! command -v vipsthumbnail >/dev/null; then
-    apt-get install -y -q imagemagick graphicsmagick libvips-tools >/dev/null
-fi
-[ -x /usr/bin/time ] || apt-get install -y -q time >/dev/null
+mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
+. "$HERE/../timing.sh"
+bench_need mogrify imagemagick
+bench_need gm graphicsmagick
+bench_need vipsthumbnail libvips-tools
+bench_tools "$HERE/.."
 
-mkdir -p "$WORK"
-c++ -O2 -std=c++20 -o "$WORK/make_folder" "$HERE/make_folder.cpp" -lturbojpeg -lgif
-c++ -O2 -std=c++20 -pthread -o "$WORK/floor" "$HERE/floor.cpp" -lturbojpeg -lgif
-
-# The folder is made again only when its recipe changed.
 PHOTOS=$WORK/photos
-RECIPE="$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")"
-if [ "$(cat "$WORK/recipe" 2>/dev/null)" != "$RECIPE" ]; then
-    rm -rf "$PHOTOS" && mkdir -p "$PHOTOS"
+bench_remake "$PHOTOS" "$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")" \
     "$WORK/make_folder" "$PHOTOS" "$COUNT" "$WIDTH" "$HEIGHT"
-    echo "$RECIPE" > "$WORK/recipe"
-fi
 FILES=$(cd "$PHOTOS" && ls *.jpg *.bmp *.gif)
 PICTURES=$(echo "$FILES" | wc -w)
 OUT=$WORK/out
 RESULTS=$WORK/results.txt
 : > "$RESULTS"
+bench_before() { rm -rf "$OUT" "$PHOTOS/Resized" && mkdir -p "$OUT"; }
 
 # time_cell TOOL JOB THREADS COMMAND...: RUNS timed runs into an empty $OUT;
-# appends "TOOL JOB THREADS median_seconds peak_kilobytes" to $RESULTS.
+# appends "TOOL JOB THREADS median_seconds peak_megabytes" to $RESULTS.
 time_cell()
 {
     tool=$1 job=$2 threads=$3
     shift 3
-    times=
-    peak=0
-    i=0
-    while [ $i -lt "$RUNS" ]; do
-        rm -rf "$OUT" "$PHOTOS/Resized" && mkdir -p "$OUT"
-        (cd "$PHOTOS" && /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>"$WORK/err.txt") ||
-            { echo "run.sh: $tool failed:" >&2; cat "$WORK/err.txt" >&2; exit 1; }
-        read -r seconds kilobytes < "$WORK/time.txt"
-        times="$times $seconds"
-        [ "$kilobytes" -gt "$peak" ] && peak=$kilobytes
-        i=$((i + 1))
-    done
+    bench_cell "$tool" "$@"
     written=$(ls "$OUT" "$PHOTOS/Resized" 2>/dev/null | grep -c '\.jpg$' || true)
     [ "$written" -eq "$PICTURES" ] || { echo "run.sh: $tool wrote $written of $PICTURES pictures" >&2; exit 1; }
-    median=$(echo $times | tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
-    echo "$tool $job $threads $median $peak" >> "$RESULTS"
-    printf '  %-14s %-9s %-5s %7.2f s %7.0f MB\n' "$tool" "$job" "$threads" "$median" "$((peak / 1024))" >&2
+    echo "$tool $job $threads $WALL $PEAK" >> "$RESULTS"
+    printf '  %-14s %-9s %-5s %7.2f s %7d MB\n' "$tool" "$job" "$threads" "$WALL" "$PEAK" >&2
 }
 
-# How many cores are really free: a busy loop alone, then one per core at
-# once. On a loaded machine the "all" rows mean little.
-spin() { awk 'BEGIN { for (i = 0; i < 3e7; i++) s += i }'; }
-now() { date +%s.%N; }
-t0=$(now); spin; t1=$(now)
-i=0; while [ $i -lt "$CORES" ]; do spin & i=$((i + 1)); done; wait; t2=$(now)
-FREE=$(echo "$t0 $t1 $t2 $CORES" | awk '{ printf "%.1f", $4 * ($2 - $1) / ($3 - $2) }')
+cd "$PHOTOS"
+FREE=$(bench_free_cores)
 
 echo "Folder: $PICTURES pictures of ${WIDTH}x$HEIGHT ($COUNT JPEG, 2 BMP, 2 GIF) in $PHOTOS; $CORES cores;" \
      "median of $RUNS runs; about $FREE of $CORES cores free" >&2
@@ -116,7 +93,7 @@ awk -v cores="$CORES" -v mp="$((WIDTH * HEIGHT))" '
             key = tools[i] " " jobs[a] " " threads[b]
             ref = t["kestrix " jobs[a] " " threads[b]]
             printf "| %s | %s | %s | %.2f | %.0f | %.2f |\n", tools[i], jobs[a], threads[b] == "all" ? cores : 1,
-                   t[key], m[key] / 1024, (ref > 0 ? t[key] / ref : 0)
+                   t[key], m[key], (ref > 0 ? t[key] / ref : 0)
         }
         printf "\n"
         for (a = 1; a <= 2; a++) {
@@ -124,7 +101,7 @@ awk -v cores="$CORES" -v mp="$((WIDTH * HEIGHT))" '
             printf "%s: kestrix 1 -> %d workers %.2fx; kestrix / floor %.2f (1 thread), %.2f (all); " \
                    "peak %.0f MB (bound: %d decoded pictures + 64 MB = %.0f MB)\n",
                    j, cores, t["kestrix " j " 1"] / t["kestrix " j " all"], t["kestrix " j " 1"] / t["floor " j " 1"],
-                   t["kestrix " j " all"] / t["floor " j " all"], m["kestrix " j " all"] / 1024, cores,
+                   t["kestrix " j " all"] / t["floor " j " all"], m["kestrix " j " all"], cores,
                    cores * mp * 3 / 1048576 + 64
         }
     }' "$RESULTS"

@@ -17,8 +17,9 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 BUILD=$(realpath "${1:-$HERE/../../build}")
 RUNS=${RUNS:-15}
 WORK=${WORK:-/tmp/kestrix-streams}
-mkdir -p "$WORK"
-[ -x "$WORK/make_folder" ] || c++ -O2 -std=c++20 -o "$WORK/make_folder" "$HERE/../peers/make_folder.cpp" -lturbojpeg -lgif
+mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
+. "$HERE/../timing.sh"
+bench_tools "$HERE/.."
 if [ ! -f "$WORK/photo.jpg" ]; then
     rm -rf "$WORK/made" && mkdir -p "$WORK/made"
     "$WORK/make_folder" "$WORK/made" 1 4032 3024
@@ -34,7 +35,7 @@ timed()
     awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$WORK/time"
 }
 # median COLUMN: the median of that column of the lines read.
-median() { awk "{ print \$$1 }" | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+median() { awk "{ print \$$1 }" | bench_median; }
 
 K="cat '$PHOTO' | '$BUILD/cli/kestrix' max-width - - 640 --format jpeg --quality 90 > '$WORK/k.jpg'"
 V="cat '$PHOTO' | vips thumbnail_source '[descriptor=0]' '.jpg[Q=90]' 640 > '$WORK/v.jpg'"

@@ -566,21 +566,23 @@ TEST_F(Cli, SharedFoldersNeitherLeakNorRedirectNorDestroyAnything)
     }
 }
 
-// SIGTERM stops a batch as Ctrl-C does: the pictures under way finish and no temporary
-// file stays. After a SIGKILL the next run clears this host's dead temporary files only.
+// SIGTERM stops a batch, and a command over many pictures, as Ctrl-C does: the pictures under
+// way finish and no temporary file stays; a wait on standard input ends at once. After a
+// SIGKILL the next run clears this host's dead temporary files only.
 TEST_F(Cli, ASignalledBatchFinishesThePicturesUnderWayAndLeavesNoTemporaryFile)
 {
     for (int i = 0; i < 60; ++i) Add("1600x1200", "photos/p" + std::to_string(10 + i) + ".jpg");
-    const std::string resized = dir / "photos/Resized";
+    const std::string batch = "exec \"$KESTRIX\" batch photos --max-width 320 -j 2 ";
+    std::string resized = dir / "photos/Resized";
     // Signalled once the first picture is out, or as told (a bound, not a timing).
-    const auto started = [&](const std::string& line, const std::function<bool()>& ready) {
-        const pid_t child = Spawn("exec \"$KESTRIX\" batch photos --max-width 320 -j 2 " + line);
-        for (int ms = 0; ms < 60000 && !ready(); ++ms) ::usleep(1000);
+    const auto started = [&](const std::string& line, const std::function<bool(pid_t)>& ready) {
+        const pid_t child = Spawn(line);
+        for (int ms = 0; ms < 60000 && !ready(child); ++ms) ::usleep(1000);
         return child;
     };
     // The folder holds its settings record from the start: wait for a picture, looking at names
     // only, as temporary files come and go meanwhile.
-    const auto written = [&] {
+    const auto written = [&](pid_t) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(resized, error))
             if (entry.path().extension() == ".jpg") return true;
@@ -593,17 +595,41 @@ TEST_F(Cli, ASignalledBatchFinishesThePicturesUnderWayAndLeavesNoTemporaryFile)
             EXPECT_EQ(name.ends_with(".jpg") ? kxtest::DecodeJpegFile(resized + "/" + name).width : 0, 320)
                 << name;
     };
-    const pid_t child = started("", written);
-    ASSERT_GT(child, 0);
-    const auto signalled = std::chrono::steady_clock::now();
-    ASSERT_EQ(::kill(child, SIGTERM), 0);
-    const Outcome run = Wait(child);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
-    EXPECT_EQ(std::tuple(run.status, run.out.find("Stopped: ") != std::string::npos), std::tuple(143, true));
-    expectWhole(60);
+    // Waiting on standard input once kestrix took the signals (blocked, for the thread that waits).
+    const std::function<bool(pid_t)> reading = [](pid_t child) {
+        const std::string status = Text(kxtest::ReadFileBytes("/proc/" + std::to_string(child) + "/status"));
+        const size_t at = status.find("SigBlk:");
+        const unsigned long taken = 1ul << (SIGHUP - 1) | 1ul << (SIGINT - 1) | 1ul << (SIGTERM - 1);
+        return status.starts_with("Name:\tkestrix\n") && at != std::string::npos &&
+               (std::stoul(status.substr(at + 7), nullptr, 16) & taken) == taken;
+    };
+    const struct {
+        std::string line, folder, said;  // no folder: nothing is written
+        int signal, status;
+    } stops[] = {
+        {batch, "photos/Resized", "Stopped: ", SIGTERM, 143},
+        {"exec \"$KESTRIX\" max-width -o small photos/*.jpg 320", "small", "the picture under way", SIGTERM,
+         143},
+        {"mkfifo in; sleep 20 >in & exec \"$KESTRIX\" max-width - out.jpg 320 <in", "", "", SIGHUP, 129},
+    };
+    for (const auto& stop : stops) {
+        resized = dir / stop.folder;
+        const pid_t child = started(stop.line, stop.folder.empty() ? reading : written);
+        ASSERT_GT(child, 0);
+        const auto signalled = std::chrono::steady_clock::now();
+        ASSERT_EQ(::kill(child, stop.signal), 0);
+        const Outcome run = Wait(child);
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10)) << stop.line;
+        EXPECT_EQ(std::tuple(run.status, (run.out + run.err).find(stop.said) != std::string::npos),
+                  std::tuple(stop.status, true))
+            << stop.line;
+        if (!stop.folder.empty()) expectWhole(60);
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.jpg"));
 
+    resized = dir / "photos/Resized";
     fs::remove_all(resized);
-    const pid_t killed = started("", written);
+    const pid_t killed = started(batch, written);
     ASSERT_EQ(::kill(killed, SIGKILL), 0);
     Wait(killed);
     char host[256] = {};
@@ -611,7 +637,7 @@ TEST_F(Cli, ASignalledBatchFinishesThePicturesUnderWayAndLeavesNoTemporaryFile)
     const std::string dead = resized + "/.kestrix-" + host + "-999999999-0.tmp",
                       elsewhere = resized + "/.kestrix-other." + host + "-1-0.tmp";
     for (const std::string& name : {dead, elsewhere}) kxtest::WriteFileBytes(name, {1, 2});
-    const pid_t hungUp = started("--skip-existing", [&] { return !fs::exists(dead); });
+    const pid_t hungUp = started(batch + "--skip-existing", [&](pid_t) { return !fs::exists(dead); });
     ASSERT_EQ(::kill(hungUp, SIGHUP), 0);
     EXPECT_EQ(Wait(hungUp).status, 129);
     EXPECT_EQ(std::tuple(fs::exists(dead), fs::exists(elsewhere)), std::tuple(false, true));
