@@ -48,11 +48,16 @@ struct Picture {
     }
 };
 
+// Every format but BMP carries this XMP packet.
+const std::string kXmpText = "<x:xmpmeta/>";
+const Bytes kXmp(kXmpText.begin(), kXmpText.end());
+
 Bytes JpegFile(const Picture& p, int orientation)
 {
     const Bytes exif =
         kxtest::Segment(0xE1, std::string("Exif\0\0", 6), kxtest::OrientationTiff(orientation, true));
-    return kxtest::WithSegments(kxtest::JpegOf(p.image), exif);
+    const Bytes xmp = kxtest::Segment(0xE1, std::string("http://ns.adobe.com/xap/1.0/\0", 29), kXmp);
+    return kxtest::WithSegments(kxtest::JpegOf(p.image), kxtest::Concat({exif, xmp}));
 }
 
 Bytes PngFile(const Picture& p, int)
@@ -60,6 +65,9 @@ Bytes PngFile(const Picture& p, int)
     kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
                           static_cast<uint8_t>(p.alpha ? 6 : 2)};
     for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
+    // XMP as compressed international text: keyword, compressed, method 0, no language.
+    const std::string keyword("XML:com.adobe.xmp\0\1\0\0\0", 22);
+    png.chunks = {{"iTXt", kxtest::Concat({{keyword.begin(), keyword.end()}, kxtest::Deflate(kXmp)})}};
     return kxtest::Png(png);
 }
 
@@ -88,9 +96,11 @@ Bytes WebpFile(const Picture& p, int)
     const WebPData image{encoded, size};
     WebPMux* mux = WebPMuxCreate(&image, 1);
     const Bytes icc = kxtest::IccProfile(132, "RGB "), exif = kxtest::OrientationTiff(1, true);
-    const WebPData iccChunk{icc.data(), icc.size()}, exifChunk{exif.data(), exif.size()};
+    const WebPData iccChunk{icc.data(), icc.size()}, exifChunk{exif.data(), exif.size()},
+        xmpChunk{kXmp.data(), kXmp.size()};
     WebPMuxSetChunk(mux, "ICCP", &iccChunk, 1);
     WebPMuxSetChunk(mux, "EXIF", &exifChunk, 1);
+    WebPMuxSetChunk(mux, "XMP ", &xmpChunk, 1);
     WebPData assembled;
     WebPMuxAssemble(mux, &assembled);
     Bytes file(assembled.bytes, assembled.bytes + assembled.size);
@@ -110,6 +120,7 @@ Bytes TiffFile(const Picture& p, int orientation, bool tiled)
                           TIFFTAG_PHOTOMETRIC};
     const int values[]{p.width, p.height, 8, p.alpha ? 4 : 3, orientation, COMPRESSION_LZW, PHOTOMETRIC_RGB};
     for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
+    TIFFSetField(tif, TIFFTAG_XMLPACKET, static_cast<uint32_t>(kXmp.size()), kXmp.data());
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     if (p.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
     const int channels = p.alpha ? 4 : 3;
@@ -161,7 +172,7 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // Every format, with and without alpha, in each orientation it carries,
 // turned upright or left as stored: the streamed reduction against the whole
 // picture's (decoded, then ResampleLanczos), 120 x 90 to 29 x 22 (a JPEG
-// decodes at 1/2 first), with the same metadata.
+// decodes at 1/2 first), with the same metadata (XMP in every format but BMP).
 // Upright and mirrored pictures give the same bytes (the weights are
 // mirror-symmetric); a quarter-turned one is reduced before it is turned, so
 // its passes swap and the 6-bit rounding between them may differ by one.
@@ -197,6 +208,7 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     EXPECT_EQ(read.IccProfile.size(), format.write == WebpFile ? 132u : 0u);
                     EXPECT_EQ(streamedRead.IccProfile, read.IccProfile);
                     EXPECT_EQ(streamedRead.Exif, read.Exif);
+                    EXPECT_EQ(read.Xmp, format.write == BmpFile ? Bytes{} : kXmp);
                     EXPECT_EQ(streamedRead.Xmp, read.Xmp);
                 }
         }
