@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -152,6 +153,36 @@ void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
     png_bytep exif = nullptr;
     png_uint_32 exifBytes = 0;
     if (png_get_eXIf_1(png, info, &exifBytes, &exif) != 0 && exif) {
+        metadata.Exif.assign(exif, exif + exifBytes);
+        metadata.Orientation = ExifOrientation(metadata.Exif);
+    }
+}
+
+namespace {
+
+bool GuardedReadEnd(png_structp png, png_infop info)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_end(png, info);
+    return true;
+}
+
+}  // namespace
+
+void ReadLatePngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
+{
+    const bool hadExif = !metadata.Exif.empty();
+    // A damaged end loses nothing of the picture, and libpng's words about
+    // it are not the picture's failure: what was read before it counts.
+    const std::string reason = FailureReason();
+    if (!GuardedReadEnd(png, info)) {
+        ClearFailureReason();
+        if (!reason.empty()) SetFailureReason(reason);
+    }
+    png_bytep exif = nullptr;
+    png_uint_32 exifBytes = 0;
+    if (!hadExif && png_get_eXIf_1(png, info, &exifBytes, &exif) != 0 && exif &&
+        CountMorePictureMemory(exifBytes)) {
         metadata.Exif.assign(exif, exif + exifBytes);
         metadata.Orientation = ExifOrientation(metadata.Exif);
     }
@@ -314,15 +345,18 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         std::vector<png_bytep> rows(static_cast<size_t>(height));
         if (!hasAlpha) {
             for (Long y = 0; y < height; ++y) rows[y] = surface.PictureRow(y);
-            return GuardedReadImage(png.get(), rows.data());
+            if (!GuardedReadImage(png.get(), rows.data())) return false;
+        } else {
+            std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
+            for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
+            if (!GuardedReadImage(png.get(), rows.data())) return false;
+            if (alpha && alpha->Create(surface.Width(), surface.Height()))
+                SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
+            else
+                BlendOntoWhite(pixels, rowBytes, channels, surface);
         }
-        std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
-        for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
-        if (!GuardedReadImage(png.get(), rows.data())) return false;
-        if (alpha && alpha->Create(surface.Width(), surface.Height()))
-            SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
-        else
-            BlendOntoWhite(pixels, rowBytes, channels, surface);
+        // The loader turns the picture for an eXIf found after the pixels too.
+        if (metadata) ReadLatePngMetadata(png.get(), info.get(), *metadata);
         return true;
     } catch (...) {
         return false;

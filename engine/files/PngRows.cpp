@@ -133,6 +133,11 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), keepAlpha ? alpha.data() : nullptr,
                      static_cast<Long>(width), &reducer))
         return StreamOutcome::Failed;
+    // The rest of the file may hold the eXIf (older writers put it after the
+    // pixels): its orientation is taken where the reduction allows it.
+    const bool hadExif = !metadata.Exif.empty();
+    ReadLatePngMetadata(s.png, s.info, metadata);
+    if (!hadExif && !reducer.LateOrientation(metadata.Orientation)) return StreamOutcome::WholePicture;
     return StreamOutcome::Done;
 }
 

@@ -39,7 +39,13 @@ inline constexpr size_t kMaxPngXmpBytes = size_t{1} << 20;
 void SkipPngText(png_structp png, std::vector<uint8_t>* xmp);
 
 // The profile (iCCP) and the EXIF block (eXIf) read with the header, and the
-// orientation that block gives; an eXIf after the pixels is not seen.
+// orientation that block gives.
 void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
+
+// After the last row: reads the rest of the file for an eXIf chunk (when
+// none came before the pixels, as older writers place it) and an XMP packet
+// written after them; the orientation is then that eXIf's. A damaged or
+// missing end loses nothing of what was read.
+void ReadLatePngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
 
 }  // namespace kx

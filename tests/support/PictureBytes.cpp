@@ -142,6 +142,7 @@ Bytes Png(const PngLayout& s)
         raw.insert(raw.end(), row.begin(), row.end());
     }
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
+    for (const auto& [type, data] : s.after) PutChunk(png, type, data);
     PutChunk(png, "IEND", {});
     return png;
 }

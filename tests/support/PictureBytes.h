@@ -49,7 +49,7 @@ struct GifLayout {
 };
 Bytes Gif(const GifLayout& layout);
 
-// Signature, IHDR, PLTE, tRNS, the extra chunks, one IDAT and IEND, with checksums.
+// Signature, IHDR, PLTE, tRNS, the extra chunks, one IDAT, those after it and IEND, with checksums.
 struct PngLayout {
     uint32_t width, height;
     uint8_t depth, colourType;
@@ -58,6 +58,7 @@ struct PngLayout {
     Bytes transparency = {};       // tRNS as stored
     std::vector<std::pair<std::string, Bytes>> chunks = {};  // before IDAT
     std::optional<Bytes> data = {};  // IDAT's inflated bytes as given, instead of the filtered rows
+    std::vector<std::pair<std::string, Bytes>> after = {};  // between IDAT and IEND
 };
 Bytes Png(const PngLayout& layout);
 

@@ -244,7 +244,8 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         {"png_20000x20000", GreyPng(20000, 20000, Bytes(20001, 0)), nullptr, 2 * kMiB},
         {"png_over_side_limit", GreyPng(70000, 1, Bytes(70001, 0)), nullptr, 2 * kMiB},
         {"png_ztxt_24MiB", GreyPng(100, 100, rows, {{"zTXt", textBomb}}), nullptr, kMiB, true},
-        // Read with the metadata: an XMP packet inflating past its limit, or damaged, is left out.
+        // Read with the metadata (and the file's end): an XMP packet past its limit, or damaged, is left out.
+        {"pngxmp_end_cut_off", Bytes(goodPng.begin(), goodPng.end() - 12), nullptr, kMiB, true},  // no IEND
         {"pngxmp_24MiB", GreyPng(100, 100, rows, {{"iTXt", xmpBomb}}), nullptr, 3 * kMiB, true},
         {"pngxmp_cut_short", GreyPng(100, 100, rows, {{"iTXt", Bytes(xmpCut.begin(), xmpCut.end() - 4)}}),
          nullptr, kMiB, true},

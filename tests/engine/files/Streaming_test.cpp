@@ -60,7 +60,8 @@ Bytes JpegFile(const Picture& p, int orientation)
     return kxtest::WithSegments(kxtest::JpegOf(p.image), kxtest::Concat({exif, xmp}));
 }
 
-Bytes PngFile(const Picture& p, int)
+// The eXIf after the pixels, as older writers place it.
+Bytes PngFile(const Picture& p, int orientation)
 {
     kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
                           static_cast<uint8_t>(p.alpha ? 6 : 2)};
@@ -68,6 +69,7 @@ Bytes PngFile(const Picture& p, int)
     // XMP as compressed international text: keyword, compressed, method 0, no language.
     const std::string keyword("XML:com.adobe.xmp\0\1\0\0\0", 22);
     png.chunks = {{"iTXt", kxtest::Concat({{keyword.begin(), keyword.end()}, kxtest::Deflate(kXmp)})}};
+    png.after = {{"eXIf", kxtest::OrientationTiff(orientation, true)}};
     return kxtest::Png(png);
 }
 
@@ -154,7 +156,7 @@ struct Format {
 };
 const Format kFormats[]{
     {"JPEG", JpegFile, true, 0},
-    {"PNG", PngFile, false, 0},
+    {"PNG", PngFile, true, 0},
     {"BMP", BmpFile, false, 0},
     {"WebP", WebpFile, false, 12},
     {"TIFF strips", [](const Picture& p, int o) { return TiffFile(p, o, false); }, true, 0},
@@ -197,8 +199,14 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     kx::PictureMetadata read, streamedRead;
                     ASSERT_TRUE(kx::LoadPicture(path, whole, read, upright, kx::ShrinkTarget{29, 22}));
                     const auto reduced = kx::ResampleLanczos(whole, 29, 22);
+                    // A PNG turned on its side by a late eXIf is read again whole.
+                    const bool again = format.write == PngFile && upright && kx::SwapsSides(orientation);
                     ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
-                              kx::StreamOutcome::Done);
+                              again ? kx::StreamOutcome::WholePicture : kx::StreamOutcome::Done);
+                    if (again) {
+                        EXPECT_EQ(std::pair(whole.Width(), read.Orientation), std::pair(90, 1));
+                        continue;
+                    }
                     ASSERT_EQ(streamed.Width(), 29);
                     ASSERT_EQ(streamed.Height(), 22);
                     EXPECT_LE(LargestDifference(*reduced, streamed),
