@@ -122,6 +122,31 @@ bool LooksLikeTiff(std::span<const uint8_t> head)
            (std::memcmp(head.data(), "II*\0", 4) == 0 || std::memcmp(head.data(), "MM\0*", 4) == 0);
 }
 
+std::span<const uint8_t> LatePngExif(std::span<const uint8_t> tail)
+{
+    const auto lengthAt = [&](size_t at) {
+        return size_t{tail[at]} << 24 | size_t{tail[at + 1]} << 16 | size_t{tail[at + 2]} << 8 | tail[at + 3];
+    };
+    const auto typeAt = [&](size_t at, const char* type) { return std::memcmp(&tail[at + 4], type, 4) == 0; };
+    // The candidate nearest the end first.
+    for (size_t exif = tail.size() < 12 ? 0 : tail.size() - 11; exif-- > 0;) {
+        if (!typeAt(exif, "eXIf")) continue;
+        size_t chunk = exif;
+        for (int count = 0;
+             count < detail::kMaxProbedChunks && chunk + 12 <= tail.size() && !typeAt(chunk, "IDAT");
+             ++count) {
+            const size_t length = lengthAt(chunk);
+            if (typeAt(chunk, "IEND")) {
+                if (length == 0) return tail.subspan(exif + 8, lengthAt(exif));
+                break;
+            }
+            if (length > tail.size() - chunk - 12) break;
+            chunk += 12 + length;
+        }
+    }
+    return {};
+}
+
 namespace detail {
 
 ImageInfo GetHEIFInfo(ProbeFile& file, bool avif)

@@ -15,10 +15,10 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/modImageInfo.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
@@ -158,34 +158,13 @@ void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
     }
 }
 
-namespace {
-
-bool GuardedReadEnd(png_structp png, png_infop info)
+void TakeLatePngExif(std::span<const uint8_t> tail, PictureMetadata& metadata)
 {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_read_end(png, info);
-    return true;
-}
-
-}  // namespace
-
-void ReadLatePngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
-{
-    const bool hadExif = !metadata.Exif.empty();
-    // A damaged end loses nothing of the picture, and libpng's words about
-    // it are not the picture's failure: what was read before it counts.
-    const std::string reason = FailureReason();
-    if (!GuardedReadEnd(png, info)) {
-        ClearFailureReason();
-        if (!reason.empty()) SetFailureReason(reason);
-    }
-    png_bytep exif = nullptr;
-    png_uint_32 exifBytes = 0;
-    if (!hadExif && png_get_eXIf_1(png, info, &exifBytes, &exif) != 0 && exif &&
-        CountMorePictureMemory(exifBytes)) {
-        metadata.Exif.assign(exif, exif + exifBytes);
-        metadata.Orientation = ExifOrientation(metadata.Exif);
-    }
+    if (!metadata.Exif.empty()) return;
+    const std::span<const uint8_t> exif = LatePngExif(tail);
+    if (exif.empty() || !CountMorePictureMemory(static_cast<int64_t>(exif.size()))) return;
+    metadata.Exif.assign(exif.begin(), exif.end());
+    metadata.Orientation = ExifOrientation(metadata.Exif);
 }
 
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
@@ -356,7 +335,9 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
                 BlendOntoWhite(pixels, rowBytes, channels, surface);
         }
         // The loader turns the picture for an eXIf found after the pixels too.
-        if (metadata) ReadLatePngMetadata(png.get(), info.get(), *metadata);
+        if (metadata)
+            TakeLatePngExif(file.subspan(file.size() - std::min<size_t>(file.size(), kPngTailBytes)),
+                            *metadata);
         return true;
     } catch (...) {
         return false;

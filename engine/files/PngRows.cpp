@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/modImageInfo.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/ModernDecoders.h"
@@ -133,11 +134,15 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), keepAlpha ? alpha.data() : nullptr,
                      static_cast<Long>(width), &reducer))
         return StreamOutcome::Failed;
-    // The rest of the file may hold the eXIf (older writers put it after the
+    // The file's end may hold the eXIf (older writers put it after the
     // pixels): its orientation is taken where the reduction allows it.
-    const bool hadExif = !metadata.Exif.empty();
-    ReadLatePngMetadata(s.png, s.info, metadata);
-    if (!hadExif && !reducer.LateOrientation(metadata.Orientation)) return StreamOutcome::WholePicture;
+    if (metadata.Exif.empty()) {
+        std::vector<uint8_t> tail(static_cast<size_t>(std::min<int64_t>(file.Size, kPngTailBytes)));
+        if (ReadAt(file.Fd, tail.data(), tail.size(), file.Size - static_cast<int64_t>(tail.size())) ==
+            static_cast<int64_t>(tail.size()))
+            TakeLatePngExif(tail, metadata);
+        if (!reducer.LateOrientation(metadata.Orientation)) return StreamOutcome::WholePicture;
+    }
     return StreamOutcome::Done;
 }
 

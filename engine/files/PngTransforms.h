@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/CheckedMath.h"
@@ -42,10 +43,9 @@ void SkipPngText(png_structp png, std::vector<uint8_t>* xmp);
 // orientation that block gives.
 void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
 
-// After the last row: reads the rest of the file for an eXIf chunk (when
-// none came before the pixels, as older writers place it) and an XMP packet
-// written after them; the orientation is then that eXIf's. A damaged or
-// missing end loses nothing of what was read.
-void ReadLatePngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
+// Without an eXIf before the pixels, the one after them (LatePngExif in the
+// file's last kPngTailBytes, `tail`), counted in the memory budget, and the
+// orientation it gives.
+void TakeLatePngExif(std::span<const uint8_t> tail, PictureMetadata& metadata);
 
 }  // namespace kx
