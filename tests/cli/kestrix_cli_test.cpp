@@ -162,11 +162,10 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
             dir / (format == kx::OutputFormat::Png ? "side.png" : "side.webp"),
             kx::EncodeSurface(side, format, 90, {6, {}, kxtest::OrientationTiff(6, false), {}}));
     // XMP in a PNG (compressed iTXt, behind a text that is not XMP) and in an AVIF (a "mime" item).
-    const kxtest::Bytes rdf(packet.begin(), packet.end()), note{'N', 'o', 't', 'e', 0, 0, 0, 0, 0, '!'};
-    const std::string keyword("XML:com.adobe.xmp\0\1\0\0\0", 22);
+    const kxtest::Bytes rdf(packet.begin(), packet.end());
+    const kxtest::Bytes note{'N', 'o', 't', 'e', 0, 0, 0, 0, 0, '!'};
     kxtest::PngLayout xmpPng{20, 10, 8, 0, std::vector<kxtest::Bytes>(10, kxtest::Bytes(20, 99))};
-    xmpPng.chunks = {{"iTXt", note},
-                     {"iTXt", kxtest::Concat({{keyword.begin(), keyword.end()}, kxtest::Deflate(rdf)})}};
+    xmpPng.chunks = {{"iTXt", note}, {"iTXt", kxtest::XmpItxt(rdf)}};
     kxtest::WriteFileBytes(dir / "xmp.png", kxtest::Png(xmpPng));
     kxtest::WriteFileBytes(dir / "xmp.avif",
                            kx::EncodeSurface(side, kx::OutputFormat::Avif, 90, {1, {}, {}, rdf}));

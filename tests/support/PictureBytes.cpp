@@ -147,6 +147,13 @@ Bytes Png(const PngLayout& s)
     return png;
 }
 
+Bytes XmpItxt(const Bytes& packet)
+{
+    // The keyword, compressed, method 0, no language, no translated keyword.
+    const std::string_view head{"XML:com.adobe.xmp\0\1\0\0\0", 22};
+    return Concat({Bytes(head.begin(), head.end()), Deflate(packet)});
+}
+
 std::string Sketch(const kx::cDIBSection& surface)
 {
     static const std::map<uint32_t, char> kLetters{{0x000000, 'K'}, {0xFFFFFF, 'W'}, {0xFF0000, 'R'},

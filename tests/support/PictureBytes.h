@@ -61,6 +61,8 @@ struct PngLayout {
     std::vector<std::pair<std::string, Bytes>> after = {};  // between IDAT and IEND
 };
 Bytes Png(const PngLayout& layout);
+// An iTXt chunk's data holding `packet` as XMP, compressed.
+Bytes XmpItxt(const Bytes& packet);
 
 // SOI, JFIF, a quantisation table, a frame header of `frameCode` (8-bit samples,
 // `components` components), a one-component scan of zeros, EOI.

@@ -78,10 +78,7 @@ TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
     const Bytes whole = tiff(0), xmp = Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '));
     using Chunks = std::vector<std::pair<std::string, Bytes>>;
     const auto png = [](const Chunks& before, const Chunks& after) {
-        PngLayout layout{kW, kH, 8, 2, std::vector<Bytes>(kH, Bytes(kW * 3, 9))};
-        layout.chunks = before;
-        layout.after = after;
-        return Png(layout);
+        return Png({kW, kH, 8, 2, std::vector<Bytes>(kH, Bytes(kW * 3, 9)), {}, {}, before, {}, after});
     };
     const struct {
         const char* name;

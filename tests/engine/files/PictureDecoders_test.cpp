@@ -97,9 +97,6 @@ Bytes GreyPng(uint32_t width, uint32_t height, const Bytes& raw,
     return Png({width, height, 8, 0, {}, {}, {}, chunks, raw});
 }
 
-// An iTXt chunk's head for XMP: keyword, compressed, method 0, no language, no translation.
-constexpr std::string_view kXmpKeyword{"XML:com.adobe.xmp\0\1\0\0\0", 22};
-
 Bytes Patched(Bytes file, size_t offset, const Bytes& bytes)
 {
     std::copy(bytes.begin(), bytes.end(), file.begin() + offset);
@@ -143,9 +140,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
     const Bytes rows(100 * 101, 0);
     // keyword, 0, method 0, then the deflated text (zTXt) or profile (iCCP).
     const Bytes textBomb = Concat({Bytes{'C', 'm', 't', 0, 0}, Deflate(Bytes(size_t{24} * kMiB, 'a'))});
-    const Bytes xmpCut = Concat({Bytes(kXmpKeyword.begin(), kXmpKeyword.end()), Deflate(Bytes(200, ' '))});
-    const Bytes xmpBomb =
-        Concat({Bytes(kXmpKeyword.begin(), kXmpKeyword.end()), Deflate(Bytes(size_t{24} * kMiB, 'a'))});
+    const Bytes xmpCut = XmpItxt(Bytes(200, ' ')), xmpBomb = XmpItxt(Bytes(size_t{24} * kMiB, 'a'));
     const Bytes profileBomb = Concat({Bytes{'i', 'c', 'c', 0, 0}, Deflate(Bytes(size_t{24} * kMiB, 0))});
     Bytes idatBomb = rows;
     idatBomb.resize(size_t{24} * kMiB, 0);

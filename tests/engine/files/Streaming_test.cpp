@@ -60,15 +60,13 @@ Bytes JpegFile(const Picture& p, int orientation)
     return kxtest::WithSegments(kxtest::JpegOf(p.image), kxtest::Concat({exif, xmp}));
 }
 
-// The eXIf after the pixels, as older writers place it.
+// XMP compressed; the eXIf after the pixels, as older writers place it.
 Bytes PngFile(const Picture& p, int orientation)
 {
     kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
                           static_cast<uint8_t>(p.alpha ? 6 : 2)};
     for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
-    // XMP as compressed international text: keyword, compressed, method 0, no language.
-    const std::string keyword("XML:com.adobe.xmp\0\1\0\0\0", 22);
-    png.chunks = {{"iTXt", kxtest::Concat({{keyword.begin(), keyword.end()}, kxtest::Deflate(kXmp)})}};
+    png.chunks = {{"iTXt", kxtest::XmpItxt(kXmp)}};
     png.after = {{"eXIf", kxtest::OrientationTiff(orientation, true)}};
     return kxtest::Png(png);
 }
@@ -203,10 +201,7 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     const bool again = format.write == PngFile && upright && kx::SwapsSides(orientation);
                     ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
                               again ? kx::StreamOutcome::WholePicture : kx::StreamOutcome::Done);
-                    if (again) {
-                        EXPECT_EQ(std::pair(whole.Width(), read.Orientation), std::pair(90, 1));
-                        continue;
-                    }
+                    if (again) continue;
                     ASSERT_EQ(streamed.Width(), 29);
                     ASSERT_EQ(streamed.Height(), 22);
                     EXPECT_LE(LargestDifference(*reduced, streamed),
