@@ -128,23 +128,29 @@ std::span<const uint8_t> LatePngExif(std::span<const uint8_t> tail)
         return size_t{tail[at]} << 24 | size_t{tail[at + 1]} << 16 | size_t{tail[at + 2]} << 8 | tail[at + 3];
     };
     const auto typeAt = [&](size_t at, const char* type) { return std::memcmp(&tail[at + 4], type, 4) == 0; };
-    // The candidate nearest the end first.
-    for (size_t exif = tail.size() < 12 ? 0 : tail.size() - 11; exif-- > 0;) {
-        if (!typeAt(exif, "eXIf")) continue;
+    // Whole chunks from `exif` lead to IEND, none of them IDAT.
+    const auto leadsToEnd = [&](size_t exif) {
         size_t chunk = exif;
         for (int count = 0;
              count < detail::kMaxProbedChunks && chunk + 12 <= tail.size() && !typeAt(chunk, "IDAT");
              ++count) {
             const size_t length = lengthAt(chunk);
-            if (typeAt(chunk, "IEND")) {
-                if (length == 0) return tail.subspan(exif + 8, lengthAt(exif));
-                break;
-            }
-            if (length > tail.size() - chunk - 12) break;
+            if (typeAt(chunk, "IEND")) return length == 0;
+            if (length > tail.size() - chunk - 12) return false;
             chunk += 12 + length;
         }
+        return false;
+    };
+    // The candidate nearest the end counts; memchr finds the first letters fast.
+    std::span<const uint8_t> found;
+    for (size_t from = 4; from + 8 <= tail.size();) {
+        const void* hit = std::memchr(tail.data() + from, 'e', tail.size() - from - 7);
+        if (hit == nullptr) break;
+        const size_t exif = static_cast<size_t>(static_cast<const uint8_t*>(hit) - tail.data()) - 4;
+        if (typeAt(exif, "eXIf") && leadsToEnd(exif)) found = tail.subspan(exif + 8, lengthAt(exif));
+        from = exif + 5;
     }
-    return {};
+    return found;
 }
 
 namespace detail {
