@@ -125,11 +125,12 @@ int OnPngChunk(png_structp png, png_unknown_chunkp chunk)
 {
     if ((chunk->name[0] & 0x20) == 0) return 0;
     auto* xmp = static_cast<std::vector<uint8_t>*>(png_get_user_chunk_ptr(png));
-    if (xmp && xmp->empty() && std::memcmp(chunk->name, "iTXt", 4) == 0) try {
-            if (!XmpOfItxt({chunk->data, chunk->size}, *xmp)) xmp->clear();
-        } catch (...) {
-            xmp->clear();
-        }
+    if (!xmp || !xmp->empty() || std::memcmp(chunk->name, "iTXt", 4) != 0) return 1;
+    try {
+        if (!XmpOfItxt({chunk->data, chunk->size}, *xmp)) xmp->clear();
+    } catch (...) {
+        xmp->clear();
+    }
     return 1;
 }
 

@@ -1,8 +1,9 @@
 // PNG rows for the streaming path: libpng inflates the file, read through a
 // small buffer, one row at a time. Interlaced pictures take the whole-picture
 // path. Text chunks are skipped unread but for the XMP packet, so a file
-// full of compressed text costs nothing. libpng reports errors by longjmp, so its calls run in the
-// Guarded* functions, which hold no object with a destructor.
+// full of compressed text costs nothing. libpng reports errors by longjmp,
+// so its calls run in the Guarded* functions, which hold no object with a
+// destructor.
 #include <csetjmp>
 #include <cstring>
 #include <memory>
