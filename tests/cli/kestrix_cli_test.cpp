@@ -164,7 +164,8 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
     // XMP in a PNG (compressed iTXt, behind a text that is not XMP) and in an AVIF (a "mime" item).
     const kxtest::Bytes rdf(packet.begin(), packet.end());
     const kxtest::Bytes note{'N', 'o', 't', 'e', 0, 0, 0, 0, 0, '!'};
-    kxtest::PngLayout xmpPng{20, 10, 8, 0, std::vector<kxtest::Bytes>(10, kxtest::Bytes(20, 99))};
+    kxtest::PngLayout xmpPng{40, 20, 8, 0, std::vector<kxtest::Bytes>(20, kxtest::Bytes(40, 99))};
+    xmpPng.after = {{"eXIf", kxtest::OrientationTiff(6, true)}};  // on its side, tagged as older writers do
     xmpPng.chunks = {{"iTXt", note}, {"iTXt", kxtest::XmpItxt(rdf)}};
     kxtest::WriteFileBytes(dir / "xmp.png", kxtest::Png(xmpPng));
     kxtest::WriteFileBytes(dir / "xmp.avif",
@@ -204,9 +205,9 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format png", 0, "", "5x10 png turned 6 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format webp", 0, "", "5x10 webp turned 6 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format avif", 0, "", "5x10 avif +exif"},
-        // XMP read from PNG (streamed, and whole with the exact filter) and from AVIF.
-        {"max-width DIR/xmp.png OUT 10 --keep-metadata --format webp", 0, "", "10x5 webp +xmp"},
-        {"max-width DIR/xmp.png OUT 10 --keep-metadata --filter exact", 0, "", "10x5 +xmp"},
+        // XMP read from PNG (streamed then, for its turn, read whole; whole with the exact filter) and AVIF.
+        {"max-width DIR/xmp.png OUT 10 --keep-metadata --format webp", 0, "", "10x20 webp +exif +xmp"},
+        {"max-width DIR/xmp.png OUT 10 --keep-metadata --filter exact", 0, "", "10x20 +exif +xmp"},
         {"max-width DIR/xmp.avif OUT 10 --keep-metadata --format png", 0, "", "10x5 png +xmp"},
         // Their orientation applied when read, streamed and whole.
         {"max-width DIR/side.png OUT 10", 0, "", "10x20", kWhite},
