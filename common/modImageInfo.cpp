@@ -142,16 +142,28 @@ ImageInfo GetPNGInfo(ProbeFile& file)
         case 6: info.BitDepth = CheckedCast<Byte>(CheckedMul<Integer>(depth, 4)); break;
         default: info.ImageType = ImageTypeNone; break;
         }
-        // An eXIf chunk before the pixels (IDAT) may turn the picture.
+        // An eXIf chunk before the pixels (IDAT) may turn the picture; without
+        // one, an eXIf at the file's end may.
         int64_t chunk = 33;
+        bool exif = false;
         for (int count = 0; count < kMaxProbedChunks && chunk + 8 <= file.Length(); ++count) {
             const int64_t length = BigEndian31(file, chunk);
-            const bool exif = file.At(chunk + 4) == 'e' && file.At(chunk + 5) == 'X' &&
-                              file.At(chunk + 6) == 'I' && file.At(chunk + 7) == 'f';
+            exif = file.At(chunk + 4) == 'e' && file.At(chunk + 5) == 'X' && file.At(chunk + 6) == 'I' &&
+                   file.At(chunk + 7) == 'f';
             if (exif) info.Orientation = ReadTiffOrientation(file, chunk + 8, length);
             if (exif || (file.At(chunk + 4) == 'I' && file.At(chunk + 5) == 'D')) break;
             chunk += 12 + length;
         }
+        const int64_t tailStart = std::max<int64_t>(0, file.Length() - kPngTailBytes);
+        std::vector<uint8_t> tail;
+        while (!exif && tailStart + static_cast<int64_t>(tail.size()) < file.Length()) {
+            const std::span<const uint8_t> block = file.Block(tailStart + static_cast<int64_t>(tail.size()));
+            tail.insert(tail.end(), block.begin(), block.end());
+        }
+        const std::span<const uint8_t> late = LatePngExif(tail);
+        if (!late.empty())
+            info.Orientation = ReadTiffOrientation(file, tailStart + (late.data() - tail.data()),
+                                                   static_cast<int64_t>(late.size()));
         if (info.Orientation >= 5) std::swap(info.Width, info.Height);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;

@@ -60,6 +60,14 @@ bool LooksLikeWebp(std::span<const uint8_t> head);
 // TIFF: "II*\0" or "MM\0*" (classic TIFF, not BigTIFF).
 bool LooksLikeTiff(std::span<const uint8_t> head);
 
+// Older writers put a PNG's eXIf chunk after its pixels. It is looked for in
+// the file's last kPngTailBytes only, by the probe and the loader alike, so
+// that both agree on the picture's turn: an eXIf chunk there from which whole
+// chunks (up to kMaxProbedChunks), none of them IDAT, lead to IEND. Gives
+// its data (from the TIFF header on), or nothing.
+inline constexpr int64_t kPngTailBytes = 65536;
+std::span<const uint8_t> LatePngExif(std::span<const uint8_t> tail);
+
 // high * 256 + low as a 16-bit signed value; a high byte of 128 or more
 // raises the overflow error (6).
 int16_t MakeWord(uint8_t low, uint8_t high);

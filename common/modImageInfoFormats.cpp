@@ -122,6 +122,37 @@ bool LooksLikeTiff(std::span<const uint8_t> head)
            (std::memcmp(head.data(), "II*\0", 4) == 0 || std::memcmp(head.data(), "MM\0*", 4) == 0);
 }
 
+std::span<const uint8_t> LatePngExif(std::span<const uint8_t> tail)
+{
+    const auto lengthAt = [&](size_t at) {
+        return size_t{tail[at]} << 24 | size_t{tail[at + 1]} << 16 | size_t{tail[at + 2]} << 8 | tail[at + 3];
+    };
+    const auto typeAt = [&](size_t at, const char* type) { return std::memcmp(&tail[at + 4], type, 4) == 0; };
+    // Whole chunks from `exif` lead to IEND, none of them IDAT.
+    const auto leadsToEnd = [&](size_t exif) {
+        size_t chunk = exif;
+        for (int count = 0;
+             count < detail::kMaxProbedChunks && chunk + 12 <= tail.size() && !typeAt(chunk, "IDAT");
+             ++count) {
+            const size_t length = lengthAt(chunk);
+            if (typeAt(chunk, "IEND")) return length == 0;
+            if (length > tail.size() - chunk - 12) return false;
+            chunk += 12 + length;
+        }
+        return false;
+    };
+    // The candidate nearest the end counts; memchr finds the first letters fast.
+    std::span<const uint8_t> found;
+    for (size_t from = 4; from + 8 <= tail.size();) {
+        const void* hit = std::memchr(tail.data() + from, 'e', tail.size() - from - 7);
+        if (hit == nullptr) break;
+        const size_t exif = static_cast<size_t>(static_cast<const uint8_t*>(hit) - tail.data()) - 4;
+        if (typeAt(exif, "eXIf") && leadsToEnd(exif)) found = tail.subspan(exif + 8, lengthAt(exif));
+        from = exif + 5;
+    }
+    return found;
+}
+
 namespace detail {
 
 ImageInfo GetHEIFInfo(ProbeFile& file, bool avif)

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
@@ -25,18 +26,34 @@ uint32_t BigEndian32(const uint8_t* p)
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-// The EXIF block of an item is preceded by a 4-byte offset to its TIFF header.
-void ReadExif(const heif_image_handle* handle, std::vector<uint8_t>& exif)
+// The first metadata block of `type` (and, for "mime", of `contentType`),
+// counted in the memory budget; empty when none, too large or unreadable.
+std::vector<uint8_t> MetadataBlock(const heif_image_handle* handle, const char* type,
+                                   const char* contentType = nullptr)
 {
-    heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1) return;
-    const size_t size = heif_image_handle_get_metadata_size(handle, id);
-    if (size < 4 || size > (size_t{64} << 20)) return;
-    std::vector<uint8_t> block(size);
-    if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) return;
-    const uint32_t skip = BigEndian32(block.data());
-    if (skip > size - 4) return;
-    exif.assign(block.begin() + 4 + skip, block.end());
+    constexpr int kMaxBlocks = 16;
+    heif_item_id ids[kMaxBlocks] = {};
+    const int count = heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids, kMaxBlocks);
+    for (int i = 0; i < count; ++i) {
+        const char* content = heif_image_handle_get_metadata_content_type(handle, ids[i]);
+        if (contentType && (!content || std::strcmp(content, contentType) != 0)) continue;
+        const size_t size = heif_image_handle_get_metadata_size(handle, ids[i]);
+        if (size == 0 || size > (size_t{64} << 20) || !CountMorePictureMemory(static_cast<int64_t>(size)))
+            return {};
+        std::vector<uint8_t> block(size);
+        if (heif_image_handle_get_metadata(handle, ids[i], block.data()).code != heif_error_Ok) return {};
+        return block;
+    }
+    return {};
+}
+
+// The EXIF block of an item is preceded by a 4-byte offset to its TIFF header.
+std::vector<uint8_t> ReadExif(const heif_image_handle* handle)
+{
+    std::vector<uint8_t> block = MetadataBlock(handle, "Exif");
+    if (block.size() < 4 || BigEndian32(block.data()) > block.size() - 4) return {};
+    block.erase(block.begin(), block.begin() + 4 + BigEndian32(block.data()));
+    return block;
 }
 
 bool Failed(const heif_error& error) { return HeifFailed(error, "HEIF decoder"); }
@@ -154,8 +171,8 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                     heif_error_Ok)
                     metadata->IccProfile.clear();
             }
-            metadata->Exif.clear();
-            ReadExif(handle.get(), metadata->Exif);
+            metadata->Exif = ReadExif(handle.get());
+            metadata->Xmp = MetadataBlock(handle.get(), "mime", "application/rdf+xml");
         }
         return true;
     } catch (...) {

@@ -73,6 +73,11 @@ bool ReservePictureMemory(int64_t bytes)
 
 bool EnsurePictureMemory(int64_t bytes) { return bytes <= heldHere || ReservePictureMemory(bytes); }
 
+bool CountMorePictureMemory(int64_t bytes)
+{
+    return bytes >= 0 && bytes <= MemoryLimit() - heldHere && EnsurePictureMemory(heldHere + bytes);
+}
+
 void ReleasePictureMemory()
 {
     if (heldHere == 0) return;

@@ -38,6 +38,11 @@ bool ReservePictureMemory(int64_t bytes);
 // during whose wait what the thread held is not counted.
 bool EnsurePictureMemory(int64_t bytes);
 
+// Makes this thread's reservation `bytes` larger, for a buffer a decoder
+// makes beside what it counted (a metadata block found as it reads); false,
+// the reservation left as it was, when that would pass the limit.
+bool CountMorePictureMemory(int64_t bytes);
+
 // Gives back what this thread holds. Every operation does so when it ends.
 void ReleasePictureMemory();
 

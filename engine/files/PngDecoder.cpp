@@ -8,13 +8,17 @@
 // straight into the surface's rows; pictures with alpha are read into a
 // temporary buffer and blended onto white. No gamma correction is applied.
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
+#include "common/modImageInfo.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
@@ -57,8 +61,88 @@ void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint
     }
 }
 
-// Sets up the transforms to 8-bit BGR (plus alpha, or grey plus alpha, when
-// the picture has any) and gives the resulting row length.
+namespace {
+
+// The keyword of the iTXt chunk that holds an XMP packet, with its ending zero.
+constexpr std::string_view kXmpKeyword{"XML:com.adobe.xmp", 18};
+
+// Inflates a zlib stream into `out`; false when it is damaged or would pass `limit` bytes.
+bool InflateAtMost(std::span<const uint8_t> in, size_t limit, std::vector<uint8_t>& out)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return false;
+    out.resize(std::min(limit + 1, in.size() * 4 + 256));
+    stream.next_in = const_cast<Bytef*>(in.data());
+    stream.avail_in = static_cast<uInt>(in.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (stream.total_out == out.size()) {
+            if (out.size() > limit) break;
+            out.resize(std::min(limit + 1, out.size() * 2));
+        }
+        stream.next_out = out.data() + stream.total_out;
+        stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
+        status = inflate(&stream, Z_NO_FLUSH);
+    }
+    inflateEnd(&stream);
+    out.resize(stream.total_out);
+    return status == Z_STREAM_END && out.size() <= limit;
+}
+
+// The packet of an iTXt chunk (keyword, compression flag and method,
+// language tag, translated keyword, text) when its keyword is XMP's; the text
+// stored or zlib-compressed, counted in the memory budget before it is made.
+bool XmpOfItxt(std::span<const uint8_t> data, std::vector<uint8_t>& xmp)
+{
+    if (data.size() < kXmpKeyword.size() + 2 ||
+        !std::equal(kXmpKeyword.begin(), kXmpKeyword.end(), data.begin()))
+        return false;
+    const uint8_t compressed = data[kXmpKeyword.size()], method = data[kXmpKeyword.size() + 1];
+    auto text = data.begin() + static_cast<std::ptrdiff_t>(kXmpKeyword.size()) + 2;
+    for (int field = 0; field < 2; ++field) {  // the language tag and the translated keyword
+        text = std::find(text, data.end(), uint8_t{0});
+        if (text == data.end()) return false;
+        ++text;
+    }
+    const std::span<const uint8_t> packet(text, data.end());
+    if (compressed == 0) {
+        if (packet.size() > kMaxPngXmpBytes || !CountMorePictureMemory(static_cast<int64_t>(packet.size())))
+            return false;
+        xmp.assign(packet.begin(), packet.end());
+        return true;
+    }
+    if (compressed != 1 || method != 0 || !CountMorePictureMemory(kMaxPngXmpBytes + 1)) return false;
+    if (InflateAtMost(packet, kMaxPngXmpBytes, xmp)) return true;
+    xmp.clear();
+    return false;
+}
+
+// libpng hands over the text chunks here, unread. The first XMP packet is
+// taken; every other text chunk, and any other ancillary chunk libpng does
+// not know, is dropped. An unknown critical chunk is left to libpng, which
+// refuses the file. Nothing is thrown back into libpng.
+int OnPngChunk(png_structp png, png_unknown_chunkp chunk)
+{
+    if ((chunk->name[0] & 0x20) == 0) return 0;
+    auto* xmp = static_cast<std::vector<uint8_t>*>(png_get_user_chunk_ptr(png));
+    if (!xmp || !xmp->empty() || std::memcmp(chunk->name, "iTXt", 4) != 0) return 1;
+    try {
+        if (!XmpOfItxt({chunk->data, chunk->size}, *xmp)) xmp->clear();
+    } catch (...) {
+        xmp->clear();
+    }
+    return 1;
+}
+
+}  // namespace
+
+void SkipPngText(png_structp png, std::vector<uint8_t>* xmp)
+{
+    static constexpr png_byte kTextChunks[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTextChunks, 3);
+    if (xmp) png_set_read_user_chunk_fn(png, xmp, OnPngChunk);
+}
+
 void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
 {
     png_charp profileName = nullptr;
@@ -73,6 +157,15 @@ void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata)
         metadata.Exif.assign(exif, exif + exifBytes);
         metadata.Orientation = ExifOrientation(metadata.Exif);
     }
+}
+
+void TakeLatePngExif(std::span<const uint8_t> tail, PictureMetadata& metadata)
+{
+    if (!metadata.Exif.empty()) return;
+    const std::span<const uint8_t> exif = LatePngExif(tail);
+    if (exif.empty() || !CountMorePictureMemory(static_cast<int64_t>(exif.size()))) return;
+    metadata.Exif.assign(exif.begin(), exif.end());
+    metadata.Orientation = ExifOrientation(metadata.Exif);
 }
 
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes)
@@ -192,11 +285,9 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         png_set_user_limits(png.get(), static_cast<png_uint_32>(kMaxPictureSide),
                             static_cast<png_uint_32>(kMaxPictureSide));
         png_set_chunk_malloc_max(png.get(), kMaxChunkBytes);
-        // Text is never used: its chunks are skipped unread, however much
-        // they claim to inflate to, and at most so many other chunks are kept.
-        static constexpr png_byte kTextChunks[] = {'t', 'E', 'X', 't', 0,   'z', 'T', 'X',
-                                                   't', 0,   'i', 'T', 'X', 't', 0};
-        png_set_keep_unknown_chunks(png.get(), PNG_HANDLE_CHUNK_NEVER, kTextChunks, 3);
+        // Text is not read, however much it claims to inflate to, but for
+        // the XMP packet with the metadata; at most so many other chunks are kept.
+        SkipPngText(png.get(), metadata ? &metadata->Xmp : nullptr);
         png_set_chunk_cache_max(png.get(), kMaxKeptChunks);
 
         PngHeader header;
@@ -225,7 +316,8 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
                  .Pixels(width, 2, 8)
                  .Pixels(hasAlpha ? width : 0, height, channels)
                  .Pixels(hasAlpha && alpha ? width : 0, height, 1)
-                 .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size() + metadata->Exif.size())
+                 .Bytes(metadata ? static_cast<int64_t>(metadata->IccProfile.size() + metadata->Exif.size() +
+                                                        metadata->Xmp.size())
                                  : 0)
                  .Reserve())
             return false;
@@ -233,15 +325,20 @@ bool DecodePngInto(std::span<const uint8_t> file, cDIBSection& surface, PictureM
         std::vector<png_bytep> rows(static_cast<size_t>(height));
         if (!hasAlpha) {
             for (Long y = 0; y < height; ++y) rows[y] = surface.PictureRow(y);
-            return GuardedReadImage(png.get(), rows.data());
+            if (!GuardedReadImage(png.get(), rows.data())) return false;
+        } else {
+            std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
+            for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
+            if (!GuardedReadImage(png.get(), rows.data())) return false;
+            if (alpha && alpha->Create(surface.Width(), surface.Height()))
+                SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
+            else
+                BlendOntoWhite(pixels, rowBytes, channels, surface);
         }
-        std::vector<uint8_t> pixels(rowBytes * static_cast<size_t>(height));
-        for (Long y = 0; y < height; ++y) rows[y] = pixels.data() + static_cast<size_t>(y) * rowBytes;
-        if (!GuardedReadImage(png.get(), rows.data())) return false;
-        if (alpha && alpha->Create(surface.Width(), surface.Height()))
-            SplitAlpha(pixels, rowBytes, channels, surface, *alpha);
-        else
-            BlendOntoWhite(pixels, rowBytes, channels, surface);
+        // The loader turns the picture for an eXIf found after the pixels too.
+        if (metadata)
+            TakeLatePngExif(file.subspan(file.size() - std::min<size_t>(file.size(), kPngTailBytes)),
+                            *metadata);
         return true;
     } catch (...) {
         return false;

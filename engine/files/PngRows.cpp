@@ -1,13 +1,15 @@
 // PNG rows for the streaming path: libpng inflates the file, read through a
 // small buffer, one row at a time. Interlaced pictures take the whole-picture
-// path. Text chunks are skipped unread, so a file full of compressed text
-// costs nothing. libpng reports errors by longjmp, so its calls run in the
-// Guarded* functions, which hold no object with a destructor.
+// path. Text chunks are skipped unread but for the XMP packet, so a file
+// full of compressed text costs nothing. libpng reports errors by longjmp,
+// so its calls run in the Guarded* functions, which hold no object with a
+// destructor.
 #include <csetjmp>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "common/modImageInfo.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/ModernDecoders.h"
@@ -49,11 +51,10 @@ void ReadFromFile(png_structp png, png_bytep out, size_t count)
     }
 }
 
-bool GuardedReadInfo(png_structp png, png_infop info)
+bool GuardedReadInfo(png_structp png, png_infop info, std::vector<uint8_t>* xmp)
 {
     if (setjmp(png_jmpbuf(png))) return false;
-    static constexpr png_byte kText[] = "tEXt\0zTXt\0iTXt";
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kText, 3);
+    SkipPngText(png, xmp);
     png_read_info(png, info);
     return true;
 }
@@ -100,7 +101,7 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     png_set_user_limits(s.png, static_cast<png_uint_32>(kMaxPictureSide),
                         static_cast<png_uint_32>(kMaxPictureSide));
     png_set_chunk_malloc_max(s.png, kMaxChunkBytes);
-    if (!GuardedReadInfo(s.png, s.info)) return StreamOutcome::WholePicture;
+    if (!GuardedReadInfo(s.png, s.info, &metadata.Xmp)) return StreamOutcome::WholePicture;
 
     png_uint_32 width = 0, height = 0;
     int depth = 0, colourType = 0, interlace = 0;
@@ -123,7 +124,10 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     const bool keepAlpha = hasAlpha && reducer.KeepsAlpha();
     if (keepAlpha) reducer.WithAlpha();
     // libpng's rows (this one and the one before, unfiltered) and its inflater.
-    const int64_t libraryBytes = 2 * (rawRowBytes + 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20);
+    // The metadata read with the header is held beside them.
+    const int64_t libraryBytes =
+        2 * (rawRowBytes + 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20) +
+        static_cast<int64_t>(metadata.IccProfile.size() + metadata.Exif.size() + metadata.Xmp.size());
     if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * (keepAlpha ? 4 : 3)))
         return StreamOutcome::Failed;
     std::vector<uint8_t> row(rowBytes), bgr(hasAlpha ? static_cast<size_t>(width) * 3 : 0);
@@ -131,6 +135,15 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), keepAlpha ? alpha.data() : nullptr,
                      static_cast<Long>(width), &reducer))
         return StreamOutcome::Failed;
+    // The file's end may hold the eXIf (older writers put it after the
+    // pixels): its orientation is taken where the reduction allows it.
+    if (metadata.Exif.empty()) {
+        std::vector<uint8_t> tail(static_cast<size_t>(std::min<int64_t>(file.Size, kPngTailBytes)));
+        if (ReadAt(file.Fd, tail.data(), tail.size(), file.Size - static_cast<int64_t>(tail.size())) ==
+            static_cast<int64_t>(tail.size()))
+            TakeLatePngExif(tail, metadata);
+        if (!reducer.LateOrientation(metadata.Orientation)) return StreamOutcome::WholePicture;
+    }
     return StreamOutcome::Done;
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "common/CheckedMath.h"
 #include "engine/files/PictureMetadata.h"
@@ -27,8 +29,23 @@ void PngRowSplit(const uint8_t* in, int channels, Long width, uint8_t* bgr, uint
 // pictures are read in passes. False when libpng raised an error.
 bool GuardedSetPngTransforms(png_structp png, png_infop info, bool* hasAlpha, size_t* rowBytes);
 
+// XMP packets beyond this (inflated) are left out.
+inline constexpr size_t kMaxPngXmpBytes = size_t{1} << 20;
+
+// Text chunks are skipped unread, however much they claim to inflate to.
+// With `xmp`, the first iTXt chunk keyworded "XML:com.adobe.xmp" is the
+// exception: its packet, stored or compressed, up to kMaxPngXmpBytes and
+// counted in the memory budget, goes to *xmp as libpng reads past it. Other
+// ancillary chunks libpng does not know are dropped, as by default.
+void SkipPngText(png_structp png, std::vector<uint8_t>* xmp);
+
 // The profile (iCCP) and the EXIF block (eXIf) read with the header, and the
-// orientation that block gives; an eXIf after the pixels is not seen.
+// orientation that block gives.
 void ReadPngMetadata(png_structp png, png_infop info, PictureMetadata& metadata);
+
+// Without an eXIf before the pixels, the one after them (LatePngExif in the
+// file's last kPngTailBytes, `tail`), counted in the memory budget, and the
+// orientation it gives.
+void TakeLatePngExif(std::span<const uint8_t> tail, PictureMetadata& metadata);
 
 }  // namespace kx

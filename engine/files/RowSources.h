@@ -73,6 +73,15 @@ public:
     Long Width() const { return width_; }
     bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
+    // An orientation tag found only after the rows (a PNG's eXIf written
+    // after its pixels). The reduction does not depend on it when the pixels
+    // are left as stored or the turn keeps the sides (a mirror, a half turn):
+    // it is taken, and the reduced picture is turned by Finish, its copy
+    // counted. A turn that swaps the sides would have asked for the other
+    // reduction: false, and the picture is to be read again whole. Such
+    // files are rare, so the second read costs less than a second reducer.
+    bool LateOrientation(int orientation);
+
     // Ends the picture (rows not handed over are black) and turns it upright
     // with autoOrient; metadata.Orientation then describes the pixels. The
     // alpha, when it came, goes to the plane.
@@ -102,8 +111,8 @@ struct PictureSource {
 
 // The streaming decoders. Each validates the header before anything is
 // allocated, reserves its need through the reducer, hands over every row and
-// fills `metadata` as its whole-picture decoder does. WholePicture before any
-// row when the picture is not for this path, and for a header it cannot
+// fills `metadata` as its whole-picture decoder does. WholePicture (before any
+// row, but for LateOrientation's refusal) when the picture is not for this path, and for a header it cannot
 // read or a size beyond the limits: the whole-picture decoder then refuses
 // it with its own reason, so both paths give the same.
 StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, PictureMetadata& metadata);

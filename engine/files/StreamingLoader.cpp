@@ -73,6 +73,18 @@ bool RowReducer::Start(int64_t decoderBytes)
     return false;
 }
 
+bool RowReducer::LateOrientation(int orientation)
+{
+    if (orientation < 1 || orientation > 8 || orientation == orientation_) return true;
+    const ShrinkTarget turned = StoredTarget(orientation);
+    if (turned.Width != target_.Width || turned.Height != target_.Height) return false;
+    // The turned copy of the reduced picture (and of its alpha) beside it.
+    const int64_t copy = SurfaceBytes(target_.Width, target_.Height) * (withAlpha_ ? 2 : 1);
+    if (request_.AutoOrient && !CountMorePictureMemory(copy)) return false;
+    orientation_ = orientation;
+    return true;
+}
+
 void RowReducer::Push(const uint8_t* bgr, const uint8_t* alpha)
 {
     PremultiplyRow(bgr, alpha, width_, premultiplied_.data());

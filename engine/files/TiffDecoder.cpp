@@ -94,15 +94,6 @@ struct BufferRelease {
 // surface limit, so that no legitimate picture is refused by it.
 constexpr tmsize_t kMaxSingleAllocation = kMaxSurfaceBytes;
 
-void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
-{
-    profile.clear();
-    uint32_t count = 0;
-    void* data = nullptr;
-    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr && count > 0)
-        profile.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
-}
-
 // One ABGR pixel, alpha premultiplied, over white as BGR.
 inline void PutOverWhite(uint32_t p, uint8_t* out)
 {
@@ -276,7 +267,7 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             return false;
         if (metadata != nullptr) {
             metadata->Orientation = autoOrient ? 1 : orientation;  // that of the pixels handed over
-            ReadIccProfile(tif.get(), metadata->IccProfile);
+            ReadTiffMetadata(tif.get(), *metadata);
         }
         return true;
     } catch (...) {

@@ -65,14 +65,6 @@ int64_t LargestStrile(TIFF* tif, int64_t fileSize)
     return std::min<int64_t>(static_cast<int64_t>(std::min<uint64_t>(most, INT64_MAX)), fileSize);
 }
 
-void ReadIccProfile(TIFF* tif, std::vector<uint8_t>& profile)
-{
-    uint32_t count = 0;
-    void* data = nullptr;
-    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr && count > 0)
-        profile.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
-}
-
 // CMYK and Lab rows through their profile (the modern mode), one scanline
 // or one band of tiles at a time.
 StreamOutcome StreamManaged(TIFF* tif, TiffProfileRows& rows, int64_t fileSize, RowReducer& reducer,
@@ -102,7 +94,7 @@ StreamOutcome StreamManaged(TIFF* tif, TiffProfileRows& rows, int64_t fileSize, 
         if (!rows.NextRow(bgr.data())) return StreamOutcome::Failed;
         reducer.Push(bgr.data());
     }
-    ReadIccProfile(tif, metadata.IccProfile);
+    ReadTiffMetadata(tif, metadata);
     return StreamOutcome::Done;
 }
 
@@ -191,7 +183,7 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
             reducer.Push(bgr.data());
         }
     }
-    ReadIccProfile(tif.get(), metadata.IccProfile);
+    ReadTiffMetadata(tif.get(), metadata);
     return StreamOutcome::Done;
 }
 

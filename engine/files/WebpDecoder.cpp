@@ -1,8 +1,9 @@
 // WebP input through libwebp. A still picture without alpha decodes in one
 // library call straight into the surface's rows (BGR, flipped to bottom-up);
-// one with alpha goes through a BGRA buffer and is blended onto white. An
+// one with alpha goes through a BGRA buffer and is blended onto white, or
+// split into the colour and the alpha plane when alpha is kept. An
 // animation gives its first frame, composed on the canvas as a player shows
-// it before the second.
+// it before the second, its transparency kept or blended alike.
 #include <webp/decode.h>
 #include <webp/demux.h>
 
@@ -64,7 +65,18 @@ void BlendRowsOntoWhite(const uint8_t* pixels, size_t stride, cDIBSection& surfa
     }
 }
 
-bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface)
+// Top-down BGRA rows of the surface's width split into it and the plane,
+// or, without a plane, blended onto white into it.
+void TakeBgraRows(const uint8_t* pixels, size_t stride, cDIBSection& surface, AlphaPlane* alpha)
+{
+    if (!alpha || !alpha->Create(surface.Width(), surface.Height()))
+        return BlendRowsOntoWhite(pixels, stride, surface);
+    for (Long y = 0; y < surface.Height(); ++y)
+        SplitBgraRow(pixels + static_cast<size_t>(y) * stride, surface.Width(), surface.PictureRow(y),
+                     alpha->PictureRow(y));
+}
+
+bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface, AlphaPlane* alpha)
 {
     const WebPData data{file.data(), file.size()};
     WebPAnimDecoderOptions options;
@@ -82,7 +94,9 @@ bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface)
         const int64_t height = WebPDemuxGetI(probe.get(), WEBP_FF_CANVAS_HEIGHT);
         if (!SizeAccepted(width, height, file.size())) return false;
         PictureNeeds needs;
-        needs.Bytes(static_cast<int64_t>(file.size())).Pixels(width, height, 2 * 4).Surface(width, height);
+        needs.Bytes(static_cast<int64_t>(file.size()))
+            .Pixels(width, height, 2 * 4 + (alpha ? 1 : 0))
+            .Surface(width, height);
         WebPIterator frame;
         if (WebPDemuxGetFrame(probe.get(), 1, &frame)) {
             WebPBitstreamFeatures features;
@@ -103,7 +117,7 @@ bool DecodeFirstFrame(std::span<const uint8_t> file, cDIBSection& surface)
         return Refuse("corrupt or truncated WebP data: the first frame does not decode");
     if (!surface.Create(static_cast<Long>(info.canvas_width), static_cast<Long>(info.canvas_height)))
         return false;
-    BlendRowsOntoWhite(canvas, static_cast<size_t>(info.canvas_width) * 4, surface);
+    TakeBgraRows(canvas, static_cast<size_t>(info.canvas_width) * 4, surface, alpha);
     return true;
 }
 
@@ -145,7 +159,7 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
             return Refuse("corrupt or truncated WebP data: its header does not parse");
         bool ok = false;
         if (config.input.has_animation) {
-            ok = DecodeFirstFrame(file, surface);
+            ok = DecodeFirstFrame(file, surface, alpha);
         } else {
             const int64_t width = config.input.width;
             const int64_t height = config.input.height;
@@ -183,12 +197,8 @@ bool DecodeWebp(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                                                   : status == VP8_STATUS_OUT_OF_MEMORY
                                                       ? "out of memory"
                                                       : "corrupt WebP data: the picture does not decode");
-            if (ok && config.input.has_alpha && alpha && alpha->Create(surface.Width(), surface.Height())) {
-                for (Long y = 0; y < surface.Height(); ++y)
-                    SplitBgraRow(bgra.data() + static_cast<size_t>(y) * width * 4, surface.Width(),
-                                 surface.PictureRow(y), alpha->PictureRow(y));
-            } else if (ok && config.input.has_alpha)
-                BlendRowsOntoWhite(bgra.data(), static_cast<size_t>(width) * 4, surface);
+            if (ok && config.input.has_alpha)
+                TakeBgraRows(bgra.data(), static_cast<size_t>(width) * 4, surface, alpha);
         }
         if (ok && metadata != nullptr) ReadMetadata(file, *metadata);
         return ok;

@@ -161,6 +161,15 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         kxtest::WriteFileBytes(
             dir / (format == kx::OutputFormat::Png ? "side.png" : "side.webp"),
             kx::EncodeSurface(side, format, 90, {6, {}, kxtest::OrientationTiff(6, false), {}}));
+    // XMP in a PNG (compressed iTXt, behind a text that is not XMP) and in an AVIF (a "mime" item).
+    const kxtest::Bytes rdf(packet.begin(), packet.end());
+    const kxtest::Bytes note{'N', 'o', 't', 'e', 0, 0, 0, 0, 0, '!'};
+    kxtest::PngLayout xmpPng{40, 20, 8, 0, std::vector<kxtest::Bytes>(20, kxtest::Bytes(40, 99))};
+    xmpPng.after = {{"eXIf", kxtest::OrientationTiff(6, true)}};  // on its side, tagged as older writers do
+    xmpPng.chunks = {{"iTXt", note}, {"iTXt", kxtest::XmpItxt(rdf)}};
+    kxtest::WriteFileBytes(dir / "xmp.png", kxtest::Png(xmpPng));
+    kxtest::WriteFileBytes(dir / "xmp.avif",
+                           kx::EncodeSurface(side, kx::OutputFormat::Avif, 90, {1, {}, {}, rdf}));
     const auto turned = kxtest::WithSegments(whole, exif);  // cut too: the turning decode warns alike
     kxtest::WriteFileBytes(dir / "cut-phone.jpg", {turned.begin(), turned.begin() + turned.size() / 2});
     const std::string notAColour = " is not a colour: use #RRGGBB, #RGB, 0xBBGGRR, a decimal code or a name",
@@ -196,6 +205,10 @@ TEST_F(Cli, CommandLinesGiveTheirStatusMessageAndPictureAndPutTextInItsPlace)
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format png", 0, "", "5x10 png turned 6 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format webp", 0, "", "5x10 webp turned 6 +exif"},
         {"max-width DIR/phone.jpg OUT 10 --no-auto-orient --format avif", 0, "", "5x10 avif +exif"},
+        // XMP read from PNG (streamed then, for its turn, read whole; whole with the exact filter) and AVIF.
+        {"max-width DIR/xmp.png OUT 10 --keep-metadata --format webp", 0, "", "10x20 webp +exif +xmp"},
+        {"max-width DIR/xmp.png OUT 10 --keep-metadata --filter exact", 0, "", "10x20 +exif +xmp"},
+        {"max-width DIR/xmp.avif OUT 10 --keep-metadata --format png", 0, "", "10x5 png +xmp"},
         // Their orientation applied when read, streamed and whole.
         {"max-width DIR/side.png OUT 10", 0, "", "10x20", kWhite},
         {"max-width DIR/side.webp OUT 10", 0, "", "10x20", kWhite},

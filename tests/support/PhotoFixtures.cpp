@@ -120,6 +120,8 @@ Bytes TiffOf(const TiffLayout& l, const Bytes& samples)
         for (int i = 0; i < 7; ++i) TIFFSetField(tif, tags[i], values[i]);
         if (!l.icc.empty())
             TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(l.icc.size()), l.icc.data());
+        if (!l.xmp.empty())
+            TIFFSetField(tif, TIFFTAG_XMLPACKET, static_cast<uint32_t>(l.xmp.size()), l.xmp.data());
         const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
         if (l.alpha) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
         const size_t pixel = static_cast<size_t>(l.channels) * l.bits / 8, pitch = pixel * l.width;

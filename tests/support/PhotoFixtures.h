@@ -43,7 +43,7 @@ struct TiffLayout {
     int width = 0, height = 0, channels = 3, photometric = 2;  // 2: RGB
     int bits = 8, orientation = 1;
     bool tiled = false, alpha = false;  // alpha: the last channel is unassociated alpha
-    Bytes icc = {};
+    Bytes icc = {}, xmp = {};
     int pages = 1, stripRows = 7;
 };
 Bytes TiffOf(const TiffLayout& layout, const Bytes& samples);

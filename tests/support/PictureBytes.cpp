@@ -142,8 +142,16 @@ Bytes Png(const PngLayout& s)
         raw.insert(raw.end(), row.begin(), row.end());
     }
     PutChunk(png, "IDAT", Deflate(s.data.value_or(raw)));
+    for (const auto& [type, data] : s.after) PutChunk(png, type, data);
     PutChunk(png, "IEND", {});
     return png;
+}
+
+Bytes XmpItxt(const Bytes& packet)
+{
+    // The keyword, compressed, method 0, no language, no translated keyword.
+    const std::string_view head{"XML:com.adobe.xmp\0\1\0\0\0", 22};
+    return Concat({Bytes(head.begin(), head.end()), Deflate(packet)});
 }
 
 std::string Sketch(const kx::cDIBSection& surface)

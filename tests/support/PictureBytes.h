@@ -49,7 +49,7 @@ struct GifLayout {
 };
 Bytes Gif(const GifLayout& layout);
 
-// Signature, IHDR, PLTE, tRNS, the extra chunks, one IDAT and IEND, with checksums.
+// Signature, IHDR, PLTE, tRNS, the extra chunks, one IDAT, those after it and IEND, with checksums.
 struct PngLayout {
     uint32_t width, height;
     uint8_t depth, colourType;
@@ -58,8 +58,11 @@ struct PngLayout {
     Bytes transparency = {};       // tRNS as stored
     std::vector<std::pair<std::string, Bytes>> chunks = {};  // before IDAT
     std::optional<Bytes> data = {};  // IDAT's inflated bytes as given, instead of the filtered rows
+    std::vector<std::pair<std::string, Bytes>> after = {};  // between IDAT and IEND
 };
 Bytes Png(const PngLayout& layout);
+// An iTXt chunk's data holding `packet` as XMP, compressed.
+Bytes XmpItxt(const Bytes& packet);
 
 // SOI, JFIF, a quantisation table, a frame header of `frameCode` (8-bit samples,
 // `components` components), a one-component scan of zeros, EOI.

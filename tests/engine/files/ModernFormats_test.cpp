@@ -101,10 +101,10 @@ Bytes WebpOf(bool alpha)
     return bytes;
 }
 
-// An animation of `frames` frames: the first the opaque pattern, the others with alpha.
-Bytes WebpAnimation(int frames)
+// An animation of `frames` frames: the first the pattern (opaque unless `alpha`), the others with alpha.
+Bytes WebpAnimation(int frames, bool alpha = false)
 {
-    const Bytes first = WebpOf(false), other = WebpOf(true);
+    const Bytes first = WebpOf(alpha), other = WebpOf(true);
     WebPMux* mux = WebPMuxNew();
     for (int i = 0; i < frames; ++i) {
         const Bytes& still = i == 0 ? first : other;
@@ -390,18 +390,24 @@ TEST(ModernFormats, TransparencyIsKeptOrFlattened)
     run(kx::OutputFormat::Png, true, -1, flat, flatAlpha, kx::ResampleFilter::Exact);
     EXPECT_FALSE(flatAlpha.IsLive());
     EXPECT_EQ(PixelAt(flat, 0, 0), (Bgr{255, 255, 255}));
-    // TIFF and GIF inputs hand over their alpha and transparent colour, the colour unblended.
+    // TIFF, animated WebP (its first frame) and GIF inputs hand over their alpha and transparent
+    // colour, the colour unblended.
     kxtest::WriteFileBytes(dir / "a.tif", TiffOf(true));
+    kxtest::WriteFileBytes(dir / "a.webp", WebpAnimation(2, true));
     kxtest::WriteFileBytes(dir / "a.gif", kxtest::Gif({4, 3, 1, 1, 3, 2, {{0, 1, 2}, {3, 0, 1}}, 2}));
     kx::PictureMetadata metadata;
-    ASSERT_TRUE(kx::LoadPicture(dir / "a.tif", other, metadata, true, {}, &otherAlpha));
-    for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) {
-            ASSERT_EQ(otherAlpha.PictureRow(y)[x], ColumnAlpha(x));
-            if (ColumnAlpha(x) > 0) {
-                EXPECT_LE(kxtest::Difference(PixelAt(other, x, y), kPattern.At(x, y)), 1);
+    for (const char* name : {"a.tif", "a.webp"}) {
+        ASSERT_TRUE(kx::LoadPicture(dir / name, other, metadata, true, {}, &otherAlpha) &&
+                    otherAlpha.IsLive())
+            << name;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                ASSERT_EQ(otherAlpha.PictureRow(y)[x], ColumnAlpha(x)) << name;
+                if (ColumnAlpha(x) > 0) {
+                    EXPECT_LE(kxtest::Difference(PixelAt(other, x, y), kPattern.At(x, y)), 1) << name;
+                }
             }
-        }
+    }
     // A TIFF on its side streams with its alpha to the whole picture's bytes.
     kxtest::WriteFileBytes(dir / "side.tif", TiffOf(true, 6));
     ASSERT_TRUE(kx::ResizeImage(dir / "side.tif", dir / "side.png", 3, 2, 100, fill));

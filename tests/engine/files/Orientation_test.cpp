@@ -1,6 +1,6 @@
 // Camera photos stored on their side: the loader turns every orientation
 // upright with exact pixel moves, and the probe reports the size the loader
-// gives (also behind EXIF segments of up to 64 KB).
+// gives (also behind EXIF segments of up to 64 KB, and for a PNG's eXIf after its pixels).
 #include <gtest/gtest.h>
 
 #include "common/modImageInfo.h"
@@ -76,6 +76,10 @@ TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
     Bytes gif = Gif({40000, 8, 0, 0, 1, 1, {{3}}});
     gif[3] = '6';  // the loader takes any version, as the probe and giflib do (it once refused them)
     const Bytes whole = tiff(0), xmp = Segment(0xE1, "http://ns.adobe.com/xap/1.0/", Bytes(3000, ' '));
+    using Chunks = std::vector<std::pair<std::string, Bytes>>;
+    const auto png = [](const Chunks& before, const Chunks& after) {
+        return Png({kW, kH, 8, 2, std::vector<Bytes>(kH, Bytes(kW * 3, 9)), {}, {}, before, {}, after});
+    };
     const struct {
         const char* name;
         Bytes file;
@@ -90,6 +94,10 @@ TEST(Orientation, ProbeAndLoaderAgreeOnTagsSegmentsAndSizes)
         {"second EXIF segment ignored", ExifJpeg(ExifJpeg(plain, tiff(0, 3, 1, 8)), OrientationTiff(1, true)),
          1, kW, kH},
         {"XMP before EXIF", WithSegments(ExifJpeg(plain, whole), xmp), 6, kH, kW},
+        // A PNG's eXIf after the pixels counts when no eXIf came before them and it is near the end.
+        {"PNG eXIf after the pixels", png({}, {{"eXIf", whole}, {"tEXt", Bytes(9, 'a')}}), 6, kH, kW},
+        {"PNG eXIf before them first", png({{"eXIf", tiff(0, 3, 1, 3)}}, {{"eXIf", whole}}), 3, kW, kH},
+        {"PNG eXIf 70 KB from the end", png({}, {{"eXIf", whole}, {"tEXt", Bytes(70000, 'a')}}), 1, kW, kH},
         // Wide and top-down pictures of other formats.
         {"40000 x 8 PNG", RgbPng(40000, 8), 1, 40000, 8},
         {"40000 x 8 GIF of version 69a", gif, 1, 40000, 8},

@@ -17,10 +17,10 @@
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/PictureDecoders.h"
 #include "engine/files/PictureLoader.h"
+#include "engine/files/PictureWriters.h"
 #include "tests/support/CountingMalloc.h"
 #include "tests/support/PhotoFixtures.h"
 #include "tests/support/TestSupport.h"
-#include "engine/files/PictureWriters.h"
 
 namespace {
 
@@ -140,6 +140,7 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
     const Bytes rows(100 * 101, 0);
     // keyword, 0, method 0, then the deflated text (zTXt) or profile (iCCP).
     const Bytes textBomb = Concat({Bytes{'C', 'm', 't', 0, 0}, Deflate(Bytes(size_t{24} * kMiB, 'a'))});
+    const Bytes xmpCut = XmpItxt(Bytes(200, ' ')), xmpBomb = XmpItxt(Bytes(size_t{24} * kMiB, 'a'));
     const Bytes profileBomb = Concat({Bytes{'i', 'c', 'c', 0, 0}, Deflate(Bytes(size_t{24} * kMiB, 0))});
     Bytes idatBomb = rows;
     idatBomb.resize(size_t{24} * kMiB, 0);
@@ -238,6 +239,11 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         {"png_20000x20000", GreyPng(20000, 20000, Bytes(20001, 0)), nullptr, 2 * kMiB},
         {"png_over_side_limit", GreyPng(70000, 1, Bytes(70001, 0)), nullptr, 2 * kMiB},
         {"png_ztxt_24MiB", GreyPng(100, 100, rows, {{"zTXt", textBomb}}), nullptr, kMiB, true},
+        // Read with the metadata (and the file's end): an XMP packet past its limit, or damaged, is left out.
+        {"pngxmp_end_cut_off", Bytes(goodPng.begin(), goodPng.end() - 12), nullptr, kMiB, true},  // no IEND
+        {"pngxmp_24MiB", GreyPng(100, 100, rows, {{"iTXt", xmpBomb}}), nullptr, 3 * kMiB, true},
+        {"pngxmp_cut_short", GreyPng(100, 100, rows, {{"iTXt", Bytes(xmpCut.begin(), xmpCut.end() - 4)}}),
+         nullptr, kMiB, true},
         {.name = "bmp_rle8_over_budget",
          .file = Bmp({1024, 1400, 8, 1, 40, kPal, {}, Concat({Bytes(200, 0), Hex("0001")})}),
          .reason = "this picture needs 4.1 MB, more than the 4 MB memory limit"},
@@ -277,7 +283,14 @@ TEST(PictureDecoders, EveryVariantDecodesAndHostileFilesAndBombsAreRefused)
         {"gif_1MiB_for_16_pixels", Gif({4, 4, 0, 0, 4, 4, {}, -1, false, kBw, lzw}), "KKKK/KKKK/KKKK/KKKK/"},
     };
     const std::map<std::string, bool (*)(std::span<const uint8_t>, kx::cDIBSection&)> decoders{
-        {"bmp", kx::DecodeBmp}, {"gif", kx::DecodeGif}, {"png", kx::DecodePng}, {"jpeg", kx::DecodeJpeg}};
+        {"bmp", kx::DecodeBmp},
+        {"gif", kx::DecodeGif},
+        {"png", kx::DecodePng},
+        {"jpeg", kx::DecodeJpeg},
+        {"pngxmp", [](std::span<const uint8_t> file, kx::cDIBSection& surface) {
+             kx::PictureMetadata metadata;
+             return kx::DecodePng(file, surface, metadata, nullptr) && metadata.Xmp.empty();
+         }}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         kx::cDIBSection surface;
