@@ -10,11 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "engine/files/PictureMetadata.h"
+#include "engine/files/RowPipe.h"
 #include "engine/files/ShrinkOnLoad.h"
 #include "engine/surface/AlphaPlane.h"
 #include "engine/surface/StreamingLanczos.h"
@@ -28,6 +30,14 @@ enum class StreamOutcome {
     WholePicture,  // not for this path: load the whole picture instead
 };
 
+// Whether a second thread reduces the rows while the decoder makes the next
+// ones (RowPipe.h). The bytes are the same either way.
+enum class ReduceThread {
+    WhenFree,  // for a large picture, when a processor is free for it
+    Always,
+    Never,
+};
+
 // The size wanted, as the picture will be seen: upright with autoOrient,
 // else as stored.
 struct StreamRequest {
@@ -36,6 +46,7 @@ struct StreamRequest {
     bool AutoOrient = true;
     // Pictures with transparency keep it (LoadReducedPicture's plane).
     bool KeepAlpha = false;
+    ReduceThread Thread = ReduceThread::WhenFree;
 };
 
 // What the streaming decoders share: the reduction of the rows they hand
@@ -43,11 +54,10 @@ struct StreamRequest {
 // on its side is reduced to the turned size and turned once reduced).
 class RowReducer {
 public:
-    RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha = nullptr)
-        : request_(request)
-        , out_(out)
-        , alpha_(alpha)
-    {}
+    RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha = nullptr);
+    ~RowReducer();
+    RowReducer(const RowReducer&) = delete;
+    RowReducer& operator=(const RowReducer&) = delete;
 
     // The target for the pixels as stored, for a picture with this
     // orientation tag (1 to 8).
@@ -59,17 +69,23 @@ public:
     bool Reduces(Long width, Long height, int orientation);
 
     // Reserves the whole need (the reducer's rows, the reduced picture and
-    // its turned copy, the encoder's, and `decoderBytes` of the decoder's own
-    // buffers) in the memory budget and starts the reducer. False, with the
-    // failure reason set, when the budget refuses it or memory runs out.
+    // its turned copy, the encoder's, the second thread's ring, and
+    // `decoderBytes` of the decoder's own buffers) in the memory budget and
+    // starts the reducer. False, with the failure reason set, when the budget
+    // refuses it or memory runs out.
     bool Start(int64_t decoderBytes);
 
-    void Push(const uint8_t* row) { reducer_.Push(row); }
+    void Push(const uint8_t* row)
+    {
+        if (pipe_)
+            pipe_->Put(row, nullptr);
+        else
+            reducer_.Push(row);
+    }
     // Before Start, for a picture with alpha: rows then come with it, and
     // the alpha is reduced beside the colour (counted by Start).
     void WithAlpha() { withAlpha_ = true; }
     void Push(const uint8_t* bgr, const uint8_t* alpha);
-    Long RowsTaken() const { return reducer_.RowsTaken(); }
     Long Width() const { return width_; }
     bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
@@ -79,6 +95,9 @@ public:
     bool Finish(PictureMetadata& metadata);
 
 private:
+    bool UsesThread() const;
+    void Reduce(const uint8_t* bgr, const uint8_t* alpha);
+
     StreamRequest request_;
     cDIBSection& out_;
     StreamingLanczos reducer_;
@@ -91,6 +110,8 @@ private:
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;
+    // Last, so that its thread ends before what it works on goes.
+    std::unique_ptr<RowPipe> pipe_;
 };
 
 // An open picture file: its descriptor, its size and its first bytes.

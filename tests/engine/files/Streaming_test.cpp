@@ -161,7 +161,8 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // Every format, with and without alpha, in each orientation it carries,
 // turned upright or left as stored: the streamed reduction against the whole
 // picture's (decoded, then ResampleLanczos), 120 x 90 to 29 x 22 (a JPEG
-// decodes at 1/2 first), with the same metadata.
+// decodes at 1/2 first), with the same metadata, the rows reduced on the
+// decoder's thread or on a second one (PNG, BMP and WebP only on the second).
 // Upright and mirrored pictures give the same bytes (the weights are
 // mirror-symmetric); a quarter-turned one is reduced before it is turned, so
 // its passes swap and the 6-bit rounding between them may differ by one.
@@ -171,6 +172,7 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // by up to 12 levels.
 TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
 {
+    constexpr kx::ReduceThread kThreads[]{kx::ReduceThread::Never, kx::ReduceThread::Always};
     const TempDir dir;
     for (const Format& format : kFormats)
         for (bool alpha : {false, true}) {
@@ -186,7 +188,20 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     kx::PictureMetadata read, streamedRead;
                     ASSERT_TRUE(kx::LoadPicture(path, whole, read, upright, kx::ShrinkTarget{29, 22}));
                     const auto reduced = kx::ResampleLanczos(whole, 29, 22);
-                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
+                    // Kept alpha: the same colour and plane whichever thread reduces.
+                    kx::cDIBSection kept[2];
+                    kx::AlphaPlane keptAlpha[2];
+                    for (int t = 0; t < 2; ++t)
+                        ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright, true, kThreads[t]}, kept[t],
+                                                         streamedRead, &keptAlpha[t]),
+                                  kx::StreamOutcome::Done);
+                    EXPECT_EQ(kxtest::AllPixels(kept[0]), kxtest::AllPixels(kept[1]));
+                    EXPECT_EQ(keptAlpha[0].IsLive(), alpha);
+                    for (int y = 0; y < keptAlpha[0].Height(); ++y)
+                        EXPECT_EQ(std::memcmp(keptAlpha[0].Row(y), keptAlpha[1].Row(y), 29), 0);
+                    const auto thread = kThreads[orientation % 2];
+                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright, false, thread}, streamed,
+                                                     streamedRead),
                               kx::StreamOutcome::Done);
                     ASSERT_EQ(streamed.Width(), 29);
                     ASSERT_EQ(streamed.Height(), 22);
