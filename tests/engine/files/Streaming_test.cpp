@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/files/FailureReason.h"
 #include "engine/files/Orientation.h"
 #include "engine/files/PictureLoader.h"
 #include "engine/files/RowSources.h"
@@ -55,12 +56,36 @@ Bytes JpegFile(const Picture& p, int orientation)
     return kxtest::WithSegments(kxtest::JpegOf(p.image), exif);
 }
 
+// The rows filtered with each of the five filters in turn, as IDAT holds them inflated.
+Bytes FilteredRows(const Picture& p)
+{
+    const size_t n = p.alpha ? 4 : 3;
+    Bytes data, prior(p.width * n, 0);
+    for (int y = 0; y < p.height; ++y) {
+        const Bytes row = p.Row(y, true);
+        data.push_back(static_cast<uint8_t>(y % 5));
+        for (size_t i = 0; i < row.size(); ++i) {
+            const int a = i >= n ? row[i - n] : 0, b = prior[i], c = i >= n ? prior[i - n] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted[]{0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            data.push_back(static_cast<uint8_t>(row[i] - predicted[y % 5]));
+        }
+        prior = row;
+    }
+    return data;
+}
+
 Bytes PngFile(const Picture& p, int)
 {
-    kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
-                          static_cast<uint8_t>(p.alpha ? 6 : 2)};
-    for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
-    return kxtest::Png(png);
+    return kxtest::Png({static_cast<uint32_t>(p.width),
+                        static_cast<uint32_t>(p.height),
+                        8,
+                        static_cast<uint8_t>(p.alpha ? 6 : 2),
+                        {},
+                        {},
+                        {},
+                        {},
+                        FilteredRows(p)});
 }
 
 Bytes BmpFile(const Picture& p, int)
@@ -215,6 +240,83 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     EXPECT_EQ(streamedRead.Xmp, read.Xmp);
                 }
         }
+}
+
+// Damaged image data (the streaming path reads it past libpng): refused as
+// the whole-picture path refuses it, with libpng's reason, or read as it
+// reads it. The file: signature, IHDR, one IDAT, IEND.
+TEST(Streaming, DamagedPngDataGivesTheWholePicturesOutcome)
+{
+    const Picture picture{120, 90, false, kxtest::AsymmetricPicture(120, 90)};
+    const Bytes rows = FilteredRows(picture);
+    const auto withData = [&](Bytes data) { return kxtest::Png({120, 90, 8, 2, {}, {}, {}, {}, data}); };
+    const auto fixCrc = [](Bytes& f) {
+        const uint32_t crc = crc32(0, &f[37], static_cast<uInt>(f.size() - 53));
+        for (int i = 0; i < 4; ++i) f[f.size() - 16 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    };
+    struct Case {
+        const char* flaw;
+        std::function<Bytes()> file;
+        const char* reason;  // empty: read
+    };
+    const Case cases[]{
+        {"a wrong CRC",
+         [&] {
+             Bytes f = withData(rows);
+             f[f.size() - 13] ^= 1;
+             return f;
+         },
+         "IDAT: CRC error"},
+        {"cut short",
+         [&] {
+             Bytes f = withData(rows);
+             f.resize(f.size() / 2);
+             return f;
+         },
+         "file truncated"},
+        {"a filter value of 5",
+         [&] {
+             Bytes d = rows;
+             d[361 * 40] = 5;
+             return withData(d);
+         },
+         "bad adaptive filter value"},
+        {"rows missing", [&] { return withData(Bytes(rows.begin(), rows.end() - 361)); },
+         "Not enough image data"},
+        {"a wrong checksum",
+         [&] {
+             Bytes f = withData(rows);
+             f[f.size() - 17] ^= 1;
+             fixCrc(f);
+             return f;
+         },
+         "IDAT: incorrect data check"},
+        {"a row too many",
+         [&] {
+             Bytes d = rows;
+             d.insert(d.end(), rows.begin(), rows.begin() + 361);
+             return withData(d);
+         },
+         ""},
+    };
+    const TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flaw);
+        kxtest::WriteFileBytes(dir / "in", c.file());
+        kx::cDIBSection whole, streamed;
+        kx::PictureMetadata metadata;
+        kx::ClearFailureReason();
+        const bool read = kx::LoadPicture(dir / "in", whole);
+        const std::string wholeReason = kx::FailureReason();
+        kx::ClearFailureReason();
+        EXPECT_EQ(read, *c.reason == 0);
+        EXPECT_EQ(kx::LoadReducedPicture(dir / "in", {29, 22}, streamed, metadata),
+                  read ? kx::StreamOutcome::Done : kx::StreamOutcome::Failed);
+        EXPECT_EQ(kx::FailureReason(), wholeReason);
+        if (!read) {
+            EXPECT_EQ(kx::FailureReason(), std::string("the PNG decoder says: ") + c.reason);
+        }
+    }
 }
 
 // FNV-1a of the picture's rows, top row first.
