@@ -84,11 +84,10 @@ uint32_t BigEndian32(const uint8_t* p)
 // is looked for only where it is at hand, and what follows is not an error.
 class IdatRows {
 public:
-    IdatRows(FileReader& file, int64_t height, size_t rawRowBytes, int pixelBytes)
+    IdatRows(FileReader& file, int64_t height, size_t rawRowBytes)
         : file_(file)
         , rowBytes_(rawRowBytes)
-        , pixelBytes_(pixelBytes)
-        , rows_{std::vector<uint8_t>(rawRowBytes + 1), std::vector<uint8_t>(rawRowBytes + 1)}
+        , row_(rawRowBytes + 1)
     {
         // libpng's bound: the filtered rows and deflate's overhead.
         const int64_t data = height * static_cast<int64_t>(rawRowBytes + 1);
@@ -117,12 +116,12 @@ public:
         return started_;
     }
 
-    // The next row, unfiltered; nullptr with the failure reason set.
+    // The next row as stored: its filter byte (0 to 4), then its filtered
+    // bytes; nullptr with the failure reason set.
     const uint8_t* Next()
     {
-        uint8_t* row = rows_[current_].data();
-        z_.next_out = row;
-        z_.avail_out = static_cast<uInt>(rowBytes_ + 1);
+        z_.next_out = row_.data();
+        z_.avail_out = static_cast<uInt>(row_.size());
         while (z_.avail_out > 0) {
             if (ended_ || (z_.avail_in == 0 && !Input()))
                 return failed_ ? nullptr : Fail("Not enough image data");
@@ -132,10 +131,7 @@ public:
             else if (result != Z_OK)
                 return Fail(std::string("IDAT: ") + (z_.msg ? z_.msg : "damaged LZ stream"));
         }
-        current_ ^= 1;
-        if (!UnfilterPngRow(row[0], row + 1, rows_[current_].data() + 1, rowBytes_, pixelBytes_))
-            return Fail("bad adaptive filter value");
-        return row + 1;
+        return row_[0] <= 4 ? row_.data() : Fail("bad adaptive filter value");
     }
 
     // After the last row: the rest of the stream is inflated, to its end
@@ -206,9 +202,7 @@ private:
 
     FileReader& file_;
     size_t rowBytes_;
-    int pixelBytes_;
-    std::vector<uint8_t> rows_[2];  // this row and the one above, each after its filter byte
-    int current_ = 0;
+    std::vector<uint8_t> row_;
     z_stream z_{};
     bool started_ = false, ended_ = false, afterData_ = false, failed_ = false;
     uint32_t left_ = 0;  // bytes of the chunk not yet given to zlib
@@ -252,22 +246,55 @@ bool GuardedRows(png_structp png, png_uint_32 height, int channels, uint8_t* row
     return true;
 }
 
-// The rows of IdatRows (RGB or RGBA, `channels` 3 or 4) in libpng's order,
-// blue first, handed over as GuardedRows hands libpng's over.
-bool OwnRows(IdatRows& rows, Long height, int channels, uint8_t* row, uint8_t* bgr, uint8_t* alpha,
-             Long width, RowReducer& reducer)
+// Undoes the filters of IdatRows' rows (RGB or RGBA, `channels` 3 or 4),
+// puts them in libpng's order, blue first, and hands them over as
+// GuardedRows hands libpng's over: the reducer's Prepare step, on its
+// thread when it has one.
+class Unfiltering {
+public:
+    Unfiltering(Long width, int channels, bool keepAlpha, RowReducer& reducer)
+        : width_(width)
+        , channels_(channels)
+        , bytes_(static_cast<size_t>(width) * channels)
+        , rows_{std::vector<uint8_t>(bytes_), std::vector<uint8_t>(bytes_)}
+        , out_(bytes_)
+        , bgr_(channels == 4 ? static_cast<size_t>(width) * 3 : 0)
+        , alpha_(keepAlpha ? static_cast<size_t>(width) : 0)
+        , reducer_(reducer)
+    {}
+
+    void operator()(const uint8_t* raw)
+    {
+        uint8_t* row = rows_[current_].data();
+        std::memcpy(row, raw + 1, bytes_);
+        current_ ^= 1;
+        UnfilterPngRow(raw[0], row, rows_[current_].data(), bytes_, channels_);
+        for (size_t i = 0; i < bytes_; i += channels_) {
+            out_[i] = row[i + 2];
+            out_[i + 1] = row[i + 1];
+            out_[i + 2] = row[i];
+            if (channels_ == 4) out_[i + 3] = row[i + 3];
+        }
+        HandOver(out_.data(), channels_, width_, bgr_.data(), alpha_.empty() ? nullptr : alpha_.data(),
+                 reducer_);
+    }
+
+private:
+    Long width_;
+    int channels_;
+    size_t bytes_;
+    std::vector<uint8_t> rows_[2];  // this row and the one above, unfiltered
+    int current_ = 0;
+    std::vector<uint8_t> out_, bgr_, alpha_;
+    RowReducer& reducer_;
+};
+
+bool OwnRows(IdatRows& rows, Long height, RowReducer& reducer)
 {
     for (Long y = 0; y < height; ++y) {
-        const uint8_t* rgb = rows.Next();
-        if (!rgb) return false;
-        const size_t bytes = static_cast<size_t>(width) * channels;
-        for (size_t i = 0; i < bytes; i += channels) {
-            row[i] = rgb[i + 2];
-            row[i + 1] = rgb[i + 1];
-            row[i + 2] = rgb[i];
-            if (channels == 4) row[i + 3] = rgb[i + 3];
-        }
-        HandOver(row, channels, width, bgr, alpha, reducer);
+        const uint8_t* raw = rows.Next();
+        if (!raw) return false;
+        reducer.PushRaw(raw);
     }
     return rows.Finish();
 }
@@ -318,21 +345,22 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
         depth == 8 && (colourType == PNG_COLOR_TYPE_RGB_ALPHA ||
                        (colourType == PNG_COLOR_TYPE_RGB && !png_get_valid(s.png, s.info, PNG_INFO_tRNS)));
     // libpng's rows (this one and the one before, unfiltered) and its
-    // inflater, and as many rows of IdatRows' own.
+    // inflater, and as many rows again for IdatRows and Unfiltering.
     const int64_t libraryBytes =
         2 * (rawRowBytes + 1) * (own ? 2 : 1) + static_cast<int64_t>(rowBytes) + (int64_t{1} << 20);
-    if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * (keepAlpha ? 4 : 3)))
+    if (!reducer.Start(libraryBytes + static_cast<int64_t>(rowBytes) + int64_t{width} * (keepAlpha ? 4 : 3),
+                       own ? static_cast<size_t>(rawRowBytes) + 1 : 0))
         return StreamOutcome::Failed;
+    if (own) {
+        IdatRows rows(reader, height, static_cast<size_t>(rawRowBytes));
+        if (rows.Start()) {
+            auto unfiltering = std::make_shared<Unfiltering>(width, channels, keepAlpha, reducer);
+            reducer.PrepareWith([unfiltering](const uint8_t* raw) { (*unfiltering)(raw); });
+            return OwnRows(rows, height, reducer) ? StreamOutcome::Done : StreamOutcome::Failed;
+        }
+    }
     std::vector<uint8_t> row(rowBytes), bgr(hasAlpha ? static_cast<size_t>(width) * 3 : 0);
     std::vector<uint8_t> alpha(keepAlpha ? static_cast<size_t>(width) : 0);
-    if (own) {
-        IdatRows rows(reader, height, static_cast<size_t>(rawRowBytes), channels);
-        if (rows.Start())
-            return OwnRows(rows, static_cast<Long>(height), channels, row.data(), bgr.data(),
-                           keepAlpha ? alpha.data() : nullptr, static_cast<Long>(width), reducer)
-                       ? StreamOutcome::Done
-                       : StreamOutcome::Failed;
-    }
     if (!GuardedRows(s.png, height, channels, row.data(), bgr.data(), keepAlpha ? alpha.data() : nullptr,
                      static_cast<Long>(width), &reducer))
         return StreamOutcome::Failed;

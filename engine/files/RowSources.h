@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -71,21 +72,28 @@ public:
     // Reserves the whole need (the reducer's rows, the reduced picture and
     // its turned copy, the encoder's, the second thread's ring, and
     // `decoderBytes` of the decoder's own buffers) in the memory budget and
-    // starts the reducer. False, with the failure reason set, when the budget
-    // refuses it or memory runs out.
-    bool Start(int64_t decoderBytes);
+    // starts the reducer. `rawBytes`, for a decoder whose rows go through
+    // PrepareWith, is the length of its raw rows. False, with the failure
+    // reason set, when the budget refuses it or memory runs out.
+    bool Start(int64_t decoderBytes, size_t rawBytes = 0);
 
-    void Push(const uint8_t* row)
+    // Takes the next row: BGR, or BGR and its alpha after WithAlpha.
+    void Push(const uint8_t* row) { pipe_ && !prepare_ ? pipe_->Put(row, nullptr) : reducer_.Push(row); }
+    void Push(const uint8_t* bgr, const uint8_t* alpha)
     {
-        if (pipe_)
-            pipe_->Put(row, nullptr);
-        else
-            reducer_.Push(row);
+        pipe_ && !prepare_ ? pipe_->Put(bgr, alpha) : PushNow(bgr, alpha);
     }
     // Before Start, for a picture with alpha: rows then come with it, and
     // the alpha is reduced beside the colour (counted by Start).
     void WithAlpha() { withAlpha_ = true; }
-    void Push(const uint8_t* bgr, const uint8_t* alpha);
+
+    // For raw rows that need more work before they are reduced (a PNG's
+    // filters undone), to be done on the reducing thread: after Start with
+    // their length, `prepare` takes every row given to PushRaw, in order,
+    // and hands it over with Push.
+    using Prepare = std::function<void(const uint8_t* raw)>;
+    void PrepareWith(Prepare prepare);
+    void PushRaw(const uint8_t* raw) { pipe_ ? pipe_->Put(raw, nullptr) : prepare_(raw); }
     Long Width() const { return width_; }
     bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
@@ -96,7 +104,8 @@ public:
 
 private:
     bool UsesThread() const;
-    void Reduce(const uint8_t* bgr, const uint8_t* alpha);
+    void PushNow(const uint8_t* bgr, const uint8_t* alpha);
+    void StartThread(size_t colourBytes, size_t alphaBytes, RowPipe::Sink sink);
 
     StreamRequest request_;
     cDIBSection& out_;
@@ -110,6 +119,9 @@ private:
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;
+    bool threaded_ = false;
+    size_t rawBytes_ = 0;
+    Prepare prepare_;
     // Last, so that its thread ends before what it works on goes.
     std::unique_ptr<RowPipe> pipe_;
 };

@@ -98,7 +98,7 @@ bool RowReducer::Reduces(Long width, Long height, int orientation)
            target_.Height <= height && (target_.Width < width || target_.Height < height);
 }
 
-bool RowReducer::Start(int64_t decoderBytes)
+bool RowReducer::Start(int64_t decoderBytes, size_t rawBytes)
 {
     const int64_t reduced = SurfaceBytes(target_.Width, target_.Height);
     const bool turns = request_.AutoOrient && orientation_ != 1;
@@ -109,46 +109,48 @@ bool RowReducer::Start(int64_t decoderBytes)
                                       : working + reduced * (turns ? 2 : 1) +
                                             int64_t{target_.Width} * target_.Height * (turns ? 3 : 2) +
                                             int64_t{width_} * 6;
-    const bool threaded = UsesThread();
+    threaded_ = UsesThread();
+    rawBytes_ = rawBytes;
     const size_t rowBytes = static_cast<size_t>(width_) * 3;
-    const int64_t pipe = threaded ? RowPipe::Bytes(rowBytes, withAlpha_ ? rowBytes / 3 : 0) : 0;
+    const size_t alphaBytes = withAlpha_ ? rowBytes / 3 : 0;
+    const int64_t pipe = !threaded_ ? 0
+                         : rawBytes ? RowPipe::Bytes(rawBytes, 0)
+                                    : RowPipe::Bytes(rowBytes, alphaBytes);
     const int64_t need = working + reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kLibraryStateBytes +
                          std::max<int64_t>(decoderBytes, 0) + alpha + pipe;
     if (!ReservePictureMemory(need)) return false;
     const bool started =
         reducer_.Start(width_, height_, target_.Width, target_.Height, out_) &&
         (!withAlpha_ || alphaReducer_.Start(width_, height_, target_.Width, target_.Height, alphaOut_));
-    if (started) {
-        premultiplied_.resize(withAlpha_ ? rowBytes : 0);
-        grey_.resize(premultiplied_.size());
-        if (threaded) {
-            // Without the thread (none can be made), the rows are reduced here.
-            try {
-                pipe_ = std::make_unique<RowPipe>(rowBytes, withAlpha_ ? rowBytes / 3 : 0,
-                                                  [this, rowBytes](const uint8_t* row) {
-                                                      if (withAlpha_)
-                                                          Reduce(row, row + rowBytes);
-                                                      else
-                                                          reducer_.Push(row);
-                                                  });
-                ++busyThreads;
-            } catch (const std::exception&) {}
-        }
-        return true;
+    if (!started) {
+        SetFailureReason("out of memory");
+        return false;
     }
-    SetFailureReason("out of memory");
-    return false;
+    premultiplied_.resize(withAlpha_ ? rowBytes : 0);
+    grey_.resize(premultiplied_.size());
+    if (threaded_ && !rawBytes)
+        StartThread(rowBytes, alphaBytes, [this, rowBytes](const uint8_t* row) {
+            withAlpha_ ? PushNow(row, row + rowBytes) : reducer_.Push(row);
+        });
+    return true;
 }
 
-void RowReducer::Push(const uint8_t* bgr, const uint8_t* alpha)
+// Without a thread (none can be made), the rows are reduced on the decoder's.
+void RowReducer::StartThread(size_t colourBytes, size_t alphaBytes, RowPipe::Sink sink)
 {
-    if (pipe_)
-        pipe_->Put(bgr, alpha);
-    else
-        Reduce(bgr, alpha);
+    try {
+        pipe_ = std::make_unique<RowPipe>(colourBytes, alphaBytes, std::move(sink));
+        ++busyThreads;
+    } catch (const std::exception&) {}
 }
 
-void RowReducer::Reduce(const uint8_t* bgr, const uint8_t* alpha)
+void RowReducer::PrepareWith(Prepare prepare)
+{
+    prepare_ = std::move(prepare);
+    if (threaded_) StartThread(rawBytes_, 0, prepare_);
+}
+
+void RowReducer::PushNow(const uint8_t* bgr, const uint8_t* alpha)
 {
     PremultiplyRow(bgr, alpha, width_, premultiplied_.data());
     for (Long x = 0; x < width_; ++x) std::fill_n(&grey_[3 * static_cast<size_t>(x)], 3, alpha[x]);
