@@ -17,12 +17,12 @@ uint8_t Paeth(int a, int b, int c)
     return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
-void PlainRow(int filter, uint8_t* row, const uint8_t* prior, size_t bytes, size_t n)
+void PlainRow(int filter, const uint8_t* in, uint8_t* out, const uint8_t* prior, size_t bytes, size_t n)
 {
     for (size_t i = 0; i < bytes; ++i) {
-        const int a = i >= n ? row[i - n] : 0, b = prior[i], c = i >= n ? prior[i - n] : 0;
+        const int a = i >= n ? out[i - n] : 0, b = prior[i], c = i >= n ? prior[i - n] : 0;
         const int predicted = filter == 1 ? a : filter == 3 ? (a + b) >> 1 : Paeth(a, b, c);
-        row[i] = static_cast<uint8_t>(row[i] + predicted);
+        out[i] = static_cast<uint8_t>(in[i] + predicted);
     }
 }
 
@@ -56,13 +56,13 @@ __m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si1
 // a whole pixel from the one before (a), the one above (b) and the one
 // above that (c), with the plain loop's whole-number arithmetic.
 template <int filter, size_t n>
-void PixelRow(uint8_t* row, const uint8_t* prior, size_t bytes)
+void PixelRow(const uint8_t* in, uint8_t* out, const uint8_t* prior, size_t bytes)
 {
     const __m128i low = _mm_set1_epi16(0xFF);
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
     for (size_t i = 0; i + n <= bytes; i += n) {
         const bool last = n == 3 && i + 4 > bytes;
-        const __m128i x = last ? LoadLastPixel(row + i) : LoadPixel(row + i);
+        const __m128i x = last ? LoadLastPixel(in + i) : LoadPixel(in + i);
         const __m128i b = last ? LoadLastPixel(prior + i) : LoadPixel(prior + i);
         __m128i predicted;
         if constexpr (filter == 1) {
@@ -81,7 +81,7 @@ void PixelRow(uint8_t* row, const uint8_t* prior, size_t bytes)
             predicted = _mm_or_si128(_mm_and_si128(takeA, a), _mm_andnot_si128(takeA, bOrC));
         }
         a = _mm_and_si128(_mm_add_epi16(x, predicted), low);
-        StorePixel<n>(row + i, a);
+        StorePixel<n>(out + i, a);
         c = b;
     }
 }
@@ -89,21 +89,22 @@ void PixelRow(uint8_t* row, const uint8_t* prior, size_t bytes)
 
 }  // namespace
 
-bool UnfilterPngRow(int filter, uint8_t* row, const uint8_t* prior, size_t bytes, int pixelBytes)
+bool UnfilterPngRow(int filter, const uint8_t* in, uint8_t* out, const uint8_t* prior, size_t bytes,
+                    int pixelBytes)
 {
     const size_t n = static_cast<size_t>(pixelBytes);
     switch (filter) {
-    case 0: return true;
+    case 0: std::memmove(out, in, bytes); return true;
     case 2: {
         size_t i = 0;
 #if defined(__SSE2__)
         for (; i + 16 <= bytes; i += 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prior + i));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(x, b));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi8(x, b));
         }
 #endif
-        for (; i < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+        for (; i < bytes; ++i) out[i] = static_cast<uint8_t>(in[i] + prior[i]);
         return true;
     }
     case 1:
@@ -111,14 +112,14 @@ bool UnfilterPngRow(int filter, uint8_t* row, const uint8_t* prior, size_t bytes
     case 4:
 #if defined(__SSE2__)
         if ((n == 3 || n == 4) && bytes % n == 0) {
-            using Row = void (*)(uint8_t*, const uint8_t*, size_t);
+            using Row = void (*)(const uint8_t*, uint8_t*, const uint8_t*, size_t);
             static constexpr Row kRows[2][3]{{PixelRow<1, 3>, PixelRow<3, 3>, PixelRow<4, 3>},
                                              {PixelRow<1, 4>, PixelRow<3, 4>, PixelRow<4, 4>}};
-            kRows[n - 3][filter == 1 ? 0 : filter == 3 ? 1 : 2](row, prior, bytes);
+            kRows[n - 3][filter == 1 ? 0 : filter == 3 ? 1 : 2](in, out, prior, bytes);
             return true;
         }
 #endif
-        PlainRow(filter, row, prior, bytes, n);
+        PlainRow(filter, in, out, prior, bytes, n);
         return true;
     default: return false;
     }

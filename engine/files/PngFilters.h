@@ -8,9 +8,11 @@
 
 namespace kx {
 
-// Undoes `filter` (0 to 4) on `row` in place: `bytes` bytes without the
-// filter byte, `prior` the row above unfiltered (zeros above the first
-// row), `pixelBytes` bytes a pixel (1 to 8). False for another filter value.
-bool UnfilterPngRow(int filter, uint8_t* row, const uint8_t* prior, size_t bytes, int pixelBytes);
+// Undoes `filter` (0 to 4) on the `bytes` bytes at `in` (after the filter
+// byte) into `out`, which may be `in`: `prior` is the row above unfiltered
+// (zeros above the first row), `pixelBytes` the bytes a pixel (1 to 8).
+// False for another filter value.
+bool UnfilterPngRow(int filter, const uint8_t* in, uint8_t* out, const uint8_t* prior, size_t bytes,
+                    int pixelBytes);
 
 }  // namespace kx

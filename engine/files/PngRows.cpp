@@ -221,7 +221,7 @@ bool GuardedReadInfo(png_structp png, png_infop info)
 
 // Hands a row of BGR, or of BGRA or grey and alpha (`channels` 4 or 2),
 // over: blended onto white, or with its alpha beside the colour given
-// `alpha`.
+// `alpha`. Every colour channel is treated alike, so RGB rows go the same way.
 void HandOver(const uint8_t* row, int channels, Long width, uint8_t* bgr, uint8_t* alpha, RowReducer& reducer)
 {
     if (channels == 3) {
@@ -246,10 +246,10 @@ bool GuardedRows(png_structp png, png_uint_32 height, int channels, uint8_t* row
     return true;
 }
 
-// Undoes the filters of IdatRows' rows (RGB or RGBA, `channels` 3 or 4),
-// puts them in libpng's order, blue first, and hands them over as
-// GuardedRows hands libpng's over: the reducer's Prepare step, on its
-// thread when it has one.
+// Undoes the filters of IdatRows' rows (RGB or RGBA, `channels` 3 or 4)
+// and hands them over as GuardedRows hands libpng's over, but red first
+// (the reducer turns the result): the reducer's Prepare step, on its thread
+// when it has one.
 class Unfiltering {
 public:
     Unfiltering(Long width, int channels, bool keepAlpha, RowReducer& reducer)
@@ -257,26 +257,19 @@ public:
         , channels_(channels)
         , bytes_(static_cast<size_t>(width) * channels)
         , rows_{std::vector<uint8_t>(bytes_), std::vector<uint8_t>(bytes_)}
-        , out_(bytes_)
-        , bgr_(channels == 4 ? static_cast<size_t>(width) * 3 : 0)
+        , rgb_(channels == 4 ? static_cast<size_t>(width) * 3 : 0)
         , alpha_(keepAlpha ? static_cast<size_t>(width) : 0)
         , reducer_(reducer)
-    {}
+    {
+        reducer.RedFirst();
+    }
 
     void operator()(const uint8_t* raw)
     {
         uint8_t* row = rows_[current_].data();
-        std::memcpy(row, raw + 1, bytes_);
         current_ ^= 1;
-        UnfilterPngRow(raw[0], row, rows_[current_].data(), bytes_, channels_);
-        for (size_t i = 0; i < bytes_; i += channels_) {
-            out_[i] = row[i + 2];
-            out_[i + 1] = row[i + 1];
-            out_[i + 2] = row[i];
-            if (channels_ == 4) out_[i + 3] = row[i + 3];
-        }
-        HandOver(out_.data(), channels_, width_, bgr_.data(), alpha_.empty() ? nullptr : alpha_.data(),
-                 reducer_);
+        UnfilterPngRow(raw[0], raw + 1, row, rows_[current_].data(), bytes_, channels_);
+        HandOver(row, channels_, width_, rgb_.data(), alpha_.empty() ? nullptr : alpha_.data(), reducer_);
     }
 
 private:
@@ -285,7 +278,7 @@ private:
     size_t bytes_;
     std::vector<uint8_t> rows_[2];  // this row and the one above, unfiltered
     int current_ = 0;
-    std::vector<uint8_t> out_, bgr_, alpha_;
+    std::vector<uint8_t> rgb_, alpha_;
     RowReducer& reducer_;
 };
 

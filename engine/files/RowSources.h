@@ -86,6 +86,9 @@ public:
     // Before Start, for a picture with alpha: rows then come with it, and
     // the alpha is reduced beside the colour (counted by Start).
     void WithAlpha() { withAlpha_ = true; }
+    // The rows come red first (RGB). Every channel is reduced alike, so the
+    // reduced picture is turned to BGR once, by Finish.
+    void RedFirst() { redFirst_ = true; }
 
     // For raw rows that need more work before they are reduced (a PNG's
     // filters undone), to be done on the reducing thread: after Start with
@@ -119,7 +122,7 @@ private:
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;
-    bool threaded_ = false;
+    bool threaded_ = false, redFirst_ = false;
     size_t rawBytes_ = 0;
     Prepare prepare_;
     // Last, so that its thread ends before what it works on goes.

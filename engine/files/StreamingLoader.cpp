@@ -162,6 +162,11 @@ bool RowReducer::Finish(PictureMetadata& metadata)
 {
     if (pipe_) pipe_->Finish();
     reducer_.Finish();
+    if (redFirst_)
+        for (Long y = 0; y < out_.Height(); ++y)
+            for (uint8_t *p = out_.PictureRow(y), *end = p + 3 * static_cast<size_t>(out_.Width()); p < end;
+                 p += 3)
+                std::swap(p[0], p[2]);
     if (withAlpha_) alphaReducer_.Finish();
     metadata.Orientation = orientation_;
     const bool turns = request_.AutoOrient && orientation_ != 1;
