@@ -2,8 +2,8 @@
 // before the image data, through a small buffer. The image data of 8-bit RGB
 // and RGBA pictures is then read here (IdatRows: zlib inflates it, and
 // UnfilterPngRow undoes the filters a whole pixel at a time, where libpng
-// goes a byte at a time); other pictures' rows come from libpng one at a
-// time. Interlaced pictures take the whole-picture path. Text chunks are
+// goes a byte at a time, on the reducing thread when there is one); other
+// pictures' rows come from libpng one at a time. Interlaced pictures take the whole-picture path. Text chunks are
 // skipped unread, so a file full of compressed text costs nothing. libpng
 // reports errors by longjmp, so its calls run in the Guarded* functions,
 // which hold no object with a destructor.
@@ -77,16 +77,16 @@ uint32_t BigEndian32(const uint8_t* p)
 
 // The image data read past libpng, once png_read_info has stopped after the
 // first IDAT chunk's length and type: the IDAT chunks, their CRCs checked,
-// inflated into rows and unfiltered. Every check libpng makes on the way is
-// made, with libpng's message: the CRCs, a chunk longer than the image
-// could need, zlib's errors (the checksum among them), too little data and
-// unknown filters. As in libpng, once every row is read, the data's own end
-// is looked for only where it is at hand, and what follows is not an error.
+// inflated into rows as stored (filter byte first). Every check libpng makes
+// on the way is made, with libpng's message: the CRCs, a chunk longer than
+// the image could need, zlib's errors (the checksum among them), too little
+// data and unknown filters. After the last row, the stream is inflated on
+// to its end and checksum; extra data, an error there or a chunk other than
+// IDAT first only warn in libpng, and pass here too.
 class IdatRows {
 public:
     IdatRows(FileReader& file, int64_t height, size_t rawRowBytes)
         : file_(file)
-        , rowBytes_(rawRowBytes)
         , row_(rawRowBytes + 1)
     {
         // libpng's bound: the filtered rows and deflate's overhead.
@@ -201,7 +201,6 @@ private:
     }
 
     FileReader& file_;
-    size_t rowBytes_;
     std::vector<uint8_t> row_;
     z_stream z_{};
     bool started_ = false, ended_ = false, afterData_ = false, failed_ = false;
