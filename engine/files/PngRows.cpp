@@ -129,7 +129,10 @@ public:
             if (result == Z_STREAM_END)
                 ended_ = true;
             else if (result != Z_OK)
-                return Fail(std::string("IDAT: ") + (z_.msg ? z_.msg : "damaged LZ stream"));
+                return Fail(std::string("IDAT: ") + (z_.msg                  ? z_.msg
+                                                     : result == Z_NEED_DICT ? "missing LZ dictionary"
+                                                     : result == Z_MEM_ERROR ? "insufficient memory"
+                                                                             : "damaged LZ stream"));
         }
         return row_[0] <= 4 ? row_.data() : Fail("bad adaptive filter value");
     }
