@@ -244,7 +244,8 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
 
 // Damaged image data (the streaming path reads it past libpng): refused as
 // the whole-picture path refuses it, with libpng's reason, or read as it
-// reads it. The file: signature, IHDR, one IDAT, IEND.
+// reads it, the second thread stopped with rows not yet reduced. The file:
+// signature, IHDR, one IDAT, IEND.
 TEST(Streaming, DamagedPngDataGivesTheWholePicturesOutcome)
 {
     const Picture picture{120, 90, false, kxtest::AsymmetricPicture(120, 90)};
@@ -310,7 +311,8 @@ TEST(Streaming, DamagedPngDataGivesTheWholePicturesOutcome)
         const std::string wholeReason = kx::FailureReason();
         kx::ClearFailureReason();
         EXPECT_EQ(read, *c.reason == 0);
-        EXPECT_EQ(kx::LoadReducedPicture(dir / "in", {29, 22}, streamed, metadata),
+        EXPECT_EQ(kx::LoadReducedPicture(dir / "in", {29, 22, true, false, kx::ReduceThread::Always},
+                                         streamed, metadata),
                   read ? kx::StreamOutcome::Done : kx::StreamOutcome::Failed);
         EXPECT_EQ(kx::FailureReason(), wholeReason);
         if (!read) {
