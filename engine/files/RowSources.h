@@ -77,11 +77,12 @@ public:
     // reason set, when the budget refuses it or memory runs out.
     bool Start(int64_t decoderBytes, size_t rawBytes = 0);
 
-    // Takes the next row: BGR, or BGR and its alpha after WithAlpha.
-    void Push(const uint8_t* row) { pipe_ && !prepare_ ? pipe_->Put(row, nullptr) : reducer_.Push(row); }
+    // Takes the next row: BGR, or BGR and its alpha after WithAlpha. (From
+    // the Prepare step, on the reducing thread, pipe_ is not looked at.)
+    void Push(const uint8_t* row) { !prepare_&& pipe_ ? pipe_->Put(row, nullptr) : reducer_.Push(row); }
     void Push(const uint8_t* bgr, const uint8_t* alpha)
     {
-        pipe_ && !prepare_ ? pipe_->Put(bgr, alpha) : PushNow(bgr, alpha);
+        !prepare_&& pipe_ ? pipe_->Put(bgr, alpha) : PushNow(bgr, alpha);
     }
     // Before Start, for a picture with alpha: rows then come with it, and
     // the alpha is reduced beside the colour (counted by Start).
