@@ -15,8 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string& path = kx::fuzz::BytesAsFile(data, size);
     kx::SetMemoryLimit(0);
+    // A third of the inputs have their rows reduced on a second thread.
     const kx::StreamRequest request{static_cast<kx::Long>(1 + size % 37),
-                                    static_cast<kx::Long>(1 + size % 23), size % 2 == 0};
+                                    static_cast<kx::Long>(1 + size % 23), size % 2 == 0, false,
+                                    size % 3 == 0 ? kx::ReduceThread::Always : kx::ReduceThread::Never};
     kx::cDIBSection surface;
     kx::PictureMetadata metadata;
     const kx::StreamOutcome outcome = kx::LoadReducedPicture(path, request, surface, metadata);

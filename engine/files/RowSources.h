@@ -10,11 +10,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "engine/files/PictureMetadata.h"
+#include "engine/files/RowPipe.h"
 #include "engine/files/ShrinkOnLoad.h"
 #include "engine/surface/AlphaPlane.h"
 #include "engine/surface/StreamingLanczos.h"
@@ -28,6 +31,14 @@ enum class StreamOutcome {
     WholePicture,  // not for this path: load the whole picture instead
 };
 
+// Whether a second thread reduces the rows while the decoder makes the next
+// ones (RowPipe.h). The bytes are the same either way.
+enum class ReduceThread {
+    WhenFree,  // for a large picture, when a processor is free for it
+    Always,
+    Never,
+};
+
 // The size wanted, as the picture will be seen: upright with autoOrient,
 // else as stored.
 struct StreamRequest {
@@ -36,6 +47,7 @@ struct StreamRequest {
     bool AutoOrient = true;
     // Pictures with transparency keep it (LoadReducedPicture's plane).
     bool KeepAlpha = false;
+    ReduceThread Thread = ReduceThread::WhenFree;
 };
 
 // What the streaming decoders share: the reduction of the rows they hand
@@ -43,11 +55,10 @@ struct StreamRequest {
 // on its side is reduced to the turned size and turned once reduced).
 class RowReducer {
 public:
-    RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha = nullptr)
-        : request_(request)
-        , out_(out)
-        , alpha_(alpha)
-    {}
+    RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha = nullptr);
+    ~RowReducer();
+    RowReducer(const RowReducer&) = delete;
+    RowReducer& operator=(const RowReducer&) = delete;
 
     // The target for the pixels as stored, for a picture with this
     // orientation tag (1 to 8).
@@ -59,17 +70,34 @@ public:
     bool Reduces(Long width, Long height, int orientation);
 
     // Reserves the whole need (the reducer's rows, the reduced picture and
-    // its turned copy, the encoder's, and `decoderBytes` of the decoder's own
-    // buffers) in the memory budget and starts the reducer. False, with the
-    // failure reason set, when the budget refuses it or memory runs out.
-    bool Start(int64_t decoderBytes);
+    // its turned copy, the encoder's, the second thread's ring, and
+    // `decoderBytes` of the decoder's own buffers) in the memory budget and
+    // starts the reducer. `rawBytes`, for a decoder whose rows go through
+    // PrepareWith, is the length of its raw rows. False, with the failure
+    // reason set, when the budget refuses it or memory runs out.
+    bool Start(int64_t decoderBytes, size_t rawBytes = 0);
 
-    void Push(const uint8_t* row) { reducer_.Push(row); }
+    // Takes the next row: BGR, or BGR and its alpha after WithAlpha. (From
+    // the Prepare step, on the reducing thread, pipe_ is not looked at.)
+    void Push(const uint8_t* row) { !prepare_&& pipe_ ? pipe_->Put(row, nullptr) : reducer_.Push(row); }
+    void Push(const uint8_t* bgr, const uint8_t* alpha)
+    {
+        !prepare_&& pipe_ ? pipe_->Put(bgr, alpha) : PushNow(bgr, alpha);
+    }
     // Before Start, for a picture with alpha: rows then come with it, and
     // the alpha is reduced beside the colour (counted by Start).
     void WithAlpha() { withAlpha_ = true; }
-    void Push(const uint8_t* bgr, const uint8_t* alpha);
-    Long RowsTaken() const { return reducer_.RowsTaken(); }
+    // The rows come red first (RGB). Every channel is reduced alike, so the
+    // reduced picture is turned to BGR once, by Finish.
+    void RedFirst() { redFirst_ = true; }
+
+    // For raw rows that need more work before they are reduced (a PNG's
+    // filters undone), to be done on the reducing thread: after Start with
+    // their length, `prepare` takes every row given to PushRaw, in order,
+    // and hands it over with Push.
+    using Prepare = std::function<void(const uint8_t* raw)>;
+    void PrepareWith(Prepare prepare);
+    void PushRaw(const uint8_t* raw) { pipe_ ? pipe_->Put(raw, nullptr) : prepare_(raw); }
     Long Width() const { return width_; }
     bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
@@ -88,6 +116,10 @@ public:
     bool Finish(PictureMetadata& metadata);
 
 private:
+    bool UsesThread() const;
+    void PushNow(const uint8_t* bgr, const uint8_t* alpha);
+    void StartThread(size_t colourBytes, size_t alphaBytes, RowPipe::Sink sink);
+
     StreamRequest request_;
     cDIBSection& out_;
     StreamingLanczos reducer_;
@@ -100,6 +132,11 @@ private:
     Long width_ = 0, height_ = 0;
     ShrinkTarget target_;
     int orientation_ = 1;
+    bool threaded_ = false, redFirst_ = false;
+    size_t rawBytes_ = 0;
+    Prepare prepare_;
+    // Last, so that its thread ends before what it works on goes.
+    std::unique_ptr<RowPipe> pipe_;
 };
 
 // An open picture file: its descriptor, its size and its first bytes.

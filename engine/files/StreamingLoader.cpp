@@ -1,7 +1,11 @@
 // The streaming path's entry: opens the file, tells its format by content and
 // hands it to that format's streaming decoder, which reduces the picture
 // through a RowReducer.
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -22,6 +26,24 @@ namespace {
 // are the allowance every library gets.
 constexpr int64_t kEncoderCopies = 3;
 
+// A picture of fewer pixels is over before a second thread pays for itself.
+constexpr int64_t kThreadFromPixels = int64_t{1} << 21;
+
+// The threads reducing pictures in this process now: one per RowReducer,
+// and one more for each that has a RowPipe.
+std::atomic<int> busyThreads{0};
+
+int Processors()
+{
+    static const int count = [] {
+        cpu_set_t allowed;
+        if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+            return CPU_COUNT(&allowed);
+        return 1;
+    }();
+    return count;
+}
+
 int64_t SurfaceBytes(Long width, Long height) { return ((int64_t{width} * 3 + 3) & ~int64_t{3}) * height; }
 
 bool Starts(std::span<const uint8_t> data, std::initializer_list<uint8_t> signature)
@@ -30,6 +52,35 @@ bool Starts(std::span<const uint8_t> data, std::initializer_list<uint8_t> signat
 }
 
 }  // namespace
+
+RowReducer::RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha)
+    : request_(request)
+    , out_(out)
+    , alpha_(alpha)
+{
+    ++busyThreads;
+}
+
+RowReducer::~RowReducer()
+{
+    if (pipe_) {
+        pipe_.reset();
+        --busyThreads;
+    }
+    --busyThreads;
+}
+
+// A second thread is worth it for a large picture when this process leaves a
+// processor free (a batch with one worker per processor leaves none).
+bool RowReducer::UsesThread() const
+{
+    switch (request_.Thread) {
+    case ReduceThread::Always: return true;
+    case ReduceThread::Never: return false;
+    case ReduceThread::WhenFree: break;
+    }
+    return int64_t{width_} * height_ >= kThreadFromPixels && busyThreads.load() < Processors();
+}
 
 ShrinkTarget RowReducer::StoredTarget(int orientation) const
 {
@@ -47,7 +98,7 @@ bool RowReducer::Reduces(Long width, Long height, int orientation)
            target_.Height <= height && (target_.Width < width || target_.Height < height);
 }
 
-bool RowReducer::Start(int64_t decoderBytes)
+bool RowReducer::Start(int64_t decoderBytes, size_t rawBytes)
 {
     const int64_t reduced = SurfaceBytes(target_.Width, target_.Height);
     const bool turns = request_.AutoOrient && orientation_ != 1;
@@ -58,19 +109,30 @@ bool RowReducer::Start(int64_t decoderBytes)
                                       : working + reduced * (turns ? 2 : 1) +
                                             int64_t{target_.Width} * target_.Height * (turns ? 3 : 2) +
                                             int64_t{width_} * 6;
+    threaded_ = UsesThread();
+    rawBytes_ = rawBytes;
+    const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    const size_t alphaBytes = withAlpha_ ? rowBytes / 3 : 0;
+    const int64_t pipe = !threaded_ ? 0
+                         : rawBytes ? RowPipe::Bytes(rawBytes, 0)
+                                    : RowPipe::Bytes(rowBytes, alphaBytes);
     const int64_t need = working + reduced * (turns ? 2 : 1) + reduced * kEncoderCopies + kLibraryStateBytes +
-                         std::max<int64_t>(decoderBytes, 0) + alpha;
+                         std::max<int64_t>(decoderBytes, 0) + alpha + pipe;
     if (!ReservePictureMemory(need)) return false;
     const bool started =
         reducer_.Start(width_, height_, target_.Width, target_.Height, out_) &&
         (!withAlpha_ || alphaReducer_.Start(width_, height_, target_.Width, target_.Height, alphaOut_));
-    if (started) {
-        premultiplied_.resize(withAlpha_ ? static_cast<size_t>(width_) * 3 : 0);
-        grey_.resize(premultiplied_.size());
-        return true;
+    if (!started) {
+        SetFailureReason("out of memory");
+        return false;
     }
-    SetFailureReason("out of memory");
-    return false;
+    premultiplied_.resize(withAlpha_ ? rowBytes : 0);
+    grey_.resize(premultiplied_.size());
+    if (threaded_ && !rawBytes)
+        StartThread(rowBytes, alphaBytes, [this, rowBytes](const uint8_t* row) {
+            withAlpha_ ? PushNow(row, row + rowBytes) : reducer_.Push(row);
+        });
+    return true;
 }
 
 bool RowReducer::LateOrientation(int orientation)
@@ -85,7 +147,22 @@ bool RowReducer::LateOrientation(int orientation)
     return true;
 }
 
-void RowReducer::Push(const uint8_t* bgr, const uint8_t* alpha)
+// Without a thread (none can be made), the rows are reduced on the decoder's.
+void RowReducer::StartThread(size_t colourBytes, size_t alphaBytes, RowPipe::Sink sink)
+{
+    try {
+        pipe_ = std::make_unique<RowPipe>(colourBytes, alphaBytes, std::move(sink));
+        ++busyThreads;
+    } catch (const std::exception&) {}
+}
+
+void RowReducer::PrepareWith(Prepare prepare)
+{
+    prepare_ = std::move(prepare);
+    if (threaded_) StartThread(rawBytes_, 0, prepare_);
+}
+
+void RowReducer::PushNow(const uint8_t* bgr, const uint8_t* alpha)
 {
     PremultiplyRow(bgr, alpha, width_, premultiplied_.data());
     for (Long x = 0; x < width_; ++x) std::fill_n(&grey_[3 * static_cast<size_t>(x)], 3, alpha[x]);
@@ -95,7 +172,13 @@ void RowReducer::Push(const uint8_t* bgr, const uint8_t* alpha)
 
 bool RowReducer::Finish(PictureMetadata& metadata)
 {
+    if (pipe_) pipe_->Finish();
     reducer_.Finish();
+    if (redFirst_)
+        for (Long y = 0; y < out_.Height(); ++y)
+            for (uint8_t *p = out_.PictureRow(y), *end = p + 3 * static_cast<size_t>(out_.Width()); p < end;
+                 p += 3)
+                std::swap(p[0], p[2]);
     if (withAlpha_) alphaReducer_.Finish();
     metadata.Orientation = orientation_;
     const bool turns = request_.AutoOrient && orientation_ != 1;

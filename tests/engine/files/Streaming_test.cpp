@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/files/FailureReason.h"
 #include "engine/files/Orientation.h"
 #include "engine/files/PictureLoader.h"
 #include "engine/files/RowSources.h"
@@ -59,12 +60,31 @@ Bytes JpegFile(const Picture& p, int orientation)
     return kxtest::WithSegments(kxtest::JpegOf(p.image), kxtest::Concat({exif, xmp}));
 }
 
-// XMP compressed; the eXIf after the pixels, as older writers place it.
+// The rows filtered with each of the five filters in turn, as IDAT holds them inflated.
+Bytes FilteredRows(const Picture& p)
+{
+    const size_t n = p.alpha ? 4 : 3;
+    Bytes data, prior(p.width * n, 0);
+    for (int y = 0; y < p.height; ++y) {
+        const Bytes row = p.Row(y, true);
+        data.push_back(static_cast<uint8_t>(y % 5));
+        for (size_t i = 0; i < row.size(); ++i) {
+            const int a = i >= n ? row[i - n] : 0, b = prior[i], c = i >= n ? prior[i - n] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted[]{0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            data.push_back(static_cast<uint8_t>(row[i] - predicted[y % 5]));
+        }
+        prior = row;
+    }
+    return data;
+}
+
+// The rows filtered as FilteredRows gives them, XMP compressed, the eXIf after the pixels, as older writers place it.
 Bytes PngFile(const Picture& p, int orientation)
 {
     kxtest::PngLayout png{static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height), 8,
                           static_cast<uint8_t>(p.alpha ? 6 : 2)};
-    for (int y = 0; y < p.height; ++y) png.rows.push_back(p.Row(y, true));
+    png.data = FilteredRows(p);
     png.chunks = {{"iTXt", kxtest::XmpItxt(kXmp)}};
     png.after = {{"eXIf", kxtest::OrientationTiff(orientation, true)}};
     return kxtest::Png(png);
@@ -149,7 +169,9 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // Every format, with and without alpha, in each orientation it carries,
 // turned upright or left as stored: the streamed reduction against the whole
 // picture's (decoded, then ResampleLanczos), 120 x 90 to 29 x 22 (a JPEG
-// decodes at 1/2 first), with the same metadata (XMP in every format but BMP).
+// decodes at 1/2 first), with the same metadata (XMP in every format but BMP),
+// the rows reduced on the decoder's thread or on a second one (PNG, BMP and
+// WebP only on the second).
 // Upright and mirrored pictures give the same bytes (the weights are
 // mirror-symmetric); a quarter-turned one is reduced before it is turned, so
 // its passes swap and the 6-bit rounding between them may differ by one.
@@ -159,6 +181,7 @@ int LargestDifference(const kx::cDIBSection& a, const kx::cDIBSection& b)
 // by up to 12 levels.
 TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
 {
+    constexpr kx::ReduceThread kThreads[]{kx::ReduceThread::Never, kx::ReduceThread::Always};
     const TempDir dir;
     for (const Format& format : kFormats)
         for (bool alpha : {false, true}) {
@@ -176,9 +199,22 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     const auto reduced = kx::ResampleLanczos(whole, 29, 22);
                     // A PNG turned on its side by a late eXIf is read again whole.
                     const bool again = format.write == PngFile && upright && kx::SwapsSides(orientation);
-                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright}, streamed, streamedRead),
-                              again ? kx::StreamOutcome::WholePicture : kx::StreamOutcome::Done);
+                    // Kept alpha: the same colour and plane whichever thread reduces.
+                    kx::cDIBSection kept[2];
+                    kx::AlphaPlane keptAlpha[2];
+                    for (int t = 0; t < 2; ++t)
+                        ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright, true, kThreads[t]}, kept[t],
+                                                         streamedRead, &keptAlpha[t]),
+                                  again ? kx::StreamOutcome::WholePicture : kx::StreamOutcome::Done);
                     if (again) continue;
+                    EXPECT_EQ(kxtest::AllPixels(kept[0]), kxtest::AllPixels(kept[1]));
+                    EXPECT_EQ(keptAlpha[0].IsLive(), alpha);
+                    for (int y = 0; y < keptAlpha[0].Height(); ++y)
+                        EXPECT_EQ(std::memcmp(keptAlpha[0].Row(y), keptAlpha[1].Row(y), 29), 0);
+                    const auto thread = kThreads[orientation % 2];
+                    ASSERT_EQ(kx::LoadReducedPicture(path, {29, 22, upright, false, thread}, streamed,
+                                                     streamedRead),
+                              kx::StreamOutcome::Done);
                     ASSERT_EQ(streamed.Width(), 29);
                     ASSERT_EQ(streamed.Height(), 22);
                     EXPECT_LE(LargestDifference(*reduced, streamed),
@@ -192,6 +228,85 @@ TEST(Streaming, EachFormatAndOrientationGivesTheWholePictureReduction)
                     EXPECT_EQ(streamedRead.Xmp, read.Xmp);
                 }
         }
+}
+
+// Damaged image data (the streaming path reads it past libpng): refused as
+// the whole-picture path refuses it, with libpng's reason, or read as it
+// reads it, the second thread stopped with rows not yet reduced. The file:
+// signature, IHDR, one IDAT, IEND.
+TEST(Streaming, DamagedPngDataGivesTheWholePicturesOutcome)
+{
+    const Picture picture{120, 90, false, kxtest::AsymmetricPicture(120, 90)};
+    const Bytes rows = FilteredRows(picture);
+    const auto withData = [&](Bytes data) { return kxtest::Png({120, 90, 8, 2, {}, {}, {}, {}, data}); };
+    const auto fixCrc = [](Bytes& f) {
+        const uint32_t crc = crc32(0, &f[37], static_cast<uInt>(f.size() - 53));
+        for (int i = 0; i < 4; ++i) f[f.size() - 16 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    };
+    struct Case {
+        const char* flaw;
+        std::function<Bytes()> file;
+        const char* reason;  // empty: read
+    };
+    const Case cases[]{
+        {"a wrong CRC",
+         [&] {
+             Bytes f = withData(rows);
+             f[f.size() - 13] ^= 1;
+             return f;
+         },
+         "IDAT: CRC error"},
+        {"cut short",
+         [&] {
+             Bytes f = withData(rows);
+             f.resize(f.size() / 2);
+             return f;
+         },
+         "file truncated"},
+        {"a filter value of 5",
+         [&] {
+             Bytes d = rows;
+             d[361 * 40] = 5;
+             return withData(d);
+         },
+         "bad adaptive filter value"},
+        {"rows missing", [&] { return withData(Bytes(rows.begin(), rows.end() - 361)); },
+         "Not enough image data"},
+        {"a wrong checksum",
+         [&] {
+             Bytes f = withData(rows);
+             f[f.size() - 17] ^= 1;
+             fixCrc(f);
+             return f;
+         },
+         "IDAT: incorrect data check"},
+        {"a row too many",
+         [&] {
+             Bytes d = rows;
+             d.insert(d.end(), rows.begin(), rows.begin() + 361);
+             return withData(d);
+         },
+         ""},
+    };
+    const TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flaw);
+        kxtest::WriteFileBytes(dir / "in", c.file());
+        kx::cDIBSection whole, streamed;
+        kx::PictureMetadata metadata;
+        kx::ClearFailureReason();
+        const bool read = kx::LoadPicture(dir / "in", whole);
+        const std::string wholeReason = kx::FailureReason();
+        kx::ClearFailureReason();
+        EXPECT_EQ(read, *c.reason == 0);
+        EXPECT_EQ(kx::LoadReducedPicture(dir / "in", {29, 22, true, false, kx::ReduceThread::Always},
+                                         streamed, metadata),
+                  read ? kx::StreamOutcome::Done : kx::StreamOutcome::Failed);
+        EXPECT_EQ(kx::FailureReason(), wholeReason);
+        if (!read) {
+            EXPECT_EQ(kx::FailureReason(), std::string("the PNG decoder says: ") + c.reason);
+        }
+    }
 }
 
 // FNV-1a of the picture's rows, top row first.
