@@ -99,6 +99,9 @@ public:
     void PrepareWith(Prepare prepare);
     void PushRaw(const uint8_t* raw) { pipe_ ? pipe_->Put(raw, nullptr) : prepare_(raw); }
     Long Width() const { return width_; }
+    // After Start: whether this picture has a processor to spare, for a
+    // decoder that can put a thread of its own to work (libwebp's filters).
+    bool Threaded() const { return threaded_; }
     bool KeepsAlpha() const { return request_.KeepAlpha && alpha_ != nullptr; }
 
     // An orientation tag found only after the rows (a PNG's eXIf written

@@ -107,7 +107,9 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         return StreamOutcome::Failed;
 
     std::vector<uint8_t> scaled(static_cast<size_t>(scaledBytes));
-    config.options.use_threads = 0;
+    // libwebp filters on a second thread where a processor is free; the
+    // pixels are the same either way.
+    config.options.use_threads = reducer.Threaded() ? 1 : 0;
     config.options.use_scaling = 1;
     config.options.scaled_width = scaledWidth;
     config.options.scaled_height = scaledHeight;
