@@ -36,8 +36,9 @@ std::optional<uint64_t> Field(ByteReader& in, unsigned bytes)
 
 // Calls visit(type, body) for each box of `data` up to the first that does
 // not fit in it. A size of 0 runs to the end, 1 is followed by 64 bits.
+// False when a box did not fit.
 template <class Visit>
-void EachBox(std::span<const uint8_t> data, Visit visit)
+bool EachBox(std::span<const uint8_t> data, Visit visit)
 {
     ByteReader in(data);
     while (in.Remaining() >= 8) {
@@ -47,9 +48,10 @@ void EachBox(std::span<const uint8_t> data, Visit visit)
         if (size == 1u) size = Field(in, 8);
         if (size == 0u) size = data.size() - start;
         const size_t header = in.Position() - start;
-        if (!size || *size < header || *size - header > in.Remaining()) return;
+        if (!size || *size < header || *size - header > in.Remaining()) return false;
         visit(type, *in.Bytes(*size - header));
     }
+    return in.Remaining() == 0;
 }
 
 struct Derived {
@@ -97,15 +99,16 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
     std::map<uint64_t, Derived> derived;
     ByteReader iinf(meta[Tag("iinf")]);
     iinf.Skip(iinf.U8().value_or(0) == 0 ? 5 : 7);  // flags and the count
-    EachBox(meta[Tag("iinf")].subspan(iinf.Position()), [&](uint32_t type, std::span<const uint8_t> body) {
-        ByteReader infe(body);
-        const uint8_t version = infe.U8().value_or(0);
-        if (type != Tag("infe") || version < 2 || !infe.Skip(3)) return;
-        const auto id = Field(infe, version == 2 ? 2 : 4);
-        const auto itemType = infe.Skip(2) ? Field(infe, 4) : std::nullopt;
-        if (id && (itemType == Tag("grid") || itemType == Tag("iovl")))
-            derived[*id].type = static_cast<uint32_t>(*itemType);
-    });
+    bool whole = EachBox(meta[Tag("iinf")].subspan(iinf.Position()),
+                         [&](uint32_t type, std::span<const uint8_t> body) {
+                             ByteReader infe(body);
+                             const uint8_t version = infe.U8().value_or(0);
+                             if (type != Tag("infe") || version < 2 || !infe.Skip(3)) return;
+                             const auto id = Field(infe, version == 2 ? 2 : 4);
+                             const auto itemType = infe.Skip(2) ? Field(infe, 4) : std::nullopt;
+                             if (id && (itemType == Tag("grid") || itemType == Tag("iovl")))
+                                 derived[*id].type = static_cast<uint32_t>(*itemType);
+                         });
 
     // Each 'dimg' reference goes from a derived picture to its tiles or
     // layers, each 'auxl' from an auxiliary picture to its master.
@@ -114,7 +117,7 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
     ByteReader iref(meta[Tag("iref")]);
     const unsigned idBytes = iref.U8().value_or(0) == 0 ? 2 : 4;
     if (iref.Skip(3))
-        EachBox(meta[Tag("iref")].subspan(4), [&](uint32_t type, std::span<const uint8_t> body) {
+        whole &= EachBox(meta[Tag("iref")].subspan(4), [&](uint32_t type, std::span<const uint8_t> body) {
             ByteReader ref(body);
             const auto from = Field(ref, idBytes);
             const auto count = Field(ref, 2);
@@ -149,6 +152,11 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
         if (*extents > 0) break;
     }
 
+    // libheif reads on past a box whose size does not fit: then the tiles and
+    // layers cannot be told from what is read here, and every derived
+    // picture of the file is held to the primary's size.
+    if (!whole)
+        for (const auto& item : derived) reads.push_back(item.first);
     std::set<uint64_t> seen;
     while (!reads.empty()) {
         const uint64_t id = reads.back();
