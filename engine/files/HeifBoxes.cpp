@@ -86,10 +86,14 @@ std::optional<std::vector<uint8_t>> Head(const Derived& item, std::span<const ui
 bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int64_t codedHeight)
 {
     std::map<uint32_t, std::span<const uint8_t>> meta;  // its boxes by type (after version and flags)
+    int metaBoxes = 0;
     EachBox(file, [&](uint32_t type, std::span<const uint8_t> body) {
-        if (type == Tag("meta") && meta.empty() && body.size() > 4)
-            EachBox(body.subspan(4), [&](uint32_t t, auto b) { meta.try_emplace(t, b); });
+        if (type != Tag("meta") || ++metaBoxes > 1 || body.size() <= 4) return;
+        EachBox(body.subspan(4), [&](uint32_t t, auto b) { meta.try_emplace(t, b); });
     });
+    // A file has one item table; with two, what libheif reads is not what is
+    // looked at here.
+    if (metaBoxes > 1) return Refuse("corrupt HEIF data: it holds more than one item table");
     if (!meta.contains(Tag("pitm")) || !meta.contains(Tag("iinf"))) return true;
     ByteReader pitm(meta[Tag("pitm")]);
     const unsigned primaryBytes = pitm.U8().value_or(0) == 0 ? 2 : 4;
