@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "common/ByteOrder.h"
 #include "common/RunTimeError.h"
 #include "common/modImageInfo.h"
 
@@ -21,11 +22,6 @@ bool LoaderTakes(int64_t width, int64_t height, int64_t fileBytes)
     if (width <= 0 || height <= 0 || width > kMaxProbedSide || height > kMaxProbedSide) return false;
     if (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX) return false;
     return width * height <= (int64_t{1} << 20) || width * height / 65536 <= fileBytes;
-}
-
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
 constexpr std::array<std::string_view, 6> kHevcBrands = {"heic", "heix", "heim", "heis", "hevc", "hevx"};

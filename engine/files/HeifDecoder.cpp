@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ByteOrder.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/HeifBoxes.h"
@@ -20,11 +21,6 @@
 namespace kx {
 
 namespace {
-
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 
 // The first metadata block of `type` (and, for "mime", of `contentType`),
 // counted in the memory budget; empty when none, too large or unreadable.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ByteOrder.h"
 #include "common/modImageInfo.h"
 #include "engine/files/DecodeLimits.h"
 #include "engine/files/FailureReason.h"
@@ -70,11 +71,6 @@ void ReadFromFile(png_structp png, png_bytep out, size_t count)
 {
     if (!ReadBytes(*static_cast<FileReader*>(png_get_io_ptr(png)), out, count))
         png_error(png, "file truncated");
-}
-
-uint32_t BigEndian32(const uint8_t* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
 // The image data read past libpng, once png_read_info has stopped after the
