@@ -67,7 +67,8 @@ std::string Nearest(const std::string& word, const std::vector<std::string>& nam
 }
 
 // For an option the command does not know ("--qualty"): "; did you mean
-// '--quality'?", else nothing.
+// '--quality'?"; for one of its own given before its name, where it goes;
+// else nothing.
 std::string OptionSuggestion(const CLI::App* command, const CLI::Error& error)
 {
     if (dynamic_cast<const CLI::ExtrasError*>(&error) == nullptr) return {};
@@ -83,7 +84,12 @@ std::string OptionSuggestion(const CLI::App* command, const CLI::Error& error)
     std::istringstream words(std::string(error.what()).substr(std::string(error.what()).find(": ") + 2));
     for (std::string word; words >> word;) {
         if (!word.starts_with("--")) continue;
-        const std::string nearest = Nearest(word.substr(0, word.find('=')), names);
+        const std::string bare = word.substr(0, word.find('='));
+        const std::string nearest = Nearest(bare, names);
+        // The command's own option, given before the command's name.
+        if (nearest == bare)
+            return "; " + bare + " goes after the sub-command: kestrix " + command->get_name() + " " + bare +
+                   " ...";
         if (!nearest.empty()) return "; did you mean '" + nearest + "'?";
     }
     return {};

@@ -482,6 +482,7 @@ TEST_F(Cli, ModernNamesFormatsWarningsSettingsAndHabitsCommandByCommand)
          0,
          {"\nlibjpeg-turbo ", ", libpng ", ", giflib ", ", libwebp ", ", libheif ", ", libtiff "}},
         {"fit i o 10x10 --qualty 8", 2, {"--qualty; did you mean '--quality'?\n"}},
+        {"--classic fit i o 10x10", 2, {"--classic goes after the sub-command: kestrix fit --classic ...\n"}},
         {"percent i o 12.5 --classic", 2, {"PERCENT: --classic takes whole percentages\n"}},
         {"fill i o 40x", 2, {"fill needs both the width and the height\n"}},
         {"help fitt", 2, {"unknown sub-command 'fitt'; did you mean 'fit'?\n"}},
