@@ -12,7 +12,6 @@ namespace kx {
 
 bool TiffProfileRows::Open(TIFF* tif, PixelOut out)
 {
-    if (!CmykThroughProfile()) return false;
     uint16_t photometric = 0, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT,
              inkset = INKSET_CMYK, extra = 0;
     uint16_t* extraKinds = nullptr;
@@ -32,19 +31,24 @@ bool TiffProfileRows::Open(TIFF* tif, PixelOut out)
     const bool cmyk = photometric == PHOTOMETRIC_SEPARATED && inkset == INKSET_CMYK && samples == 4;
     const bool lab = (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) && samples == 3;
     if (!(cmyk || lab) || (bits != 8 && bits != 16)) return false;
+    // Without profiles libtiff converts the rest itself, as each ink times black.
+    plainCmyk_ = !CmykThroughProfile();
+    if (plainCmyk_ && !(cmyk && bits == 16)) return false;
     const SampleKind kind = cmyk ? (bits == 8 ? SampleKind::Cmyk8 : SampleKind::Cmyk16)
                                  : (bits == 8 ? SampleKind::Lab8 : SampleKind::Lab16);
     signedAb_ = photometric == PHOTOMETRIC_CIELAB;
     pixelBytes_ = size_t{samples} * (bits / 8);
 
-    uint32_t count = 0;
-    void* data = nullptr;
-    std::span<const uint8_t> profile;
-    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr)
-        profile = {static_cast<const uint8_t*>(data), count};
-    transform_ = SrgbTransform(profile, kind, out);
-    if (!transform_) return false;
-    transformBytes_ = TransformBytes(profile);
+    if (!plainCmyk_) {
+        uint32_t count = 0;
+        void* data = nullptr;
+        std::span<const uint8_t> profile;
+        if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &data) == 1 && data != nullptr)
+            profile = {static_cast<const uint8_t*>(data), count};
+        transform_ = SrgbTransform(profile, kind, out);
+        if (!transform_) return false;
+        transformBytes_ = TransformBytes(profile);
+    }
 
     // libtiff's own sizes must hold the pixels this reads from them.
     tiled_ = TIFFIsTiled(tif) != 0;
@@ -80,8 +84,31 @@ bool TiffProfileRows::Start()
     }
 }
 
+// 16-bit inks as libtiff turns 8-bit ones into RGB: each sample taken to 8
+// bits as libtiff does for 16-bit RGB, then each colour's ink times black.
+void TiffProfileRows::PlainCmyk16(const uint8_t* samples, uint8_t* out, uint32_t pixels) const
+{
+    const auto eight = [](uint16_t v) { return (v + 128u) / 257u; };
+    for (uint32_t x = 0; x < pixels; ++x) {
+        uint16_t ink[4];
+        std::memcpy(ink, samples + x * 8, 8);
+        const unsigned k = 255 - eight(ink[3]);
+        const unsigned r = k * (255 - eight(ink[0])) / 255, g = k * (255 - eight(ink[1])) / 255,
+                       b = k * (255 - eight(ink[2])) / 255;
+        if (out_ == PixelOut::Bgr) {
+            out[x * 3] = static_cast<uint8_t>(b);
+            out[x * 3 + 1] = static_cast<uint8_t>(g);
+            out[x * 3 + 2] = static_cast<uint8_t>(r);
+        } else {
+            const uint32_t word = r | g << 8 | b << 16 | 0xFF000000u;
+            std::memcpy(out + x * 4, &word, 4);
+        }
+    }
+}
+
 void TiffProfileRows::Convert(uint8_t* samples, uint8_t* out, uint32_t pixels) const
 {
+    if (plainCmyk_) return PlainCmyk16(samples, out, pixels);
     // CIELAB to the ICC encoding: signed a and b offset by half their
     // range, and a 16-bit L from 0xFFFF for 100 to 0xFF00.
     if (signedAb_ && pixelBytes_ == 3)

@@ -1,7 +1,9 @@
 // CMYK and Lab TIFF pictures through lcms2, when profile conversion is on
 // for the thread: libtiff's RGBA interface would turn CMYK into RGB as each
 // ink times black and Lab through a fixed display model, so their stored
-// samples are read as they are and converted a row at a time.
+// samples are read as they are and converted a row at a time. Without
+// profile conversion, 16-bit CMYK (which libtiff's interface refuses) is
+// read here too and turned as libtiff turns 8-bit CMYK.
 #pragma once
 
 #include <tiffio.h>
@@ -18,7 +20,8 @@ public:
     // True when profile conversion is on for this thread and `tif` holds
     // contiguous CMYK or Lab (CIELAB or ICCLAB) samples of 8 or 16 bits
     // with no extra ones, and a transform through its profile
-    // (else the standard one) can be made. Nothing is allocated yet.
+    // (else the standard one) can be made; or when conversion is off and
+    // `tif` holds such 16-bit CMYK. Nothing is allocated yet.
     bool Open(TIFF* tif, PixelOut out);
 
     // What Start will allocate and lcms2 holds, for the memory budget.
@@ -34,10 +37,12 @@ public:
 private:
     bool ReadBand();
     void Convert(uint8_t* samples, uint8_t* out, uint32_t pixels) const;
+    void PlainCmyk16(const uint8_t* samples, uint8_t* out, uint32_t pixels) const;
 
     TIFF* tif_ = nullptr;
     SrgbTransform transform_;
     PixelOut out_ = PixelOut::Bgr;
+    bool plainCmyk_ = false;  // no profile conversion: ink times black
     bool signedAb_ = false;  // CIELAB: a and b signed, L up to 0xFFFF in 16 bits
     bool tiled_ = false;
     uint32_t width_ = 0, height_ = 0, tileWidth_ = 0, tileHeight_ = 0;

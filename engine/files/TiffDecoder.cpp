@@ -215,11 +215,13 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         if (!SizePlausible(width, height, static_cast<int64_t>(file.size()), kModernMaxPixelsPerByte))
             return Refuse("truncated TIFF data: too few bytes for its size");
 
-        // CMYK and Lab samples go through their profile in the modern mode.
+        // CMYK and Lab samples go through their profile in the modern mode;
+        // 16-bit CMYK, which libtiff's RGBA interface refuses, is read there
+        // in the classic mode too.
         TiffProfileRows managed;
-        const bool throughProfile = managed.Open(tif.get(), PixelOut::RgbaWords);
+        const bool ownRows = managed.Open(tif.get(), PixelOut::RgbaWords);
         char message[1024] = {};
-        if (!throughProfile && TIFFRGBAImageOK(tif.get(), message) != 1)
+        if (!ownRows && TIFFRGBAImageOK(tif.get(), message) != 1)
             return Refuse(std::string("a kind of TIFF picture Kestrix does not read: ") + message);
         // The raster of 4 bytes a pixel, the surface, libtiff's strips and
         // the profile conversion's buffer and tables.
@@ -229,7 +231,7 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
                  .Surface(width, height)
                  .Pixels(alpha ? width : 0, height, 1)
                  .Bytes(StripBytes(tif.get(), static_cast<int64_t>(file.size())))
-                 .Bytes(throughProfile ? managed.Bytes() : 0)
+                 .Bytes(ownRows ? managed.Bytes() : 0)
                  .Reserve())
             return false;
         const size_t pixels = static_cast<size_t>(width) * height;
@@ -242,7 +244,7 @@ bool DecodeTiff(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         // while they are copied to the surface.
         uint16_t stored = ORIENTATION_TOPLEFT;
         bool withAlpha = false;
-        if (throughProfile) {
+        if (ownRows) {
             TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &stored);
             if (!managed.Start()) return Refuse("out of memory");
             for (uint32_t y = 0; y < height; ++y)

@@ -250,7 +250,7 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
         // Through the profile within 2 levels mean, the whole picture and its streamed reduction.
         for (const bool managed : {true, false}) {
             kx::SetCmykThroughProfile(managed);
-            // The classic mode reads neither ICCLAB nor 16-bit CMYK.
+            // The classic mode reads no ICCLAB, and turns CMYK as each ink times black.
             const double whole =
                 kx::LoadPicture(dir / "in", got, metadata, true) ? MeanDifference(got, wanted) : 255;
             const bool streams =
@@ -261,6 +261,19 @@ TEST(ColourProfile, CmykAndLabGoToSrgbThroughTheirProfileAsLcms2Does)
         }
     }
     kx::SetCmykThroughProfile(false);
+    // The classic mode turns 16-bit inks as libtiff turns 8-bit ones.
+    Bytes wide(inks16.size());
+    for (size_t i = 0; i < inks.size(); ++i) {
+        const uint16_t deep = uint16_t(inks[i] * 257);
+        std::memcpy(&wide[i * 2], &deep, 2);
+    }
+    kx::cDIBSection narrowPicture, widePicture;
+    kx::PictureMetadata metadata;
+    WriteFileBytes(dir / "8.tif", TiffOf(cmykTiff, inks));
+    WriteFileBytes(dir / "16.tif", TiffOf(cmyk16, wide));
+    ASSERT_TRUE(kx::LoadPicture(dir / "8.tif", narrowPicture, metadata, true));
+    ASSERT_TRUE(kx::LoadPicture(dir / "16.tif", widePicture, metadata, true));
+    EXPECT_EQ(MeanDifference(widePicture, narrowPicture), 0);
 }
 
 TEST(ColourProfile, SrgbConvertsADisplayP3PictureAndWritesNoProfileOrLcms2sSrgb)
