@@ -27,6 +27,18 @@ bench_tools()
     done
 }
 
+# bench_photos BENCH: the peers' folder of everyday photos ($COUNT JPEGs of
+# $SIZE, two BMPs and two GIFs) in $WORK/photos, made again when its recipe
+# changed. Sets PHOTOS, WIDTH and HEIGHT.
+bench_photos()
+{
+    WIDTH=${SIZE%x*} HEIGHT=${SIZE#*x}
+    bench_tools "$1"
+    PHOTOS=$WORK/photos
+    bench_remake "$PHOTOS" "$COUNT $WIDTH $HEIGHT $(md5sum < "$1/peers/make_folder.cpp")" \
+        "$WORK/make_folder" "$PHOTOS" "$COUNT" "$WIDTH" "$HEIGHT"
+}
+
 # bench_remake FOLDER RECIPE COMMAND...: empties FOLDER and runs COMMAND when
 # RECIPE is not the one FOLDER was made with.
 bench_remake()

@@ -18,15 +18,10 @@ SIZE=${SIZE:-4000x3000}
 RUNS=${RUNS:-3}
 WORK=${WORK:-/tmp/kestrix-peers}
 J=${J:-$(nproc)}
-WIDTH=${SIZE%x*}
-HEIGHT=${SIZE#*x}
 
 mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
 . "$HERE/../timing.sh"
-bench_tools "$HERE/.."
-PHOTOS=$WORK/photos
-bench_remake "$PHOTOS" "$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")" \
-    "$WORK/make_folder" "$PHOTOS" "$COUNT" "$WIDTH" "$HEIGHT"
+bench_photos "$HERE/.."
 FILES=$(cd "$PHOTOS" && ls *.jpg *.bmp *.gif)
 OUT=$WORK/out
 bench_before() { rm -rf "$OUT" && mkdir -p "$OUT"; }

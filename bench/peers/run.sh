@@ -19,8 +19,6 @@ SIZE=${SIZE:-4000x3000}
 RUNS=${RUNS:-3}
 WORK=${WORK:-/tmp/kestrix-peers}
 CORES=$(nproc)
-WIDTH=${SIZE%x*}
-HEIGHT=${SIZE#*x}
 
 [ -x "$KESTRIX" ] || { echo "run.sh: no kestrix program at $KESTRIX" >&2; exit 1; }
 mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
@@ -28,11 +26,8 @@ mkdir -p "$WORK" && WORK=$(cd "$WORK" && pwd)
 bench_need mogrify imagemagick
 bench_need gm graphicsmagick
 bench_need vipsthumbnail libvips-tools
-bench_tools "$HERE/.."
+bench_photos "$HERE/.."
 
-PHOTOS=$WORK/photos
-bench_remake "$PHOTOS" "$COUNT $WIDTH $HEIGHT $(md5sum < "$HERE/make_folder.cpp")" \
-    "$WORK/make_folder" "$PHOTOS" "$COUNT" "$WIDTH" "$HEIGHT"
 FILES=$(cd "$PHOTOS" && ls *.jpg *.bmp *.gif)
 PICTURES=$(echo "$FILES" | wc -w)
 OUT=$WORK/out
