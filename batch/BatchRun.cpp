@@ -154,7 +154,8 @@ bool TakesExtension(const std::string& extension, bool allFormats)
 FileKind Classify(const std::string& path, bool allFormats, std::string* reason)
 {
     if (!TakesExtension(ExtensionOf(path), allFormats)) return FileKind::NotTaken;
-    if (kx::GetImageInfo(path).ImageType < kx::ImageTypeNone) return FileKind::Picture;
+    const kx::ProbedSizes sizes = allFormats ? kx::ProbedSizes::Streamed : kx::ProbedSizes::Loadable;
+    if (kx::GetImageInfo(path, sizes).ImageType < kx::ImageTypeNone) return FileKind::Picture;
     // No picture to the probe: perhaps because it cannot be opened at all.
     const int file = ::open(path.c_str(), O_RDONLY);
     if (file >= 0) {

@@ -177,7 +177,9 @@ enum class FileKind {
 };
 
 // Looks at the file at `path`; `reason` gets why an Unopenable file cannot
-// be opened ("permission denied").
+// be opened ("permission denied"). With `allFormats` (the modern run), a
+// picture too large to hold whole is still a picture: it is reduced as it
+// is read.
 FileKind Classify(const std::string& path, bool allFormats, std::string* reason = nullptr);
 
 // ---- The run --------------------------------------------------------------

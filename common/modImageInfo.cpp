@@ -29,11 +29,12 @@ constexpr int32_t errPastEndOfFile = 62;
 constexpr int64_t kCoreHeaderBytes = 12;
 
 // A size the picture loader takes, or the overflow error (6): each side 0 to
-// kMaxProbedSide, the 24-bit rows (padded to 4 bytes) within 2^31 - 1 bytes.
-void RequireLoadableSize(int64_t width, int64_t height)
+// kMaxProbedSide, and unless the picture is to be streamed, the 24-bit rows
+// (padded to 4 bytes) within 2^31 - 1 bytes.
+void RequireLoadableSize(const detail::ProbeFile& file, int64_t width, int64_t height)
 {
     if (width < 0 || height < 0 || width > kMaxProbedSide || height > kMaxProbedSide ||
-        ((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX)
+        (file.Sizes() == ProbedSizes::Loadable && ((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX))
         Raise(errOverflow);
 }
 
@@ -65,7 +66,7 @@ int16_t MakeWord(uint8_t low, uint8_t high) { return CheckedCast<Integer>(int32_
 
 namespace detail {
 
-ProbeFile::ProbeFile(const std::string& path)
+ProbeFile::ProbeFile(const std::string& path, ProbedSizes sizes) : sizes_(sizes)
 {
     // Non-blocking so that a named pipe without a writer cannot hold the
     // probe; it makes no difference to reading a regular file.
@@ -132,7 +133,7 @@ ImageInfo GetPNGInfo(ProbeFile& file)
         // The big-endian width and height of the header chunk, 31 bits each.
         info.Width = BigEndian31(file, 16);
         info.Height = BigEndian31(file, 20);
-        RequireLoadableSize(info.Width, info.Height);
+        RequireLoadableSize(file, info.Width, info.Height);
         const Integer depth = file.At(24);
         switch (file.At(25)) {
         case 0: info.BitDepth = CheckedCast<Byte>(depth); break;
@@ -181,7 +182,7 @@ ImageInfo GetGIFInfo(ProbeFile& file)
         // entries.
         info.Width = MakeUnsignedWord(file.At(6), file.At(7));
         info.Height = MakeUnsignedWord(file.At(8), file.At(9));
-        RequireLoadableSize(info.Width, info.Height);
+        RequireLoadableSize(file, info.Width, info.Height);
         info.BitDepth = static_cast<uint8_t>((file.At(10) & 7) + 1);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
@@ -205,12 +206,12 @@ ImageInfo GetBMPInfo(ProbeFile& file)
             // top-down bitmap of that many rows.
             const int64_t width = static_cast<int32_t>(LittleEndian32(file, 18));
             const int64_t height = static_cast<int32_t>(LittleEndian32(file, 22));
-            RequireLoadableSize(width, height < 0 ? -height : height);
+            RequireLoadableSize(file, width, height < 0 ? -height : height);
             info.Width = static_cast<int32_t>(width);
             info.Height = static_cast<int32_t>(height < 0 ? -height : height);
             info.BitDepth = file.At(28);
         }
-        RequireLoadableSize(info.Width, info.Height);
+        RequireLoadableSize(file, info.Width, info.Height);
     } catch (const RunTimeError&) {
         info.ImageType = ImageTypeNone;
     }
@@ -322,7 +323,7 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
         }
         info.Height = MakeUnsignedWord(file.At(cursor + 5), file.At(cursor + 4));
         info.Width = MakeUnsignedWord(file.At(cursor + 7), file.At(cursor + 6));
-        RequireLoadableSize(info.Width, info.Height);
+        RequireLoadableSize(file, info.Width, info.Height);
         const Integer components = file.At(cursor + 8);
         info.BitDepth = CheckedCast<Byte>(CheckedMul<Integer>(components, 8));
         if (info.Orientation >= 5) std::swap(info.Width, info.Height);
@@ -334,11 +335,11 @@ ImageInfo GetJPEGInfo(ProbeFile& file, int64_t start)
 
 }  // namespace detail
 
-ImageInfo GetImageInfo(const std::string& path) noexcept
+ImageInfo GetImageInfo(const std::string& path, ProbedSizes sizes) noexcept
 {
     using namespace detail;
     try {
-        ProbeFile file(path);
+        ProbeFile file(path, sizes);
         // A signature byte beyond the end of the file matches nothing.
         auto byteAt = [&file](int64_t offset) -> int {
             return offset < file.Length() ? file.At(offset) : -1;

@@ -44,11 +44,16 @@ struct ImageInfo {
 // 2^31 - 1 bytes, are not pictures.
 inline constexpr int32_t kMaxProbedSide = 65535;
 
+// The sizes the probe takes for pictures: those whose whole 24-bit surface
+// the loader can hold, or, for a reduction that reads the picture a row at a
+// time, any size up to kMaxProbedSide a side.
+enum class ProbedSizes { Loadable, Streamed };
+
 // Probes the file at `path` (UTF-8, passed to the file system as it is).
 // Never raises and never creates a file: a missing, unreadable, empty or
 // unrecognised file, a folder or any other non-regular path gives
 // ImageTypeNone. The file is closed again before the call returns.
-ImageInfo GetImageInfo(const std::string& path) noexcept;
+ImageInfo GetImageInfo(const std::string& path, ProbedSizes sizes = ProbedSizes::Loadable) noexcept;
 
 // Signatures of today's formats, from a file's first bytes (at least 16 for
 // HEIF; the whole "ftyp" box for its brands).
@@ -86,13 +91,15 @@ public:
 
     // Opens `path` read-only. Raises file not found (53), permission denied
     // (70) or path/file access (75, also for folders, devices and pipes).
-    explicit ProbeFile(const std::string& path);
+    explicit ProbeFile(const std::string& path, ProbedSizes sizes = ProbedSizes::Loadable);
     ~ProbeFile();
     ProbeFile(const ProbeFile&) = delete;
     ProbeFile& operator=(const ProbeFile&) = delete;
 
     // The file's length in bytes when it was opened.
     int64_t Length() const { return length_; }
+    // The sizes the readers take for pictures.
+    ProbedSizes Sizes() const { return sizes_; }
 
     // The byte at `offset`. Raises "Input past end of file" (62) when the
     // offset is negative or not below the length, 75 when reading fails.
@@ -107,6 +114,7 @@ private:
 
     int fd_ = -1;
     int64_t length_ = 0;
+    ProbedSizes sizes_;
     std::vector<uint8_t> cache_;
     int64_t cacheStart_ = 0;  // file offset of cache_[0]
     size_t cached_ = 0;       // bytes of cache_ that hold file data

@@ -15,13 +15,15 @@ namespace kx {
 namespace {
 
 // The loader's limits (the engine's DecodeLimits.h): a side of at most kMaxProbedSide,
-// rows of 4-byte-padded BGR within 31 bits, and no more than 65,536 pixels
-// for each byte of the file beyond the first megapixel.
-bool LoaderTakes(int64_t width, int64_t height, int64_t fileBytes)
+// rows of 4-byte-padded BGR within 31 bits unless the picture is to be
+// streamed, and no more than 65,536 pixels for each byte of the file beyond
+// the first megapixel.
+bool LoaderTakes(int64_t width, int64_t height, const detail::ProbeFile& file)
 {
     if (width <= 0 || height <= 0 || width > kMaxProbedSide || height > kMaxProbedSide) return false;
-    if (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX) return false;
-    return width * height <= (int64_t{1} << 20) || width * height / 65536 <= fileBytes;
+    if (file.Sizes() == ProbedSizes::Loadable && ((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX)
+        return false;
+    return width * height <= (int64_t{1} << 20) || width * height / 65536 <= file.Length();
 }
 
 constexpr std::array<std::string_view, 6> kHevcBrands = {"heic", "heix", "heim", "heis", "hevc", "hevx"};
@@ -168,7 +170,7 @@ ImageInfo GetHEIFInfo(ProbeFile& file, bool avif)
         // The size after the container's rotation, mirroring and crop.
         const int width = heif_image_handle_get_width(handle.get());
         const int height = heif_image_handle_get_height(handle.get());
-        if (!LoaderTakes(width, height, file.Length())) return info;
+        if (!LoaderTakes(width, height, file)) return info;
         const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
         const int channels = heif_image_handle_has_alpha_channel(handle.get()) ? 4 : 3;
         info.ImageType = avif ? ImageTypeAVIF : ImageTypeHEIF;
@@ -213,7 +215,7 @@ ImageInfo GetWEBPInfo(ProbeFile& file)
         } else {
             return info;
         }
-        if (!LoaderTakes(width, height, file.Length())) return info;
+        if (!LoaderTakes(width, height, file)) return info;
         // The EXIF chunk of an extended file may turn the picture; some
         // writers keep the JPEG "Exif\0\0" prefix.
         if (tag("VP8X") && (file.At(20) & 0x08) != 0) {
@@ -279,7 +281,7 @@ ImageInfo GetTIFFInfo(ProbeFile& file)
             default: break;
             }
         }
-        if (!LoaderTakes(width, height, file.Length())) return info;
+        if (!LoaderTakes(width, height, file)) return info;
         // Orientations 5 to 8 turn the picture a quarter: the upright one is
         // as wide as the stored one is high.
         if (orientation < 1 || orientation > 8) orientation = 1;

@@ -562,7 +562,7 @@ void cKestrix_FreeBuffer(void* buffer) { std::free(buffer); }
 KestrixBool Kestrix_ProbePicture(const char* path, int32_t* width, int32_t* height, int32_t* format)
 {
     return RunMethod("ProbePicture", nullptr, [&] {
-        const kx::ImageInfo info = kx::GetImageInfo(Text(path));
+        const kx::ImageInfo info = kx::GetImageInfo(Text(path), kx::ProbedSizes::Streamed);
         const bool known = info.ImageType != kx::ImageTypeNone;
         if (width) *width = known ? info.Width : 0;
         if (height) *height = known ? info.Height : 0;

@@ -23,6 +23,14 @@ constexpr bool SurfaceSizeAllowed(int64_t width, int64_t height)
     return stride * height <= kMaxSurfaceBytes;
 }
 
+// True when a picture of width x height can be read a row at a time and
+// reduced as it comes: no surface holds it whole, so only the sides are
+// bounded (the memory budget counts the rows kept).
+constexpr bool StreamedSizeAllowed(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
+}
+
 // True when a file of fileBytes bytes can plausibly describe width x height
 // pixels with a coder that expands at most maxPixelsPerByte pixels per byte
 // of input (the format's worst legitimate case); tiny pictures always pass.

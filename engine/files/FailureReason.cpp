@@ -72,9 +72,12 @@ std::string ErrnoReason(int error)
 std::string TooLargeReason(int64_t width, int64_t height)
 {
     if (width <= 0 || height <= 0) return "corrupt data: the header gives no picture size";
-    return "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels; the engine takes at most " + std::to_string(kMaxPictureSide) + " pixels a side and " +
-           std::to_string(kMaxSurfaceBytes) + " bytes of pixels";
+    const std::string size = "the picture is " + std::to_string(width) + " x " + std::to_string(height);
+    if (width > kMaxPictureSide || height > kMaxPictureSide)
+        return size + " pixels; the engine takes at most " + std::to_string(kMaxPictureSide) + " pixels a side";
+    // Only a modern reduction reads a picture a row at a time.
+    return size + " pixels, more than the 2 GB of pixels the engine holds whole (a reduction in the modern "
+                  "mode reads it a row at a time)";
 }
 
 std::string UnreadFormatReason(std::span<const uint8_t> head)

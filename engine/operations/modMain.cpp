@@ -61,10 +61,12 @@ Long Scaled(Long size, Long percent) { return RoundTo<Long>((size / 100.0) * per
 Long WholePercent(Long to, Long from) { return RoundTo<Long>(CheckedDivide(to, from / 100.0)); }
 
 // The size the operations work with: the upright picture's, or the stored
-// one's when pictures are not turned upright.
+// one's when pictures are not turned upright. The antialiased filter reduces
+// rows as they are decoded, so it takes pictures too large to hold whole.
 ImageInfo SourceInfo(const std::string& path, const EngineSettings& settings)
 {
-    ImageInfo info = GetImageInfo(path);
+    ImageInfo info = GetImageInfo(
+        path, settings.Filter == ResampleFilter::Lanczos ? ProbedSizes::Streamed : ProbedSizes::Loadable);
     if (!settings.AutoOrient && info.Orientation >= 5) std::swap(info.Width, info.Height);
     return info;
 }

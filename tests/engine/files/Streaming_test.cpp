@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/modImageInfo.h"
 #include "engine/files/FailureReason.h"
 #include "engine/files/Orientation.h"
 #include "engine/files/PictureLoader.h"
@@ -408,6 +409,54 @@ TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
         ASSERT_TRUE(kx::LoadPicture(dir / "big", whole));
         EXPECT_EQ(Hash(reduced), Hash(*kx::ResampleLanczos(whole, c.width, 200)));
     }
+}
+
+// A flat grey baseline JPEG of any size, cheap to make: Huffman tables of one
+// one-bit code each make every block two zero bits (DC unchanged, then EOB).
+Bytes FlatGreyJpeg(uint16_t width, uint16_t height)
+{
+    const auto seg = [](uint8_t code, const Bytes& body) { return kxtest::Segment(code, "", body); };
+    Bytes table(16, 0), frame = {8};
+    table[0] = 1;        // one code of length 1...
+    table.push_back(0);  // ...for the symbol 0
+    kxtest::Put(frame, height, 2, true), kxtest::Put(frame, width, 2, true);
+    frame.insert(frame.end(), {1, 1, 0x11, 0});
+    Bytes dc = {0x00}, ac = {0x10};
+    dc.insert(dc.end(), table.begin(), table.end()), ac.insert(ac.end(), table.begin(), table.end());
+    Bytes quantisers(65, 1);
+    quantisers[0] = 0;
+    const size_t blocks = size_t{(width + 7u) / 8} * ((height + 7u) / 8);
+    return kxtest::Concat({{0xFF, 0xD8}, seg(0xDB, quantisers), seg(0xC0, frame), seg(0xC4, dc), seg(0xC4, ac),
+                           seg(0xDA, {1, 1, 0x00, 0, 63, 0}), Bytes((blocks * 2 + 7) / 8, 0), {0xFF, 0xD9}});
+}
+
+TEST(Streaming, APictureTooLargeToHoldWholeIsReducedAsItIsRead)
+{
+    // 800 megapixels: 2.4 GB as a whole surface, more than one may be.
+    const TempDir dir;
+    kxtest::WriteFileBytes(dir / "huge.jpg", FlatGreyJpeg(40000, 20000));
+    const kx::ImageInfo whole = kx::GetImageInfo(dir / "huge.jpg"),
+                        streamed = kx::GetImageInfo(dir / "huge.jpg", kx::ProbedSizes::Streamed);
+    EXPECT_EQ(whole.ImageType, kx::ImageTypeNone);
+    EXPECT_EQ(std::tuple(streamed.ImageType, streamed.Width, streamed.Height),
+              std::tuple(kx::ImageTypeJPEG, 40000, 20000));
+    kx::cDIBSection reduced;
+    kx::PictureMetadata metadata;
+    const int64_t before = kxtest::LiveBytes();
+    kxtest::ResetPeak();
+    ASSERT_EQ(kx::LoadReducedPicture(dir / "huge.jpg", {400, 200, true}, reduced, metadata),
+              kx::StreamOutcome::Done);
+    if (KX_COUNTING_MALLOC) {
+        EXPECT_LE(kxtest::PeakBytes() - before, int64_t{16} << 20);
+    }
+    ASSERT_EQ(std::tuple(reduced.Width(), reduced.Height()), std::tuple(400, 200));
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 400 * 3; ++x) ASSERT_EQ(reduced.PictureRow(y)[x], 128) << x << "," << y;
+    // The whole-picture loader refuses it with the reason.
+    EXPECT_FALSE(kx::LoadPicture(dir / "huge.jpg", reduced));
+    EXPECT_NE(kx::FailureReason().find("20000 pixels, more than the 2 GB of pixels the engine holds whole"),
+              std::string::npos)
+        << kx::FailureReason();
 }
 
 }  // namespace
