@@ -24,6 +24,7 @@
 #include "engine/files/FailureReason.h"
 #include "engine/files/MemoryBudget.h"
 #include "engine/files/PictureLoader.h"
+#include "engine/files/RowSources.h"
 #include "engine/operations/modMain.h"
 
 namespace {
@@ -117,6 +118,7 @@ template <typename Operation>
 KestrixBool RunReported(const char* name, const cKestrix* object, Operation& operation)
 {
     const kx::PictureMemoryScope reservation;  // given back however the method ends
+    const kx::PictureWorkScope working;
     ErrorCode() = kx::ecNone;
     kx::ClearDecodeWarnings();
     kx::ClearFailureReason();

@@ -50,6 +50,18 @@ struct StreamRequest {
     ReduceThread Thread = ReduceThread::WhenFree;
 };
 
+// Marks the calling thread as working on a picture while it lives, so that
+// a reduction takes a second thread only when the process leaves a
+// processor free: a batch with a worker per processor leaves none, even
+// while a worker is between decodes. Marks nested on one thread count once.
+class PictureWorkScope {
+public:
+    PictureWorkScope();
+    ~PictureWorkScope();
+    PictureWorkScope(const PictureWorkScope&) = delete;
+    PictureWorkScope& operator=(const PictureWorkScope&) = delete;
+};
+
 // What the streaming decoders share: the reduction of the rows they hand
 // over, its memory reservation, and the final turn upright (a picture stored
 // on its side is reduced to the turned size and turned once reduced).
@@ -123,6 +135,7 @@ private:
     void PushNow(const uint8_t* bgr, const uint8_t* alpha);
     void StartThread(size_t colourBytes, size_t alphaBytes, RowPipe::Sink sink);
 
+    const PictureWorkScope working_;
     StreamRequest request_;
     cDIBSection& out_;
     StreamingLanczos reducer_;

@@ -29,9 +29,10 @@ constexpr int64_t kEncoderCopies = 3;
 // A picture of fewer pixels is over before a second thread pays for itself.
 constexpr int64_t kThreadFromPixels = int64_t{1} << 21;
 
-// The threads reducing pictures in this process now: one per RowReducer,
-// and one more for each that has a RowPipe.
+// The threads working on pictures in this process now: those in a
+// PictureWorkScope, and one more for each RowReducer that has a RowPipe.
 std::atomic<int> busyThreads{0};
+thread_local int workScopes = 0;  // this thread's nested scopes
 
 int Processors()
 {
@@ -53,12 +54,21 @@ bool Starts(std::span<const uint8_t> data, std::initializer_list<uint8_t> signat
 
 }  // namespace
 
+PictureWorkScope::PictureWorkScope()
+{
+    if (workScopes++ == 0) ++busyThreads;
+}
+
+PictureWorkScope::~PictureWorkScope()
+{
+    if (--workScopes == 0) --busyThreads;
+}
+
 RowReducer::RowReducer(const StreamRequest& request, cDIBSection& out, AlphaPlane* alpha)
     : request_(request)
     , out_(out)
     , alpha_(alpha)
 {
-    ++busyThreads;
 }
 
 RowReducer::~RowReducer()
@@ -67,7 +77,6 @@ RowReducer::~RowReducer()
         pipe_.reset();
         --busyThreads;
     }
-    --busyThreads;
 }
 
 // A second thread is worth it for a large picture when this process leaves a

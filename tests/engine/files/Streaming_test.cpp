@@ -2,13 +2,17 @@
 // whole-picture decoder and ResampleLanczos give, the reducer's bytes are
 // pinned on each path, and a picture far larger than its memory ceiling
 // streams within it.
+#include <sched.h>
 #include <turbojpeg.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -408,6 +412,35 @@ TEST(Streaming, LargePicturesStreamWithinAMemoryCeiling)
         kx::cDIBSection whole;
         ASSERT_TRUE(kx::LoadPicture(dir / "big", whole));
         EXPECT_EQ(Hash(reduced), Hash(*kx::ResampleLanczos(whole, c.width, 200)));
+    }
+}
+
+TEST(Streaming, AReductionTakesASecondThreadOnlyWhenAProcessorIsFree)
+{
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    const int processors = CPU_COUNT(&allowed);
+    if (processors < 2) GTEST_SKIP() << "one processor: never a second thread";
+    for (const int others : {processors - 2, processors - 1}) {
+        SCOPED_TRACE(others);
+        // Other threads at work on pictures (a batch's workers), this one too, twice over.
+        std::atomic<bool> done{false};
+        std::atomic<int> working{0};
+        std::vector<std::jthread> workers;
+        for (int i = 0; i < others; ++i)
+            workers.emplace_back([&] {
+                const kx::PictureWorkScope scope;
+                ++working;
+                while (!done) std::this_thread::yield();
+            });
+        while (working < others) std::this_thread::yield();
+        const kx::PictureWorkScope method;
+        kx::cDIBSection out;
+        kx::RowReducer reducer({100, 100}, out);
+        ASSERT_TRUE(reducer.Reduces(2000, 2000, 1));
+        ASSERT_TRUE(reducer.Start(0));
+        EXPECT_EQ(reducer.Threaded(), others < processors - 1);
+        done = true;
     }
 }
 
