@@ -29,12 +29,13 @@ constexpr int32_t errPastEndOfFile = 62;
 constexpr int64_t kCoreHeaderBytes = 12;
 
 // A size the picture loader takes, or the overflow error (6): each side 0 to
-// kMaxProbedSide, and unless the picture is to be streamed, the 24-bit rows
-// (padded to 4 bytes) within 2^31 - 1 bytes.
+// kMaxProbedSide, and the 24-bit rows (padded to 4 bytes) within 2^31 - 1
+// bytes unless the picture is to be streamed from a file of its weight.
 void RequireLoadableSize(const detail::ProbeFile& file, int64_t width, int64_t height)
 {
     if (width < 0 || height < 0 || width > kMaxProbedSide || height > kMaxProbedSide ||
-        (file.Sizes() == ProbedSizes::Loadable && ((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX))
+        (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX &&
+         !detail::StreamedWeight(file, width, height)))
         Raise(errOverflow);
 }
 
@@ -66,7 +67,13 @@ int16_t MakeWord(uint8_t low, uint8_t high) { return CheckedCast<Integer>(int32_
 
 namespace detail {
 
-ProbeFile::ProbeFile(const std::string& path, ProbedSizes sizes) : sizes_(sizes)
+bool StreamedWeight(const ProbeFile& file, int64_t width, int64_t height)
+{
+    return file.Sizes() == ProbedSizes::Streamed && width * height / kHugePixelsPerByte <= file.Length();
+}
+
+ProbeFile::ProbeFile(const std::string& path, ProbedSizes sizes)
+    : sizes_(sizes)
 {
     // Non-blocking so that a named pipe without a writer cannot hold the
     // probe; it makes no difference to reading a regular file.

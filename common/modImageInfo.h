@@ -44,9 +44,16 @@ struct ImageInfo {
 // 2^31 - 1 bytes, are not pictures.
 inline constexpr int32_t kMaxProbedSide = 65535;
 
+// A picture too large for a surface, to be streamed, comes with at least a
+// byte of file for this many pixels (photographs and scans have far more),
+// so that a small file cannot set the reducer to work through billions of
+// pixels.
+inline constexpr int64_t kHugePixelsPerByte = 64;
+
 // The sizes the probe takes for pictures: those whose whole 24-bit surface
 // the loader can hold, or, for a reduction that reads the picture a row at a
-// time, any size up to kMaxProbedSide a side.
+// time, any size up to kMaxProbedSide a side, when beyond a surface the
+// file holds a byte for every kHugePixelsPerByte pixels.
 enum class ProbedSizes { Loadable, Streamed };
 
 // Probes the file at `path` (UTF-8, passed to the file system as it is).
@@ -119,6 +126,11 @@ private:
     int64_t cacheStart_ = 0;  // file offset of cache_[0]
     size_t cached_ = 0;       // bytes of cache_ that hold file data
 };
+
+// Whether a picture too large for a surface may still be taken from `file`:
+// it is probed for streamed sizes and holds a byte for every
+// kHugePixelsPerByte pixels.
+bool StreamedWeight(const ProbeFile& file, int64_t width, int64_t height);
 
 // The readers work on the already open file and catch their own run-time
 // errors (an overflow in MakeWord, a field past the end of the file): a

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/modImageInfo.h"
+
 namespace kx {
 
 // Largest width or height a decoder accepts.
@@ -23,12 +25,14 @@ constexpr bool SurfaceSizeAllowed(int64_t width, int64_t height)
     return stride * height <= kMaxSurfaceBytes;
 }
 
-// True when a picture of width x height can be read a row at a time and
-// reduced as it comes: no surface holds it whole, so only the sides are
-// bounded (the memory budget counts the rows kept).
-constexpr bool StreamedSizeAllowed(int64_t width, int64_t height)
+// True when a picture of width x height in a file of fileBytes can be read a
+// row at a time and reduced as it comes: no surface holds it whole, so its
+// sides are bounded, and beyond a surface's size its weight
+// (kHugePixelsPerByte); the memory budget counts the rows kept.
+constexpr bool StreamedSizeAllowed(int64_t width, int64_t height, int64_t fileBytes)
 {
-    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return false;
+    return SurfaceSizeAllowed(width, height) || width * height / kHugePixelsPerByte <= fileBytes;
 }
 
 // True when a file of fileBytes bytes can plausibly describe width x height

@@ -244,7 +244,8 @@ StreamOutcome StreamJpeg(const PictureSource& file, RowReducer& reducer, Picture
     const DecodeEnd end{&d};
     if (!GuardedReadHeader(&d)) return StreamOutcome::WholePicture;
     const int64_t width = d.info.image_width, height = d.info.image_height;
-    if (!StreamedSizeAllowed(width, height) || !SizePlausible(width, height, file.Size, kJpegMaxPixelsPerByte))
+    if (!StreamedSizeAllowed(width, height, file.Size) ||
+        !SizePlausible(width, height, file.Size, kJpegMaxPixelsPerByte))
         return StreamOutcome::WholePicture;
     const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
     const Long denominator = ShrinkOnLoadDenominator(static_cast<Long>(width), static_cast<Long>(height),

@@ -328,7 +328,7 @@ StreamOutcome StreamPng(const PictureSource& file, RowReducer& reducer, PictureM
     png_uint_32 width = 0, height = 0;
     int depth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(s.png, s.info, &width, &height, &depth, &colourType, &interlace, nullptr, nullptr);
-    if (!StreamedSizeAllowed(width, height)) return StreamOutcome::WholePicture;
+    if (!StreamedSizeAllowed(width, height, file.Size)) return StreamOutcome::WholePicture;
     const int64_t rawRowBytes = static_cast<int64_t>(png_get_rowbytes(s.png, s.info));
     if (int64_t{width} * height > kAlwaysPlausiblePixels &&
         int64_t{height} * (1 + rawRowBytes) / kDeflateMaxExpansion > file.Size)

@@ -116,7 +116,7 @@ StreamOutcome StreamTiff(const PictureSource& file, RowReducer& reducer, Picture
     if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
         TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1)
         return StreamOutcome::WholePicture;
-    if (!StreamedSizeAllowed(width, height) ||
+    if (!StreamedSizeAllowed(width, height, file.Size) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
         return StreamOutcome::WholePicture;
     TiffProfileRows managed;

@@ -82,7 +82,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
         return StreamOutcome::WholePicture;
     if (config.input.has_animation) return StreamOutcome::WholePicture;
     const int64_t width = config.input.width, height = config.input.height;
-    if (!StreamedSizeAllowed(width, height) ||
+    if (!StreamedSizeAllowed(width, height, file.Size) ||
         !SizePlausible(width, height, file.Size, kModernMaxPixelsPerByte))
         return StreamOutcome::WholePicture;
     ReadChunks(file, metadata);

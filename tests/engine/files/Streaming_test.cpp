@@ -444,41 +444,53 @@ TEST(Streaming, AReductionTakesASecondThreadOnlyWhenAProcessorIsFree)
     }
 }
 
-// A flat grey baseline JPEG of any size, cheap to make: Huffman tables of one
-// one-bit code each make every block two zero bits (DC unchanged, then EOB).
-Bytes FlatGreyJpeg(uint16_t width, uint16_t height)
+// A flat grey baseline JPEG of any size, cheap to make: every block is the
+// DC code (unchanged), `dcBits` zero bits, then EOB, one zero bit.
+Bytes FlatGreyJpeg(uint16_t width, uint16_t height, int dcBits)
 {
     const auto seg = [](uint8_t code, const Bytes& body) { return kxtest::Segment(code, "", body); };
-    Bytes table(16, 0), frame = {8};
-    table[0] = 1;        // one code of length 1...
-    table.push_back(0);  // ...for the symbol 0
+    const auto table = [](uint8_t kind, int bits) {  // one code, for the symbol 0
+        Bytes t(17, 0);
+        t[0] = kind, t[bits] = 1;
+        t.push_back(0);
+        return t;
+    };
+    Bytes frame = {8};
     kxtest::Put(frame, height, 2, true), kxtest::Put(frame, width, 2, true);
     frame.insert(frame.end(), {1, 1, 0x11, 0});
-    Bytes dc = {0x00}, ac = {0x10};
-    dc.insert(dc.end(), table.begin(), table.end()), ac.insert(ac.end(), table.begin(), table.end());
     Bytes quantisers(65, 1);
     quantisers[0] = 0;
     const size_t blocks = size_t{(width + 7u) / 8} * ((height + 7u) / 8);
-    return kxtest::Concat({{0xFF, 0xD8}, seg(0xDB, quantisers), seg(0xC0, frame), seg(0xC4, dc), seg(0xC4, ac),
-                           seg(0xDA, {1, 1, 0x00, 0, 63, 0}), Bytes((blocks * 2 + 7) / 8, 0), {0xFF, 0xD9}});
+    return kxtest::Concat({{0xFF, 0xD8},
+                           seg(0xDB, quantisers),
+                           seg(0xC0, frame),
+                           seg(0xC4, table(0x00, dcBits)),
+                           seg(0xC4, table(0x10, 1)),
+                           seg(0xDA, {1, 1, 0x00, 0, 63, 0}),
+                           Bytes((blocks * (dcBits + 1) + 7) / 8, 0),
+                           {0xFF, 0xD9}});
 }
 
-TEST(Streaming, APictureTooLargeToHoldWholeIsReducedAsItIsRead)
+TEST(Streaming, APictureTooLargeToHoldWholeIsReducedAsItIsReadWhenItsFileHasTheWeight)
 {
     // 800 megapixels: 2.4 GB as a whole surface, more than one may be.
     const TempDir dir;
-    kxtest::WriteFileBytes(dir / "huge.jpg", FlatGreyJpeg(40000, 20000));
-    const kx::ImageInfo whole = kx::GetImageInfo(dir / "huge.jpg"),
-                        streamed = kx::GetImageInfo(dir / "huge.jpg", kx::ProbedSizes::Streamed);
+    const std::string heavy = dir / "heavy.jpg", light = dir / "light.jpg";
+    kxtest::WriteFileBytes(heavy, FlatGreyJpeg(40000, 20000, 8));  // 57 pixels a byte
+    kxtest::WriteFileBytes(light, FlatGreyJpeg(40000, 20000, 1));  // 256: too light
+    const kx::ImageInfo whole = kx::GetImageInfo(heavy),
+                        streamed = kx::GetImageInfo(heavy, kx::ProbedSizes::Streamed);
     EXPECT_EQ(whole.ImageType, kx::ImageTypeNone);
     EXPECT_EQ(std::tuple(streamed.ImageType, streamed.Width, streamed.Height),
               std::tuple(kx::ImageTypeJPEG, 40000, 20000));
+    EXPECT_EQ(kx::GetImageInfo(light, kx::ProbedSizes::Streamed).ImageType, kx::ImageTypeNone);
     kx::cDIBSection reduced;
     kx::PictureMetadata metadata;
+    EXPECT_EQ(kx::LoadReducedPicture(light, {400, 200, true}, reduced, metadata),
+              kx::StreamOutcome::WholePicture);
     const int64_t before = kxtest::LiveBytes();
     kxtest::ResetPeak();
-    ASSERT_EQ(kx::LoadReducedPicture(dir / "huge.jpg", {400, 200, true}, reduced, metadata),
-              kx::StreamOutcome::Done);
+    ASSERT_EQ(kx::LoadReducedPicture(heavy, {400, 200, true}, reduced, metadata), kx::StreamOutcome::Done);
     if (KX_COUNTING_MALLOC) {
         EXPECT_LE(kxtest::PeakBytes() - before, int64_t{16} << 20);
     }
@@ -486,7 +498,7 @@ TEST(Streaming, APictureTooLargeToHoldWholeIsReducedAsItIsRead)
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 400 * 3; ++x) ASSERT_EQ(reduced.PictureRow(y)[x], 128) << x << "," << y;
     // The whole-picture loader refuses it with the reason.
-    EXPECT_FALSE(kx::LoadPicture(dir / "huge.jpg", reduced));
+    EXPECT_FALSE(kx::LoadPicture(heavy, reduced));
     EXPECT_NE(kx::FailureReason().find("20000 pixels, more than the 2 GB of pixels the engine holds whole"),
               std::string::npos)
         << kx::FailureReason();
