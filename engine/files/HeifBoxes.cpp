@@ -1,5 +1,6 @@
 #include "engine/files/HeifBoxes.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -83,7 +84,7 @@ std::optional<std::vector<uint8_t>> Head(const Derived& item, std::span<const ui
 
 }  // namespace
 
-bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int64_t codedHeight)
+bool HeifDerivedPicturesSound(std::span<const uint8_t> file, int64_t codedWidth, int64_t codedHeight)
 {
     std::map<uint32_t, std::span<const uint8_t>> meta;  // its boxes by type (after version and flags)
     int metaBoxes = 0;
@@ -101,6 +102,7 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
     if (!primary) return true;
 
     std::map<uint64_t, Derived> derived;
+    std::map<uint64_t, uint32_t> types;  // of each item, as the first entry for it says
     ByteReader iinf(meta[Tag("iinf")]);
     iinf.Skip(iinf.U8().value_or(0) == 0 ? 5 : 7);  // flags and the count
     bool whole = EachBox(meta[Tag("iinf")].subspan(iinf.Position()),
@@ -110,9 +112,18 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
                              if (type != Tag("infe") || version < 2 || !infe.Skip(3)) return;
                              const auto id = Field(infe, version == 2 ? 2 : 4);
                              const auto itemType = infe.Skip(2) ? Field(infe, 4) : std::nullopt;
-                             if (id && (itemType == Tag("grid") || itemType == Tag("iovl")))
+                             if (!id || !itemType || !types.try_emplace(*id, *itemType).second) return;
+                             if (itemType == Tag("grid") || itemType == Tag("iovl"))
                                  derived[*id].type = static_cast<uint32_t>(*itemType);
                          });
+    // What libheif 1.15 takes for a picture; a tile, layer or source of a
+    // derived picture that is none makes it fail an assertion.
+    const auto picture = [&](uint64_t id) {
+        const auto type = types.find(id);
+        return type != types.end() &&
+               (type->second == Tag("hvc1") || type->second == Tag("av01") || type->second == Tag("grid") ||
+                type->second == Tag("iovl") || type->second == Tag("iden"));
+    };
 
     // Each 'dimg' reference goes from a derived picture to its tiles or
     // layers, each 'auxl' from an auxiliary picture to its master.
@@ -157,15 +168,29 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
     }
 
     // libheif reads on past a box whose size does not fit: then the tiles and
-    // layers cannot be told from what is read here, and every derived
-    // picture of the file is held to the primary's size.
-    if (!whole)
-        for (const auto& item : derived) reads.push_back(item.first);
+    // layers cannot be told from what is read here, and a file with derived
+    // pictures is refused.
+    const auto isIden = [&](uint64_t id) {
+        const auto type = types.find(id);
+        return type != types.end() && type->second == Tag("iden");
+    };
+    if (!whole && (!derived.empty() || std::any_of(types.begin(), types.end(),
+                                                   [&](const auto& item) { return isIden(item.first); })))
+        return Refuse("corrupt HEIF data: its item table is damaged");
     std::set<uint64_t> seen;
     while (!reads.empty()) {
         const uint64_t id = reads.back();
         reads.pop_back();
-        if (!derived.contains(id) || !seen.insert(id).second) continue;
+        if (!seen.insert(id).second) continue;
+        const auto [part, end] = parts.equal_range(id);
+        if (isIden(id) || derived.contains(id))
+            for (auto each = part; each != end; ++each) {
+                if (!picture(each->second))
+                    return Refuse(
+                        "corrupt HEIF data: a derived picture is made of an item that is no picture");
+                reads.push_back(each->second);
+            }
+        if (!derived.contains(id)) continue;
         const Derived& item = derived[id];
         const char* what = item.type == Tag("grid") ? "grid" : "overlay";
         const auto head = Head(item, file, meta[Tag("idat")]);
@@ -180,7 +205,6 @@ bool HeifDerivedSizesFit(std::span<const uint8_t> file, int64_t codedWidth, int6
             return Refuse(std::string("corrupt HEIF data: its ") + what + " makes " + std::to_string(*width) +
                           " x " + std::to_string(*height) + " pixels of a " + std::to_string(codedWidth) +
                           " x " + std::to_string(codedHeight) + " picture");
-        for (auto [part, end] = parts.equal_range(id); part != end; ++part) reads.push_back(part->second);
     }
     return true;
 }

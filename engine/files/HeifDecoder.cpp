@@ -93,8 +93,9 @@ bool DecodeHeif(std::span<const uint8_t> file, cDIBSection& surface, PictureMeta
         const bool coded = codedWidth > 0 && codedHeight > 0;
         if (coded && !SizeAccepted(codedWidth, codedHeight, file.size())) return false;
         // A grid or overlay makes a picture of the size its own data declares,
-        // which libheif allocates whatever the size above says.
-        if (!HeifDerivedSizesFit(file, codedWidth, codedHeight)) return false;
+        // which libheif allocates whatever the size above says; and a derived
+        // picture made of an item that is no picture stops libheif.
+        if (!HeifDerivedPicturesSound(file, codedWidth, codedHeight)) return false;
 
         // libheif holds the decoded planes (up to 4:4:4, 1 or 2 bytes a
         // sample), the codec its own frame, and the conversion the
