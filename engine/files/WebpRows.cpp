@@ -6,6 +6,9 @@
 #include <webp/decode.h>
 
 #include <cstring>
+#include <functional>
+#include <future>
+#include <system_error>
 #include <vector>
 
 #include "engine/files/DecodeLimits.h"
@@ -28,17 +31,33 @@ struct IncrementalDecoder {
 };
 
 // Feeds the file to libwebp's incremental decoder a piece at a time: the
-// data already decoded is not kept.
-bool DecodeFromFile(const PictureSource& file, WebPDecoderConfig& config)
+// data already decoded is not kept. With `ahead`, the next piece is read on
+// a second thread while libwebp decodes this one, so that the kernel's copy
+// is off the decoding thread; a thread that cannot start leaves the read to
+// this one.
+bool DecodeFromFile(const PictureSource& file, WebPDecoderConfig& config, bool ahead)
 {
     const IncrementalDecoder incremental{WebPIDecode(nullptr, 0, &config)};
     if (!incremental.decoder) return false;
-    std::vector<uint8_t> piece(kReadBytes);
-    for (int64_t at = 0; at < file.Size;) {
-        const int64_t got = ReadAt(file.Fd, piece.data(), piece.size(), at);
-        if (got <= 0) return false;
+    std::vector<uint8_t> pieces[2] = {std::vector<uint8_t>(kReadBytes),
+                                      std::vector<uint8_t>(ahead ? kReadBytes : 0)};
+    const auto read = [&file](std::vector<uint8_t>& into, int64_t at) {
+        return ReadAt(file.Fd, into.data(), into.size(), at);
+    };
+    int64_t at = 0, got = read(pieces[0], 0);
+    for (int current = 0; got > 0; current ^= ahead ? 1 : 0) {
         at += got;
-        const VP8StatusCode status = WebPIAppend(incremental.decoder, piece.data(), static_cast<size_t>(got));
+        std::future<int64_t> next;
+        if (ahead && at < file.Size) {
+            try {
+                next = std::async(std::launch::async, read, std::ref(pieces[current ^ 1]), at);
+            } catch (const std::system_error&) {
+                ahead = false;
+            }
+        }
+        const VP8StatusCode status =
+            WebPIAppend(incremental.decoder, pieces[current].data(), static_cast<size_t>(got));
+        got = next.valid() ? next.get() : at < file.Size ? read(pieces[current], at) : 0;
         if (status == VP8_STATUS_OK) return true;
         if (status != VP8_STATUS_SUSPENDED) return false;
     }
@@ -98,11 +117,13 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     if (keepAlpha) reducer.WithAlpha();
     const int channels = alpha ? 4 : 3;
     const int64_t scaledBytes = int64_t{scaledWidth} * scaledHeight * channels;
-    // The file, the scaled picture, and libwebp's own: a lossless picture is
-    // decoded whole (4 bytes a pixel) before it is scaled; a lossy one keeps a
-    // few rows of macroblocks, and its alpha plane whole.
+    // The file, the scaled picture, the pieces read, and libwebp's own: a
+    // lossless picture is decoded whole (4 bytes a pixel) before it is
+    // scaled; a lossy one keeps a few rows of macroblocks, and its alpha
+    // plane whole.
     const int64_t library = (config.input.format == 2 ? width * height * 4 : width * 64 * 3) +
-                            (alpha ? width * height : 0) + int64_t{scaledWidth} * 64 + (int64_t{4} << 20);
+                            (alpha ? width * height : 0) + int64_t{scaledWidth} * 64 + (int64_t{4} << 20) +
+                            2 * static_cast<int64_t>(kReadBytes);
     if (!reducer.Start(file.Size + scaledBytes + library + int64_t{scaledWidth} * (keepAlpha ? 4 : 3)))
         return StreamOutcome::Failed;
 
@@ -118,7 +139,7 @@ StreamOutcome StreamWebp(const PictureSource& file, RowReducer& reducer, Picture
     config.output.u.RGBA.rgba = scaled.data();
     config.output.u.RGBA.stride = scaledWidth * channels;
     config.output.u.RGBA.size = scaled.size();
-    if (!DecodeFromFile(file, config)) return StreamOutcome::Failed;
+    if (!DecodeFromFile(file, config, reducer.Threaded())) return StreamOutcome::Failed;
     std::vector<uint8_t> bgr(alpha ? static_cast<size_t>(scaledWidth) * 3 : 0);
     std::vector<uint8_t> plane(keepAlpha ? static_cast<size_t>(scaledWidth) : 0);
     for (Long y = 0; y < scaledHeight; ++y) {
