@@ -34,8 +34,7 @@ constexpr int64_t kCoreHeaderBytes = 12;
 void RequireLoadableSize(const detail::ProbeFile& file, int64_t width, int64_t height)
 {
     if (width < 0 || height < 0 || width > kMaxProbedSide || height > kMaxProbedSide ||
-        (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX &&
-         !detail::StreamedWeight(file, width, height)))
+        !detail::HeldOrStreamed(file, width, height))
         Raise(errOverflow);
 }
 
@@ -67,9 +66,10 @@ int16_t MakeWord(uint8_t low, uint8_t high) { return CheckedCast<Integer>(int32_
 
 namespace detail {
 
-bool StreamedWeight(const ProbeFile& file, int64_t width, int64_t height)
+bool HeldOrStreamed(const ProbeFile& file, int64_t width, int64_t height)
 {
-    return file.Sizes() == ProbedSizes::Streamed && width * height / kHugePixelsPerByte <= file.Length();
+    return ((width * 3 + 3) & ~int64_t{3}) * height <= INT32_MAX ||
+           (file.Sizes() == ProbedSizes::Streamed && width * height / kHugePixelsPerByte <= file.Length());
 }
 
 ProbeFile::ProbeFile(const std::string& path, ProbedSizes sizes)

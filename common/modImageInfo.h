@@ -127,10 +127,11 @@ private:
     size_t cached_ = 0;       // bytes of cache_ that hold file data
 };
 
-// Whether a picture too large for a surface may still be taken from `file`:
-// it is probed for streamed sizes and holds a byte for every
+// Whether the probe takes a picture of width x height from `file` for its
+// memory: its 24-bit rows (padded to 4 bytes) fit in 2^31 - 1 bytes, or it
+// is probed for streamed sizes and the file holds a byte for every
 // kHugePixelsPerByte pixels.
-bool StreamedWeight(const ProbeFile& file, int64_t width, int64_t height);
+bool HeldOrStreamed(const ProbeFile& file, int64_t width, int64_t height);
 
 // The readers work on the already open file and catch their own run-time
 // errors (an overflow in MakeWord, a field past the end of the file): a

@@ -14,15 +14,13 @@ namespace kx {
 
 namespace {
 
-// The loader's limits (the engine's DecodeLimits.h): a side of at most kMaxProbedSide,
-// rows of 4-byte-padded BGR within 31 bits unless the picture is to be
-// streamed from a file of its weight, and no more than 65,536 pixels for each byte of the file beyond
-// the first megapixel.
+// The loader's limits (the engine's DecodeLimits.h): a side of at most
+// kMaxProbedSide, the memory HeldOrStreamed allows, and no more than 65,536
+// pixels for each byte of the file beyond the first megapixel.
 bool LoaderTakes(int64_t width, int64_t height, const detail::ProbeFile& file)
 {
     if (width <= 0 || height <= 0 || width > kMaxProbedSide || height > kMaxProbedSide) return false;
-    if (((width * 3 + 3) & ~int64_t{3}) * height > INT32_MAX && !detail::StreamedWeight(file, width, height))
-        return false;
+    if (!detail::HeldOrStreamed(file, width, height)) return false;
     return width * height <= (int64_t{1} << 20) || width * height / 65536 <= file.Length();
 }
 
